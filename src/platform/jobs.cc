@@ -1,0 +1,143 @@
+#include "platform/jobs.h"
+
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "platform/error.h"
+
+namespace davfp::platform {
+
+namespace detail {
+struct JobState {
+  std::function<void()> fn;
+  std::stop_source stop;
+  std::mutex mu;
+  std::condition_variable cv;
+  bool done = false;  // guarded by mu
+};
+}  // namespace detail
+
+namespace {
+
+thread_local std::stop_token tCurrentToken;
+
+// Workers wait this long for new work before they retire.
+constexpr auto kIdleRetirement = std::chrono::seconds(20);
+
+class Pool {
+ public:
+  void submit(std::shared_ptr<detail::JobState> job) {
+    std::unique_lock lock(mu_);
+    queue_.push_back(std::move(job));
+    if (queue_.size() > idle_) {
+      // Every idle worker already has a job waiting for it: start one more.
+      std::thread([this] { work(); }).detach();
+    } else {
+      cv_.notify_one();
+    }
+  }
+
+ private:
+  void work() {
+    std::unique_lock lock(mu_);
+    for (;;) {
+      if (queue_.empty()) {
+        ++idle_;
+        bool woke = cv_.wait_for(lock, kIdleRetirement, [this] { return !queue_.empty(); });
+        --idle_;
+        if (!woke) return;
+      }
+      auto job = std::move(queue_.front());
+      queue_.pop_front();
+      lock.unlock();
+      run(*job);
+      lock.lock();
+    }
+  }
+
+  static void run(detail::JobState& job) {
+    tCurrentToken = job.stop.get_token();
+    try {
+      job.fn();
+    } catch (...) {
+      // A job reports its own outcome; nothing may escape into the pool.
+    }
+    job.fn = nullptr;
+    tCurrentToken = std::stop_token();
+    {
+      std::lock_guard guard(job.mu);
+      job.done = true;
+    }
+    job.cv.notify_all();
+  }
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::deque<std::shared_ptr<detail::JobState>> queue_;  // guarded by mu_
+  size_t idle_ = 0;                                      // guarded by mu_: workers waiting for work
+};
+
+Pool& pool() {
+  // Never destroyed: detached workers may still run while the process exits.
+  static Pool* p = new Pool;
+  return *p;
+}
+
+}  // namespace
+
+void Job::cancel() const {
+  if (state_) state_->stop.request_stop();
+}
+
+bool Job::cancelRequested() const { return state_ && state_->stop.stop_requested(); }
+
+void Job::wait() const {
+  if (!state_) return;
+  std::unique_lock lock(state_->mu);
+  state_->cv.wait(lock, [this] { return state_->done; });
+}
+
+bool Job::done() const {
+  if (!state_) return true;
+  std::lock_guard guard(state_->mu);
+  return state_->done;
+}
+
+Job spawn(std::function<void()> fn) {
+  auto state = std::make_shared<detail::JobState>();
+  state->fn = std::move(fn);
+  pool().submit(state);
+  return Job(std::move(state));
+}
+
+std::stop_token currentStopToken() { return tCurrentToken; }
+
+bool cancelled() { return tCurrentToken.stop_requested(); }
+
+void checkCancellation() {
+  if (cancelled()) throw Cancelled();
+}
+
+bool sleepFor(std::chrono::nanoseconds d) {
+  std::mutex mu;
+  std::condition_variable_any cv;
+  std::unique_lock lock(mu);
+  cv.wait_for(lock, tCurrentToken, d, [] { return false; });
+  return !tCurrentToken.stop_requested();
+}
+
+void runWithStopToken(std::stop_token token, const std::function<void()>& fn) {
+  auto saved = tCurrentToken;
+  tCurrentToken = std::move(token);
+  try {
+    fn();
+  } catch (...) {
+    tCurrentToken = saved;
+    throw;
+  }
+  tCurrentToken = saved;
+}
+
+}  // namespace davfp::platform

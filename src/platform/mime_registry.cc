@@ -1,0 +1,7 @@
+#include "platform/mime_registry.h"
+
+namespace davfp::platform {
+
+std::optional<std::string> mimeTypeForExtension(std::string_view) { return std::nullopt; }
+
+}  // namespace davfp::platform

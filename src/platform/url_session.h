@@ -1,0 +1,81 @@
+// UrlSession: HTTP(S) transfers of one domain, on libcurl.
+//
+// One session per domain. All transfers of a session share connections, DNS and TLS session caches, and
+// in-memory cookies. A request's timeout is an idle timeout (no bytes in either direction for that long), never
+// a limit on the whole transfer. Redirects are followed with method and body kept; a redirect to another
+// origin is followed only for GET and PROPFIND, and without credentials; https never downgrades to http.
+// TLS certificates are verified. Credentials in the URL authenticate.
+//
+// Transport failures are thrown as Error in the URL-loading domain with the platform's codes: refused or
+// unreachable -> kCannotConnectToHost, lost mid-exchange -> kNetworkConnectionLost, idle -> kTimedOut,
+// unknown host -> kCannotFindHost, and so on. A transfer of a job that is cancelled ends at once with
+// kCancelled. Every method may be called from any number of threads at once.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace davfp::platform {
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+struct HttpRequest {
+  std::string method = "GET";
+  std::string url;
+  HeaderList headers;
+  std::optional<std::string> body;      // the body; none sends no body
+  std::optional<std::string> bodyFile;  // stream this file as the body instead
+  // Idle timeout of this request; none takes the session's.
+  std::optional<std::chrono::milliseconds> timeout;
+};
+
+struct HttpResponse {
+  long status = 0;
+  std::string url;  // the URL that answered, after redirects
+  HeaderList headers;
+  // The first header of that name, compared without regard to case.
+  std::optional<std::string> header(std::string_view name) const;
+};
+
+class UrlSession {
+ public:
+  explicit UrlSession(std::chrono::milliseconds requestTimeout = std::chrono::seconds(120));
+  ~UrlSession();
+  UrlSession(const UrlSession&) = delete;
+  UrlSession& operator=(const UrlSession&) = delete;
+
+  struct Data {
+    HttpResponse response;
+    std::string body;
+  };
+  // The whole response, whatever its status.
+  Data data(const HttpRequest& request);
+
+  // Streams the body: onResponse is called once with the head of the final response, then onBody with each
+  // piece as it arrives. Returns the response. An exception thrown by a callback ends the transfer and is
+  // rethrown.
+  HttpResponse stream(const HttpRequest& request, const std::function<void(const HttpResponse&)>& onResponse,
+                      const std::function<void(std::string_view)>& onBody);
+
+  struct Download {
+    HttpResponse response;
+    std::string file;  // a new file (mode 0600) holding the body, whatever the status; the caller owns it
+  };
+  // Streams the body of the response into a new file in directory.
+  Download download(const HttpRequest& request, const std::string& directory);
+
+  // How many connections this session has opened so far.
+  long connectionsOpened() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace davfp::platform

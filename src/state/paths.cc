@@ -1,0 +1,28 @@
+#include "state/paths.h"
+
+#include "platform/text.h"
+
+namespace davfp {
+
+std::string parentPath(std::string_view path) {
+  auto slash = path.rfind('/');
+  if (slash == std::string_view::npos || slash == 0) return "/";
+  return std::string(path.substr(0, slash));
+}
+
+std::string join(std::string_view parent, std::string_view name) {
+  std::string out(parent == "/" ? "" : parent);
+  out += '/';
+  out += name;
+  return out;
+}
+
+bool isUnder(std::string_view path, std::string_view folder) {
+  if (platform::canonicalEqual(path, folder)) return true;
+  if (folder == "/") return path.starts_with('/');
+  std::string prefix(folder);
+  prefix += '/';
+  return platform::canonicalHasPrefix(path, prefix);
+}
+
+}  // namespace davfp

@@ -1,0 +1,29 @@
+// A private temporary directory for one test, removed with everything in it when the test ends.
+#pragma once
+
+#include <string>
+
+namespace davfp::testing {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const;
+
+ private:
+  std::string path_;
+};
+
+// Reads a whole file; throws std::runtime_error when it cannot.
+std::string readFile(const std::string& path);
+// Writes a whole file; throws std::runtime_error when it cannot.
+void writeFile(const std::string& path, const std::string& bytes);
+bool fileExists(const std::string& path);
+
+}  // namespace davfp::testing

@@ -1,0 +1,59 @@
+#include "dav/entry.h"
+
+#include <gtest/gtest.h>
+
+namespace davfp {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::system_clock;
+
+system_clock::time_point at(long long ms) { return system_clock::time_point(milliseconds(ms)); }
+
+TEST(DavEntryTest, NameIsTheLastNonEmptyComponent) {
+  struct Case {
+    const char* path;
+    const char* name;
+  } cases[] = {{"/", ""}, {"", ""}, {"/a", "a"}, {"/docs/report.pdf", "report.pdf"}, {"/a/b/", "b"},
+               {"//a//b", "b"}, {"a", "a"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(DavEntry{.path = c.path}.name(), c.name);
+  }
+}
+
+TEST(DavEntryTest, VersionIsTheEtagElseSizeAndWholeSeconds) {
+  struct Case {
+    DavEntry entry;
+    const char* version;
+  } cases[] = {
+      {{.path = "/a", .size = 12, .modified = at(100900), .etag = "\"abc\""}, "\"abc\""},
+      {{.path = "/a", .size = 12, .modified = at(100900)}, "12-100"},
+      {{.path = "/a", .size = 12}, "12-0"},
+      {{.path = "/a", .size = 3, .modified = at(-500)}, "3-0"},  // half a second before 1970: 0, not -1
+      {{.path = "/a", .size = 3, .modified = at(-1500)}, "3--1"},
+      {{.path = "/a", .size = -5, .etag = "W/\"x\""}, "W/\"x\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.version);
+    EXPECT_EQ(c.entry.version(), c.version);
+  }
+}
+
+TEST(DavErrorTest, StatusKeepsItsCodeAndCasesDiffer) {
+  EXPECT_EQ(DavError::status(507).code(), 507);
+  EXPECT_TRUE(DavError::status(502).isStatus(502));
+  EXPECT_FALSE(DavError::status(502).isStatus(500));
+  EXPECT_FALSE(DavError::notFound() == DavError::forbidden());
+  EXPECT_TRUE(DavError::unreachable() == DavError::unreachable());
+}
+
+TEST(DavEntryTest, VersionsCompareWeakly) {
+  EXPECT_TRUE(sameVersion("W/\"x\"", "\"x\""));
+  EXPECT_TRUE(sameVersion("\"x\"", "W/\"x\""));
+  EXPECT_FALSE(sameVersion("\"x\"", "\"y\""));
+  EXPECT_TRUE(sameVersion("caf\u00e9", "cafe\u0301"));
+}
+
+}  // namespace
+}  // namespace davfp
