@@ -103,8 +103,8 @@ std::optional<system_clock::time_point> parseHttpDate(std::string_view text) {
   if (!date.ok()) return std::nullopt;
 
   // Whole seconds since 1970 fit easily in 64 bits for four-digit years; the time point may hold less.
-  int64_t total = (sys_days(date).time_since_epoch() + hours(hh) + minutes(mm) + seconds(ss) - offset)
-                      .count();
+  int64_t total =
+      (sys_days(date).time_since_epoch() + hours(hh) + minutes(mm) + seconds(ss) - offset).count();
   constexpr int64_t kMax = duration_cast<seconds>(system_clock::duration::max()).count();
   constexpr int64_t kMin = duration_cast<seconds>(system_clock::duration::min()).count();
   if (total > kMax || total < kMin) return std::nullopt;
@@ -118,7 +118,9 @@ std::string formatHttpDate(system_clock::time_point time) {
   hh_mm_ss clock(secs - daysPart);
   weekday wd(daysPart);
 
-  auto two = [](unsigned v) { return std::string{static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)}; };
+  auto two = [](unsigned v) {
+    return std::string{static_cast<char>('0' + v / 10), static_cast<char>('0' + v % 10)};
+  };
   int y = static_cast<int>(date.year());
   std::string year = std::to_string(y < 0 ? 0 : y);
   while (year.size() < 4) year.insert(0, "0");

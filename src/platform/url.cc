@@ -13,13 +13,7 @@ bool isUnreserved(unsigned char c) {
   return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 bool isSubDelim(unsigned char c) {
-  switch (c) {
-    case '!': case '$': case '&': case '\'': case '(': case ')':
-    case '*': case '+': case ',': case ';': case '=':
-      return true;
-    default:
-      return false;
-  }
+  return std::string_view("!$&'()*+,;=").find(static_cast<char>(c)) != std::string_view::npos;
 }
 bool isPchar(unsigned char c) { return isUnreserved(c) || isSubDelim(c) || c == ':' || c == '@'; }
 bool isPathChar(unsigned char c) { return isPchar(c) || c == '/'; }
@@ -352,7 +346,8 @@ std::optional<Url> resolveReference(const Url& base, std::string_view reference)
             merged = "/" + ref->path;
           } else {
             size_t slash = base.path.rfind('/');
-            merged = (slash == std::string::npos ? std::string() : base.path.substr(0, slash + 1)) + ref->path;
+            merged =
+                (slash == std::string::npos ? std::string() : base.path.substr(0, slash + 1)) + ref->path;
           }
           target.path = removeDotSegments(merged);
         }

@@ -69,11 +69,11 @@ TEST(UrlTest, RejectsInvalidReferences) {
       "http://h:65536/",       // port out of range
       "http://h:99999999999999999999/",
       "http://h:-1/",
-      "http://h:8o/",          // not digits
+      "http://h:8o/",  // not digits
       "http://h:80:81/",
-      "http://a@b@c/",         // "@" in the host
-      "http://[::1/",          // unclosed literal
-      "http://[::1]x/",        // junk after the literal
+      "http://a@b@c/",   // "@" in the host
+      "http://[::1/",    // unclosed literal
+      "http://[::1]x/",  // junk after the literal
       "http://[1:2:3:4:5:6:7:8:9]/",
       "http://[1::2::3]/",
       "http://[:::]/",
@@ -82,17 +82,17 @@ TEST(UrlTest, RejectsInvalidReferences) {
       "http://[::ffff:01.0.0.1]/",
       "http://[1:2:3:4:5:6:7]/",  // too few groups without "::"
       "http://[g::]/",
-      "http://h/a<b>",         // characters RFC 3986 never allows
+      "http://h/a<b>",  // characters RFC 3986 never allows
       "http://h/a\"b",
       "http://h/{x}",
       "http://h/a\\b",
       "http://h/a|b",
       "http://h/a^b",
       "http://h/a`b",
-      "http://h/#a#b",         // "#" in the fragment
-      "http://h/[x]",          // brackets outside the host
-      "1http://h/",            // bad scheme
-      ":x",                    // empty scheme
+      "http://h/#a#b",  // "#" in the fragment
+      "http://h/[x]",   // brackets outside the host
+      "1http://h/",     // bad scheme
+      ":x",             // empty scheme
       "a b:c",
       "ht%74p://h/",
   };
@@ -111,7 +111,8 @@ TEST(UrlTest, WritesItselfOutAgain) {
     const char* origin;
   } cases[] = {
       {"http://u:p@h:8080/dav/?q#f", "http://u:p@h:8080/dav/?q#f", "http://h:8080/dav/?q#f", "http://h:8080"},
-      {"HTTP://User@Example.COM/a", "http://User@Example.COM/a", "http://Example.COM/a", "http://example.com:80"},
+      {"HTTP://User@Example.COM/a", "http://User@Example.COM/a", "http://Example.COM/a",
+       "http://example.com:80"},
       {"https://h", "https://h", "https://h", "https://h:443"},
       {"https://h:443/", "https://h:443/", "https://h:443/", "https://h:443"},
       {"http://[::1]:9/", "http://[::1]:9/", "http://[::1]:9/", "http://[::1]:9"},
@@ -136,18 +137,42 @@ TEST(UrlTest, ResolvesReferencesAsRfc3986Examples) {
     const char* reference;
     const char* result;
   } cases[] = {
-      {"g:h", "g:h"},           {"g", "http://a/b/c/g"},     {"./g", "http://a/b/c/g"},
-      {"g/", "http://a/b/c/g/"}, {"/g", "http://a/g"},        {"//g", "http://g"},
-      {"?y", "http://a/b/c/d;p?y"}, {"g?y", "http://a/b/c/g?y"}, {"#s", "http://a/b/c/d;p?q#s"},
-      {"g#s", "http://a/b/c/g#s"}, {";x", "http://a/b/c/;x"},  {"", "http://a/b/c/d;p?q"},
-      {".", "http://a/b/c/"},   {"./", "http://a/b/c/"},      {"..", "http://a/b/"},
-      {"../", "http://a/b/"},   {"../g", "http://a/b/g"},     {"../..", "http://a/"},
-      {"../../g", "http://a/g"}, {"../../../g", "http://a/g"}, {"../../../../g", "http://a/g"},
-      {"/./g", "http://a/g"},   {"/../g", "http://a/g"},      {"g.", "http://a/b/c/g."},
-      {".g", "http://a/b/c/.g"}, {"g..", "http://a/b/c/g.."},  {"..g", "http://a/b/c/..g"},
-      {"./../g", "http://a/b/g"}, {"./g/.", "http://a/b/c/g/"}, {"g/./h", "http://a/b/c/g/h"},
-      {"g/../h", "http://a/b/c/h"}, {"g;x=1/./y", "http://a/b/c/g;x=1/y"}, {"g;x=1/../y", "http://a/b/c/y"},
-      {"g?y/./x", "http://a/b/c/g?y/./x"}, {"g#s/../x", "http://a/b/c/g#s/../x"}, {"http:g", "http:g"},
+      {"g:h", "g:h"},
+      {"g", "http://a/b/c/g"},
+      {"./g", "http://a/b/c/g"},
+      {"g/", "http://a/b/c/g/"},
+      {"/g", "http://a/g"},
+      {"//g", "http://g"},
+      {"?y", "http://a/b/c/d;p?y"},
+      {"g?y", "http://a/b/c/g?y"},
+      {"#s", "http://a/b/c/d;p?q#s"},
+      {"g#s", "http://a/b/c/g#s"},
+      {";x", "http://a/b/c/;x"},
+      {"", "http://a/b/c/d;p?q"},
+      {".", "http://a/b/c/"},
+      {"./", "http://a/b/c/"},
+      {"..", "http://a/b/"},
+      {"../", "http://a/b/"},
+      {"../g", "http://a/b/g"},
+      {"../..", "http://a/"},
+      {"../../g", "http://a/g"},
+      {"../../../g", "http://a/g"},
+      {"../../../../g", "http://a/g"},
+      {"/./g", "http://a/g"},
+      {"/../g", "http://a/g"},
+      {"g.", "http://a/b/c/g."},
+      {".g", "http://a/b/c/.g"},
+      {"g..", "http://a/b/c/g.."},
+      {"..g", "http://a/b/c/..g"},
+      {"./../g", "http://a/b/g"},
+      {"./g/.", "http://a/b/c/g/"},
+      {"g/./h", "http://a/b/c/g/h"},
+      {"g/../h", "http://a/b/c/h"},
+      {"g;x=1/./y", "http://a/b/c/g;x=1/y"},
+      {"g;x=1/../y", "http://a/b/c/y"},
+      {"g?y/./x", "http://a/b/c/g?y/./x"},
+      {"g#s/../x", "http://a/b/c/g#s/../x"},
+      {"http:g", "http:g"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reference);
@@ -184,9 +209,9 @@ TEST(UrlTest, PercentDecodesOnlyWellFormedUtf8) {
       {"%", std::nullopt},
       {"a%2", std::nullopt},
       {"%zz", std::nullopt},
-      {"%c3", std::nullopt},          // a lone lead byte
-      {"%e9", std::nullopt},          // Latin-1, not UTF-8
-      {"%ed%a0%80", std::nullopt},    // an encoded surrogate
+      {"%c3", std::nullopt},        // a lone lead byte
+      {"%e9", std::nullopt},        // Latin-1, not UTF-8
+      {"%ed%a0%80", std::nullopt},  // an encoded surrogate
       {"\xff", std::nullopt},
   };
   for (const auto& c : cases) {
