@@ -9,7 +9,6 @@
 // One parser serves one body on one thread at a time; distinct parsers are independent.
 #pragma once
 
-#include <exception>
 #include <functional>
 #include <memory>
 #include <string_view>

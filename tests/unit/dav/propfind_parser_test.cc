@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -44,102 +45,49 @@ std::string href(std::string_view h) { return "<D:href>" + std::string(h) + "</D
 
 constexpr long long k1994 = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
 
-// Bodies as the servers of SERVERS.md write them (namespaces, escapes, missing properties).
+// Listings as each server writes them. Apache: lower-case escapes, raw "+;&", prefixes lp1/ns0 bound to
+// DAV:, missing properties in a 404 propstat, a weak entity tag after a write.
 const char* kApache = R"(<?xml version="1.0" encoding="utf-8"?>
 <D:multistatus xmlns:D="DAV:" xmlns:ns0="DAV:">
 <D:response xmlns:lp1="DAV:" xmlns:lp2="http://apache.org/dav/props/">
 <D:href>/dav/docs/</D:href>
-<D:propstat>
-<D:prop>
-<lp1:resourcetype><D:collection/></lp1:resourcetype>
+<D:propstat><D:prop><lp1:resourcetype><D:collection/></lp1:resourcetype>
 <lp1:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</lp1:getlastmodified>
-<lp1:getetag>"1000-5d8a"</lp1:getetag>
-</D:prop>
-<D:status>HTTP/1.1 200 OK</D:status>
-</D:propstat>
-<D:propstat>
-<D:prop>
-<ns0:getcontentlength/>
-</D:prop>
-<D:status>HTTP/1.1 404 Not Found</D:status>
-</D:propstat>
-</D:response>
+<lp1:getetag>"1000-5d8a"</lp1:getetag></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat>
+<D:propstat><D:prop><ns0:getcontentlength/></D:prop>
+<D:status>HTTP/1.1 404 Not Found</D:status></D:propstat></D:response>
 <D:response xmlns:lp1="DAV:" xmlns:lp2="http://apache.org/dav/props/">
 <D:href>/dav/docs/caf%c3%a9%20+;&amp;.txt</D:href>
-<D:propstat>
-<D:prop>
-<lp1:resourcetype/>
-<lp1:getcontentlength>12</lp1:getcontentlength>
+<D:propstat><D:prop><lp1:resourcetype/><lp1:getcontentlength>12</lp1:getcontentlength>
 <lp1:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</lp1:getlastmodified>
-<lp1:getetag>W/"c-5d8a"</lp1:getetag>
-<lp2:executable>F</lp2:executable>
-</D:prop>
-<D:status>HTTP/1.1 200 OK</D:status>
-</D:propstat>
-</D:response>
+<lp1:getetag>W/"c-5d8a"</lp1:getetag><lp2:executable>F</lp2:executable></D:prop>
+<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
 </D:multistatus>
 )";
 
-const char* kNginx = R"(<?xml version="1.0" encoding="utf-8" ?>
-<D:multistatus xmlns:D="DAV:">
-<D:response>
-<D:href>/dav/docs</D:href>
-<D:propstat>
-<D:prop>
-<D:displayname>docs</D:displayname>
-<D:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified>
-<D:resourcetype><D:collection/></D:resourcetype>
-<D:lockdiscovery/>
-<D:supportedlock>
-</D:supportedlock>
-</D:prop>
-<D:status>HTTP/1.1 200 OK</D:status>
-</D:propstat>
-</D:response>
-<D:response>
-<D:href>/dav/docs/caf%C3%A9%20+;&amp;.txt</D:href>
-<D:propstat>
-<D:prop>
-<D:displayname>caf&#233; +;&amp;.txt</D:displayname>
-<D:getcontentlength>12</D:getcontentlength>
-<D:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified>
-<D:resourcetype></D:resourcetype>
-</D:prop>
-<D:status>HTTP/1.1 200 OK</D:status>
-</D:propstat>
-</D:response>
-</D:multistatus>
-)";
+// nginx: the folder's href echoes the request (no "/"), no getetag, missing properties dropped.
+const char* kNginx =
+    R"(<?xml version="1.0" encoding="utf-8" ?><D:multistatus xmlns:D="DAV:"><D:response><D:href>/dav/docs)"
+    R"(</D:href><D:propstat><D:prop><D:displayname>docs</D:displayname><D:getlastmodified>Sun, 06 Nov 1994 )"
+    R"(08:49:37 GMT</D:getlastmodified><D:resourcetype><D:collection/></D:resourcetype><D:lockdiscovery/>)"
+    R"(</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response><D:response><D:href>)"
+    R"(/dav/docs/caf%C3%A9%20+;&amp;.txt</D:href><D:propstat><D:prop><D:displayname>caf&#233; +;&amp;.txt)"
+    R"(</D:displayname><D:getcontentlength>12</D:getcontentlength><D:getlastmodified>Sun, 06 Nov 1994 )"
+    R"(08:49:37 GMT</D:getlastmodified><D:resourcetype></D:resourcetype></D:prop></D:propstat></D:response>)"
+    R"(</D:multistatus>)";
 
-const char* kLighttpd = R"(<?xml version="1.0" encoding="utf-8"?>
-<D:multistatus xmlns:D="DAV:" xmlns:ns0="urn:uuid:c2f41010-65b3-11d1-a29f-00aa00c14882/">
-<D:response>
-<D:href>/dav/docs/</D:href>
-<D:propstat>
-<D:prop>
-<D:resourcetype><D:collection/></D:resourcetype>
-<D:getcontentlength>4096</D:getcontentlength>
-<D:getlastmodified ns0:dt="dateTime.rfc1123">Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified>
-<D:getetag>"3194218917"</D:getetag>
-</D:prop>
-<D:status>HTTP/1.1 200 OK</D:status>
-</D:propstat>
-</D:response>
-<D:response>
-<D:href>/dav/docs/caf%C3%A9%20%2B%3B%26.txt</D:href>
-<D:propstat>
-<D:prop>
-<D:resourcetype/>
-<D:getcontentlength>12</D:getcontentlength>
-<D:getlastmodified ns0:dt="dateTime.rfc1123">Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified>
-<D:getetag>"1204753"</D:getetag>
-</D:prop>
-<D:status>HTTP/1.1 200 OK</D:status>
-</D:propstat>
-</D:response>
-</D:multistatus>
-)";
+// lighttpd: "+;&" escaped, 4096 as a folder's length, an attribute on getlastmodified.
+const char* kLighttpd =
+    R"(<?xml version="1.0" encoding="utf-8"?><D:multistatus xmlns:D="DAV:" xmlns:ns0="urn:uuid:c2f41010-65b3-)"
+    R"(11d1-a29f-00aa00c14882/"><D:response><D:href>/dav/docs/</D:href><D:propstat><D:prop><D:resourcetype>)"
+    R"(<D:collection/></D:resourcetype><D:getcontentlength>4096</D:getcontentlength><D:getlastmodified )"
+    R"(ns0:dt="dateTime.rfc1123">Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified><D:getetag>"3194218917")"
+    R"(</D:getetag></D:prop></D:propstat></D:response><D:response><D:href>/dav/docs/caf%C3%A9%20%2B%3B%26.txt)"
+    R"(</D:href><D:propstat><D:prop><D:resourcetype/><D:getcontentlength>12</D:getcontentlength>)"
+    R"(<D:getlastmodified ns0:dt="dateTime.rfc1123">Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified>)"
+    R"(<D:getetag>"1204753"</D:getetag></D:prop></D:propstat></D:response></D:multistatus>)";
 
+// rclone: upper-case escapes, raw "+;&", missing properties in a 404 propstat.
 const char* kRclone =
     R"(<?xml version="1.0" encoding="UTF-8"?><D:multistatus xmlns:D="DAV:"><D:response><D:href>/dav/docs/</D:href>)"
     R"(<D:propstat><D:prop><D:resourcetype><D:collection xmlns:D="DAV:"/></D:resourcetype><D:displayname>docs)"
@@ -181,22 +129,19 @@ TEST(PropfindParserTest, MakesHrefsRelativeToTheBasePath) {
   } cases[] = {
       {"/dav/", "/dav", "/"},
       {"/dav", "/dav", "/"},
-      {"/dav", "/dav/", "/"},
       {"/dav/Photos/", "/dav", "/Photos"},
       {"/dav/a%20b.txt", "/dav", "/a b.txt"},
       {"http://h:8080/dav/x?q=1#f", "/dav", "/x"},  // absolute: its path; query and fragment dropped
       {"https://u:p@[::1]/dav/x/", "/dav", "/x"},
       {"/davx/y", "/dav", "/davx/y"},  // not under the base path
-      {"/other/x", "/dav", "/other/x"},
-      {"/Dav/x", "/dav", "/Dav/x"},  // case matters
-      {"/dav/x", "", "/dav/x"},      // an empty base takes every path whole
+      {"/Dav/x", "/dav", "/Dav/x"},    // case matters
+      {"/dav/x", "", "/dav/x"},        // an empty base takes every path whole
       {"/dav/x", "/", "/dav/x"},
       {"/", "", "/"},
       {"", "/dav", "/"},         // an empty href
       {"x/y/", "/dav", "/x/y"},  // a relative href
       {"/dav//x", "/dav", "//x"},
       {"/dav/%zz/b", "/dav", "/%zz/b"},    // not decodable: stays encoded, still made relative
-      {"/dav/caf%e9", "/dav", "/caf%e9"},  // Latin-1 escape: not UTF-8
       {"/d%61v/x", "/dav", "/x"},          // escaped unreserved letters compare decoded
       {"/dav%2Fx/y", "/dav", "/dav/x/y"},  // an escaped "/" is no separator of the base path
       {"/dav/a%2Fb", "/dav", "/a/b"},
@@ -206,22 +151,18 @@ TEST(PropfindParserTest, MakesHrefsRelativeToTheBasePath) {
       {"/dav/caf\xc3\xa9/", "/dav", "/caf\xc3\xa9"},
       // A base path holding characters that servers escape, compared in decoded form.
       {"/my%20dav/a%20b", "/my dav", "/a b"},
-      {"/my%20dav/", "/my dav/", "/"},
       {"/my%20dav", "/my dav", "/"},
       {"/my%20davx/a", "/my dav", "/my davx/a"},
       {"/100%25/x", "/100%", "/x"},
       {"/a%2bb/x", "/a+b", "/x"},
-      {"/a+b/x", "/a+b", "/x"},
       {"/a%2Fb/x", "/a/b", "/x"},
       {"/a%2fb/x", "/a/b", "/x"},
       {"/caf%c3%a9/x", "/caf\xc3\xa9", "/x"},                       // lower-case hex
-      {"/caf%C3%A9/x", "/caf\xc3\xa9", "/x"},                       // upper-case hex
       {"/cafe%CC%81/x", "/caf\xc3\xa9", "/x"},                      // decomposed href, composed base
       {"/caf%C3%A9/x", "/cafe\xcc\x81", "/x"},                      // composed href, decomposed base
       {"/caf\xc3\xa9/x", "/cafe\xcc\x81", "/x"},                    // raw UTF-8 href
       {"/cafe%CC%81/cafe%CC%81", "/caf\xc3\xa9", "/cafe\xcc\x81"},  // the name keeps the server's spelling
       {"/caf%C3%A9x/y", "/caf\xc3\xa9", "/caf\xc3\xa9x/y"},
-      {"/%E6%97%A5%E6%9C%AC/%E8%AA%9E", "/\xe6\x97\xa5\xe6\x9c\xac", "/\xe8\xaa\x9e"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("href " + c.href + " base " + c.base);
@@ -244,25 +185,20 @@ TEST(PropfindParserTest, ReadsPropertyValues) {
       {"<D:getcontentlength>-9223372036854775808</D:getcontentlength>", "f|-9223372036854775808|-|-"},
       {"<D:getcontentlength>9223372036854775808</D:getcontentlength>", "f|0|-|-"},
       {"<D:getcontentlength>12 bytes</D:getcontentlength>", "f|0|-|-"},
-      {"<D:getcontentlength>1 2</D:getcontentlength>", "f|0|-|-"},
       {"<D:getcontentlength>+-5</D:getcontentlength>", "f|0|-|-"},
-      {"<D:getcontentlength>+</D:getcontentlength>", "f|0|-|-"},
       {"<D:getcontentlength>0x10</D:getcontentlength>", "f|0|-|-"},
-      {"<D:getcontentlength>1e3</D:getcontentlength>", "f|0|-|-"},
       {"<D:getcontentlength>\xd9\xa1\xd9\xa2</D:getcontentlength>", "f|0|-|-"},  // Arabic-Indic digits
       {"<D:getcontentlength></D:getcontentlength>", "f|0|-|-"},
       {"<D:getcontentlength>5</D:getcontentlength><D:getcontentlength/>", "f|0|-|-"},  // the last one wins
       {"<D:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified>", "f|0|784111777|-"},
       {"<D:getlastmodified>\n Sun, 06 Nov 1994 08:49:37 GMT\n</D:getlastmodified>", "f|0|784111777|-"},
       {"<D:getlastmodified>1994-11-06T08:49:37Z</D:getlastmodified>", "f|0|-|-"},
-      {"<D:getlastmodified/>", "f|0|-|-"},
       {"<D:getetag>\"a b\"</D:getetag>", "f|0|-|\"a b\""},
       {"<D:getetag>\n\t W/\"x\" \r\n</D:getetag>", "f|0|-|W/\"x\""},
       {"<D:getetag>\xc2\xa0\"x\"\xe2\x80\xa8</D:getetag>", "f|0|-|\"x\""},  // Unicode white space
       {"<D:getetag>&quot;x&quot;</D:getetag>", "f|0|-|\"x\""},
       {"<D:getetag><![CDATA[\"x]]>\"</D:getetag>", "f|0|-|\"x\""},
       {"<D:getetag>\"a<!-- c -->b\"</D:getetag>", "f|0|-|\"ab\""},
-      {"<D:getetag>  </D:getetag>", "f|0|-|-"},
       {"<D:getetag/>", "f|0|-|-"},
       {"<D:getetag>\"x\"<D:b/></D:getetag>", "f|0|-|-"},  // only the text after the last child counts
       {"<D:getetag><D:b>\"x\"</D:b>\"y\"</D:getetag>", "f|0|-|\"y\""},
@@ -272,7 +208,6 @@ TEST(PropfindParserTest, ReadsPropertyValues) {
        "d|0|-|-"},
       {"<x:collection xmlns:x='urn:other'/>", "d|0|-|-"},
       {"<D:resourcetype><D:Collection/></D:resourcetype>", "f|0|-|-"},  // local names are case-sensitive
-      {"<D:resourcetype><D:principal/></D:resourcetype>", "f|0|-|-"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.props);
@@ -289,9 +224,6 @@ TEST(PropfindParserTest, RecognisesNamesWhateverTheirNamespace) {
        "<multistatus xmlns='DAV:'><response><href>/dav/a/</href><propstat><prop><resourcetype><collection/>"
        "</resourcetype><getcontentlength>3</getcontentlength><getetag>\"e\"</getetag></prop></propstat>"
        "</response></multistatus>"},
-      {"lower-case prefix",
-       "<d:multistatus xmlns:d='DAV:'><d:response><d:href>/dav/a/</d:href><d:collection/>"
-       "<d:getcontentlength>3</d:getcontentlength><d:getetag>\"e\"</d:getetag></d:response></d:multistatus>"},
       {"prefixes per element",
        "<g0:multistatus xmlns:g0='DAV:'><g1:response xmlns:g1='DAV:'><lp1:href xmlns:lp1='DAV:'>/dav/a/"
        "</lp1:href><x:collection xmlns:x='DAV:'/><y:getcontentlength xmlns:y='urn:y'>3</y:getcontentlength>"

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 
 #include "dav/entry.h"
 #include "dav/propfind_parser.h"
@@ -54,6 +55,17 @@ TEST(RequestUrlTest, EncodesEachComponentOnTheBase) {
   }
   // Control characters and NUL inside a name are sent escaped, never cut.
   EXPECT_EQ(requestUrl(std::string_view("/a\0b\x01\x7f", 6), "http://h/"), "http://h/a%00b%01%7F");
+
+  // A path sent as a URL and listed back by the server under that href is the same path.
+  for (std::string path : {"/a b/100%/c;d?e#f", "/caf\xc3\xa9/cafe\xcc\x81", "/%2E%2E/%41", "/x\x01\ny"}) {
+    SCOPED_TRACE(path);
+    std::string url = requestUrl(path, "http://h/my%20dav/");
+    std::string listed = url.substr(std::string_view("http://h").size());
+    auto entries = PropfindParser::parse(
+        "<multistatus><response><href>" + listed + "</href></response></multistatus>", "/my dav");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].path, path);
+  }
 }
 
 TEST(RequestUrlTest, RefusesDotSegmentsAndInvalidResults) {
