@@ -2,6 +2,7 @@
 
 #include <expat.h>
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cstdint>
