@@ -1,0 +1,340 @@
+#include "dav/propfind_parser.h"
+
+#include <expat.h>
+
+#include <algorithm>
+#include <charconv>
+#include <climits>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "dav/http_date.h"
+#include "platform/text.h"
+#include "platform/url.h"
+
+namespace davfp {
+
+namespace {
+
+// Expat reports a namespaced name as "URI<separator>local"; no local name can hold a space.
+constexpr char kNamespaceSeparator = ' ';
+
+// A value longer than any real file name, path or entity tag: a body that sends one ends the parse rather
+// than grow memory without bound.
+constexpr size_t kMaxValueBytes = 1 << 20;
+
+// The elements the parser acts on, by local name; every other element is `other`.
+enum class Element : uint8_t { other, response, collection, href, contentLength, lastModified, etag };
+
+Element classify(const XML_Char* name) {
+  std::string_view qualified(name);
+  size_t separator = qualified.rfind(kNamespaceSeparator);
+  std::string_view local = separator == std::string_view::npos ? qualified : qualified.substr(separator + 1);
+  if (local == "response") return Element::response;
+  if (local == "collection") return Element::collection;
+  if (local == "href") return Element::href;
+  if (local == "getcontentlength") return Element::contentLength;
+  if (local == "getlastmodified") return Element::lastModified;
+  if (local == "getetag") return Element::etag;
+  return Element::other;
+}
+
+// Elements whose character data is read; the text of every other element is never stored.
+bool holdsValue(Element e) {
+  return e == Element::href || e == Element::contentLength || e == Element::lastModified ||
+         e == Element::etag;
+}
+
+// A signed 64-bit decimal integer: an optional "+" or "-", then ASCII digits only; 0 for anything else
+// (empty, a sign alone, other characters, out of range).
+int64_t parseContentLength(std::string_view value) {
+  std::string_view digits = value;
+  if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
+  if (digits.empty()) return 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return 0;
+  }
+  if (value[0] == '+') value.remove_prefix(1);
+  int64_t result = 0;
+  auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), result);
+  if (error != std::errc() || end != value.data() + value.size()) return 0;
+  return result;
+}
+
+// The parse state of one body: the expat parser, the fields of the response being read, and what is kept.
+class ResponseReader {
+ public:
+  ResponseReader(std::string_view basePath, std::function<void(DavEntry&&)> sink);
+
+  void feed(std::string_view bytes);
+  std::vector<DavEntry> finish();
+
+  // Called by expat through the trampolines below.
+  void start(const XML_Char* name);
+  void characters(const XML_Char* s, int len);
+  void end(const XML_Char* name);
+  // Ends the parse; error, when set, is rethrown to the caller of feed() or finish().
+  void stop(std::exception_ptr error = nullptr);
+
+ private:
+  struct ParserFree {
+    void operator()(XML_Parser p) const { XML_ParserFree(p); }
+  };
+
+  void finishEntry();
+  std::string relativePath(std::string_view href) const;
+  size_t baseLength(std::string_view encodedPath) const;
+  void rethrowError();
+
+  std::unique_ptr<XML_ParserStruct, ParserFree> parser_;
+  std::string basePath_;    // percent-decoded, without a trailing "/"
+  size_t baseSlashes_ = 0;  // how many "/" basePath_ holds
+  std::function<void(DavEntry&&)> sink_;
+  std::vector<DavEntry> out_;
+  std::exception_ptr error_;
+  bool stopped_ = false;  // an XML error, an overlong value, an entity declaration or a failing sink
+  bool finished_ = false;
+
+  std::vector<Element> open_;  // the open elements, innermost last
+  bool collecting_ = false;    // the innermost open element holds a value: its character data goes to text_
+  std::string text_;           // character data since the most recent element start or end
+
+  // The response being read.
+  std::string href_;
+  bool isDir_ = false;
+  int64_t size_ = 0;
+  std::optional<std::chrono::system_clock::time_point> modified_;
+  std::optional<std::string> etag_;
+};
+
+// Expat is C: its callbacks must not let an exception through, so each one hands failures to stop().
+extern "C" {
+
+static void onStartElement(void* reader, const XML_Char* name, const XML_Char** /*attributes*/) {
+  auto self = static_cast<ResponseReader*>(reader);
+  try {
+    self->start(name);
+  } catch (...) {
+    self->stop(std::current_exception());
+  }
+}
+
+static void onEndElement(void* reader, const XML_Char* name) {
+  auto self = static_cast<ResponseReader*>(reader);
+  try {
+    self->end(name);
+  } catch (...) {
+    self->stop(std::current_exception());
+  }
+}
+
+static void onCharacters(void* reader, const XML_Char* s, int len) {
+  auto self = static_cast<ResponseReader*>(reader);
+  try {
+    self->characters(s, len);
+  } catch (...) {
+    self->stop(std::current_exception());
+  }
+}
+
+// A multistatus body has no use for entities of its own; declaring one (the start of every entity expansion
+// attack) ends the parse before anything is expanded.
+static void onEntityDeclaration(void* reader, const XML_Char*, int, const XML_Char*, int, const XML_Char*,
+                                const XML_Char*, const XML_Char*, const XML_Char*) {
+  static_cast<ResponseReader*>(reader)->stop();
+}
+
+}  // extern "C"
+
+ResponseReader::ResponseReader(std::string_view basePath, std::function<void(DavEntry&&)> sink)
+    : parser_(XML_ParserCreateNS(nullptr, kNamespaceSeparator)), basePath_(basePath), sink_(std::move(sink)) {
+  if (!parser_) throw std::bad_alloc();
+  if (basePath_.ends_with('/')) basePath_.pop_back();
+  for (char c : basePath_) baseSlashes_ += c == '/';
+
+  XML_Parser p = parser_.get();
+  XML_SetUserData(p, this);
+  XML_SetElementHandler(p, onStartElement, onEndElement);
+  XML_SetCharacterDataHandler(p, onCharacters);
+  XML_SetEntityDeclHandler(p, onEntityDeclaration);
+  // No external entity handler is installed and parameter entities are never parsed, so no DTD, external
+  // subset or external entity is ever read; expat's amplification limits stay at their defaults.
+  XML_SetParamEntityParsing(p, XML_PARAM_ENTITY_PARSING_NEVER);
+}
+
+void ResponseReader::feed(std::string_view bytes) {
+  while (!stopped_ && !finished_ && !bytes.empty()) {
+    size_t n = std::min<size_t>(bytes.size(), INT_MAX / 2);
+    if (XML_Parse(parser_.get(), bytes.data(), static_cast<int>(n), XML_FALSE) != XML_STATUS_OK) {
+      stopped_ = true;
+    }
+    bytes.remove_prefix(n);
+  }
+  rethrowError();
+}
+
+std::vector<DavEntry> ResponseReader::finish() {
+  if (!stopped_ && !finished_) {
+    if (XML_Parse(parser_.get(), nullptr, 0, XML_TRUE) != XML_STATUS_OK) stopped_ = true;
+  }
+  finished_ = true;
+  rethrowError();
+  return std::move(out_);
+}
+
+void ResponseReader::rethrowError() {
+  if (!error_) return;
+  std::exception_ptr error = std::exchange(error_, nullptr);
+  std::rethrow_exception(error);
+}
+
+void ResponseReader::stop(std::exception_ptr error) {
+  // Expat may still deliver a callback or two after being stopped; they are ignored.
+  if (stopped_) return;
+  stopped_ = true;
+  error_ = std::move(error);
+  XML_StopParser(parser_.get(), XML_FALSE);
+}
+
+void ResponseReader::start(const XML_Char* name) {
+  if (stopped_) return;
+  Element element = classify(name);
+  open_.push_back(element);
+  text_.clear();
+  collecting_ = holdsValue(element);
+  if (element == Element::response) {
+    href_.clear();
+    isDir_ = false;
+    size_ = 0;
+    modified_.reset();
+    etag_.reset();
+  } else if (element == Element::collection) {
+    // Any element of this local name inside the response marks it a folder, wherever it stands.
+    isDir_ = true;
+  }
+}
+
+void ResponseReader::characters(const XML_Char* s, int len) {
+  if (stopped_ || !collecting_) return;
+  if (text_.size() + static_cast<size_t>(len) > kMaxValueBytes) {
+    stop();
+    return;
+  }
+  text_.append(s, static_cast<size_t>(len));
+}
+
+void ResponseReader::end(const XML_Char* name) {
+  if (stopped_) return;
+  if (!open_.empty()) open_.pop_back();
+  std::string_view value = platform::trimWhitespace(text_);
+  switch (classify(name)) {
+    case Element::href:
+      href_.assign(value);
+      break;
+    case Element::contentLength:
+      size_ = parseContentLength(value);
+      break;
+    case Element::lastModified:
+      modified_ = parseHttpDate(value);
+      break;
+    case Element::etag:
+      if (value.empty()) {
+        etag_.reset();
+      } else {
+        etag_.emplace(value);
+      }
+      break;
+    case Element::response:
+      finishEntry();
+      break;
+    case Element::collection:
+    case Element::other:
+      break;
+  }
+  text_.clear();
+  collecting_ = !open_.empty() && holdsValue(open_.back());
+}
+
+void ResponseReader::finishEntry() {
+  DavEntry entry{
+      .path = relativePath(href_), .isDir = isDir_, .size = size_, .modified = modified_, .etag = etag_};
+  if (sink_) {
+    sink_(std::move(entry));
+  } else {
+    out_.push_back(std::move(entry));
+  }
+}
+
+// The length of the leading part of encodedPath that names the base path, or npos when the path is not under
+// it. The base path arrives percent-decoded while hrefs are encoded, with either case of hex digits and each
+// server's own choice of which characters to escape; so the two are compared in one form: the href's leading
+// components decoded, then compared with the base path under canonical equivalence (a base path with
+// non-ASCII letters may be spelt composed on one side and decomposed on the other). Percent-decoding and
+// normalisation never add or remove a "/" separator, so the only candidate is the part before the literal "/"
+// (or the end) at which the decoded text has passed as many "/" as the base path holds.
+size_t ResponseReader::baseLength(std::string_view encodedPath) const {
+  size_t slashes = 0;
+  size_t cut = std::string_view::npos;
+  for (size_t i = 0; i <= encodedPath.size(); ++i) {
+    if (i == encodedPath.size() || encodedPath[i] == '/') {
+      if (slashes == baseSlashes_) {
+        cut = i;
+        break;
+      }
+      if (i == encodedPath.size()) break;
+      ++slashes;
+    } else if (encodedPath[i] == '%' && i + 2 < encodedPath.size() && encodedPath[i + 1] == '2' &&
+               (encodedPath[i + 2] == 'F' || encodedPath[i + 2] == 'f')) {
+      ++slashes;
+    }
+    if (slashes > baseSlashes_) break;
+  }
+  if (cut == std::string_view::npos) return cut;
+  auto prefix = platform::percentDecode(encodedPath.substr(0, cut));
+  if (!prefix || !platform::canonicalEqual(*prefix, basePath_)) return std::string_view::npos;
+  return cut;
+}
+
+std::string ResponseReader::relativePath(std::string_view href) const {
+  // The path of the href in encoded form: an absolute URL gives its path, a query or fragment is dropped;
+  // an href that is not a valid URL reference is taken as it is.
+  std::optional<platform::Url> url = platform::Url::parse(href);
+  std::string_view encoded = url ? std::string_view(url->path) : href;
+
+  size_t cut = baseLength(encoded);
+  std::string_view rest = cut == std::string_view::npos ? encoded : encoded.substr(cut);
+
+  // Escapes are read as UTF-8; a path that does not decode stays encoded.
+  std::optional<std::string> decoded = platform::percentDecode(rest);
+  std::string path = decoded ? std::move(*decoded) : std::string(rest);
+  if (path.size() >= 2 && path.ends_with('/')) path.pop_back();
+  if (!path.starts_with('/')) path.insert(0, 1, '/');
+  return path;
+}
+
+}  // namespace
+
+struct PropfindParser::Impl : ResponseReader {
+  using ResponseReader::ResponseReader;
+};
+
+PropfindParser::PropfindParser(std::string_view basePath) : PropfindParser(basePath, nullptr) {}
+
+PropfindParser::PropfindParser(std::string_view basePath, std::function<void(DavEntry&&)> sink)
+    : impl_(std::make_unique<Impl>(basePath, std::move(sink))) {}
+
+PropfindParser::~PropfindParser() = default;
+
+void PropfindParser::feed(std::string_view bytes) { impl_->feed(bytes); }
+
+std::vector<DavEntry> PropfindParser::finish() { return impl_->finish(); }
+
+std::vector<DavEntry> PropfindParser::parse(std::string_view body, std::string_view basePath) {
+  PropfindParser parser(basePath);
+  parser.feed(body);
+  return parser.finish();
+}
+
+}  // namespace davfp

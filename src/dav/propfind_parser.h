@@ -1,0 +1,45 @@
+// PropfindParser: turns a PROPFIND multistatus body into DavEntry values, one per response element, in
+// document order, with each path made relative to the drive's base path. The body is fed in pieces of any
+// size as it arrives and is never held whole; per response only its current fields are kept.
+//
+// Malformed XML ends the parse silently at its first error: the entries finished before it are kept, the
+// response in progress is dropped and later pieces are ignored. No DTD can make it fetch anything or expand
+// entities: a body that declares an entity ends the parse there.
+//
+// One parser serves one body on one thread at a time; distinct parsers are independent.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "dav/entry.h"
+
+namespace davfp {
+
+class PropfindParser {
+ public:
+  // basePath is the percent-decoded path of the base URL; one trailing "/" is removed.
+  explicit PropfindParser(std::string_view basePath);
+  // Hands each finished entry to sink instead of keeping it; finish() then returns nothing. An exception
+  // thrown by sink ends the parse and is rethrown from the feed() or finish() that delivered the entry.
+  PropfindParser(std::string_view basePath, std::function<void(DavEntry&&)> sink);
+  ~PropfindParser();
+  PropfindParser(const PropfindParser&) = delete;
+  PropfindParser& operator=(const PropfindParser&) = delete;
+
+  // Parses the next piece of the body. Pieces may split tags and UTF-8 sequences anywhere.
+  void feed(std::string_view bytes);
+  // Ends the body and returns the entries kept so far. Later feeds are ignored.
+  std::vector<DavEntry> finish();
+
+  // The entries of a whole body. Never fails.
+  static std::vector<DavEntry> parse(std::string_view body, std::string_view basePath);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace davfp

@@ -1,0 +1,71 @@
+#include "dav/request.h"
+
+#include <algorithm>
+
+#include "dav/entry.h"
+#include "platform/url.h"
+
+namespace davfp {
+
+namespace {
+
+// RFC 3986 pchar plus "/", without ";" (and without "?" and "#", which pchar never holds). "%" is not in the
+// set, so a literal percent sign is always sent as %25.
+bool isPathSegmentChar(unsigned char c) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) return true;
+  return std::string_view("-._~!$&'()*+,=:@/").find(static_cast<char>(c)) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string requestUrl(std::string_view path, std::string_view base, bool collection) {
+  std::string joined;
+  bool root = true;
+  size_t i = 0;
+  while (i <= path.size()) {
+    size_t end = path.find('/', i);
+    if (end == std::string_view::npos) end = path.size();
+    std::string_view piece = path.substr(i, end - i);
+    i = end + 1;
+    if (piece.empty()) continue;
+    if (piece == "." || piece == "..") throw DavError::status(400);
+    if (!root) joined += '/';
+    joined += platform::percentEncode(piece, isPathSegmentChar);
+    root = false;
+  }
+
+  std::string url(base);
+  if (!url.ends_with('/')) url += '/';
+  url += joined;
+  if (collection && !root) url += '/';
+  if (!platform::Url::parse(url)) throw DavError::status(400);
+  return url;
+}
+
+void check(const platform::HttpResponse& response) {
+  long status = response.status;
+  if (status == 0 || (status >= 200 && status <= 299)) return;
+  if (status == 401 || status == 403) throw DavError::forbidden();
+  if (status == 404) throw DavError::notFound();
+  throw DavError::status(static_cast<int>(status));
+}
+
+bool isConnectionLost(const std::exception& e) {
+  auto error = dynamic_cast<const platform::Error*>(&e);
+  if (!error || error->domain() != platform::kURLErrorDomain) return false;
+  return std::find(kConnectionLost.begin(), kConnectionLost.end(), error->code()) != kConnectionLost.end();
+}
+
+std::exception_ptr mapped(std::exception_ptr e) {
+  if (!e) return e;
+  try {
+    std::rethrow_exception(e);
+  } catch (const std::exception& error) {
+    if (isConnectionLost(error)) return std::make_exception_ptr(DavError::unreachable());
+  } catch (...) {
+    // Not a standard exception, so not a lost connection: passed on unchanged below.
+  }
+  return e;
+}
+
+}  // namespace davfp

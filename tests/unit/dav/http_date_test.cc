@@ -1,0 +1,87 @@
+#include "dav/http_date.h"
+
+#include <gtest/gtest.h>
+
+namespace davfp {
+namespace {
+
+using std::chrono::seconds;
+using std::chrono::system_clock;
+
+system_clock::time_point at(long long s) { return system_clock::time_point(seconds(s)); }
+
+TEST(HttpDateTest, ParsesTheFixedForm) {
+  struct Case {
+    const char* text;
+    long long epochSeconds;
+  } cases[] = {
+      {"Sun, 06 Nov 1994 08:49:37 GMT", 784111777},
+      {"Thu, 01 Jan 1970 00:00:00 GMT", 0},
+      {"Wed, 31 Dec 1969 23:59:59 GMT", -1},
+      {"Tue, 29 Feb 2000 12:00:00 GMT", 951825600},  // a leap year by the 400 rule
+      {"Sun, 06 Nov 1994 08:49:37 UTC", 784111777},
+      {"sun, 06 nov 1994 08:49:37 gmt", 784111777},  // names compared without regard to case
+      {"Mon, 06 Nov 1994 08:49:37 GMT", 784111777},  // the day name does not decide the date
+      {"Sun, 6 Nov 1994 8:49:37 GMT", 784111777},    // single-digit fields
+      {"Sun, 06 Nov 1994 10:49:37 GMT+02:00", 784111777},
+      {"Sun, 06 Nov 1994 03:19:37 GMT-05:30", 784111777},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    auto parsed = parseHttpDate(c.text);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(*parsed, at(c.epochSeconds));
+  }
+}
+
+TEST(HttpDateTest, RejectsEveryOtherForm) {
+  const char* cases[] = {
+      "",
+      "1994-11-06T08:49:37Z",            // ISO 8601
+      "Sunday, 06-Nov-94 08:49:37 GMT",  // RFC 850
+      "Sun Nov  6 08:49:37 1994",        // asctime
+      "Sun, 06 Nov 1994 08:49:37",       // no zone
+      "Sun, 06 Nov 1994 08:49:37 PST",   // other zones
+      "Sun, 06 Nov 1994 08:49:37 +0000",
+      "Sun, 06 Nov 1994 08:49:37 GMT+2",
+      "Sun, 06 Nov 1994 08:49:37 GMT+24:00",
+      "Sun, 06 Nov 1994 08:49:37 GMT ",  // trailing text
+      " Sun, 06 Nov 1994 08:49:37 GMT",
+      "Sun,  06 Nov 1994 08:49:37 GMT",
+      "Sun, 06 Nov 94 08:49:37 GMT",  // two-digit year
+      "Sun, 06 Nov 19944 08:49:37 GMT",
+      "Sun, 006 Nov 1994 08:49:37 GMT",
+      "Sun, 06 November 1994 08:49:37 GMT",
+      "Xyz, 06 Nov 1994 08:49:37 GMT",
+      "Sun, 06 Nox 1994 08:49:37 GMT",
+      "Sun, 00 Nov 1994 08:49:37 GMT",  // out-of-range fields
+      "Sun, 31 Nov 1994 08:49:37 GMT",
+      "Fri, 30 Feb 2024 08:49:37 GMT",
+      "Thu, 29 Feb 1900 08:49:37 GMT",  // not a leap year
+      "Sun, 06 Nov 1994 24:00:00 GMT",
+      "Sun, 06 Nov 1994 08:60:37 GMT",
+      "Sun, 06 Nov 1994 08:49:60 GMT",
+      "Sun, 06 Nov 1994 08:49 GMT",
+      "Sun, 06 Nov 1994 08:49:37.5 GMT",
+      "Sun, 06 Nov 1000 08:49:37 GMT",  // before what the time point holds
+      "Sat, 12 Apr 2262 00:00:00 GMT",  // after it
+      "Fri, 31 Dec 9999 23:59:59 GMT",
+  };
+  for (const char* text : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(parseHttpDate(text));
+  }
+}
+
+TEST(HttpDateTest, FormatsWholeSecondsAndReadsBack) {
+  EXPECT_EQ(formatHttpDate(at(784111777)), "Sun, 06 Nov 1994 08:49:37 GMT");
+  EXPECT_EQ(formatHttpDate(at(0) + std::chrono::milliseconds(999)), "Thu, 01 Jan 1970 00:00:00 GMT");
+  EXPECT_EQ(formatHttpDate(at(0) - std::chrono::milliseconds(1)), "Wed, 31 Dec 1969 23:59:59 GMT");
+  for (long long s : {0LL, 951825600LL, -2208988800LL, 4102444799LL, 1700000000LL}) {
+    SCOPED_TRACE(s);
+    EXPECT_EQ(parseHttpDate(formatHttpDate(at(s))), at(s));
+  }
+}
+
+}  // namespace
+}  // namespace davfp

@@ -1,0 +1,419 @@
+#include "dav/propfind_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace davfp {
+namespace {
+
+using std::chrono::seconds;
+using std::chrono::system_clock;
+
+// One line per entry: path|d or f|size|modified seconds or -|etag or -.
+std::string describe(const DavEntry& e) {
+  std::string out = e.path + "|" + (e.isDir ? "d" : "f") + "|" + std::to_string(e.size) + "|";
+  out += e.modified
+             ? std::to_string(std::chrono::duration_cast<seconds>(e.modified->time_since_epoch()).count())
+             : "-";
+  out += "|" + e.etag.value_or("-");
+  return out;
+}
+
+std::vector<std::string> describe(const std::vector<DavEntry>& entries) {
+  std::vector<std::string> out;
+  for (const auto& e : entries) out.push_back(describe(e));
+  return out;
+}
+
+std::vector<std::string> parse(std::string_view body, std::string_view base = "/dav") {
+  return describe(PropfindParser::parse(body, base));
+}
+
+// A multistatus body of responses written in the D: prefix.
+std::string multistatus(const std::vector<std::string>& responses) {
+  std::string body = "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<D:multistatus xmlns:D=\"DAV:\">\n";
+  for (const auto& r : responses) body += "<D:response>" + r + "</D:response>\n";
+  return body + "</D:multistatus>\n";
+}
+
+std::string href(std::string_view h) { return "<D:href>" + std::string(h) + "</D:href>"; }
+
+constexpr long long k1994 = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
+
+// Listings as each server writes them. Apache: lower-case escapes, raw "+;&", prefixes lp1/ns0 bound to
+// DAV:, missing properties in a 404 propstat, a weak entity tag after a write.
+const char* kApache = R"(<?xml version="1.0" encoding="utf-8"?>
+<D:multistatus xmlns:D="DAV:" xmlns:ns0="DAV:">
+<D:response xmlns:lp1="DAV:" xmlns:lp2="http://apache.org/dav/props/">
+<D:href>/dav/docs/</D:href>
+<D:propstat><D:prop><lp1:resourcetype><D:collection/></lp1:resourcetype>
+<lp1:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</lp1:getlastmodified>
+<lp1:getetag>"1000-5d8a"</lp1:getetag></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat>
+<D:propstat><D:prop><ns0:getcontentlength/></D:prop>
+<D:status>HTTP/1.1 404 Not Found</D:status></D:propstat></D:response>
+<D:response xmlns:lp1="DAV:" xmlns:lp2="http://apache.org/dav/props/">
+<D:href>/dav/docs/caf%c3%a9%20+;&amp;.txt</D:href>
+<D:propstat><D:prop><lp1:resourcetype/><lp1:getcontentlength>12</lp1:getcontentlength>
+<lp1:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</lp1:getlastmodified>
+<lp1:getetag>W/"c-5d8a"</lp1:getetag><lp2:executable>F</lp2:executable></D:prop>
+<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>
+</D:multistatus>
+)";
+
+// nginx: the folder's href echoes the request (no "/"), no getetag, missing properties dropped.
+const char* kNginx =
+    R"(<?xml version="1.0" encoding="utf-8" ?><D:multistatus xmlns:D="DAV:"><D:response><D:href>/dav/docs)"
+    R"(</D:href><D:propstat><D:prop><D:displayname>docs</D:displayname><D:getlastmodified>Sun, 06 Nov 1994 )"
+    R"(08:49:37 GMT</D:getlastmodified><D:resourcetype><D:collection/></D:resourcetype><D:lockdiscovery/>)"
+    R"(</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response><D:response><D:href>)"
+    R"(/dav/docs/caf%C3%A9%20+;&amp;.txt</D:href><D:propstat><D:prop><D:displayname>caf&#233; +;&amp;.txt)"
+    R"(</D:displayname><D:getcontentlength>12</D:getcontentlength><D:getlastmodified>Sun, 06 Nov 1994 )"
+    R"(08:49:37 GMT</D:getlastmodified><D:resourcetype></D:resourcetype></D:prop></D:propstat></D:response>)"
+    R"(</D:multistatus>)";
+
+// lighttpd: "+;&" escaped, 4096 as a folder's length, an attribute on getlastmodified.
+const char* kLighttpd =
+    R"(<?xml version="1.0" encoding="utf-8"?><D:multistatus xmlns:D="DAV:" xmlns:ns0="urn:uuid:c2f41010-65b3-)"
+    R"(11d1-a29f-00aa00c14882/"><D:response><D:href>/dav/docs/</D:href><D:propstat><D:prop><D:resourcetype>)"
+    R"(<D:collection/></D:resourcetype><D:getcontentlength>4096</D:getcontentlength><D:getlastmodified )"
+    R"(ns0:dt="dateTime.rfc1123">Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified><D:getetag>"3194218917")"
+    R"(</D:getetag></D:prop></D:propstat></D:response><D:response><D:href>/dav/docs/caf%C3%A9%20%2B%3B%26.txt)"
+    R"(</D:href><D:propstat><D:prop><D:resourcetype/><D:getcontentlength>12</D:getcontentlength>)"
+    R"(<D:getlastmodified ns0:dt="dateTime.rfc1123">Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified>)"
+    R"(<D:getetag>"1204753"</D:getetag></D:prop></D:propstat></D:response></D:multistatus>)";
+
+// rclone: upper-case escapes, raw "+;&", missing properties in a 404 propstat.
+const char* kRclone =
+    R"(<?xml version="1.0" encoding="UTF-8"?><D:multistatus xmlns:D="DAV:"><D:response><D:href>/dav/docs/</D:href>)"
+    R"(<D:propstat><D:prop><D:resourcetype><D:collection xmlns:D="DAV:"/></D:resourcetype><D:displayname>docs)"
+    R"(</D:displayname><D:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified></D:prop><D:status>)"
+    R"(HTTP/1.1 200 OK</D:status></D:propstat><D:propstat><D:prop><D:getetag></D:getetag></D:prop><D:status>)"
+    R"(HTTP/1.1 404 Not Found</D:status></D:propstat></D:response><D:response><D:href>)"
+    R"(/dav/docs/caf%C3%A9%20+;&amp;.txt</D:href><D:propstat><D:prop><D:resourcetype></D:resourcetype>)"
+    R"(<D:getcontentlength>12</D:getcontentlength><D:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT)"
+    R"(</D:getlastmodified><D:getetag>"17f4c2b0a1e0c"</D:getetag></D:prop><D:status>HTTP/1.1 200 OK)"
+    R"(</D:status></D:propstat></D:response></D:multistatus>)";
+
+TEST(PropfindParserTest, ReadsEveryServersListing) {
+  const std::string file = "/docs/caf\xc3\xa9 +;&.txt|f|12|" + std::to_string(k1994);
+  const std::string folder = "/docs|d|";
+  struct Case {
+    const char* server;
+    const char* body;
+    std::vector<std::string> entries;
+  } cases[] = {
+      {"apache", kApache, {folder + "0|" + std::to_string(k1994) + "|\"1000-5d8a\"", file + "|W/\"c-5d8a\""}},
+      {"nginx", kNginx, {folder + "0|" + std::to_string(k1994) + "|-", file + "|-"}},
+      {"lighttpd",
+       kLighttpd,
+       {folder + "4096|" + std::to_string(k1994) + "|\"3194218917\"", file + "|\"1204753\""}},
+      {"rclone", kRclone, {folder + "0|" + std::to_string(k1994) + "|-", file + "|\"17f4c2b0a1e0c\""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.server);
+    EXPECT_EQ(parse(c.body), c.entries);
+    EXPECT_EQ(parse(c.body, "/dav/"), c.entries);
+  }
+}
+
+TEST(PropfindParserTest, MakesHrefsRelativeToTheBasePath) {
+  struct Case {
+    std::string href;
+    std::string base;
+    std::string path;
+  } cases[] = {
+      {"/dav/", "/dav", "/"},
+      {"/dav", "/dav", "/"},
+      {"/dav/Photos/", "/dav", "/Photos"},
+      {"/dav/a%20b.txt", "/dav", "/a b.txt"},
+      {"http://h:8080/dav/x?q=1#f", "/dav", "/x"},  // absolute: its path; query and fragment dropped
+      {"https://u:p@[::1]/dav/x/", "/dav", "/x"},
+      {"/davx/y", "/dav", "/davx/y"},  // not under the base path
+      {"/Dav/x", "/dav", "/Dav/x"},    // case matters
+      {"/dav/x", "", "/dav/x"},        // an empty base takes every path whole
+      {"/dav/x", "/", "/dav/x"},
+      {"/", "", "/"},
+      {"", "/dav", "/"},         // an empty href
+      {"x/y/", "/dav", "/x/y"},  // a relative href
+      {"/dav//x", "/dav", "//x"},
+      {"/dav/%zz/b", "/dav", "/%zz/b"},    // not decodable: stays encoded, still made relative
+      {"/d%61v/x", "/dav", "/x"},          // escaped unreserved letters compare decoded
+      {"/dav%2Fx/y", "/dav", "/dav/x/y"},  // an escaped "/" is no separator of the base path
+      {"/dav/a%2Fb", "/dav", "/a/b"},
+      {"/dav/%2E%2E", "/dav", "/.."},  // decoded; the request layer refuses to address it
+      {"/dav/a b", "/dav", "/a b"},    // a raw space: not a URL reference, taken as it is
+      {"/dav/a[1].txt", "/dav", "/a[1].txt"},
+      {"/dav/caf\xc3\xa9/", "/dav", "/caf\xc3\xa9"},
+      // A base path holding characters that servers escape, compared in decoded form.
+      {"/my%20dav/a%20b", "/my dav", "/a b"},
+      {"/my%20dav", "/my dav", "/"},
+      {"/my%20davx/a", "/my dav", "/my davx/a"},
+      {"/100%25/x", "/100%", "/x"},
+      {"/a%2bb/x", "/a+b", "/x"},
+      {"/a%2Fb/x", "/a/b", "/x"},
+      {"/a%2fb/x", "/a/b", "/x"},
+      {"/caf%c3%a9/x", "/caf\xc3\xa9", "/x"},                       // lower-case hex
+      {"/cafe%CC%81/x", "/caf\xc3\xa9", "/x"},                      // decomposed href, composed base
+      {"/caf%C3%A9/x", "/cafe\xcc\x81", "/x"},                      // composed href, decomposed base
+      {"/caf\xc3\xa9/x", "/cafe\xcc\x81", "/x"},                    // raw UTF-8 href
+      {"/cafe%CC%81/cafe%CC%81", "/caf\xc3\xa9", "/cafe\xcc\x81"},  // the name keeps the server's spelling
+      {"/caf%C3%A9x/y", "/caf\xc3\xa9", "/caf\xc3\xa9x/y"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("href " + c.href + " base " + c.base);
+    auto entries = PropfindParser::parse(multistatus({href(c.href)}), c.base);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].path, c.path);
+  }
+}
+
+TEST(PropfindParserTest, ReadsPropertyValues) {
+  struct Case {
+    std::string props;
+    std::string entry;  // without the path
+  } cases[] = {
+      {"<D:getcontentlength>12</D:getcontentlength>", "f|12|-|-"},
+      {"<D:getcontentlength>+12</D:getcontentlength>", "f|12|-|-"},
+      {"<D:getcontentlength>-5</D:getcontentlength>", "f|-5|-|-"},
+      {"<D:getcontentlength>\n  007 \t</D:getcontentlength>", "f|7|-|-"},
+      {"<D:getcontentlength>9223372036854775807</D:getcontentlength>", "f|9223372036854775807|-|-"},
+      {"<D:getcontentlength>-9223372036854775808</D:getcontentlength>", "f|-9223372036854775808|-|-"},
+      {"<D:getcontentlength>9223372036854775808</D:getcontentlength>", "f|0|-|-"},
+      {"<D:getcontentlength>12 bytes</D:getcontentlength>", "f|0|-|-"},
+      {"<D:getcontentlength>+-5</D:getcontentlength>", "f|0|-|-"},
+      {"<D:getcontentlength>0x10</D:getcontentlength>", "f|0|-|-"},
+      {"<D:getcontentlength>\xd9\xa1\xd9\xa2</D:getcontentlength>", "f|0|-|-"},  // Arabic-Indic digits
+      {"<D:getcontentlength></D:getcontentlength>", "f|0|-|-"},
+      {"<D:getcontentlength>5</D:getcontentlength><D:getcontentlength/>", "f|0|-|-"},  // the last one wins
+      {"<D:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified>", "f|0|784111777|-"},
+      {"<D:getlastmodified>\n Sun, 06 Nov 1994 08:49:37 GMT\n</D:getlastmodified>", "f|0|784111777|-"},
+      {"<D:getlastmodified>1994-11-06T08:49:37Z</D:getlastmodified>", "f|0|-|-"},
+      {"<D:getetag>\"a b\"</D:getetag>", "f|0|-|\"a b\""},
+      {"<D:getetag>\n\t W/\"x\" \r\n</D:getetag>", "f|0|-|W/\"x\""},
+      {"<D:getetag>\xc2\xa0\"x\"\xe2\x80\xa8</D:getetag>", "f|0|-|\"x\""},  // Unicode white space
+      {"<D:getetag>&quot;x&quot;</D:getetag>", "f|0|-|\"x\""},
+      {"<D:getetag><![CDATA[\"x]]>\"</D:getetag>", "f|0|-|\"x\""},
+      {"<D:getetag>\"a<!-- c -->b\"</D:getetag>", "f|0|-|\"ab\""},
+      {"<D:getetag/>", "f|0|-|-"},
+      {"<D:getetag>\"x\"<D:b/></D:getetag>", "f|0|-|-"},  // only the text after the last child counts
+      {"<D:getetag><D:b>\"x\"</D:b>\"y\"</D:getetag>", "f|0|-|\"y\""},
+      // A collection element of any namespace, at any depth, marks a folder; status is never read.
+      {"<D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop>"
+       "<D:status>HTTP/1.1 404 Not Found</D:status></D:propstat>",
+       "d|0|-|-"},
+      {"<x:collection xmlns:x='urn:other'/>", "d|0|-|-"},
+      {"<D:resourcetype><D:Collection/></D:resourcetype>", "f|0|-|-"},  // local names are case-sensitive
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.props);
+    EXPECT_EQ(parse(multistatus({href("/dav/a") + c.props})), std::vector<std::string>{"/a|" + c.entry});
+  }
+}
+
+TEST(PropfindParserTest, RecognisesNamesWhateverTheirNamespace) {
+  struct Case {
+    const char* name;
+    std::string body;
+  } cases[] = {
+      {"default namespace",
+       "<multistatus xmlns='DAV:'><response><href>/dav/a/</href><propstat><prop><resourcetype><collection/>"
+       "</resourcetype><getcontentlength>3</getcontentlength><getetag>\"e\"</getetag></prop></propstat>"
+       "</response></multistatus>"},
+      {"prefixes per element",
+       "<g0:multistatus xmlns:g0='DAV:'><g1:response xmlns:g1='DAV:'><lp1:href xmlns:lp1='DAV:'>/dav/a/"
+       "</lp1:href><x:collection xmlns:x='DAV:'/><y:getcontentlength xmlns:y='urn:y'>3</y:getcontentlength>"
+       "<z:getetag xmlns:z='urn:z'>\"e\"</z:getetag></g1:response></g0:multistatus>"},
+      {"no namespace",
+       "<multistatus><response><href>/dav/a/</href><collection/><getcontentlength>3</getcontentlength>"
+       "<getetag>\"e\"</getetag></response></multistatus>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(parse(c.body), std::vector<std::string>{"/a|d|3|-|\"e\""});
+  }
+}
+
+TEST(PropfindParserTest, ResponsesAreIndependentAndInDocumentOrder) {
+  std::string body = multistatus({
+      href("/dav/docs/") + "<D:collection/><D:getetag>\"f\"</D:getetag>",
+      href("/dav/docs/a") + "<D:getcontentlength>1</D:getcontentlength>",
+      href("/dav/docs/ignored") + href("/dav/docs/b"),  // several hrefs: the last one
+      "<D:getetag>\"no-href\"</D:getetag>",
+      href("/dav/docs/sub/"),  // a folder href without a collection element is no folder
+  });
+  // Properties outside any response never reach an entry.
+  body.insert(body.find("<D:response>"),
+              "<D:href>/dav/stray</D:href><D:collection/><D:getetag>x</D:getetag>");
+  EXPECT_EQ(parse(body), (std::vector<std::string>{"/docs|d|0|-|\"f\"", "/docs/a|f|1|-|-", "/docs/b|f|0|-|-",
+                                                   "/|f|0|-|\"no-href\"", "/docs/sub|f|0|-|-"}));
+}
+
+TEST(PropfindParserTest, GivesTheSameEntriesWhateverTheChunking) {
+  // Multi-byte UTF-8 in raw text, a UTF-8 byte order mark, entity references and CDATA, so that splits fall
+  // inside sequences, tags and references.
+  std::string body =
+      "\xef\xbb\xbf" + std::string(kApache).substr(0, std::string(kApache).rfind("</D:multistatus>"));
+  body +=
+      "<D:response><D:href>/dav/docs/\xe6\x97\xa5\xe6\x9c\xac &amp; <![CDATA[x]]></D:href>"
+      "<D:getetag>\xc2\xa0\"\xf0\x9f\x98\x80\"</D:getetag><D:getcontentlength>77</D:getcontentlength>"
+      "</D:response></D:multistatus>";
+  const auto whole = parse(body);
+  ASSERT_EQ(whole.size(), 3u);
+  EXPECT_EQ(whole[2], "/docs/\xe6\x97\xa5\xe6\x9c\xac & x|f|77|-|\"\xf0\x9f\x98\x80\"");
+
+  auto chunked = [&](const std::vector<size_t>& cuts) {
+    PropfindParser parser("/dav");
+    size_t from = 0;
+    for (size_t cut : cuts) {
+      parser.feed(std::string_view(body).substr(from, cut - from));
+      from = cut;
+    }
+    parser.feed(std::string_view(body).substr(from));
+    return describe(parser.finish());
+  };
+  for (size_t size = 1; size <= body.size(); ++size) {
+    SCOPED_TRACE("chunk size " + std::to_string(size));
+    std::vector<size_t> cuts;
+    for (size_t at = size; at < body.size(); at += size) cuts.push_back(at);
+    ASSERT_EQ(chunked(cuts), whole);
+  }
+  std::mt19937 random(20240611);
+  for (int trial = 0; trial < 300; ++trial) {
+    std::vector<size_t> cuts;
+    std::uniform_int_distribution<size_t> position(0, body.size());
+    for (int n = trial % 12; n > 0; --n) cuts.push_back(position(random));
+    std::sort(cuts.begin(), cuts.end());
+    SCOPED_TRACE("trial " + std::to_string(trial));
+    ASSERT_EQ(chunked(cuts), whole);
+  }
+}
+
+TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstError) {
+  const std::string three = multistatus({href("/dav/1"), href("/dav/2"), href("/dav/3")});
+  const std::vector<std::string> two = {"/1|f|0|-|-", "/2|f|0|-|-"};
+  const size_t third = three.find("/dav/3");
+  struct Case {
+    const char* name;
+    std::string body;
+    std::vector<std::string> entries;
+  } cases[] = {
+      {"truncated in the third response", three.substr(0, third), two},
+      {"truncated before the closing tag",
+       three.substr(0, three.rfind("</D:multistatus>")),
+       {"/1|f|0|-|-", "/2|f|0|-|-", "/3|f|0|-|-"}},
+      {"mismatched tag in the third response", three.substr(0, third) + "</D:prop>" + three.substr(third),
+       two},
+      {"an unbound prefix", three.substr(0, third) + "<x:y/>" + three.substr(third), two},
+      {"a raw control character", three.substr(0, third) + "\x01" + three.substr(third), two},
+      {"invalid UTF-8", three.substr(0, third) + "\xff" + three.substr(third), two},
+      {"a second root", three + "<D:multistatus/>", {"/1|f|0|-|-", "/2|f|0|-|-", "/3|f|0|-|-"}},
+      {"empty", "", {}},
+      {"not XML", "Internal Server Error", {}},
+      {"HTML", "<html><body>404</body></html>", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(parse(c.body), c.entries);
+  }
+
+  // After the first error later pieces change nothing.
+  PropfindParser parser("/dav");
+  parser.feed(three.substr(0, third) + "</D:oops>");
+  parser.feed(three.substr(third));
+  EXPECT_EQ(describe(parser.finish()), two);
+}
+
+TEST(PropfindParserTest, NeverExpandsOrFetchesEntities) {
+  std::string laughs = "<?xml version='1.0'?>\n<!DOCTYPE m [\n<!ENTITY l0 'lol'>\n";
+  for (int i = 1; i <= 12; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " '";
+    for (int k = 0; k < 10; ++k) laughs += "&l" + std::to_string(i - 1) + ";";
+    laughs += "'>\n";
+  }
+  laughs += "]>\n" + multistatus({href("/dav/&l12;")})
+                         .substr(std::string_view("<?xml version=\"1.0\" "
+                                                  "encoding=\"utf-8\"?>\n")
+                                     .size());
+  const std::string afterDtd = multistatus({href("/dav/a&x;")}).substr(39);
+  struct Case {
+    const char* name;
+    std::string body;
+    std::vector<std::string> entries;
+  } cases[] = {
+      {"billion laughs", laughs, {}},
+      {"one internal entity", "<!DOCTYPE m [<!ENTITY x 'y'>]>" + afterDtd, {}},
+      {"external entity", "<!DOCTYPE m [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>" + afterDtd, {}},
+      {"external parameter entity",
+       "<!DOCTYPE m [<!ENTITY % p SYSTEM 'http://127.0.0.1:9/evil.dtd'> %p;]>" + afterDtd,
+       {}},
+      {"undeclared entity", afterDtd, {}},
+      // A DTD without declarations is harmless: its external subset is never read.
+      {"external subset only",
+       "<!DOCTYPE m SYSTEM 'http://127.0.0.1:9/m.dtd'>" + multistatus({href("/dav/a")}).substr(39),
+       {"/a|f|0|-|-"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(parse(c.body), c.entries);
+  }
+}
+
+TEST(PropfindParserTest, KeepsLongNamesAndEscapedControlCharacters) {
+  const std::string longName(100 * 1024, 'n');
+  std::string encodedUnicode;
+  for (int i = 0; i < 20000; ++i) encodedUnicode += "%C3%A9";
+  std::string unicode;
+  for (int i = 0; i < 20000; ++i) unicode += "\xc3\xa9";
+  auto entries =
+      PropfindParser::parse(multistatus({href("/dav/" + longName), href("/dav/" + encodedUnicode + "/"),
+                                         href("/dav/a%00b%01c%0Ad%7F%1B"), href("/dav/%00")}),
+                            "/dav");
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[0].path, "/" + longName);
+  EXPECT_EQ(entries[1].path, "/" + unicode);
+  EXPECT_EQ(entries[2].path, std::string("/a\0b\x01"
+                                         "c\nd\x7f\x1b",
+                                         10));  // nothing cut at the NUL
+  EXPECT_EQ(entries[3].path, std::string("/\0", 2));
+  EXPECT_EQ(entries[3].name(), std::string("\0", 1));
+
+  // A value beyond any real name ends the parse; what came before is kept.
+  auto overlong = PropfindParser::parse(
+      multistatus({href("/dav/a"), href("/dav/" + std::string(2 << 20, 'x')), href("/dav/c")}), "/dav");
+  EXPECT_EQ(describe(overlong), std::vector<std::string>{"/a|f|0|-|-"});
+  // Large text outside the values read is never kept, so it ends nothing.
+  auto largeOther = PropfindParser::parse(
+      multistatus({href("/dav/a") + "<D:displayname>" + std::string(3 << 20, 'x') + "</D:displayname>"}),
+      "/dav");
+  EXPECT_EQ(describe(largeOther), std::vector<std::string>{"/a|f|0|-|-"});
+}
+
+TEST(PropfindParserTest, StreamsEntriesToASink) {
+  const std::string body = multistatus({href("/dav/1"), href("/dav/2"), href("/dav/3")});
+  std::vector<std::string> seen;
+  PropfindParser parser("/dav", [&](DavEntry&& e) { seen.push_back(describe(e)); });
+  size_t second = body.find("<D:response>", body.find("/dav/2"));
+  parser.feed(body.substr(0, second));
+  EXPECT_EQ(seen, (std::vector<std::string>{"/1|f|0|-|-", "/2|f|0|-|-"}));  // delivered as they end
+  parser.feed(body.substr(second));
+  EXPECT_TRUE(parser.finish().empty());
+  EXPECT_EQ(seen.size(), 3u);
+
+  // A sink that throws ends the parse; the exception reaches the caller, and nothing more is delivered.
+  int calls = 0;
+  PropfindParser failing("/dav", [&](DavEntry&&) {
+    if (++calls == 2) throw std::runtime_error("sink full");
+  });
+  EXPECT_THROW(failing.feed(body), std::runtime_error);
+  failing.feed(body);
+  EXPECT_NO_THROW(failing.finish());
+  EXPECT_EQ(calls, 2);
+}
+
+}  // namespace
+}  // namespace davfp
