@@ -4,10 +4,12 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -54,15 +56,25 @@ std::optional<std::string> resolveProgram(const std::string& program) {
   }
 }
 
+// One past the highest descriptor worth closing when close_range is not available (kernels before 5.9).
+int descriptorLimit() {
+  struct rlimit limit;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 65536;
+  return static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 65536));
+}
+
 // Runs in the grandchild between fork and exec: only async-signal-safe calls. Never returns.
-[[noreturn]] void execDetached(const char* file, char* const* argv, const char* workingDirectory) {
+[[noreturn]] void execDetached(const char* file, char* const* argv, const char* workingDirectory,
+                               int descriptors) {
   int devNull = ::open("/dev/null", O_RDWR);
   if (devNull < 0) ::_exit(127);
   for (int fd = 0; fd <= 2; ++fd) {
     if (::dup2(devNull, fd) < 0) ::_exit(127);
   }
   // Nothing of the caller's (sockets, the state file) leaks into the application.
-  ::close_range(3, ~0U, 0);
+  if (::close_range(3, ~0U, 0) != 0) {
+    for (int fd = 3; fd < descriptors; ++fd) ::close(fd);
+  }
   struct sigaction defaultAction = {};
   defaultAction.sa_handler = SIG_DFL;
   for (int sig = 1; sig < NSIG; ++sig) ::sigaction(sig, &defaultAction, nullptr);
@@ -110,6 +122,7 @@ void startDesktopEntry(const std::string& entryPath, const std::vector<std::stri
   for (auto& arg : *args) argv.push_back(arg.data());
   argv.push_back(nullptr);
   std::string workingDirectory = entry.path.value_or("/");
+  int descriptors = descriptorLimit();
 
   pid_t child = ::fork();
   if (child < 0) return;
@@ -118,7 +131,7 @@ void startDesktopEntry(const std::string& entryPath, const std::vector<std::stri
     // acquire a controlling terminal), and exit at once so that init adopts the grandchild.
     if (::setsid() < 0) ::_exit(127);
     pid_t grandchild = ::fork();
-    if (grandchild == 0) execDetached(file->c_str(), argv.data(), workingDirectory.c_str());
+    if (grandchild == 0) execDetached(file->c_str(), argv.data(), workingDirectory.c_str(), descriptors);
     ::_exit(grandchild < 0 ? 127 : 0);
   }
   // Reap the intermediate child, which exits at once; the application itself is not waited for.

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/xdg_dirs.h"
+
 namespace davfp::platform {
 
 namespace {
@@ -35,6 +37,12 @@ bool hasFlag(std::string_view flags, std::string_view wanted) {
 }
 
 }  // namespace
+
+std::vector<std::string> installedGlobs2Files() {
+  std::vector<std::string> files;
+  for (const auto& dir : xdgDataDirectories()) files.push_back(dir + "/mime/globs2");
+  return files;
+}
 
 MimeGlobs MimeGlobs::load(const std::vector<std::string>& files) {
   MimeGlobs globs;

@@ -42,4 +42,8 @@ class MimeGlobs {
   std::unordered_set<std::string> closedTypes_;            // types that an earlier file marked __NOGLOBS__
 };
 
+// The globs2 files of the installed database: mime/globs2 under each XDG data directory, most important
+// first. Reads the environment.
+std::vector<std::string> installedGlobs2Files();
+
 }  // namespace davfp::platform

@@ -3,7 +3,6 @@
 #include <mutex>
 
 #include "platform/mime_globs.h"
-#include "platform/xdg_dirs.h"
 
 namespace davfp::platform {
 
@@ -14,11 +13,7 @@ namespace {
 const MimeGlobs& installedGlobs() {
   static std::once_flag once;
   static const MimeGlobs* globs = nullptr;  // never destroyed: lookups may run in detached jobs at exit
-  std::call_once(once, [] {
-    std::vector<std::string> files;
-    for (const auto& dir : xdgDataDirectories()) files.push_back(dir + "/mime/globs2");
-    globs = new MimeGlobs(MimeGlobs::load(files));
-  });
+  std::call_once(once, [] { globs = new MimeGlobs(MimeGlobs::load(installedGlobs2Files())); });
   return *globs;
 }
 

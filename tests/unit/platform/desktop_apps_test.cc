@@ -1,5 +1,6 @@
 #include "platform/desktop_apps.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -96,16 +97,24 @@ TEST(DesktopAppsTest, StartRunsTheExecCommandDetachedInANewSession) {
   const std::string program = dir + "/record args";
   // Records its arguments, session, standard streams and working directory, then renames the record into
   // place so that the test never reads half of it.
+  // A descriptor of the caller without close-on-exec must not reach the application.
+  const int inherited = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(inherited, 3);
+  const std::string inheritedPath = "/proc/$$/fd/" + std::to_string(inherited);
   writeFile(program,
             "#!/bin/sh\n"
-            "in=$(readlink /proc/$$/fd/0); out=$(readlink /proc/$$/fd/1); err=$(readlink /proc/$$/fd/2)\n"
-            "stat=$(cat /proc/$$/stat); fields=${stat##*) }\n"
-            "{\n"
-            "  for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
-            "  set -- $fields\n"
-            "  printf 'sid=%s\\npid=%s\\nstdin=%s\\nstdout=%s\\nstderr=%s\\ncwd=%s\\n' \"$4\" \"$$\" \"$in\" "
-            "\"$out\" \"$err\" \"$(pwd)\"\n"
-            "} > '" +
+            "leaked=no; [ -e " +
+                inheritedPath +
+                " ] && leaked=yes\n"
+                "in=$(readlink /proc/$$/fd/0); out=$(readlink /proc/$$/fd/1); err=$(readlink /proc/$$/fd/2)\n"
+                "stat=$(cat /proc/$$/stat); fields=${stat##*) }\n"
+                "{\n"
+                "  for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
+                "  set -- $fields\n"
+                "  printf 'sid=%s\\npid=%s\\nstdin=%s\\nstdout=%s\\nstderr=%s\\ncwd=%s\\nleaked=%s\\n' "
+                "\"$4\" \"$$\" "
+                "\"$in\" \"$out\" \"$err\" \"$(pwd)\" \"$leaked\"\n"
+                "} > '" +
                 marker + ".tmp' && mv '" + marker + ".tmp' '" + marker + "'\n");
   ASSERT_EQ(::chmod(program.c_str(), 0755), 0);
   const std::string entry = tmp.file("org.example.app.desktop");
@@ -115,6 +124,7 @@ TEST(DesktopAppsTest, StartRunsTheExecCommandDetachedInANewSession) {
   ASSERT_TRUE(noChildren());
   startDesktopEntry(entry, {"--login", "two words"});
   EXPECT_TRUE(noChildren());
+  ::close(inherited);
 
   // The application runs on its own; wait for its record, bounded.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -133,6 +143,7 @@ TEST(DesktopAppsTest, StartRunsTheExecCommandDetachedInANewSession) {
   EXPECT_EQ(value("stdout"), "/dev/null");
   EXPECT_EQ(value("stderr"), "/dev/null");
   EXPECT_EQ(value("cwd"), "/");
+  EXPECT_EQ(value("leaked"), "no");
 }
 
 TEST(DesktopAppsTest, EntriesThatCannotStartAreDroppedSilently) {

@@ -2,12 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "platform/mime_globs.h"
+#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace davfp::platform {
 namespace {
 
+using davfp::testing::ScopedEnv;
 using davfp::testing::TempDir;
 using davfp::testing::writeFile;
 
@@ -31,6 +35,24 @@ TEST(MimeRegistryTest, InstalledDatabaseKnowsCommonTypes) {
     SCOPED_TRACE(c.extension);
     EXPECT_EQ(mimeTypeForExtension(c.extension), c.type);
   }
+}
+
+TEST(MimeGlobsTest, TheUsersDatabaseComesBeforeTheSystems) {
+  TempDir tmp;
+  std::filesystem::create_directories(tmp.file("home/mime"));
+  writeFile(tmp.file("home/mime/globs2"),
+            "50:application/x-davfp-own:*.davfpown\n"
+            "60:application/x-davfp-pdf:*.pdf\n");
+  ScopedEnv env;
+  env.set("XDG_DATA_HOME", tmp.file("home"));
+  env.set("XDG_DATA_DIRS", tmp.file("none") + ":/usr/share");
+  EXPECT_EQ(installedGlobs2Files(),
+            (std::vector<std::string>{tmp.file("home/mime/globs2"), tmp.file("none/mime/globs2"),
+                                      "/usr/share/mime/globs2"}));
+  MimeGlobs globs = MimeGlobs::load(installedGlobs2Files());
+  EXPECT_EQ(globs.typeFor("davfpown"), "application/x-davfp-own");
+  EXPECT_EQ(globs.typeFor("pdf"), "application/x-davfp-pdf");  // outweighs the system's 50
+  EXPECT_EQ(globs.typeFor("txt"), "text/plain");
 }
 
 TEST(MimeGlobsTest, FilesAreReadInOrderOfImportance) {
