@@ -1,0 +1,302 @@
+#include "support/real_server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <thread>
+
+#include "support/curl_request.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace davfp::testing {
+
+namespace {
+
+namespace fs = std::filesystem;
+using std::chrono::steady_clock;
+
+constexpr auto kStartTimeout = std::chrono::seconds(20);
+constexpr auto kStopTimeout = std::chrono::seconds(5);
+constexpr auto kPollInterval = std::chrono::milliseconds(20);
+
+// The user that servers refusing to run as root serve as; Debian's packages use it too.
+constexpr const char* kServerUser = "www-data";
+
+std::string temporaryBase() {
+  const char* dir = std::getenv("TMPDIR");
+  return dir != nullptr && dir[0] == '/' ? dir : "/tmp";
+}
+
+// A loopback port that was free a moment ago: bound to port 0, read back, released. Another process may
+// take it before the server binds it; start() then tries once more.
+int freePort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  int err = errno;
+  ::close(fd);
+  if (!ok) throw std::runtime_error(std::string("no free loopback port: ") + std::strerror(err));
+  return ntohs(address.sin_port);
+}
+
+void chownTree(const std::string& path, uid_t uid, gid_t gid) {
+  if (::lchown(path.c_str(), uid, gid) != 0) {
+    throw std::runtime_error("chown " + path + ": " + std::strerror(errno));
+  }
+  if (!fs::is_directory(fs::symlink_status(path))) return;
+  for (const auto& entry : fs::recursive_directory_iterator(path)) {
+    if (::lchown(entry.path().c_str(), uid, gid) != 0) {
+      throw std::runtime_error("chown " + entry.path().string() + ": " + std::strerror(errno));
+    }
+  }
+}
+
+// Throws unless the user can search every directory from "/" down to path.
+void requireReachable(const std::string& path, uid_t uid, gid_t gid) {
+  fs::path partial;
+  for (const auto& component : fs::path(path)) {
+    partial /= component;
+    struct stat st;
+    if (::stat(partial.c_str(), &st) != 0)
+      throw std::runtime_error("stat " + partial.string() + ": " + std::strerror(errno));
+    mode_t bit = st.st_uid == uid ? S_IXUSR : st.st_gid == gid ? S_IXGRP : S_IXOTH;
+    if ((st.st_mode & bit) == 0) {
+      throw std::runtime_error(partial.string() + " is not searchable by " + kServerUser +
+                               ", so it cannot serve " + path + " (make the directories above it mode 0755)");
+    }
+  }
+}
+
+// Paths go into configuration files between double quotes; keep them to what every format accepts.
+void requirePlainPath(const std::string& path) {
+  if (path.find_first_of("\"\\$'\n\r{}") != std::string::npos) {
+    throw std::runtime_error("unsupported characters in path for a server configuration: " + path);
+  }
+}
+
+std::string readIfPresent(const std::string& path) {
+  try {
+    return readFile(path);
+  } catch (const std::exception&) {
+    return {};
+  }
+}
+
+bool mentionsPortInUse(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text.find("address already in use") != std::string::npos;
+}
+
+}  // namespace
+
+std::string serverName(ServerKind kind) {
+  switch (kind) {
+    case ServerKind::apache:
+      return "apache";
+    case ServerKind::nginx:
+      return "nginx";
+    case ServerKind::lighttpd:
+      return "lighttpd";
+    case ServerKind::rclone:
+      return "rclone";
+  }
+  return "unknown";
+}
+
+std::vector<ServerKind> allServerKinds() {
+  return {ServerKind::apache, ServerKind::nginx, ServerKind::lighttpd, ServerKind::rclone};
+}
+
+RealServer::RealServer(ServerKind kind, std::string root, std::string prefix)
+    : kind_(kind), root_(std::move(root)), prefix_(std::move(prefix)) {}
+
+std::unique_ptr<RealServer> RealServer::start(ServerKind kind, const std::string& root,
+                                              const std::string& prefix) {
+  if (prefix.empty() || prefix.front() != '/' || prefix.back() != '/' ||
+      prefix.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/-_") !=
+          std::string::npos ||
+      prefix.find("//") != std::string::npos) {
+    throw std::invalid_argument("URL prefix must be \"/\" or \"/name/.../\": " + prefix);
+  }
+  std::error_code error;
+  fs::path absolute = fs::weakly_canonical(fs::absolute(root), error);
+  if (error || !fs::is_directory(absolute)) throw std::invalid_argument("not a directory: " + root);
+  std::string rootPath = absolute.string();
+  while (rootPath.size() > 1 && rootPath.back() == '/') rootPath.pop_back();
+  requirePlainPath(rootPath);
+
+  std::unique_ptr<RealServer> server(new RealServer(kind, rootPath, prefix));
+  server->dir_ = temporaryBase() + "/davfp-" + server->name() + "-XXXXXX";
+  if (::mkdtemp(server->dir_.data()) == nullptr) {
+    server->dir_.clear();
+    throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
+  }
+  requirePlainPath(server->dir_);
+  ::chmod(server->dir_.c_str(), 0755);  // the server's own user reads its lock database in here
+
+  // Apache will not serve as root; the others run as whoever runs the tests.
+  if (::geteuid() == 0 && kind == ServerKind::apache) {
+    struct passwd* user = ::getpwnam(kServerUser);
+    if (user == nullptr) throw std::runtime_error(std::string("no user ") + kServerUser);
+    server->account_ = Account{user->pw_uid, user->pw_gid};
+    requireReachable(server->root_, user->pw_uid, user->pw_gid);
+    requireReachable(server->dir_, user->pw_uid, user->pw_gid);
+    chownTree(server->root_, user->pw_uid, user->pw_gid);
+  }
+
+  if (!server->tryStart() && !server->tryStart()) server->fail("its port was taken twice in a row");
+  return server;
+}
+
+RealServer::~RealServer() {
+  stop();
+  if (!dir_.empty()) {
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+}
+
+std::string RealServer::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + prefix_; }
+
+std::string RealServer::name() const { return serverName(kind_); }
+
+std::string RealServer::log() const {
+  return readIfPresent(dir_ + "/server.log") + readIfPresent(dir_ + "/error.log");
+}
+
+void RealServer::adopt(const std::string& path) {
+  if (account_) chownTree(path, account_->uid, account_->gid);
+}
+
+bool RealServer::tryStart() {
+  // The logs of an attempt that lost its port would otherwise be mistaken for this one's.
+  for (const char* log : {"/server.log", "/error.log"}) ::unlink((dir_ + log).c_str());
+  port_ = freePort();
+  writeConfiguration();
+  spawn();
+  return waitUntilReady();
+}
+
+void RealServer::fail(const std::string& what) {
+  std::string message = name() + " " + what + "; its log:\n" + log();
+  stop();
+  throw std::runtime_error(message);
+}
+
+void RealServer::spawn() {
+  std::vector<std::string> args = commandLine();
+  std::vector<std::string> env;
+  for (char** var = environ; *var != nullptr; ++var) env.emplace_back(*var);
+  if (kind_ == ServerKind::rclone) {
+    // rclone reads and writes under the home and XDG directories; keep it inside the private directory.
+    std::erase_if(env, [](const std::string& var) {
+      return var.starts_with("HOME=") || var.starts_with("XDG_CONFIG_HOME=") ||
+             var.starts_with("XDG_CACHE_HOME=");
+    });
+    env.push_back("HOME=" + dir_);
+    env.push_back("XDG_CONFIG_HOME=" + dir_);
+    env.push_back("XDG_CACHE_HOME=" + dir_);
+  }
+  // Everything the child needs exists before fork: between fork and exec only async-signal-safe calls.
+  std::vector<char*> argv, envp;
+  for (auto& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  for (auto& var : env) envp.push_back(var.data());
+  envp.push_back(nullptr);
+  std::string logPath = dir_ + "/server.log";
+  int logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (logFd < 0) throw std::runtime_error("open " + logPath + ": " + std::strerror(errno));
+  int nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (nullFd < 0) {
+    ::close(logFd);
+    throw std::runtime_error(std::string("open /dev/null: ") + std::strerror(errno));
+  }
+  pid_t parent = ::getpid();
+  pid_t child = ::fork();
+  if (child == 0) {
+    // Its own process group, so that stop() reaches the workers too; killed with the test process if that
+    // dies without running destructors.
+    ::setpgid(0, 0);
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (::getppid() != parent) ::_exit(127);
+    if (::dup2(nullFd, 0) < 0 || ::dup2(logFd, 1) < 0 || ::dup2(logFd, 2) < 0) ::_exit(127);
+    ::close_range(3, ~0U, 0);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  int forkError = errno;
+  ::close(logFd);
+  ::close(nullFd);
+  if (child < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(forkError));
+  ::setpgid(child, child);  // also here, so that no signal can miss the group while the child starts
+  pid_ = child;
+}
+
+bool RealServer::waitUntilReady() {
+  auto deadline = steady_clock::now() + kStartTimeout;
+  for (;;) {
+    // Exited (without reaping it yet, so that stop() can still address its process group safely)?
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid_) {
+      if (mentionsPortInUse(log())) {
+        stop();
+        return false;
+      }
+      fail("exited while starting (status " + std::to_string(info.si_status) + ")");
+    }
+    try {
+      if (curlRequest({.method = "OPTIONS", .url = baseUrl(), .timeoutMs = 2000}).status == 200) return true;
+    } catch (const std::runtime_error&) {
+      // Not listening yet.
+    }
+    if (steady_clock::now() > deadline) fail("did not answer OPTIONS at " + baseUrl() + " in time");
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
+void RealServer::stop() {
+  if (pid_ < 0) return;
+  ::kill(pid_, SIGTERM);
+  auto deadline = steady_clock::now() + kStopTimeout;
+  for (;;) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) != 0) break;  // not ours
+    if (info.si_pid == pid_ || steady_clock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  // The main process is dead or a zombie now, or hung: its group id cannot have been reused yet, so this
+  // reaches exactly what it started (workers that outlived it included) and nothing else.
+  ::kill(-pid_, SIGKILL);
+  while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+}
+
+}  // namespace davfp::testing

@@ -1,0 +1,77 @@
+// Real WebDAV servers from the distribution's packages (Apache httpd with mod_dav, nginx with dav-ext,
+// lighttpd with mod_webdav, rclone), each started as a private process on a free loopback port with its own
+// configuration, pid file and logs in a temporary directory, for integration tests. A RealServer owns its
+// process: the destructor stops it, so nothing is left running when a test fails, and the kernel kills it
+// if the thread that started it ends first (so start it on the test's own thread, not in a short-lived one).
+// Use one RealServer from one thread at a time; different servers are independent.
+#pragma once
+
+#include <sys/types.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace davfp::testing {
+
+enum class ServerKind { apache, nginx, lighttpd, rclone };
+
+class RealServer {
+ public:
+  // Starts the server serving the directory `root` under the URL path `prefix` ("/" or "/name/.../") and
+  // waits until it answers OPTIONS there (20 seconds at most). Throws std::runtime_error with the server's
+  // log when it does not come up. When the tests run as root, a server that refuses to serve as root runs
+  // as www-data: root then becomes www-data's, and every directory above root must be searchable by it.
+  static std::unique_ptr<RealServer> start(ServerKind kind, const std::string& root,
+                                           const std::string& prefix = "/dav/");
+  ~RealServer();
+  RealServer(const RealServer&) = delete;
+  RealServer& operator=(const RealServer&) = delete;
+
+  // "http://127.0.0.1:PORT" followed by the prefix.
+  std::string baseUrl() const;
+  int port() const { return port_; }
+  ServerKind kind() const { return kind_; }
+  std::string name() const;
+
+  // Stops the server and everything it started: SIGTERM, then SIGKILL to its process group after a few
+  // seconds. Nothing listens on port() afterwards. Idempotent.
+  void stop();
+
+  // After files were written into root behind the server's back: makes path (recursively) the server's
+  // user's, so that the server can read, replace and delete them.
+  void adopt(const std::string& path);
+
+  // What the server wrote to its logs so far.
+  std::string log() const;
+
+ private:
+  struct Account {
+    uid_t uid;
+    gid_t gid;
+  };
+
+  RealServer(ServerKind kind, std::string root, std::string prefix);
+  // One start on a fresh port. Returns false when the port was taken meanwhile (the server could not bind).
+  bool tryStart();
+  void writeConfiguration();
+  std::vector<std::string> commandLine() const;
+  void spawn();
+  bool waitUntilReady();  // false: the port was taken
+  [[noreturn]] void fail(const std::string& what);
+
+  ServerKind kind_;
+  std::string root_;    // absolute, without a trailing "/"
+  std::string prefix_;  // begins and ends with "/"
+  std::string dir_;     // private directory: configuration, pid file, logs, lock database, temporary files
+  std::optional<Account> account_;  // the unprivileged user the server runs as, when not the current one
+  int port_ = 0;
+  pid_t pid_ = -1;  // the server's main process, also the id of its process group; -1 when not running
+};
+
+// Every kind, in a fixed order.
+std::vector<ServerKind> allServerKinds();
+std::string serverName(ServerKind kind);
+
+}  // namespace davfp::testing
