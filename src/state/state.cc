@@ -45,7 +45,7 @@ std::optional<std::string> rewritten(std::string_view p, std::string_view from, 
   if (!isUnder(p, from)) return std::nullopt;
   if (platform::canonicalEqual(p, from)) return std::string(to);
   // Where from's part of p ends: p may spell it differently (composed or decomposed), but with the same
-  // number of "/", so the rest of p starts at the "/" after from's last one. Every path is under "/".
+  // number of "/", so the rest of p starts at the "/" after from's last one. Under "/", all of p is rest.
   size_t rest = 0;
   if (from != "/") {
     auto left = std::count(from.begin(), from.end(), '/') + 1;

@@ -94,22 +94,53 @@ class StateReader final : public JsonShapeReader {
   StateDisk::Snapshot* snapshot_ = nullptr;  // the folder being read; map nodes do not move
 };
 
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void appendEscaped(std::string& out, unsigned char c) {
+  if (keptVerbatim(c)) {
+    out += static_cast<char>(c);
+  } else {
+    out += '%';
+    out += kHex[c >> 4];
+    out += kHex[c & 0x0F];
+  }
+}
+
+void appendHex(std::string& out, uint64_t value) {
+  for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0x0F];
+}
+
+// 64-bit FNV-1a from a given start value: fixed for good, since file names depend on it.
+uint64_t fnv1a(std::string_view bytes, uint64_t hash) {
+  for (unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 0x100000001b3u;
+  }
+  return hash;
+}
+
 }  // namespace
 
 std::string stateFileName(std::string_view domain) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out = "state-";
-  for (unsigned char c : platform::nfc(domain)) {
-    if (keptVerbatim(c)) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 0x0F];
-    }
+  constexpr std::string_view kPrefix = "state-", kSuffix = ".json";
+  // Most file systems refuse names longer than 255 bytes, and escaping triples non-ASCII text.
+  constexpr size_t kMaxName = 255;
+  constexpr size_t kMaxKept = 200;
+  std::string id = platform::nfc(domain);
+  std::string escaped;
+  for (unsigned char c : id) appendEscaped(escaped, c);
+  if (kPrefix.size() + escaped.size() + kSuffix.size() > kMaxName) {
+    // A readable prefix, cut between escapes, then a 128-bit hash of the whole identifier. "~" is neither
+    // kept nor made by escaping, so these names never meet the short ones.
+    size_t cut = kMaxKept;
+    if (escaped[cut - 1] == '%') cut -= 1;
+    else if (escaped[cut - 2] == '%') cut -= 2;
+    escaped.resize(cut);
+    escaped += '~';
+    appendHex(escaped, fnv1a(id, 0xcbf29ce484222325u));  // the standard start value
+    appendHex(escaped, fnv1a(id, 0x6c62272e07bb0142u));  // another, for a second, independent half
   }
-  out += ".json";
-  return out;
+  return std::string(kPrefix) + escaped + std::string(kSuffix);
 }
 
 std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor) {

@@ -26,7 +26,8 @@ struct StateDisk {
 // "state-" + the domain identifier + ".json". The identifier is taken in its composed (NFC) form, so that
 // canonically equivalent identifiers share one file; ASCII letters, digits, ".", "-" and "_" are kept and
 // every other byte becomes "%" and two upper-case hex digits. Distinct identifiers get distinct names, and
-// no name contains "/" or is "." or "..".
+// no name contains "/" or is "." or "..". A name that would pass 255 bytes keeps a prefix of that form and
+// ends in "~" and a 128-bit hash of the identifier instead.
 std::string stateFileName(std::string_view domain);
 
 // Compact JSON. A string that is not UTF-8 (a path that percent-decoded to arbitrary bytes) cannot be

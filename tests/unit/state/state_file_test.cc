@@ -39,6 +39,22 @@ TEST(StateFileTest, NamesStayInsideTheDirectoryAndNeverCollide) {
     }
   }
   EXPECT_EQ(names.size(), 512u);
+
+  // Long identifiers still give names that file systems take (escaping triples non-ASCII text), and the
+  // name never changes between versions: a changed name would orphan the file.
+  std::string cjk;
+  for (int i = 0; i < 40; ++i) cjk += "\u540d";
+  for (const std::string& id : {std::string(300, 'a'), cjk, std::string(66, 'a') + cjk}) {
+    SCOPED_TRACE(id);
+    std::string name = stateFileName(id);
+    EXPECT_LE(name.size(), 255u);
+    EXPECT_EQ(name.find('/'), std::string::npos);
+    EXPECT_NE(name, stateFileName(id + "b"));
+    EXPECT_NE(name, stateFileName(id.substr(1)));
+  }
+  EXPECT_EQ(stateFileName(std::string(300, 'a')),
+            "state-" + std::string(200, 'a') + "~EE7717EBA7A17E21B9899CB7E494A1D6.json");
+  EXPECT_EQ(stateFileName(std::string(244, 'a')), "state-" + std::string(244, 'a') + ".json");
 }
 
 TEST(StateFileTest, DecodesAnyMemberOrderEscapedSlashesAndExtraMembers) {
