@@ -3,9 +3,9 @@
 // as the sync anchor. Kept in one JSON file per domain, rewritten whole and atomically after every change.
 //
 // Thread-safety: one State is shared by all jobs of its domain. Every operation holds mu_ for its whole run,
-// file write included, so each is atomic with respect to the others and saves reach the disk in the order
-// of the changes they carry. The lock is never held across anything but the file write. anchor() and
-// setAnchor() take no lock.
+// file write included, so no operation sees another half done and saves reach the disk in the order of the
+// changes they carry. Nothing slower than the file write happens under the lock. anchor() and setAnchor()
+// take no lock.
 #pragma once
 
 #include <atomic>

@@ -133,8 +133,7 @@ std::string stateFileName(std::string_view domain) {
     // A readable prefix, cut between escapes, then a 128-bit hash of the whole identifier. "~" is neither
     // kept nor made by escaping, so these names never meet the short ones.
     size_t cut = kMaxKept;
-    if (escaped[cut - 1] == '%') cut -= 1;
-    else if (escaped[cut - 2] == '%') cut -= 2;
+    while (escaped[cut - 1] == '%' || escaped[cut - 2] == '%') --cut;
     escaped.resize(cut);
     escaped += '~';
     appendHex(escaped, fnv1a(id, 0xcbf29ce484222325u));  // the standard start value

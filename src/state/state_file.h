@@ -14,9 +14,9 @@ namespace davfp {
 
 // The persisted part of a domain's state.
 struct StateDisk {
-  using Ids = platform::CanonicalMap<std::string>;        // item identifier -> path
-  using Snapshot = platform::CanonicalMap<std::string>;   // child path -> version
-  using Snapshots = platform::CanonicalMap<Snapshot>;     // folder path -> snapshot
+  using Ids = platform::CanonicalMap<std::string>;       // item identifier -> path
+  using Snapshot = platform::CanonicalMap<std::string>;  // child path -> version
+  using Snapshots = platform::CanonicalMap<Snapshot>;    // folder path -> snapshot
 
   Ids ids;
   Snapshots listed;

@@ -80,7 +80,8 @@ TEST(StateFileTest, RoundTripsAnyText) {
 }
 
 TEST(StateFileTest, APathThatIsNotUtf8StillLetsTheRestBeSaved) {
-  auto disk = decodeState(encodeState({{"ID1", "/ok"}, {"ID2", "/bad\xff"}}, {{"/", {{"/bad\xff", "1-0"}}}}, 3));
+  auto disk =
+      decodeState(encodeState({{"ID1", "/ok"}, {"ID2", "/bad\xff"}}, {{"/", {{"/bad\xff", "1-0"}}}}, 3));
   ASSERT_TRUE(disk);
   EXPECT_EQ(disk->ids["ID1"], "/ok");
   EXPECT_EQ(disk->ids["ID2"], "/bad\uFFFD");
@@ -92,20 +93,20 @@ TEST(StateFileTest, RejectsWhatIsNotAStateFile) {
   const char* rejected[] = {
       "",
       "{}",
-      R"({"ids":{},"listed":{}})",                 // no anchor
-      R"({"ids":{},"anchor":1})",                  // no listed
-      R"({"listed":{},"anchor":1})",               // no ids
-      R"({"ids":[],"listed":{},"anchor":1})",      // ids not an object
+      R"({"ids":{},"listed":{}})",                  // no anchor
+      R"({"ids":{},"anchor":1})",                   // no listed
+      R"({"listed":{},"anchor":1})",                // no ids
+      R"({"ids":[],"listed":{},"anchor":1})",       // ids not an object
       R"({"ids":{"I":5},"listed":{},"anchor":1})",  // a path not a string
       R"({"ids":{"I":null},"listed":{},"anchor":1})",
-      R"({"ids":{},"listed":{"/":[]},"anchor":1})",          // a snapshot not an object
-      R"({"ids":{},"listed":{"/":{"/a":1}},"anchor":1})",    // a version not a string
+      R"({"ids":{},"listed":{"/":[]},"anchor":1})",        // a snapshot not an object
+      R"({"ids":{},"listed":{"/":{"/a":1}},"anchor":1})",  // a version not a string
       R"({"ids":{},"listed":{"/":{"/a":{}}},"anchor":1})",
       R"({"ids":{},"listed":{},"anchor":"1"})",
       R"({"ids":{},"listed":{},"anchor":1.5})",
       R"({"ids":{},"listed":{},"anchor":1e3})",
-      R"({"ids":{},"listed":{},"anchor":9223372036854775808})",    // INT64_MAX + 1
-      R"({"ids":{},"listed":{},"anchor":-9223372036854775809})",   // INT64_MIN - 1
+      R"({"ids":{},"listed":{},"anchor":9223372036854775808})",   // INT64_MAX + 1
+      R"({"ids":{},"listed":{},"anchor":-9223372036854775809})",  // INT64_MIN - 1
       R"({"ids":{},"listed":{},"anchor":1e400})",
       R"({"ids":{},"listed":{},"anchor":99999999999999999999999999999})",
       R"([{"ids":{},"listed":{},"anchor":1}])",

@@ -1,6 +1,5 @@
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -38,7 +37,9 @@ TEST_F(StatePersistenceTest, AnUnusableFileGivesAFreshStateAndStaysUntilTheNextS
       {"truncated", good.substr(0, good.size() / 2)},
       {"wrong type", R"({"ids":{"ID1":["/a"]},"listed":{},"anchor":9})"},
       {"NUL byte", nul},
-      {"invalid UTF-8", R"({"ids":{"ID1":"/a)" "\xc3\x28" R"("},"listed":{},"anchor":9})"},
+      {"invalid UTF-8", R"({"ids":{"ID1":"/a)"
+                        "\xc3\x28"
+                        R"("},"listed":{},"anchor":9})"},
       {"anchor out of range", R"({"ids":{"ID1":"/a"},"listed":{},"anchor":9223372036854775808})"},
       {"many megabytes of garbage", std::string(8 << 20, '[')},
   };
@@ -135,7 +136,9 @@ TEST_F(StatePersistenceTest, DirectoryFallbacks) {
 TEST_F(StatePersistenceTest, ALargeStateLoadsWhole) {
   State state("dom", env_);
   std::vector<std::string> paths;
-  for (int i = 0; i < 20000; ++i) paths.push_back("/folder " + std::to_string(i % 100) + "/file " + std::to_string(i));
+  for (int i = 0; i < 20000; ++i) {
+    paths.push_back("/folder " + std::to_string(i % 100) + "/file " + std::to_string(i));
+  }
   auto ids = state.ids(paths);
   EXPECT_EQ(env_.writes, 1);
   EXPECT_GT(readFile(state.file()).size(), 1u << 20);

@@ -3,8 +3,8 @@
 // writes can be made to fail (a full disk) at any point of a test. Switches and counters are atomic.
 #pragma once
 
-#include <cerrno>
 #include <atomic>
+#include <cerrno>
 #include <string>
 
 #include "platform/env.h"
