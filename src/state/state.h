@@ -1,0 +1,107 @@
+// State: the memory of one domain. Which item identifiers were handed to the platform and which server path
+// each stands for, what the listed folders contained (their snapshots), and the change counter that serves
+// as the sync anchor. Kept in one JSON file per domain, rewritten whole and atomically after every change.
+//
+// Thread-safety: one State is shared by all jobs of its domain. Every operation holds mu_ for its whole run,
+// file write included, so no operation sees another half done and saves reach the disk in the order of the
+// changes they carry. Nothing slower than the file write happens under the lock. anchor() and setAnchor()
+// take no lock.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dav/entry.h"
+#include "platform/env.h"
+#include "platform/text.h"
+
+namespace davfp {
+
+class State {
+ public:
+  using Snapshot = platform::CanonicalMap<std::string>;  // child path -> version
+  using Snapshots = platform::CanonicalMap<Snapshot>;    // folder path -> snapshot
+
+  // The state of the domain as its file holds it; a fresh state (no identifiers, no folders, anchor 1)
+  // when there is no file or it is unusable. Never fails and never writes the file.
+  explicit State(std::string_view domain, platform::Env& env = platform::Env::standard());
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+
+  // The identifier of the item at path, minted and saved the first time the path is asked for. "/" is the
+  // root container, whose identifier is fixed and never stored; any other string counts as a path.
+  std::string id(std::string_view path);
+  // The path of the item; none for identifiers never handed out, forgotten, or made up by the platform.
+  std::optional<std::string> path(std::string_view id);
+  // The item at from now lies at to: from and every path under it are rewritten to lie under to, keeping
+  // their identifiers; snapshots of the folders among them move along. Moving into another folder drops
+  // the item from its old folder's snapshot (it is no longer a child there); a rename within one folder
+  // keeps its entry under the new path. The new folder's snapshot is left to noteChild. Advances the anchor.
+  // The identifier is not needed: everything is found by path.
+  void move(std::string_view id, std::string_view from, std::string_view to);
+  // Drops the identifiers of path and of everything under it, the snapshots of the folders among them, and
+  // path's own entry in the other snapshots. Advances the anchor.
+  void forget(std::string_view path);
+  // Records the folder's snapshot from a listing, replacing the earlier one; where a path occurs twice, the
+  // first entry wins. An empty listing still makes the folder known.
+  void remember(std::string_view folder, const std::vector<DavEntry>& children);
+  // Records an entry that the extension itself has just written in its folder's snapshot, when that folder
+  // is known. Advances the anchor either way.
+  void noteChild(const DavEntry& entry);
+  // A copy of every known folder's snapshot.
+  Snapshots knownFolders() const;
+
+  // The change counter. It never overflows: at INT64_MAX it stays there.
+  int64_t anchor() const;
+  void setAnchor(int64_t value);
+  // Advances the anchor and saves.
+  void bumpAnchor();
+
+  // Batch forms: the same effects as the single operations, under one lock and with at most one save, so
+  // that the number of writes does not grow with the work.
+  // id(path) of each path, in order; saves once if any identifier was minted.
+  std::vector<std::string> ids(const std::vector<std::string>& paths);
+  struct PassStep {
+    enum class Kind { forget, remember } kind;
+    std::string path;                // the path to forget, or the folder to remember
+    std::vector<DavEntry> children;  // remember only
+  };
+  struct ChangePass {
+    std::vector<PassStep> steps;
+    bool bump = false;  // advance the anchor once more after the steps
+  };
+  // Applies the steps in order (each forget advances the anchor), then the bump; saves once, and not at all
+  // when nothing changed (no forget, no bump, and every remembered snapshot already held as it was).
+  void commit(const ChangePass& pass);
+
+  // Where the state file is.
+  const std::string& file() const { return file_; }
+
+ private:
+  // All REQUIRES: mu_ held.
+  std::string idLocked(std::string_view path, bool& minted);
+  void forgetLocked(std::string_view path);
+  // True when the snapshot differs from the one held (or the folder was not known).
+  bool rememberLocked(std::string_view folder, const std::vector<DavEntry>& children);
+  void advanceAnchor();
+  // Writes the file from ids_, listed_ and anchor_; a failure is dropped (see state.cc).
+  void save();
+
+  void load();
+
+  platform::Env& env_;
+  const std::string file_;
+  mutable std::mutex mu_;
+  platform::CanonicalMap<std::string> ids_;    // identifier -> path; guarded by mu_
+  platform::CanonicalMap<std::string> paths_;  // path -> identifier, the inverse of ids_; guarded by mu_
+  Snapshots listed_;                           // folder -> snapshot; guarded by mu_
+  // Changed under mu_, except by setAnchor(); read without it.
+  std::atomic<int64_t> anchor_{1};
+};
+
+}  // namespace davfp

@@ -1,0 +1,168 @@
+#include "state/state_file.h"
+
+#include <nlohmann/json.hpp>
+
+#include "state/json_reader.h"
+
+namespace davfp {
+namespace {
+
+bool keptVerbatim(unsigned char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' || c == '-' ||
+         c == '_';
+}
+
+// Reads the three members into a StateDisk; see state_file.h for the shape.
+class StateReader final : public JsonShapeReader {
+ public:
+  StateDisk disk;
+  bool complete() const { return haveIds_ && haveListed_ && haveAnchor_; }
+
+ private:
+  enum class Member { ids, listed, anchor, other };
+
+  bool onScalar(size_t depth, Scalar value) override {
+    switch (depth) {
+      case 1:
+        if (member_ == Member::other) return true;
+        if (member_ != Member::anchor || !value.integer) return false;
+        disk.anchor = *value.integer;
+        haveAnchor_ = true;
+        return true;
+      case 2:
+        if (member_ != Member::ids || value.string == nullptr) return false;
+        disk.ids.insert_or_assign(std::move(key_), std::move(*value.string));
+        return true;
+      case 3:
+        if (value.string == nullptr) return false;
+        snapshot_->insert_or_assign(std::move(key_), std::move(*value.string));
+        return true;
+      default:
+        return false;
+    }
+  }
+
+  Open onOpen(size_t depth, bool isObject) override {
+    if (depth == 1 && member_ == Member::other) return Open::skip;
+    if (!isObject) return Open::reject;
+    switch (depth) {
+      case 0:
+        return Open::descend;
+      case 1:
+        if (member_ == Member::ids) {
+          disk.ids.clear();
+          haveIds_ = true;
+        } else if (member_ == Member::listed) {
+          disk.listed.clear();
+          haveListed_ = true;
+        } else {
+          return Open::reject;
+        }
+        return Open::descend;
+      case 2:
+        if (member_ != Member::listed) return Open::reject;
+        snapshot_ = &disk.listed[folder_];
+        snapshot_->clear();
+        return Open::descend;
+      default:
+        return Open::reject;
+    }
+  }
+
+  bool onKey(size_t depth, std::string& key) override {
+    if (depth == 1) {
+      member_ = key == "ids"      ? Member::ids
+                : key == "listed" ? Member::listed
+                : key == "anchor" ? Member::anchor
+                                  : Member::other;
+    } else if (depth == 2 && member_ == Member::listed) {
+      folder_ = std::move(key);
+    } else {
+      key_ = std::move(key);
+    }
+    return true;
+  }
+
+  bool onClose(size_t) override { return true; }
+
+  Member member_ = Member::other;
+  bool haveIds_ = false;
+  bool haveListed_ = false;
+  bool haveAnchor_ = false;
+  std::string folder_;
+  std::string key_;
+  StateDisk::Snapshot* snapshot_ = nullptr;  // the folder being read; map nodes do not move
+};
+
+constexpr char kHex[] = "0123456789ABCDEF";
+
+void appendEscaped(std::string& out, unsigned char c) {
+  if (keptVerbatim(c)) {
+    out += static_cast<char>(c);
+  } else {
+    out += '%';
+    out += kHex[c >> 4];
+    out += kHex[c & 0x0F];
+  }
+}
+
+void appendHex(std::string& out, uint64_t value) {
+  for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0x0F];
+}
+
+// 64-bit FNV-1a from a given start value: fixed for good, since file names depend on it.
+uint64_t fnv1a(std::string_view bytes, uint64_t hash) {
+  for (unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 0x100000001b3u;
+  }
+  return hash;
+}
+
+}  // namespace
+
+std::string stateFileName(std::string_view domain) {
+  constexpr std::string_view kPrefix = "state-", kSuffix = ".json";
+  // Most file systems refuse names longer than 255 bytes, and escaping triples non-ASCII text.
+  constexpr size_t kMaxName = 255;
+  constexpr size_t kMaxKept = 200;
+  std::string id = platform::nfc(domain);
+  std::string escaped;
+  for (unsigned char c : id) appendEscaped(escaped, c);
+  if (kPrefix.size() + escaped.size() + kSuffix.size() > kMaxName) {
+    // A readable prefix, cut between escapes, then a 128-bit hash of the whole identifier. "~" is neither
+    // kept nor made by escaping, so these names never meet the short ones.
+    size_t cut = kMaxKept;
+    while (escaped[cut - 1] == '%' || escaped[cut - 2] == '%') --cut;
+    escaped.resize(cut);
+    escaped += '~';
+    appendHex(escaped, fnv1a(id, 0xcbf29ce484222325u));  // the standard start value
+    appendHex(escaped, fnv1a(id, 0x6c62272e07bb0142u));  // another, for a second, independent half
+  }
+  return std::string(kPrefix) + escaped + std::string(kSuffix);
+}
+
+std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor) {
+  using nlohmann::json;
+  json idsJson = json::object();
+  for (const auto& [id, path] : ids) idsJson.emplace(id, path);
+  json listedJson = json::object();
+  for (const auto& [folder, children] : listed) {
+    json childrenJson = json::object();
+    for (const auto& [child, version] : children) childrenJson.emplace(child, version);
+    listedJson.emplace(folder, std::move(childrenJson));
+  }
+  json out = json::object();
+  out.emplace("ids", std::move(idsJson));
+  out.emplace("listed", std::move(listedJson));
+  out.emplace("anchor", anchor);
+  return out.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::optional<StateDisk> decodeState(std::string_view bytes) {
+  StateReader reader;
+  if (!reader.read(bytes) || !reader.complete()) return std::nullopt;
+  return std::move(reader.disk);
+}
+
+}  // namespace davfp

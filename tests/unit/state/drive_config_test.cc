@@ -1,0 +1,94 @@
+#include "state/drive_config.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "state_test_env.h"
+
+namespace davfp {
+namespace {
+
+using testing::StateTestEnv;
+
+class DriveConfigTest : public ::testing::Test {
+ protected:
+  void SetUp() override { std::filesystem::create_directories(env_.groupPath()); }
+  void publish(const std::string& bytes) { testing::writeFile(env_.groupPath() + "/drives.json", bytes); }
+
+  StateTestEnv env_;
+};
+
+const DriveInfo kDrive{"Docs", "http://127.0.0.1:8080/dav/"};
+const std::string kEntry = R"({"name":"Docs","url":"http://127.0.0.1:8080/dav/"})";
+
+TEST_F(DriveConfigTest, LooksTheDomainUpInAFileThatDecodesWhole) {
+  std::string deep(200000, '[');
+  deep += std::string(200000, ']');
+  struct Case {
+    const char* what;
+    std::string file;
+    std::string domain;
+    std::optional<DriveInfo> drive;
+  } cases[] = {
+      {"found", "{\"d\":" + kEntry + "}", "d", kDrive},
+      {"empty object", "{}", "d", std::nullopt},
+      {"other domain", "{\"e\":" + kEntry + "}", "d", std::nullopt},
+      {"letter case differs", "{\"D\":" + kEntry + "}", "d", std::nullopt},
+      {"composed file, decomposed domain", "{\"caf\u00e9\":" + kEntry + "}", "cafe\u0301", kDrive},
+      {"decomposed file, composed domain", "{\"cafe\u0301\":" + kEntry + "}", "caf\u00e9", kDrive},
+      {"extra members ignored", R"({"d":{"x":[1,{"y":null}],"url":"u","name":"N","z":{}}})", "d",
+       DriveInfo{"N", "u"}},
+      {"url kept as text", R"({"d":{"name":"N","url":"not a url"}})", "d", DriveInfo{"N", "not a url"}},
+      {"escaped slashes", R"({"d":{"name":"N","url":"http:\/\/h\/"}})", "d", DriveInfo{"N", "http://h/"}},
+      {"deeply nested extra member", "{\"d\":{\"name\":\"N\",\"url\":\"u\",\"x\":" + deep + "}}", "d",
+       DriveInfo{"N", "u"}},
+      {"another entry lacks url", "{\"d\":" + kEntry + R"(,"e":{"name":"E"}})", "d", std::nullopt},
+      {"url not a string", R"({"d":{"name":"N","url":5}})", "d", std::nullopt},
+      {"name null", R"({"d":{"name":null,"url":"u"}})", "d", std::nullopt},
+      {"entry not an object", R"({"d":"u"})", "d", std::nullopt},
+      {"top level array", "[" + kEntry + "]", "d", std::nullopt},
+      {"empty file", "", "d", std::nullopt},
+      {"truncated", ("{\"d\":" + kEntry).substr(0, 40), "d", std::nullopt},
+      {"trailing bytes", "{\"d\":" + kEntry + "}x", "d", std::nullopt},
+      {"NUL byte", std::string("{\"d\":\0", 6) + kEntry + "}", "d", std::nullopt},
+      {"invalid UTF-8", "{\"d\":{\"name\":\"\xff\",\"url\":\"u\"}}", "d", std::nullopt},
+      {"nesting without end", deep.substr(0, 200000), "d", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    publish(c.file);
+    EXPECT_EQ(driveInfo(c.domain, env_), c.drive);
+  }
+}
+
+TEST_F(DriveConfigTest, ManyMegabytes) {
+  std::string padding(8 << 20, 'x');
+  publish("{\"d\":{\"name\":\"N\",\"url\":\"u\",\"pad\":\"" + padding + "\"}}");
+  EXPECT_EQ(driveInfo("d", env_), (DriveInfo{"N", "u"}));
+  publish("{\"d\":{\"name\":\"N\",\"url\":\"u\",\"pad\":\"" + padding + "}}");  // unterminated string
+  EXPECT_EQ(driveInfo("d", env_), std::nullopt);
+}
+
+TEST_F(DriveConfigTest, ReadsTheSharedContainerAfreshEachTime) {
+  EXPECT_EQ(groupDir(env_), env_.groupPath());
+  EXPECT_EQ(driveInfo("d", env_), std::nullopt);  // no file yet
+  publish("{\"d\":" + kEntry + "}");
+  EXPECT_EQ(driveInfo("d", env_), kDrive);
+  publish(R"({"d":{"name":"Docs","url":"http://127.0.0.1:9090/"}})");
+  EXPECT_EQ(driveInfo("d", env_)->url, "http://127.0.0.1:9090/");
+
+  env_.noContainer = true;
+  int reads = env_.reads;
+  EXPECT_EQ(groupDir(env_), std::nullopt);
+  EXPECT_EQ(driveInfo("d", env_), std::nullopt);
+  EXPECT_EQ(env_.reads, reads);  // no container: the file system is not touched
+}
+
+TEST_F(DriveConfigTest, ADirectoryNamedDrivesJsonGivesNothing) {
+  std::filesystem::create_directories(env_.groupPath() + "/drives.json");
+  EXPECT_EQ(driveInfo("d", env_), std::nullopt);
+}
+
+}  // namespace
+}  // namespace davfp

@@ -1,0 +1,128 @@
+#include "state/state_file.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace davfp {
+namespace {
+
+TEST(StateFileTest, NamesStayInsideTheDirectoryAndNeverCollide) {
+  struct Case {
+    std::string domain;
+    const char* name;
+  } cases[] = {
+      {"abc", "state-abc.json"},
+      {"Dom.ain-1_x", "state-Dom.ain-1_x.json"},
+      {"a/b", "state-a%2Fb.json"},
+      {"..", "state-...json"},
+      {"../../etc/x", "state-..%2F..%2Fetc%2Fx.json"},
+      {"%2F", "state-%252F.json"},
+      {"", "state-.json"},
+      {std::string("a\0b", 3), "state-a%00b.json"},
+      {"a b", "state-a%20b.json"},
+      {"caf\u00e9", "state-caf%C3%A9.json"},
+      {"cafe\u0301", "state-caf%C3%A9.json"},  // canonically equal: the same domain, the same file
+      {"\xff", "state-%FF.json"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.domain);
+    EXPECT_EQ(stateFileName(c.domain), c.name);
+  }
+  // Every byte value alone and after a kept character: distinct names, none with "/".
+  std::set<std::string> names;
+  for (int b = 0; b < 256; ++b) {
+    for (std::string prefix : {"", "a"}) {
+      std::string name = stateFileName(prefix + static_cast<char>(b));
+      EXPECT_EQ(name.find('/'), std::string::npos) << b;
+      names.insert(name);
+    }
+  }
+  EXPECT_EQ(names.size(), 512u);
+
+  // Long identifiers still give names that file systems take (escaping triples non-ASCII text), and the
+  // name never changes between versions: a changed name would orphan the file.
+  std::string cjk;
+  for (int i = 0; i < 40; ++i) cjk += "\u540d";
+  for (const std::string& id : {std::string(300, 'a'), cjk, std::string(66, 'a') + cjk}) {
+    SCOPED_TRACE(id);
+    std::string name = stateFileName(id);
+    EXPECT_LE(name.size(), 255u);
+    EXPECT_EQ(name.find('/'), std::string::npos);
+    EXPECT_NE(name, stateFileName(id + "b"));
+    EXPECT_NE(name, stateFileName(id.substr(1)));
+  }
+  EXPECT_EQ(stateFileName(std::string(300, 'a')),
+            "state-" + std::string(200, 'a') + "~EE7717EBA7A17E21B9899CB7E494A1D6.json");
+  EXPECT_EQ(stateFileName(std::string(244, 'a')), "state-" + std::string(244, 'a') + ".json");
+}
+
+TEST(StateFileTest, DecodesAnyMemberOrderEscapedSlashesAndExtraMembers) {
+  auto disk = decodeState(R"({"x":[1,{"y":[[]]}],"anchor":7,
+      "listed":{"\/a":{"\/a\/b":"\"e1\"","/a/c":"3-100"},"/":{}},"ids":{"ID1":"\/a","ID2":"/a/b"},"z":null})");
+  ASSERT_TRUE(disk);
+  EXPECT_EQ(disk->anchor, 7);
+  EXPECT_EQ(disk->ids, (StateDisk::Ids{{"ID1", "/a"}, {"ID2", "/a/b"}}));
+  EXPECT_EQ(disk->listed, (StateDisk::Snapshots{{"/a", {{"/a/b", "\"e1\""}, {"/a/c", "3-100"}}}, {"/", {}}}));
+}
+
+TEST(StateFileTest, RoundTripsAnyText) {
+  StateDisk::Ids ids{{"ID1", "/caf\u00e9/\"q\"\\"}, {"ID2", std::string("/nul\0x", 6)}, {"ID3", "/\t\n"}};
+  StateDisk::Snapshots listed{{"/caf\u00e9", {{"/caf\u00e9/\"q\"\\", "W/\"x\""}}}, {"/empty", {}}};
+  for (int64_t anchor : {int64_t{1}, int64_t{-5}, INT64_MAX, INT64_MIN}) {
+    SCOPED_TRACE(anchor);
+    auto disk = decodeState(encodeState(ids, listed, anchor));
+    ASSERT_TRUE(disk);
+    EXPECT_EQ(disk->ids, ids);
+    EXPECT_EQ(disk->listed, listed);
+    EXPECT_EQ(disk->anchor, anchor);
+  }
+}
+
+TEST(StateFileTest, APathThatIsNotUtf8StillLetsTheRestBeSaved) {
+  auto disk =
+      decodeState(encodeState({{"ID1", "/ok"}, {"ID2", "/bad\xff"}}, {{"/", {{"/bad\xff", "1-0"}}}}, 3));
+  ASSERT_TRUE(disk);
+  EXPECT_EQ(disk->ids["ID1"], "/ok");
+  EXPECT_EQ(disk->ids["ID2"], "/bad\uFFFD");
+  EXPECT_EQ(disk->anchor, 3);
+}
+
+TEST(StateFileTest, RejectsWhatIsNotAStateFile) {
+  const std::string ok = R"("ids":{"I":"/a"},"listed":{"/":{"/a":"v"}})";
+  const char* rejected[] = {
+      "",
+      "{}",
+      R"({"ids":{},"listed":{}})",                  // no anchor
+      R"({"ids":{},"anchor":1})",                   // no listed
+      R"({"listed":{},"anchor":1})",                // no ids
+      R"({"ids":[],"listed":{},"anchor":1})",       // ids not an object
+      R"({"ids":{"I":5},"listed":{},"anchor":1})",  // a path not a string
+      R"({"ids":{"I":null},"listed":{},"anchor":1})",
+      R"({"ids":{},"listed":{"/":[]},"anchor":1})",        // a snapshot not an object
+      R"({"ids":{},"listed":{"/":{"/a":1}},"anchor":1})",  // a version not a string
+      R"({"ids":{},"listed":{"/":{"/a":{}}},"anchor":1})",
+      R"({"ids":{},"listed":{},"anchor":"1"})",
+      R"({"ids":{},"listed":{},"anchor":1.5})",
+      R"({"ids":{},"listed":{},"anchor":1e3})",
+      R"({"ids":{},"listed":{},"anchor":9223372036854775808})",   // INT64_MAX + 1
+      R"({"ids":{},"listed":{},"anchor":-9223372036854775809})",  // INT64_MIN - 1
+      R"({"ids":{},"listed":{},"anchor":1e400})",
+      R"({"ids":{},"listed":{},"anchor":99999999999999999999999999999})",
+      R"([{"ids":{},"listed":{},"anchor":1}])",
+      R"({"ids":{},"listed":{},"anchor":1}{})",
+      R"({"ids":{},"listed":{},"anchor":1)",
+      "{\"ids\":{\"I\":\"/a\xff\"},\"listed\":{},\"anchor\":1}",  // invalid UTF-8
+      "{\"ids\":{\"I\":\"/a\x01\"},\"listed\":{},\"anchor\":1}",  // raw control character
+  };
+  for (const char* bytes : rejected) {
+    SCOPED_TRACE(bytes);
+    EXPECT_FALSE(decodeState(bytes));
+  }
+  std::string good = "{" + ok + ",\"anchor\":1";
+  EXPECT_TRUE(decodeState(good + "}"));
+  EXPECT_FALSE(decodeState(good + std::string(1, '\0') + "}"));  // a NUL byte
+}
+
+}  // namespace
+}  // namespace davfp
