@@ -22,6 +22,9 @@ namespace {
 // How many redirects one request follows before it fails with kHTTPTooManyRedirects.
 constexpr int kMaxRedirects = 10;
 
+// The methods offered for credentials in a URL until the server has said which one it wants.
+constexpr long kNegotiatedAuth = static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST);
+
 // Where the response of a request goes: its head once, before any of its body.
 class Consumer {
  public:
@@ -30,22 +33,25 @@ class Consumer {
   virtual void onBody(std::string_view bytes) = 0;
 };
 
-// The receiving end of one hop: keeps the latest head, decides at its end whether the session follows it,
-// drops the body of a response it follows, and hands the final response to the consumer, its head first.
+// The receiving end of one hop: keeps the latest head, decides at its end whether the session follows it (a
+// redirect) or sends the hop again (an authentication method learned earlier that this server refused), drops
+// the body of such a response, and hands the final response to the consumer, its head first.
 class HopSink : public TransferSink {
  public:
-  HopSink(const std::string& method, const std::string& url, Consumer& consumer)
-      : method_(method), url_(url), consumer_(consumer) {}
+  HopSink(const std::string& method, const std::string& url, bool retryUnauthorized, Consumer& consumer)
+      : method_(method), url_(url), retryUnauthorized_(retryUnauthorized), consumer_(consumer) {}
 
   void onHeaderLine(std::string_view line) override {
     bool wasComplete = head_.complete();
     head_.addLine(line);
     if (wasComplete || !head_.complete() || head_.informational()) return;
-    next_ = redirectStep(method_, url_, head_.status(), findHeader(head_.headers(), "Location"));
+    retry_ = retryUnauthorized_ && head_.status() == 401;
+    next_ = retry_ ? std::nullopt
+                   : redirectStep(method_, url_, head_.status(), findHeader(head_.headers(), "Location"));
   }
 
   void onBody(std::string_view bytes) override {
-    if (next_) return;  // the body of a redirect that the session follows
+    if (next_ || retry_) return;  // the body of a response that the session does not deliver
     deliverHead();
     consumer_.onBody(bytes);
   }
@@ -67,13 +73,16 @@ class HopSink : public TransferSink {
   }
 
   const std::optional<RedirectStep>& next() const { return next_; }
+  bool retry() const { return retry_; }
 
  private:
   const std::string& method_;
   const std::string& url_;
+  const bool retryUnauthorized_;
   Consumer& consumer_;
   ResponseHead head_;
   std::optional<RedirectStep> next_;
+  bool retry_ = false;
   bool delivered_ = false;
 };
 
@@ -150,7 +159,7 @@ long UrlSession::Impl::authFor(const std::string& url) {
   if (!user) return 0;
   std::lock_guard guard(mu);
   auto it = learnedAuth.find(originOf(url).value_or("") + " " + *user);
-  return it != learnedAuth.end() ? it->second : static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST);
+  return it != learnedAuth.end() ? it->second : kNegotiatedAuth;
 }
 
 void UrlSession::Impl::learnAuth(const std::string& url, long offered, long status) {
@@ -179,26 +188,34 @@ HttpResponse UrlSession::Impl::perform(const HttpRequest& request, Consumer& con
   HeaderList headers = request.headers;
   auto timeout = request.timeout && request.timeout->count() > 0 ? *request.timeout : requestTimeout;
 
-  for (int hop = 0;; ++hop) {
-    HopSink sink(method, url, consumer);
+  int redirects = 0;
+  bool authRetried = false;
+  for (;;) {
+    long auth = authFor(url);
+    HopSink sink(method, url, !authRetried && auth != 0 && auth != kNegotiatedAuth, consumer);
     TransferOptions options;
     options.method = method;
     options.url = url;
     options.headers = &headers;
     options.body = body ? &*body : nullptr;
     options.idleTimeout = timeout;
-    options.auth = authFor(url);
+    options.auth = auth;
     options.share = share.get();
     if (body) body->seek(0);
     TransferResult result = runTransfer(options, sink, connections);
     HttpResponse response = sink.response();
     learnAuth(url, result.authOffered, response.status);
 
+    if (sink.retry()) {
+      // The method learned from earlier answers was refused here (another realm, a changed server): negotiate.
+      authRetried = true;
+      continue;
+    }
     if (!sink.next()) {
       sink.deliverHead();
       return response;
     }
-    if (hop == kMaxRedirects) {
+    if (++redirects > kMaxRedirects) {
       throw Error(kURLErrorDomain, urlerr::kHTTPTooManyRedirects,
                   "more than " + std::to_string(kMaxRedirects) + " redirects");
     }
