@@ -8,7 +8,8 @@ void globalInit() {
   static std::once_flag once;
   std::call_once(once, [] {
     CURLcode rc = curl_global_init(CURL_GLOBAL_DEFAULT);
-    if (rc != CURLE_OK) throw transportError(rc, std::string("initialising libcurl: ") + curl_easy_strerror(rc));
+    if (rc != CURLE_OK)
+      throw transportError(rc, std::string("initialising libcurl: ") + curl_easy_strerror(rc));
   });
 }
 

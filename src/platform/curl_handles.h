@@ -44,7 +44,8 @@ void globalInit();
 template <class T>
 void setopt(CURL* easy, CURLoption option, T value) {
   CURLcode rc = curl_easy_setopt(easy, option, value);
-  if (rc != CURLE_OK) throw transportError(rc, std::string("setting a transfer option: ") + curl_easy_strerror(rc));
+  if (rc != CURLE_OK)
+    throw transportError(rc, std::string("setting a transfer option: ") + curl_easy_strerror(rc));
 }
 
 // Appends one line to a header list; throws when libcurl cannot allocate it.

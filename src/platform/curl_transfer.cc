@@ -31,6 +31,11 @@ using Clock = std::chrono::steady_clock;
 // that ignores the expectation would otherwise cost a one-second wait per request.
 constexpr int64_t kExpectContinueFrom = 1 << 20;
 
+// How many connections a session keeps in its pool. libcurl sizes the pool from the multi handle of the
+// transfer that returns a connection, which here holds one transfer only: four by default, too few for a
+// burst of concurrent requests to leave its connections for the next one.
+constexpr long kPooledConnections = 16;
+
 bool isToken(std::string_view s) {
   if (s.empty()) return false;
   for (unsigned char c : s) {
@@ -50,7 +55,10 @@ class Transfer {
  public:
   Transfer(const TransferOptions& options, TransferSink& sink) : options_(options), sink_(sink) {}
   ~Transfer() {
+    // In this order, while every field is alive: libcurl may call back (to forget a socket) while it lets go.
     if (added_) curl_multi_remove_handle(multi_.get(), easy_.get());
+    multi_.reset();
+    easy_.reset();
   }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -262,7 +270,8 @@ Transfer::End Transfer::drive(const std::stop_token& token) {
     if (now >= due) return End::kIdle;
     if (timerDue_ && *timerDue_ < due) due = *timerDue_;
     auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
-    int waitMs = static_cast<int>(std::min<long long>(std::max<long long>(wait, 0), std::numeric_limits<int>::max()));
+    int waitMs =
+        static_cast<int>(std::min<long long>(std::max<long long>(wait, 0), std::numeric_limits<int>::max()));
 
     fds.clear();
     fds.push_back({wakeFd_.get(), POLLIN, 0});
@@ -270,7 +279,8 @@ Transfer::End Transfer::drive(const std::stop_token& token) {
     int ready = ::poll(fds.data(), fds.size(), waitMs);
     if (ready < 0) {
       if (errno == EINTR) continue;
-      throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("waiting for the network: ") + std::strerror(errno));
+      throw Error(kURLErrorDomain, urlerr::kUnknown,
+                  std::string("waiting for the network: ") + std::strerror(errno));
     }
     if (fds[0].revents != 0) {
       uint64_t count = 0;
@@ -301,13 +311,16 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
   easy_.reset(curl_easy_init());
   multi_.reset(curl_multi_init());
   wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!easy_ || !multi_) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
-  if (!wakeFd_) throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("eventfd: ") + std::strerror(errno));
+  if (!easy_ || !multi_)
+    throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
+  if (!wakeFd_)
+    throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("eventfd: ") + std::strerror(errno));
   configure();
   if (curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, socketTrampoline) != CURLM_OK ||
       curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
       curl_multi_setopt(multi_.get(), CURLMOPT_TIMERFUNCTION, timerTrampoline) != CURLM_OK ||
-      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, this) != CURLM_OK) {
+      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, this) != CURLM_OK ||
+      curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, kPooledConnections) != CURLM_OK) {
     throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused the event callbacks");
   }
   if (CURLMcode rc = curl_multi_add_handle(multi_.get(), easy_.get()); rc != CURLM_OK) {
@@ -336,7 +349,8 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
 
 }  // namespace
 
-TransferResult runTransfer(const TransferOptions& options, TransferSink& sink, std::atomic<long>& connections) {
+TransferResult runTransfer(const TransferOptions& options, TransferSink& sink,
+                           std::atomic<long>& connections) {
   Transfer transfer(options, sink);
   return transfer.run(connections);
 }

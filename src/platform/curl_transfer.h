@@ -1,9 +1,9 @@
 // One HTTP exchange (one URL, no redirect following) on libcurl, driven to its end on the calling thread.
 //
-// The exchange runs in a multi handle of its own, in libcurl's socket mode, so that the loop sees every socket
-// event: the idle timeout counts from the last moment a byte could move in either direction, never from the
-// start, and cancellation of the calling job wakes the loop at once. Connections, DNS and TLS sessions and
-// cookies come from the share handle given. Not thread-safe: one exchange per object.
+// The exchange runs in a multi handle of its own, in libcurl's socket mode, so that the loop sees every
+// socket event: the idle timeout counts from the last moment a byte could move in either direction, never
+// from the start, and cancellation of the calling job wakes the loop at once. Connections, DNS and TLS
+// sessions and cookies come from the share handle given. Not thread-safe: one exchange per object.
 #pragma once
 
 #include <curl/curl.h>
@@ -24,7 +24,8 @@ class TransferSink {
   virtual ~TransferSink() = default;
   // Every header line of every response of the exchange (status lines included), in order.
   virtual void onHeaderLine(std::string_view line) = 0;
-  // Body bytes that libcurl delivers (not those of responses it answers itself, like authentication challenges).
+  // Body bytes that libcurl delivers (not those of responses it answers itself, like authentication
+  // challenges).
   virtual void onBody(std::string_view bytes) = 0;
 };
 
@@ -45,6 +46,7 @@ struct TransferResult {
 // Runs the exchange. Throws Error(kURLErrorDomain, ...): kCancelled when the current job is cancelled,
 // kTimedOut when no byte moved for idleTimeout, the mapped libcurl failure otherwise; or what the sink threw.
 // The new connections it made are added to connections, also when it throws.
-TransferResult runTransfer(const TransferOptions& options, TransferSink& sink, std::atomic<long>& connections);
+TransferResult runTransfer(const TransferOptions& options, TransferSink& sink,
+                           std::atomic<long>& connections);
 
 }  // namespace davfp::platform

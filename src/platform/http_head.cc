@@ -43,7 +43,9 @@ std::optional<std::string> findHeader(const HeaderList& headers, std::string_vie
   return std::nullopt;
 }
 
-std::optional<std::string> HttpResponse::header(std::string_view name) const { return findHeader(headers, name); }
+std::optional<std::string> HttpResponse::header(std::string_view name) const {
+  return findHeader(headers, name);
+}
 
 void ResponseHead::addLine(std::string_view line) {
   if (!line.empty() && line.back() == '\n') line.remove_suffix(1);

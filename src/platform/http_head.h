@@ -1,7 +1,7 @@
-// ResponseHead: assembles the head of an HTTP response from the header lines libcurl hands over one at a time.
-// libcurl passes the lines of every response of an exchange (100 Continue, authentication challenges, the final
-// answer); each status line starts a new head, so the head kept is always that of the latest response.
-// Lines after a complete head (trailers of a chunked body) are ignored. A value; not thread-safe.
+// ResponseHead: assembles the head of an HTTP response from the header lines libcurl hands over one at a
+// time. libcurl passes the lines of every response of an exchange (100 Continue, authentication challenges,
+// the final answer); each status line starts a new head, so the head kept is always that of the latest
+// response. Lines after a complete head (trailers of a chunked body) are ignored. A value; not thread-safe.
 #pragma once
 
 #include <optional>

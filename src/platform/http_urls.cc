@@ -80,7 +80,8 @@ std::optional<RedirectStep> redirectStep(std::string_view method, const std::str
   auto sourceScheme = part(source.get(), CURLUPART_SCHEME);
 
   // Setting a reference on a handle that holds a URL resolves it against that URL. Like libcurl's own
-  // following, spaces and non-ASCII bytes that servers put in Location are percent-encoded rather than refused.
+  // following, spaces and non-ASCII bytes that servers put in Location are percent-encoded rather than
+  // refused.
   curl::UrlPtr target(curl_url_dup(source.get()));
   if (!target || curl_url_set(target.get(), CURLUPART_URL, location->c_str(),
                               CURLU_URLENCODE | CURLU_ALLOW_SPACE) != CURLUE_OK) {

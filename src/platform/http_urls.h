@@ -2,9 +2,10 @@
 // Pure functions on libcurl's URL parser; thread-safe.
 //
 // A 301, 302, 303, 307 or 308 answer with a Location is followed with the same method and body, except that a
-// 303 turns every method but HEAD into a bodiless GET. A target on another origin (scheme, host or port differ)
-// is followed only for reading methods (GET, HEAD, PROPFIND), and without credentials. An https URL never
-// redirects to http, and only http and https targets are followed. Otherwise the 3xx answer is the response.
+// 303 turns every method but HEAD into a bodiless GET. A target on another origin (scheme, host or port
+// differ) is followed only for reading methods (GET, HEAD, PROPFIND), and without credentials. An https URL
+// never redirects to http, and only http and https targets are followed. Otherwise the 3xx answer is the
+// response.
 #pragma once
 
 #include <optional>
@@ -14,7 +15,7 @@
 namespace davfp::platform {
 
 struct RedirectStep {
-  std::string url;     // absolute; carries the original credentials only when the origin is the same
+  std::string url;  // absolute; carries the original credentials only when the origin is the same
   std::string method;
   bool keepBody = true;
   bool crossOrigin = false;  // credentials (userinfo, Authorization) must not travel with it

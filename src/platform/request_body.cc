@@ -33,8 +33,8 @@ RequestBody RequestBody::file(const std::string& path) {
   body.fd_.reset(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (!body.fd_) {
     int err = errno;
-    throw fileError(err == ENOENT || err == ENOTDIR ? urlerr::kFileDoesNotExist : urlerr::kCannotOpenFile, err,
-                    "opening the body file " + path);
+    throw fileError(err == ENOENT || err == ENOTDIR ? urlerr::kFileDoesNotExist : urlerr::kCannotOpenFile,
+                    err, "opening the body file " + path);
   }
   struct stat st {};
   if (::fstat(body.fd_.get(), &st) != 0) throw fileError(urlerr::kCannotOpenFile, errno, "reading " + path);
@@ -59,7 +59,8 @@ size_t RequestBody::read(char* buffer, size_t n) {
     if (got < 0) throw fileError(urlerr::kCannotOpenFile, errno, "reading the body file " + path_);
     if (got == 0) {
       // The announced Content-Length can no longer be met; sending fewer bytes would store a cut file.
-      throw Error(kURLErrorDomain, urlerr::kCannotOpenFile, "the body file " + path_ + " shrank while being sent");
+      throw Error(kURLErrorDomain, urlerr::kCannotOpenFile,
+                  "the body file " + path_ + " shrank while being sent");
     }
     offset_ += got;
     return static_cast<size_t>(got);

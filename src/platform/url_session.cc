@@ -1,6 +1,6 @@
-// UrlSession on libcurl: a share handle per session, one multi-handle exchange per hop (curl_transfer), and the
-// session's own redirect following (http_urls), so that the method, the body and the credentials of every hop
-// are decided here rather than by libcurl's defaults.
+// UrlSession on libcurl: a share handle per session, one multi-handle exchange per hop (curl_transfer), and
+// the session's own redirect following (http_urls), so that the method, the body and the credentials of every
+// hop are decided here rather than by libcurl's defaults.
 #include "platform/url_session.h"
 
 #include <array>
@@ -56,8 +56,8 @@ class HopSink : public TransferSink {
     consumer_.onBody(bytes);
   }
 
-  // The head goes out at the first body byte, not at the end of the head: libcurl may answer an authentication
-  // challenge itself and go on to another response, whose head is then the final one.
+  // The head goes out at the first body byte, not at the end of the head: libcurl may answer an
+  // authentication challenge itself and go on to another response, whose head is then the final one.
   void deliverHead() {
     if (delivered_) return;
     delivered_ = true;
@@ -113,7 +113,9 @@ void lockShare(CURL*, curl_lock_data data, curl_lock_access, void* locks) {
   static_cast<ShareLocks*>(locks)->locks[data].lock();
 }
 
-void unlockShare(CURL*, curl_lock_data data, void* locks) { static_cast<ShareLocks*>(locks)->locks[data].unlock(); }
+void unlockShare(CURL*, curl_lock_data data, void* locks) {
+  static_cast<ShareLocks*>(locks)->locks[data].unlock();
+}
 
 }  // extern "C"
 
@@ -137,16 +139,18 @@ struct UrlSession::Impl {
   std::map<std::string, long> learnedAuth;  // guarded by mu
 };
 
-UrlSession::UrlSession(std::chrono::milliseconds requestTimeout) : impl_(std::make_unique<Impl>(requestTimeout)) {
+UrlSession::UrlSession(std::chrono::milliseconds requestTimeout)
+    : impl_(std::make_unique<Impl>(requestTimeout)) {
   curl::globalInit();
   impl_->share.reset(curl_share_init());
-  if (!impl_->share) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a share handle");
+  if (!impl_->share)
+    throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a share handle");
   CURLSH* share = impl_->share.get();
   bool ok = curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lockShare) == CURLSHE_OK &&
             curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlockShare) == CURLSHE_OK &&
             curl_share_setopt(share, CURLSHOPT_USERDATA, &impl_->shareLocks) == CURLSHE_OK;
-  for (curl_lock_data data : {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION,
-                              CURL_LOCK_DATA_COOKIE}) {
+  for (curl_lock_data data :
+       {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_COOKIE}) {
     ok = ok && curl_share_setopt(share, CURLSHOPT_SHARE, data) == CURLSHE_OK;
   }
   if (!ok) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused to share connections");
@@ -207,7 +211,8 @@ HttpResponse UrlSession::Impl::perform(const HttpRequest& request, Consumer& con
     learnAuth(url, result.authOffered, response.status);
 
     if (sink.retry()) {
-      // The method learned from earlier answers was refused here (another realm, a changed server): negotiate.
+      // The method learned from earlier answers was refused here (another realm, a changed server):
+      // negotiate.
       authRetried = true;
       continue;
     }

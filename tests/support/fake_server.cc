@@ -41,29 +41,52 @@ std::string_view trimmed(std::string_view s) {
 
 const char* reason(int status) {
   switch (status) {
-    case 100: return "Continue";
-    case 200: return "OK";
-    case 201: return "Created";
-    case 204: return "No Content";
-    case 207: return "Multi-Status";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 405: return "Method Not Allowed";
-    case 409: return "Conflict";
-    case 412: return "Precondition Failed";
-    case 423: return "Locked";
-    case 500: return "Internal Server Error";
-    case 502: return "Bad Gateway";
-    case 507: return "Insufficient Storage";
-    default: return "Status";
+    case 100:
+      return "Continue";
+    case 200:
+      return "OK";
+    case 201:
+      return "Created";
+    case 204:
+      return "No Content";
+    case 207:
+      return "Multi-Status";
+    case 301:
+      return "Moved Permanently";
+    case 302:
+      return "Found";
+    case 303:
+      return "See Other";
+    case 304:
+      return "Not Modified";
+    case 307:
+      return "Temporary Redirect";
+    case 308:
+      return "Permanent Redirect";
+    case 400:
+      return "Bad Request";
+    case 401:
+      return "Unauthorized";
+    case 403:
+      return "Forbidden";
+    case 404:
+      return "Not Found";
+    case 405:
+      return "Method Not Allowed";
+    case 409:
+      return "Conflict";
+    case 412:
+      return "Precondition Failed";
+    case 423:
+      return "Locked";
+    case 500:
+      return "Internal Server Error";
+    case 502:
+      return "Bad Gateway";
+    case 507:
+      return "Insufficient Storage";
+    default:
+      return "Status";
   }
 }
 
@@ -145,11 +168,12 @@ bool parseHead(const std::string& head, FakeServer::Received& received, std::str
   while (lineEnd != std::string::npos) {
     size_t start = lineEnd + 2;
     lineEnd = head.find("\r\n", start);
-    std::string_view field = std::string_view(head).substr(start, lineEnd == std::string::npos ? std::string::npos
-                                                                                                : lineEnd - start);
+    std::string_view field = std::string_view(head).substr(
+        start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
     auto colon = field.find(':');
     if (colon == std::string_view::npos) return false;
-    received.headers.emplace_back(std::string(field.substr(0, colon)), std::string(trimmed(field.substr(colon + 1))));
+    received.headers.emplace_back(std::string(field.substr(0, colon)),
+                                  std::string(trimmed(field.substr(colon + 1))));
   }
   return true;
 }
@@ -176,7 +200,9 @@ bool readChunked(Reader& reader, std::string& body) {
 
 }  // namespace
 
-std::optional<std::string> FakeServer::Received::header(std::string_view name) const { return find(headers, name); }
+std::optional<std::string> FakeServer::Received::header(std::string_view name) const {
+  return find(headers, name);
+}
 
 FakeServer::FakeServer() {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -290,7 +316,9 @@ void FakeServer::serve(int fd, int connection) {
     if (!reader.head(head) || !parseHead(head, received, version)) break;
 
     auto expect = received.header("Expect");
-    if (expect && equalsIgnoringCase(*expect, "100-continue") && !sendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n")) break;
+    if (expect && equalsIgnoringCase(*expect, "100-continue") &&
+        !sendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n"))
+      break;
     auto encoding = received.header("Transfer-Encoding");
     if (encoding && equalsIgnoringCase(*encoding, "chunked")) {
       if (!readChunked(reader, received.body)) break;
@@ -298,8 +326,9 @@ void FakeServer::serve(int fd, int connection) {
       if (!reader.exactly(std::strtoull(length->c_str(), nullptr, 10), received.body)) break;
     }
     auto connectionHeader = received.header("Connection");
-    bool keepAlive = version == "HTTP/1.1" ? !(connectionHeader && equalsIgnoringCase(*connectionHeader, "close"))
-                                           : connectionHeader && equalsIgnoringCase(*connectionHeader, "keep-alive");
+    bool keepAlive = version == "HTTP/1.1"
+                         ? !(connectionHeader && equalsIgnoringCase(*connectionHeader, "close"))
+                         : connectionHeader && equalsIgnoringCase(*connectionHeader, "keep-alive");
     {
       std::lock_guard guard(mu_);
       requests_.push_back(received);

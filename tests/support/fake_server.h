@@ -8,8 +8,8 @@
 //   3. the handler given to setHandler();
 //   4. 404.
 // A reply can be delayed, trickled one byte at a time, cut off after some bytes, or withheld until stop().
-// Thread-safe. stop() (also run by the destructor) closes the listener, so that the port then refuses, ends every
-// connection, waiting or not, and joins every thread: a test never hangs on the server.
+// Thread-safe. stop() (also run by the destructor) closes the listener, so that the port then refuses, ends
+// every connection, waiting or not, and joins every thread: a test never hangs on the server.
 #pragma once
 
 #include <chrono>
@@ -90,10 +90,10 @@ class FakeServer {
   std::mutex stopMu_;  // makes stop() run once at a time
 
   mutable std::mutex mu_;
-  mutable std::condition_variable cv_;  // signalled at stop and at each new request
-  bool stopped_ = false;                // guarded by mu_
+  mutable std::condition_variable cv_;                           // signalled at stop and at each new request
+  bool stopped_ = false;                                         // guarded by mu_
   std::map<std::pair<std::string, std::string>, Route> routes_;  // guarded by mu_
-  std::function<Reply(const Received&)> handler_;               // guarded by mu_
+  std::function<Reply(const Received&)> handler_;                // guarded by mu_
   std::vector<Received> requests_;                               // guarded by mu_
   long connections_ = 0;                                         // guarded by mu_
   std::vector<int> openFds_;                                     // guarded by mu_: connections being served

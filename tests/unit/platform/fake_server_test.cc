@@ -27,7 +27,8 @@ std::string exchange(const FakeServer& server, const std::string& bytes) {
   EXPECT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
   std::string answer;
   char buffer[4096];
-  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) answer.append(buffer, static_cast<size_t>(n));
+  for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;)
+    answer.append(buffer, static_cast<size_t>(n));
   ::close(fd);
   return answer;
 }
@@ -35,9 +36,10 @@ std::string exchange(const FakeServer& server, const std::string& bytes) {
 TEST(FakeServerTest, ReadsChunkedBodiesAndAnswersContinue) {
   FakeServer server;
   server.on("PUT", "/c", Reply{.status = 201, .closeAfter = true});
-  std::string answer = exchange(server,
-                                "PUT /c HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\nExpect: 100-continue\r\n\r\n"
-                                "5\r\nhello\r\n7;ext=1\r\n, world\r\n0\r\nX-Trailer: t\r\n\r\n");
+  std::string answer =
+      exchange(server,
+               "PUT /c HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\nExpect: 100-continue\r\n\r\n"
+               "5\r\nhello\r\n7;ext=1\r\n, world\r\n0\r\nX-Trailer: t\r\n\r\n");
   EXPECT_EQ(answer.rfind("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\n", 0), 0u) << answer;
   auto received = server.requests();
   ASSERT_EQ(received.size(), 1u);

@@ -14,7 +14,8 @@ TEST(RedirectStepTest, FollowsWithinTheRulesAndNowhereElse) {
     std::optional<RedirectStep> step;
   } cases[] = {
       // Same origin: method and body kept; a Location without userinfo keeps the credentials of the request.
-      {"PROPFIND", "http://u:p@h:8080/dav/a", 301, "b/", RedirectStep{"http://u:p@h:8080/dav/b/", "PROPFIND"}},
+      {"PROPFIND", "http://u:p@h:8080/dav/a", 301, "b/",
+       RedirectStep{"http://u:p@h:8080/dav/b/", "PROPFIND"}},
       {"PUT", "http://u:p@h:8080/dav/a", 307, "http://h:8080/x", RedirectStep{"http://u:p@h:8080/x", "PUT"}},
       {"MOVE", "http://h/a", 308, "/c?q=1#frag", RedirectStep{"http://h/c?q=1", "MOVE"}},
       {"DELETE", "http://H:80/a", 302, "http://h/b", RedirectStep{"http://h/b", "DELETE"}},
@@ -24,7 +25,8 @@ TEST(RedirectStepTest, FollowsWithinTheRulesAndNowhereElse) {
       {"HEAD", "http://h/a", 303, "/result", RedirectStep{"http://h/result", "HEAD"}},
       // Another origin: only reading methods, and never with credentials.
       {"GET", "http://u:p@h/a", 302, "http://other/b", RedirectStep{"http://other/b", "GET", true, true}},
-      {"PROPFIND", "http://u:p@h/a", 307, "http://h:81/b", RedirectStep{"http://h:81/b", "PROPFIND", true, true}},
+      {"PROPFIND", "http://u:p@h/a", 307, "http://h:81/b",
+       RedirectStep{"http://h:81/b", "PROPFIND", true, true}},
       {"GET", "http://u:p@h/a", 301, "https://h/a", RedirectStep{"https://h/a", "GET", true, true}},
       {"PUT", "http://u:p@h/a", 303, "http://other/r", RedirectStep{"http://other/r", "GET", false, true}},
       {"DELETE", "http://h/a", 302, "http://other/b", std::nullopt},
