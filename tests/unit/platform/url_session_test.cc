@@ -220,13 +220,14 @@ TEST(UrlSessionTest, TransportFailuresHaveTheirOwnCodes) {
 TEST(UrlSessionTest, TheTimeoutIsForSilenceNotForTheWholeTransfer) {
   FakeServer server;
   UrlSession session;
-  // About 80 bytes at one per 10 ms: far longer than the timeout in all, never silent for as long as it.
-  server.on("GET", "/trickle", Reply{.body = "slow but steady", .byteInterval = milliseconds(10)});
+  // About 100 bytes, head included, at one per 8 ms: twice the timeout in all, never silent for long.
+  const std::string body = "slow but steady, one byte at a time, head and body";
+  server.on("GET", "/trickle", Reply{.body = body, .byteInterval = milliseconds(8)});
   HttpRequest r = request("GET", server.url("/trickle"));
-  r.timeout = milliseconds(250);
+  r.timeout = milliseconds(400);
   auto data = session.data(r);
   EXPECT_EQ(data.response.status, 200);
-  EXPECT_EQ(data.body, "slow but steady");
+  EXPECT_EQ(data.body, body);
 }
 
 TEST(UrlSessionTest, CancellingTheJobEndsItsTransfer) {
