@@ -1,0 +1,358 @@
+#include "platform/curl_transfer.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <limits>
+#include <map>
+#include <optional>
+#include <stop_token>
+#include <vector>
+
+#include "platform/curl_handles.h"
+#include "platform/error.h"
+#include "platform/http_head.h"
+#include "platform/http_urls.h"
+#include "platform/jobs.h"
+#include "platform/unique_fd.h"
+
+namespace davfp::platform {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Bodies from this size on announce themselves with "Expect: 100-continue", so that a server that refuses the
+// request (authentication, no space) can say so before megabytes travel. Smaller ones go at once: a server
+// that ignores the expectation would otherwise cost a one-second wait per request.
+constexpr int64_t kExpectContinueFrom = 1 << 20;
+
+// How many connections a session keeps in its pool. libcurl sizes the pool from the multi handle of the
+// transfer that returns a connection, which here holds one transfer only: four by default, too few for a
+// burst of concurrent requests to leave its connections for the next one.
+constexpr long kPooledConnections = 16;
+
+bool isToken(std::string_view s) {
+  if (s.empty()) return false;
+  for (unsigned char c : s) {
+    if (c <= 32 || c >= 127 || std::strchr("\"(),/:;<=>?@[\\]{}", c) != nullptr) return false;
+  }
+  return true;
+}
+
+bool isFieldValue(std::string_view s) {
+  for (unsigned char c : s) {
+    if (c == '\r' || c == '\n' || c == '\0') return false;
+  }
+  return true;
+}
+
+class Transfer {
+ public:
+  Transfer(const TransferOptions& options, TransferSink& sink) : options_(options), sink_(sink) {}
+  ~Transfer() {
+    // In this order, while every field is alive: libcurl may call back (to forget a socket) while it lets go.
+    if (added_) curl_multi_remove_handle(multi_.get(), easy_.get());
+    multi_.reset();
+    easy_.reset();
+  }
+  Transfer(const Transfer&) = delete;
+  Transfer& operator=(const Transfer&) = delete;
+
+  TransferResult run(std::atomic<long>& connections);
+
+  // libcurl's callbacks, entered through the trampolines below. A callback that fails keeps the exception for
+  // run() and tells libcurl to abort.
+  size_t header(std::string_view line);
+  size_t write(std::string_view bytes);
+  size_t read(char* buffer, size_t n);
+  int seek(curl_off_t offset, int origin);
+  void socketChanged(curl_socket_t socket, int what);
+  void timerChanged(long ms);
+
+ private:
+  enum class End { kDone, kCancelled, kIdle };
+
+  void configure();
+  End drive(const std::stop_token& token);
+  void act(curl_socket_t socket, int events);
+  void wake();
+
+  const TransferOptions& options_;
+  TransferSink& sink_;
+  curl::EasyPtr easy_;
+  curl::MultiPtr multi_;
+  curl::SlistPtr headerList_;
+  bool added_ = false;
+  UniqueFd wakeFd_;
+  std::map<curl_socket_t, short> sockets_;  // the events libcurl waits for, per socket
+  std::optional<Clock::time_point> timerDue_;
+  std::optional<CURLcode> result_;
+  std::exception_ptr callbackError_;
+  char errorBuffer_[CURL_ERROR_SIZE] = {};
+};
+
+extern "C" {
+
+size_t headerTrampoline(char* data, size_t size, size_t count, void* self) {
+  return static_cast<Transfer*>(self)->header(std::string_view(data, size * count));
+}
+
+size_t writeTrampoline(char* data, size_t size, size_t count, void* self) {
+  return static_cast<Transfer*>(self)->write(std::string_view(data, size * count));
+}
+
+size_t readTrampoline(char* buffer, size_t size, size_t count, void* self) {
+  return static_cast<Transfer*>(self)->read(buffer, size * count);
+}
+
+int seekTrampoline(void* self, curl_off_t offset, int origin) {
+  return static_cast<Transfer*>(self)->seek(offset, origin);
+}
+
+int socketTrampoline(CURL*, curl_socket_t socket, int what, void* self, void*) {
+  static_cast<Transfer*>(self)->socketChanged(socket, what);
+  return 0;
+}
+
+int timerTrampoline(CURLM*, long ms, void* self) {
+  static_cast<Transfer*>(self)->timerChanged(ms);
+  return 0;
+}
+
+// Sockets are created close-on-exec, so that a program this process starts never holds a connection open.
+curl_socket_t openSocketTrampoline(void*, curlsocktype, curl_sockaddr* address) {
+  int fd = ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+  return fd < 0 ? CURL_SOCKET_BAD : fd;
+}
+
+}  // extern "C"
+
+size_t Transfer::header(std::string_view line) {
+  try {
+    sink_.onHeaderLine(line);
+    return line.size();
+  } catch (...) {
+    callbackError_ = std::current_exception();
+    return 0;
+  }
+}
+
+size_t Transfer::write(std::string_view bytes) {
+  try {
+    sink_.onBody(bytes);
+    return bytes.size();
+  } catch (...) {
+    callbackError_ = std::current_exception();
+    return 0;
+  }
+}
+
+size_t Transfer::read(char* buffer, size_t n) {
+  try {
+    return options_.body->read(buffer, n);
+  } catch (...) {
+    callbackError_ = std::current_exception();
+    return CURL_READFUNC_ABORT;
+  }
+}
+
+int Transfer::seek(curl_off_t offset, int origin) {
+  if (origin != SEEK_SET || offset < 0 || offset > options_.body->size()) return CURL_SEEKFUNC_FAIL;
+  options_.body->seek(offset);
+  return CURL_SEEKFUNC_OK;
+}
+
+void Transfer::socketChanged(curl_socket_t socket, int what) {
+  if (what == CURL_POLL_REMOVE) {
+    sockets_.erase(socket);
+    return;
+  }
+  short events = 0;
+  if (what & CURL_POLL_IN) events |= POLLIN;
+  if (what & CURL_POLL_OUT) events |= POLLOUT;
+  sockets_[socket] = events;
+}
+
+void Transfer::timerChanged(long ms) {
+  if (ms < 0) {
+    timerDue_.reset();
+  } else {
+    timerDue_ = Clock::now() + std::chrono::milliseconds(ms);
+  }
+}
+
+void Transfer::configure() {
+  CURL* h = easy_.get();
+  using curl::setopt;
+  setopt(h, CURLOPT_URL, options_.url.c_str());
+  setopt(h, CURLOPT_NOSIGNAL, 1L);
+  setopt(h, CURLOPT_ERRORBUFFER, errorBuffer_);
+  setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  // Redirects are followed by the session, which decides per method and origin.
+  setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+  // HTTP/1.1 only: connections move between the multi handles of different transfers through the share
+  // handle, and a multiplexed connection must stay within one multi handle.
+  setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  setopt(h, CURLOPT_SHARE, options_.share);
+  setopt(h, CURLOPT_COOKIEFILE, "");  // the cookie engine, in memory only
+  setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options_.idleTimeout.count()));
+  setopt(h, CURLOPT_OPENSOCKETFUNCTION, openSocketTrampoline);
+  setopt(h, CURLOPT_OPENSOCKETDATA, this);
+  setopt(h, CURLOPT_HEADERFUNCTION, headerTrampoline);
+  setopt(h, CURLOPT_HEADERDATA, this);
+  setopt(h, CURLOPT_WRITEFUNCTION, writeTrampoline);
+  setopt(h, CURLOPT_WRITEDATA, this);
+  if (options_.auth != 0) setopt(h, CURLOPT_HTTPAUTH, static_cast<unsigned long>(options_.auth));
+
+  if (!isToken(options_.method)) {
+    throw Error(kURLErrorDomain, urlerr::kBadURL, "the request method is not a valid HTTP token");
+  }
+  bool expectSet = false;
+  if (options_.headers != nullptr) {
+    for (const auto& [name, value] : *options_.headers) {
+      if (!isToken(name) || !isFieldValue(value)) {
+        throw Error(kURLErrorDomain, urlerr::kBadURL, "the request header \"" + name + "\" is not valid");
+      }
+      expectSet = expectSet || equalsIgnoringCase(name, "Expect");
+      // "Name;" is libcurl's way to send a header with an empty value ("Name:" would remove it).
+      curl::append(headerList_, value.empty() ? name + ";" : name + ": " + value);
+    }
+  }
+
+  if (options_.body != nullptr) {
+    setopt(h, CURLOPT_UPLOAD, 1L);
+    setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(options_.body->size()));
+    setopt(h, CURLOPT_READFUNCTION, readTrampoline);
+    setopt(h, CURLOPT_READDATA, this);
+    setopt(h, CURLOPT_SEEKFUNCTION, seekTrampoline);
+    setopt(h, CURLOPT_SEEKDATA, this);
+    if (options_.method != "PUT") setopt(h, CURLOPT_CUSTOMREQUEST, options_.method.c_str());
+    if (!expectSet && options_.body->size() < kExpectContinueFrom) curl::append(headerList_, "Expect:");
+  } else if (options_.method == "HEAD") {
+    setopt(h, CURLOPT_NOBODY, 1L);
+  } else if (options_.method != "GET") {
+    setopt(h, CURLOPT_CUSTOMREQUEST, options_.method.c_str());
+  }
+  if (headerList_) setopt(h, CURLOPT_HTTPHEADER, headerList_.get());
+}
+
+void Transfer::wake() {
+  uint64_t one = 1;
+  // A full counter already wakes the loop; nothing else can go wrong with an eventfd.
+  (void)!::write(wakeFd_.get(), &one, sizeof one);
+}
+
+void Transfer::act(curl_socket_t socket, int events) {
+  int running = 0;
+  CURLMcode rc = curl_multi_socket_action(multi_.get(), socket, events, &running);
+  if (rc != CURLM_OK) throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
+  int left = 0;
+  while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == easy_.get()) result_ = message->data.result;
+  }
+}
+
+Transfer::End Transfer::drive(const std::stop_token& token) {
+  std::stop_callback onStop(token, [this] { wake(); });
+  auto lastActivity = Clock::now();
+  act(CURL_SOCKET_TIMEOUT, 0);
+  std::vector<pollfd> fds;
+  for (;;) {
+    if (result_) return End::kDone;
+    if (token.stop_requested()) return End::kCancelled;
+    auto now = Clock::now();
+    auto due = lastActivity + options_.idleTimeout;
+    if (now >= due) return End::kIdle;
+    if (timerDue_ && *timerDue_ < due) due = *timerDue_;
+    auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
+    int waitMs =
+        static_cast<int>(std::min<long long>(std::max<long long>(wait, 0), std::numeric_limits<int>::max()));
+
+    fds.clear();
+    fds.push_back({wakeFd_.get(), POLLIN, 0});
+    for (const auto& [socket, events] : sockets_) fds.push_back({socket, events, 0});
+    int ready = ::poll(fds.data(), fds.size(), waitMs);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      throw Error(kURLErrorDomain, urlerr::kUnknown,
+                  std::string("waiting for the network: ") + std::strerror(errno));
+    }
+    if (fds[0].revents != 0) {
+      uint64_t count = 0;
+      (void)!::read(wakeFd_.get(), &count, sizeof count);
+    }
+    for (size_t i = 1; i < fds.size() && !result_; ++i) {
+      if (fds[i].revents == 0 || sockets_.count(fds[i].fd) == 0) continue;
+      // Readable means bytes (or the end) arrived; writable means bytes left and there is room for more.
+      lastActivity = Clock::now();
+      int events = 0;
+      if (fds[i].revents & (POLLIN | POLLHUP)) events |= CURL_CSELECT_IN;
+      if (fds[i].revents & POLLOUT) events |= CURL_CSELECT_OUT;
+      if (fds[i].revents & (POLLERR | POLLNVAL)) events |= CURL_CSELECT_ERR;
+      act(fds[i].fd, events);
+    }
+    if (!result_ && timerDue_ && Clock::now() >= *timerDue_) {
+      timerDue_.reset();
+      act(CURL_SOCKET_TIMEOUT, 0);
+    }
+  }
+}
+
+TransferResult Transfer::run(std::atomic<long>& connections) {
+  curl::globalInit();
+  std::stop_token token = currentStopToken();
+  if (token.stop_requested()) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
+
+  easy_.reset(curl_easy_init());
+  multi_.reset(curl_multi_init());
+  wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!easy_ || !multi_)
+    throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
+  if (!wakeFd_)
+    throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("eventfd: ") + std::strerror(errno));
+  configure();
+  if (curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, socketTrampoline) != CURLM_OK ||
+      curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
+      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERFUNCTION, timerTrampoline) != CURLM_OK ||
+      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, this) != CURLM_OK ||
+      curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, kPooledConnections) != CURLM_OK) {
+    throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused the event callbacks");
+  }
+  if (CURLMcode rc = curl_multi_add_handle(multi_.get(), easy_.get()); rc != CURLM_OK) {
+    throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
+  }
+  added_ = true;
+
+  End end = drive(token);
+
+  long connects = 0;
+  if (curl_easy_getinfo(easy_.get(), CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK) connections += connects;
+  if (callbackError_) std::rethrow_exception(callbackError_);
+  if (end == End::kCancelled) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
+  if (end == End::kIdle) {
+    throw Error(kURLErrorDomain, urlerr::kTimedOut,
+                "no data moved for " + std::to_string(options_.idleTimeout.count()) + " ms");
+  }
+  if (*result_ != CURLE_OK) {
+    std::string message = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(*result_);
+    throw transportError(*result_, withoutCredentials(std::move(message), options_.url));
+  }
+  TransferResult result;
+  curl_easy_getinfo(easy_.get(), CURLINFO_HTTPAUTH_AVAIL, &result.authOffered);
+  return result;
+}
+
+}  // namespace
+
+TransferResult runTransfer(const TransferOptions& options, TransferSink& sink,
+                           std::atomic<long>& connections) {
+  Transfer transfer(options, sink);
+  return transfer.run(connections);
+}
+
+}  // namespace davfp::platform

@@ -1,0 +1,287 @@
+// UrlSession on libcurl: a share handle per session, one multi-handle exchange per hop (curl_transfer), and
+// the session's own redirect following (http_urls), so that the method, the body and the credentials of every
+// hop are decided here rather than by libcurl's defaults.
+#include "platform/url_session.h"
+
+#include <array>
+#include <atomic>
+#include <map>
+#include <mutex>
+
+#include "platform/curl_handles.h"
+#include "platform/curl_transfer.h"
+#include "platform/download_file.h"
+#include "platform/error.h"
+#include "platform/http_head.h"
+#include "platform/http_urls.h"
+
+namespace davfp::platform {
+
+namespace {
+
+// How many redirects one request follows before it fails with kHTTPTooManyRedirects.
+constexpr int kMaxRedirects = 10;
+
+// The methods offered for credentials in a URL until the server has said which one it wants.
+constexpr long kNegotiatedAuth = static_cast<long>(CURLAUTH_BASIC | CURLAUTH_DIGEST);
+
+// Where the response of a request goes: its head once, before any of its body.
+class Consumer {
+ public:
+  virtual ~Consumer() = default;
+  virtual void onResponse(const HttpResponse& response) = 0;
+  virtual void onBody(std::string_view bytes) = 0;
+};
+
+// The receiving end of one hop: keeps the latest head, decides at its end whether the session follows it (a
+// redirect) or sends the hop again (an authentication method learned earlier that this server refused), drops
+// the body of such a response, and hands the final response to the consumer, its head first.
+class HopSink : public TransferSink {
+ public:
+  HopSink(const std::string& method, const std::string& url, bool retryUnauthorized, Consumer& consumer)
+      : method_(method), url_(url), retryUnauthorized_(retryUnauthorized), consumer_(consumer) {}
+
+  void onHeaderLine(std::string_view line) override {
+    bool wasComplete = head_.complete();
+    head_.addLine(line);
+    if (wasComplete || !head_.complete() || head_.informational()) return;
+    retry_ = retryUnauthorized_ && head_.status() == 401;
+    next_ = retry_ ? std::nullopt
+                   : redirectStep(method_, url_, head_.status(), findHeader(head_.headers(), "Location"));
+  }
+
+  void onBody(std::string_view bytes) override {
+    if (next_ || retry_) return;  // the body of a response that the session does not deliver
+    deliverHead();
+    consumer_.onBody(bytes);
+  }
+
+  // The head goes out at the first body byte, not at the end of the head: libcurl may answer an
+  // authentication challenge itself and go on to another response, whose head is then the final one.
+  void deliverHead() {
+    if (delivered_) return;
+    delivered_ = true;
+    consumer_.onResponse(response());
+  }
+
+  HttpResponse response() const {
+    HttpResponse response;
+    response.status = head_.status();
+    response.url = url_;
+    response.headers = head_.headers();
+    return response;
+  }
+
+  const std::optional<RedirectStep>& next() const { return next_; }
+  bool retry() const { return retry_; }
+
+ private:
+  const std::string& method_;
+  const std::string& url_;
+  const bool retryUnauthorized_;
+  Consumer& consumer_;
+  ResponseHead head_;
+  std::optional<RedirectStep> next_;
+  bool retry_ = false;
+  bool delivered_ = false;
+};
+
+bool isCredentialHeader(const std::string& name) {
+  return equalsIgnoringCase(name, "Authorization") || equalsIgnoringCase(name, "Cookie") ||
+         equalsIgnoringCase(name, "Proxy-Authorization");
+}
+
+bool isBodyHeader(const std::string& name) {
+  return equalsIgnoringCase(name, "Content-Type") || equalsIgnoringCase(name, "Content-Length") ||
+         equalsIgnoringCase(name, "Content-Encoding") || equalsIgnoringCase(name, "Content-Language") ||
+         equalsIgnoringCase(name, "Expect");
+}
+
+template <class Pred>
+void removeHeaders(HeaderList& headers, Pred pred) {
+  std::erase_if(headers, [&](const auto& field) { return pred(field.first); });
+}
+
+// One lock per kind of data a share handle guards; libcurl takes and releases them from any thread.
+struct ShareLocks {
+  std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
+};
+
+extern "C" {
+
+void lockShare(CURL*, curl_lock_data data, curl_lock_access, void* locks) {
+  static_cast<ShareLocks*>(locks)->locks[data].lock();
+}
+
+void unlockShare(CURL*, curl_lock_data data, void* locks) {
+  static_cast<ShareLocks*>(locks)->locks[data].unlock();
+}
+
+}  // extern "C"
+
+}  // namespace
+
+struct UrlSession::Impl {
+  explicit Impl(std::chrono::milliseconds timeout) : requestTimeout(timeout) {}
+
+  HttpResponse perform(const HttpRequest& request, Consumer& consumer);
+  long authFor(const std::string& url);
+  void learnAuth(const std::string& url, long offered, long status);
+
+  const std::chrono::milliseconds requestTimeout;
+  ShareLocks shareLocks;  // declared before share: destroyed after it
+  curl::SharePtr share;
+  std::atomic<long> connections{0};
+
+  std::mutex mu;
+  // For "origin user:password", the authentication method the server asked for, so that later requests send
+  // Basic credentials at once, and uploads to a Digest server probe with an empty body first.
+  std::map<std::string, long> learnedAuth;  // guarded by mu
+};
+
+UrlSession::UrlSession(std::chrono::milliseconds requestTimeout)
+    : impl_(std::make_unique<Impl>(requestTimeout)) {
+  curl::globalInit();
+  impl_->share.reset(curl_share_init());
+  if (!impl_->share)
+    throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a share handle");
+  CURLSH* share = impl_->share.get();
+  bool ok = curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lockShare) == CURLSHE_OK &&
+            curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlockShare) == CURLSHE_OK &&
+            curl_share_setopt(share, CURLSHOPT_USERDATA, &impl_->shareLocks) == CURLSHE_OK;
+  for (curl_lock_data data :
+       {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_COOKIE}) {
+    ok = ok && curl_share_setopt(share, CURLSHOPT_SHARE, data) == CURLSHE_OK;
+  }
+  if (!ok) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused to share connections");
+}
+
+UrlSession::~UrlSession() = default;
+
+long UrlSession::Impl::authFor(const std::string& url) {
+  auto user = userOf(url);
+  if (!user) return 0;
+  std::lock_guard guard(mu);
+  auto it = learnedAuth.find(originOf(url).value_or("") + " " + *user);
+  return it != learnedAuth.end() ? it->second : kNegotiatedAuth;
+}
+
+void UrlSession::Impl::learnAuth(const std::string& url, long offered, long status) {
+  auto user = userOf(url);
+  if (!user) return;
+  std::string key = originOf(url).value_or("") + " " + *user;
+  std::lock_guard guard(mu);
+  if (status == 401) {
+    learnedAuth.erase(key);  // whatever was learned no longer works
+  } else if (offered & CURLAUTH_DIGEST) {
+    learnedAuth[key] = CURLAUTH_DIGEST;
+  } else if (offered & CURLAUTH_BASIC) {
+    learnedAuth[key] = CURLAUTH_BASIC;
+  }
+}
+
+HttpResponse UrlSession::Impl::perform(const HttpRequest& request, Consumer& consumer) {
+  std::optional<RequestBody> body;
+  if (request.bodyFile) {
+    body.emplace(RequestBody::file(*request.bodyFile));
+  } else if (request.body) {
+    body.emplace(RequestBody::bytes(*request.body));
+  }
+  std::string method = request.method;
+  std::string url = request.url;
+  HeaderList headers = request.headers;
+  auto timeout = request.timeout && request.timeout->count() > 0 ? *request.timeout : requestTimeout;
+
+  int redirects = 0;
+  bool authRetried = false;
+  for (;;) {
+    long auth = authFor(url);
+    HopSink sink(method, url, !authRetried && auth != 0 && auth != kNegotiatedAuth, consumer);
+    TransferOptions options;
+    options.method = method;
+    options.url = url;
+    options.headers = &headers;
+    options.body = body ? &*body : nullptr;
+    options.idleTimeout = timeout;
+    options.auth = auth;
+    options.share = share.get();
+    if (body) body->seek(0);
+    TransferResult result = runTransfer(options, sink, connections);
+    HttpResponse response = sink.response();
+    learnAuth(url, result.authOffered, response.status);
+
+    if (sink.retry()) {
+      // The method learned from earlier answers was refused here (another realm, a changed server):
+      // negotiate.
+      authRetried = true;
+      continue;
+    }
+    if (!sink.next()) {
+      sink.deliverHead();
+      return response;
+    }
+    if (++redirects > kMaxRedirects) {
+      throw Error(kURLErrorDomain, urlerr::kHTTPTooManyRedirects,
+                  "more than " + std::to_string(kMaxRedirects) + " redirects");
+    }
+    const RedirectStep& step = *sink.next();
+    if (!step.keepBody) {
+      body.reset();
+      removeHeaders(headers, isBodyHeader);
+    }
+    // Credentials that were dropped on the way to another origin stay dropped for the rest of the chain.
+    if (step.crossOrigin) removeHeaders(headers, isCredentialHeader);
+    method = step.method;
+    url = step.url;
+  }
+}
+
+UrlSession::Data UrlSession::data(const HttpRequest& request) {
+  struct Collect : Consumer {
+    void onResponse(const HttpResponse&) override {}
+    void onBody(std::string_view bytes) override { body.append(bytes); }
+    std::string body;
+  } collect;
+  Data data;
+  data.response = impl_->perform(request, collect);
+  data.body = std::move(collect.body);
+  return data;
+}
+
+HttpResponse UrlSession::stream(const HttpRequest& request,
+                                const std::function<void(const HttpResponse&)>& onResponse,
+                                const std::function<void(std::string_view)>& onBody) {
+  struct Forward : Consumer {
+    Forward(const std::function<void(const HttpResponse&)>& r, const std::function<void(std::string_view)>& b)
+        : response(r), body(b) {}
+    void onResponse(const HttpResponse& head) override {
+      if (response) response(head);
+    }
+    void onBody(std::string_view bytes) override {
+      if (body) body(bytes);
+    }
+    const std::function<void(const HttpResponse&)>& response;
+    const std::function<void(std::string_view)>& body;
+  } forward(onResponse, onBody);
+  return impl_->perform(request, forward);
+}
+
+UrlSession::Download UrlSession::download(const HttpRequest& request, const std::string& directory) {
+  struct ToFile : Consumer {
+    explicit ToFile(DownloadFile& f) : file(f) {}
+    void onResponse(const HttpResponse&) override {}
+    void onBody(std::string_view bytes) override { file.write(bytes); }
+    DownloadFile& file;
+  };
+  DownloadFile file(directory);
+  ToFile sink(file);
+  Download download;
+  download.response = impl_->perform(request, sink);
+  file.keep();
+  download.file = file.path();
+  return download;
+}
+
+long UrlSession::connectionsOpened() const { return impl_->connections.load(); }
+
+}  // namespace davfp::platform

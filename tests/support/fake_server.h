@@ -1,0 +1,103 @@
+// FakeServer: a scriptable HTTP/1.1 server on a free loopback port, standing in for a WebDAV server in tests.
+//
+// Real sockets: keep-alive connections, Content-Length and chunked request bodies, "Expect: 100-continue"
+// answered. Each request is recorded and answered by the first of:
+//   1. a reply scripted with on() for its method and exact request target (several replies for one route are
+//      used in order, and the last one repeats);
+//   2. for OPTIONS, 200 with "DAV: 1, 2" (so that a server probe finds a live WebDAV server);
+//   3. the handler given to setHandler();
+//   4. 404.
+// A reply can be delayed, trickled one byte at a time, cut off after some bytes, or withheld until stop().
+// Thread-safe. stop() (also run by the destructor) closes the listener, so that the port then refuses, ends
+// every connection, waiting or not, and joins every thread: a test never hangs on the server.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/url_session.h"
+
+namespace davfp::testing {
+
+class FakeServer {
+ public:
+  struct Reply {
+    int status = 200;
+    platform::HeaderList headers;  // Content-Length is added unless given (or Transfer-Encoding is)
+    std::string body;
+    std::chrono::milliseconds delay{0};         // wait before answering
+    std::optional<size_t> dropAfterBytes;       // close the connection after this many bytes of the response
+    bool noAnswer = false;                      // read the request, never answer (until stop)
+    std::chrono::milliseconds byteInterval{0};  // send the response one byte per interval
+    bool closeAfter = false;                    // "Connection: close", and close after the response
+  };
+  struct Received {
+    std::string method, target;
+    platform::HeaderList headers;
+    std::string body;
+    int connection = 0;  // 1 for the first connection accepted, 2 for the next...
+    // The first header of that name, compared without regard to case.
+    std::optional<std::string> header(std::string_view name) const;
+  };
+
+  FakeServer();  // listens on 127.0.0.1, on a free port
+  ~FakeServer();
+  FakeServer(const FakeServer&) = delete;
+  FakeServer& operator=(const FakeServer&) = delete;
+
+  int port() const { return port_; }
+  std::string url(std::string_view target = "/") const;  // "http://127.0.0.1:PORT" + target
+
+  void on(std::string method, std::string target, Reply reply);
+  void setHandler(std::function<Reply(const Received&)> handler);
+
+  std::vector<Received> requests() const;  // in arrival order
+  void clearRequests();
+  long connections() const;  // connections accepted so far
+  // Blocks until at least n requests have arrived since the last clearRequests(); false after timeout.
+  bool waitForRequests(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+
+  void stop();
+
+ private:
+  struct Route {
+    std::vector<Reply> replies;
+    size_t next = 0;
+  };
+
+  void acceptLoop();
+  void serve(int fd, int connection);
+  Reply replyFor(const Received& request);
+  // Sends the reply; false when the connection is to be closed afterwards.
+  bool answer(int fd, const Received& request, const Reply& reply);
+  // Waits for d, or less when the server stops; false when it stops.
+  bool pause(std::chrono::milliseconds d);
+
+  int listenFd_ = -1;
+  int wakeFd_ = -1;  // written by stop() to end the accept loop
+  int port_ = 0;
+  std::thread acceptThread_;
+  std::mutex stopMu_;  // makes stop() run once at a time
+
+  mutable std::mutex mu_;
+  mutable std::condition_variable cv_;                           // signalled at stop and at each new request
+  bool stopped_ = false;                                         // guarded by mu_
+  std::map<std::pair<std::string, std::string>, Route> routes_;  // guarded by mu_
+  std::function<Reply(const Received&)> handler_;                // guarded by mu_
+  std::vector<Received> requests_;                               // guarded by mu_
+  long connections_ = 0;                                         // guarded by mu_
+  std::vector<int> openFds_;                                     // guarded by mu_: connections being served
+  std::vector<std::thread> threads_;                             // guarded by mu_: one per connection
+};
+
+}  // namespace davfp::testing
