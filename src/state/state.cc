@@ -117,6 +117,13 @@ std::string State::id(std::string_view path) {
   return id;
 }
 
+std::optional<std::string> State::existingId(std::string_view path) const {
+  if (path == "/") return platform::kRootContainerItemIdentifier;
+  std::lock_guard lock(mu_);
+  if (auto it = paths_.find(path); it != paths_.end()) return it->second;
+  return std::nullopt;
+}
+
 std::string State::idLocked(std::string_view path, bool& minted) {
   if (auto it = paths_.find(path); it != paths_.end()) return it->second;
   std::string id;
@@ -259,6 +266,11 @@ void State::commit(const ChangePass& pass) {
         changed = rememberLocked(step.path, step.children) || changed;
         break;
     }
+  }
+  for (const auto& path : pass.mint) {
+    bool minted = false;
+    if (path != "/") idLocked(path, minted);
+    changed = minted || changed;
   }
   if (pass.bump) {
     advanceAnchor();

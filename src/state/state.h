@@ -36,6 +36,8 @@ class State {
   // The identifier of the item at path, minted and saved the first time the path is asked for. "/" is the
   // root container, whose identifier is fixed and never stored; any other string counts as a path.
   std::string id(std::string_view path);
+  // The identifier of the item at path when one was handed out; never mints one.
+  std::optional<std::string> existingId(std::string_view path) const;
   // The path of the item; none for identifiers never handed out, forgotten, or made up by the platform.
   std::optional<std::string> path(std::string_view id);
   // The item at from now lies at to: from and every path under it are rewritten to lie under to, keeping
@@ -73,10 +75,11 @@ class State {
   };
   struct ChangePass {
     std::vector<PassStep> steps;
-    bool bump = false;  // advance the anchor once more after the steps
+    bool bump = false;               // advance the anchor once more after the steps
+    std::vector<std::string> mint;   // paths whose identifiers are minted after the steps, as id(path) would
   };
-  // Applies the steps in order (each forget advances the anchor), then the bump; saves once, and not at all
-  // when nothing changed (no forget, no bump, and every remembered snapshot already held as it was).
+  // Applies the steps in order (each forget advances the anchor), mints, then bumps; saves once, and not at
+  // all when nothing changed (no forget, no bump, no new identifier, every remembered snapshot as it was).
   void commit(const ChangePass& pass);
 
   // Where the state file is.

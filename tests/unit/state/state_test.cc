@@ -209,6 +209,27 @@ TEST_F(StateTest, CommitAppliesStepsInOrderAndSavesOnceOrNotAtAll) {
   expectPersisted();
 }
 
+TEST_F(StateTest, CommitMintsAfterItsStepsInTheSameSaveAndExistingIdNeverMints) {
+  using Kind = State::PassStep::Kind;
+  std::string a = id("/a");
+  int writes = env_.writes;
+  EXPECT_EQ(state_.existingId("/a"), a);
+  EXPECT_EQ(state_.existingId("/nothing"), std::nullopt);
+  EXPECT_EQ(state_.existingId("/"), platform::kRootContainerItemIdentifier);
+  EXPECT_EQ(env_.writes, writes);
+
+  state_.commit({.steps = {{Kind::forget, "/a", {}}}, .bump = true, .mint = {"/n", "/", "/a"}});
+  EXPECT_EQ(env_.writes, writes + 1);
+  ASSERT_TRUE(state_.existingId("/n"));
+  ASSERT_TRUE(state_.existingId("/a"));
+  EXPECT_NE(*state_.existingId("/a"), a);  // forgotten first, then minted anew
+  seen_.insert(*state_.existingId("/n"));
+  seen_.insert(*state_.existingId("/a"));
+  state_.commit({.mint = {"/n"}});
+  EXPECT_EQ(env_.writes, writes + 1);  // nothing new: nothing to write
+  expectPersisted();
+}
+
 TEST_F(StateTest, AnchorStaysAtItsLargestValue) {
   state_.setAnchor(INT64_MAX - 1);
   EXPECT_EQ(env_.writes, 0);  // setting it does not save
