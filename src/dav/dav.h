@@ -1,0 +1,85 @@
+// Dav: the WebDAV client of one domain.
+//
+// It finds its server from the drive the host application publishes, probes and caches it (one resolution in
+// flight), starts the host application and waits for it when nothing answers, and re-resolves once after a
+// lost server. Every exchange runs inside withServer(). Dav holds no mutable state of its own besides the server
+// cache; any number of jobs may use one Dav at once. Always owned by a shared_ptr (see create()): a running
+// resolution keeps the client alive.
+#pragma once
+
+#include <chrono>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dav/entry.h"
+#include "dav/server_cache.h"
+#include "platform/env.h"
+#include "platform/url_session.h"
+
+namespace davfp {
+
+// The client's fixed timings. Tests shorten them; the product uses the defaults.
+struct DavTimings {
+  std::chrono::milliseconds sessionTimeout{120'000};
+  std::chrono::milliseconds requestTimeout{60'000};
+  std::chrono::milliseconds probeTimeout{5'000};
+  std::chrono::milliseconds pollInterval{500};
+  int polls = 30;
+};
+
+// What a path names, where the engine knows it: collections are addressed with a trailing "/", since common
+// servers redirect or refuse folder requests without it.
+enum class Target { resource, collection };
+
+class Dav : public std::enable_shared_from_this<Dav> {
+ public:
+  static std::shared_ptr<Dav> create(std::string domain, platform::Env& env = platform::Env::standard(),
+                                     DavTimings timings = {});
+
+  const std::string& domain() const { return domain_; }
+
+  // One request with the given method; returns the response body. A DELETE or MOVE answered 207 (some member
+  // was kept) fails with status 207.
+  std::string send(std::string_view method, std::string_view path, const platform::HeaderList& headers = {},
+                   const std::optional<std::string>& body = std::nullopt, Target target = Target::resource);
+  // PROPFIND with the given depth (a depth-1 listing addresses the folder as a collection); the entries in
+  // document order, parsed while the response arrives.
+  std::vector<DavEntry> list(std::string_view path, int depth);
+  // GET into a new file (mode 0600) in the temporary directory; the caller owns it.
+  std::string download(std::string_view path);
+  // PUT of the file's bytes, or of an empty body when there is no file.
+  void upload(std::string_view path, const std::optional<std::string>& file);
+  // MOVE without overwriting. A folder is moved as a collection (source and Destination with "/").
+  void move(std::string_view from, std::string_view to, Target target = Target::resource);
+
+  // Connections the session has opened so far.
+  long connectionsOpened() const { return session_->connectionsOpened(); }
+
+ private:
+  Dav(std::string domain, platform::Env& env, DavTimings timings);
+
+  std::string base(const std::optional<std::string>& stale);
+  std::string resolve();
+  std::optional<std::string> published();
+  bool answers(const std::string& url);
+  void launchApp();
+  bool gone(const std::string& base, std::exception_ptr error);
+
+  // Runs body with the base URL; when it fails because the server is gone, resolves again and runs it once more.
+  template <class Body>
+  auto withServer(Body&& body) -> decltype(body(std::string()));
+
+  platform::HttpRequest request(std::string_view method, std::string url) const;
+
+  const std::string domain_;
+  platform::Env& env_;
+  const DavTimings timings_;
+  const std::unique_ptr<platform::UrlSession> session_;
+  ServerCache server_;
+};
+
+}  // namespace davfp

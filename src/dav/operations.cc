@@ -1,0 +1,125 @@
+// The WebDAV exchanges: send, list, download, upload and move, each inside withServer().
+#include <string>
+
+#include "dav/dav.h"
+#include "dav/propfind_parser.h"
+#include "dav/request.h"
+#include "platform/url.h"
+
+namespace davfp {
+
+namespace {
+
+constexpr std::string_view kPropfindBody =
+    "<?xml version=\"1.0\"?><D:propfind xmlns:D=\"DAV:\"><D:prop><D:resourcetype/><D:getcontentlength/>"
+    "<D:getlastmodified/><D:getetag/></D:prop></D:propfind>";
+
+// The base URL's path, percent-decoded: what listing entries are made relative to.
+std::string basePathOf(const std::string& base) {
+  auto url = platform::Url::parse(base);
+  return url ? url->decodedPath() : std::string();
+}
+
+}  // namespace
+
+template <class Body>
+auto Dav::withServer(Body&& body) -> decltype(body(std::string())) {
+  std::string first = base(std::nullopt);
+  try {
+    return body(first);
+  } catch (...) {
+    auto error = std::current_exception();
+    if (!gone(first, error)) std::rethrow_exception(mapped(error));
+  }
+  std::string fresh;
+  try {
+    fresh = base(first);
+  } catch (...) {
+    std::rethrow_exception(mapped(std::current_exception()));
+  }
+  try {
+    return body(fresh);
+  } catch (...) {
+    std::rethrow_exception(mapped(std::current_exception()));
+  }
+}
+
+std::string Dav::send(std::string_view method, std::string_view path, const platform::HeaderList& headers,
+                      const std::optional<std::string>& body, Target target) {
+  return withServer([&](const std::string& base) {
+    platform::HttpRequest r = request(method, requestUrl(path, base, target == Target::collection));
+    r.headers = headers;
+    r.body = body;
+    auto reply = session_->data(r);
+    check(reply.response);
+    if (reply.response.status == 207 && (method == "DELETE" || method == "MOVE")) {
+      // Multi-Status to a DELETE or MOVE: the server kept or failed some member, so the request did not succeed.
+      throw DavError::status(207);
+    }
+    return std::move(reply.body);
+  });
+}
+
+std::vector<DavEntry> Dav::list(std::string_view path, int depth) {
+  return withServer([&](const std::string& base) {
+    platform::HttpRequest r = request("PROPFIND", requestUrl(path, base, depth > 0));
+    r.headers = {{"Depth", std::to_string(depth)}, {"Content-Type", "text/xml"}};
+    r.body = std::string(kPropfindBody);
+    PropfindParser parser(basePathOf(base));
+    session_->stream(
+        r, [](const platform::HttpResponse& response) { check(response); },
+        [&parser](std::string_view bytes) { parser.feed(bytes); });
+    return parser.finish();
+  });
+}
+
+std::string Dav::download(std::string_view path) {
+  return withServer([&](const std::string& base) {
+    platform::HttpRequest r;
+    r.method = "GET";
+    r.url = requestUrl(path, base);
+    auto got = session_->download(r, env_.temporaryDirectory());
+    try {
+      check(got.response);
+    } catch (...) {
+      try {
+        env_.removeFile(got.file);
+      } catch (...) {
+        // The failed response's file is already gone or cannot be removed; the status error matters more.
+      }
+      throw;
+    }
+    return got.file;
+  });
+}
+
+void Dav::upload(std::string_view path, const std::optional<std::string>& file) {
+  withServer([&](const std::string& base) {
+    platform::HttpRequest r = request("PUT", requestUrl(path, base));
+    if (file) {
+      r.bodyFile = *file;
+    } else {
+      r.body = std::string();
+    }
+    check(session_->data(r).response);
+    return 0;
+  });
+}
+
+void Dav::move(std::string_view from, std::string_view to, Target target) {
+  withServer([&](const std::string& base) {
+    bool collection = target == Target::collection;
+    std::string destination = requestUrl(to, base, collection);
+    // Credentials travel only where the transport puts them, never in a header.
+    auto parsed = platform::Url::parse(destination);
+    if (parsed) destination = parsed->withoutCredentials();
+    platform::HttpRequest r = request("MOVE", requestUrl(from, base, collection));
+    r.headers = {{"Destination", destination}, {"Overwrite", "F"}};
+    auto reply = session_->data(r);
+    check(reply.response);
+    if (reply.response.status == 207) throw DavError::status(207);
+    return 0;
+  });
+}
+
+}  // namespace davfp
