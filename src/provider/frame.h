@@ -26,15 +26,21 @@ platform::Error fpError(std::exception_ptr error);
 template <class T>
 using Finish = std::function<void(std::optional<T> result, std::optional<platform::Error> error)>;
 
+// discard, when given, receives a result that the work produced but that was not delivered (the request was
+// cancelled first), so that the work's side effects (a downloaded file) can be undone.
 template <class T>
-std::shared_ptr<platform::Progress> perform(std::function<T()> work, Finish<T> finish) {
+std::shared_ptr<platform::Progress> perform(std::function<T()> work, Finish<T> finish,
+                                            std::function<void(T&)> discard = nullptr) {
   auto progress = platform::Progress::make(1);
   auto once = std::make_shared<Once>();
   // The progress is held weakly: it holds the cancellation handler, which holds this.
   std::weak_ptr<platform::Progress> weakProgress = progress;
-  auto deliver = [weakProgress, once, finish = std::move(finish)](std::optional<T> result,
-                                                                  std::optional<platform::Error> error) {
-    if (!once->claim()) return;
+  auto deliver = [weakProgress, once, finish = std::move(finish), discard = std::move(discard)](
+                     std::optional<T> result, std::optional<platform::Error> error) {
+    if (!once->claim()) {
+      if (result && discard) discard(*result);
+      return;
+    }
     if (auto p = weakProgress.lock()) p->setCompletedUnitCount(p->totalUnitCount());
     finish(std::move(result), std::move(error));
   };

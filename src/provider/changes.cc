@@ -1,0 +1,101 @@
+// Change enumeration: re-listing every remembered folder and comparing it with its snapshot.
+//
+// A pass is delivered whole or not at all: what it finds (forgotten paths, new snapshots, identifiers of new
+// items, the anchor's rises) is committed to the state in one step, just before it is reported. A pass that
+// fails on any folder reports nothing and changes nothing, so the next pass finds the same changes again.
+#include <algorithm>
+
+#include "platform/jobs.h"
+#include "platform/text.h"
+#include "provider/enumerator.h"
+#include "provider/extension.h"
+#include "provider/frame.h"
+#include "state/paths.h"
+
+namespace davfp {
+
+namespace {
+
+struct PassResult {
+  State::ChangePass pass;
+  std::vector<DavEntry> updated;
+  std::vector<platform::ItemIdentifier> deleted;
+};
+
+bool underAny(std::string_view path, const std::vector<std::string>& folders) {
+  return std::any_of(folders.begin(), folders.end(), [&](const std::string& f) { return isUnder(path, f); });
+}
+
+}  // namespace
+
+void Enumerator::enumerateChanges(std::shared_ptr<platform::ChangeObserver> observer, platform::SyncAnchor) {
+  platform::spawn([self = shared_from_this(), observer] {
+    bool finished = false;  // set just before a finish call: never a second one
+    try {
+      // Folders and the trash report no changes of their own.
+      if (self->container_ == platform::kWorkingSetContainerItemIdentifier) {
+        auto changes = self->findChanges();
+        if (!changes.updated.empty()) observer->didUpdateItems(std::move(changes.updated));
+        if (!changes.deleted.empty()) observer->didDeleteItemsWithIdentifiers(std::move(changes.deleted));
+      }
+      finished = true;
+      observer->finishEnumeratingChangesUpToSyncAnchor(self->ext_->anchor(), false);
+    } catch (...) {
+      if (!finished) observer->finishEnumeratingWithError(fpError(std::current_exception()));
+    }
+  });
+}
+
+Enumerator::Changes Enumerator::findChanges() {
+  State& state = ext_->state();
+  auto known = state.knownFolders();
+  // Parents before their subfolders: a folder found gone is reported once, by its own identifier, and nothing
+  // remembered below it is listed again.
+  std::vector<std::string> folders;
+  folders.reserve(known.size());
+  for (const auto& [folder, snapshot] : known) folders.push_back(folder);
+  std::sort(folders.begin(), folders.end());
+
+  PassResult found;
+  std::vector<std::string> gone;
+  auto vanish = [&](const std::string& path) {
+    // Only identifiers the platform already knows are reported; none is minted to report a deletion.
+    if (auto id = state.existingId(path)) found.deleted.push_back(*id);
+    found.pass.steps.push_back({State::PassStep::Kind::forget, path, {}});
+    gone.push_back(path);
+  };
+
+  for (const auto& folder : folders) {
+    if (underAny(folder, gone)) continue;
+    std::vector<DavEntry> kids;
+    try {
+      kids = ext_->children(folder);
+    } catch (const DavError& e) {
+      if (e.kind() != DavError::Kind::notFound) throw;
+      vanish(folder);
+      continue;
+    }
+    const auto& prev = known.at(folder);
+    platform::CanonicalSet current;
+    for (const auto& kid : kids) {
+      current.insert(kid.path);
+      auto it = prev.find(kid.path);
+      if (it == prev.end() || !sameVersion(it->second, kid.version())) found.updated.push_back(kid);
+    }
+    for (const auto& [child, version] : prev) {
+      if (!current.contains(child) && !underAny(child, gone)) vanish(child);
+    }
+    found.pass.steps.push_back({State::PassStep::Kind::remember, folder, std::move(kids)});
+  }
+
+  bool changed = !found.updated.empty() || !found.deleted.empty() || !gone.empty();
+  found.pass.bump = changed;
+  for (const auto& e : found.updated) {
+    found.pass.mint.push_back(e.path);
+    found.pass.mint.push_back(parentPath(e.path));
+  }
+  state.commit(found.pass);
+  return Changes{ext_->items(found.updated), std::move(found.deleted)};
+}
+
+}  // namespace davfp

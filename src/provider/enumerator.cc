@@ -1,0 +1,80 @@
+// Item enumeration of folders, the working set and the trash.
+#include "provider/enumerator.h"
+
+#include "platform/jobs.h"
+#include "provider/extension.h"
+#include "provider/frame.h"
+
+namespace davfp {
+
+namespace {
+
+// Guarantees one finish call per item enumeration: the job's own finish, or an error finish when something
+// escapes before it.
+class ItemFinishGuard {
+ public:
+  explicit ItemFinishGuard(platform::EnumerationObserver& observer) : observer_(observer) {}
+  void finish() {
+    finished_ = true;
+    observer_.finishEnumeratingUpToPage(std::nullopt);
+  }
+  void fail(std::exception_ptr error) {
+    if (finished_) return;
+    finished_ = true;
+    observer_.finishEnumeratingWithError(fpError(error));
+  }
+
+ private:
+  platform::EnumerationObserver& observer_;
+  bool finished_ = false;
+};
+
+}  // namespace
+
+void Enumerator::enumerateItems(std::shared_ptr<platform::EnumerationObserver> observer, platform::Page) {
+  if (container_ == platform::kTrashContainerItemIdentifier || ext_->domain().identifier == kPlaceholderDomain) {
+    observer->finishEnumeratingUpToPage(std::nullopt);
+    return;
+  }
+  platform::spawn([self = shared_from_this(), observer] {
+    ItemFinishGuard guard(*observer);
+    try {
+      if (self->container_ == platform::kWorkingSetContainerItemIdentifier) {
+        self->enumerateWorkingSet(*observer);
+      } else {
+        self->enumerateFolder(*observer);
+      }
+      guard.finish();
+    } catch (...) {
+      guard.fail(std::current_exception());
+    }
+  });
+}
+
+void Enumerator::enumerateWorkingSet(platform::EnumerationObserver& observer) {
+  std::vector<DavEntry> all;
+  for (const auto& [folder, snapshot] : ext_->state().knownFolders()) {
+    try {
+      auto kids = ext_->children(folder);
+      all.insert(all.end(), std::make_move_iterator(kids.begin()), std::make_move_iterator(kids.end()));
+    } catch (const DavError& e) {
+      // A remembered folder that vanished is left out; change enumeration reports it.
+      if (e.kind() != DavError::Kind::notFound) throw;
+    }
+  }
+  observer.didEnumerateItems(ext_->items(all));
+}
+
+void Enumerator::enumerateFolder(platform::EnumerationObserver& observer) {
+  auto path = ext_->state().path(container_);
+  if (!path) throw platform::Error(platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem);
+  auto kids = ext_->children(*path);
+  ext_->state().remember(*path, kids);
+  observer.didEnumerateItems(ext_->items(kids));
+}
+
+void Enumerator::currentSyncAnchor(std::function<void(std::optional<platform::SyncAnchor>)> completion) {
+  completion(ext_->anchor());
+}
+
+}  // namespace davfp

@@ -1,0 +1,55 @@
+// Item: the immutable record handed to the platform for one file or folder, built from a DavEntry.
+// Building one asks the state for the identifiers of the entry's path and its parent (which may mint them).
+// Immutable after construction; safe to share across threads.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "dav/entry.h"
+#include "platform/env.h"
+#include "platform/file_provider.h"
+#include "state/state.h"
+
+namespace davfp {
+
+class Item final : public platform::ItemProtocol {
+ public:
+  // Reading, writing, reparenting, renaming and deleting; never trashing.
+  static constexpr platform::ItemCapabilities kCapabilities =
+      platform::capability::kReading | platform::capability::kWriting | platform::capability::kReparenting |
+      platform::capability::kRenaming | platform::capability::kDeleting;
+
+  // domainName is shown as the root folder's name; env answers the type registry lookups.
+  Item(const DavEntry& entry, State& state, std::string_view domainName, platform::Env& env);
+
+  platform::ItemIdentifier itemIdentifier() const override { return identifier_; }
+  platform::ItemIdentifier parentItemIdentifier() const override { return parent_; }
+  std::string filename() const override { return filename_; }
+  std::optional<std::string> contentType() const override { return contentType_; }
+  std::optional<int64_t> documentSize() const override { return documentSize_; }
+  std::optional<platform::Date> contentModificationDate() const override { return modified_; }
+  std::optional<platform::Date> creationDate() const override { return modified_; }
+  platform::ItemVersion itemVersion() const override { return version_; }
+  platform::ItemCapabilities capabilities() const override { return kCapabilities; }
+
+  // The server path the item was built from (not part of the platform's protocol).
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+  platform::ItemIdentifier identifier_;
+  platform::ItemIdentifier parent_;
+  std::string filename_;
+  std::string contentType_;
+  std::optional<int64_t> documentSize_;
+  std::optional<platform::Date> modified_;
+  platform::ItemVersion version_;
+};
+
+// The extension of a file name as the platform computes it: the text after the last ".", none for a name that
+// has no "." after its first character.
+std::string pathExtension(std::string_view name);
+
+}  // namespace davfp
