@@ -307,7 +307,12 @@ int Url::effectivePort() const {
 std::string Url::origin() const {
   std::string out = scheme + "://" + asciiLower(host);
   int p = effectivePort();
-  if (p >= 0) out += ":" + std::to_string(p);
+  if (p >= 0) {
+    // Appended in two steps: GCC 12 at -O3 takes ":" + std::to_string(p) for an overlapping copy (a false
+    // -Wrestrict warning), which stops the optimised build.
+    out += ':';
+    out += std::to_string(p);
+  }
   return out;
 }
 
