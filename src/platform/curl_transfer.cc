@@ -31,10 +31,10 @@ using Clock = std::chrono::steady_clock;
 // that ignores the expectation would otherwise cost a one-second wait per request.
 constexpr int64_t kExpectContinueFrom = 1 << 20;
 
-// How many connections a session keeps in its pool. libcurl sizes the pool from the multi handle of the
-// transfer that returns a connection, which here holds one transfer only: four by default, too few for a
-// burst of concurrent requests to leave its connections for the next one.
-constexpr long kPooledConnections = 16;
+// How many connections a session keeps in its pool: as many as it uses at once. libcurl sizes the pool from
+// the multi handle of the transfer that returns a connection, which here holds one transfer only: four by
+// default, too few for a burst of concurrent requests to leave its connections for the next one.
+constexpr long kPooledConnections = UrlSession::kMaxConnections;
 
 bool isToken(std::string_view s) {
   if (s.empty()) return false;

@@ -5,8 +5,10 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <stop_token>
 
 #include "platform/curl_handles.h"
 #include "platform/curl_transfer.h"
@@ -14,6 +16,7 @@
 #include "platform/error.h"
 #include "platform/http_head.h"
 #include "platform/http_urls.h"
+#include "platform/jobs.h"
 
 namespace davfp::platform {
 
@@ -119,6 +122,47 @@ void unlockShare(CURL*, curl_lock_data data, void* locks) {
 
 }  // extern "C"
 
+// The exchanges that may run at once. A caller waits for a free slot before its transfer starts; the wait
+// ends early, with kCancelled, when the caller's job is cancelled. Thread-safe.
+class Slots {
+ public:
+  explicit Slots(long count) : free_(count) {}
+
+  // Held for the lifetime of one exchange.
+  class Held {
+   public:
+    explicit Held(Slots& slots) : slots_(slots) { slots_.acquire(); }
+    ~Held() { slots_.release(); }
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+
+   private:
+    Slots& slots_;
+  };
+
+ private:
+  void acquire() {
+    std::stop_token token = currentStopToken();
+    std::unique_lock lock(mu_);
+    if (!cv_.wait(lock, token, [this] { return free_ > 0; })) {
+      throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
+    }
+    --free_;
+  }
+
+  void release() {
+    {
+      std::lock_guard lock(mu_);
+      ++free_;
+    }
+    cv_.notify_one();
+  }
+
+  std::mutex mu_;
+  std::condition_variable_any cv_;
+  long free_;  // guarded by mu_
+};
+
 }  // namespace
 
 struct UrlSession::Impl {
@@ -132,6 +176,7 @@ struct UrlSession::Impl {
   ShareLocks shareLocks;  // declared before share: destroyed after it
   curl::SharePtr share;
   std::atomic<long> connections{0};
+  Slots slots{kMaxConnections};
 
   std::mutex mu;
   // For "origin user:password", the authentication method the server asked for, so that later requests send
@@ -206,7 +251,11 @@ HttpResponse UrlSession::Impl::perform(const HttpRequest& request, Consumer& con
     options.auth = auth;
     options.share = share.get();
     if (body) body->seek(0);
-    TransferResult result = runTransfer(options, sink, connections);
+    TransferResult result;
+    {
+      Slots::Held slot(slots);
+      result = runTransfer(options, sink, connections);
+    }
     HttpResponse response = sink.response();
     learnAuth(url, result.authOffered, response.status);
 

@@ -6,6 +6,10 @@
 // origin is followed only for GET and PROPFIND, and without credentials; https never downgrades to http.
 // TLS certificates are verified. Credentials in the URL authenticate.
 //
+// At most kMaxConnections exchanges of a session run at once, so a session never holds more connections than
+// that: a burst of requests reuses the same few connections, and the requests beyond the limit wait their
+// turn (cancellably) before their transfer starts.
+//
 // Transport failures are thrown as Error in the URL-loading domain with the platform's codes: refused or
 // unreachable -> kCannotConnectToHost, lost mid-exchange -> kNetworkConnectionLost, idle -> kTimedOut,
 // unknown host -> kCannotFindHost, and so on. A transfer of a job that is cancelled ends at once with
@@ -45,6 +49,9 @@ struct HttpResponse {
 
 class UrlSession {
  public:
+  // How many exchanges of one session run at once, and how many idle connections it keeps for reuse.
+  static constexpr long kMaxConnections = 16;
+
   explicit UrlSession(std::chrono::milliseconds requestTimeout = std::chrono::seconds(120));
   ~UrlSession();
   UrlSession(const UrlSession&) = delete;
@@ -59,7 +66,8 @@ class UrlSession {
 
   // Streams the body: onResponse is called once with the head of the final response, then onBody with each
   // piece as it arrives. Returns the response. An exception thrown by a callback ends the transfer and is
-  // rethrown.
+  // rethrown. The callbacks run while the exchange holds one of the session's slots: they must not wait for
+  // another exchange of the same session.
   HttpResponse stream(const HttpRequest& request, const std::function<void(const HttpResponse&)>& onResponse,
                       const std::function<void(std::string_view)>& onBody);
 
