@@ -1,0 +1,56 @@
+#include "propfind_loop.h"
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <stdexcept>
+
+#include "clients.h"
+#include "summary.h"
+
+namespace davfp::bench {
+
+namespace {
+
+extern "C" size_t discard(char*, size_t size, size_t count, void*) { return size * count; }
+
+void check(CURLcode rc, const char* what) {
+  if (rc != CURLE_OK) throw std::runtime_error(std::string(what) + ": " + curl_easy_strerror(rc));
+}
+
+}  // namespace
+
+LoopResult propfindLoop(const std::vector<std::string>& urls) {
+  std::unique_ptr<CURL, decltype(&curl_easy_cleanup)> easy(curl_easy_init(), curl_easy_cleanup);
+  std::unique_ptr<curl_slist, decltype(&curl_slist_free_all)> headers(nullptr, curl_slist_free_all);
+  if (!easy) throw std::runtime_error("curl_easy_init failed");
+  for (const char* h : {"Depth: 1", "Content-Type: text/xml"}) {
+    curl_slist* grown = curl_slist_append(headers.get(), h);
+    if (grown == nullptr) throw std::runtime_error("curl_slist_append failed");
+    (void)headers.release();
+    headers.reset(grown);
+  }
+  CURL* h = easy.get();
+  check(curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, "PROPFIND"), "CURLOPT_CUSTOMREQUEST");
+  check(curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()), "CURLOPT_HTTPHEADER");
+  check(curl_easy_setopt(h, CURLOPT_POSTFIELDS, kPropfindBody.data()), "CURLOPT_POSTFIELDS");
+  check(curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(kPropfindBody.size())), "POSTFIELDSIZE");
+  check(curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, discard), "CURLOPT_WRITEFUNCTION");
+  check(curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L), "CURLOPT_NOSIGNAL");
+
+  LoopResult result;
+  auto start = Clock::now();
+  for (const auto& url : urls) {
+    check(curl_easy_setopt(h, CURLOPT_URL, url.c_str()), "CURLOPT_URL");
+    check(curl_easy_perform(h), url.c_str());
+    long status = 0, connects = 0;
+    check(curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status), "CURLINFO_RESPONSE_CODE");
+    check(curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects), "CURLINFO_NUM_CONNECTS");
+    if (status != 207) throw std::runtime_error(url + " answered " + std::to_string(status));
+    result.connections += connects;
+  }
+  result.seconds = since(start);
+  return result;
+}
+
+}  // namespace davfp::bench
