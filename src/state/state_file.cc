@@ -110,6 +110,54 @@ void appendHex(std::string& out, uint64_t value) {
   for (int shift = 60; shift >= 0; shift -= 4) out += kHex[(value >> shift) & 0x0F];
 }
 
+// Appends text as a JSON string: valid UTF-8 as it is, with quotation marks, backslashes and control
+// characters escaped. Text that is not UTF-8 cannot be written as JSON; the JSON library writes it with its
+// bad bytes replaced by U+FFFD.
+void appendJsonString(std::string& out, std::string_view text) {
+  const size_t mark = out.size();
+  out += '"';
+  size_t start = 0;
+  bool checkedUtf8 = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      if (!checkedUtf8 && !platform::isValidUtf8(text.substr(i))) {
+        out.resize(mark);
+        out += nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        return;
+      }
+      checkedUtf8 = true;
+      continue;
+    }
+    if (c >= 0x20 && c != '"' && c != '\\') continue;
+    out.append(text, start, i - start);
+    start = i + 1;
+    switch (c) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default:
+        out += "\\u00";
+        out += kHex[c >> 4];
+        out += kHex[c & 0x0F];
+    }
+  }
+  out.append(text, start, text.size() - start);
+  out += '"';
+}
+
+// Appends the key of an object member and its colon, after a comma unless it is the object's first.
+void appendMember(std::string& out, bool& first, std::string_view key) {
+  if (!first) out += ',';
+  first = false;
+  appendJsonString(out, key);
+  out += ':';
+}
+
 // 64-bit FNV-1a from a given start value: fixed for good, since file names depend on it.
 uint64_t fnv1a(std::string_view bytes, uint64_t hash) {
   for (unsigned char c : bytes) {
@@ -143,20 +191,31 @@ std::string stateFileName(std::string_view domain) {
 }
 
 std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor) {
-  using nlohmann::json;
-  json idsJson = json::object();
-  for (const auto& [id, path] : ids) idsJson.emplace(id, path);
-  json listedJson = json::object();
-  for (const auto& [folder, children] : listed) {
-    json childrenJson = json::object();
-    for (const auto& [child, version] : children) childrenJson.emplace(child, version);
-    listedJson.emplace(folder, std::move(childrenJson));
+  // Written straight into one string, without a document tree in between: the file is rewritten whole after
+  // every change, so this runs for every save, and for a large domain the tree cost several times the text.
+  std::string out;
+  out += "{\"ids\":{";
+  bool first = true;
+  for (const auto& [id, path] : ids) {
+    appendMember(out, first, id);
+    appendJsonString(out, path);
   }
-  json out = json::object();
-  out.emplace("ids", std::move(idsJson));
-  out.emplace("listed", std::move(listedJson));
-  out.emplace("anchor", anchor);
-  return out.dump(-1, ' ', false, json::error_handler_t::replace);
+  out += "},\"listed\":{";
+  first = true;
+  for (const auto& [folder, children] : listed) {
+    appendMember(out, first, folder);
+    out += '{';
+    bool firstChild = true;
+    for (const auto& [child, version] : children) {
+      appendMember(out, firstChild, child);
+      appendJsonString(out, version);
+    }
+    out += '}';
+  }
+  out += "},\"anchor\":";
+  out += std::to_string(anchor);
+  out += '}';
+  return out;
 }
 
 std::optional<StateDisk> decodeState(std::string_view bytes) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <set>
 
 namespace davfp {
@@ -67,15 +69,23 @@ TEST(StateFileTest, DecodesAnyMemberOrderEscapedSlashesAndExtraMembers) {
 }
 
 TEST(StateFileTest, RoundTripsAnyText) {
-  StateDisk::Ids ids{{"ID1", "/caf\u00e9/\"q\"\\"}, {"ID2", std::string("/nul\0x", 6)}, {"ID3", "/\t\n"}};
+  StateDisk::Ids ids{{"ID1", "/caf\u00e9/\"q\"\\"},
+                     {"ID2", std::string("/nul\0x", 6)},
+                     {"ID3", "/\t\n\b\f\r\x01\x1f\x7f"},
+                     {"ID4", "/\U0001F600 \u2028/"}};
   StateDisk::Snapshots listed{{"/caf\u00e9", {{"/caf\u00e9/\"q\"\\", "W/\"x\""}}}, {"/empty", {}}};
   for (int64_t anchor : {int64_t{1}, int64_t{-5}, INT64_MAX, INT64_MIN}) {
     SCOPED_TRACE(anchor);
-    auto disk = decodeState(encodeState(ids, listed, anchor));
+    std::string encoded = encodeState(ids, listed, anchor);
+    auto disk = decodeState(encoded);
     ASSERT_TRUE(disk);
     EXPECT_EQ(disk->ids, ids);
     EXPECT_EQ(disk->listed, listed);
     EXPECT_EQ(disk->anchor, anchor);
+    // Well-formed JSON for any other reader too, not only for our own.
+    auto json = nlohmann::json::parse(encoded);
+    EXPECT_EQ(json["ids"]["ID3"], ids["ID3"]);
+    EXPECT_EQ(json["anchor"], anchor);
   }
 }
 
