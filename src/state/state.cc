@@ -235,6 +235,13 @@ void State::bumpAnchor() {
   save();
 }
 
+void State::reserveIds(size_t more) {
+  // Room for every identifier a batch may mint, made at once: growing step by step rehashes the maps several
+  // times over, touching every identifier each time.
+  ids_.reserve(ids_.size() + more);
+  paths_.reserve(paths_.size() + more);
+}
+
 void State::advanceAnchor() {
   int64_t value = anchor_.load();
   while (value < std::numeric_limits<int64_t>::max() && !anchor_.compare_exchange_weak(value, value + 1)) {
@@ -245,6 +252,7 @@ std::vector<std::string> State::ids(const std::vector<std::string>& paths) {
   std::vector<std::string> out;
   out.reserve(paths.size());
   std::lock_guard lock(mu_);
+  reserveIds(paths.size());
   bool minted = false;
   for (const auto& path : paths) {
     out.push_back(path == "/" ? platform::kRootContainerItemIdentifier : idLocked(path, minted));
@@ -253,7 +261,9 @@ std::vector<std::string> State::ids(const std::vector<std::string>& paths) {
   return out;
 }
 
-void State::commit(const ChangePass& pass) {
+std::vector<std::string> State::commit(const ChangePass& pass) {
+  std::vector<std::string> ids;
+  ids.reserve(pass.mint.size());
   std::lock_guard lock(mu_);
   bool changed = false;
   for (const auto& step : pass.steps) {
@@ -267,9 +277,10 @@ void State::commit(const ChangePass& pass) {
         break;
     }
   }
+  reserveIds(pass.mint.size());
   for (const auto& path : pass.mint) {
     bool minted = false;
-    if (path != "/") idLocked(path, minted);
+    ids.push_back(path == "/" ? platform::kRootContainerItemIdentifier : idLocked(path, minted));
     changed = minted || changed;
   }
   if (pass.bump) {
@@ -277,6 +288,7 @@ void State::commit(const ChangePass& pass) {
     changed = true;
   }
   if (changed) save();
+  return ids;
 }
 
 void State::save() {

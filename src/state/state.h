@@ -80,7 +80,8 @@ class State {
   };
   // Applies the steps in order (each forget advances the anchor), mints, then bumps; saves once, and not at
   // all when nothing changed (no forget, no bump, no new identifier, every remembered snapshot as it was).
-  void commit(const ChangePass& pass);
+  // Returns id(path) of each path in mint, in order.
+  std::vector<std::string> commit(const ChangePass& pass);
 
   // Where the state file is.
   const std::string& file() const { return file_; }
@@ -92,6 +93,8 @@ class State {
   // True when the snapshot differs from the one held (or the folder was not known).
   bool rememberLocked(std::string_view folder, const std::vector<DavEntry>& children);
   void advanceAnchor();
+  // Makes room for up to `more` new identifiers.
+  void reserveIds(size_t more);
   // Writes the file from ids_, listed_ and anchor_; a failure is dropped (see state.cc).
   void save();
 

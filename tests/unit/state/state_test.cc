@@ -218,14 +218,16 @@ TEST_F(StateTest, CommitMintsAfterItsStepsInTheSameSaveAndExistingIdNeverMints) 
   EXPECT_EQ(state_.existingId("/"), platform::kRootContainerItemIdentifier);
   EXPECT_EQ(env_.writes, writes);
 
-  state_.commit({.steps = {{Kind::forget, "/a", {}}}, .bump = true, .mint = {"/n", "/", "/a"}});
+  auto minted = state_.commit({.steps = {{Kind::forget, "/a", {}}}, .bump = true, .mint = {"/n", "/", "/a"}});
   EXPECT_EQ(env_.writes, writes + 1);
   ASSERT_TRUE(state_.existingId("/n"));
   ASSERT_TRUE(state_.existingId("/a"));
+  EXPECT_EQ(minted, (std::vector<std::string>{*state_.existingId("/n"), platform::kRootContainerItemIdentifier,
+                                              *state_.existingId("/a")}));
   EXPECT_NE(*state_.existingId("/a"), a);  // forgotten first, then minted anew
   seen_.insert(*state_.existingId("/n"));
   seen_.insert(*state_.existingId("/a"));
-  state_.commit({.mint = {"/n"}});
+  EXPECT_EQ(state_.commit({.mint = {"/n"}}), std::vector<std::string>{minted[0]});
   EXPECT_EQ(env_.writes, writes + 1);  // nothing new: nothing to write
   expectPersisted();
 }
