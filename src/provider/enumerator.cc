@@ -68,9 +68,7 @@ void Enumerator::enumerateWorkingSet(platform::EnumerationObserver& observer) {
 void Enumerator::enumerateFolder(platform::EnumerationObserver& observer) {
   auto path = ext_->state().path(container_);
   if (!path) throw platform::Error(platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem);
-  auto kids = ext_->children(*path);
-  ext_->state().remember(*path, kids);
-  observer.didEnumerateItems(ext_->items(kids));
+  observer.didEnumerateItems(ext_->rememberedItems(*path, ext_->children(*path)));
 }
 
 void Enumerator::currentSyncAnchor(std::function<void(std::optional<platform::SyncAnchor>)> completion) {

@@ -14,9 +14,13 @@ std::string pathExtension(std::string_view name) {
 }
 
 Item::Item(const DavEntry& entry, State& state, std::string_view domainName, platform::Env& env)
+    : Item(entry, state.id(entry.path), state.id(parentPath(entry.path)), domainName, env) {}
+
+Item::Item(const DavEntry& entry, platform::ItemIdentifier identifier, platform::ItemIdentifier parent,
+           std::string_view domainName, platform::Env& env)
     : path_(entry.path),
-      identifier_(state.id(entry.path)),
-      parent_(state.id(parentPath(entry.path))),
+      identifier_(std::move(identifier)),
+      parent_(std::move(parent)),
       filename_(entry.path == "/" ? std::string(domainName) : entry.name()),
       modified_(entry.modified) {
   if (entry.isDir) {

@@ -23,6 +23,9 @@ class Item final : public platform::ItemProtocol {
 
   // domainName is shown as the root folder's name; env answers the type registry lookups.
   Item(const DavEntry& entry, State& state, std::string_view domainName, platform::Env& env);
+  // The same with the identifiers of the entry and of its parent already known.
+  Item(const DavEntry& entry, platform::ItemIdentifier identifier, platform::ItemIdentifier parent,
+       std::string_view domainName, platform::Env& env);
 
   platform::ItemIdentifier itemIdentifier() const override { return identifier_; }
   platform::ItemIdentifier parentItemIdentifier() const override { return parent_; }

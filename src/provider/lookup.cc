@@ -26,15 +26,12 @@ DavEntry FileProviderExtension::entry(std::string_view path) {
 }
 
 std::vector<DavEntry> FileProviderExtension::children(std::string_view path) {
+  // Filtered in place: a second vector would hold a large listing twice.
   auto listing = dav_->list(path, 1);
-  std::vector<DavEntry> kids;
-  kids.reserve(listing.size());
-  for (auto& e : listing) {
-    if (!platform::canonicalEqual(e.path, path) && platform::canonicalEqual(parentPath(e.path), path)) {
-      kids.push_back(std::move(e));
-    }
-  }
-  return kids;
+  std::erase_if(listing, [&](const DavEntry& e) {
+    return platform::canonicalEqual(e.path, path) || !platform::canonicalEqual(parentPath(e.path), path);
+  });
+  return listing;
 }
 
 std::vector<DavEntry> FileProviderExtension::tree(std::string_view path) {
@@ -61,19 +58,40 @@ ItemPtr FileProviderExtension::item(const DavEntry& entry) {
 }
 
 std::vector<platform::ItemRef> FileProviderExtension::items(const std::vector<DavEntry>& entries) {
-  // Mint every identifier the items need under one lock and one save; building them then only looks up.
-  std::vector<std::string> paths;
-  paths.reserve(entries.size() + 1);
-  platform::CanonicalSet parents;
+  State::ChangePass pass;
+  return commitItems(pass, entries);
+}
+
+std::vector<platform::ItemRef> FileProviderExtension::rememberedItems(std::string_view folder,
+                                                                      std::vector<DavEntry> children) {
+  State::ChangePass pass;
+  pass.steps.push_back({State::PassStep::Kind::remember, std::string(folder), std::move(children)});
+  return commitItems(pass, pass.steps.front().children);
+}
+
+std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangePass& pass,
+                                                                  const std::vector<DavEntry>& entries) {
+  // Every identifier the items need is minted under one lock and one save; building them then asks nothing.
+  // Each entry's own path and its parent's: siblings share their parent's slot.
+  std::vector<size_t> parentSlots;
+  parentSlots.reserve(entries.size());
+  platform::CanonicalMap<size_t> parents;
+  size_t first = pass.mint.size();
+  pass.mint.reserve(first + entries.size() + 1);
+  for (const auto& e : entries) pass.mint.push_back(e.path);
   for (const auto& e : entries) {
-    paths.push_back(e.path);
     std::string parent = parentPath(e.path);
-    if (parents.insert(parent).second) paths.push_back(std::move(parent));
+    auto [it, added] = parents.try_emplace(std::move(parent), pass.mint.size());
+    if (added) pass.mint.push_back(it->first);
+    parentSlots.push_back(it->second);
   }
-  state_->ids(paths);
+  std::vector<std::string> ids = state_->commit(pass);
   std::vector<platform::ItemRef> out;
   out.reserve(entries.size());
-  for (const auto& e : entries) out.push_back(item(e));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    out.push_back(std::make_shared<const Item>(entries[i], std::move(ids[first + i]), ids[parentSlots[i]],
+                                               domain_.displayName, env_));
+  }
   return out;
 }
 
