@@ -80,6 +80,9 @@ size_t decodeAt(std::string_view s, size_t i, utf8proc_int32_t& cp) {
 }  // namespace
 
 std::string_view trimWhitespace(std::string_view s) {
+  // Most values begin and end with a visible ASCII character: nothing to trim.
+  auto visibleAscii = [](char c) { return c > ' ' && static_cast<unsigned char>(c) < 0x80; };
+  if (s.empty() || (visibleAscii(s.front()) && visibleAscii(s.back()))) return s;
   size_t begin = 0;
   while (begin < s.size()) {
     utf8proc_int32_t cp;

@@ -13,7 +13,12 @@ bool isUnreserved(unsigned char c) {
   return isAlpha(c) || isDigit(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 bool isSubDelim(unsigned char c) {
-  return std::string_view("!$&'()*+,;=").find(static_cast<char>(c)) != std::string_view::npos;
+  switch (c) {
+    case '!': case '$': case '&': case '\'': case '(': case ')': case '*': case '+': case ',': case ';': case '=':
+      return true;
+    default:
+      return false;
+  }
 }
 bool isPchar(unsigned char c) { return isUnreserved(c) || isSubDelim(c) || c == ':' || c == '@'; }
 bool isPathChar(unsigned char c) { return isPchar(c) || c == '/'; }
@@ -385,6 +390,10 @@ std::string percentEncode(std::string_view s, bool (*allowed)(unsigned char)) {
 }
 
 std::optional<std::string> percentDecode(std::string_view s) {
+  if (s.find('%') == std::string_view::npos) {
+    if (!isValidUtf8(s)) return std::nullopt;
+    return std::string(s);
+  }
   std::string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
