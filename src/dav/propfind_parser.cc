@@ -6,6 +6,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <utility>
@@ -29,16 +30,27 @@ constexpr size_t kMaxValueBytes = 1 << 20;
 enum class Element : uint8_t { other, response, collection, href, contentLength, lastModified, etag };
 
 Element classify(const XML_Char* name) {
-  std::string_view qualified(name);
-  size_t separator = qualified.rfind(kNamespaceSeparator);
-  std::string_view local = separator == std::string_view::npos ? qualified : qualified.substr(separator + 1);
-  if (local == "response") return Element::response;
-  if (local == "collection") return Element::collection;
-  if (local == "href") return Element::href;
-  if (local == "getcontentlength") return Element::contentLength;
-  if (local == "getlastmodified") return Element::lastModified;
-  if (local == "getetag") return Element::etag;
-  return Element::other;
+  // One pass to the local name (after the last separator), then one comparison: this runs for every element
+  // of bodies that may hold millions of them.
+  const XML_Char* local = name;
+  for (const XML_Char* p = name; *p != '\0'; ++p) {
+    if (*p == kNamespaceSeparator) local = p + 1;
+  }
+  switch (local[0]) {
+    case 'r':
+      return std::strcmp(local, "response") == 0 ? Element::response : Element::other;
+    case 'c':
+      return std::strcmp(local, "collection") == 0 ? Element::collection : Element::other;
+    case 'h':
+      return std::strcmp(local, "href") == 0 ? Element::href : Element::other;
+    case 'g':
+      if (std::strcmp(local, "getcontentlength") == 0) return Element::contentLength;
+      if (std::strcmp(local, "getlastmodified") == 0) return Element::lastModified;
+      if (std::strcmp(local, "getetag") == 0) return Element::etag;
+      return Element::other;
+    default:
+      return Element::other;
+  }
 }
 
 // Elements whose character data is read; the text of every other element is never stored.
@@ -74,7 +86,7 @@ class ResponseReader {
   // Called by expat through the trampolines below.
   void start(const XML_Char* name);
   void characters(const XML_Char* s, int len);
-  void end(const XML_Char* name);
+  void end();
   // Ends the parse; error, when set, is rethrown to the caller of feed() or finish().
   void stop(std::exception_ptr error = nullptr);
 
@@ -121,10 +133,10 @@ static void onStartElement(void* reader, const XML_Char* name, const XML_Char** 
   }
 }
 
-static void onEndElement(void* reader, const XML_Char* name) {
+static void onEndElement(void* reader, const XML_Char* /*name*/) {
   auto self = static_cast<ResponseReader*>(reader);
   try {
-    self->end(name);
+    self->end();
   } catch (...) {
     self->stop(std::current_exception());
   }
@@ -225,11 +237,13 @@ void ResponseReader::characters(const XML_Char* s, int len) {
   text_.append(s, static_cast<size_t>(len));
 }
 
-void ResponseReader::end(const XML_Char* name) {
-  if (stopped_) return;
-  if (!open_.empty()) open_.pop_back();
+void ResponseReader::end() {
+  if (stopped_ || open_.empty()) return;
+  // Expat reports only well-formed bodies, so the element that ends is the innermost one open.
+  Element element = open_.back();
+  open_.pop_back();
   std::string_view value = platform::trimWhitespace(text_);
-  switch (classify(name)) {
+  switch (element) {
     case Element::href:
       href_.assign(value);
       break;
@@ -300,8 +314,15 @@ size_t ResponseReader::baseLength(std::string_view encodedPath) const {
 std::string ResponseReader::relativePath(std::string_view href) const {
   // The path of the href in encoded form: an absolute URL gives its path, a query or fragment is dropped;
   // an href that is not a valid URL reference is taken as it is.
-  std::optional<platform::Url> url = platform::Url::parse(href);
-  std::string_view encoded = url ? std::string_view(url->path) : href;
+  // An absolute path without query or fragment, what servers send, is its own path, valid or not.
+  std::optional<platform::Url> url;
+  std::string_view encoded = href;
+  bool plainPath = href.starts_with('/') && !href.starts_with("//") &&
+                   std::none_of(href.begin(), href.end(), [](char c) { return c == '?' || c == '#'; });
+  if (!plainPath) {
+    url = platform::Url::parse(href);
+    if (url) encoded = url->path;
+  }
 
   size_t cut = baseLength(encoded);
   std::string_view rest = cut == std::string_view::npos ? encoded : encoded.substr(cut);
