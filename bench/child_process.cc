@@ -2,15 +2,13 @@
 
 #include <fcntl.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "summary.h"
@@ -41,6 +39,11 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return out;
 }
 
+// The launcher built next to this program.
+std::string launcherPath() {
+  return (std::filesystem::path(selfPath()).parent_path() / "davfp-bench-launch").string();
+}
+
 }  // namespace
 
 ChildRun runChild(const ChildSpec& spec) {
@@ -49,6 +52,11 @@ ChildRun runChild(const ChildSpec& spec) {
   int errorFd = ::mkstemp(errorTemplate);
   if (errorFd < 0) throw std::runtime_error(std::string("mkstemp: ") + std::strerror(errno));
   ::unlink(errorTemplate);
+  char reportTemplate[] = "/tmp/davfp-bench-peak-XXXXXX";
+  int reportFd = ::mkstemp(reportTemplate);
+  if (reportFd < 0) throw std::runtime_error(std::string("mkstemp: ") + std::strerror(errno));
+  ::close(reportFd);
+  const std::string report = reportTemplate;
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -56,28 +64,33 @@ ChildRun runChild(const ChildSpec& spec) {
   posix_spawn_file_actions_addopen(&actions, 1, spec.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_adddup2(&actions, errorFd, 2);
 
-  std::vector<std::string> args = spec.argv;
+  // The program runs under the small launcher, which measures its peak (see peak_launcher.c).
+  std::vector<std::string> args = {launcherPath(), report};
+  args.insert(args.end(), spec.argv.begin(), spec.argv.end());
   std::vector<std::string> env = environmentWith(spec.extraEnv);
   auto argPointers = pointers(args);
   auto envPointers = pointers(env);
 
   pid_t pid = -1;
   auto start = Clock::now();
-  int rc = ::posix_spawnp(&pid, args[0].c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
+  int rc = ::posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argPointers.data(), envPointers.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) {
     ::close(errorFd);
+    ::unlink(report.c_str());
     throw std::runtime_error("cannot start " + args[0] + ": " + std::strerror(rc));
   }
   int status = 0;
-  rusage usage{};
-  while (::wait4(pid, &status, 0, &usage) < 0) {
-    if (errno != EINTR) throw std::runtime_error(std::string("wait4: ") + std::strerror(errno));
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw std::runtime_error(std::string("waitpid: ") + std::strerror(errno));
   }
   ChildRun run;
   run.seconds = since(start);
-  run.peakBytes = static_cast<double>(usage.ru_maxrss) * 1024;  // Linux reports KiB
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ifstream peak(report);
+  long kib = 0;
+  if (peak >> kib) run.peakBytes = static_cast<double>(kib) * 1024;
+  ::unlink(report.c_str());
 
   char buffer[kKeptErrorOutput];
   ssize_t n = ::pread(errorFd, buffer, sizeof buffer, 0);

@@ -1,8 +1,8 @@
 // Running another program to its end and measuring it: wall time, peak resident memory, exit status.
 //
-// Used for the whole-process comparisons (our programs, curl, rclone). The child's stdout goes to a file or
-// to /dev/null; its stderr is kept in a file so that a failure can be explained. Plain functions, callable
-// from any thread.
+// Used for the whole-process comparisons (our programs, curl, rclone). The child runs under
+// davfp-bench-launch, which measures its peak memory; its stdout goes to a file or to /dev/null, its stderr is
+// kept so that a failure can be explained. Plain functions, callable from any thread.
 #pragma once
 
 #include <map>
@@ -13,7 +13,7 @@ namespace davfp::bench {
 
 struct ChildRun {
   int exitStatus = -1;     // the exit code, or -1 when it died of a signal
-  double seconds = 0;      // from start to exit
+  double seconds = 0;      // from start to exit (the launcher's fork and exec included)
   double peakBytes = 0;    // its peak resident set
   std::string errorOutput; // what it wrote to stderr (the first few KiB)
 };

@@ -2,11 +2,10 @@
 // measure the whole process (time, peak memory) the way it measures curl and rclone. They use the standard
 // Env; the parent points it at a BenchDrive through the XDG variables and TMPDIR.
 #include <cstdio>
-#include <ctime>
+#include <cstdlib>
 #include <iostream>
 
-#include <nlohmann/json.hpp>
-
+#include "item_json.h"
 #include "platform/env.h"
 #include "platform_calls.h"
 #include "provider/extension.h"
@@ -16,35 +15,10 @@ namespace davfp::bench {
 
 namespace {
 
+constexpr size_t kPrintBuffer = 1 << 16;
+
 std::shared_ptr<FileProviderExtension> standardExtension() {
   return FileProviderExtension::create(platform::Domain{"bench", "Bench"}, platform::Env::standard());
-}
-
-std::string rfc3339(platform::Date date) {
-  std::time_t t = std::chrono::system_clock::to_time_t(date);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buffer[32];
-  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buffer;
-}
-
-// One item as one JSON line, with the fields a platform shows.
-void printItem(const platform::ItemProtocol& item, std::FILE* out) {
-  nlohmann::json j = {{"id", item.itemIdentifier()},
-                      {"parent", item.parentItemIdentifier()},
-                      {"name", item.filename()},
-                      {"type", item.contentType().value_or("")},
-                      {"size", nullptr},
-                      {"modified", nullptr},
-                      {"contentVersion", item.itemVersion().contentVersion},
-                      {"metadataVersion", item.itemVersion().metadataVersion},
-                      {"capabilities", item.capabilities()}};
-  if (auto size = item.documentSize()) j["size"] = *size;
-  if (auto modified = item.contentModificationDate()) j["modified"] = rfc3339(*modified);
-  std::string line = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-  line += '\n';
-  std::fwrite(line.data(), 1, line.size(), out);
 }
 
 int failed(const std::exception& e) {
@@ -59,9 +33,19 @@ int enumerateChild(const std::vector<std::string>& args) {
   std::string container = args[0] == "root" ? platform::kRootContainerItemIdentifier : args[0];
   try {
     auto ext = standardExtension();
-    for (const auto& item : enumerateItems(*ext, container)) printItem(*item, stdout);
+    std::string out;
+    for (const auto& item : enumerateItems(*ext, container)) {
+      appendItemLine(out, *item);
+      if (out.size() >= kPrintBuffer) {
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        out.clear();
+      }
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
     std::fflush(stdout);
-    return 0;
+    // A platform keeps its extension for as long as the process lives: taking the extension, its state and
+    // the items apart is no part of answering a listing, so the process ends here.
+    std::_Exit(std::ferror(stdout) ? 1 : 0);
   } catch (const std::exception& e) {
     return failed(e);
   }
