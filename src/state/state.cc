@@ -126,14 +126,13 @@ std::optional<std::string> State::existingId(std::string_view path) const {
 
 std::string State::idLocked(std::string_view path, bool& minted) {
   if (auto it = paths_.find(path); it != paths_.end()) return it->second;
-  std::string id;
-  do {
-    id = platform::uuidString();
-  } while (ids_.contains(id));
-  ids_.emplace(id, path);
-  paths_.emplace(path, id);
-  minted = true;
-  return id;
+  for (;;) {
+    auto [it, added] = ids_.try_emplace(platform::uuidString(), path);
+    if (!added) continue;  // an identifier already handed out: draw another
+    paths_.emplace(path, it->first);
+    minted = true;
+    return it->first;
+  }
 }
 
 std::optional<std::string> State::path(std::string_view id) {
@@ -202,9 +201,7 @@ void State::remember(std::string_view folder, const std::vector<DavEntry>& child
 bool State::rememberLocked(std::string_view folder, const std::vector<DavEntry>& children) {
   Snapshot snapshot;
   snapshot.reserve(children.size());
-  for (const auto& entry : children) {
-    if (!snapshot.contains(entry.path)) snapshot.emplace(entry.path, entry.version());
-  }
+  for (const auto& entry : children) snapshot.try_emplace(entry.path, entry.version());  // the first one wins
   auto it = listed_.find(folder);
   if (it != listed_.end() && it->first == folder && sameSnapshot(it->second, snapshot)) return false;
   setKey(listed_, std::string(folder), std::move(snapshot));
