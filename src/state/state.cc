@@ -234,9 +234,16 @@ void State::bumpAnchor() {
 
 void State::reserveIds(size_t more) {
   // Room for every identifier a batch may mint, made at once: growing step by step rehashes the maps several
-  // times over, touching every identifier each time.
-  ids_.reserve(ids_.size() + more);
-  paths_.reserve(paths_.size() + more);
+  // times over, touching every identifier each time. Only ever grown: reserving less than the maps hold
+  // would rehash them to a smaller size.
+  auto grow = [more](auto& map) {
+    size_t wanted = map.size() + more;
+    if (wanted > static_cast<size_t>(static_cast<float>(map.bucket_count()) * map.max_load_factor())) {
+      map.reserve(wanted);
+    }
+  };
+  grow(ids_);
+  grow(paths_);
 }
 
 void State::advanceAnchor() {
