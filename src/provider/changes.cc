@@ -95,7 +95,7 @@ Enumerator::Changes Enumerator::findChanges() {
     found.pass.mint.push_back(parentPath(e.path));
   }
   state.commit(found.pass);
-  return Changes{ext_->items(found.updated), std::move(found.deleted)};
+  return Changes{ext_->items(std::move(found.updated)), std::move(found.deleted)};
 }
 
 }  // namespace davfp

@@ -62,7 +62,7 @@ void Enumerator::enumerateWorkingSet(platform::EnumerationObserver& observer) {
       if (e.kind() != DavError::Kind::notFound) throw;
     }
   }
-  observer.didEnumerateItems(ext_->items(all));
+  observer.didEnumerateItems(ext_->items(std::move(all)));
 }
 
 void Enumerator::enumerateFolder(platform::EnumerationObserver& observer) {

@@ -75,7 +75,7 @@ class FileProviderExtension final : public platform::ReplicatedExtension,
   // The item of an entry.
   ItemPtr item(const DavEntry& entry);
   // The items of many entries, their identifiers minted in one step.
-  std::vector<platform::ItemRef> items(const std::vector<DavEntry>& entries);
+  std::vector<platform::ItemRef> items(std::vector<DavEntry> entries);
   // The items of a folder's children, remembered as the folder's snapshot in the same step as their
   // identifiers are minted: one save at most.
   std::vector<platform::ItemRef> rememberedItems(std::string_view folder, std::vector<DavEntry> children);
@@ -96,8 +96,8 @@ class FileProviderExtension final : public platform::ReplicatedExtension,
   FileProviderExtension(platform::Domain domain, platform::Env& env, DavTimings timings);
 
   // Commits the pass with the identifiers of the entries and of their parents added to its mint, then builds
-  // the entries' items with the identifiers the commit returns.
-  std::vector<platform::ItemRef> commitItems(State::ChangePass& pass, const std::vector<DavEntry>& entries);
+  // the entries' items with the identifiers the commit returns. The entries are used up.
+  std::vector<platform::ItemRef> commitItems(State::ChangePass& pass, std::vector<DavEntry>& entries);
 
   // Deletes an entry on the server, member by member, deepest first; throws when something must stay.
   void deleteTree(const DavEntry& entry, const std::string& baseContentVersion, bool recursive);

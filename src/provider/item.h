@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -23,32 +24,36 @@ class Item final : public platform::ItemProtocol {
 
   // domainName is shown as the root folder's name; env answers the type registry lookups.
   Item(const DavEntry& entry, State& state, std::string_view domainName, platform::Env& env);
-  // The same with the identifiers of the entry and of its parent already known.
-  Item(const DavEntry& entry, platform::ItemIdentifier identifier, platform::ItemIdentifier parent,
-       std::string_view domainName, platform::Env& env);
+  // The same with the identifiers of the entry and of its parent already known. Items built together share
+  // their parent's identifier: a listing of many files holds it once.
+  Item(DavEntry entry, platform::ItemIdentifier identifier,
+       std::shared_ptr<const platform::ItemIdentifier> parent, std::string_view domainName, platform::Env& env);
 
   platform::ItemIdentifier itemIdentifier() const override { return identifier_; }
-  platform::ItemIdentifier parentItemIdentifier() const override { return parent_; }
-  std::string filename() const override { return filename_; }
+  platform::ItemIdentifier parentItemIdentifier() const override { return *parent_; }
+  std::string filename() const override;
   std::optional<std::string> contentType() const override { return contentType_; }
   std::optional<int64_t> documentSize() const override { return documentSize_; }
   std::optional<platform::Date> contentModificationDate() const override { return modified_; }
   std::optional<platform::Date> creationDate() const override { return modified_; }
-  platform::ItemVersion itemVersion() const override { return version_; }
+  // The content version is the entry's version; the metadata version adds the path, so that a rename or a
+  // move changes it.
+  platform::ItemVersion itemVersion() const override { return {version_, version_ + "|" + path_}; }
   platform::ItemCapabilities capabilities() const override { return kCapabilities; }
 
   // The server path the item was built from (not part of the platform's protocol).
   const std::string& path() const { return path_; }
 
  private:
+  // What an item holds is kept small: a listing hands the platform one item per child, all at once.
   std::string path_;
   platform::ItemIdentifier identifier_;
-  platform::ItemIdentifier parent_;
-  std::string filename_;
+  std::shared_ptr<const platform::ItemIdentifier> parent_;
+  std::string rootName_;  // the root's shown name; the others' names come from their paths
   std::string contentType_;
   std::optional<int64_t> documentSize_;
   std::optional<platform::Date> modified_;
-  platform::ItemVersion version_;
+  std::string version_;
 };
 
 // The extension of a file name as the platform computes it: the text after the last ".", none for a name that

@@ -57,7 +57,7 @@ ItemPtr FileProviderExtension::item(const DavEntry& entry) {
   return std::make_shared<const Item>(entry, *state_, domain_.displayName, env_);
 }
 
-std::vector<platform::ItemRef> FileProviderExtension::items(const std::vector<DavEntry>& entries) {
+std::vector<platform::ItemRef> FileProviderExtension::items(std::vector<DavEntry> entries) {
   State::ChangePass pass;
   return commitItems(pass, entries);
 }
@@ -70,7 +70,7 @@ std::vector<platform::ItemRef> FileProviderExtension::rememberedItems(std::strin
 }
 
 std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangePass& pass,
-                                                                  const std::vector<DavEntry>& entries) {
+                                                                  std::vector<DavEntry>& entries) {
   // Every identifier the items need is minted under one lock and one save; building them then asks nothing.
   // Each entry's own path and its parent's: siblings share their parent's slot.
   std::vector<size_t> parentSlots;
@@ -86,11 +86,17 @@ std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangeP
     parentSlots.push_back(it->second);
   }
   std::vector<std::string> ids = state_->commit(pass);
+  pass.mint = {};  // copies of every path, no longer needed
+
+  std::vector<std::shared_ptr<const platform::ItemIdentifier>> parentIds(ids.size());
+  for (const auto& [parent, slot] : parents) {
+    parentIds[slot] = std::make_shared<const platform::ItemIdentifier>(std::move(ids[slot]));
+  }
   std::vector<platform::ItemRef> out;
   out.reserve(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
-    out.push_back(std::make_shared<const Item>(entries[i], std::move(ids[first + i]), ids[parentSlots[i]],
-                                               domain_.displayName, env_));
+    out.push_back(std::make_shared<const Item>(std::move(entries[i]), std::move(ids[first + i]),
+                                               parentIds[parentSlots[i]], domain_.displayName, env_));
   }
   return out;
 }
