@@ -28,8 +28,8 @@ std::string stateDirectory(platform::Env& env) {
   return out;
 }
 
-template <class V>
-void eraseKey(CanonicalMap<V>& map, std::string_view key) {
+template <class Map>
+void eraseKey(Map& map, std::string_view key) {
   if (auto it = map.find(key); it != map.end()) map.erase(it);
 }
 
@@ -105,7 +105,12 @@ void State::load() {
   listed_ = std::move(disk->listed);
   anchor_.store(disk->anchor);
   // Where several identifiers share a path, the path keeps the last one met.
-  for (const auto& [id, path] : ids_) paths_.insert_or_assign(path, id);
+  for (auto it = ids_.cbegin(); it != ids_.cend(); ++it) index(it);
+}
+
+void State::index(Ids::const_iterator entry) {
+  if (auto it = paths_.find(entry->second); it != paths_.end()) paths_.erase(it);
+  paths_.emplace(entry->second, entry->first);
 }
 
 std::string State::id(std::string_view path) {
@@ -120,16 +125,16 @@ std::string State::id(std::string_view path) {
 std::optional<std::string> State::existingId(std::string_view path) const {
   if (path == "/") return platform::kRootContainerItemIdentifier;
   std::lock_guard lock(mu_);
-  if (auto it = paths_.find(path); it != paths_.end()) return it->second;
+  if (auto it = paths_.find(path); it != paths_.end()) return std::string(it->second);
   return std::nullopt;
 }
 
 std::string State::idLocked(std::string_view path, bool& minted) {
-  if (auto it = paths_.find(path); it != paths_.end()) return it->second;
+  if (auto it = paths_.find(path); it != paths_.end()) return std::string(it->second);
   for (;;) {
     auto [it, added] = ids_.try_emplace(platform::uuidString(), path);
     if (!added) continue;  // an identifier already handed out: draw another
-    paths_.emplace(path, it->first);
+    paths_.emplace(it->second, it->first);
     minted = true;
     return it->first;
   }
@@ -154,8 +159,9 @@ void State::move(std::string_view, std::string_view from, std::string_view to) {
   // All old paths go before any new one comes in, so a new path is never removed as another's old one.
   for (const auto& m : moved) eraseKey(paths_, m.oldPath);
   for (auto& m : moved) {
-    ids_.find(m.id)->second = m.newPath;
-    setKey(paths_, std::move(m.newPath), m.id);
+    auto entry = ids_.find(m.id);
+    entry->second = std::move(m.newPath);
+    index(entry);
   }
 
   // An item that changes folder is no longer a child of its old one: left there, the old folder's next

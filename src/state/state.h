@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "dav/entry.h"
@@ -103,8 +104,18 @@ class State {
   platform::Env& env_;
   const std::string file_;
   mutable std::mutex mu_;
-  platform::CanonicalMap<std::string> ids_;    // identifier -> path; guarded by mu_
-  platform::CanonicalMap<std::string> paths_;  // path -> identifier, the inverse of ids_; guarded by mu_
+  using Ids = platform::CanonicalMap<std::string>;
+  // path -> identifier, the inverse of ids_, as views of an entry of ids_ (its path and its identifier),
+  // which the map never moves: every path is held once. Guarded by mu_, like ids_; an entry of ids_ leaves
+  // this index before its path changes or it is erased.
+  using PathIndex =
+      std::unordered_map<std::string_view, std::string_view, platform::CanonicalHash, platform::CanonicalEqual>;
+
+  // REQUIRES: mu_ held. Makes entry the one that its path maps to.
+  void index(Ids::const_iterator entry);
+
+  Ids ids_;          // identifier -> path; guarded by mu_
+  PathIndex paths_;  // guarded by mu_
   Snapshots listed_;                           // folder -> snapshot; guarded by mu_
   // Changed under mu_, except by setAnchor(); read without it.
   std::atomic<int64_t> anchor_{1};
