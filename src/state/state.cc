@@ -303,7 +303,9 @@ std::vector<std::string> State::commit(const ChangePass& pass) {
 
 void State::save() {
   try {
-    env_.writeFileAtomically(file_, encodeState(ids_, listed_, anchor_.load()));
+    std::string bytes = encodeState(ids_, listed_, anchor_.load(), lastSaveSize_);
+    lastSaveSize_ = bytes.size();
+    env_.writeFileAtomically(file_, bytes);
   } catch (const std::exception&) {
     // Dropped: the state in memory stays as it is, and since every save writes all of it, the next one
     // makes up for this one. The file keeps the state of the last save that succeeded.

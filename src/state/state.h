@@ -88,11 +88,20 @@ class State {
   const std::string& file() const { return file_; }
 
  private:
+  using Ids = platform::CanonicalMap<std::string>;
+  // path -> identifier, the inverse of ids_, as views of an entry of ids_ (its path and its identifier),
+  // which the map never moves: every path is held once. An entry of ids_ leaves this index before its path
+  // changes or it is erased.
+  using PathIndex =
+      std::unordered_map<std::string_view, std::string_view, platform::CanonicalHash, platform::CanonicalEqual>;
+
   // All REQUIRES: mu_ held.
   std::string idLocked(std::string_view path, bool& minted);
   void forgetLocked(std::string_view path);
   // True when the snapshot differs from the one held (or the folder was not known).
   bool rememberLocked(std::string_view folder, const std::vector<DavEntry>& children);
+  // Makes entry the one that its path maps to.
+  void index(Ids::const_iterator entry);
   void advanceAnchor();
   // Makes room for up to `more` new identifiers.
   void reserveIds(size_t more);
@@ -104,19 +113,10 @@ class State {
   platform::Env& env_;
   const std::string file_;
   mutable std::mutex mu_;
-  using Ids = platform::CanonicalMap<std::string>;
-  // path -> identifier, the inverse of ids_, as views of an entry of ids_ (its path and its identifier),
-  // which the map never moves: every path is held once. Guarded by mu_, like ids_; an entry of ids_ leaves
-  // this index before its path changes or it is erased.
-  using PathIndex =
-      std::unordered_map<std::string_view, std::string_view, platform::CanonicalHash, platform::CanonicalEqual>;
-
-  // REQUIRES: mu_ held. Makes entry the one that its path maps to.
-  void index(Ids::const_iterator entry);
-
-  Ids ids_;          // identifier -> path; guarded by mu_
-  PathIndex paths_;  // guarded by mu_
-  Snapshots listed_;                           // folder -> snapshot; guarded by mu_
+  Ids ids_;                  // identifier -> path; guarded by mu_
+  PathIndex paths_;          // guarded by mu_
+  Snapshots listed_;         // folder -> snapshot; guarded by mu_
+  size_t lastSaveSize_ = 0;  // bytes of the latest encoding; guarded by mu_
   // Changed under mu_, except by setAnchor(); read without it.
   std::atomic<int64_t> anchor_{1};
 };

@@ -190,10 +190,12 @@ std::string stateFileName(std::string_view domain) {
   return std::string(kPrefix) + escaped + std::string(kSuffix);
 }
 
-std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor) {
+std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor,
+                        size_t sizeHint) {
   // Written straight into one string, without a document tree in between: the file is rewritten whole after
   // every change, so this runs for every save, and for a large domain the tree cost several times the text.
   std::string out;
+  out.reserve(sizeHint + sizeHint / 8);
   out += "{\"ids\":{";
   bool first = true;
   for (const auto& [id, path] : ids) {

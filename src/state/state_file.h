@@ -32,7 +32,9 @@ std::string stateFileName(std::string_view domain);
 
 // Compact JSON. A string that is not UTF-8 (a path that percent-decoded to arbitrary bytes) cannot be
 // written as JSON: its bad bytes are written as U+FFFD, so that the rest of the state is still saved.
-std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor);
+// sizeHint, the size of the previous encoding, saves growing the text step by step.
+std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor,
+                        size_t sizeHint = 0);
 
 // None when the bytes are not such an object: malformed or truncated JSON, a missing member, a value of the
 // wrong type, or an anchor that is not an integer in the int64 range.
