@@ -5,10 +5,12 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <limits>
 #include <map>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <vector>
@@ -51,14 +53,31 @@ bool isFieldValue(std::string_view s) {
   return true;
 }
 
+// The handles of one exchange: the easy handle, the multi handle it runs in, and the descriptor that wakes
+// the loop. A thread keeps those of its last exchange that ended normally and reuses them for its next one:
+// a new multi handle costs a socket pair and half a dozen system calls, which a pass over a thousand small
+// listings would pay a thousand times.
+struct TransferHandles {
+  curl::EasyPtr easy;  // declared first: destroyed after the multi handle
+  curl::MultiPtr multi;
+  UniqueFd wakeFd;
+};
+
+thread_local std::unique_ptr<TransferHandles> tSpareHandles;
+
 class Transfer {
  public:
   Transfer(const TransferOptions& options, TransferSink& sink) : options_(options), sink_(sink) {}
   ~Transfer() {
-    // In this order, while every field is alive: libcurl may call back (to forget a socket) while it lets go.
-    if (added_) curl_multi_remove_handle(multi_.get(), easy_.get());
-    multi_.reset();
-    easy_.reset();
+    if (!handles_) return;
+    // While every field is alive: libcurl may call back (to forget a socket) while it lets go.
+    if (added_) curl_multi_remove_handle(multi(), easy());
+    if (reusable_ && curl_easy_setopt(easy(), CURLOPT_SHARE, nullptr) == CURLE_OK) {
+      // Detached from the session's share and reset to no options at all, so that nothing of this exchange
+      // reaches the next one. A wake-up that came too late only costs the next exchange one turn of its loop.
+      curl_easy_reset(easy());
+      tSpareHandles = std::move(handles_);
+    }
   }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -82,13 +101,16 @@ class Transfer {
   void act(curl_socket_t socket, int events);
   void wake();
 
+  CURL* easy() const { return handles_->easy.get(); }
+  CURLM* multi() const { return handles_->multi.get(); }
+  int wakeFd() const { return handles_->wakeFd.get(); }
+
   const TransferOptions& options_;
   TransferSink& sink_;
-  curl::EasyPtr easy_;
-  curl::MultiPtr multi_;
+  std::unique_ptr<TransferHandles> handles_;
   curl::SlistPtr headerList_;
   bool added_ = false;
-  UniqueFd wakeFd_;
+  bool reusable_ = false;  // the exchange ended normally: its handles may serve the thread's next one
   std::map<curl_socket_t, short> sockets_;  // the events libcurl waits for, per socket
   std::optional<Clock::time_point> timerDue_;
   std::optional<CURLcode> result_;
@@ -187,7 +209,7 @@ void Transfer::timerChanged(long ms) {
 }
 
 void Transfer::configure() {
-  CURL* h = easy_.get();
+  CURL* h = easy();
   using curl::setopt;
   setopt(h, CURLOPT_URL, options_.url.c_str());
   setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -244,16 +266,16 @@ void Transfer::configure() {
 void Transfer::wake() {
   uint64_t one = 1;
   // A full counter already wakes the loop; nothing else can go wrong with an eventfd.
-  (void)!::write(wakeFd_.get(), &one, sizeof one);
+  (void)!::write(wakeFd(), &one, sizeof one);
 }
 
 void Transfer::act(curl_socket_t socket, int events) {
   int running = 0;
-  CURLMcode rc = curl_multi_socket_action(multi_.get(), socket, events, &running);
+  CURLMcode rc = curl_multi_socket_action(multi(), socket, events, &running);
   if (rc != CURLM_OK) throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
   int left = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
-    if (message->msg == CURLMSG_DONE && message->easy_handle == easy_.get()) result_ = message->data.result;
+  while (CURLMsg* message = curl_multi_info_read(multi(), &left)) {
+    if (message->msg == CURLMSG_DONE && message->easy_handle == easy()) result_ = message->data.result;
   }
 }
 
@@ -274,7 +296,7 @@ Transfer::End Transfer::drive(const std::stop_token& token) {
         static_cast<int>(std::min<long long>(std::max<long long>(wait, 0), std::numeric_limits<int>::max()));
 
     fds.clear();
-    fds.push_back({wakeFd_.get(), POLLIN, 0});
+    fds.push_back({wakeFd(), POLLIN, 0});
     for (const auto& [socket, events] : sockets_) fds.push_back({socket, events, 0});
     int ready = ::poll(fds.data(), fds.size(), waitMs);
     if (ready < 0) {
@@ -284,7 +306,7 @@ Transfer::End Transfer::drive(const std::stop_token& token) {
     }
     if (fds[0].revents != 0) {
       uint64_t count = 0;
-      (void)!::read(wakeFd_.get(), &count, sizeof count);
+      (void)!::read(wakeFd(), &count, sizeof count);
     }
     for (size_t i = 1; i < fds.size() && !result_; ++i) {
       if (fds[i].revents == 0 || sockets_.count(fds[i].fd) == 0) continue;
@@ -308,22 +330,26 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
   std::stop_token token = currentStopToken();
   if (token.stop_requested()) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
 
-  easy_.reset(curl_easy_init());
-  multi_.reset(curl_multi_init());
-  wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!easy_ || !multi_)
-    throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
-  if (!wakeFd_)
-    throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("eventfd: ") + std::strerror(errno));
+  handles_ = std::move(tSpareHandles);
+  if (!handles_) {
+    handles_ = std::make_unique<TransferHandles>();
+    handles_->easy.reset(curl_easy_init());
+    handles_->multi.reset(curl_multi_init());
+    handles_->wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!handles_->easy || !handles_->multi)
+      throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
+    if (!handles_->wakeFd)
+      throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("eventfd: ") + std::strerror(errno));
+  }
   configure();
-  if (curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, socketTrampoline) != CURLM_OK ||
-      curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
-      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERFUNCTION, timerTrampoline) != CURLM_OK ||
-      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, this) != CURLM_OK ||
-      curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, kPooledConnections) != CURLM_OK) {
+  if (curl_multi_setopt(multi(), CURLMOPT_SOCKETFUNCTION, socketTrampoline) != CURLM_OK ||
+      curl_multi_setopt(multi(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
+      curl_multi_setopt(multi(), CURLMOPT_TIMERFUNCTION, timerTrampoline) != CURLM_OK ||
+      curl_multi_setopt(multi(), CURLMOPT_TIMERDATA, this) != CURLM_OK ||
+      curl_multi_setopt(multi(), CURLMOPT_MAXCONNECTS, kPooledConnections) != CURLM_OK) {
     throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused the event callbacks");
   }
-  if (CURLMcode rc = curl_multi_add_handle(multi_.get(), easy_.get()); rc != CURLM_OK) {
+  if (CURLMcode rc = curl_multi_add_handle(multi(), easy()); rc != CURLM_OK) {
     throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
   }
   added_ = true;
@@ -331,7 +357,7 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
   End end = drive(token);
 
   long connects = 0;
-  if (curl_easy_getinfo(easy_.get(), CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK) connections += connects;
+  if (curl_easy_getinfo(easy(), CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK) connections += connects;
   if (callbackError_) std::rethrow_exception(callbackError_);
   if (end == End::kCancelled) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
   if (end == End::kIdle) {
@@ -343,7 +369,8 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
     throw transportError(*result_, withoutCredentials(std::move(message), options_.url));
   }
   TransferResult result;
-  curl_easy_getinfo(easy_.get(), CURLINFO_HTTPAUTH_AVAIL, &result.authOffered);
+  curl_easy_getinfo(easy(), CURLINFO_HTTPAUTH_AVAIL, &result.authOffered);
+  reusable_ = true;
   return result;
 }
 
