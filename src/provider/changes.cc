@@ -4,6 +4,8 @@
 // items, the anchor's rises) is committed to the state in one step, just before it is reported. A pass that
 // fails on any folder reports nothing and changes nothing, so the next pass finds the same changes again.
 #include <algorithm>
+#include <string_view>
+#include <unordered_set>
 
 #include "platform/jobs.h"
 #include "platform/text.h"
@@ -76,7 +78,9 @@ Enumerator::Changes Enumerator::findChanges() {
       continue;
     }
     const auto& prev = known.at(folder);
-    platform::CanonicalSet current;
+    // Views of the listing's paths: the listing outlives the comparison.
+    std::unordered_set<std::string_view, platform::CanonicalHash, platform::CanonicalEqual> current;
+    current.reserve(kids.size());
     for (const auto& kid : kids) {
       current.insert(kid.path);
       auto it = prev.find(kid.path);
