@@ -1,5 +1,7 @@
 #include "summary.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -61,7 +63,8 @@ std::string formatRatio(double ours, double baseline) {
 
 void emit(const Row& row) {
   std::cout << field(row.workload) << '\t' << field(row.ours) << '\t' << field(row.baseline) << '\t'
-            << field(row.ratio) << '\t' << field(row.target) << '\t' << (row.pass ? "pass" : "miss") << std::endl;
+            << field(row.ratio) << '\t' << field(row.target) << '\t'
+            << (row.context ? "info" : row.pass ? "pass" : "miss") << std::endl;
 }
 
 void emitFailure(const std::string& workload, const std::string& target, const std::string& why) {
@@ -75,6 +78,13 @@ int runsFrom(int argc, char** argv) {
     if (runs > 0) return runs;
   }
   return 5;
+}
+
+double processCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 void note(const std::string& line) { std::cerr << line << std::endl; }

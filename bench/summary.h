@@ -1,7 +1,8 @@
 // Rows of the benchmark summary table and the figures in them.
 //
 // Every workload prints its rows on stdout, one per line, fields separated by tabs: workload, ours, baseline,
-// ratio, target, verdict ("pass" or "miss"); run.sh gathers them into one table. Progress and detail go to
+// ratio, target, verdict ("pass", "miss", or "info" for a row given for comparison only); run.sh gathers them
+// into one table. Progress and detail go to
 // stderr. Plain functions; a Samples object belongs to one thread.
 #pragma once
 
@@ -29,6 +30,8 @@ class Samples {
 
 // Seconds since start.
 inline double since(Clock::time_point start) { return Seconds(Clock::now() - start).count(); }
+// CPU seconds this process has used so far, all its threads together.
+double processCpuSeconds();
 
 // "26.1 ms", "3.40 s".
 std::string formatSeconds(double seconds);
@@ -46,6 +49,7 @@ struct Row {
   std::string ratio = "-";
   std::string target;
   bool pass = false;
+  bool context = false;  // a figure for comparison only, with no target of its own: "info"
 };
 
 // Prints the row on stdout (and flushes, so that rows survive a later crash).
