@@ -105,11 +105,15 @@ void State::load() {
   listed_ = std::move(disk->listed);
   anchor_.store(disk->anchor);
   // Where several identifiers share a path, the path keeps the last one met.
+  paths_.reserve(ids_.size());
   for (auto it = ids_.cbegin(); it != ids_.cend(); ++it) index(it);
 }
 
 void State::index(Ids::const_iterator entry) {
-  if (auto it = paths_.find(entry->second); it != paths_.end()) paths_.erase(it);
+  auto [it, added] = paths_.emplace(entry->second, entry->first);
+  if (added) return;
+  // Another entry of the same path: this one takes its place, with its own spelling.
+  paths_.erase(it);
   paths_.emplace(entry->second, entry->first);
 }
 
