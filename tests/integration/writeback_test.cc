@@ -45,7 +45,8 @@ class WritebackServersTest : public ::testing::TestWithParam<ServerKind> {
     ASSERT_FALSE(pass.error) << pass.error->what();
     EXPECT_TRUE(pass.deleted.empty()) << pass.deleted.size() << " deleted, the first " << pass.deleted[0];
     for (const auto& item : pass.updated) {
-      EXPECT_EQ(item->contentType(), platform::kFolderType) << "reported as new or changed: " << item->filename();
+      EXPECT_EQ(item->contentType(), platform::kFolderType)
+          << "reported as new or changed: " << item->filename();
     }
   }
 
@@ -94,15 +95,17 @@ TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
   expectQuiet("move across folders");
   EXPECT_EQ(drive.state().path(id), "/archive/b.txt");
 
-  ok(drive.modify(TemplateItem::file("b.txt", archive->itemIdentifier(), id), kContents | kContentModificationDate,
-                  drive.contents("beta, longer")),
+  ok(drive.modify(TemplateItem::file("b.txt", archive->itemIdentifier(), id),
+                  kContents | kContentModificationDate, drive.contents("beta, longer")),
      "replace contents");
   EXPECT_EQ(readFile(disk("/archive/b.txt")), "beta, longer");
   expectQuiet("replace contents");
 
-  ok(drive.create(TemplateItem::file("c.txt", docs->itemIdentifier()), drive.contents("gamma")), "create another file");
+  ok(drive.create(TemplateItem::file("c.txt", docs->itemIdentifier()), drive.contents("gamma")),
+     "create another file");
   expectQuiet("create another file");
-  auto onto = drive.modify(TemplateItem::file("c.txt", docs->itemIdentifier(), id), kFilename | kParentItemIdentifier);
+  auto onto = drive.modify(TemplateItem::file("c.txt", docs->itemIdentifier(), id),
+                           kFilename | kParentItemIdentifier);
   ASSERT_TRUE(onto.error) << "a move onto an existing name succeeded";
   EXPECT_EQ(onto.error->domain(), platform::kCocoaErrorDomain);
   EXPECT_EQ(onto.error->code(), 512);
@@ -112,7 +115,8 @@ TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
   expectQuiet("a refused move");
 
   const std::string c = drive.id("/docs/c.txt");
-  ok(drive.modify(TemplateItem::folder("papers", root, docs->itemIdentifier()), kFilename), "rename a folder");
+  ok(drive.modify(TemplateItem::folder("papers", root, docs->itemIdentifier()), kFilename),
+     "rename a folder");
   EXPECT_EQ(readFile(disk("/papers/c.txt")), "gamma");
   EXPECT_EQ(drive.state().path(c), "/papers/c.txt");
   expectQuiet("rename a folder");
@@ -138,7 +142,8 @@ TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
   EXPECT_EQ(drive.state().path(c), std::nullopt);
   expectQuiet("delete a tree");
 
-  error = drive.remove(id, drive.ext().item(drive.ext().entry("/archive/b.txt"))->itemVersion().contentVersion, false);
+  error = drive.remove(
+      id, drive.ext().item(drive.ext().entry("/archive/b.txt"))->itemVersion().contentVersion, false);
   EXPECT_FALSE(error) << error->what();
   EXPECT_FALSE(fs::exists(disk("/archive/b.txt")));
   expectQuiet("delete a file");

@@ -1,5 +1,5 @@
-// WritebackDriver: a real FileProviderExtension for one domain, driven the way the platform drives it, for the
-// write-back tests (unit tests against the fake server, integration tests against real servers).
+// WritebackDriver: a real FileProviderExtension for one domain, driven the way the platform drives it, for
+// the write-back tests (unit tests against the fake server, integration tests against real servers).
 //
 // Its Env keeps the shared container, the extension's data directory and the temporary directory in a private
 // temporary directory, writes drives.json there naming the given server URL, and never finds the host
@@ -88,27 +88,30 @@ class WritebackDriver {
 
   WriteOutcome create(const TemplateItem& item, std::optional<std::string> contents = std::nullopt) {
     std::promise<WriteOutcome> done;
-    ext_->createItem(std::make_shared<TemplateItem>(item), 0, std::move(contents), 0, {},
-                     [&done](platform::ItemRef i, platform::ItemFields f, bool fetch, std::optional<platform::Error> e) {
-                       done.set_value({std::move(i), f, fetch, std::move(e)});
-                     });
+    ext_->createItem(
+        std::make_shared<TemplateItem>(item), 0, std::move(contents), 0, {},
+        [&done](platform::ItemRef i, platform::ItemFields f, bool fetch, std::optional<platform::Error> e) {
+          done.set_value({std::move(i), f, fetch, std::move(e)});
+        });
     return done.get_future().get();
   }
 
   WriteOutcome modify(const TemplateItem& item, platform::ItemFields changed,
                       std::optional<std::string> contents = std::nullopt) {
     std::promise<WriteOutcome> done;
-    ext_->modifyItem(std::make_shared<TemplateItem>(item), {}, changed, std::move(contents), 0, {},
-                     [&done](platform::ItemRef i, platform::ItemFields f, bool fetch, std::optional<platform::Error> e) {
-                       done.set_value({std::move(i), f, fetch, std::move(e)});
-                     });
+    ext_->modifyItem(
+        std::make_shared<TemplateItem>(item), {}, changed, std::move(contents), 0, {},
+        [&done](platform::ItemRef i, platform::ItemFields f, bool fetch, std::optional<platform::Error> e) {
+          done.set_value({std::move(i), f, fetch, std::move(e)});
+        });
     return done.get_future().get();
   }
 
   std::optional<platform::Error> remove(const platform::ItemIdentifier& id, const std::string& contentVersion,
                                         bool recursive) {
     std::promise<std::optional<platform::Error>> done;
-    ext_->deleteItem(id, platform::ItemVersion{contentVersion, {}}, recursive ? platform::kDeleteRecursive : 0, {},
+    ext_->deleteItem(id, platform::ItemVersion{contentVersion, {}},
+                     recursive ? platform::kDeleteRecursive : 0, {},
                      [&done](std::optional<platform::Error> e) { done.set_value(std::move(e)); });
     return done.get_future().get();
   }
@@ -125,7 +128,8 @@ class WritebackDriver {
   // One change pass of the working set.
   ChangePassOutcome changes() {
     auto observer = std::make_shared<ChangeObserver>();
-    ext_->enumerator(platform::kWorkingSetContainerItemIdentifier, {})->enumerateChanges(observer, ext_->anchor());
+    ext_->enumerator(platform::kWorkingSetContainerItemIdentifier, {})
+        ->enumerateChanges(observer, ext_->anchor());
     observer->done.get_future().wait();
     return std::move(observer->outcome);
   }

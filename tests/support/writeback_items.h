@@ -16,7 +16,8 @@ struct TemplateItem : platform::ItemProtocol {
   std::string name;
   std::optional<std::string> type;  // none: the item does not answer contentType
 
-  static TemplateItem file(std::string name, platform::ItemIdentifier parent = platform::kRootContainerItemIdentifier,
+  static TemplateItem file(std::string name,
+                           platform::ItemIdentifier parent = platform::kRootContainerItemIdentifier,
                            platform::ItemIdentifier id = {}) {
     return make(std::move(id), std::move(parent), std::move(name), "text/plain");
   }

@@ -3,8 +3,8 @@
 //
 // What changed on the server since the platform last saw it is not deleted: a file whose version differs
 // from the one the platform deleted, and inside a folder anything new or changed since the folder's snapshot.
-// A member that cannot be deleted keeps every folder above it; the rest is still deleted and the request fails
-// with directoryNotEmpty. The state changes only when the deletion is complete.
+// A member that cannot be deleted keeps every folder above it; the rest is still deleted and the request
+// fails with directoryNotEmpty. The state changes only when the deletion is complete.
 #include <optional>
 
 #include "platform/error.h"
@@ -43,8 +43,8 @@ void checkUnchanged(const std::vector<DavEntry>& members, const State::Snapshots
 
 }  // namespace
 
-void FileProviderExtension::remove(const platform::ItemIdentifier& identifier, const std::string& baseContentVersion,
-                                   bool recursive) {
+void FileProviderExtension::remove(const platform::ItemIdentifier& identifier,
+                                   const std::string& baseContentVersion, bool recursive) {
   auto path = state_->path(identifier);
   if (!path) return;  // never handed out, or already forgotten: nothing of it to delete
   // The root is the drive itself; deleting it would empty the whole published tree.
@@ -70,7 +70,8 @@ void FileProviderExtension::remove(const platform::ItemIdentifier& identifier, c
   state_->forget(*path);
 }
 
-void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& baseContentVersion, bool recursive) {
+void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& baseContentVersion,
+                                       bool recursive) {
   std::vector<DavEntry> doomed;  // every member before its folder, the top entry last
   if (!top.isDir) {
     // The server's entity tag may have turned from weak to strong since the platform read it.
@@ -97,7 +98,8 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
       continue;
     }
     try {
-      dav_->send("DELETE", member.path, {}, std::nullopt, member.isDir ? Target::collection : Target::resource);
+      dav_->send("DELETE", member.path, {}, std::nullopt,
+                 member.isDir ? Target::collection : Target::resource);
     } catch (const DavError& e) {
       if (is(e, DavError::Kind::unreachable)) throw;
       if (is(e, DavError::Kind::notFound)) continue;  // gone already, which is what was asked

@@ -28,13 +28,16 @@ bool isFolder(const platform::ItemProtocol& item) {
 
 }  // namespace
 
-std::pair<ItemPtr, platform::ItemFields> FileProviderExtension::modify(const platform::ItemProtocol& changed,
-                                                                       platform::ItemFields changedFields,
-                                                                       const std::optional<std::string>& contents) {
+std::pair<ItemPtr, platform::ItemFields> FileProviderExtension::modify(
+    const platform::ItemProtocol& changed, platform::ItemFields changedFields,
+    const std::optional<std::string>& contents) {
   const platform::ItemIdentifier id = changed.itemIdentifier();
   auto current = state_->path(id);
   if (!current) throw platform::Error(platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem);
   std::string path = std::move(*current);
+  // The root is the drive itself: it has no name or place on the server to change and no contents, and it
+  // is no child of any folder, so noting it would make its own folder's next listing report it deleted.
+  if (path == "/") return {item(entry(path)), changedFields & kPendingFields};
 
   if (changedFields & (kFilename | kParentItemIdentifier)) {
     auto parent = state_->path(changed.parentItemIdentifier());

@@ -70,24 +70,30 @@ TEST(WritebackDeleteTest, DeletesFilesAndEmptyFolders) {
     Strings requests;
     std::string path;
   } cases[] = {
-      {"file at its version", [](DeleteWorld& w) { return w.removeFile("/c.txt"); },
-       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}, "/c.txt"},
+      {"file at its version",
+       [](DeleteWorld& w) { return w.removeFile("/c.txt"); },
+       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"},
+       "/c.txt"},
       {"file never synced, changed since",
        [](DeleteWorld& w) {
          std::string id = w.drive.id("/c.txt");
          w.tree.touch("/c.txt", "changed");
          return w.drive.remove(id, platform::kBeforeFirstSyncComponent, false);
        },
-       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}, "/c.txt"},
-      {"empty folder, not recursive", [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/e"), "", false); },
-       {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"}, "/e"},
+       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"},
+       "/c.txt"},
+      {"empty folder, not recursive",
+       [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/e"), "", false); },
+       {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"},
+       "/e"},
       {"file in a folder that was never listed",
        [](DeleteWorld& w) {
          w.tree.addFolder("/n");
          w.tree.addFile("/n/new.txt");
          return w.removeTree("/n");
        },
-       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "DELETE /dav/n/"}, "/n"},
+       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "DELETE /dav/n/"},
+       "/n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -114,7 +120,8 @@ TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
          w.tree.touch("/c.txt", "changed");
          return w.drive.remove(w.drive.id("/c.txt"), version, false);
        },
-       -1006, {"PROPFIND 0 /dav/c.txt"}},
+       -1006,
+       {"PROPFIND 0 /dav/c.txt"}},
       {"folder with members, not recursive",
        [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/a"), "", false); }, -1007, kReadA},
       {"new file in a listed folder",
@@ -136,14 +143,17 @@ TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
          return w.removeTree("/a");
        },
        -1006, concat(kReadA, {"PROPFIND 1 /dav/a/new/"})},
-      {"the root", [](DeleteWorld& w) { return w.drive.remove(platform::kRootContainerItemIdentifier, "", true); },
-       -1006, {}},
+      {"the root",
+       [](DeleteWorld& w) { return w.drive.remove(platform::kRootContainerItemIdentifier, "", true); },
+       -1006,
+       {}},
       {"reading the entry forbidden",
        [](DeleteWorld& w) {
          w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = 403});
          return w.removeFile("/c.txt");
        },
-       -1006, {"PROPFIND 0 /dav/c.txt"}},
+       -1006,
+       {"PROPFIND 0 /dav/c.txt"}},
       {"listing a subfolder forbidden",
        [](DeleteWorld& w) {
          w.server.on("PROPFIND", "/dav/a/b/", Reply{.status = 401});
@@ -155,7 +165,8 @@ TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
          w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = 500});
          return w.removeFile("/c.txt");
        },
-       -1004, {"PROPFIND 0 /dav/c.txt"}},
+       -1004,
+       {"PROPFIND 0 /dav/c.txt"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -194,14 +205,33 @@ TEST(WritebackDeleteTest, KeepsTheFoldersAboveWhatCouldNotBeDeleted) {
     std::optional<std::pair<std::string_view, long>> error;
     Strings left;  // what stays on the server under /a
   } cases[] = {
-      {"member forbidden", y, {.status = 403}, {y, x}, {{kFileProviderErrorDomain, -1007}}, {"/a", "/a/b", "/a/b/y.txt"}},
-      {"member locked", x, {.status = 423}, {y, b, x}, {{kFileProviderErrorDomain, -1007}}, {"/a", "/a/x.txt"}},
-      {"member folder answered 207", b, {.status = 207}, {y, b, x}, {{kFileProviderErrorDomain, -1007}}, {"/a", "/a/b"}},
+      {"member forbidden",
+       y,
+       {.status = 403},
+       {y, x},
+       {{kFileProviderErrorDomain, -1007}},
+       {"/a", "/a/b", "/a/b/y.txt"}},
+      {"member locked",
+       x,
+       {.status = 423},
+       {y, b, x},
+       {{kFileProviderErrorDomain, -1007}},
+       {"/a", "/a/x.txt"}},
+      {"member folder answered 207",
+       b,
+       {.status = 207},
+       {y, b, x},
+       {{kFileProviderErrorDomain, -1007}},
+       {"/a", "/a/b"}},
       {"member already gone", y, {.status = 404}, {y, b, x, a}, {}, {}},
       {"top locked", a, {.status = 423}, {y, b, x, a}, {{kCocoaErrorDomain, 512}}, {"/a"}},
       {"top answered 207", a, {.status = 207}, {y, b, x, a}, {{kFileProviderErrorDomain, -1007}}, {"/a"}},
       {"top forbidden", a, {.status = 403}, {y, b, x, a}, {{kFileProviderErrorDomain, -1006}}, {"/a"}},
-      {"connection lost for good", x, {.dropAfterBytes = 0}, {y, b, x}, {{kFileProviderErrorDomain, -1004}},
+      {"connection lost for good",
+       x,
+       {.dropAfterBytes = 0},
+       {y, b, x},
+       {{kFileProviderErrorDomain, -1004}},
        {"/a", "/a/x.txt"}},
   };
   for (const auto& c : cases) {
@@ -241,14 +271,16 @@ TEST(WritebackDeleteTest, ComparesVersionsWeakly) {
     SCOPED_TRACE(tree ? "the folder holding the file" : "the file");
     DeleteWorld world;
     world.tree.setWeakWrites(true);
-    auto created = world.drive.create(TemplateItem::file("w.txt", world.drive.id("/a")), world.drive.contents("w"));
+    auto created =
+        world.drive.create(TemplateItem::file("w.txt", world.drive.id("/a")), world.drive.contents("w"));
     ASSERT_FALSE(created.error) << created.error->what();
     const std::string version = created.item->itemVersion().contentVersion;
     EXPECT_EQ(version.rfind("W/", 0), 0u) << version;
     world.tree.strengthen();
     world.sent();
 
-    auto error = tree ? world.removeTree("/a") : world.drive.remove(created.item->itemIdentifier(), version, false);
+    auto error =
+        tree ? world.removeTree("/a") : world.drive.remove(created.item->itemIdentifier(), version, false);
     EXPECT_FALSE(error) << error->what();
     EXPECT_FALSE(world.tree.has("/a/w.txt"));
   }
@@ -263,9 +295,8 @@ TEST(WritebackDeleteTest, StopsBeforeTheNextMemberWhenCancelled) {
   const std::string id = world.drive.id("/a");
   const std::string before = world.stateFile();
 
-  platform::runWithStopToken(stop.get_token(), [&] {
-    EXPECT_THROW(world.drive.ext().remove(id, "", true), platform::Cancelled);
-  });
+  platform::runWithStopToken(
+      stop.get_token(), [&] { EXPECT_THROW(world.drive.ext().remove(id, "", true), platform::Cancelled); });
 
   EXPECT_EQ(world.sent(), concat(kReadA, {"DELETE /dav/a/b/y.txt"}));
   EXPECT_EQ(world.stateFile(), before);

@@ -180,7 +180,8 @@ Reply FakeDavTree::propfind(const std::string& path, const FakeServer::Received&
             std::to_string(node->body.size()) +
             "</D:getcontentlength><D:getlastmodified>Mon, 01 Jan 2024 00:00:00 GMT</D:getlastmodified>"
             "<D:getetag>" +
-            node->etag + "</D:getetag></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
+            node->etag +
+            "</D:getetag></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
   }
   body += "</D:multistatus>";
   return Reply{.status = 207, .headers = {{"Content-Type", "application/xml; charset=utf-8"}}, .body = body};

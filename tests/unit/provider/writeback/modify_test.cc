@@ -44,26 +44,85 @@ TEST(WritebackModifyTest, MovesUploadsAndReportsPendingFields) {
     std::string path;  // where the item is afterwards
     int anchorSteps;
   } cases[] = {
-      {"rename", "/docs", "b.txt", kFilename, {},
-       {"MOVE /dav/docs/a.txt /dav/docs/b.txt", "PROPFIND 0 /dav/docs/b.txt"}, "/docs/b.txt", 2},
-      {"move to another folder", "/archive", "a.txt", kParentItemIdentifier, {},
-       {"MOVE /dav/docs/a.txt /dav/archive/a.txt", "PROPFIND 0 /dav/archive/a.txt"}, "/archive/a.txt", 2},
-      {"move to the root", "/", "a.txt", kParentItemIdentifier, {},
-       {"MOVE /dav/docs/a.txt /dav/a.txt", "PROPFIND 0 /dav/a.txt"}, "/a.txt", 2},
-      {"rename, move and contents", "/archive", "c.txt", kFilename | kParentItemIdentifier | kContents, "new",
+      {"rename",
+       "/docs",
+       "b.txt",
+       kFilename,
+       {},
+       {"MOVE /dav/docs/a.txt /dav/docs/b.txt", "PROPFIND 0 /dav/docs/b.txt"},
+       "/docs/b.txt",
+       2},
+      {"move to another folder",
+       "/archive",
+       "a.txt",
+       kParentItemIdentifier,
+       {},
+       {"MOVE /dav/docs/a.txt /dav/archive/a.txt", "PROPFIND 0 /dav/archive/a.txt"},
+       "/archive/a.txt",
+       2},
+      {"move to the root",
+       "/",
+       "a.txt",
+       kParentItemIdentifier,
+       {},
+       {"MOVE /dav/docs/a.txt /dav/a.txt", "PROPFIND 0 /dav/a.txt"},
+       "/a.txt",
+       2},
+      {"rename, move and contents",
+       "/archive",
+       "c.txt",
+       kFilename | kParentItemIdentifier | kContents,
+       "new",
        {"MOVE /dav/docs/a.txt /dav/archive/c.txt", "PUT /dav/archive/c.txt", "PROPFIND 0 /dav/archive/c.txt"},
-       "/archive/c.txt", 2},
-      {"contents", "/docs", "a.txt", kContents | kContentModificationDate, "new",
-       {"PUT /dav/docs/a.txt", "PROPFIND 0 /dav/docs/a.txt"}, "/docs/a.txt", 1},
-      {"contents flag without contents", "/docs", "a.txt", kContents, {}, {"PROPFIND 0 /dav/docs/a.txt"},
-       "/docs/a.txt", 1},
-      {"name flag, same name", "/docs", "a.txt", kFilename | kParentItemIdentifier, {},
-       {"PROPFIND 0 /dav/docs/a.txt"}, "/docs/a.txt", 1},
-      {"dates only", "/docs", "a.txt", kCreationDate | kContentModificationDate, {},
-       {"PROPFIND 0 /dav/docs/a.txt"}, "/docs/a.txt", 1},
-      {"every field, nothing new", "/docs", "a.txt", kEveryField, {}, {"PROPFIND 0 /dav/docs/a.txt"},
-       "/docs/a.txt", 1},
-      {"type and creator", "/docs", "a.txt", kTypeAndCreator, {}, {"PROPFIND 0 /dav/docs/a.txt"}, "/docs/a.txt",
+       "/archive/c.txt",
+       2},
+      {"contents",
+       "/docs",
+       "a.txt",
+       kContents | kContentModificationDate,
+       "new",
+       {"PUT /dav/docs/a.txt", "PROPFIND 0 /dav/docs/a.txt"},
+       "/docs/a.txt",
+       1},
+      {"contents flag without contents",
+       "/docs",
+       "a.txt",
+       kContents,
+       {},
+       {"PROPFIND 0 /dav/docs/a.txt"},
+       "/docs/a.txt",
+       1},
+      {"name flag, same name",
+       "/docs",
+       "a.txt",
+       kFilename | kParentItemIdentifier,
+       {},
+       {"PROPFIND 0 /dav/docs/a.txt"},
+       "/docs/a.txt",
+       1},
+      {"dates only",
+       "/docs",
+       "a.txt",
+       kCreationDate | kContentModificationDate,
+       {},
+       {"PROPFIND 0 /dav/docs/a.txt"},
+       "/docs/a.txt",
+       1},
+      {"every field, nothing new",
+       "/docs",
+       "a.txt",
+       kEveryField,
+       {},
+       {"PROPFIND 0 /dav/docs/a.txt"},
+       "/docs/a.txt",
+       1},
+      {"type and creator",
+       "/docs",
+       "a.txt",
+       kTypeAndCreator,
+       {},
+       {"PROPFIND 0 /dav/docs/a.txt"},
+       "/docs/a.txt",
        1},
   };
   for (const auto& c : cases) {
@@ -110,7 +169,8 @@ TEST(WritebackModifyTest, MovesAFolderAsACollectionWithEverythingInIt) {
   auto outcome = world.drive.modify(TemplateItem::folder("papers", world.drive.id("/archive"), folder),
                                     kFilename | kParentItemIdentifier);
   ASSERT_FALSE(outcome.error) << outcome.error->what();
-  EXPECT_EQ(world.sent(), (Strings{"MOVE /dav/docs/ /dav/archive/papers/", "PROPFIND 0 /dav/archive/papers"}));
+  EXPECT_EQ(world.sent(),
+            (Strings{"MOVE /dav/docs/ /dav/archive/papers/", "PROPFIND 0 /dav/archive/papers"}));
   EXPECT_EQ(outcome.item->itemIdentifier(), folder);
   EXPECT_EQ(world.drive.state().path(deep), "/archive/papers/sub/deep.txt");
   EXPECT_EQ(world.tree.body("/archive/papers/sub/deep.txt"), "D");
@@ -126,6 +186,26 @@ TEST(WritebackModifyTest, MovesAFolderAsACollectionWithEverythingInIt) {
   EXPECT_EQ(world.drive.state().path(deep), "/archive/papers/sub/deep.txt");
 }
 
+TEST(WritebackModifyTest, LeavesTheRootAlone) {
+  // A rename would move the whole drive into itself; a noted root would be reported deleted by the next pass.
+  for (platform::ItemFields changed : {kLastUsedDate, kEveryField}) {
+    SCOPED_TRACE(changed);
+    ModifyWorld world;
+    const std::string before = world.stateFile();
+    auto outcome = world.drive.modify(TemplateItem::folder("Renamed", platform::kRootContainerItemIdentifier,
+                                                           platform::kRootContainerItemIdentifier),
+                                      changed, world.drive.contents("x"));
+    ASSERT_FALSE(outcome.error) << outcome.error->what();
+    EXPECT_EQ(outcome.item->filename(), "Drive");
+    EXPECT_EQ(outcome.pending, changed & 0x3F8);
+    EXPECT_EQ(world.sent(), Strings{});
+    EXPECT_EQ(world.stateFile(), before);
+    auto pass = world.drive.changes();
+    EXPECT_TRUE(pass.deleted.empty());
+    EXPECT_EQ(world.drive.state().path(world.drive.id("/docs/a.txt")), "/docs/a.txt");
+  }
+}
+
 TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
   struct Case {
     const char* name;
@@ -136,26 +216,54 @@ TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
     long code;
     Strings requests;
   } cases[] = {
-      {"unknown item", {}, [](ModifyWorld&) { return TemplateItem::file("a.txt", {}, "forgotten-id"); },
-       kEveryField, kFileProviderErrorDomain, -1005, {}},
-      {"unknown parent", {},
+      {"unknown item",
+       {},
+       [](ModifyWorld&) { return TemplateItem::file("a.txt", {}, "forgotten-id"); },
+       kEveryField,
+       kFileProviderErrorDomain,
+       -1005,
+       {}},
+      {"unknown parent",
+       {},
        [](ModifyWorld& w) { return TemplateItem::file("a.txt", "forgotten-id", w.drive.id("/docs/a.txt")); },
-       kParentItemIdentifier, kFileProviderErrorDomain, -1005, {}},
-      {"name with a slash", {}, [](ModifyWorld& w) { return w.a("/docs", "sub/a.txt"); }, kFilename,
-       kCocoaErrorDomain, 642, {}},
-      {"onto a name that is taken", {}, [](ModifyWorld& w) { return w.a("/archive", "taken.txt"); },
-       kFilename | kParentItemIdentifier | kContents, kCocoaErrorDomain, 512,
+       kParentItemIdentifier,
+       kFileProviderErrorDomain,
+       -1005,
+       {}},
+      {"name with a slash",
+       {},
+       [](ModifyWorld& w) { return w.a("/docs", "sub/a.txt"); },
+       kFilename,
+       kCocoaErrorDomain,
+       642,
+       {}},
+      {"onto a name that is taken",
+       {},
+       [](ModifyWorld& w) { return w.a("/archive", "taken.txt"); },
+       kFilename | kParentItemIdentifier | kContents,
+       kCocoaErrorDomain,
+       512,
        {"MOVE /dav/docs/a.txt /dav/archive/taken.txt"}},
       {"move answered 207",
        [](ModifyWorld& w) { w.server.on("MOVE", "/dav/docs/a.txt", {.status = 207}); },
-       [](ModifyWorld& w) { return w.a("/docs", "b.txt"); }, kFilename, kFileProviderErrorDomain, -1004,
+       [](ModifyWorld& w) { return w.a("/docs", "b.txt"); },
+       kFilename,
+       kFileProviderErrorDomain,
+       -1004,
        {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
       {"move forbidden",
        [](ModifyWorld& w) { w.server.on("MOVE", "/dav/docs/a.txt", {.status = 403}); },
-       [](ModifyWorld& w) { return w.a("/docs", "b.txt"); }, kFilename, kCocoaErrorDomain, 513,
+       [](ModifyWorld& w) { return w.a("/docs", "b.txt"); },
+       kFilename,
+       kCocoaErrorDomain,
+       513,
        {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
-      {"upload refused", [](ModifyWorld& w) { w.server.on("PUT", "/dav/docs/a.txt", {.status = 409}); },
-       [](ModifyWorld& w) { return w.a("/docs", "a.txt"); }, kContents, kCocoaErrorDomain, 512,
+      {"upload refused",
+       [](ModifyWorld& w) { w.server.on("PUT", "/dav/docs/a.txt", {.status = 409}); },
+       [](ModifyWorld& w) { return w.a("/docs", "a.txt"); },
+       kContents,
+       kCocoaErrorDomain,
+       512,
        {"PUT /dav/docs/a.txt"}},
   };
   for (const auto& c : cases) {
@@ -181,8 +289,8 @@ TEST(WritebackModifyTest, AMoveStaysDoneWhenTheUploadAfterItFails) {
   ModifyWorld world;
   world.server.on("PUT", "/dav/archive/a.txt", {.status = 500});
   const std::string id = world.drive.id("/docs/a.txt");
-  auto outcome =
-      world.drive.modify(world.a("/archive", "a.txt"), kParentItemIdentifier | kContents, world.drive.contents("x"));
+  auto outcome = world.drive.modify(world.a("/archive", "a.txt"), kParentItemIdentifier | kContents,
+                                    world.drive.contents("x"));
   expectError(outcome.error, kFileProviderErrorDomain, -1004);
   EXPECT_EQ(world.sent(), (Strings{"MOVE /dav/docs/a.txt /dav/archive/a.txt", "PUT /dav/archive/a.txt"}));
   EXPECT_EQ(world.drive.state().path(id), "/archive/a.txt");

@@ -1,5 +1,5 @@
-// The world of one write-back unit test: a fake WebDAV server serving an in-memory tree under /dav/, and a real
-// extension whose drive is published there. Helpers read what the server was sent and the state file.
+// The world of one write-back unit test: a fake WebDAV server serving an in-memory tree under /dav/, and a
+// real extension whose drive is published there. Helpers read what the server was sent and the state file.
 #pragma once
 
 #include <gtest/gtest.h>
