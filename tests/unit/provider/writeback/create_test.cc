@@ -23,6 +23,7 @@ struct CreateWorld : WritebackWorld {
 };
 
 TEST(WritebackCreateTest, WritesTheItemReadsItBackAndNotesIt) {
+  // clang-format off
   struct Case {
     const char* name;
     std::string parent;  // path of the parent folder
@@ -32,56 +33,22 @@ TEST(WritebackCreateTest, WritesTheItemReadsItBackAndNotesIt) {
     std::string path;
     bool folder;
   } cases[] = {
-      {"folder in the root",
-       "/",
-       TemplateItem::folder("new"),
-       {},
-       {"MKCOL /dav/new/", "PROPFIND 0 /dav/new"},
-       "/new",
-       true},
-      {"folder in a folder",
-       "/docs",
-       TemplateItem::folder("sub"),
-       {},
-       {"MKCOL /dav/docs/sub/", "PROPFIND 0 /dav/docs/sub"},
-       "/docs/sub",
-       true},
-      {"file with contents",
-       "/docs",
-       TemplateItem::file("a b.txt"),
-       "hello",
-       {"PUT /dav/docs/a%20b.txt", "PROPFIND 0 /dav/docs/a%20b.txt"},
-       "/docs/a b.txt",
-       false},
-      {"file without contents",
-       "/docs",
-       TemplateItem::file("empty.txt"),
-       {},
-       {"PUT /dav/docs/empty.txt", "PROPFIND 0 /dav/docs/empty.txt"},
-       "/docs/empty.txt",
-       false},
-      {"template without a type",
-       "/docs",
-       TemplateItem::make({}, {}, "untyped", std::nullopt),
-       "u",
-       {"PUT /dav/docs/untyped", "PROPFIND 0 /dav/docs/untyped"},
-       "/docs/untyped",
-       false},
-      {"package type",
-       "/docs",
-       TemplateItem::make({}, {}, "Doc.pages", "inode/x-package"),
-       "p",
-       {"PUT /dav/docs/Doc.pages", "PROPFIND 0 /dav/docs/Doc.pages"},
-       "/docs/Doc.pages",
-       false},
-      {"file over a file",
-       "/docs",
-       TemplateItem::file("old.txt"),
-       "replaced",
-       {"PUT /dav/docs/old.txt", "PROPFIND 0 /dav/docs/old.txt"},
-       "/docs/old.txt",
-       false},
+      {"folder in the root", "/", TemplateItem::folder("new"), {}, {"MKCOL /dav/new/", "PROPFIND 0 /dav/new"},
+       "/new", true},
+      {"folder in a folder", "/docs", TemplateItem::folder("sub"), {},
+       {"MKCOL /dav/docs/sub/", "PROPFIND 0 /dav/docs/sub"}, "/docs/sub", true},
+      {"file with contents", "/docs", TemplateItem::file("a b.txt"), "hello",
+       {"PUT /dav/docs/a%20b.txt", "PROPFIND 0 /dav/docs/a%20b.txt"}, "/docs/a b.txt", false},
+      {"file without contents", "/docs", TemplateItem::file("empty.txt"), {},
+       {"PUT /dav/docs/empty.txt", "PROPFIND 0 /dav/docs/empty.txt"}, "/docs/empty.txt", false},
+      {"template without a type", "/docs", TemplateItem::make({}, {}, "untyped", std::nullopt), "u",
+       {"PUT /dav/docs/untyped", "PROPFIND 0 /dav/docs/untyped"}, "/docs/untyped", false},
+      {"package type", "/docs", TemplateItem::make({}, {}, "Doc.pages", "inode/x-package"), "p",
+       {"PUT /dav/docs/Doc.pages", "PROPFIND 0 /dav/docs/Doc.pages"}, "/docs/Doc.pages", false},
+      {"file over a file", "/docs", TemplateItem::file("old.txt"), "replaced",
+       {"PUT /dav/docs/old.txt", "PROPFIND 0 /dav/docs/old.txt"}, "/docs/old.txt", false},
   };
+  // clang-format on
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
     CreateWorld world;
@@ -131,6 +98,7 @@ TEST(WritebackCreateTest, AdoptsAFolderTheServerAlreadyHas) {
 }
 
 TEST(WritebackCreateTest, FailsWithoutRecordingAnything) {
+  // clang-format off
   struct Case {
     const char* name;
     std::function<void(CreateWorld&)> arrange;
@@ -139,63 +107,35 @@ TEST(WritebackCreateTest, FailsWithoutRecordingAnything) {
     long code;
     Strings requests;
   } cases[] = {
-      {"symbolic link",
-       {},
+      {"symbolic link", {},
        [](CreateWorld& w) {
          return TemplateItem::make({}, w.docs(), "link", std::string(platform::kSymbolicLinkType));
        },
-       kCocoaErrorDomain,
-       3328,
+       kCocoaErrorDomain, 3328, {}},
+      {"unknown parent", {}, [](CreateWorld&) { return TemplateItem::file("a.txt", "forgotten-id"); },
+       kFileProviderErrorDomain, -1005, {}},
+      {"empty name", {}, [](CreateWorld& w) { return TemplateItem::file("", w.docs()); },
+       kCocoaErrorDomain, 642,
        {}},
-      {"unknown parent",
-       {},
-       [](CreateWorld&) { return TemplateItem::file("a.txt", "forgotten-id"); },
-       kFileProviderErrorDomain,
-       -1005,
-       {}},
-      {"empty name",
-       {},
-       [](CreateWorld& w) { return TemplateItem::file("", w.docs()); },
+      {"name with a slash", {}, [](CreateWorld&) { return TemplateItem::file("docs/a.txt"); },
        kCocoaErrorDomain,
-       642,
-       {}},
-      {"name with a slash",
-       {},
-       [](CreateWorld&) { return TemplateItem::file("docs/a.txt"); },
+       642, {}},
+      {"dot-dot name", {}, [](CreateWorld& w) { return TemplateItem::folder("..", w.docs()); },
        kCocoaErrorDomain,
-       642,
-       {}},
-      {"dot-dot name",
-       {},
-       [](CreateWorld& w) { return TemplateItem::folder("..", w.docs()); },
-       kCocoaErrorDomain,
-       642,
-       {}},
-      {"folder where a file is",
-       {},
-       [](CreateWorld& w) { return TemplateItem::folder("old.txt", w.docs()); },
-       kCocoaErrorDomain,
-       512,
-       {"MKCOL /dav/docs/old.txt/", "PROPFIND 0 /dav/docs/old.txt"}},
-      {"folder in a folder gone from the server",
-       [](CreateWorld& w) { w.tree.remove("/docs"); },
-       [](CreateWorld& w) { return TemplateItem::folder("sub", w.docs()); },
-       kCocoaErrorDomain,
-       512,
+       642, {}},
+      {"folder where a file is", {}, [](CreateWorld& w) { return TemplateItem::folder("old.txt", w.docs()); },
+       kCocoaErrorDomain, 512, {"MKCOL /dav/docs/old.txt/", "PROPFIND 0 /dav/docs/old.txt"}},
+      {"folder in a folder gone from the server", [](CreateWorld& w) { w.tree.remove("/docs"); },
+       [](CreateWorld& w) { return TemplateItem::folder("sub", w.docs()); }, kCocoaErrorDomain, 512,
        {"MKCOL /dav/docs/sub/"}},
-      {"server full",
-       [](CreateWorld& w) { w.server.on("PUT", "/dav/big.bin", {.status = 507}); },
-       [](CreateWorld&) { return TemplateItem::file("big.bin"); },
-       kFileProviderErrorDomain,
-       -1003,
+      {"server full", [](CreateWorld& w) { w.server.on("PUT", "/dav/big.bin", {.status = 507}); },
+       [](CreateWorld&) { return TemplateItem::file("big.bin"); }, kFileProviderErrorDomain, -1003,
        {"PUT /dav/big.bin"}},
-      {"folder locked",
-       [](CreateWorld& w) { w.server.on("MKCOL", "/dav/docs/l/", {.status = 423}); },
-       [](CreateWorld& w) { return TemplateItem::folder("l", w.docs()); },
-       kCocoaErrorDomain,
-       512,
+      {"folder locked", [](CreateWorld& w) { w.server.on("MKCOL", "/dav/docs/l/", {.status = 423}); },
+       [](CreateWorld& w) { return TemplateItem::folder("l", w.docs()); }, kCocoaErrorDomain, 512,
        {"MKCOL /dav/docs/l/"}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     CreateWorld world;

@@ -64,37 +64,34 @@ TEST(WritebackDeleteTest, DeletesATreeDeepestFirstAndThenForgetsIt) {
 }
 
 TEST(WritebackDeleteTest, DeletesFilesAndEmptyFolders) {
+  // clang-format off
   struct Case {
     const char* name;
     std::function<std::optional<platform::Error>(DeleteWorld&)> remove;
     Strings requests;
     std::string path;
   } cases[] = {
-      {"file at its version",
-       [](DeleteWorld& w) { return w.removeFile("/c.txt"); },
-       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"},
-       "/c.txt"},
+      {"file at its version", [](DeleteWorld& w) { return w.removeFile("/c.txt"); },
+       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}, "/c.txt"},
       {"file never synced, changed since",
        [](DeleteWorld& w) {
          std::string id = w.drive.id("/c.txt");
          w.tree.touch("/c.txt", "changed");
          return w.drive.remove(id, platform::kBeforeFirstSyncComponent, false);
        },
-       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"},
-       "/c.txt"},
+       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}, "/c.txt"},
       {"empty folder, not recursive",
        [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/e"), "", false); },
-       {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"},
-       "/e"},
+       {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"}, "/e"},
       {"file in a folder that was never listed",
        [](DeleteWorld& w) {
          w.tree.addFolder("/n");
          w.tree.addFile("/n/new.txt");
          return w.removeTree("/n");
        },
-       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "DELETE /dav/n/"},
-       "/n"},
+       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "DELETE /dav/n/"}, "/n"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     DeleteWorld world;
@@ -108,6 +105,7 @@ TEST(WritebackDeleteTest, DeletesFilesAndEmptyFolders) {
 }
 
 TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
+  // clang-format off
   struct Case {
     const char* name;
     std::function<std::optional<platform::Error>(DeleteWorld&)> remove;
@@ -120,8 +118,7 @@ TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
          w.tree.touch("/c.txt", "changed");
          return w.drive.remove(w.drive.id("/c.txt"), version, false);
        },
-       -1006,
-       {"PROPFIND 0 /dav/c.txt"}},
+       -1006, {"PROPFIND 0 /dav/c.txt"}},
       {"folder with members, not recursive",
        [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/a"), "", false); }, -1007, kReadA},
       {"new file in a listed folder",
@@ -145,15 +142,13 @@ TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
        -1006, concat(kReadA, {"PROPFIND 1 /dav/a/new/"})},
       {"the root",
        [](DeleteWorld& w) { return w.drive.remove(platform::kRootContainerItemIdentifier, "", true); },
-       -1006,
-       {}},
+       -1006, {}},
       {"reading the entry forbidden",
        [](DeleteWorld& w) {
          w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = 403});
          return w.removeFile("/c.txt");
        },
-       -1006,
-       {"PROPFIND 0 /dav/c.txt"}},
+       -1006, {"PROPFIND 0 /dav/c.txt"}},
       {"listing a subfolder forbidden",
        [](DeleteWorld& w) {
          w.server.on("PROPFIND", "/dav/a/b/", Reply{.status = 401});
@@ -165,9 +160,9 @@ TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
          w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = 500});
          return w.removeFile("/c.txt");
        },
-       -1004,
-       {"PROPFIND 0 /dav/c.txt"}},
+       -1004, {"PROPFIND 0 /dav/c.txt"}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     DeleteWorld world;
@@ -197,6 +192,7 @@ TEST(WritebackDeleteTest, SucceedsWithoutAskingForWhatIsUnknownOrGone) {
 
 TEST(WritebackDeleteTest, KeepsTheFoldersAboveWhatCouldNotBeDeleted) {
   const std::string y = "/dav/a/b/y.txt", b = "/dav/a/b/", x = "/dav/a/x.txt", a = "/dav/a/";
+  // clang-format off
   struct Case {
     const char* name;
     std::string target;  // the request answered with reply
@@ -205,35 +201,20 @@ TEST(WritebackDeleteTest, KeepsTheFoldersAboveWhatCouldNotBeDeleted) {
     std::optional<std::pair<std::string_view, long>> error;
     Strings left;  // what stays on the server under /a
   } cases[] = {
-      {"member forbidden",
-       y,
-       {.status = 403},
-       {y, x},
-       {{kFileProviderErrorDomain, -1007}},
+      {"member forbidden", y, {.status = 403}, {y, x}, {{kFileProviderErrorDomain, -1007}},
        {"/a", "/a/b", "/a/b/y.txt"}},
-      {"member locked",
-       x,
-       {.status = 423},
-       {y, b, x},
-       {{kFileProviderErrorDomain, -1007}},
+      {"member locked", x, {.status = 423}, {y, b, x}, {{kFileProviderErrorDomain, -1007}},
        {"/a", "/a/x.txt"}},
-      {"member folder answered 207",
-       b,
-       {.status = 207},
-       {y, b, x},
-       {{kFileProviderErrorDomain, -1007}},
+      {"member folder answered 207", b, {.status = 207}, {y, b, x}, {{kFileProviderErrorDomain, -1007}},
        {"/a", "/a/b"}},
       {"member already gone", y, {.status = 404}, {y, b, x, a}, {}, {}},
       {"top locked", a, {.status = 423}, {y, b, x, a}, {{kCocoaErrorDomain, 512}}, {"/a"}},
       {"top answered 207", a, {.status = 207}, {y, b, x, a}, {{kFileProviderErrorDomain, -1007}}, {"/a"}},
       {"top forbidden", a, {.status = 403}, {y, b, x, a}, {{kFileProviderErrorDomain, -1006}}, {"/a"}},
-      {"connection lost for good",
-       x,
-       {.dropAfterBytes = 0},
-       {y, b, x},
-       {{kFileProviderErrorDomain, -1004}},
+      {"connection lost for good", x, {.dropAfterBytes = 0}, {y, b, x}, {{kFileProviderErrorDomain, -1004}},
        {"/a", "/a/x.txt"}},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     DeleteWorld world;
