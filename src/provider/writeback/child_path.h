@@ -9,7 +9,7 @@ namespace davfp {
 
 // join(parent, name) when name names one item: not empty, not "." or "..", and without a "/", which would
 // place the item in another folder than the one the platform asked for. Any other name is refused with the
-// platform's invalid-file-name error (Cocoa 642) before anything is sent.
+// platform's invalid-file-name error (Cocoa 514) before anything is sent.
 std::string childPath(std::string_view parent, std::string_view name);
 
 }  // namespace davfp

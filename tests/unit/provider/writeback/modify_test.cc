@@ -167,7 +167,7 @@ TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
        [](ModifyWorld& w) { return TemplateItem::file("a.txt", "forgotten-id", w.drive.id("/docs/a.txt")); },
        kParentItemIdentifier, kFileProviderErrorDomain, -1005, {}},
       {"name with a slash", {}, [](ModifyWorld& w) { return w.a("/docs", "sub/a.txt"); }, kFilename,
-       kCocoaErrorDomain, 642, {}},
+       kCocoaErrorDomain, platform::cocoa::kFileWriteInvalidFileName, {}},
       {"onto a name that is taken", {}, [](ModifyWorld& w) { return w.a("/archive", "taken.txt"); },
        kFilename | kParentItemIdentifier | kContents, kCocoaErrorDomain, 512,
        {"MOVE /dav/docs/a.txt /dav/archive/taken.txt"}},
