@@ -140,6 +140,31 @@ TEST_F(ChangesTest, VanishedFolderIsReportedByItsOwnIdentifierOnly) {
   }
 }
 
+TEST_F(ChangesTest, RootThatAnswersNotFoundFailsThePassInsteadOfVanishing) {
+  // A drive whose root is suddenly missing is not served there right now: the root container cannot be
+  // deleted, and forgetting it would drop every identifier the platform holds.
+  auto ext = remembering({"/", "/a"});
+  tree.file("/a/new.txt", "new", "\"n1\"");
+  tree.fail("/dav/", {.status = 404});
+  const int64_t anchor = anchorOf(*ext);
+  const auto known = ext->state().knownFolders();
+  const std::string fId = idOf(*ext, "/f.txt");
+
+  auto failed = changes(*ext);
+  EXPECT_EQ(failed->calls(), (Strings{"error"}));
+  ASSERT_TRUE(failed->error());
+  EXPECT_TRUE(failed->error()->is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable))
+      << failed->error()->what();
+  EXPECT_EQ(anchorOf(*ext), anchor);
+  EXPECT_EQ(ext->state().knownFolders(), known);
+  EXPECT_EQ(idOf(*ext, "/f.txt"), fId);
+
+  tree.heal();
+  auto rec = changes(*ext);
+  EXPECT_EQ(rec->calls(), (Strings{"updated", "finishChanges"}));
+  EXPECT_EQ(filenames(rec->updated()), (Strings{"new.txt"}));
+}
+
 TEST_F(ChangesTest, NoIdentifierIsMintedToReportADeletion) {
   auto ext = remembering({"/"});
   // A snapshot entry whose item the platform was never told about, gone from the server.
