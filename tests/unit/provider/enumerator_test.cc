@@ -10,7 +10,7 @@ namespace {
 
 class EnumeratorTest : public ProviderTest {};
 
-TEST_F(EnumeratorTest, FolderReportsItsChildrenOnceAndIsRemembered) {
+TEST_F(EnumeratorTest, FolderReportsItsDirectChildrenOnceAndIsRemembered) {
   server.on("PROPFIND", "/dav/",
             {.status = 207,
              .body = multistatus({
@@ -34,15 +34,6 @@ TEST_F(EnumeratorTest, FolderReportsItsChildrenOnceAndIsRemembered) {
     EXPECT_EQ(item->parentItemIdentifier(), platform::kRootContainerItemIdentifier);
   EXPECT_EQ(exchanges(), (Strings{"PROPFIND /dav/ 1"}));
   EXPECT_EQ(ext->state().knownFolders(), (State::Snapshots{{"/", {{"/z.txt", "\"Z\""}, {"/a", "\"A\""}}}}));
-
-  // Enumerating a subfolder by the identifier its parent's enumeration handed out.
-  server.on("PROPFIND", "/dav/a/",
-            {.status = 207,
-             .body = multistatus({{"/dav/a/", {.isDir = true}}, {"/dav/a/inner.txt", {.body = "i"}}})});
-  auto sub = enumerate(*ext, items[1]->itemIdentifier());
-  ASSERT_EQ(filenames(sub->items()), (Strings{"inner.txt"}));
-  EXPECT_EQ(sub->items()[0]->parentItemIdentifier(), items[1]->itemIdentifier());
-  EXPECT_EQ(ext->state().knownFolders().size(), 2u);
 }
 
 TEST_F(EnumeratorTest, TrashAndPlaceholderDomainFinishAtOnceWithNothing) {

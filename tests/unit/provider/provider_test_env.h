@@ -130,9 +130,10 @@ class ProviderTest : public ::testing::Test {
   // "METHOD target" of each request the server received, OPTIONS probes left out.
   std::vector<std::string> exchanges() const;
 
-  FakeServer server;
-  ServedTree tree;
+  // In this order, so that the server's threads stop before the tree they read goes away.
   ProviderTestEnv env;
+  ServedTree tree;
+  FakeServer server;
 };
 
 // A one-shot event between a test and a job, with a bounded wait so that a fault fails the test, not hangs
