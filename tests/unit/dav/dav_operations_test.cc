@@ -11,9 +11,9 @@
 #include "dav/propfind_parser.h"
 #include "platform/error.h"
 #include "support/dav_test_env.h"
+#include "support/dav_test_util.h"
 #include "support/fake_server.h"
 #include "support/temp_dir.h"
-#include "unit/dav/dav_test_util.h"
 
 namespace davfp {
 namespace {

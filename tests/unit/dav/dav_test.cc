@@ -13,8 +13,8 @@
 #include "platform/jobs.h"
 #include "platform/task.h"
 #include "support/dav_test_env.h"
+#include "support/dav_test_util.h"
 #include "support/fake_server.h"
-#include "unit/dav/dav_test_util.h"
 
 namespace davfp {
 namespace {
