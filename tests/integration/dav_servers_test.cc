@@ -134,6 +134,11 @@ TEST_P(DavServersTest, WorksUnderAnyBasePath) {
 
     EXPECT_EQ(children(dav->list("/", 1), "/"), (std::map<std::string, bool>{{"sub", true}}));
     EXPECT_EQ(children(dav->list("/sub", 1), "/sub"), (std::map<std::string, bool>{{"f.txt", false}}));
+    // A folder looked up on its own, without its "/" (some servers redirect).
+    auto folder = dav->list("/sub", 0);
+    ASSERT_EQ(folder.size(), 1u);
+    EXPECT_EQ(folder[0].path, "/sub");
+    EXPECT_TRUE(folder[0].isDir);
     std::string file = dav->download("/sub/f.txt");
     EXPECT_EQ(readFile(file), "in sub");
     fs::remove(file);

@@ -372,6 +372,29 @@ TEST_F(DavTest, AServerThatRefusesConnectionsIsReplacedOrEndsUnreachable) {
   }
 }
 
+TEST_F(DavTest, RequestsFailingOnTheSameLostServerShareOneNewResolution) {
+  auto old = std::make_unique<FakeServer>();
+  auto dav = warmDav(*old);
+  old->stop();
+  env_.publish(kDomain, base_);
+  server_.on("GET", "/dav/f", Reply{.body = "moved"});
+  // Whichever way the requests interleave with the one resolution (joining it, or finding the URL it has
+  // already put in place of the lost one), none of them starts another.
+  env_.closeGate();
+  constexpr size_t kRequests = 8;
+  std::vector<platform::Task<std::string>> requests;
+  for (size_t i = 0; i < kRequests; ++i) {
+    requests.push_back(platform::spawnTask([dav] { return dav->send("GET", "/f"); }));
+  }
+  ASSERT_TRUE(env_.waitAtGate());
+  env_.openGate();
+  for (auto& request : requests) EXPECT_EQ(request.get(), "moved");
+  EXPECT_EQ(env_.drivesReads(), 2);  // the first resolution and the new one
+  auto received = server_.requests();
+  EXPECT_EQ(count(received, "OPTIONS"), 1u);
+  EXPECT_EQ(count(received, "GET"), kRequests);
+}
+
 TEST_F(DavTest, CancellingARequestWaitingForTheResolutionLeavesItRunningForOthers) {
   env_.publish(kDomain, base_);
   server_.on("GET", "/dav/f", Reply{.body = "contents"});
