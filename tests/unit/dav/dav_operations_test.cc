@@ -236,6 +236,37 @@ TEST_F(DavOperationsTest, PathsWithDotSegmentsSendNothing) {
   EXPECT_TRUE(std::filesystem::is_empty(env_.tmpPath()));
 }
 
+TEST_F(DavOperationsTest, ABaseURLWithAQueryOrFragmentAddressesNothingBelowIt) {
+  // The paths would land inside the query or fragment, and every request would go to the base itself: a
+  // DELETE of one file would delete the whole tree.
+  for (std::string suffix : {"?token=1", "#top"}) {
+    SCOPED_TRACE(suffix);
+    env_.publish(kDomain, base_ + suffix);
+    auto dav = Dav::create(kDomain, env_);
+    server_.clearRequests();
+    struct Case {
+      const char* what;
+      std::function<void()> call;
+    } cases[] = {
+        {"delete", [&] { dav->send("DELETE", "/one file.txt"); }},
+        {"delete the root", [&] { dav->send("DELETE", "/", {}, std::nullopt, Target::collection); }},
+        {"list", [&] { dav->list("/sub", 1); }},
+        {"upload", [&] { dav->upload("/new.txt", std::nullopt); }},
+        {"move", [&] { dav->move("/a", "/b"); }},
+        {"download", [&] { dav->download("/a"); }},
+    };
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.what);
+      auto error = davErrorOf(c.call);
+      EXPECT_TRUE(error && *error == DavError::status(400)) << (error ? error->what() : "");
+    }
+    // Only the probe that found the server.
+    auto received = server_.requests();
+    ASSERT_EQ(received.size(), 1u);
+    EXPECT_EQ(received[0].method, "OPTIONS");
+  }
+}
+
 TEST_F(DavOperationsTest, DownloadsGoToNewPrivateFilesAndFailuresLeaveNone) {
   auto dav = warmDav(base_);
   std::string bytes;
