@@ -224,12 +224,15 @@ TEST_F(DavTest, FailuresOtherThanALostServerNeverProbeOrRetry) {
   EXPECT_EQ(env_.drivesReads(), 1);
 }
 
-TEST_F(DavTest, NotFoundOnALiveServerPassesThroughAfterOneProbe) {
+TEST_F(DavTest, NotFoundOrBadGatewayFromALiveServerPassesThroughAfterOneProbe) {
   auto dav = warmDav();
+  server_.on("GET", "/dav/gw.txt", Reply{.status = 502});
+  server_.on("PROPFIND", "/dav/gw/", Reply{.status = 502});
   struct Case {
     const char* what;
     std::function<void()> call;
     std::string request;
+    DavError error = DavError::notFound();
   } cases[] = {
       {"download", [&] { dav->download("/missing.txt"); }, "GET /dav/missing.txt"},
       {"list depth 0", [&] { dav->list("/missing", 0); }, "PROPFIND /dav/missing"},
@@ -239,24 +242,18 @@ TEST_F(DavTest, NotFoundOnALiveServerPassesThroughAfterOneProbe) {
        "MKCOL /dav/no/new/"},
       {"upload", [&] { dav->upload("/no/file", std::nullopt); }, "PUT /dav/no/file"},
       {"move", [&] { dav->move("/missing", "/moved"); }, "MOVE /dav/missing"},
+      {"download, 502", [&] { dav->download("/gw.txt"); }, "GET /dav/gw.txt", DavError::status(502)},
+      {"list, 502", [&] { dav->list("/gw", 1); }, "PROPFIND /dav/gw/", DavError::status(502)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     server_.clearRequests();
     auto error = davErrorOf(c.call);
-    EXPECT_TRUE(error && *error == DavError::notFound());
+    EXPECT_TRUE(error && *error == c.error) << (error ? error->what() : "");
     EXPECT_EQ(lines(server_.requests()), (std::vector<std::string>{c.request, "OPTIONS /dav/"}));
   }
   EXPECT_TRUE(std::filesystem::is_empty(env_.tmpPath()));
   EXPECT_EQ(env_.drivesReads(), 1);
-}
-
-TEST_F(DavTest, A502FromALiveGatewayPassesThroughAfterOneProbe) {
-  auto dav = warmDav();
-  server_.on("PROPFIND", "/dav/gw/", Reply{.status = 502});
-  auto error = davErrorOf([&] { dav->list("/gw", 1); });
-  EXPECT_TRUE(error && *error == DavError::status(502));
-  EXPECT_EQ(lines(server_.requests()), (std::vector<std::string>{"PROPFIND /dav/gw/", "OPTIONS /dav/"}));
 }
 
 TEST_F(DavTest, A502WhoseProbeFailsTooResolvesAgainAndStartsTheApplication) {
