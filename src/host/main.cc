@@ -1,0 +1,73 @@
+// davfp: plays the platform's part for one file provider domain, so that a person or a script can use a
+// WebDAV drive from the command line through the extension's contract.
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "host/commands.h"
+#include "host/drive_choice.h"
+#include "host/failure.h"
+#include "host/interrupt.h"
+#include "host/json_output.h"
+#include "host/options.h"
+#include "host/platform_adapter.h"
+#include "host/program_env.h"
+#include "provider/extension.h"
+
+namespace {
+
+using namespace davfp::cli;
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr int kInterrupted = 130;
+
+int report(const Failure& failure, const Options& options, bool json, const Interrupt& interrupt) {
+  if (json) {
+    emit(jsonLine(errorJson(failure.error)));
+  } else {
+    std::fprintf(stderr, "%s\n", humanMessage(failure, options.verbose).c_str());
+  }
+  bool cancelled =
+      failure.error.is(davfp::platform::kCocoaErrorDomain, davfp::platform::cocoa::kUserCancelled);
+  return cancelled && interrupt.interrupted() ? kInterrupted : kFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  static Interrupt interrupt;
+  static std::unique_ptr<ProgramEnv> env;
+  // Before any thread exists, so that every thread inherits the blocked signals.
+  handleSignals(interrupt, [] {
+    if (env) env->cleanUp();
+  });
+
+  auto parsed = parseCommandLine(argc, argv);
+  if (const int* status = std::get_if<int>(&parsed)) return *status;
+  const Options& options = std::get<Options>(parsed);
+  bool json = options.json || isPlatformCommand(options.command);
+
+  int status = 0;
+  try {
+    env = std::make_unique<ProgramEnv>(downloadBase(options));
+    Drive drive = chooseDrive(options.domain, *env);
+    auto extension = davfp::FileProviderExtension::create({drive.domain, drive.displayName}, *env);
+    Platform platform(extension, interrupt);
+    Context context{platform, *env, interrupt, options};
+    status = isPlatformCommand(options.command) ? runPlatformCommand(context) : runPathCommand(context);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "davfp: %s\n", e.what());
+    status = kUsage;
+  } catch (const Failure& failure) {
+    status = report(failure, options, json, interrupt);
+  } catch (const davfp::platform::Error& error) {
+    status = report(Failure{{}, error, {}}, options, json, interrupt);
+  }
+  if (env) env->cleanUp();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // A cancelled request may still run on the engine's threads; nothing of it is wanted any more.
+  if (interrupt.interrupted()) std::_Exit(status);
+  return status;
+}
