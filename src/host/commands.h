@@ -26,6 +26,10 @@ int runPathCommand(Context& context);
 // for the other commands (the standard temporary directory).
 std::string downloadBase(const Options& options);
 
+// The private download directory, made before the request so that a place that cannot take the file fails
+// as a local error (Failure), not as a failed download.
+std::string prepareDownload(ProgramEnv& env);
+
 // Writes text to stdout at once: output goes out as it is made, also into pipes (watch).
 void emit(const std::string& text);
 

@@ -37,7 +37,7 @@ std::string describe(const Error& error) {
       case cocoa::kUserCancelled:
         return "cancelled";
       case cocoa::kFeatureUnsupported:
-        return "not supported";
+        return "not supported by the extension";
     }
   }
   return "failed";

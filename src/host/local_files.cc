@@ -47,13 +47,15 @@ void checkWritableDirectory(const std::string& dir) {
   if (::access(dir.c_str(), W_OK | X_OK) != 0) throw localFailure(dir, errno);
 }
 
+bool namesFolder(const std::string& path) {
+  struct stat st;
+  return (!path.empty() && path.back() == '/') || (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode));
+}
+
 std::string saveLocation(const std::string& local, const std::string& name) {
   if (local.empty()) return name;
-  struct stat st;
-  if (local.back() == '/' || (::stat(local.c_str(), &st) == 0 && S_ISDIR(st.st_mode))) {
-    return local.back() == '/' ? local + name : local + "/" + name;
-  }
-  return local;
+  if (!namesFolder(local)) return local;
+  return local.back() == '/' ? local + name : local + "/" + name;
 }
 
 namespace {

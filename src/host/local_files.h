@@ -18,6 +18,9 @@ void checkWritableDestination(const std::string& path);
 // Checks that new files can be made in a directory.
 void checkWritableDirectory(const std::string& dir);
 
+// True when a local path names a folder: it ends in "/" or is a directory.
+bool namesFolder(const std::string& path);
+
 // Where `get` saves an item called name: in the current directory when local is empty, inside local when it
 // is a directory (or ends in "/"), else local itself.
 std::string saveLocation(const std::string& local, const std::string& name);

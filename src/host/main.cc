@@ -1,8 +1,8 @@
 // davfp: plays the platform's part for one file provider domain, so that a person or a script can use a
 // WebDAV drive from the command line through the extension's contract.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include "host/commands.h"
 #include "host/drive_choice.h"
@@ -37,10 +37,11 @@ int report(const Failure& failure, const Options& options, bool json, const Inte
 
 int main(int argc, char** argv) {
   static Interrupt interrupt;
-  static std::unique_ptr<ProgramEnv> env;
+  // Never destroyed, like the standard Env: the engine's threads may still hold it while the process ends.
+  static std::atomic<ProgramEnv*> env = nullptr;
   // Before any thread exists, so that every thread inherits the blocked signals.
   handleSignals(interrupt, [] {
-    if (env) env->cleanUp();
+    if (ProgramEnv* e = env.load()) e->cleanUp();
   });
 
   auto parsed = parseCommandLine(argc, argv);
@@ -50,11 +51,12 @@ int main(int argc, char** argv) {
 
   int status = 0;
   try {
-    env = std::make_unique<ProgramEnv>(downloadBase(options));
-    Drive drive = chooseDrive(options.domain, *env);
-    auto extension = davfp::FileProviderExtension::create({drive.domain, drive.displayName}, *env);
+    env = new ProgramEnv(downloadBase(options));
+    ProgramEnv& programEnv = *env.load();
+    Drive drive = chooseDrive(options.domain, programEnv);
+    auto extension = davfp::FileProviderExtension::create({drive.domain, drive.displayName}, programEnv);
     Platform platform(extension, interrupt);
-    Context context{platform, *env, interrupt, options};
+    Context context{platform, programEnv, interrupt, options};
     status = isPlatformCommand(options.command) ? runPlatformCommand(context) : runPathCommand(context);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "davfp: %s\n", e.what());
@@ -64,7 +66,7 @@ int main(int argc, char** argv) {
   } catch (const davfp::platform::Error& error) {
     status = report(Failure{{}, error, {}}, options, json, interrupt);
   }
-  if (env) env->cleanUp();
+  if (ProgramEnv* e = env.load()) e->cleanUp();
   std::fflush(stdout);
   std::fflush(stderr);
   // A cancelled request may still run on the engine's threads; nothing of it is wanted any more.

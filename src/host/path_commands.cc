@@ -77,9 +77,8 @@ int get(Context& c, PathResolver& r) {
   const Options& o = c.options;
   DrivePath path = DrivePath::parse(o.path);
   // The place that takes the file is checked before the server is asked anything.
-  std::string base = downloadBase(o);
-  if (o.local.empty() || base == o.local) {
-    checkWritableDirectory(base);
+  if (o.local.empty() || namesFolder(o.local)) {
+    checkWritableDirectory(downloadBase(o));
   } else {
     checkWritableDestination(o.local);
   }
@@ -90,12 +89,7 @@ int get(Context& c, PathResolver& r) {
                   {}};
   std::string dest = saveLocation(o.local, item->filename());
   checkWritableDestination(dest);
-  std::string dir;
-  try {
-    dir = c.env.temporaryDirectory();
-  } catch (const platform::Error& e) {
-    throw localFailure(c.env.baseDirectory(), static_cast<int>(e.code()));
-  }
+  std::string dir = prepareDownload(c.env);
   Platform::Fetched fetched;
   {
     ProgressBar bar(item->filename(), item->documentSize(), [dir] { return bytesInDirectory(dir); });

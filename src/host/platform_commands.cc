@@ -1,6 +1,4 @@
 // The platform commands: one request or enumeration each, printed as JSON.
-#include <cerrno>
-
 #include "host/commands.h"
 #include "host/drive_path.h"
 #include "host/failure.h"
@@ -24,19 +22,11 @@ std::string downloadBase(const Options& o) {
   if (o.command == Command::fetch) return directoryOf(o.dest);
   if (o.command == Command::get) {
     if (o.local.empty()) return ".";
-    return saveLocation(o.local, "x") == o.local ? directoryOf(o.local) : o.local;
+    return namesFolder(o.local) ? o.local : directoryOf(o.local);
   }
   return {};
 }
 
-namespace {
-
-void emitItem(const platform::ItemProtocol& item) { emit(jsonLine(itemJson(item))); }
-
-ordered_json anchorJson(const platform::SyncAnchor& anchor) { return {{"anchor", anchor}}; }
-
-// The private download directory, made before the request so that a place that cannot take the file fails
-// as a local error, not as a failed download.
 std::string prepareDownload(ProgramEnv& env) {
   try {
     return env.temporaryDirectory();
@@ -44,6 +34,12 @@ std::string prepareDownload(ProgramEnv& env) {
     throw localFailure(env.baseDirectory(), static_cast<int>(e.code()));
   }
 }
+
+namespace {
+
+void emitItem(const platform::ItemProtocol& item) { emit(jsonLine(itemJson(item))); }
+
+ordered_json anchorJson(const platform::SyncAnchor& anchor) { return {{"anchor", anchor}}; }
 
 int fetch(Context& c) {
   const Options& o = c.options;

@@ -1,11 +1,15 @@
 #include "host/local_files.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
 
 #include "host/failure.h"
+#include "host/program_env.h"
+#include "host/progress_bar.h"
+#include "platform/unique_fd.h"
 #include "support/temp_dir.h"
 
 namespace davfp::cli {
@@ -71,6 +75,38 @@ TEST(LocalFilesTest, APlacedFileReplacesTheOldOneWithOrdinaryPermissions) {
   struct stat st;
   ASSERT_EQ(::stat(tmp.file("dest").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST(LocalFilesTest, TransfersAreMeasuredFromTheOutside) {
+  TempDir tmp;
+  davfp::testing::writeFile(tmp.file("upload"), std::string(10000, 'u'));
+  EXPECT_EQ(readOffsetOf(tmp.file("upload")), 0);  // not open
+  platform::UniqueFd fd(::open(tmp.file("upload").c_str(), O_RDONLY | O_CLOEXEC));
+  char buffer[4096];
+  ASSERT_EQ(::read(fd.get(), buffer, sizeof buffer), 4096);
+  EXPECT_EQ(readOffsetOf(tmp.file("upload")), 4096);
+  EXPECT_EQ(readOffsetOf(tmp.file("missing")), 0);
+
+  std::filesystem::create_directory(tmp.file("downloads"));
+  EXPECT_EQ(bytesInDirectory(tmp.file("downloads")), 0);
+  davfp::testing::writeFile(tmp.file("downloads/part"), std::string(1234, 'd'));
+  std::filesystem::create_directory(tmp.file("downloads/sub"));
+  EXPECT_EQ(bytesInDirectory(tmp.file("downloads")), 1234);
+}
+
+TEST(LocalFilesTest, DownloadsGoToAPrivateDirectoryThatIsRemovedWithItsContents) {
+  TempDir tmp;
+  ProgramEnv env(tmp.path());
+  EXPECT_EQ(env.madeDirectory(), std::nullopt);  // made only when a download needs it
+  std::string dir = env.temporaryDirectory();
+  EXPECT_EQ(directoryOf(dir), tmp.path());
+  EXPECT_EQ(env.temporaryDirectory(), dir);
+  davfp::testing::writeFile(dir + "/partial download", "x");
+  env.cleanUp();
+  EXPECT_FALSE(davfp::testing::fileExists(dir));
+  // A base where nothing can be made fails as a local error.
+  ProgramEnv nowhere(tmp.file("missing"));
+  EXPECT_THROW(nowhere.temporaryDirectory(), platform::Error);
 }
 
 }  // namespace
