@@ -38,7 +38,7 @@ Drive chooseDrive(const std::optional<std::string>& domain, platform::Env& env) 
   if (domain) {
     if (auto info = driveInfo(*domain, env)) return Drive{*domain, info->name};
     // Not published now: the engine starts the host application and waits for it, when there is one.
-    if (env.applicationLocation(kAppBundleID)) return Drive{*domain, *domain};
+    if (env.applicationLocation(kAppBundleID)) return Drive{*domain, *domain, false};
     auto drives = publishedDrives(env);
     std::string message = "no drive \"" + *domain + "\" is published in " + drivesFile(env) +
                           ", and no host application (" + std::string(kAppBundleID) +
@@ -56,6 +56,19 @@ Drive chooseDrive(const std::optional<std::string>& domain, platform::Env& env) 
                      "; start the host application (davfp-host start) or name a drive with --domain ID");
   }
   throw UsageError("several drives are published; choose one with --domain: " + listing(drives));
+}
+
+Failure explainUnpublished(Failure failure, const Drive& drive, platform::Env& env) {
+  if (drive.published ||
+      !failure.error.is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable) ||
+      driveInfo(drive.domain, env)) {
+    return failure;
+  }
+  failure.error = platform::Error(failure.error.domain(), failure.error.code(),
+                                  "no drive \"" + drive.domain + "\" is published in " + drivesFile(env) +
+                                      "; the host application was started but did not publish it");
+  failure.hint = "see davfp-host list";
+  return failure;
 }
 
 }  // namespace davfp::cli

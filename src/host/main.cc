@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 
 #include "host/commands.h"
 #include "host/drive_choice.h"
@@ -50,11 +51,15 @@ int main(int argc, char** argv) {
   bool json = options.json || isPlatformCommand(options.command);
 
   int status = 0;
+  std::optional<Drive> drive;
+  auto explained = [&](Failure failure) {
+    return drive ? explainUnpublished(std::move(failure), *drive, *env.load()) : failure;
+  };
   try {
     env = new ProgramEnv(downloadBase(options));
     ProgramEnv& programEnv = *env.load();
-    Drive drive = chooseDrive(options.domain, programEnv);
-    auto extension = davfp::FileProviderExtension::create({drive.domain, drive.displayName}, programEnv);
+    drive = chooseDrive(options.domain, programEnv);
+    auto extension = davfp::FileProviderExtension::create({drive->domain, drive->displayName}, programEnv);
     Platform platform(extension, interrupt);
     Context context{platform, programEnv, interrupt, options};
     status = isPlatformCommand(options.command) ? runPlatformCommand(context) : runPathCommand(context);
@@ -62,9 +67,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "davfp: %s\n", e.what());
     status = kUsage;
   } catch (const Failure& failure) {
-    status = report(failure, options, json, interrupt);
+    status = report(explained(failure), options, json, interrupt);
   } catch (const davfp::platform::Error& error) {
-    status = report(Failure{{}, error, {}}, options, json, interrupt);
+    status = report(explained(Failure{{}, error, {}}), options, json, interrupt);
   }
   if (ProgramEnv* e = env.load()) e->cleanUp();
   std::fflush(stdout);
