@@ -130,7 +130,8 @@ TEST_F(HostAppTest, ConfigurationMistakesChangeNothing) {
   } cases[] = {
       {{"add", "x", drive_.scratch() + "/missing"}, 1, "not a folder"},
       {{"add", "d", drive_.scratch()}, 1, "configured already"},
-      {{"add", "tab\there", drive_.scratch()}, 1, "control character"},
+      {{"add", "tab\there", drive_.scratch()}, 1, "not a valid drive identifier"},
+      {{"add", "x", drive_.scratch(), "--name", "line\nbreak"}, 1, "control character"},
       {{"add", "x"}, 1, "usage"},
       {{"publish", "x", "ftp://host/"}, 1, "not an http or https URL"},
       {{"publish", "x", "http://host/", "--user", "u"}, 1, "no password"},
