@@ -1,5 +1,5 @@
 // Which drive the program works on: the domain that --domain names or, without it, the only drive that the
-// host application publishes in drives.json. Reads drives.json once; never writes anything.
+// host application publishes in drives.json. Only reads drives.json, afresh on each call.
 #pragma once
 
 #include <optional>
