@@ -14,14 +14,6 @@ using nlohmann::json;
 constexpr const char* kRoot = "NSFileProviderRootContainerItemIdentifier";
 constexpr const char* kUmlautName = "Grüße ünd Späße.txt";
 
-// Until write-back lands, the extension refuses every write with Cocoa 3328 (feature unsupported).
-bool writeBackMissing(const ProcessResult& r) {
-  return r.status == 1 && r.out.find("\"code\":3328") != std::string::npos;
-}
-#define SKIP_WITHOUT_WRITE_BACK(result) \
-  if (writeBackMissing(result))         \
-  GTEST_SKIP() << "write-back is not built yet: the extension refuses writes with Cocoa 3328"
-
 class DavfpCliTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -199,7 +191,6 @@ TEST_F(DavfpCliTest, WriteCommandsCreateModifyAndDelete) {
   std::string local = drive_.scratch() + "/local.txt";
   writeFile(local, "local contents\n");
   ProcessResult first = drive_.davfp({"create", "root", "made", "--folder"});
-  SKIP_WITHOUT_WRITE_BACK(first);
   ASSERT_EQ(first.status, 0) << first.out;
   json folder = jsonLines(first.out).at(0);
   EXPECT_EQ(folder["name"], "made");
@@ -246,7 +237,6 @@ TEST_F(DavfpCliTest, WriteCommandsFailWithoutChangingTheServer) {
   json docs = child("root", "docs");
   json a = child(docs["id"], "a.txt");
   ProcessResult probe = drive_.davfp({"modify", a["id"], "--name", "with space.txt", "--parent", "root"});
-  SKIP_WITHOUT_WRITE_BACK(probe);
   auto tree = drive_.serverTree();
   // A move onto a name the target folder already holds is refused by the server.
   expectError(probe, "NSCocoaErrorDomain", 512);

@@ -12,13 +12,6 @@ namespace {
 
 using nlohmann::json;
 
-bool writeBackMissing(const ProcessResult& r) {
-  return r.status == 1 && r.err.find("not supported") != std::string::npos;
-}
-#define SKIP_WITHOUT_WRITE_BACK(result) \
-  if (writeBackMissing(result))         \
-  GTEST_SKIP() << "write-back is not built yet: the extension refuses writes with Cocoa 3328"
-
 class DavfpPathsTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -89,7 +82,6 @@ TEST_F(DavfpPathsTest, PutMkdirMvAndRmChangeTheServer) {
   const std::string local = drive_.scratch() + "/report.txt";
   writeFile(local, "first\n");
   ProcessResult first = drive_.davfp({"put", local, "/docs/"});
-  SKIP_WITHOUT_WRITE_BACK(first);
   ASSERT_EQ(first.status, 0) << first.err;
   EXPECT_EQ(readFile(drive_.served() + "/docs/report.txt"), "first\n");
   // Again onto the file itself: its contents are replaced.
