@@ -38,7 +38,10 @@ std::string requestUrl(std::string_view path, std::string_view base, bool collec
   if (!url.ends_with('/')) url += '/';
   url += joined;
   if (collection && !root) url += '/';
-  if (!platform::Url::parse(url)) throw DavError::status(400);
+  // Components never hold "?" or "#" once encoded, so a query or fragment comes from the base URL: the path
+  // would land in it and every request, a DELETE of one file too, would address the base folder itself.
+  auto parsed = platform::Url::parse(url);
+  if (!parsed || parsed->query || parsed->fragment) throw DavError::status(400);
   return url;
 }
 

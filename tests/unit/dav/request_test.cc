@@ -91,6 +91,16 @@ TEST(RequestUrlTest, RefusesDotSegmentsAndInvalidResults) {
   // A base that is no URL at all.
   auto error = davErrorOf([] { requestUrl("/a", "http://h/da v"); });
   EXPECT_TRUE(error && error->isStatus(400));
+
+  // A base with a query or fragment would take the path into it, so that every request, a DELETE of one
+  // file included, addressed the base folder itself (found by fuzzing).
+  for (const char* base : {"http://h/dav?q=1", "http://h/dav/?", "http://h/dav#f", "http://h/dav/#"}) {
+    for (const char* path : {"/", "/docs/a.txt"}) {
+      SCOPED_TRACE(std::string(base) + " " + path);
+      error = davErrorOf([&] { requestUrl(path, base); });
+      EXPECT_TRUE(error && error->isStatus(400));
+    }
+  }
 }
 
 TEST(RequestCheckTest, MapsStatusesToDavErrors) {
