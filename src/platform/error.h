@@ -26,6 +26,7 @@ inline constexpr long kDirectoryNotEmpty = -1007;
 namespace cocoa {
 inline constexpr long kFileWriteUnknown = 512;
 inline constexpr long kFileWriteNoPermission = 513;
+inline constexpr long kFileWriteInvalidFileName = 514;
 inline constexpr long kUserCancelled = 3072;
 inline constexpr long kFeatureUnsupported = 3328;
 }  // namespace cocoa

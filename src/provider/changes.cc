@@ -74,6 +74,9 @@ Enumerator::Changes Enumerator::findChanges() {
       kids = ext_->children(folder);
     } catch (const DavError& e) {
       if (e.kind() != DavError::Kind::notFound) throw;
+      // The root container cannot be deleted, and forgetting "/" would drop every identifier: a drive whose
+      // root is missing is not being served there now, and the pass fails like one that cannot reach it.
+      if (folder == "/") throw DavError::unreachable();
       vanish(folder);
       continue;
     }

@@ -14,8 +14,8 @@ TEST(DavEntryTest, NameIsTheLastNonEmptyComponent) {
   struct Case {
     const char* path;
     const char* name;
-  } cases[] = {{"/", ""}, {"", ""}, {"/a", "a"}, {"/docs/report.pdf", "report.pdf"}, {"/a/b/", "b"},
-               {"//a//b", "b"}, {"a", "a"}};
+  } cases[] = {{"/", ""},      {"", ""},        {"/a", "a"}, {"/docs/report.pdf", "report.pdf"},
+               {"/a/b/", "b"}, {"//a//b", "b"}, {"a", "a"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
     EXPECT_EQ(DavEntry{.path = c.path}.name(), c.name);

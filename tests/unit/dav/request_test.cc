@@ -88,9 +88,15 @@ TEST(RequestUrlTest, RefusesDotSegmentsAndInvalidResults) {
     auto error = davErrorOf([&] { requestUrl(entry.path, "http://h/dav/"); });
     EXPECT_TRUE(error && error->isStatus(400));
   }
-  // A base that is no URL at all.
-  auto error = davErrorOf([] { requestUrl("/a", "http://h/da v"); });
-  EXPECT_TRUE(error && error->isStatus(400));
+  // A base that is no URL at all, and bases whose query or fragment would swallow the path.
+  for (const char* base :
+       {"http://h/da v", "http://h/dav/?t=1", "http://h/dav?", "http://h/dav/#top", "http://h#"}) {
+    SCOPED_TRACE(base);
+    auto error = davErrorOf([&] { requestUrl("/a", base); });
+    EXPECT_TRUE(error && error->isStatus(400));
+    error = davErrorOf([&] { requestUrl("/", base, true); });
+    EXPECT_TRUE(error && error->isStatus(400));
+  }
 }
 
 TEST(RequestCheckTest, MapsStatusesToDavErrors) {

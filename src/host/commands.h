@@ -1,0 +1,36 @@
+// The commands. Each checks its local arguments (names, local files, destinations) before it makes any
+// request, then works through the platform contract only, prints its output on stdout, and returns the exit
+// status; failures are thrown (Failure, UsageError). Run on the main thread.
+#pragma once
+
+#include <string>
+
+#include "host/interrupt.h"
+#include "host/options.h"
+#include "host/platform_adapter.h"
+#include "host/program_env.h"
+
+namespace davfp::cli {
+
+struct Context {
+  Platform& platform;
+  ProgramEnv& env;
+  Interrupt& interrupt;
+  const Options& options;
+};
+
+int runPlatformCommand(Context& context);
+int runPathCommand(Context& context);
+
+// Where a command that downloads wants the engine's temporary directory: next to the file it saves. Empty
+// for the other commands (the standard temporary directory).
+std::string downloadBase(const Options& options);
+
+// The private download directory, made before the request so that a place that cannot take the file fails
+// as a local error (Failure), not as a failed download.
+std::string prepareDownload(ProgramEnv& env);
+
+// Writes text to stdout at once: output goes out as it is made, also into pipes (watch).
+void emit(const std::string& text);
+
+}  // namespace davfp::cli

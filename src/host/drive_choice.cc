@@ -1,0 +1,74 @@
+#include "host/drive_choice.h"
+
+#include "host/failure.h"
+#include "state/drive_config.h"
+
+namespace davfp::cli {
+
+namespace {
+
+std::string drivesFile(platform::Env& env) {
+  auto dir = groupDir(env);
+  return dir ? platform::joinPath(*dir, kDrivesFileName) : std::string(kDrivesFileName);
+}
+
+std::map<std::string, DriveInfo> publishedDrives(platform::Env& env) {
+  auto dir = groupDir(env);
+  if (!dir) return {};
+  try {
+    auto drives = decodeDrives(env.readFile(platform::joinPath(*dir, kDrivesFileName)));
+    return drives ? *drives : std::map<std::string, DriveInfo>{};
+  } catch (const platform::Error&) {
+    return {};  // no file, or one that cannot be read: no drive is published
+  }
+}
+
+std::string listing(const std::map<std::string, DriveInfo>& drives) {
+  std::string out;
+  for (const auto& [domain, info] : drives) {
+    if (!out.empty()) out += ", ";
+    out += domain + " (\"" + info.name + "\")";
+  }
+  return out;
+}
+
+}  // namespace
+
+Drive chooseDrive(const std::optional<std::string>& domain, platform::Env& env) {
+  if (domain) {
+    if (auto info = driveInfo(*domain, env)) return Drive{*domain, info->name};
+    // Not published now: the engine starts the host application and waits for it, when there is one.
+    if (env.applicationLocation(kAppBundleID)) return Drive{*domain, *domain, false};
+    auto drives = publishedDrives(env);
+    std::string message = "no drive \"" + *domain + "\" is published in " + drivesFile(env) +
+                          ", and no host application (" + std::string(kAppBundleID) +
+                          ".desktop) is installed to publish it";
+    if (!drives.empty()) message += "; published: " + listing(drives);
+    throw Failure{
+        {},
+        platform::Error(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable, message),
+        {}};
+  }
+  auto drives = publishedDrives(env);
+  if (drives.size() == 1) return Drive{drives.begin()->first, drives.begin()->second.name};
+  if (drives.empty()) {
+    throw UsageError("no drive is published in " + drivesFile(env) +
+                     "; start the host application (davfp-host start) or name a drive with --domain ID");
+  }
+  throw UsageError("several drives are published; choose one with --domain: " + listing(drives));
+}
+
+Failure explainUnpublished(Failure failure, const Drive& drive, platform::Env& env) {
+  if (drive.published ||
+      !failure.error.is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable) ||
+      driveInfo(drive.domain, env)) {
+    return failure;
+  }
+  failure.error = platform::Error(failure.error.domain(), failure.error.code(),
+                                  "no drive \"" + drive.domain + "\" is published in " + drivesFile(env) +
+                                      "; the host application was started but did not publish it");
+  failure.hint = "see davfp-host list";
+  return failure;
+}
+
+}  // namespace davfp::cli

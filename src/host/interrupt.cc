@@ -1,0 +1,80 @@
+#include "host/interrupt.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace davfp::cli {
+
+Interrupt::Scope::Scope(Interrupt& interrupt, std::function<void()> cancel) : interrupt_(interrupt) {
+  std::unique_lock lock(interrupt_.mu_);
+  if (interrupt_.interrupted_) {
+    lock.unlock();
+    cancel();
+    return;
+  }
+  interrupt_.cancel_ = std::move(cancel);
+}
+
+Interrupt::Scope::~Scope() {
+  std::unique_lock lock(interrupt_.mu_);
+  interrupt_.cancel_ = nullptr;
+  // The cancel may refer to what the waiting code owns; it must be over before that goes.
+  interrupt_.cv_.wait(lock, [this] { return !interrupt_.cancelling_; });
+}
+
+void Interrupt::trigger() {
+  std::function<void()> cancel;
+  {
+    std::lock_guard guard(mu_);
+    interrupted_ = true;
+    cancel = std::move(cancel_);
+    cancel_ = nullptr;
+    cancelling_ = static_cast<bool>(cancel);
+  }
+  cv_.notify_all();
+  if (!cancel) return;
+  cancel();
+  {
+    std::lock_guard guard(mu_);
+    cancelling_ = false;
+  }
+  cv_.notify_all();
+}
+
+bool Interrupt::interrupted() const {
+  std::lock_guard guard(mu_);
+  return interrupted_;
+}
+
+bool Interrupt::sleepFor(std::chrono::milliseconds d) {
+  std::unique_lock lock(mu_);
+  return !cv_.wait_for(lock, d, [this] { return interrupted_; });
+}
+
+void handleSignals(Interrupt& interrupt, std::function<void()> lastWords) {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  std::thread([&interrupt, set, lastWords = std::move(lastWords)] {
+    bool first = true;
+    for (;;) {
+      int sig = 0;
+      if (sigwait(&set, &sig) != 0) continue;
+      if (first) {
+        first = false;
+        // Runs the cancel on a thread of its own: a cancel that blocks must not keep a second signal out.
+        std::thread([&interrupt] { interrupt.trigger(); }).detach();
+        continue;
+      }
+      if (lastWords) lastWords();
+      ::_exit(130);
+    }
+  }).detach();
+}
+
+}  // namespace davfp::cli

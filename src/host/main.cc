@@ -1,0 +1,80 @@
+// davfp: plays the platform's part for one file provider domain, so that a person or a script can use a
+// WebDAV drive from the command line through the extension's contract.
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+#include "host/commands.h"
+#include "host/drive_choice.h"
+#include "host/failure.h"
+#include "host/interrupt.h"
+#include "host/json_output.h"
+#include "host/options.h"
+#include "host/platform_adapter.h"
+#include "host/program_env.h"
+#include "provider/extension.h"
+
+namespace {
+
+using namespace davfp::cli;
+
+constexpr int kFailed = 1;
+constexpr int kUsage = 2;
+constexpr int kInterrupted = 130;
+
+int report(const Failure& failure, const Options& options, bool json, const Interrupt& interrupt) {
+  if (json) {
+    emit(jsonLine(errorJson(failure.error)));
+  } else {
+    std::fprintf(stderr, "%s\n", humanMessage(failure, options.verbose).c_str());
+  }
+  bool cancelled =
+      failure.error.is(davfp::platform::kCocoaErrorDomain, davfp::platform::cocoa::kUserCancelled);
+  return cancelled && interrupt.interrupted() ? kInterrupted : kFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  static Interrupt interrupt;
+  // Never destroyed, like the standard Env: the engine's threads may still hold it while the process ends.
+  static std::atomic<ProgramEnv*> env = nullptr;
+  // Before any thread exists, so that every thread inherits the blocked signals.
+  handleSignals(interrupt, [] {
+    if (ProgramEnv* e = env.load()) e->cleanUp();
+  });
+
+  auto parsed = parseCommandLine(argc, argv);
+  if (const int* status = std::get_if<int>(&parsed)) return *status;
+  const Options& options = std::get<Options>(parsed);
+  bool json = options.json || isPlatformCommand(options.command);
+
+  int status = 0;
+  std::optional<Drive> drive;
+  auto explained = [&](Failure failure) {
+    return drive ? explainUnpublished(std::move(failure), *drive, *env.load()) : failure;
+  };
+  try {
+    env = new ProgramEnv(downloadBase(options));
+    ProgramEnv& programEnv = *env.load();
+    drive = chooseDrive(options.domain, programEnv);
+    auto extension = davfp::FileProviderExtension::create({drive->domain, drive->displayName}, programEnv);
+    Platform platform(extension, interrupt);
+    Context context{platform, programEnv, interrupt, options};
+    status = isPlatformCommand(options.command) ? runPlatformCommand(context) : runPathCommand(context);
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "davfp: %s\n", e.what());
+    status = kUsage;
+  } catch (const Failure& failure) {
+    status = report(explained(failure), options, json, interrupt);
+  } catch (const davfp::platform::Error& error) {
+    status = report(explained(Failure{{}, error, {}}), options, json, interrupt);
+  }
+  if (ProgramEnv* e = env.load()) e->cleanUp();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // A cancelled request may still run on the engine's threads; nothing of it is wanted any more.
+  if (interrupt.interrupted()) std::_Exit(status);
+  return status;
+}

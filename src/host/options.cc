@@ -1,0 +1,210 @@
+#include "host/options.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+
+#include "host/failure.h"
+
+#ifndef DAVFP_VERSION
+#define DAVFP_VERSION "unknown"
+#endif
+
+namespace davfp::cli {
+
+bool isPlatformCommand(Command command) {
+  switch (command) {
+    case Command::item:
+    case Command::enumerate:
+    case Command::changes:
+    case Command::anchor:
+    case Command::fetch:
+    case Command::create:
+    case Command::modify:
+    case Command::remove:
+      return true;
+    default:
+      return false;
+  }
+}
+
+platform::ItemIdentifier identifierFor(const std::string& argument) {
+  if (argument == "root") return platform::kRootContainerItemIdentifier;
+  if (argument == "workingset") return platform::kWorkingSetContainerItemIdentifier;
+  if (argument == "trash") return platform::kTrashContainerItemIdentifier;
+  return argument;
+}
+
+platform::ItemFields parseFieldMask(const std::string& text) {
+  bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  std::string digits = hex ? text.substr(2) : text;
+  const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+  if (digits.empty() || digits.find_first_not_of(allowed) != std::string::npos ||
+      digits.size() > (hex ? 16 : 19)) {
+    throw UsageError("--fields: \"" + text + "\" is not a field mask (a number, decimal or 0x hexadecimal)");
+  }
+  return std::stoull(digits, nullptr, hex ? 16 : 10);
+}
+
+namespace {
+
+constexpr const char* kFooter = R"(
+Platform commands (item, enumerate, changes, anchor, fetch, create, modify, delete) print JSON, one object per
+line. Path commands (ls, get, put, mkdir, mv, rm, watch) are for people; --json gives them the same output.
+Containers and identifiers accept the aliases root, workingset and trash.
+
+Exit status: 0 done, 1 the request failed, 2 usage error, 130 interrupted.
+)";
+
+struct Parser {
+  Options o;
+  CLI::App app{"davfp: use a WebDAV drive through its file provider extension, playing the platform's part.",
+               "davfp"};
+  std::string domain, name, type, contents, newParent, fieldMask, version;
+  std::vector<std::pair<CLI::App*, Command>> commands;
+
+  CLI::App* command(const char* commandName, Command command, const char* description) {
+    CLI::App* sub = app.add_subcommand(commandName, description);
+    commands.emplace_back(sub, command);
+    return sub;
+  }
+
+  void define() {
+    app.set_version_flag("--version", "davfp " DAVFP_VERSION);
+    app.require_subcommand(1);
+    app.fallthrough();
+    app.footer(kFooter);
+    app.add_option("--domain", domain,
+                   "The drive's domain identifier, as drives.json lists it; without it, the only drive there")
+        ->envname("DAVFP_DOMAIN");
+    app.add_flag("-v,--verbose", o.verbose, "Show the platform's error domain and code with errors");
+    app.add_flag("--json", o.json, "Path commands print the platform commands' JSON instead of text");
+
+    auto* item = command("item", Command::item, "Print the item with this identifier");
+    item->add_option("ID", o.id, "Item identifier or alias")->required();
+
+    auto* enumerate =
+        command("enumerate", Command::enumerate, "Print every item of a container, one per line");
+    enumerate->add_option("CONTAINER", o.container, "Folder identifier or alias")->required();
+
+    command("changes", Command::changes,
+            "Run one change pass over the working set: {\"updated\":ITEM} or {\"deleted\":ID} lines, then "
+            "{\"anchor\":\"N\"}");
+    command("anchor", Command::anchor, "Print the current sync anchor");
+
+    auto* fetch = command("fetch", Command::fetch, "Write an item's contents to DEST and print the item");
+    fetch->add_option("ID", o.id, "Item identifier")->required();
+    fetch->add_option("DEST", o.dest, "Local file to write")->required();
+
+    auto* create = command("create", Command::create, "Create an item in PARENT and print it");
+    create->add_option("PARENT", o.parent, "Parent folder identifier or alias")->required();
+    create->add_option("NAME", name, "The new item's name")->required();
+    auto* folder = create->add_flag("--folder", o.folder, "Create a folder");
+    create->add_option("--type", type, "The item's type (a MIME type name)")->excludes(folder);
+    create->add_option("--contents", contents, "Local file with the new file's contents")->excludes(folder);
+
+    auto* modify =
+        command("modify", Command::modify,
+                "Change an item: rename, move, replace contents; print the item with \"pendingFields\"");
+    modify->add_option("ID", o.id, "Item identifier")->required();
+    modify->add_option("--name", name, "New name");
+    modify->add_option("--parent", newParent, "New parent folder identifier or alias");
+    modify->add_option("--contents", contents, "Local file with the new contents");
+    modify->add_option("--fields", fieldMask,
+                       "Changed-field mask to send (decimal or 0x hex); default: from the options given");
+
+    auto* remove = command("delete", Command::remove, "Delete an item");
+    remove->add_option("ID", o.id, "Item identifier")->required();
+    remove->add_flag("--recursive", o.recursive, "Delete a folder with everything in it");
+    auto* ver = remove->add_option("--version", version, "Content version the deletion is based on");
+    remove->add_flag("--before-first-sync", o.beforeFirstSync, "Base the deletion on an item never synced")
+        ->excludes(ver);
+
+    auto* ls = command("ls", Command::ls, "List a folder (or show a file)");
+    ls->add_flag("-l,--long", o.longFormat, "Long listing: kind, size, date, name");
+    ls->add_option("PATH", o.path, "Path on the drive; default: the root");
+
+    auto* get = command("get", Command::get, "Download a file");
+    get->add_option("PATH", o.path, "Path on the drive")->required();
+    get->add_option("LOCAL", o.local, "Local file or folder; default: the current folder");
+
+    auto* put = command("put", Command::put, "Upload a file: creates PATH or replaces its contents");
+    put->add_option("LOCAL", o.local, "Local file")->required();
+    put->add_option("PATH", o.path, "Path on the drive (a folder: the file goes into it)")->required();
+
+    auto* mkdir = command("mkdir", Command::mkdir, "Create a folder");
+    mkdir->add_flag("-p,--parents", o.parents, "Create missing parent folders too; no error if it exists");
+    mkdir->add_option("PATH", o.path, "Path on the drive")->required();
+
+    auto* mv = command("mv", Command::mv, "Rename or move an item (never over an existing one)");
+    mv->add_option("FROM", o.from, "Path on the drive")->required();
+    mv->add_option("TO", o.to, "New path, or an existing folder to move into")->required();
+
+    auto* rm = command("rm", Command::rm, "Delete an item");
+    rm->add_flag("-r,--recursive", o.recursive, "Delete a folder with everything in it");
+    rm->add_option("PATH", o.path, "Path on the drive")->required();
+
+    auto* watch =
+        command("watch", Command::watch, "Print what changes on the server until interrupted (Ctrl-C)");
+    watch->add_option("--interval", o.interval, "Seconds between change passes")
+        ->check(CLI::Range(1, 86400))
+        ->capture_default_str();
+  }
+
+  void collect() {
+    for (const auto& [sub, command] : commands) {
+      if (sub->parsed()) o.command = command;
+    }
+    if (!domain.empty()) o.domain = domain;
+    auto given = [this](const char* option) {
+      for (const auto& [sub, command] : commands) {
+        if (sub->parsed() && sub->get_option_no_throw(option) != nullptr &&
+            sub->get_option_no_throw(option)->count() > 0) {
+          return true;
+        }
+      }
+      return false;
+    };
+    if (o.command == Command::create || given("--name")) o.name = name;
+    if (given("--type")) o.type = type;
+    if (given("--contents")) o.contents = contents;
+    if (given("--parent")) o.newParent = newParent;
+    if (given("--fields")) o.fieldMask = fieldMask;
+    if (given("--version")) o.version = version;
+  }
+};
+
+}  // namespace
+
+std::variant<Options, int> parseCommandLine(int argc, char** argv) {
+  Parser parser;
+  parser.define();
+  // CLI11 reports a mistyped command only as a missing one; name it, and what there is instead.
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--domain") {
+      ++i;
+      continue;
+    }
+    if (arg.starts_with("-")) continue;
+    bool known = false;
+    std::string names;
+    for (const auto& [sub, command] : parser.commands) {
+      known = known || sub->get_name() == arg;
+      names += (names.empty() ? "" : ", ") + sub->get_name();
+    }
+    if (known) break;
+    std::fprintf(stderr, "davfp: unknown command \"%s\"; the commands are %s (see davfp --help)\n",
+                 arg.c_str(), names.c_str());
+    return 2;
+  }
+  try {
+    parser.app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int status = parser.app.exit(e);
+    return status == 0 ? 0 : 2;
+  }
+  parser.collect();
+  return std::move(parser.o);
+}
+
+}  // namespace davfp::cli

@@ -1,0 +1,303 @@
+// The path commands: a person's view of the drive, found by browsing from the root (PathResolver).
+#include <time.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "host/commands.h"
+#include "host/drive_path.h"
+#include "host/failure.h"
+#include "host/human_output.h"
+#include "host/json_output.h"
+#include "host/local_files.h"
+#include "host/path_resolver.h"
+#include "host/progress_bar.h"
+#include "host/template_item.h"
+#include "platform/mime_registry.h"
+
+namespace davfp::cli {
+
+using nlohmann::ordered_json;
+using platform::ItemRef;
+
+namespace {
+
+// Runs a request about subject; its failure names the subject.
+template <class F>
+auto about(const std::string& subject, F request) {
+  try {
+    return request();
+  } catch (const platform::Error& e) {
+    throw Failure{subject, e, {}};
+  }
+}
+
+void emitItem(const Options& o, const platform::ItemProtocol& item) {
+  if (o.json) emit(jsonLine(itemJson(item)));
+}
+
+std::string baseName(const std::string& local) {
+  std::string path = local;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A new item in a folder; a file's contents come from a local file.
+ItemRef createIn(Context& c, const ItemRef& folder, const DrivePath& path, bool asFolder,
+                 const std::optional<std::string>& contents, std::optional<int64_t> size) {
+  auto properties =
+      TemplateItem::forNewItem(folder->itemIdentifier(), path.name(),
+                               asFolder ? std::optional<std::string>(platform::kFolderType) : std::nullopt);
+  properties.documentSize = size;
+  platform::ItemFields fields = platform::field::kFilename | platform::field::kParentItemIdentifier;
+  if (contents) fields |= platform::field::kContents;
+  ProgressBar bar(path.name(), size,
+                  [file = contents.value_or("")] { return file.empty() ? 0 : readOffsetOf(file); });
+  return about(path.text(), [&] {
+    return c.platform.create(std::make_shared<TemplateItem>(std::move(properties)), fields, contents);
+  });
+}
+
+int ls(Context& c, PathResolver& r) {
+  const Options& o = c.options;
+  DrivePath path = DrivePath::parse(o.path);
+  ItemRef item = r.resolve(path);
+  std::vector<ItemRef> items{item};
+  if (isFolder(*item)) items = sortedByName(about(path.text(), [&] { return r.children(item); }));
+  if (o.json) {
+    for (const auto& i : items) emit(jsonLine(itemJson(*i)));
+  } else {
+    emit(o.longFormat ? longListing(items) : shortListing(items));
+  }
+  return 0;
+}
+
+int get(Context& c, PathResolver& r) {
+  const Options& o = c.options;
+  DrivePath path = DrivePath::parse(o.path);
+  // The place that takes the file is checked before the server is asked anything.
+  if (o.local.empty() || namesFolder(o.local)) {
+    checkWritableDirectory(downloadBase(o));
+  } else {
+    checkWritableDestination(o.local);
+  }
+  ItemRef item = r.resolve(path);
+  if (isFolder(*item))
+    throw Failure{path.text(),
+                  platform::Error(platform::kPOSIXErrorDomain, EISDIR, "is a folder; get fetches files"),
+                  {}};
+  std::string dest = saveLocation(o.local, item->filename());
+  checkWritableDestination(dest);
+  std::string dir = prepareDownload(c.env);
+  Platform::Fetched fetched;
+  {
+    ProgressBar bar(item->filename(), item->documentSize(), [dir] { return bytesInDirectory(dir); });
+    fetched =
+        about(path.text(), [&] { return c.platform.fetch(item->itemIdentifier(), item->itemVersion()); });
+  }
+  placeFile(fetched.file, dest);
+  emitItem(o, *fetched.item);
+  return 0;
+}
+
+int put(Context& c, PathResolver& r) {
+  const Options& o = c.options;
+  int64_t size = readableFileSize(o.local);
+  DrivePath path = DrivePath::parse(o.path);
+  ItemRef target = path.isRoot() ? r.root() : r.find(path);
+  if (target && isFolder(*target)) {
+    std::string name = baseName(o.local);
+    checkName(name);
+    path = path.child(name);
+    target = r.find(path);
+    if (target && isFolder(*target)) throw localFailure(path.text(), EISDIR);
+  }
+  ItemRef result;
+  if (target) {
+    auto properties = TemplateItem::copyOf(*target);
+    properties.documentSize = size;
+    ProgressBar bar(path.name(), size, [file = o.local] { return readOffsetOf(file); });
+    result = about(path.text(), [&] {
+      return c.platform
+          .modify(std::make_shared<TemplateItem>(std::move(properties)), target->itemVersion(),
+                  platform::field::kContents, o.local)
+          .item;
+    });
+  } else {
+    result = createIn(c, r.resolve(path.parent()), path, false, o.local, size);
+  }
+  emitItem(o, *result);
+  return 0;
+}
+
+int mkdir(Context& c, PathResolver& r) {
+  const Options& o = c.options;
+  DrivePath path = DrivePath::parse(o.path);
+  if (!o.parents) {
+    if (path.isRoot() || r.find(path)) throw localFailure(path.text(), EEXIST);
+    emitItem(o, *createIn(c, r.resolve(path.parent()), path, true, std::nullopt, std::nullopt));
+    return 0;
+  }
+  ItemRef folder = r.root();
+  DrivePath walked;
+  for (const auto& name : path.names()) {
+    walked = walked.child(name);
+    ItemRef next = about(walked.text(), [&] { return r.childNamed(folder, name); });
+    if (!next) {
+      next = createIn(c, folder, walked, true, std::nullopt, std::nullopt);
+      r.forgetChildren(folder->itemIdentifier());
+      emitItem(o, *next);
+    } else if (!isFolder(*next)) {
+      throw localFailure(walked.text(), ENOTDIR);
+    }
+    folder = std::move(next);
+  }
+  return 0;
+}
+
+int mv(Context& c, PathResolver& r) {
+  const Options& o = c.options;
+  DrivePath from = DrivePath::parse(o.from);
+  DrivePath to = DrivePath::parse(o.to);
+  if (from.isRoot()) throw UsageError("the root folder cannot be moved");
+  ItemRef source = r.resolve(from);
+  DrivePath dest = to;
+  ItemRef there = to.isRoot() ? r.root() : r.find(to);
+  if (there && isFolder(*there) && there->itemIdentifier() != source->itemIdentifier()) {
+    dest = to.child(source->filename());
+    there = r.find(dest);
+  }
+  if (there) {
+    if (there->itemIdentifier() == source->itemIdentifier()) {
+      emitItem(o, *source);  // already there
+      return 0;
+    }
+    throw localFailure(dest.text(), EEXIST);
+  }
+  // A folder cannot go inside itself: no folder on the way to the destination may be the source.
+  DrivePath walked;
+  ItemRef folder = r.root();
+  const DrivePath destFolder = dest.parent();
+  for (const auto& name : destFolder.names()) {
+    walked = walked.child(name);
+    folder = r.resolve(walked);
+    if (folder->itemIdentifier() == source->itemIdentifier()) {
+      throw UsageError(from.text() + " cannot be moved inside itself");
+    }
+  }
+  auto properties = TemplateItem::copyOf(*source);
+  platform::ItemFields fields = 0;
+  if (properties.filename != dest.name()) fields |= platform::field::kFilename;
+  if (properties.parent != folder->itemIdentifier()) fields |= platform::field::kParentItemIdentifier;
+  properties.filename = dest.name();
+  properties.parent = folder->itemIdentifier();
+  auto moved = about(from.text(), [&] {
+    return c.platform.modify(std::make_shared<TemplateItem>(std::move(properties)), source->itemVersion(),
+                             fields, std::nullopt);
+  });
+  emitItem(o, *moved.item);
+  return 0;
+}
+
+int rm(Context& c, PathResolver& r) {
+  const Options& o = c.options;
+  DrivePath path = DrivePath::parse(o.path);
+  if (path.isRoot()) throw UsageError("the root folder cannot be deleted");
+  ItemRef item = r.resolve(path);
+  try {
+    c.platform.remove(item->itemIdentifier(), platform::ItemVersion{item->itemVersion().contentVersion, {}},
+                      o.recursive);
+  } catch (const platform::Error& e) {
+    Failure failure{path.text(), e, {}};
+    if (e.is(platform::kFileProviderErrorDomain, platform::fp::kDirectoryNotEmpty) && !o.recursive) {
+      failure.hint = "use -r to delete a folder with everything in it";
+    }
+    throw failure;
+  }
+  if (o.json) emit(jsonLine(ordered_json{{"deleted", item->itemIdentifier()}}));
+  return 0;
+}
+
+std::string clock() {
+  time_t now = ::time(nullptr);
+  struct tm local;
+  char text[16] = "";
+  if (::localtime_r(&now, &local) != nullptr) std::strftime(text, sizeof text, "%H:%M:%S", &local);
+  return text;
+}
+
+void showChanges(const Options& o, PathResolver& r, const Platform::Changes& changes) {
+  for (const auto& change : changes.changes) {
+    if (change.updated) {
+      const auto& item = *change.updated;
+      bool known = r.knows(item.itemIdentifier());
+      r.learn(item);
+      if (o.json) {
+        emit(jsonLine(ordered_json{{"updated", itemJson(item)}}));
+        continue;
+      }
+      std::string where = r.pathOf(item.itemIdentifier()).value_or(".../" + item.filename());
+      emit(clock() + "  " + (known ? "changed" : "new    ") + "  " + where + (isFolder(item) ? "/" : "") +
+           "\n");
+    } else {
+      const auto& id = *change.deleted;
+      std::string where = r.pathOf(id).value_or("(an item never shown, " + id + ")");
+      r.unlearn(id);
+      if (o.json) {
+        emit(jsonLine(ordered_json{{"deleted", id}}));
+      } else {
+        emit(clock() + "  deleted  " + where + "\n");
+      }
+    }
+  }
+  if (o.json) emit(jsonLine(ordered_json{{"anchor", changes.anchor}}));
+}
+
+int watch(Context& c, PathResolver& r) {
+  const Options& o = c.options;
+  const auto& ws = platform::kWorkingSetContainerItemIdentifier;
+  // The folders followed are those browsed before; a drive never browsed is browsed at its root now.
+  r.root();
+  auto known = c.platform.enumerate(ws);
+  if (known.empty()) known = r.children(r.root());
+  for (const auto& item : known) r.learn(*item);
+  std::fprintf(stderr, "davfp: watching for changes every %d s; Ctrl-C stops\n", o.interval);
+  while (!c.interrupt.interrupted()) {
+    try {
+      showChanges(o, r, c.platform.changes(ws, c.platform.currentAnchor(ws)));
+    } catch (const platform::Error& e) {
+      if (c.interrupt.interrupted()) break;
+      // A server away for a moment is no reason to stop watching.
+      std::fprintf(stderr, "%s\n", humanMessage(Failure{{}, e, {}}, o.verbose).c_str());
+    }
+    if (!c.interrupt.sleepFor(std::chrono::seconds(o.interval))) break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int runPathCommand(Context& c) {
+  PathResolver resolver(c.platform);
+  switch (c.options.command) {
+    case Command::ls:
+      return ls(c, resolver);
+    case Command::get:
+      return get(c, resolver);
+    case Command::put:
+      return put(c, resolver);
+    case Command::mkdir:
+      return mkdir(c, resolver);
+    case Command::mv:
+      return mv(c, resolver);
+    case Command::rm:
+      return rm(c, resolver);
+    case Command::watch:
+      return watch(c, resolver);
+    default:
+      throw UsageError("not a path command");
+  }
+}
+
+}  // namespace davfp::cli

@@ -1,0 +1,43 @@
+#include "host/program_env.h"
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <filesystem>
+
+#include "platform/error.h"
+
+namespace davfp::cli {
+
+ProgramEnv::ProgramEnv(std::string base)
+    : platform::EnvWrapper(platform::Env::standard()), base_(std::move(base)) {}
+
+ProgramEnv::~ProgramEnv() { cleanUp(); }
+
+std::string ProgramEnv::baseDirectory() { return base_.empty() ? target().temporaryDirectory() : base_; }
+
+std::string ProgramEnv::temporaryDirectory() {
+  std::lock_guard guard(mu_);
+  if (dir_.empty()) {
+    std::string pattern = platform::joinPath(baseDirectory(), ".davfp-XXXXXX");
+    if (::mkdtemp(pattern.data()) == nullptr) throw platform::posixError(errno, "mkdtemp " + pattern);
+    dir_ = pattern;
+  }
+  return dir_;
+}
+
+std::optional<std::string> ProgramEnv::madeDirectory() const {
+  std::lock_guard guard(mu_);
+  if (dir_.empty()) return std::nullopt;
+  return dir_;
+}
+
+void ProgramEnv::cleanUp() {
+  std::lock_guard guard(mu_);
+  if (dir_.empty()) return;
+  std::error_code ignored;  // nothing more can be done about a directory that will not go
+  std::filesystem::remove_all(dir_, ignored);
+  dir_.clear();
+}
+
+}  // namespace davfp::cli

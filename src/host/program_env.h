@@ -1,0 +1,39 @@
+// ProgramEnv: the operating system's services as this program offers them to the engine. Everything is the
+// standard Env except the temporary directory, where the engine puts downloads: a private directory made on
+// first use inside a base directory the command chooses (next to the file being saved, so that placing it is
+// a rename on the same file system, not a copy through /tmp), removed with whatever is left in it when the
+// ProgramEnv goes. Thread-safe.
+#pragma once
+
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "platform/env.h"
+
+namespace davfp::cli {
+
+class ProgramEnv final : public platform::EnvWrapper {
+ public:
+  // base: where the private directory is made; the standard temporary directory when empty.
+  explicit ProgramEnv(std::string base = {});
+  ~ProgramEnv() override;
+  ProgramEnv(const ProgramEnv&) = delete;
+  ProgramEnv& operator=(const ProgramEnv&) = delete;
+
+  // The private directory, made now if it was not yet. Throws platform::Error (POSIX) when it cannot be made.
+  std::string temporaryDirectory() override;
+  // Where the private directory is made.
+  std::string baseDirectory();
+  // The private directory when it exists, for watching a download grow.
+  std::optional<std::string> madeDirectory() const;
+  // Removes the private directory and everything in it. Idempotent; also for the last words of the program.
+  void cleanUp();
+
+ private:
+  const std::string base_;
+  mutable std::mutex mu_;
+  std::string dir_;  // guarded by mu_; empty until made
+};
+
+}  // namespace davfp::cli

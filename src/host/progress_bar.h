@@ -1,0 +1,51 @@
+// ProgressBar: one line on stderr showing how far a transfer has got, redrawn a few times a second by a
+// thread of its own while the bar lives, and erased when it goes. It draws only when stderr is a terminal,
+// so scripts and logs never see it. The engine reports no byte counts, so the bar measures the transfer from
+// the outside (see the meters below). Construct and destroy on one thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace davfp::cli {
+
+class ProgressBar {
+ public:
+  // bytesDone is called on the bar's thread; total may be unknown.
+  ProgressBar(std::string label, std::optional<int64_t> total, std::function<int64_t()> bytesDone);
+  ~ProgressBar();
+  ProgressBar(const ProgressBar&) = delete;
+  ProgressBar& operator=(const ProgressBar&) = delete;
+
+ private:
+  void run();
+
+  const std::string label_;
+  const std::optional<int64_t> total_;
+  const std::function<int64_t()> bytesDone_;
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool stop_ = false;   // guarded by mu_
+  bool drawn_ = false;  // used by the bar's thread only
+  std::thread thread_;
+};
+
+// The line the bar shows: the label, a bar of `width` cells when the total is known, and the byte counts.
+std::string progressLine(const std::string& label, int64_t done, std::optional<int64_t> total, int width);
+
+// A byte count as people read it: "512 B", "3.0 MiB".
+std::string humanBytes(int64_t bytes);
+
+// Meters. How much of a local file this process has read so far: the offset of a descriptor of this process
+// that is open on that file (an upload reads its file front to back); 0 when none is open.
+int64_t readOffsetOf(const std::string& path);
+// The bytes held by the regular files in a directory (a download growing in its private directory).
+int64_t bytesInDirectory(const std::string& dir);
+
+}  // namespace davfp::cli

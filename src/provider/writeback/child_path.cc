@@ -1,0 +1,16 @@
+#include "provider/writeback/child_path.h"
+
+#include "platform/error.h"
+#include "state/paths.h"
+
+namespace davfp {
+
+std::string childPath(std::string_view parent, std::string_view name) {
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos) {
+    throw platform::Error(platform::kCocoaErrorDomain, platform::cocoa::kFileWriteInvalidFileName,
+                          "not a file name: \"" + std::string(name) + "\"");
+  }
+  return join(parent, name);
+}
+
+}  // namespace davfp

@@ -1,0 +1,15 @@
+// The server path of an item that the platform creates, renames or moves: its parent's path joined with the
+// name the platform gave. Pure function; safe from any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace davfp {
+
+// join(parent, name) when name names one item: not empty, not "." or "..", and without a "/", which would
+// place the item in another folder than the one the platform asked for. Any other name is refused with the
+// platform's invalid-file-name error (Cocoa 514) before anything is sent.
+std::string childPath(std::string_view parent, std::string_view name);
+
+}  // namespace davfp

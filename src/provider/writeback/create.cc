@@ -1,0 +1,55 @@
+// Create item: a folder made locally becomes an MKCOL, a file a PUT; the item is then read back from the
+// server, noted in its folder's snapshot and handed to the platform as the server holds it.
+//
+// There is no conflict detection: a file already at the path is replaced, a folder already there is adopted.
+#include "platform/error.h"
+#include "platform/mime_registry.h"
+#include "provider/extension.h"
+#include "provider/writeback/child_path.h"
+
+namespace davfp {
+
+namespace {
+
+enum class Kind { file, folder, symbolicLink };
+
+Kind kindOf(const platform::ItemProtocol& itemTemplate) {
+  auto type = itemTemplate.contentType();
+  if (!type) return Kind::file;
+  if (*type == platform::kFolderType) return Kind::folder;
+  if (*type == platform::kSymbolicLinkType) return Kind::symbolicLink;
+  // Every other type is a file, package types that look like folders included.
+  return Kind::file;
+}
+
+}  // namespace
+
+ItemPtr FileProviderExtension::create(const platform::ItemProtocol& itemTemplate,
+                                      const std::optional<std::string>& contents) {
+  auto parent = state_->path(itemTemplate.parentItemIdentifier());
+  if (!parent) throw platform::Error(platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem);
+  const std::string path = childPath(*parent, itemTemplate.filename());
+
+  switch (kindOf(itemTemplate)) {
+    case Kind::symbolicLink:
+      throw platform::Error(platform::kCocoaErrorDomain, platform::cocoa::kFeatureUnsupported);
+    case Kind::folder:
+      try {
+        dav_->send("MKCOL", path, {}, std::nullopt, Target::collection);
+      } catch (const DavError& e) {
+        // 405: something is there already. A folder is adopted as the one asked for; anything else stays.
+        if (!e.isStatus(405)) throw;
+        if (!entry(path).isDir) throw;
+      }
+      break;
+    case Kind::file:
+      dav_->upload(path, contents);
+      break;
+  }
+
+  DavEntry created = entry(path);
+  state_->noteChild(created);
+  return item(created);
+}
+
+}  // namespace davfp

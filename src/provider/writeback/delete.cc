@@ -1,0 +1,123 @@
+// Delete item: a file or a whole folder tree deleted locally is deleted on the server, member by member,
+// deepest first, and forgotten by the state once nothing of it is left.
+//
+// What changed on the server since the platform last saw it is not deleted: a file whose version differs
+// from the one the platform deleted, and inside a folder anything new or changed since the folder's snapshot.
+// A member that cannot be deleted keeps every folder above it; the rest is still deleted and the request
+// fails with directoryNotEmpty. The state changes only when the deletion is complete.
+#include <optional>
+
+#include "platform/error.h"
+#include "platform/jobs.h"
+#include "platform/text.h"
+#include "provider/extension.h"
+#include "state/paths.h"
+
+namespace davfp {
+
+namespace {
+
+platform::Error deletionRejected() {
+  return platform::Error(platform::kFileProviderErrorDomain, platform::fp::kDeletionRejected);
+}
+
+platform::Error directoryNotEmpty() {
+  return platform::Error(platform::kFileProviderErrorDomain, platform::fp::kDirectoryNotEmpty);
+}
+
+bool is(const DavError& e, DavError::Kind kind) { return e.kind() == kind; }
+
+// Throws deletionRejected when a member inside a folder that the domain has listed is new there or changed
+// since. Files are compared by version. Folders are only looked for: a folder's own version changes whenever
+// its contents do, but a folder that the snapshot lacks is new, and so is everything inside it, which no
+// snapshot covers.
+void checkUnchanged(const std::vector<DavEntry>& members, const State::Snapshots& known) {
+  for (const auto& member : members) {
+    auto folder = known.find(parentPath(member.path));
+    if (folder == known.end()) continue;  // never listed: nothing to compare with
+    auto noted = folder->second.find(member.path);
+    if (noted == folder->second.end()) throw deletionRejected();
+    if (!member.isDir && !sameVersion(noted->second, member.version())) throw deletionRejected();
+  }
+}
+
+}  // namespace
+
+void FileProviderExtension::remove(const platform::ItemIdentifier& identifier,
+                                   const std::string& baseContentVersion, bool recursive) {
+  auto path = state_->path(identifier);
+  if (!path) return;  // never handed out, or already forgotten: nothing of it to delete
+  // The root is the drive itself; deleting it would empty the whole published tree.
+  if (*path == "/") throw deletionRejected();
+
+  DavEntry top;
+  try {
+    top = entry(*path);
+  } catch (const DavError& e) {
+    if (is(e, DavError::Kind::notFound)) {
+      state_->forget(*path);  // already gone from the server
+      return;
+    }
+    if (is(e, DavError::Kind::forbidden)) throw deletionRejected();
+    throw;
+  }
+  try {
+    deleteTree(top, baseContentVersion, recursive);
+  } catch (const DavError& e) {
+    if (is(e, DavError::Kind::forbidden)) throw deletionRejected();
+    throw;
+  }
+  state_->forget(*path);
+}
+
+void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& baseContentVersion,
+                                       bool recursive) {
+  std::vector<DavEntry> doomed;  // every member before its folder, the top entry last
+  if (!top.isDir) {
+    // The server's entity tag may have turned from weak to strong since the platform read it.
+    if (baseContentVersion != platform::kBeforeFirstSyncComponent &&
+        !sameVersion(baseContentVersion, top.version())) {
+      throw deletionRejected();
+    }
+  } else {
+    doomed = tree(top.path);
+    if (!doomed.empty() && !recursive) throw directoryNotEmpty();
+    checkUnchanged(doomed, state_->knownFolders());
+  }
+  doomed.push_back(top);
+
+  platform::CanonicalSet kept;  // folders that stay because something inside them stays
+  bool failed = false;
+  for (size_t i = 0; i < doomed.size(); ++i) {
+    const DavEntry& member = doomed[i];
+    const bool isTop = i + 1 == doomed.size();
+    // The platform has had its answer already when it cancelled; what is deleted so far stays deleted.
+    platform::checkCancellation();
+    if (kept.contains(member.path)) {
+      if (!isTop) kept.insert(parentPath(member.path));
+      continue;
+    }
+    try {
+      dav_->send("DELETE", member.path, {}, std::nullopt,
+                 member.isDir ? Target::collection : Target::resource);
+    } catch (const DavError& e) {
+      if (is(e, DavError::Kind::unreachable)) throw;
+      if (is(e, DavError::Kind::notFound)) continue;  // gone already, which is what was asked
+      if (isTop) {
+        // 207: the server deleted some of the folder and kept the rest.
+        if (e.isStatus(207)) throw directoryNotEmpty();
+        throw;
+      }
+      failed = true;
+      kept.insert(parentPath(member.path));
+    } catch (...) {
+      if (platform::cancelled()) throw platform::Cancelled();
+      if (isTop) throw;
+      failed = true;
+      kept.insert(parentPath(member.path));
+    }
+  }
+  if (failed) throw directoryNotEmpty();
+}
+
+}  // namespace davfp

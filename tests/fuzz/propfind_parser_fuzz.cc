@@ -1,0 +1,114 @@
+// Fuzzes the PROPFIND parser with hostile bodies. An input is "BASE\nBODY" when it begins with "/" (the base
+// path, at most 256 bytes), else a body alone with an empty base path. Checks that
+//   - feeding the body in pieces of any size gives exactly the entries of parsing it whole;
+//   - the base path changes entries' paths only: their number and every other field stay;
+//   - every path begins with "/";
+//   - an exception thrown by the sink ends the parse, comes out of the feed() or finish() that delivered the
+//     entry, and no entry follows it.
+#include <cstddef>
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dav/propfind_parser.h"
+#include "fuzz_support.h"
+
+namespace davfp::fuzz {
+namespace {
+
+std::string describe(const DavEntry& e) {
+  std::string out = printable(e.path) + (e.isDir ? " d " : " f ") + std::to_string(e.size) + " ";
+  out += e.modified ? std::to_string(e.modified->time_since_epoch().count()) : "-";
+  return out + " " + (e.etag ? printable(*e.etag) : "-");
+}
+
+std::string describe(const std::vector<DavEntry>& entries) {
+  std::string out;
+  for (const auto& e : entries) out += describe(e) + "\n";
+  return out;
+}
+
+bool sameFields(const DavEntry& a, const DavEntry& b) {
+  return a.isDir == b.isDir && a.size == b.size && a.modified == b.modified && a.etag == b.etag;
+}
+
+bool sameEntries(const std::vector<DavEntry>& a, const std::vector<DavEntry>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].path != b[i].path || !sameFields(a[i], b[i])) return false;
+  }
+  return true;
+}
+
+// Feeds body in pieces of random sizes, mostly small, sometimes large, and collects entries through a sink.
+std::vector<DavEntry> parseInPieces(std::string_view body, std::string_view base, InputRandom& random) {
+  std::vector<DavEntry> out;
+  PropfindParser parser(base, [&out](DavEntry&& e) { out.push_back(std::move(e)); });
+  while (!body.empty()) {
+    size_t n = random.flip() ? 1 + random.below(8) : 1 + random.below(body.size());
+    if (n > body.size()) n = body.size();
+    parser.feed(body.substr(0, n));
+    body.remove_prefix(n);
+  }
+  FUZZ_CHECK(parser.finish().empty(), "a parser with a sink kept entries");
+  return out;
+}
+
+struct SinkFailure : std::runtime_error {
+  SinkFailure() : std::runtime_error("sink failure") {}
+};
+
+// The sink throws on the entry numbered failAt; the parse must stop there.
+void checkFailingSink(std::string_view body, std::string_view base, size_t expected, InputRandom& random) {
+  size_t failAt = random.below(expected);
+  size_t delivered = 0;
+  int thrown = 0;
+  PropfindParser parser(base, [&](DavEntry&&) {
+    FUZZ_CHECK(delivered <= failAt, "an entry arrived after the sink failed");
+    if (delivered++ == failAt) throw SinkFailure();
+  });
+  std::string_view rest = body;
+  while (!rest.empty()) {
+    size_t n = 1 + random.below(rest.size());
+    try {
+      parser.feed(rest.substr(0, n));
+    } catch (const SinkFailure&) {
+      ++thrown;
+    }
+    rest.remove_prefix(n);
+  }
+  try {
+    parser.finish();
+  } catch (const SinkFailure&) {
+    ++thrown;
+  }
+  FUZZ_CHECK(thrown == 1, "the sink's failure came out " + std::to_string(thrown) + " times");
+  FUZZ_CHECK(delivered == failAt + 1, "the parse did not stop at the failing entry");
+}
+
+}  // namespace
+}  // namespace davfp::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace davfp;
+  using namespace davfp::fuzz;
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  auto [base, body] = splitHead(input, "/", 256);
+  InputRandom random(input);
+
+  std::vector<DavEntry> whole = PropfindParser::parse(body, base);
+  for (const auto& e : whole) FUZZ_CHECK(e.path.starts_with('/'), describe(e));
+
+  std::vector<DavEntry> pieces = parseInPieces(body, base, random);
+  FUZZ_CHECK(sameEntries(whole, pieces), "whole:\n" + describe(whole) + "in pieces:\n" + describe(pieces));
+
+  std::vector<DavEntry> unbased = PropfindParser::parse(body, "");
+  bool sameButPaths = whole.size() == unbased.size();
+  for (size_t i = 0; sameButPaths && i < whole.size(); ++i) sameButPaths = sameFields(whole[i], unbased[i]);
+  FUZZ_CHECK(sameButPaths, "with the base:\n" + describe(whole) + "without:\n" + describe(unbased));
+
+  if (!whole.empty()) checkFailingSink(body, base, whole.size(), random);
+  return 0;
+}

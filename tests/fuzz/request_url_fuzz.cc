@@ -1,0 +1,191 @@
+// Fuzzes the request URL of a server path. An input is "BASE\nPATH" when it has a line break within its
+// first 513 bytes, else a path on a fixed base URL; whether the URL names a collection is drawn from the
+// input. Checks that a returned URL
+//   - begins with the base URL and holds, after it, one segment per non-empty component of the path, each
+//     percent-decoding to that component, and never a "." or ".." segment (escaped or not);
+//   - is a valid URL without query or fragment;
+//   - on a base URL that the client accepts (http or https with a host) addresses that server, with the
+//     components in the path under the base URL's path, so that a listing naming the resource by that
+//     path gives back the server path;
+// that the only error is status 400, for a "." or ".." component, a base URL that is no URL, or one with a
+// query or fragment (which would take the path in); and that a base URL that parses is written out as a URL
+// that parses to the same parts.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dav/entry.h"
+#include "dav/propfind_parser.h"
+#include "dav/request.h"
+#include "fuzz_support.h"
+#include "platform/text.h"
+#include "platform/url.h"
+
+namespace davfp::fuzz {
+namespace {
+
+constexpr std::string_view kDefaultBase = "http://127.0.0.1:8080/dav";
+
+std::vector<std::string_view> split(std::string_view s, bool keepEmpty) {
+  std::vector<std::string_view> out;
+  size_t i = 0;
+  while (i <= s.size()) {
+    size_t end = s.find('/', i);
+    if (end == std::string_view::npos) end = s.size();
+    if (keepEmpty || end > i) out.push_back(s.substr(i, end - i));
+    i = end + 1;
+  }
+  return out;
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// Percent-decodes to raw bytes; none for a malformed escape.
+std::optional<std::string> decode(std::string_view s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] != '%') {
+      out += s[i];
+      continue;
+    }
+    if (i + 2 >= s.size() || hexValue(s[i + 1]) < 0 || hexValue(s[i + 2]) < 0) return std::nullopt;
+    out += static_cast<char>(hexValue(s[i + 1]) * 16 + hexValue(s[i + 2]));
+    i += 2;
+  }
+  return out;
+}
+
+std::string xmlEscape(std::string_view s) {
+  std::string out;
+  for (char c : s) {
+    if (c == '&') {
+      out += "&amp;";
+    } else if (c == '<') {
+      out += "&lt;";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool isDotSegment(std::string_view s) { return s == "." || s == ".."; }
+
+// The base URLs that server resolution accepts and that a path can be appended to.
+std::optional<platform::Url> usableBase(std::string_view base) {
+  auto url = platform::Url::parse(base);
+  if (!url || (url->scheme != "http" && url->scheme != "https") || url->host.empty()) return std::nullopt;
+  if (url->query || url->fragment) return std::nullopt;
+  return url;
+}
+
+// A URL written out by absoluteString() parses to the same URL.
+void checkUrlRoundTrip(std::string_view text) {
+  std::optional<platform::Url> url = platform::Url::parse(text);
+  if (!url) return;
+  std::string written = url->absoluteString();
+  std::optional<platform::Url> again = platform::Url::parse(written);
+  FUZZ_CHECK(again && again->scheme == url->scheme && again->hasAuthority == url->hasAuthority &&
+                 again->user == url->user && again->password == url->password && again->host == url->host &&
+                 again->port == url->port && again->path == url->path && again->query == url->query &&
+                 again->fragment == url->fragment && again->absoluteString() == written,
+             "url " + printable(text) + "\nwritten " + printable(written));
+}
+
+}  // namespace
+}  // namespace davfp::fuzz
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace davfp;
+  using namespace davfp::fuzz;
+  std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::string_view base = kDefaultBase, path = input;
+  if (size_t eol = input.substr(0, 513).find('\n'); eol != std::string_view::npos) {
+    base = input.substr(0, eol);
+    path = input.substr(eol + 1);
+  }
+  InputRandom random(input);
+  bool collection = random.flip();
+  std::string context = "base " + printable(base) + "\npath " + printable(path) +
+                        (collection ? "\ncollection" : "\nnot a collection");
+
+  checkUrlRoundTrip(base);
+
+  std::vector<std::string_view> pieces = split(path, false);
+  bool dotPiece = false;
+  for (auto piece : pieces) dotPiece = dotPiece || isDotSegment(piece);
+  std::optional<platform::Url> usable = usableBase(base);
+
+  std::string url;
+  try {
+    url = requestUrl(path, base, collection);
+  } catch (const DavError& e) {
+    FUZZ_CHECK(e.isStatus(400), context + "\nthrew " + e.what());
+    FUZZ_CHECK(dotPiece || !usable, context + "\nrefused");
+    return 0;
+  }
+  context += "\nurl  " + printable(url);
+  FUZZ_CHECK(!dotPiece, context);
+  std::optional<platform::Url> parsed = platform::Url::parse(url);
+  FUZZ_CHECK(parsed && !parsed->query && !parsed->fragment, context);
+
+  FUZZ_CHECK(url.starts_with(base), context);
+  std::string_view suffix = std::string_view(url).substr(base.size());
+  if (!base.ends_with('/')) {
+    FUZZ_CHECK(suffix.starts_with('/'), context);
+    suffix.remove_prefix(1);
+  }
+  if (pieces.empty()) {
+    FUZZ_CHECK(suffix.empty(), context);
+  } else {
+    if (collection) {
+      FUZZ_CHECK(suffix.ends_with('/'), context);
+      suffix.remove_suffix(1);
+    }
+    std::vector<std::string_view> segments = split(suffix, true);
+    FUZZ_CHECK(segments.size() == pieces.size(), context);
+    for (size_t i = 0; i < segments.size(); ++i) {
+      std::optional<std::string> decoded = decode(segments[i]);
+      FUZZ_CHECK(decoded && *decoded == pieces[i], context + "\nsegment " + printable(segments[i]));
+      FUZZ_CHECK(!isDotSegment(segments[i]) && !isDotSegment(*decoded), context);
+    }
+  }
+
+  if (usable) {
+    FUZZ_CHECK(parsed->origin() == usable->origin() && parsed->user == usable->user &&
+                   parsed->password == usable->password,
+               context);
+    std::string expectedPath = usable->path;
+    if (!expectedPath.ends_with('/')) expectedPath += '/';
+    expectedPath += suffix;
+    if (collection && !pieces.empty()) expectedPath += '/';
+    FUZZ_CHECK(parsed->path == expectedPath, context + "\nits path " + printable(parsed->path));
+
+    // A server lists the resource under the URL's path, or the whole URL; the listing gives back the path in
+    // the form the engine keeps paths in, whenever that path is text (valid UTF-8). Left out: a base path
+    // beginning with "//" (a path-only href of that form names a host, as RFC 3986 says), and one with an
+    // escaped "/" (the parser finds the base path in an href by its "/" separators).
+    bool plainBase = !usable->path.starts_with("//") && usable->path.find("%2F") == std::string::npos &&
+                     usable->path.find("%2f") == std::string::npos && platform::percentDecode(usable->path);
+    if (platform::isValidUtf8(path) && plainBase) {
+      std::string canonical;
+      for (auto piece : pieces) canonical += "/" + std::string(piece);
+      if (canonical.empty()) canonical = "/";
+      std::string href = random.flip() ? url : parsed->path;
+      std::vector<DavEntry> entries =
+          PropfindParser::parse("<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>" + xmlEscape(href) +
+                                    "</D:href></D:response></D:multistatus>",
+                                usable->decodedPath());
+      FUZZ_CHECK(entries.size() == 1 && entries[0].path == canonical,
+                 context + "\nlisted as " + (entries.empty() ? "nothing" : printable(entries[0].path)));
+    }
+  }
+  return 0;
+}

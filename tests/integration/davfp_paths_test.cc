@@ -1,0 +1,153 @@
+// The davfp program's path commands end to end, as a person uses them: browsing, downloading, uploading,
+// making folders, moving and deleting by path, and watching for changes made on the server.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <filesystem>
+
+#include "support/host_drive.h"
+
+namespace davfp::testing {
+namespace {
+
+using nlohmann::json;
+
+class DavfpPathsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    drive_.placeOnServer("docs/a.txt", "alpha\n");
+    drive_.placeOnServer("docs/Ünïcödé name.txt", "unicode\n");
+    drive_.placeOnServer("zeta.txt", "zeta zeta\n");
+    std::filesystem::create_directories(drive_.served() + "/empty folder");
+    drive_.serve();
+  }
+
+  // Runs a command that must succeed and returns its stdout.
+  std::string ok(const std::vector<std::string>& args) {
+    ProcessResult r = drive_.davfp(args);
+    EXPECT_EQ(r.status, 0) << "stdout: " << r.out << "\nstderr: " << r.err;
+    return r.out;
+  }
+
+  HostDrive drive_;
+};
+
+TEST_F(DavfpPathsTest, LsListsFoldersShortLongAndAsJson) {
+  EXPECT_EQ(ok({"ls"}), "docs/\nempty folder/\nzeta.txt\n");
+  EXPECT_EQ(ok({"ls", "/docs/"}), "a.txt\nÜnïcödé name.txt\n");
+  EXPECT_EQ(ok({"ls", "docs/a.txt"}), "a.txt\n");
+  EXPECT_EQ(ok({"ls", "empty folder"}), "");
+
+  // Kind, size right-aligned, date, name: the columns line up.
+  std::string listing = ok({"ls", "-l"});
+  std::istringstream lines(listing);
+  std::vector<std::string> rows;
+  for (std::string row; std::getline(lines, row);) rows.push_back(row);
+  ASSERT_EQ(rows.size(), 3u) << listing;
+  EXPECT_TRUE(rows[0].starts_with("d   -  ")) << listing;
+  EXPECT_TRUE(rows[2].starts_with("-  10  ")) << listing;
+  EXPECT_TRUE(rows[2].ends_with("  zeta.txt")) << listing;
+  for (const auto& row : rows) EXPECT_EQ(row.find_first_of("0123456789", 7), 7u) << row;  // the date column
+
+  auto items = jsonLines(ok({"ls", "--json", "docs"}));
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[1]["name"], "Ünïcödé name.txt");
+  EXPECT_EQ(items[1]["size"], 8);
+
+  ProcessResult missing = drive_.davfp({"ls", "docs/nothing/deeper"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "davfp: /docs/nothing: no such item on the server\n");
+  ProcessResult throughFile = drive_.davfp({"ls", "zeta.txt/x"});
+  EXPECT_EQ(throughFile.status, 1);
+  EXPECT_EQ(throughFile.err, "davfp: /zeta.txt: Not a directory\n");
+}
+
+TEST_F(DavfpPathsTest, GetSavesFilesWhereAsked) {
+  const std::string dir = drive_.scratch();
+  ok({"get", "docs/Ünïcödé name.txt", dir});
+  EXPECT_EQ(readFile(dir + "/Ünïcödé name.txt"), "unicode\n");
+  ok({"get", "/zeta.txt", dir + "/renamed.txt"});
+  EXPECT_EQ(readFile(dir + "/renamed.txt"), "zeta zeta\n");
+  // Nothing is left of the download but the file itself.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
+
+  ProcessResult folder = drive_.davfp({"get", "docs", dir});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("davfp: /docs: is a folder"), std::string::npos) << folder.err;
+  ProcessResult asJson = drive_.davfp({"get", "--json", "docs/a.txt", dir});
+  EXPECT_EQ(jsonLines(asJson.out).at(0)["name"], "a.txt");
+}
+
+TEST_F(DavfpPathsTest, PutMkdirMvAndRmChangeTheServer) {
+  const std::string local = drive_.scratch() + "/report.txt";
+  writeFile(local, "first\n");
+  ProcessResult first = drive_.davfp({"put", local, "/docs/"});
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_EQ(readFile(drive_.served() + "/docs/report.txt"), "first\n");
+  // Again onto the file itself: its contents are replaced.
+  writeFile(local, "second version\n");
+  ok({"put", local, "docs/report.txt"});
+  EXPECT_EQ(readFile(drive_.served() + "/docs/report.txt"), "second version\n");
+  // A new name in an existing folder.
+  ok({"put", local, "copy with spaces.txt"});
+  EXPECT_EQ(readFile(drive_.served() + "/copy with spaces.txt"), "second version\n");
+
+  ok({"mkdir", "-p", "new/sub folder/deep"});
+  EXPECT_TRUE(std::filesystem::is_directory(drive_.served() + "/new/sub folder/deep"));
+  ok({"mkdir", "-p", "new/sub folder"});  // exists: fine with -p
+  ProcessResult exists = drive_.davfp({"mkdir", "new"});
+  EXPECT_EQ(exists.status, 1);
+  EXPECT_EQ(exists.err, "davfp: /new: File exists\n");
+  ok({"mkdir", "new/other"});
+  EXPECT_TRUE(std::filesystem::is_directory(drive_.served() + "/new/other"));
+
+  // Into a folder, then renamed in place.
+  ok({"mv", "docs/report.txt", "new/sub folder"});
+  EXPECT_EQ(readFile(drive_.served() + "/new/sub folder/report.txt"), "second version\n");
+  EXPECT_FALSE(fileExists(drive_.served() + "/docs/report.txt"));
+  ok({"mv", "new/sub folder/report.txt", "new/sub folder/Bericht ä.txt"});
+  EXPECT_TRUE(fileExists(drive_.served() + "/new/sub folder/Bericht ä.txt"));
+  auto tree = drive_.serverTree();
+  ProcessResult taken = drive_.davfp({"mv", "zeta.txt", "copy with spaces.txt"});
+  EXPECT_EQ(taken.status, 1);
+  EXPECT_EQ(taken.err, "davfp: /copy with spaces.txt: File exists\n");
+  ProcessResult inside = drive_.davfp({"mv", "new", "new/other"});
+  EXPECT_EQ(inside.status, 2);
+  EXPECT_NE(inside.err.find("cannot be moved inside itself"), std::string::npos) << inside.err;
+  EXPECT_EQ(drive_.serverTree(), tree);
+
+  ProcessResult notEmpty = drive_.davfp({"rm", "new"});
+  EXPECT_EQ(notEmpty.status, 1);
+  EXPECT_NE(notEmpty.err.find("use -r"), std::string::npos) << notEmpty.err;
+  EXPECT_EQ(drive_.serverTree(), tree);
+  ok({"rm", "copy with spaces.txt"});
+  ok({"rm", "-r", "new"});
+  ok({"rm", "empty folder"});
+  EXPECT_FALSE(fileExists(drive_.served() + "/new"));
+  EXPECT_FALSE(fileExists(drive_.served() + "/copy with spaces.txt"));
+  EXPECT_EQ(ok({"ls"}), "docs/\nzeta.txt\n");
+  ProcessResult gone = drive_.davfp({"rm", "new"});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_EQ(gone.err, "davfp: /new: no such item on the server\n");
+}
+
+TEST_F(DavfpPathsTest, WatchPrintsServerSideChangesUntilInterrupted) {
+  ok({"ls", "docs"});
+  auto watch = drive_.startDavfp({"watch", "--interval", "1"});
+  ASSERT_TRUE(watch->waitForOutput("watching", true, std::chrono::seconds(30))) << watch->err();
+  drive_.placeOnServer("docs/arrived.txt", "hello\n");
+  std::filesystem::remove(drive_.served() + "/docs/a.txt");
+  EXPECT_TRUE(watch->waitForOutput("new      /docs/arrived.txt\n", false, std::chrono::seconds(30)))
+      << watch->out();
+  EXPECT_TRUE(watch->waitForOutput("deleted  /docs/a.txt\n", false, std::chrono::seconds(30)))
+      << watch->out();
+  drive_.placeOnServer("docs/arrived.txt", "hello again, longer\n");
+  EXPECT_TRUE(watch->waitForOutput("changed  /docs/arrived.txt\n", false, std::chrono::seconds(30)))
+      << watch->out();
+  watch->signal(SIGINT);
+  ProcessResult r = watch->finish(std::chrono::seconds(30));
+  EXPECT_EQ(r.status, 0) << r.err;
+}
+
+}  // namespace
+}  // namespace davfp::testing

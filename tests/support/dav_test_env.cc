@@ -1,0 +1,102 @@
+#include "support/dav_test_env.h"
+
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+namespace davfp::testing {
+
+namespace {
+
+constexpr std::string_view kDrivesFile = "/drives.json";
+
+}  // namespace
+
+DavTestEnv::DavTestEnv() : EnvWrapper(platform::Env::standard()) {
+  std::filesystem::create_directories(groupPath());
+  std::filesystem::create_directories(tmpPath());
+}
+
+void DavTestEnv::publish(std::string_view domain, std::string_view url) {
+  nlohmann::json drives;
+  drives[std::string(domain)] = {{"name", "Test drive"}, {"url", std::string(url)}};
+  publishRaw(drives.dump());
+}
+
+void DavTestEnv::publishRaw(std::string_view bytes) {
+  target().writeFileAtomically(groupPath() + std::string(kDrivesFile), bytes);
+}
+
+void DavTestEnv::unpublish() { std::filesystem::remove(groupPath() + std::string(kDrivesFile)); }
+
+void DavTestEnv::setAppInstalled(bool installed) {
+  std::lock_guard guard(mu_);
+  appInstalled_ = installed;
+}
+
+void DavTestEnv::onLaunch(std::function<void()> hook) {
+  std::lock_guard guard(mu_);
+  onLaunch_ = std::move(hook);
+}
+
+std::vector<DavTestEnv::Launch> DavTestEnv::launches() const {
+  std::lock_guard guard(mu_);
+  return launches_;
+}
+
+int DavTestEnv::drivesReads() const {
+  std::lock_guard guard(mu_);
+  return drivesReads_;
+}
+
+void DavTestEnv::closeGate() {
+  std::lock_guard guard(mu_);
+  gateClosed_ = true;
+}
+
+void DavTestEnv::openGate() {
+  {
+    std::lock_guard guard(mu_);
+    gateClosed_ = false;
+  }
+  cv_.notify_all();
+}
+
+bool DavTestEnv::waitAtGate(std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mu_);
+  return cv_.wait_for(lock, timeout, [this] { return atGate_ > 0; });
+}
+
+std::optional<std::string> DavTestEnv::groupContainer(std::string_view appGroup) {
+  if (appGroup != "org.davfp.shared") return std::nullopt;
+  return groupPath();
+}
+
+std::string DavTestEnv::readFile(const std::string& path) {
+  if (path.ends_with(kDrivesFile)) {
+    std::unique_lock lock(mu_);
+    ++drivesReads_;
+    ++atGate_;
+    cv_.notify_all();
+    cv_.wait(lock, [this] { return !gateClosed_; });
+    --atGate_;
+  }
+  return target().readFile(path);
+}
+
+std::optional<std::string> DavTestEnv::applicationLocation(std::string_view bundleID) {
+  std::lock_guard guard(mu_);
+  if (!appInstalled_ || bundleID != "org.davfp.host") return std::nullopt;
+  return appLocation();
+}
+
+void DavTestEnv::openApplication(const std::string& location, const std::vector<std::string>& arguments) {
+  std::function<void()> hook;
+  {
+    std::lock_guard guard(mu_);
+    launches_.push_back({location, arguments});
+    hook = onLaunch_;
+  }
+  if (hook) hook();
+}
+
+}  // namespace davfp::testing

@@ -1,0 +1,72 @@
+// DavTestEnv: an Env for tests of the WebDAV client and what it serves. The shared container and the
+// temporary directory lie in a private temporary directory, where publish() writes "drives.json" as the host
+// application would. Starting the host application is recorded instead of done and runs an optional hook (a
+// stand-in for the host application that publishes the drive). Reads of "drives.json" are counted and can be
+// held at a gate, so that a test can act while a resolution is known to be in progress. Thread-safe.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/env.h"
+#include "support/temp_dir.h"
+
+namespace davfp::testing {
+
+class DavTestEnv : public platform::EnvWrapper {
+ public:
+  struct Launch {
+    std::string location;
+    std::vector<std::string> arguments;
+  };
+
+  DavTestEnv();
+
+  std::string groupPath() const { return dir_.file("group"); }
+  std::string tmpPath() const { return dir_.file("tmp"); }
+  // Where the host application is "installed"; applicationLocation() gives it while appInstalled() holds.
+  std::string appLocation() const { return dir_.file("org.davfp.host.desktop"); }
+
+  // Writes "drives.json" (atomically) with one drive: domain -> url.
+  void publish(std::string_view domain, std::string_view url);
+  // Writes "drives.json" with these bytes as they are.
+  void publishRaw(std::string_view bytes);
+  void unpublish();
+
+  void setAppInstalled(bool installed);
+  // Runs on each openApplication(), on the thread that starts the application, after it is recorded.
+  void onLaunch(std::function<void()> hook);
+  std::vector<Launch> launches() const;
+  int drivesReads() const;
+
+  // While the gate is closed, reads of "drives.json" wait at it. waitAtGate() blocks until a read waits there
+  // (false after timeout).
+  void closeGate();
+  void openGate();
+  bool waitAtGate(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+
+  std::optional<std::string> groupContainer(std::string_view appGroup) override;
+  std::string temporaryDirectory() override { return tmpPath(); }
+  std::string readFile(const std::string& path) override;
+  std::optional<std::string> applicationLocation(std::string_view bundleID) override;
+  void openApplication(const std::string& location, const std::vector<std::string>& arguments) override;
+
+ private:
+  TempDir dir_;
+  mutable std::mutex mu_;
+  mutable std::condition_variable cv_;
+  bool appInstalled_ = true;        // guarded by mu_
+  std::function<void()> onLaunch_;  // guarded by mu_
+  std::vector<Launch> launches_;    // guarded by mu_
+  int drivesReads_ = 0;             // guarded by mu_
+  bool gateClosed_ = false;         // guarded by mu_
+  int atGate_ = 0;                  // guarded by mu_: reads waiting at the gate
+};
+
+}  // namespace davfp::testing

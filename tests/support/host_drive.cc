@@ -1,0 +1,116 @@
+#include "support/host_drive.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <sstream>
+
+namespace davfp::testing {
+
+namespace fs = std::filesystem;
+
+std::string davfpProgram() {
+#ifdef DAVFP_BINARY
+  return DAVFP_BINARY;
+#else
+  return "davfp";
+#endif
+}
+
+std::string hostAppProgram() {
+#ifdef DAVFP_HOST_APP
+  return DAVFP_HOST_APP;
+#else
+  return "davfp-host";
+#endif
+}
+
+HostDrive::HostDrive() {
+  // A server that drops root must reach the served folder: TempDir is private (0700) by default.
+  ::chmod(tmp_.path().c_str(), 0755);
+  home_ = tmp_.file("home");
+  served_ = tmp_.file("served");
+  scratch_ = tmp_.file("scratch");
+  for (const auto& dir : {home_, served_, scratch_, tmp_.file("tmp")}) fs::create_directories(dir);
+}
+
+void HostDrive::serve() {
+  server_ = RealServer::start(ServerKind::rclone, served_);
+  publish({{kTestDomain, {kTestDriveName, server_->baseUrl()}}});
+}
+
+void HostDrive::publish(const std::map<std::string, std::pair<std::string, std::string>>& drives) {
+  nlohmann::json file = nlohmann::json::object();
+  for (const auto& [domain, drive] : drives) file[domain] = {{"name", drive.first}, {"url", drive.second}};
+  fs::create_directories(fs::path(drivesFile()).parent_path());
+  writeFile(drivesFile(), file.dump());
+}
+
+std::vector<std::string> HostDrive::environment() const {
+  return {"HOME=" + home_,
+          "XDG_DATA_HOME=" + dataHome(),
+          "XDG_STATE_HOME=" + stateHome(),
+          "XDG_CONFIG_HOME=" + home_ + "/.config",
+          "XDG_DATA_DIRS=/usr/local/share:/usr/share",
+          "PATH=/usr/local/bin:/usr/bin:/bin",
+          "TMPDIR=" + tmp_.file("tmp"),
+          "TZ=UTC",
+          "LANG=C.UTF-8"};
+}
+
+ProcessResult HostDrive::davfp(const std::vector<std::string>& args,
+                               const std::vector<std::string>& moreEnv) const {
+  std::vector<std::string> argv{davfpProgram()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  auto env = environment();
+  env.insert(env.end(), moreEnv.begin(), moreEnv.end());
+  return runProcess(argv, env);
+}
+
+std::unique_ptr<ChildProcess> HostDrive::startDavfp(const std::vector<std::string>& args) const {
+  std::vector<std::string> argv{davfpProgram()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return ChildProcess::start(argv, environment());
+}
+
+std::map<std::string, std::string> HostDrive::serverTree() const {
+  std::map<std::string, std::string> tree;
+  for (const auto& entry : fs::recursive_directory_iterator(served_)) {
+    std::string relative = fs::relative(entry.path(), served_).string();
+    tree[relative] = entry.is_directory() ? "<dir>" : readFile(entry.path().string());
+  }
+  return tree;
+}
+
+std::map<std::string, std::string> HostDrive::stateFiles() const {
+  std::map<std::string, std::string> files;
+  std::string dir = stateHome() + "/org.davfp.host.extension";
+  if (!fs::is_directory(dir)) return files;
+  for (const auto& entry : fs::directory_iterator(dir))
+    files[entry.path().filename()] = readFile(entry.path());
+  return files;
+}
+
+void HostDrive::placeOnServer(const std::string& relative, const std::string& bytes) {
+  fs::path path = fs::path(served_) / relative;
+  fs::create_directories(path.parent_path());
+  writeFile(path.string(), bytes);
+  if (server_) server_->adopt(path.string());
+}
+
+std::vector<nlohmann::json> jsonLines(const std::string& out) {
+  std::vector<nlohmann::json> lines;
+  std::istringstream in(out);
+  std::string line;
+  while (std::getline(in, line)) {
+    try {
+      lines.push_back(nlohmann::json::parse(line));
+    } catch (const nlohmann::json::exception& e) {
+      ADD_FAILURE() << "not a JSON line: " << line << " (" << e.what() << ")";
+    }
+  }
+  return lines;
+}
+
+}  // namespace davfp::testing

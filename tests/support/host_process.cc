@@ -1,0 +1,141 @@
+#include "support/host_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace davfp::testing {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void closeFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+}  // namespace
+
+std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
+                                                  const std::vector<std::string>& env) {
+  int out[2], err[2];
+  if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  if (::pipe2(err, O_CLOEXEC) != 0) {
+    ::close(out[0]);
+    ::close(out[1]);
+    throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
+  }
+  // Everything the child needs is made before fork: between fork and exec only async-signal-safe calls.
+  std::vector<std::string> args = argv, vars = env;
+  std::vector<char*> argp, envp;
+  for (auto& a : args) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  for (auto& v : vars) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0) ::_exit(127);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(argp[0], argp.data(), envp.data());
+    ::_exit(127);
+  }
+  int forkError = errno;
+  if (devNull >= 0) ::close(devNull);
+  ::close(out[1]);
+  ::close(err[1]);
+  if (pid < 0) {
+    ::close(out[0]);
+    ::close(err[0]);
+    throw std::runtime_error(std::string("fork: ") + std::strerror(forkError));
+  }
+  std::unique_ptr<ChildProcess> child(new ChildProcess);
+  child->pid_ = pid;
+  child->outFd_ = out[0];
+  child->errFd_ = err[0];
+  return child;
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }
+  closeFd(outFd_);
+  closeFd(errFd_);
+}
+
+bool ChildProcess::readSome(std::chrono::milliseconds timeout) {
+  pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+  if (outFd_ < 0 && errFd_ < 0) return false;
+  int ready = ::poll(fds, 2, static_cast<int>(timeout.count()));
+  if (ready < 0 && errno != EINTR) throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
+  char buffer[65536];
+  int* fdOf[2] = {&outFd_, &errFd_};
+  std::string* textOf[2] = {&out_, &err_};
+  for (int i = 0; i < 2; ++i) {
+    if (*fdOf[i] < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    ssize_t n = ::read(*fdOf[i], buffer, sizeof buffer);
+    if (n > 0) {
+      textOf[i]->append(buffer, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      closeFd(*fdOf[i]);
+    }
+  }
+  return outFd_ >= 0 || errFd_ >= 0;
+}
+
+bool ChildProcess::waitForOutput(const std::string& text, bool onStderr, std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  const std::string& where = onStderr ? err_ : out_;
+  while (where.find(text) == std::string::npos) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    if (!readSome(left)) return where.find(text) != std::string::npos;
+  }
+  return true;
+}
+
+void ChildProcess::signal(int sig) {
+  if (pid_ > 0) ::kill(pid_, sig);
+}
+
+ProcessResult ChildProcess::finish(std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  for (;;) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid_, SIGKILL);
+      break;
+    }
+    if (!readSome(left)) break;
+  }
+  while (readSome(std::chrono::milliseconds(1000))) {
+  }
+  int raw = 0;
+  while (::waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
+  }
+  pid_ = -1;
+  ProcessResult result;
+  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+  result.out = out_;
+  result.err = err_;
+  return result;
+}
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
+                         std::chrono::milliseconds timeout) {
+  return ChildProcess::start(argv, env)->finish(timeout);
+}
+
+}  // namespace davfp::testing

@@ -1,0 +1,171 @@
+// WritebackDriver: a real FileProviderExtension for one domain, driven the way the platform drives it, for
+// the write-back tests (unit tests against the fake server, integration tests against real servers).
+//
+// Its Env keeps the shared container, the extension's data directory and the temporary directory in a private
+// temporary directory, writes drives.json there naming the given server URL, and never finds the host
+// application. Each request waits for its completion handler, so a test reads like a sequence of platform
+// calls. Use one driver from one test thread.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+#include "platform/file_provider.h"
+#include "platform/mime_registry.h"
+#include "provider/extension.h"
+#include "state/state.h"
+#include "support/temp_dir.h"
+#include "support/writeback_items.h"
+
+namespace davfp::testing {
+
+class WritebackEnv : public platform::EnvWrapper {
+ public:
+  WritebackEnv() : EnvWrapper(platform::Env::standard()) { createDirectories(temporaryDirectory()); }
+
+  std::optional<std::string> groupContainer(std::string_view) override { return dir.file("group"); }
+  std::optional<std::string> applicationDataDirectory(std::string_view bundleID) override {
+    return dir.file("data/" + std::string(bundleID));
+  }
+  std::string temporaryDirectory() override { return dir.file("tmp"); }
+  // The tests start their servers themselves; nothing is launched.
+  std::optional<std::string> applicationLocation(std::string_view) override { return std::nullopt; }
+
+  // Publishes the drive of domain at url.
+  void publish(const std::string& domain, const std::string& url) {
+    createDirectories(dir.file("group"));
+    writeFileAtomically(dir.file("group/drives.json"),
+                        "{\"" + domain + "\": {\"name\": \"Drive\", \"url\": \"" + url + "\"}}");
+  }
+
+  TempDir dir;
+};
+
+// The outcome of a create or modify request.
+struct WriteOutcome {
+  platform::ItemRef item;
+  platform::ItemFields pending = 0;
+  bool shouldFetchContent = false;
+  std::optional<platform::Error> error;
+};
+
+// What one change pass of the working set reported.
+struct ChangePassOutcome {
+  std::vector<platform::ItemRef> updated;
+  std::vector<platform::ItemIdentifier> deleted;
+  std::optional<platform::Error> error;
+  platform::SyncAnchor anchor;
+};
+
+class WritebackDriver {
+ public:
+  static constexpr const char* kDomain = "writeback-drive";
+
+  explicit WritebackDriver(const std::string& url) {
+    env_.publish(kDomain, url);
+    ext_ = FileProviderExtension::create(platform::Domain{kDomain, "Drive"}, env_);
+  }
+
+  FileProviderExtension& ext() { return *ext_; }
+  State& state() { return ext_->state(); }
+  WritebackEnv& env() { return env_; }
+
+  // A local file holding bytes, as the platform hands contents to the extension.
+  std::string contents(const std::string& bytes) {
+    std::string file = env_.dir.file("contents-" + std::to_string(++files_));
+    writeFile(file, bytes);
+    return file;
+  }
+
+  // The identifier of path, minted as enumerating its folder would have.
+  std::string id(const std::string& path) { return state().id(path); }
+
+  WriteOutcome create(const TemplateItem& item, std::optional<std::string> contents = std::nullopt) {
+    std::promise<WriteOutcome> done;
+    ext_->createItem(
+        std::make_shared<TemplateItem>(item), 0, std::move(contents), 0, {},
+        [&done](platform::ItemRef i, platform::ItemFields f, bool fetch, std::optional<platform::Error> e) {
+          done.set_value({std::move(i), f, fetch, std::move(e)});
+        });
+    return done.get_future().get();
+  }
+
+  WriteOutcome modify(const TemplateItem& item, platform::ItemFields changed,
+                      std::optional<std::string> contents = std::nullopt) {
+    std::promise<WriteOutcome> done;
+    ext_->modifyItem(
+        std::make_shared<TemplateItem>(item), {}, changed, std::move(contents), 0, {},
+        [&done](platform::ItemRef i, platform::ItemFields f, bool fetch, std::optional<platform::Error> e) {
+          done.set_value({std::move(i), f, fetch, std::move(e)});
+        });
+    return done.get_future().get();
+  }
+
+  std::optional<platform::Error> remove(const platform::ItemIdentifier& id, const std::string& contentVersion,
+                                        bool recursive) {
+    std::promise<std::optional<platform::Error>> done;
+    ext_->deleteItem(id, platform::ItemVersion{contentVersion, {}},
+                     recursive ? platform::kDeleteRecursive : 0, {},
+                     [&done](std::optional<platform::Error> e) { done.set_value(std::move(e)); });
+    return done.get_future().get();
+  }
+
+  // Enumerates a folder as the file manager does when it opens it: the folder becomes known.
+  std::vector<platform::ItemRef> enumerate(const platform::ItemIdentifier& folder) {
+    auto observer = std::make_shared<ItemObserver>();
+    ext_->enumerator(folder, {})->enumerateItems(observer, platform::kInitialPageSortedByName);
+    auto outcome = observer->done.get_future().get();
+    if (outcome) ADD_FAILURE() << "enumerating " << folder << ": " << outcome->what();
+    return observer->items;
+  }
+
+  // One change pass of the working set.
+  ChangePassOutcome changes() {
+    auto observer = std::make_shared<ChangeObserver>();
+    ext_->enumerator(platform::kWorkingSetContainerItemIdentifier, {})
+        ->enumerateChanges(observer, ext_->anchor());
+    observer->done.get_future().wait();
+    return std::move(observer->outcome);
+  }
+
+ private:
+  struct ItemObserver : platform::EnumerationObserver {
+    std::vector<platform::ItemRef> items;
+    std::promise<std::optional<platform::Error>> done;
+    void didEnumerateItems(std::vector<platform::ItemRef> more) override {
+      items.insert(items.end(), more.begin(), more.end());
+    }
+    void finishEnumeratingUpToPage(std::optional<platform::Page>) override { done.set_value(std::nullopt); }
+    void finishEnumeratingWithError(const platform::Error& error) override { done.set_value(error); }
+  };
+  struct ChangeObserver : platform::ChangeObserver {
+    ChangePassOutcome outcome;
+    std::promise<void> done;
+    void didUpdateItems(std::vector<platform::ItemRef> items) override {
+      outcome.updated.insert(outcome.updated.end(), items.begin(), items.end());
+    }
+    void didDeleteItemsWithIdentifiers(std::vector<platform::ItemIdentifier> ids) override {
+      outcome.deleted.insert(outcome.deleted.end(), ids.begin(), ids.end());
+    }
+    void finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor anchor, bool) override {
+      outcome.anchor = std::move(anchor);
+      done.set_value();
+    }
+    void finishEnumeratingWithError(const platform::Error& error) override {
+      outcome.error = error;
+      done.set_value();
+    }
+  };
+
+  WritebackEnv env_;
+  std::shared_ptr<FileProviderExtension> ext_;
+  int files_ = 0;
+};
+
+}  // namespace davfp::testing

@@ -1,0 +1,113 @@
+#include "host/local_files.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "host/failure.h"
+#include "host/program_env.h"
+#include "host/progress_bar.h"
+#include "platform/unique_fd.h"
+#include "support/temp_dir.h"
+
+namespace davfp::cli {
+namespace {
+
+using davfp::testing::TempDir;
+
+int errorOf(const std::function<void()>& check) {
+  try {
+    check();
+  } catch (const Failure& f) {
+    return static_cast<int>(f.error.code());
+  }
+  return 0;
+}
+
+TEST(LocalFilesTest, DestinationsAreCheckedBeforeAnythingIsFetched) {
+  TempDir tmp;
+  davfp::testing::writeFile(tmp.file("file"), "x");
+  std::filesystem::create_directory(tmp.file("dir"));
+  struct Case {
+    std::string dest;
+    int error;
+  } cases[] = {
+      {tmp.file("new"), 0},
+      {tmp.file("file"), 0},
+      {tmp.file("dir"), EISDIR},
+      {tmp.file("missing/new"), ENOENT},
+      {tmp.file("file/new"), ENOTDIR},
+      {"", ENOENT},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.dest);
+    EXPECT_EQ(errorOf([&] { checkWritableDestination(c.dest); }), c.error);
+  }
+  EXPECT_EQ(errorOf([&] { readableFileSize(tmp.file("missing")); }), ENOENT);
+  EXPECT_EQ(errorOf([&] { readableFileSize(tmp.file("dir")); }), EISDIR);
+  EXPECT_EQ(readableFileSize(tmp.file("file")), 1);
+}
+
+TEST(LocalFilesTest, WhereGetSaves) {
+  TempDir tmp;
+  std::filesystem::create_directory(tmp.file("dir"));
+  EXPECT_EQ(saveLocation("", "a.txt"), "a.txt");
+  EXPECT_EQ(saveLocation(tmp.file("dir"), "a.txt"), tmp.file("dir") + "/a.txt");
+  EXPECT_EQ(saveLocation("later/", "a.txt"), "later/a.txt");
+  EXPECT_EQ(saveLocation(tmp.file("b.txt"), "a.txt"), tmp.file("b.txt"));
+  EXPECT_EQ(directoryOf("a.txt"), ".");
+  EXPECT_EQ(directoryOf("/a.txt"), "/");
+  EXPECT_EQ(directoryOf("x/y/a.txt"), "x/y");
+}
+
+TEST(LocalFilesTest, APlacedFileReplacesTheOldOneWithOrdinaryPermissions) {
+  TempDir tmp;
+  davfp::testing::writeFile(tmp.file("fetched"), "new");
+  ::chmod(tmp.file("fetched").c_str(), 0600);
+  davfp::testing::writeFile(tmp.file("dest"), "old");
+  mode_t old = ::umask(022);
+  placeFile(tmp.file("fetched"), tmp.file("dest"));
+  ::umask(old);
+  EXPECT_EQ(davfp::testing::readFile(tmp.file("dest")), "new");
+  EXPECT_FALSE(davfp::testing::fileExists(tmp.file("fetched")));
+  struct stat st;
+  ASSERT_EQ(::stat(tmp.file("dest").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0644u);
+}
+
+TEST(LocalFilesTest, TransfersAreMeasuredFromTheOutside) {
+  TempDir tmp;
+  davfp::testing::writeFile(tmp.file("upload"), std::string(10000, 'u'));
+  EXPECT_EQ(readOffsetOf(tmp.file("upload")), 0);  // not open
+  platform::UniqueFd fd(::open(tmp.file("upload").c_str(), O_RDONLY | O_CLOEXEC));
+  char buffer[4096];
+  ASSERT_EQ(::read(fd.get(), buffer, sizeof buffer), 4096);
+  EXPECT_EQ(readOffsetOf(tmp.file("upload")), 4096);
+  EXPECT_EQ(readOffsetOf(tmp.file("missing")), 0);
+
+  std::filesystem::create_directory(tmp.file("downloads"));
+  EXPECT_EQ(bytesInDirectory(tmp.file("downloads")), 0);
+  davfp::testing::writeFile(tmp.file("downloads/part"), std::string(1234, 'd'));
+  std::filesystem::create_directory(tmp.file("downloads/sub"));
+  EXPECT_EQ(bytesInDirectory(tmp.file("downloads")), 1234);
+}
+
+TEST(LocalFilesTest, DownloadsGoToAPrivateDirectoryThatIsRemovedWithItsContents) {
+  TempDir tmp;
+  ProgramEnv env(tmp.path());
+  EXPECT_EQ(env.madeDirectory(), std::nullopt);  // made only when a download needs it
+  std::string dir = env.temporaryDirectory();
+  EXPECT_EQ(directoryOf(dir), tmp.path());
+  EXPECT_EQ(env.temporaryDirectory(), dir);
+  davfp::testing::writeFile(dir + "/partial download", "x");
+  env.cleanUp();
+  EXPECT_FALSE(davfp::testing::fileExists(dir));
+  // A base where nothing can be made fails as a local error.
+  ProgramEnv nowhere(tmp.file("missing"));
+  EXPECT_THROW(nowhere.temporaryDirectory(), platform::Error);
+}
+
+}  // namespace
+}  // namespace davfp::cli

@@ -1,0 +1,108 @@
+// What the program prints: JSON items and errors for scripts, listings and messages for people.
+#include <gtest/gtest.h>
+
+#include "host/failure.h"
+#include "host/human_output.h"
+#include "host/json_output.h"
+#include "host/progress_bar.h"
+#include "host/template_item.h"
+
+namespace davfp::cli {
+namespace {
+
+using namespace std::chrono;
+
+platform::ItemRef item(std::string name, std::optional<int64_t> size, bool folder = false,
+                       std::optional<platform::Date> modified = std::nullopt) {
+  TemplateItem::Properties p{.identifier = "id-" + name, .parent = "p", .filename = name};
+  if (folder) p.contentType = "inode/directory";
+  p.documentSize = size;
+  p.contentModificationDate = modified;
+  return std::make_shared<TemplateItem>(p);
+}
+
+TEST(JsonOutputTest, ItemsCarryEveryPropertyNullWhenAbsent) {
+  TemplateItem::Properties p{.identifier = "I",
+                             .parent = "P",
+                             .filename = "Grüße.txt",
+                             .contentType = "text/plain",
+                             .documentSize = 12,
+                             .contentModificationDate = sys_days{2024y / 2 / 29} + 23h + 59min + 58s + 999ms,
+                             .version = {"etag", std::string("meta\0data", 9)},
+                             .capabilities = 47};
+  EXPECT_EQ(jsonLine(itemJson(TemplateItem(p))),
+            "{\"id\":\"I\",\"parent\":\"P\",\"name\":\"Grüße.txt\",\"type\":\"text/plain\",\"size\":12,"
+            "\"modified\":\"2024-02-29T23:59:58Z\",\"contentVersion\":\"etag\",\"metadataVersion\":"
+            "\"meta\\u0000data\",\"capabilities\":47}\n");
+  TemplateItem bare({.identifier = "I", .parent = "P", .filename = "x"});
+  auto json = itemJson(bare);
+  EXPECT_TRUE(json["type"].is_null());
+  EXPECT_TRUE(json["size"].is_null());
+  EXPECT_TRUE(json["modified"].is_null());
+  // A server's name that is not UTF-8 still gives one line of valid JSON.
+  TemplateItem odd({.identifier = "I", .parent = "P", .filename = "bad\xff name"});
+  EXPECT_NE(jsonLine(itemJson(odd)).find("\"name\":\"bad\xEF\xBF\xBD name\""), std::string::npos);
+}
+
+TEST(JsonOutputTest, DatesInRfc3339Utc) {
+  struct Case {
+    platform::Date date;
+    const char* text;
+  } cases[] = {
+      {platform::Date{}, "1970-01-01T00:00:00Z"},
+      {sys_days{2000y / 1 / 1}, "2000-01-01T00:00:00Z"},
+      {sys_days{2038y / 1 / 19} + 3h + 14min + 8s, "2038-01-19T03:14:08Z"},
+      {sys_days{1969y / 12 / 31} + 23h + 59min + 59s + 500ms, "1969-12-31T23:59:59Z"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(rfc3339(c.date), c.text);
+}
+
+TEST(JsonOutputTest, ErrorsSayWhatTheyMean) {
+  EXPECT_EQ(jsonLine(errorJson(platform::Error(platform::kFileProviderErrorDomain, -1005))),
+            "{\"error\":{\"domain\":\"NSFileProviderErrorDomain\",\"code\":-1005,"
+            "\"message\":\"no such item on the server\"}}\n");
+  Failure f{"/a b", platform::Error(platform::kFileProviderErrorDomain, -1007), "use -r"};
+  EXPECT_EQ(humanMessage(f, false),
+            "davfp: /a b: the folder is not empty, or something in it could not be deleted; use -r");
+  EXPECT_EQ(humanMessage(f, true),
+            "davfp: /a b: the folder is not empty, or something in it could not be deleted "
+            "(NSFileProviderErrorDomain -1007); use -r");
+  EXPECT_EQ(humanMessage(localFailure("x", ENOENT), false), "davfp: x: No such file or directory");
+  // An error's own text wins over the generic one.
+  EXPECT_EQ(describe(platform::Error(platform::kFileProviderErrorDomain, -1004, "no drive \"d\"")),
+            "no drive \"d\"");
+  EXPECT_EQ(describe(platform::Error("SomeDomain", 1)), "failed");
+}
+
+TEST(HumanOutputTest, ListingsAlignTheirColumns) {
+  auto when = sys_days{2024y / 5 / 1} + 14h + 3min;
+  std::vector<platform::ItemRef> items{item("docs", std::nullopt, true, when),
+                                       item("big.bin", 3145728, false, when), item("tiny", 5),
+                                       item("Ärger", 12, false, when)};
+  EXPECT_EQ(shortListing(items), "docs/\nbig.bin\ntiny\nÄrger\n");
+  ::setenv("TZ", "UTC", 1);
+  ::tzset();
+  EXPECT_EQ(longListing(items),
+            "d        -  2024-05-01 14:03  docs/\n"
+            "-  3145728  2024-05-01 14:03  big.bin\n"
+            "-        5  -                 tiny\n"
+            "-       12  2024-05-01 14:03  Ärger\n");
+  auto sorted = sortedByName(items);
+  EXPECT_EQ(sorted[0]->filename(), "big.bin");
+  EXPECT_EQ(sorted[3]->filename(), "Ärger");
+}
+
+TEST(HumanOutputTest, ByteCountsAndTheProgressLine) {
+  EXPECT_EQ(humanBytes(0), "0 B");
+  EXPECT_EQ(humanBytes(1023), "1023 B");
+  EXPECT_EQ(humanBytes(1024), "1.0 KiB");
+  EXPECT_EQ(humanBytes(3 * 1024 * 1024 + 512 * 1024), "3.5 MiB");
+  EXPECT_EQ(progressLine("f", 512, 1024, 10), "f [#####     ] 50% 512 B / 1.0 KiB");
+  // More than the total (a file that grew on the server) never overflows the bar.
+  EXPECT_EQ(progressLine("f", 4096, 1024, 4), "f [####] 100% 1.0 KiB / 1.0 KiB");
+  EXPECT_EQ(progressLine("f", 2048, std::nullopt, 10), "f 2.0 KiB");
+  EXPECT_EQ(progressLine("f", 0, 0, 10), "f 0 B");
+}
+
+}  // namespace
+}  // namespace davfp::cli

@@ -1,0 +1,280 @@
+// Change enumeration of the working set, and the sync anchor.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "state/paths.h"
+#include "unit/provider/provider_test_env.h"
+
+namespace davfp::testing {
+namespace {
+
+class ChangesTest : public ProviderTest {
+ protected:
+  // Serves / (with f.txt), /a (with x.txt) and /b (with y.txt), each folder with a fixed entity tag, and
+  // remembers the folders given by enumerating them, in a new extension of the domain.
+  std::shared_ptr<FileProviderExtension> remembering(std::initializer_list<const char*> folders,
+                                                     const std::string& domain = std::string(kDomain)) {
+    env.publish(domain, server.url("/dav/"));
+    tree.file("/f.txt", "f", "\"f1\"");
+    tree.folder("/a", "\"a1\"");
+    tree.file("/a/x.txt", "x", "\"x1\"");
+    tree.folder("/b", "\"b1\"");
+    tree.file("/b/y.txt", "y", "\"y1\"");
+    auto ext = extension(domain);
+    for (std::string folder : folders) {
+      auto id = folder == "/" ? platform::kRootContainerItemIdentifier : ext->state().id(folder);
+      auto rec = enumerate(*ext, id);
+      EXPECT_EQ(rec->calls(), (Strings{"items", "finishPage"})) << folder;
+    }
+    server.clearRequests();
+    return ext;
+  }
+
+  static int64_t anchorOf(FileProviderExtension& ext) { return ext.state().anchor(); }
+
+  // The folders listed since the last clearRequests().
+  std::vector<std::string> listed() const {
+    std::vector<std::string> out;
+    for (const auto& e : exchanges()) {
+      if (e.starts_with("PROPFIND ")) out.push_back(e);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+};
+
+TEST_F(ChangesTest, UnchangedFoldersGiveNothingAndKeepTheAnchor) {
+  auto ext = remembering({"/", "/a"});
+  const int64_t anchor = anchorOf(*ext);
+  const int writes = env.writes;
+
+  auto rec = changes(*ext);
+  EXPECT_EQ(rec->calls(), (Strings{"finishChanges"}));
+  EXPECT_EQ(rec->anchor(), std::to_string(anchor));
+  EXPECT_FALSE(rec->moreComing());
+  EXPECT_EQ(env.writes, writes);
+  EXPECT_EQ(listed(), (Strings{"PROPFIND /dav/ 1", "PROPFIND /dav/a/ 1"}));
+
+  // A server that now calls the same entity tag weak has changed nothing either.
+  tree.file("/f.txt", "f", "W/\"f1\"");
+  tree.folder("/a", "W/\"a1\"");
+  EXPECT_EQ(changes(*ext)->calls(), (Strings{"finishChanges"}));
+  EXPECT_EQ(anchorOf(*ext), anchor);
+}
+
+TEST_F(ChangesTest, NewChangedAndDeletedChildrenAreReportedOnceInOnePass) {
+  auto ext = remembering({"/", "/a"});
+  const int64_t anchor = anchorOf(*ext);
+  const std::string fId = idOf(*ext, "/f.txt");
+  const std::string xId = idOf(*ext, "/a/x.txt");
+  const int writes = env.writes;
+
+  tree.file("/f.txt", "f changed", "\"f2\"");
+  tree.file("/a/new.txt", "new", "\"n1\"");
+  tree.remove("/a/x.txt");
+
+  auto rec = changes(*ext);
+  EXPECT_EQ(rec->calls(), (Strings{"updated", "deleted", "finishChanges"}));
+  auto updated = rec->updated();
+  EXPECT_EQ(sorted(filenames(updated)), (Strings{"f.txt", "new.txt"}));
+  ASSERT_TRUE(findItem(updated, fId)) << "a changed file keeps its identifier";
+  EXPECT_EQ(findItem(updated, fId)->itemVersion().contentVersion, "\"f2\"");
+  const std::string newId = idOf(*ext, "/a/new.txt");
+  ASSERT_TRUE(findItem(updated, newId));
+  EXPECT_EQ(findItem(updated, newId)->parentItemIdentifier(), idOf(*ext, "/a"));
+  EXPECT_EQ(rec->deleted(), (Strings{xId}));
+  EXPECT_EQ(idOf(*ext, "/a/x.txt"), "");
+  EXPECT_FALSE(ext->state().path(xId));
+
+  // One forgotten path and one more at the end, handed over as the final value; the state written once.
+  EXPECT_EQ(anchorOf(*ext), anchor + 2);
+  EXPECT_EQ(rec->anchor(), std::to_string(anchor + 2));
+  EXPECT_EQ(env.writes, writes + 1);
+
+  auto again = changes(*ext);
+  EXPECT_EQ(again->calls(), (Strings{"finishChanges"}));
+  EXPECT_EQ(again->anchor(), std::to_string(anchor + 2));
+
+  // A file that reappears at a forgotten path is new, with a new identifier.
+  tree.file("/a/x.txt", "back", "\"x1\"");
+  auto back = changes(*ext);
+  ASSERT_EQ(back->calls(), (Strings{"updated", "finishChanges"}));
+  EXPECT_NE(back->updated()[0]->itemIdentifier(), xId);
+  EXPECT_EQ(back->anchor(), std::to_string(anchor + 3));
+}
+
+TEST_F(ChangesTest, VanishedFolderIsReportedByItsOwnIdentifierOnly) {
+  struct Case {
+    const char* name;
+    std::initializer_list<const char*> remembered;
+    std::vector<std::string> listedInPass;
+  } cases[] = {
+      // Found gone in its parent's listing: neither it nor its subfolder is listed.
+      {"parent remembered", {"/", "/a", "/a/sub", "/b"}, {"PROPFIND /dav/ 1", "PROPFIND /dav/b/ 1"}},
+      // Found gone by its own listing: its subfolder is not listed.
+      {"parent not remembered", {"/a", "/a/sub", "/b"}, {"PROPFIND /dav/a/ 1", "PROPFIND /dav/b/ 1"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree.file("/a/sub/deep.txt", "d", "\"d1\"");
+    auto ext = remembering(c.remembered, c.name);
+    const std::string aId = idOf(*ext, "/a");
+    const int64_t anchor = anchorOf(*ext);
+    tree.remove("/a");
+
+    auto rec = changes(*ext);
+    EXPECT_EQ(rec->calls(), (Strings{"deleted", "finishChanges"}));
+    EXPECT_EQ(rec->deleted(), (Strings{aId}));
+    EXPECT_EQ(listed(), c.listedInPass);
+    EXPECT_EQ(rec->anchor(), std::to_string(anchor + 2));
+    for (auto path : {"/a", "/a/x.txt", "/a/sub", "/a/sub/deep.txt"}) EXPECT_EQ(idOf(*ext, path), "") << path;
+    for (const auto& [folder, snapshot] : ext->state().knownFolders()) {
+      EXPECT_FALSE(isUnder(folder, "/a")) << folder;
+      EXPECT_FALSE(snapshot.contains("/a")) << folder;
+    }
+
+    server.clearRequests();
+    EXPECT_EQ(changes(*ext)->calls(), (Strings{"finishChanges"}));
+    for (const auto& e : exchanges()) EXPECT_FALSE(e.starts_with("PROPFIND /dav/a")) << e;
+  }
+}
+
+TEST_F(ChangesTest, RootThatAnswersNotFoundFailsThePassInsteadOfVanishing) {
+  // A drive whose root is suddenly missing is not served there right now: the root container cannot be
+  // deleted, and forgetting it would drop every identifier the platform holds.
+  auto ext = remembering({"/", "/a"});
+  tree.file("/a/new.txt", "new", "\"n1\"");
+  tree.fail("/dav/", {.status = 404});
+  const int64_t anchor = anchorOf(*ext);
+  const auto known = ext->state().knownFolders();
+  const std::string fId = idOf(*ext, "/f.txt");
+
+  auto failed = changes(*ext);
+  EXPECT_EQ(failed->calls(), (Strings{"error"}));
+  ASSERT_TRUE(failed->error());
+  EXPECT_TRUE(failed->error()->is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable))
+      << failed->error()->what();
+  EXPECT_EQ(anchorOf(*ext), anchor);
+  EXPECT_EQ(ext->state().knownFolders(), known);
+  EXPECT_EQ(idOf(*ext, "/f.txt"), fId);
+
+  tree.heal();
+  auto rec = changes(*ext);
+  EXPECT_EQ(rec->calls(), (Strings{"updated", "finishChanges"}));
+  EXPECT_EQ(filenames(rec->updated()), (Strings{"new.txt"}));
+}
+
+TEST_F(ChangesTest, NoIdentifierIsMintedToReportADeletion) {
+  auto ext = remembering({"/"});
+  // A snapshot entry whose item the platform was never told about, gone from the server.
+  auto kids = ext->children("/");
+  kids.push_back(DavEntry{.path = "/ghost.txt", .etag = "\"g\""});
+  ext->state().remember("/", kids);
+  const int64_t anchor = anchorOf(*ext);
+
+  auto rec = changes(*ext);
+  EXPECT_EQ(rec->calls(), (Strings{"finishChanges"}));
+  EXPECT_EQ(idOf(*ext, "/ghost.txt"), "");
+  EXPECT_FALSE(ext->state().knownFolders().at("/").contains("/ghost.txt"));
+  EXPECT_EQ(rec->anchor(), std::to_string(anchor + 2));
+}
+
+TEST_F(ChangesTest, PassFailingOnItsThirdFolderReportsNothingAndChangesNothing) {
+  auto ext = remembering({"/", "/a", "/b"});
+  tree.file("/new.txt", "new", "\"n1\"");       // in the first folder
+  tree.remove("/a/x.txt");                      // in the second
+  tree.fail("/dav/b/", {.dropAfterBytes = 0});  // the third: the connection is lost, also when tried again
+  const std::string xId = idOf(*ext, "/a/x.txt");
+  const int64_t anchor = anchorOf(*ext);
+  const auto known = ext->state().knownFolders();
+  const int writes = env.writes;
+
+  auto failed = changes(*ext);
+  EXPECT_EQ(failed->calls(), (Strings{"error"}));
+  ASSERT_TRUE(failed->error());
+  EXPECT_TRUE(failed->error()->is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable))
+      << failed->error()->what();
+  EXPECT_EQ(anchorOf(*ext), anchor);
+  EXPECT_EQ(ext->state().knownFolders(), known);
+  EXPECT_EQ(idOf(*ext, "/a/x.txt"), xId);
+  EXPECT_EQ(idOf(*ext, "/new.txt"), "");
+  EXPECT_EQ(env.writes, writes);
+
+  // The next pass finds the same changes.
+  tree.heal();
+  auto rec = changes(*ext);
+  EXPECT_EQ(rec->calls(), (Strings{"updated", "deleted", "finishChanges"}));
+  EXPECT_EQ(filenames(rec->updated()), (Strings{"new.txt"}));
+  EXPECT_EQ(rec->deleted(), (Strings{xId}));
+  EXPECT_EQ(rec->anchor(), std::to_string(anchor + 2));
+}
+
+TEST_F(ChangesTest, AnchorIsTheCounterInDecimal) {
+  auto ext = remembering({"/"});
+  ext->state().setAnchor(41);
+  auto currentAnchor = [&](const platform::ItemIdentifier& container) {
+    std::optional<platform::SyncAnchor> delivered;
+    ext->enumerator(container, {})->currentSyncAnchor([&](std::optional<platform::SyncAnchor> a) {
+      delivered = a;
+    });
+    return delivered;  // delivered before currentSyncAnchor returned
+  };
+  const std::string fId = ext->state().id("/f.txt");
+  for (const auto& container :
+       {platform::kWorkingSetContainerItemIdentifier, platform::kRootContainerItemIdentifier,
+        platform::kTrashContainerItemIdentifier, fId}) {
+    SCOPED_TRACE(container);
+    EXPECT_EQ(currentAnchor(container), "41");
+  }
+
+  tree.file("/f.txt", "changed", "\"f2\"");
+  auto rec = changes(*ext);
+  EXPECT_EQ(rec->calls(), (Strings{"updated", "finishChanges"}));
+  EXPECT_EQ(rec->anchor(), "42");
+  EXPECT_EQ(currentAnchor(platform::kWorkingSetContainerItemIdentifier), "42");
+
+  // Folders and the trash report no changes of their own: the current anchor, without asking the server.
+  server.clearRequests();
+  tree.file("/f.txt", "changed again", "\"f3\"");
+  for (const auto& container :
+       {platform::kRootContainerItemIdentifier, platform::kTrashContainerItemIdentifier, fId}) {
+    SCOPED_TRACE(container);
+    auto other = changes(*ext, container);
+    EXPECT_EQ(other->calls(), (Strings{"finishChanges"}));
+    EXPECT_EQ(other->anchor(), "42");
+    EXPECT_FALSE(other->moreComing());
+  }
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(ChangesTest, RestartKeepsIdentifiersSnapshotsAndAnchor) {
+  auto ext = remembering({"/", "/a"});
+  tree.remove("/a/x.txt");
+  tree.file("/a/later.txt", "l", "\"l1\"");
+  ASSERT_EQ(changes(*ext)->calls(), (Strings{"updated", "deleted", "finishChanges"}));
+  const auto known = ext->state().knownFolders();
+  const int64_t anchor = anchorOf(*ext);
+  std::map<std::string, std::string> ids;
+  for (auto path : {"/f.txt", "/a", "/a/later.txt", "/b"}) ids[path] = idOf(*ext, path);
+  ext.reset();
+
+  auto restarted = extension();
+  EXPECT_EQ(anchorOf(*restarted), anchor);
+  EXPECT_EQ(restarted->state().knownFolders(), known);
+  for (const auto& [path, id] : ids) {
+    SCOPED_TRACE(path);
+    EXPECT_FALSE(id.empty());
+    EXPECT_EQ(idOf(*restarted, path), id);
+  }
+  EXPECT_EQ(idOf(*restarted, "/a/x.txt"), "");
+  Looked looked = lookup(*restarted, ids["/a/later.txt"]);
+  ASSERT_TRUE(looked.item);
+  EXPECT_EQ(looked.item->itemIdentifier(), ids["/a/later.txt"]);
+  auto rec = changes(*restarted);
+  EXPECT_EQ(rec->calls(), (Strings{"finishChanges"}));
+  EXPECT_EQ(rec->anchor(), std::to_string(anchor));
+}
+
+}  // namespace
+}  // namespace davfp::testing

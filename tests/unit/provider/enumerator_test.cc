@@ -1,0 +1,176 @@
+// Item enumeration of folders, the working set, the trash and the placeholder domain.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "unit/provider/provider_test_env.h"
+
+namespace davfp::testing {
+namespace {
+
+class EnumeratorTest : public ProviderTest {};
+
+TEST_F(EnumeratorTest, FolderReportsItsDirectChildrenOnceAndIsRemembered) {
+  server.on("PROPFIND", "/dav/",
+            {.status = 207,
+             .body = multistatus({
+                 {"/dav/", {.isDir = true}},
+                 {"/dav/z.txt", {.body = "zz", .etag = "\"Z\""}},
+                 {"/dav/a/", {.isDir = true, .etag = "\"A\""}},
+                 {"/dav/a/inner.txt", {.body = "deeper"}},
+             })});
+  auto ext = extension();
+  auto rec = enumerate(*ext, platform::kRootContainerItemIdentifier);
+
+  EXPECT_EQ(rec->calls(), (Strings{"items", "finishPage"}));
+  EXPECT_FALSE(rec->nextPage());
+  auto items = rec->items();
+  EXPECT_EQ(filenames(items), (Strings{"z.txt", "a"}));  // server order
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0]->itemIdentifier(), idOf(*ext, "/z.txt"));
+  EXPECT_EQ(items[1]->itemIdentifier(), idOf(*ext, "/a"));
+  EXPECT_NE(items[0]->itemIdentifier(), items[1]->itemIdentifier());
+  for (const auto& item : items)
+    EXPECT_EQ(item->parentItemIdentifier(), platform::kRootContainerItemIdentifier);
+  EXPECT_EQ(exchanges(), (Strings{"PROPFIND /dav/ 1"}));
+  EXPECT_EQ(ext->state().knownFolders(), (State::Snapshots{{"/", {{"/z.txt", "\"Z\""}, {"/a", "\"A\""}}}}));
+}
+
+TEST_F(EnumeratorTest, TrashAndPlaceholderDomainFinishAtOnceWithNothing) {
+  tree.file("/a.txt", "a");
+  struct Case {
+    std::string domain;
+    platform::ItemIdentifier container;
+  } cases[] = {
+      {std::string(kDomain), platform::kTrashContainerItemIdentifier},
+      {"velnor-placeholder", platform::kRootContainerItemIdentifier},
+      {"velnor-placeholder", platform::kWorkingSetContainerItemIdentifier},
+      {"velnor-placeholder", "0F8C2D1E-9A3B-4C5D-8E7F-102030405060"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.domain + " " + c.container);
+    env.publish(c.domain, server.url("/dav/"));
+    auto ext = extension(c.domain);
+    auto rec = enumerate(*ext, c.container);
+    EXPECT_EQ(rec->calls(), (Strings{"finishPage"}));
+    EXPECT_FALSE(rec->nextPage());
+    EXPECT_EQ(rec->finishThread(), std::this_thread::get_id());
+    EXPECT_TRUE(ext->state().knownFolders().empty());
+  }
+  EXPECT_TRUE(server.requests().empty());
+}
+
+TEST_F(EnumeratorTest, FailuresFinishWithTheConvertedErrorAndRecordNothing) {
+  tree.folder("/gone");
+  tree.folder("/busy");
+  tree.folder("/locked");
+  tree.fail("/dav/gone/", {.status = 404});
+  tree.fail("/dav/busy/", {.status = 503});
+  tree.fail("/dav/locked/", {.status = 403});
+  auto ext = extension();
+  struct Case {
+    const char* name;
+    platform::ItemIdentifier container;
+    std::string_view domain;
+    long code;
+  } cases[] = {
+      {"unknown identifier", "0F8C2D1E-9A3B-4C5D-8E7F-102030405060", platform::kFileProviderErrorDomain,
+       platform::fp::kNoSuchItem},
+      {"folder gone", ext->state().id("/gone"), platform::kFileProviderErrorDomain,
+       platform::fp::kNoSuchItem},
+      {"server busy", ext->state().id("/busy"), platform::kFileProviderErrorDomain,
+       platform::fp::kServerUnreachable},
+      {"forbidden", ext->state().id("/locked"), platform::kCocoaErrorDomain,
+       platform::cocoa::kFileWriteNoPermission},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto rec = enumerate(*ext, c.container);
+    EXPECT_EQ(rec->calls(), (Strings{"error"}));
+    ASSERT_TRUE(rec->error());
+    EXPECT_TRUE(rec->error()->is(c.domain, c.code)) << rec->error()->what();
+  }
+  EXPECT_TRUE(ext->state().knownFolders().empty());
+}
+
+TEST_F(EnumeratorTest, WorkingSetReportsTheChildrenOfEveryRememberedFolder) {
+  auto ext = extension();
+  // Nothing remembered yet: an empty list, and no server needed.
+  auto empty = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
+  EXPECT_EQ(empty->calls(), (Strings{"items", "finishPage"}));
+  EXPECT_TRUE(empty->items().empty());
+  EXPECT_TRUE(server.requests().empty());
+
+  tree.file("/a/x.txt", "x");
+  tree.file("/b/never-listed.txt", "b");
+  tree.file("/c/vanishing.txt", "c");
+  tree.file("/top.txt", "t");
+  for (auto path : {"/", "/a", "/c"}) {
+    auto rec = enumerate(
+        *ext, path == std::string("/") ? platform::kRootContainerItemIdentifier : ext->state().id(path));
+    ASSERT_EQ(rec->calls(), (Strings{"items", "finishPage"})) << path;
+  }
+  tree.remove("/c");
+  auto known = ext->state().knownFolders();
+
+  auto rec = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
+  EXPECT_EQ(rec->calls(), (Strings{"items", "finishPage"}));
+  EXPECT_EQ(sorted(filenames(rec->items())), (Strings{"a", "b", "top.txt", "x.txt"}));
+  EXPECT_EQ(findItem(rec->items(), idOf(*ext, "/a/x.txt"))->parentItemIdentifier(), idOf(*ext, "/a"));
+  EXPECT_EQ(ext->state().knownFolders(), known);  // the vanished folder stays remembered
+
+  tree.fail("/dav/a/", {.status = 500});
+  auto failed = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
+  EXPECT_EQ(failed->calls(), (Strings{"error"}));
+  EXPECT_TRUE(failed->error()->is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable));
+}
+
+TEST_F(EnumeratorTest, StateWritesDoNotGrowWithTheNumberOfChildren) {
+  auto ext = extension();
+  auto writesFor = [&](const std::string& folder, int children) {
+    for (int i = 0; i < children; ++i) tree.file(folder + "/f" + std::to_string(i) + ".txt", "x");
+    const std::string id = ext->state().id(folder);
+    const int before = env.writes;
+    auto rec = enumerate(*ext, id);
+    EXPECT_EQ(rec->items().size(), static_cast<size_t>(children));
+    return env.writes - before;
+  };
+  const int few = writesFor("/few", 2);
+  const int many = writesFor("/many", 200);
+  EXPECT_LE(few, 2);
+  EXPECT_EQ(many, few);
+}
+
+TEST_F(EnumeratorTest, EveryEnumerationFinishesOnceWhenSomethingUnexpectedEscapes) {
+  tree.file("/a.txt", "a");
+  auto ext = extension();
+  ASSERT_EQ(enumerate(*ext, platform::kRootContainerItemIdentifier)->calls(),
+            (Strings{"items", "finishPage"}));
+
+  struct Case {
+    const char* name;
+    std::function<void()> raise;
+  } cases[] = {
+      {"runtime-error", [] { throw std::runtime_error("type registry broke"); }},
+      {"cancelled", [] { throw platform::Cancelled(); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    tree.file("/" + std::string(c.name) + ".txt", "new");  // a change, so that the change pass builds an item
+    env.onTypeLookup = [&](std::string_view) { c.raise(); };
+    auto pass = changes(*ext);
+    EXPECT_EQ(pass->calls(), (Strings{"error"}));
+    EXPECT_TRUE(pass->error()->is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable));
+    for (auto container :
+         {platform::kRootContainerItemIdentifier, platform::kWorkingSetContainerItemIdentifier}) {
+      SCOPED_TRACE(container);
+      auto rec = enumerate(*ext, container);
+      EXPECT_EQ(rec->calls(), (Strings{"error"}));
+      EXPECT_TRUE(rec->error()->is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable));
+    }
+  }
+  env.onTypeLookup = nullptr;
+}
+
+}  // namespace
+}  // namespace davfp::testing

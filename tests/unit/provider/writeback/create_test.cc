@@ -1,0 +1,170 @@
+// Creating items: what the server is sent, what the state records, and what stays untouched on failure.
+#include <gtest/gtest.h>
+
+#include "writeback_world.h"
+
+namespace davfp::testing {
+namespace {
+
+using platform::kCocoaErrorDomain;
+using platform::kFileProviderErrorDomain;
+using Strings = std::vector<std::string>;
+
+// A drive holding /docs with /docs/old.txt, whose root and /docs the platform has enumerated.
+struct CreateWorld : WritebackWorld {
+  CreateWorld() {
+    tree.addFolder("/docs");
+    tree.addFile("/docs/old.txt", "old");
+    drive.enumerate(platform::kRootContainerItemIdentifier);
+    drive.enumerate(drive.id("/docs"));
+    sent();
+  }
+  std::string docs() { return drive.id("/docs"); }
+};
+
+TEST(WritebackCreateTest, WritesTheItemReadsItBackAndNotesIt) {
+  // clang-format off
+  struct Case {
+    const char* name;
+    std::string parent;  // path of the parent folder
+    TemplateItem item;
+    std::optional<std::string> contents;
+    Strings requests;
+    std::string path;
+    bool folder;
+  } cases[] = {
+      {"folder in the root", "/", TemplateItem::folder("new"), {}, {"MKCOL /dav/new/", "PROPFIND 0 /dav/new"},
+       "/new", true},
+      {"folder in a folder", "/docs", TemplateItem::folder("sub"), {},
+       {"MKCOL /dav/docs/sub/", "PROPFIND 0 /dav/docs/sub"}, "/docs/sub", true},
+      {"file with contents", "/docs", TemplateItem::file("a b.txt"), "hello",
+       {"PUT /dav/docs/a%20b.txt", "PROPFIND 0 /dav/docs/a%20b.txt"}, "/docs/a b.txt", false},
+      {"file without contents", "/docs", TemplateItem::file("empty.txt"), {},
+       {"PUT /dav/docs/empty.txt", "PROPFIND 0 /dav/docs/empty.txt"}, "/docs/empty.txt", false},
+      {"template without a type", "/docs", TemplateItem::make({}, {}, "untyped", std::nullopt), "u",
+       {"PUT /dav/docs/untyped", "PROPFIND 0 /dav/docs/untyped"}, "/docs/untyped", false},
+      {"package type", "/docs", TemplateItem::make({}, {}, "Doc.pages", "inode/x-package"), "p",
+       {"PUT /dav/docs/Doc.pages", "PROPFIND 0 /dav/docs/Doc.pages"}, "/docs/Doc.pages", false},
+      {"file over a file", "/docs", TemplateItem::file("old.txt"), "replaced",
+       {"PUT /dav/docs/old.txt", "PROPFIND 0 /dav/docs/old.txt"}, "/docs/old.txt", false},
+  };
+  // clang-format on
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CreateWorld world;
+    c.item.parent = world.drive.id(c.parent);
+    auto anchor = world.drive.state().anchor();
+    std::optional<std::string> file;
+    if (c.contents) file = world.drive.contents(*c.contents);
+
+    auto outcome = world.drive.create(c.item, file);
+
+    ASSERT_FALSE(outcome.error) << outcome.error->what();
+    EXPECT_EQ(world.sent(), c.requests);
+    EXPECT_EQ(outcome.pending, 0u);
+    EXPECT_FALSE(outcome.shouldFetchContent);
+    ASSERT_TRUE(outcome.item);
+    EXPECT_EQ(outcome.item->itemIdentifier(), world.drive.id(c.path));
+    EXPECT_EQ(outcome.item->parentItemIdentifier(), c.item.parent);
+    EXPECT_EQ(outcome.item->filename(), c.item.name);
+    EXPECT_EQ(outcome.item->contentType() == platform::kFolderType, c.folder);
+    ASSERT_EQ(world.tree.isFolder(c.path), c.folder);
+    if (!c.folder) {
+      EXPECT_EQ(world.tree.body(c.path), c.contents.value_or(""));
+      EXPECT_EQ(outcome.item->documentSize(), static_cast<int64_t>(c.contents.value_or("").size()));
+    }
+    // The server's version of the new item, in its folder's snapshot; one step of the anchor.
+    EXPECT_EQ(world.drive.state().knownFolders().at(c.parent).at(c.path), world.tree.etag(c.path));
+    EXPECT_EQ(outcome.item->itemVersion().contentVersion, world.tree.etag(c.path));
+    EXPECT_EQ(world.drive.state().anchor(), anchor + 1);
+
+    // The platform already has the item as the server holds it: the next change pass finds nothing.
+    auto pass = world.drive.changes();
+    EXPECT_FALSE(pass.error);
+    EXPECT_TRUE(pass.updated.empty());
+    EXPECT_TRUE(pass.deleted.empty());
+  }
+}
+
+TEST(WritebackCreateTest, AdoptsAFolderTheServerAlreadyHas) {
+  CreateWorld world;
+  std::string known = world.docs();
+  auto outcome = world.drive.create(TemplateItem::folder("docs"));
+  ASSERT_FALSE(outcome.error) << outcome.error->what();
+  EXPECT_EQ(world.sent(), (Strings{"MKCOL /dav/docs/", "PROPFIND 0 /dav/docs", "PROPFIND 0 /dav/docs"}));
+  EXPECT_EQ(outcome.item->itemIdentifier(), known);
+  EXPECT_EQ(outcome.item->contentType(), platform::kFolderType);
+  EXPECT_EQ(world.tree.body("/docs/old.txt"), "old");
+}
+
+TEST(WritebackCreateTest, FailsWithoutRecordingAnything) {
+  // clang-format off
+  struct Case {
+    const char* name;
+    std::function<void(CreateWorld&)> arrange;
+    std::function<TemplateItem(CreateWorld&)> item;
+    std::string_view domain;
+    long code;
+    Strings requests;
+  } cases[] = {
+      {"symbolic link", {},
+       [](CreateWorld& w) {
+         return TemplateItem::make({}, w.docs(), "link", std::string(platform::kSymbolicLinkType));
+       },
+       kCocoaErrorDomain, 3328, {}},
+      {"unknown parent", {}, [](CreateWorld&) { return TemplateItem::file("a.txt", "forgotten-id"); },
+       kFileProviderErrorDomain, -1005, {}},
+      {"empty name", {}, [](CreateWorld& w) { return TemplateItem::file("", w.docs()); },
+       kCocoaErrorDomain, platform::cocoa::kFileWriteInvalidFileName,
+       {}},
+      {"name with a slash", {}, [](CreateWorld&) { return TemplateItem::file("docs/a.txt"); },
+       kCocoaErrorDomain,
+       platform::cocoa::kFileWriteInvalidFileName, {}},
+      {"dot-dot name", {}, [](CreateWorld& w) { return TemplateItem::folder("..", w.docs()); },
+       kCocoaErrorDomain,
+       platform::cocoa::kFileWriteInvalidFileName, {}},
+      {"folder where a file is", {}, [](CreateWorld& w) { return TemplateItem::folder("old.txt", w.docs()); },
+       kCocoaErrorDomain, 512, {"MKCOL /dav/docs/old.txt/", "PROPFIND 0 /dav/docs/old.txt"}},
+      {"folder in a folder gone from the server", [](CreateWorld& w) { w.tree.remove("/docs"); },
+       [](CreateWorld& w) { return TemplateItem::folder("sub", w.docs()); }, kCocoaErrorDomain, 512,
+       {"MKCOL /dav/docs/sub/"}},
+      {"server full", [](CreateWorld& w) { w.server.on("PUT", "/dav/big.bin", {.status = 507}); },
+       [](CreateWorld&) { return TemplateItem::file("big.bin"); }, kFileProviderErrorDomain, -1003,
+       {"PUT /dav/big.bin"}},
+      {"folder locked", [](CreateWorld& w) { w.server.on("MKCOL", "/dav/docs/l/", {.status = 423}); },
+       [](CreateWorld& w) { return TemplateItem::folder("l", w.docs()); }, kCocoaErrorDomain, 512,
+       {"MKCOL /dav/docs/l/"}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CreateWorld world;
+    if (c.arrange) c.arrange(world);
+    TemplateItem item = c.item(world);
+    std::string before = world.stateFile();
+    auto paths = world.tree.paths();
+
+    auto outcome = world.drive.create(item, world.drive.contents("bytes"));
+
+    expectError(outcome.error, c.domain, c.code);
+    EXPECT_FALSE(outcome.item);
+    EXPECT_EQ(outcome.pending, 0u);
+    EXPECT_EQ(world.sent(), c.requests);
+    EXPECT_EQ(world.stateFile(), before);
+    EXPECT_EQ(world.tree.paths(), paths);
+  }
+}
+
+TEST(WritebackCreateTest, AFailedReadBackLeavesTheFileOnTheServerAndTheStateAsItWas) {
+  CreateWorld world;
+  world.server.on("PROPFIND", "/dav/docs/r.txt", {.status = 500});
+  std::string before = world.stateFile();
+  auto outcome = world.drive.create(TemplateItem::file("r.txt", world.docs()), world.drive.contents("r"));
+  expectError(outcome.error, kFileProviderErrorDomain, -1004);
+  EXPECT_EQ(world.sent(), (Strings{"PUT /dav/docs/r.txt", "PROPFIND 0 /dav/docs/r.txt"}));
+  EXPECT_EQ(world.tree.body("/docs/r.txt"), "r");
+  EXPECT_EQ(world.stateFile(), before);
+}
+
+}  // namespace
+}  // namespace davfp::testing

@@ -1,0 +1,288 @@
+// Deleting items and trees: the order of the DELETE requests, the refusals of what changed on the server,
+// the folders kept above what could not be deleted, and the state left untouched by every failure.
+#include <gtest/gtest.h>
+
+#include <stop_token>
+
+#include "platform/jobs.h"
+#include "writeback_world.h"
+
+namespace davfp::testing {
+namespace {
+
+using platform::kCocoaErrorDomain;
+using platform::kFileProviderErrorDomain;
+using Strings = std::vector<std::string>;
+using Reply = FakeServer::Reply;
+
+// The requests that read /a before its members are deleted.
+const Strings kReadA = {"PROPFIND 0 /dav/a", "PROPFIND 1 /dav/a/", "PROPFIND 1 /dav/a/b/"};
+
+Strings concat(Strings a, const Strings& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// A drive holding /a/x.txt, /a/b/y.txt and /c.txt, every folder enumerated.
+struct DeleteWorld : WritebackWorld {
+  DeleteWorld() {
+    tree.addFolder("/a");
+    tree.addFile("/a/x.txt", "x");
+    tree.addFolder("/a/b");
+    tree.addFile("/a/b/y.txt", "y");
+    tree.addFile("/c.txt", "c");
+    tree.addFolder("/e");
+    drive.enumerate(platform::kRootContainerItemIdentifier);
+    for (const char* folder : {"/a", "/a/b", "/e"}) drive.enumerate(drive.id(folder));
+    sent();
+  }
+  std::optional<platform::Error> removeTree(const std::string& path) {
+    return drive.remove(drive.id(path), "", true);
+  }
+  std::optional<platform::Error> removeFile(const std::string& path) {
+    return drive.remove(drive.id(path), tree.etag(path), false);
+  }
+};
+
+TEST(WritebackDeleteTest, DeletesATreeDeepestFirstAndThenForgetsIt) {
+  DeleteWorld world;
+  const std::string a = world.drive.id("/a"), y = world.drive.id("/a/b/y.txt");
+  auto error = world.removeTree("/a");
+  ASSERT_FALSE(error) << error->what();
+  EXPECT_EQ(world.sent(), concat(kReadA, {"DELETE /dav/a/b/y.txt", "DELETE /dav/a/b/", "DELETE /dav/a/x.txt",
+                                          "DELETE /dav/a/"}));
+  EXPECT_EQ(world.tree.paths(), (Strings{"/c.txt", "/e"}));
+  EXPECT_EQ(world.drive.state().path(a), std::nullopt);
+  EXPECT_EQ(world.drive.state().path(y), std::nullopt);
+  auto known = world.drive.state().knownFolders();
+  EXPECT_FALSE(known.contains("/a") || known.contains("/a/b") || known.at("/").contains("/a"));
+
+  auto pass = world.drive.changes();
+  EXPECT_FALSE(pass.error);
+  EXPECT_TRUE(pass.updated.empty());
+  EXPECT_TRUE(pass.deleted.empty());
+}
+
+TEST(WritebackDeleteTest, DeletesFilesAndEmptyFolders) {
+  // clang-format off
+  struct Case {
+    const char* name;
+    std::function<std::optional<platform::Error>(DeleteWorld&)> remove;
+    Strings requests;
+    std::string path;
+  } cases[] = {
+      {"file at its version", [](DeleteWorld& w) { return w.removeFile("/c.txt"); },
+       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}, "/c.txt"},
+      {"file never synced, changed since",
+       [](DeleteWorld& w) {
+         std::string id = w.drive.id("/c.txt");
+         w.tree.touch("/c.txt", "changed");
+         return w.drive.remove(id, platform::kBeforeFirstSyncComponent, false);
+       },
+       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}, "/c.txt"},
+      {"empty folder, not recursive",
+       [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/e"), "", false); },
+       {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"}, "/e"},
+      {"file in a folder that was never listed",
+       [](DeleteWorld& w) {
+         w.tree.addFolder("/n");
+         w.tree.addFile("/n/new.txt");
+         return w.removeTree("/n");
+       },
+       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "DELETE /dav/n/"}, "/n"},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteWorld world;
+    const std::string id = world.drive.id(c.path);
+    auto error = c.remove(world);
+    ASSERT_FALSE(error) << error->what();
+    EXPECT_EQ(world.sent(), c.requests);
+    EXPECT_FALSE(world.tree.has(c.path));
+    EXPECT_EQ(world.drive.state().path(id), std::nullopt);
+  }
+}
+
+TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
+  // clang-format off
+  struct Case {
+    const char* name;
+    std::function<std::optional<platform::Error>(DeleteWorld&)> remove;
+    long code;  // file provider error
+    Strings requests;
+  } cases[] = {
+      {"file changed since the platform read it",
+       [](DeleteWorld& w) {
+         std::string version = w.tree.etag("/c.txt");
+         w.tree.touch("/c.txt", "changed");
+         return w.drive.remove(w.drive.id("/c.txt"), version, false);
+       },
+       -1006, {"PROPFIND 0 /dav/c.txt"}},
+      {"folder with members, not recursive",
+       [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/a"), "", false); }, -1007, kReadA},
+      {"new file in a listed folder",
+       [](DeleteWorld& w) {
+         w.tree.addFile("/a/z.txt");
+         return w.removeTree("/a");
+       },
+       -1006, kReadA},
+      {"changed file deep down",
+       [](DeleteWorld& w) {
+         w.tree.touch("/a/b/y.txt", "changed");
+         return w.removeTree("/a");
+       },
+       -1006, kReadA},
+      {"new folder with a file in a listed folder",
+       [](DeleteWorld& w) {
+         w.tree.addFolder("/a/new");
+         w.tree.addFile("/a/new/f.txt");
+         return w.removeTree("/a");
+       },
+       -1006, concat(kReadA, {"PROPFIND 1 /dav/a/new/"})},
+      {"the root",
+       [](DeleteWorld& w) { return w.drive.remove(platform::kRootContainerItemIdentifier, "", true); },
+       -1006, {}},
+      {"reading the entry forbidden",
+       [](DeleteWorld& w) {
+         w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = 403});
+         return w.removeFile("/c.txt");
+       },
+       -1006, {"PROPFIND 0 /dav/c.txt"}},
+      {"listing a subfolder forbidden",
+       [](DeleteWorld& w) {
+         w.server.on("PROPFIND", "/dav/a/b/", Reply{.status = 401});
+         return w.removeTree("/a");
+       },
+       -1006, kReadA},
+      {"reading the entry fails",
+       [](DeleteWorld& w) {
+         w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = 500});
+         return w.removeFile("/c.txt");
+       },
+       -1004, {"PROPFIND 0 /dav/c.txt"}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteWorld world;
+    world.drive.id("/c.txt");
+    const std::string before = world.stateFile();
+    const auto paths = world.tree.paths();
+    auto error = c.remove(world);
+    expectError(error, kFileProviderErrorDomain, c.code);
+    EXPECT_EQ(world.sent(), c.requests);
+    EXPECT_EQ(world.stateFile(), before);
+    EXPECT_GE(world.tree.paths().size(), paths.size());
+  }
+}
+
+TEST(WritebackDeleteTest, SucceedsWithoutAskingForWhatIsUnknownOrGone) {
+  DeleteWorld world;
+  EXPECT_FALSE(world.drive.remove("never-handed-out", "", true));
+  EXPECT_EQ(world.sent(), Strings{});
+
+  const std::string id = world.drive.id("/c.txt");
+  world.tree.remove("/c.txt");
+  EXPECT_FALSE(world.drive.remove(id, "old", false));
+  EXPECT_EQ(world.sent(), Strings{"PROPFIND 0 /dav/c.txt"});
+  EXPECT_EQ(world.drive.state().path(id), std::nullopt);
+  EXPECT_FALSE(world.drive.state().knownFolders().at("/").contains("/c.txt"));
+}
+
+TEST(WritebackDeleteTest, KeepsTheFoldersAboveWhatCouldNotBeDeleted) {
+  const std::string y = "/dav/a/b/y.txt", b = "/dav/a/b/", x = "/dav/a/x.txt", a = "/dav/a/";
+  // clang-format off
+  struct Case {
+    const char* name;
+    std::string target;  // the request answered with reply
+    Reply reply;
+    Strings deletes;  // the DELETE requests sent, in order; a request repeated after a lost connection once
+    std::optional<std::pair<std::string_view, long>> error;
+    Strings left;  // what stays on the server under /a
+  } cases[] = {
+      {"member forbidden", y, {.status = 403}, {y, x}, {{kFileProviderErrorDomain, -1007}},
+       {"/a", "/a/b", "/a/b/y.txt"}},
+      {"member locked", x, {.status = 423}, {y, b, x}, {{kFileProviderErrorDomain, -1007}},
+       {"/a", "/a/x.txt"}},
+      {"member folder answered 207", b, {.status = 207}, {y, b, x}, {{kFileProviderErrorDomain, -1007}},
+       {"/a", "/a/b"}},
+      {"member already gone", y, {.status = 404}, {y, b, x, a}, {}, {}},
+      {"top locked", a, {.status = 423}, {y, b, x, a}, {{kCocoaErrorDomain, 512}}, {"/a"}},
+      {"top answered 207", a, {.status = 207}, {y, b, x, a}, {{kFileProviderErrorDomain, -1007}}, {"/a"}},
+      {"top forbidden", a, {.status = 403}, {y, b, x, a}, {{kFileProviderErrorDomain, -1006}}, {"/a"}},
+      {"connection lost for good", x, {.dropAfterBytes = 0}, {y, b, x}, {{kFileProviderErrorDomain, -1004}},
+       {"/a", "/a/x.txt"}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteWorld world;
+    world.server.on("DELETE", c.target, c.reply);
+    const std::string before = world.stateFile();
+    const std::string id = world.drive.id("/a");
+
+    auto error = world.removeTree("/a");
+
+    if (c.error) {
+      expectError(error, c.error->first, c.error->second);
+      // Nothing is forgotten until all of it is gone, also what is gone already.
+      EXPECT_EQ(world.stateFile(), before);
+    } else {
+      EXPECT_FALSE(error) << error->what();
+      EXPECT_EQ(world.drive.state().path(id), std::nullopt);
+    }
+    Strings deletes;
+    for (auto& line : world.sent()) {
+      if (line.rfind("DELETE ", 0) != 0) continue;
+      if (deletes.empty() || deletes.back() != line.substr(7)) deletes.push_back(line.substr(7));
+    }
+    EXPECT_EQ(deletes, c.deletes);
+    Strings left;
+    for (auto& path : world.tree.paths()) {
+      if (path.rfind("/a", 0) == 0) left.push_back(path);
+    }
+    EXPECT_EQ(left, c.left);
+  }
+}
+
+TEST(WritebackDeleteTest, ComparesVersionsWeakly) {
+  // Apache reports a weak entity tag for a moment after a write and the strong one afterwards.
+  for (bool tree : {false, true}) {
+    SCOPED_TRACE(tree ? "the folder holding the file" : "the file");
+    DeleteWorld world;
+    world.tree.setWeakWrites(true);
+    auto created =
+        world.drive.create(TemplateItem::file("w.txt", world.drive.id("/a")), world.drive.contents("w"));
+    ASSERT_FALSE(created.error) << created.error->what();
+    const std::string version = created.item->itemVersion().contentVersion;
+    EXPECT_EQ(version.rfind("W/", 0), 0u) << version;
+    world.tree.strengthen();
+    world.sent();
+
+    auto error =
+        tree ? world.removeTree("/a") : world.drive.remove(created.item->itemIdentifier(), version, false);
+    EXPECT_FALSE(error) << error->what();
+    EXPECT_FALSE(world.tree.has("/a/w.txt"));
+  }
+}
+
+TEST(WritebackDeleteTest, StopsBeforeTheNextMemberWhenCancelled) {
+  DeleteWorld world;
+  std::stop_source stop;
+  world.tree.beforeEach([&stop](const FakeServer::Received& r) {
+    if (r.method == "DELETE") stop.request_stop();
+  });
+  const std::string id = world.drive.id("/a");
+  const std::string before = world.stateFile();
+
+  platform::runWithStopToken(
+      stop.get_token(), [&] { EXPECT_THROW(world.drive.ext().remove(id, "", true), platform::Cancelled); });
+
+  EXPECT_EQ(world.sent(), concat(kReadA, {"DELETE /dav/a/b/y.txt"}));
+  EXPECT_EQ(world.stateFile(), before);
+  EXPECT_EQ(world.drive.state().path(id), "/a");
+}
+
+}  // namespace
+}  // namespace davfp::testing
