@@ -68,7 +68,9 @@ int uploadChild(const std::vector<std::string>& args) {
   if (args.size() != 2) return 2;
   try {
     auto ext = standardExtension();
-    ext->dav().upload(args[0], args[1]);
+    // As the platform writes a changed file back: it knows the item, and sends it with its new contents.
+    platform::ItemRef item = startLookup(*ext, ext->state().id(args[0])).get();
+    startModify(*ext, item, platform::field::kContents, args[1]).get();
     return 0;
   } catch (const std::exception& e) {
     return failed(e);

@@ -91,4 +91,16 @@ Pending<std::string> startFetch(FileProviderExtension& ext, const platform::Item
   return pending;
 }
 
+Pending<platform::ItemRef> startModify(FileProviderExtension& ext, const platform::ItemRef& item,
+                                       platform::ItemFields fields, std::optional<std::string> contents) {
+  Pending<platform::ItemRef> pending;
+  ext.modifyItem(item, item->itemVersion(), fields, std::move(contents), 0, {},
+                 [shared = pending.shared()](platform::ItemRef modified, platform::ItemFields, bool,
+                                             std::optional<platform::Error> e) {
+                   complete<platform::ItemRef>(*shared, modified ? std::optional(modified) : std::nullopt,
+                                               std::move(e));
+                 });
+  return pending;
+}
+
 }  // namespace davfp::bench

@@ -51,5 +51,8 @@ class Pending {
 Pending<platform::ItemRef> startLookup(FileProviderExtension& ext, const platform::ItemIdentifier& id);
 // fetchContents: the local file's path (the caller removes it).
 Pending<std::string> startFetch(FileProviderExtension& ext, const platform::ItemIdentifier& id);
+// modifyItem of an item the platform has, with these fields changed (contents: a local file): the item.
+Pending<platform::ItemRef> startModify(FileProviderExtension& ext, const platform::ItemRef& item,
+                                       platform::ItemFields fields, std::optional<std::string> contents);
 
 }  // namespace davfp::bench

@@ -1,13 +1,16 @@
 // Workload: fetching and writing back a 1 GiB file, whole processes against nginx on loopback. Ours: the
-// engine in a process of its own fetching the file through the platform's fetchContents request (an entry
-// lookup, then the download into the temporary directory), and sending it back with the client's upload
-// (the PUT that writing back a file's contents makes). Baseline: curl GET into a file and curl PUT of the file.
+// engine in a process of its own making the platform's requests (fetchContents: an entry lookup, then the
+// download into the temporary directory; modifyItem with new contents: a lookup, the PUT, the entry read
+// back and the state saved), and, once built, the davfp program (`davfp fetch ID DEST`, `davfp modify ID
+// --contents FILE`). Baseline: curl GET into a file, and curl PUT of the file.
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 
 #include "child_process.h"
+#include "clients.h"
 #include "drive.h"
 #include "summary.h"
 #include "support/real_server.h"
@@ -42,19 +45,16 @@ struct Figures {
   }
 };
 
-void emitPair(const std::string& what, const Figures& ours, const Figures& curl) {
-  emit(Row{.workload = "4. " + what + " 1 GiB",
-           .ours = formatSeconds(ours.seconds.median()) + " (" + formatRate(kFileSize / ours.seconds.median()) + ")",
-           .baseline = "curl " + formatSeconds(curl.seconds.median()),
-           .ratio = formatRatio(ours.seconds.median(), curl.seconds.median()),
-           .target = "<= 1.1",
-           .pass = ours.seconds.median() <= 1.1 * curl.seconds.median()});
-  emit(Row{.workload = "4. peak memory, " + what + " 1 GiB",
-           .ours = formatBytes(ours.peakBytes.max()),
-           .baseline = "curl " + formatBytes(curl.peakBytes.max()),
-           .ratio = formatRatio(ours.peakBytes.max(), curl.peakBytes.max()),
-           .target = "< 64 MiB",
-           .pass = ours.peakBytes.max() < kMemoryLimit});
+// The identifier of the item named name among the JSON lines of an enumeration.
+std::string idNamed(const std::string& lines, const std::string& name) {
+  size_t at = lines.find("\"name\":\"" + name + "\"");
+  if (at == std::string::npos) throw std::runtime_error("no item named " + name + " was listed");
+  size_t start = lines.rfind('\n', at);
+  start = start == std::string::npos ? 0 : start + 1;
+  size_t id = lines.find("\"id\":\"", start);
+  if (id == std::string::npos || id > at) throw std::runtime_error("a listed item without an identifier");
+  id += 6;
+  return lines.substr(id, lines.find('"', id) - id);
 }
 
 }  // namespace
@@ -63,45 +63,92 @@ int transferWorkload(int runs) {
   testing::TempDir work;
   const std::string root = work.file("root");
   std::filesystem::create_directories(root);
-  const std::string source = root + "/big.bin";
-  makeFile(source, kFileSize);
+  const std::string served = root + "/big.bin";
+  const std::string local = work.file("local.bin");  // the changed file that is written back
+  makeFile(served, kFileSize);
+  makeFile(local, kFileSize);
   auto server = testing::RealServer::start(testing::ServerKind::nginx, root);
+  const std::string url = server->baseUrl() + "big.bin";
   BenchDrive drive(work.file("home"), server->baseUrl());
-  const std::string printed = work.file("fetched.txt");
-  const std::string curlCopy = drive.temporaryDirectory() + "/curl-copy.bin";
-  note("transfer: " + formatBytes(kFileSize) + " at " + server->baseUrl() + "big.bin");
+  const std::string printed = work.file("printed.txt");
+  const std::string copy = drive.temporaryDirectory() + "/copy.bin";
+  note("transfer: " + formatBytes(kFileSize) + " at " + url);
 
-  Figures fetchOurs, fetchCurl, uploadOurs, uploadCurl;
-  for (int run = 0; run < runs; ++run) {
-    ChildRun getCurl = mustRun("curl GET", ChildSpec{.argv = {"curl", "-s", "-f", "-o", curlCopy, server->baseUrl() + "big.bin"}});
-    fetchCurl.add(getCurl);
-    if (sizeOf(curlCopy) != kFileSize) throw std::runtime_error("curl fetched a file of the wrong size");
-    std::filesystem::remove(curlCopy);
-
-    ChildRun getOurs = mustRun("fetch", ChildSpec{.argv = {selfPath(), "fetch-child", "/big.bin"},
-                                             .extraEnv = drive.childEnvironment(),
-                                             .stdoutPath = printed});
-    fetchOurs.add(getOurs);
-    std::string fetched = testing::readFile(printed);
-    while (!fetched.empty() && fetched.back() == '\n') fetched.pop_back();
-    if (sizeOf(fetched) != kFileSize) throw std::runtime_error("the fetch delivered a file of the wrong size");
-    std::filesystem::remove(fetched);
-
-    ChildRun putCurl = mustRun("curl PUT", ChildSpec{.argv = {"curl", "-s", "-f", "-o", "/dev/null", "-T", source,
-                                                          server->baseUrl() + "up-curl.bin"}});
-    uploadCurl.add(putCurl);
-    ChildRun putOurs = mustRun("upload", ChildSpec{.argv = {selfPath(), "upload-child", "/up-ours.bin", source},
-                                               .extraEnv = drive.childEnvironment()});
-    uploadOurs.add(putOurs);
-    if (sizeOf(root + "/up-ours.bin") != kFileSize || sizeOf(root + "/up-curl.bin") != kFileSize) {
-      throw std::runtime_error("an upload stored a file of the wrong size");
-    }
-    note("  run " + std::to_string(run + 1) + ": GET curl " + formatSeconds(getCurl.seconds) + ", ours " +
-         formatSeconds(getOurs.seconds) + "; PUT curl " + formatSeconds(putCurl.seconds) + ", ours " +
-         formatSeconds(putOurs.seconds));
+  // Each program: how it fetches into copy (or prints where it put the file) and how it writes local back.
+  struct Program {
+    std::string label;
+    std::vector<std::string> fetch, writeBack;
+    bool printsPath;  // the fetch prints the path of the file it delivered
+  };
+  std::vector<Program> programs = {
+      {"engine process", {selfPath(), "fetch-child", "/big.bin"}, {selfPath(), "upload-child", "/big.bin", local},
+       true}};
+  if (std::string davfp = davfpProgram(); !davfp.empty()) {
+    mustRun("davfp enumerate", ChildSpec{.argv = {davfp, "enumerate", "root"},
+                                         .extraEnv = drive.childEnvironment(),
+                                         .stdoutPath = printed});
+    std::string id = idNamed(testing::readFile(printed), "big.bin");
+    programs.push_back({"davfp", {davfp, "fetch", id, copy}, {davfp, "modify", id, "--contents", local}, false});
+  } else {
+    note("transfer: the davfp program is not built; measuring the engine process only");
   }
-  emitPair("fetch", fetchOurs, fetchCurl);
-  emitPair("write back", uploadOurs, uploadCurl);
+
+  std::map<std::string, Figures> fetches, writeBacks;
+  for (int run = 0; run < runs; ++run) {
+    ChildRun get = mustRun("curl GET", ChildSpec{.argv = {"curl", "-s", "-f", "-o", copy, url}});
+    fetches["curl"].add(get);
+    if (sizeOf(copy) != kFileSize) throw std::runtime_error("curl fetched a file of the wrong size");
+    std::filesystem::remove(copy);
+    std::string line = "  run " + std::to_string(run + 1) + ": GET curl " + formatSeconds(get.seconds);
+    for (const auto& p : programs) {
+      ChildRun ours = mustRun(p.label + " fetch", ChildSpec{.argv = p.fetch,
+                                                           .extraEnv = drive.childEnvironment(),
+                                                           .stdoutPath = printed});
+      fetches[p.label].add(ours);
+      std::string fetched = copy;
+      if (p.printsPath) {
+        fetched = testing::readFile(printed);
+        while (!fetched.empty() && fetched.back() == '\n') fetched.pop_back();
+      }
+      if (sizeOf(fetched) != kFileSize) throw std::runtime_error(p.label + " delivered a file of the wrong size");
+      std::filesystem::remove(fetched);
+      line += ", " + p.label + " " + formatSeconds(ours.seconds);
+    }
+
+    ChildRun put = mustRun("curl PUT", ChildSpec{.argv = {"curl", "-s", "-f", "-o", "/dev/null", "-T", local, url}});
+    writeBacks["curl"].add(put);
+    line += "; PUT curl " + formatSeconds(put.seconds);
+    for (const auto& p : programs) {
+      ChildRun ours = mustRun(p.label + " write-back", ChildSpec{.argv = p.writeBack,
+                                                                 .extraEnv = drive.childEnvironment()});
+      writeBacks[p.label].add(ours);
+      if (sizeOf(served) != kFileSize) throw std::runtime_error(p.label + " stored a file of the wrong size");
+      line += ", " + p.label + " " + formatSeconds(ours.seconds);
+    }
+    note(line);
+  }
+
+  for (const auto& p : programs) {
+    for (auto* kind : {&fetches, &writeBacks}) {
+      const Figures& ours = kind->at(p.label);
+      const Figures& curl = kind->at("curl");
+      double o = ours.seconds.median(), c = curl.seconds.median();
+      emit(Row{.workload = std::string("4. ") + (kind == &fetches ? "fetch" : "write back") + " 1 GiB, " + p.label,
+               .ours = formatSeconds(o) + " (" + formatRate(kFileSize / o) + ")",
+               .baseline = "curl " + formatSeconds(c),
+               .ratio = formatRatio(o, c),
+               .target = "<= 1.1",
+               .pass = o <= 1.1 * c});
+    }
+    double peak = std::max(fetches.at(p.label).peakBytes.max(), writeBacks.at(p.label).peakBytes.max());
+    double curlPeak = std::max(fetches.at("curl").peakBytes.max(), writeBacks.at("curl").peakBytes.max());
+    emit(Row{.workload = "4. peak memory, fetch and write back 1 GiB, " + p.label,
+             .ours = formatBytes(peak),
+             .baseline = "curl " + formatBytes(curlPeak),
+             .ratio = formatRatio(peak, curlPeak),
+             .target = "< 64 MiB",
+             .pass = peak < kMemoryLimit});
+  }
   return 0;
 }
 
