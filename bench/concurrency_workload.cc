@@ -26,15 +26,17 @@ namespace {
 
 constexpr int kRequests = 200;
 
-// A curl configuration sending every request of the batch (see curl's --config).
-std::string curlConfig(const std::string& url, bool fetches, const std::string& bodyFile) {
+// A curl configuration sending every request of the batch (see curl's --config). A fetch delivers a file,
+// so curl writes each GET into a file of its own in downloads, as the engine does in its temporary directory.
+std::string curlConfig(const std::string& url, bool fetches, const std::string& bodyFile,
+                       const std::string& downloads) {
   std::string out;
   for (int i = 0; i < kRequests; ++i) {
     if (i > 0) out += "next\n";
     std::string file = url + fileName(i);
     out += "url = \"" + file + "\"\nrequest = \"PROPFIND\"\nheader = \"Depth: 0\"\n"
            "header = \"Content-Type: text/xml\"\ndata-binary = \"@" + bodyFile + "\"\noutput = \"/dev/null\"\n";
-    if (fetches) out += "next\nurl = \"" + file + "\"\noutput = \"/dev/null\"\n";
+    if (fetches) out += "next\nurl = \"" + file + "\"\noutput = \"" + downloads + "/" + fileName(i) + "\"\n";
   }
   return out;
 }
@@ -81,15 +83,18 @@ int concurrencyWorkload(int runs) {
     }
     for (int i = 0; i < kRequests; ++i) ids.push_back(byName.at(fileName(i)));
   }
+  const std::string downloads = drive.temporaryDirectory() + "/curl";
   std::map<bool, std::string> configs;
   for (bool fetches : {true, false}) {
     configs[fetches] = work.file(fetches ? "fetches.curl" : "lookups.curl");
-    testing::writeFile(configs[fetches], curlConfig(url, fetches, bodyFile));
+    testing::writeFile(configs[fetches], curlConfig(url, fetches, bodyFile, downloads));
   }
   auto curlBatch = [&](bool fetches) {
+    std::filesystem::create_directories(downloads);
     ChildRun run = runChild(ChildSpec{.argv = {"curl", "-s", "-f", "--parallel", "--parallel-max",
                                                std::to_string(limit), "-K", configs[fetches]}});
     if (run.exitStatus != 0) throw std::runtime_error("curl --parallel failed: " + run.errorOutput);
+    std::filesystem::remove_all(downloads);
     return run.seconds;
   };
   note("concurrency: " + std::to_string(kRequests) + " files at " + url + ", connection limit " +

@@ -23,19 +23,19 @@ class MedianReporter final : public benchmark::ConsoleReporter {
     for (const auto& run : reports) {
       if (run.error_occurred) failed_ += run.benchmark_name() + ": " + run.error_message + "\n";
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        medians_[run.run_name.function_name] =
-            run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+        double unit = benchmark::GetTimeUnitMultiplier(run.time_unit);
+        medians_[run.run_name.function_name] = {run.GetAdjustedRealTime() / unit, run.GetAdjustedCPUTime() / unit};
       }
     }
   }
 
-  std::map<std::string, double> medians_;
+  std::map<std::string, Medians> medians_;
   std::string failed_;
 };
 
 }  // namespace
 
-std::map<std::string, double> runMicroBenchmarks(int runs) {
+std::map<std::string, Medians> runMicroBenchmarks(int runs) {
   std::string repetitions = "--benchmark_repetitions=" + std::to_string(runs);
   std::vector<std::string> args = {"davfp-bench", repetitions, "--benchmark_report_aggregates_only=true"};
   std::vector<char*> argv;

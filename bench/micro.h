@@ -8,8 +8,12 @@
 
 namespace davfp::bench {
 
-// Runs every registered benchmark `runs` times; returns each one's median real time per iteration, in
-// seconds, by benchmark name.
-std::map<std::string, double> runMicroBenchmarks(int runs);
+struct Medians {
+  double real = 0;  // wall-clock seconds per iteration
+  double cpu = 0;   // CPU seconds of the benchmark's thread per iteration
+};
+
+// Runs every registered benchmark `runs` times; returns each one's medians by benchmark name.
+std::map<std::string, Medians> runMicroBenchmarks(int runs);
 
 }  // namespace davfp::bench

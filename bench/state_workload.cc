@@ -117,7 +117,8 @@ int stateWorkload(int runs) {
   })->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 
   auto medians = runMicroBenchmarks(runs);
-  double start = medians.at("StartExtension"), save = medians.at("SaveState"), plain = medians.at("PlainWrite");
+  double start = medians.at("StartExtension").real, save = medians.at("SaveState").real;
+  double plain = medians.at("PlainWrite").real;
   double size = static_cast<double>(bytes.size());
   emit(Row{.workload = "5. start the extension on 100,000 identifiers",
            .ours = formatSeconds(start),
@@ -133,7 +134,7 @@ int stateWorkload(int runs) {
            .ratio = formatRatio(save, plain),
            .target = "<= 3",
            .pass = save <= 3 * plain});
-  double atomic = medians.at("AtomicWrite");
+  double atomic = medians.at("AtomicWrite").real;
   emit(Row{.workload = "5. save rate vs the atomic replacement alone",
            .ours = formatRate(size / save),
            .baseline = formatRate(size / atomic),
