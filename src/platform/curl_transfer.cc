@@ -53,31 +53,28 @@ bool isFieldValue(std::string_view s) {
   return true;
 }
 
-// The handles of one exchange: the easy handle, the multi handle it runs in, and the descriptor that wakes
-// the loop. A thread keeps those of its last exchange that ended normally and reuses them for its next one:
-// a new multi handle costs a socket pair and half a dozen system calls, which a pass over a thousand small
-// listings would pay a thousand times.
-struct TransferHandles {
-  curl::EasyPtr easy;  // declared first: destroyed after the multi handle
+// The event loop of an exchange: the multi handle the transfer runs in and the descriptor that wakes the
+// loop. A thread keeps those of its last exchange that ended normally and reuses them for its next one: a new
+// multi handle costs a socket pair and half a dozen system calls, which a pass over a thousand small listings
+// would pay a thousand times. The easy handle is new for every exchange, so that nothing of one request
+// reaches the next.
+struct EventLoop {
   curl::MultiPtr multi;
   UniqueFd wakeFd;
 };
 
-thread_local std::unique_ptr<TransferHandles> tSpareHandles;
+thread_local std::unique_ptr<EventLoop> tSpareLoop;
 
 class Transfer {
  public:
   Transfer(const TransferOptions& options, TransferSink& sink) : options_(options), sink_(sink) {}
   ~Transfer() {
-    if (!handles_) return;
-    // While every field is alive: libcurl may call back (to forget a socket) while it lets go.
-    if (added_) curl_multi_remove_handle(multi(), easy());
-    if (reusable_ && curl_easy_setopt(easy(), CURLOPT_SHARE, nullptr) == CURLE_OK) {
-      // Detached from the session's share and reset to no options at all, so that nothing of this exchange
-      // reaches the next one. A wake-up that came too late only costs the next exchange one turn of its loop.
-      curl_easy_reset(easy());
-      tSpareHandles = std::move(handles_);
-    }
+    // In this order, while every field is alive: libcurl may call back (to forget a socket) while it lets go.
+    if (added_) curl_multi_remove_handle(multi(), easy_.get());
+    easy_.reset();
+    // A wake-up that came too late only costs the next exchange one turn of its loop.
+    if (reusable_) tSpareLoop = std::move(loop_);
+    loop_.reset();
   }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -101,16 +98,16 @@ class Transfer {
   void act(curl_socket_t socket, int events);
   void wake();
 
-  CURL* easy() const { return handles_->easy.get(); }
-  CURLM* multi() const { return handles_->multi.get(); }
-  int wakeFd() const { return handles_->wakeFd.get(); }
+  CURLM* multi() const { return loop_->multi.get(); }
+  int wakeFd() const { return loop_->wakeFd.get(); }
 
   const TransferOptions& options_;
   TransferSink& sink_;
-  std::unique_ptr<TransferHandles> handles_;
+  curl::EasyPtr easy_;
+  std::unique_ptr<EventLoop> loop_;
   curl::SlistPtr headerList_;
   bool added_ = false;
-  bool reusable_ = false;  // the exchange ended normally: its handles may serve the thread's next one
+  bool reusable_ = false;  // the exchange ended normally: its loop may serve the thread's next one
   std::map<curl_socket_t, short> sockets_;  // the events libcurl waits for, per socket
   std::optional<Clock::time_point> timerDue_;
   std::optional<CURLcode> result_;
@@ -209,7 +206,7 @@ void Transfer::timerChanged(long ms) {
 }
 
 void Transfer::configure() {
-  CURL* h = easy();
+  CURL* h = easy_.get();
   using curl::setopt;
   setopt(h, CURLOPT_URL, options_.url.c_str());
   setopt(h, CURLOPT_NOSIGNAL, 1L);
@@ -275,7 +272,7 @@ void Transfer::act(curl_socket_t socket, int events) {
   if (rc != CURLM_OK) throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
   int left = 0;
   while (CURLMsg* message = curl_multi_info_read(multi(), &left)) {
-    if (message->msg == CURLMSG_DONE && message->easy_handle == easy()) result_ = message->data.result;
+    if (message->msg == CURLMSG_DONE && message->easy_handle == easy_.get()) result_ = message->data.result;
   }
 }
 
@@ -330,17 +327,17 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
   std::stop_token token = currentStopToken();
   if (token.stop_requested()) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
 
-  handles_ = std::move(tSpareHandles);
-  if (!handles_) {
-    handles_ = std::make_unique<TransferHandles>();
-    handles_->easy.reset(curl_easy_init());
-    handles_->multi.reset(curl_multi_init());
-    handles_->wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!handles_->easy || !handles_->multi)
-      throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
-    if (!handles_->wakeFd)
+  loop_ = std::move(tSpareLoop);
+  if (!loop_) {
+    loop_ = std::make_unique<EventLoop>();
+    loop_->multi.reset(curl_multi_init());
+    loop_->wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!loop_->multi) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
+    if (!loop_->wakeFd)
       throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("eventfd: ") + std::strerror(errno));
   }
+  easy_.reset(curl_easy_init());
+  if (!easy_) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
   configure();
   if (curl_multi_setopt(multi(), CURLMOPT_SOCKETFUNCTION, socketTrampoline) != CURLM_OK ||
       curl_multi_setopt(multi(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
@@ -349,7 +346,7 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
       curl_multi_setopt(multi(), CURLMOPT_MAXCONNECTS, kPooledConnections) != CURLM_OK) {
     throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused the event callbacks");
   }
-  if (CURLMcode rc = curl_multi_add_handle(multi(), easy()); rc != CURLM_OK) {
+  if (CURLMcode rc = curl_multi_add_handle(multi(), easy_.get()); rc != CURLM_OK) {
     throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
   }
   added_ = true;
@@ -357,7 +354,7 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
   End end = drive(token);
 
   long connects = 0;
-  if (curl_easy_getinfo(easy(), CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK) connections += connects;
+  if (curl_easy_getinfo(easy_.get(), CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK) connections += connects;
   if (callbackError_) std::rethrow_exception(callbackError_);
   if (end == End::kCancelled) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
   if (end == End::kIdle) {
@@ -369,7 +366,7 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
     throw transportError(*result_, withoutCredentials(std::move(message), options_.url));
   }
   TransferResult result;
-  curl_easy_getinfo(easy(), CURLINFO_HTTPAUTH_AVAIL, &result.authOffered);
+  curl_easy_getinfo(easy_.get(), CURLINFO_HTTPAUTH_AVAIL, &result.authOffered);
   reusable_ = true;
   return result;
 }

@@ -3,8 +3,8 @@
 // The exchange runs in a multi handle of its own, in libcurl's socket mode, so that the loop sees every
 // socket event: the idle timeout counts from the last moment a byte could move in either direction, never
 // from the start, and cancellation of the calling job wakes the loop at once. Connections, DNS and TLS
-// sessions and cookies come from the share handle given. A thread reuses the handles of its previous exchange
-// when that one ended normally. Not thread-safe: one exchange per object.
+// sessions and cookies come from the share handle given. A thread reuses the multi handle of its previous
+// exchange when that one ended normally. Not thread-safe: one exchange per object.
 #pragma once
 
 #include <curl/curl.h>
