@@ -35,33 +35,28 @@ long countLines(const std::string& path) {
   return static_cast<long>(std::count(text.begin(), text.end(), '\n'));
 }
 
-// Runs the child `runs` times. With a drive, each run starts on a fresh state file whose writes are counted,
-// and must print one line per file.
-Figures measure(const std::string& what, int runs, const ChildSpec& spec, BenchDrive* drive, long files) {
-  Figures out;
-  std::unique_ptr<StateWriteWatch> watch;
+// One run of a client. With a drive, the run starts on a fresh state file whose writes are counted, and must
+// print one line per file.
+void measureOnce(const std::string& what, const ChildSpec& spec, BenchDrive* drive, StateWriteWatch* watch,
+                 long files, Figures& out) {
+  long writesBefore = 0;
   if (drive) {
-    watch = std::make_unique<StateWriteWatch>(drive->stateDirectory(),
-                                              std::filesystem::path(drive->stateFile()).filename());
+    drive->forgetState();
+    writesBefore = watch->count();
   }
-  for (int i = 0; i < runs; ++i) {
-    long writesBefore = 0;
-    if (drive) {
-      drive->forgetState();
-      writesBefore = watch->count();
-    }
-    ChildRun run = runChild(spec);
-    if (run.exitStatus != 0) throw std::runtime_error(what + " failed: " + run.errorOutput);
-    if (drive && countLines(spec.stdoutPath) != files) {
-      throw std::runtime_error(what + " did not print one line per file");
-    }
-    out.seconds.add(run.seconds);
-    out.peakBytes.add(run.peakBytes);
-    if (drive) out.stateWrites.add(static_cast<double>(watch->count() - writesBefore));
+  ChildRun run = runChild(spec);
+  if (run.exitStatus != 0) throw std::runtime_error(what + " failed: " + run.errorOutput);
+  if (drive && countLines(spec.stdoutPath) != files) {
+    throw std::runtime_error(what + " did not print one line per file");
   }
-  note("  " + what + ": median " + formatSeconds(out.seconds.median()) + ", peak " +
-       formatBytes(out.peakBytes.max()) + (drive ? ", state writes " + std::to_string(long(out.stateWrites.max())) : ""));
-  return out;
+  out.seconds.add(run.seconds);
+  out.peakBytes.add(run.peakBytes);
+  if (drive) out.stateWrites.add(static_cast<double>(watch->count() - writesBefore));
+}
+
+void describe(const std::string& what, const Figures& f, bool counted) {
+  note("  " + what + ": median " + formatSeconds(f.seconds.median()) + ", peak " + formatBytes(f.peakBytes.max()) +
+       (counted ? ", state writes " + std::to_string(static_cast<long>(f.stateWrites.max())) : ""));
 }
 
 struct FolderFigures {
@@ -107,14 +102,30 @@ int listingWorkload(int runs) {
     std::string url = server->baseUrl() + name + "/";
     note("listing: " + thousands(files) + " files at " + url);
     FolderFigures f{.files = files};
+    struct Client {
+      std::string label;
+      ChildSpec spec;
+      std::unique_ptr<BenchDrive> drive;
+      std::unique_ptr<StateWriteWatch> watch;
+      Figures* figures;
+    };
+    std::vector<Client> clients;
     for (const auto& [label, argv] : programs) {
-      BenchDrive drive(work.file("home-" + name + "-" + std::to_string(f.ours.size())), url);
-      ChildSpec spec{.argv = argv, .extraEnv = drive.childEnvironment(), .stdoutPath = output};
-      f.ours[label] = measure(label, runs, spec, &drive, files);
+      auto drive = std::make_unique<BenchDrive>(work.file("home-" + name + "-" + std::to_string(clients.size())), url);
+      auto watch = std::make_unique<StateWriteWatch>(drive->stateDirectory(),
+                                                     std::filesystem::path(drive->stateFile()).filename());
+      ChildSpec spec{.argv = argv, .extraEnv = drive->childEnvironment(), .stdoutPath = output};
+      clients.push_back({label, spec, std::move(drive), std::move(watch), &f.ours[label]});
     }
-    f.curl = measure("curl", runs, ChildSpec{.argv = curlPropfind(url, 1, bodyFile)}, nullptr, 0);
-    f.rclone = measure("rclone lsjson", runs,
-                       ChildSpec{.argv = rcloneLsjson(url, rcloneConfig, work.file("rclone-cache"))}, nullptr, 0);
+    clients.push_back({"curl", ChildSpec{.argv = curlPropfind(url, 1, bodyFile)}, nullptr, nullptr, &f.curl});
+    clients.push_back({"rclone lsjson",
+                       ChildSpec{.argv = rcloneLsjson(url, rcloneConfig, work.file("rclone-cache"))}, nullptr,
+                       nullptr, &f.rclone});
+    // Runs interleaved, so that a busy moment of the machine falls on every client alike.
+    for (int run = 0; run < runs; ++run) {
+      for (auto& c : clients) measureOnce(c.label, c.spec, c.drive.get(), c.watch.get(), files, *c.figures);
+    }
+    for (const auto& c : clients) describe(c.label, *c.figures, c.drive != nullptr);
     figures.push_back(std::move(f));
   }
 
