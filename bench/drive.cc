@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 class BenchDrive::CountingEnv final : public platform::EnvWrapper {
  public:
-  CountingEnv(const BenchDrive& drive) : EnvWrapper(platform::Env::standard()), drive_(drive) {}
+  explicit CountingEnv(const BenchDrive& drive) : EnvWrapper(platform::Env::standard()), drive_(drive) {}
 
   std::optional<std::string> groupContainer(std::string_view appGroup) override {
     return platform::joinPath(drive_.dataHome_, appGroup);

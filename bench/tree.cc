@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -61,10 +62,15 @@ void makeFile(const std::string& path, int64_t size) {
   for (size_t i = 0; i < block.size(); ++i) block[i] = static_cast<char>('a' + (i * 7 + i / 4096) % 26);
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) throw failure("open " + path);
-  for (int64_t left = size; left > 0;) {
-    size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(block.size())));
-    writeAll(fd, std::string_view(block.data(), n), path);
-    left -= static_cast<int64_t>(n);
+  try {
+    for (int64_t left = size; left > 0;) {
+      size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(block.size())));
+      writeAll(fd, std::string_view(block.data(), n), path);
+      left -= static_cast<int64_t>(n);
+    }
+  } catch (...) {
+    ::close(fd);
+    throw;
   }
   if (::close(fd) != 0) throw failure("close " + path);
 }
