@@ -38,6 +38,7 @@ struct TransferOptions {
   std::chrono::milliseconds idleTimeout{120000};
   long auth = 0;  // CURLAUTH_* methods allowed with the URL's credentials; 0 for none
   CURLSH* share = nullptr;
+  bool intoFile = false;  // the body is received into a file: it arrives in larger pieces
 };
 
 struct TransferResult {

@@ -168,7 +168,8 @@ class Slots {
 struct UrlSession::Impl {
   explicit Impl(std::chrono::milliseconds timeout) : requestTimeout(timeout) {}
 
-  HttpResponse perform(const HttpRequest& request, Consumer& consumer);
+  // intoFile: the body goes to a file (larger transfer buffers).
+  HttpResponse perform(const HttpRequest& request, Consumer& consumer, bool intoFile = false);
   long authFor(const std::string& url);
   void learnAuth(const std::string& url, long offered, long status);
 
@@ -225,7 +226,7 @@ void UrlSession::Impl::learnAuth(const std::string& url, long offered, long stat
   }
 }
 
-HttpResponse UrlSession::Impl::perform(const HttpRequest& request, Consumer& consumer) {
+HttpResponse UrlSession::Impl::perform(const HttpRequest& request, Consumer& consumer, bool intoFile) {
   std::optional<RequestBody> body;
   if (request.bodyFile) {
     body.emplace(RequestBody::file(*request.bodyFile));
@@ -250,6 +251,7 @@ HttpResponse UrlSession::Impl::perform(const HttpRequest& request, Consumer& con
     options.idleTimeout = timeout;
     options.auth = auth;
     options.share = share.get();
+    options.intoFile = intoFile;
     if (body) body->seek(0);
     TransferResult result;
     {
@@ -325,7 +327,7 @@ UrlSession::Download UrlSession::download(const HttpRequest& request, const std:
   DownloadFile file(directory);
   ToFile sink(file);
   Download download;
-  download.response = impl_->perform(request, sink);
+  download.response = impl_->perform(request, sink, true);
   file.keep();
   download.file = file.path();
   return download;
