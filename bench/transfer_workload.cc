@@ -93,14 +93,15 @@ int transferWorkload(int runs) {
     note("transfer: the davfp program is not built; measuring the engine process only");
   }
 
+  // curl is one more program here; each run starts with another one, so that the writing-back of the run
+  // before (the server flushing a gigabyte) does not always fall on the same program.
+  programs.insert(programs.begin(), Program{"curl", {"curl", "-s", "-f", "-o", copy, url},
+                                            {"curl", "-s", "-f", "-o", "/dev/null", "-T", local, url}, false});
   std::map<std::string, Figures> fetches, writeBacks;
   for (int run = 0; run < runs; ++run) {
-    ChildRun get = mustRun("curl GET", ChildSpec{.argv = {"curl", "-s", "-f", "-o", copy, url}});
-    fetches["curl"].add(get);
-    if (sizeOf(copy) != kFileSize) throw std::runtime_error("curl fetched a file of the wrong size");
-    std::filesystem::remove(copy);
-    std::string line = "  run " + std::to_string(run + 1) + ": GET curl " + formatSeconds(get.seconds);
-    for (const auto& p : programs) {
+    std::string fetchLine, writeLine;
+    for (size_t k = 0; k < programs.size(); ++k) {
+      const Program& p = programs[(k + static_cast<size_t>(run)) % programs.size()];
       ChildRun ours = mustRun(p.label + " fetch", ChildSpec{.argv = p.fetch,
                                                            .extraEnv = drive.childEnvironment(),
                                                            .stdoutPath = printed});
@@ -112,21 +113,19 @@ int transferWorkload(int runs) {
       }
       if (sizeOf(fetched) != kFileSize) throw std::runtime_error(p.label + " delivered a file of the wrong size");
       std::filesystem::remove(fetched);
-      line += ", " + p.label + " " + formatSeconds(ours.seconds);
+      fetchLine += ", " + p.label + " " + formatSeconds(ours.seconds);
     }
-
-    ChildRun put = mustRun("curl PUT", ChildSpec{.argv = {"curl", "-s", "-f", "-o", "/dev/null", "-T", local, url}});
-    writeBacks["curl"].add(put);
-    line += "; PUT curl " + formatSeconds(put.seconds);
-    for (const auto& p : programs) {
+    for (size_t k = 0; k < programs.size(); ++k) {
+      const Program& p = programs[(k + static_cast<size_t>(run)) % programs.size()];
       ChildRun ours = mustRun(p.label + " write-back", ChildSpec{.argv = p.writeBack,
                                                                  .extraEnv = drive.childEnvironment()});
       writeBacks[p.label].add(ours);
       if (sizeOf(served) != kFileSize) throw std::runtime_error(p.label + " stored a file of the wrong size");
-      line += ", " + p.label + " " + formatSeconds(ours.seconds);
+      writeLine += ", " + p.label + " " + formatSeconds(ours.seconds);
     }
-    note(line);
+    note("  run " + std::to_string(run + 1) + ": GET" + fetchLine.substr(1) + "; PUT" + writeLine.substr(1));
   }
+  programs.erase(programs.begin());
 
   for (const auto& p : programs) {
     for (auto* kind : {&fetches, &writeBacks}) {
