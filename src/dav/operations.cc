@@ -14,6 +14,10 @@ constexpr std::string_view kPropfindBody =
     "<?xml version=\"1.0\"?><D:propfind xmlns:D=\"DAV:\"><D:prop><D:resourcetype/><D:getcontentlength/>"
     "<D:getlastmodified/><D:getetag/></D:prop></D:propfind>";
 
+// Ends the transfer of a listing whose parser has stopped reading: the rest of the body would be ignored, and
+// a hostile server could send it without end.
+struct ListingEnded {};
+
 // The base URL's path, percent-decoded: what listing entries are made relative to.
 std::string basePathOf(const std::string& base) {
   auto url = platform::Url::parse(base);
@@ -66,9 +70,16 @@ std::vector<DavEntry> Dav::list(std::string_view path, int depth) {
     r.headers = {{"Depth", std::to_string(depth)}, {"Content-Type", "text/xml"}};
     r.body = std::string(kPropfindBody);
     PropfindParser parser(basePathOf(base));
-    session_->stream(
-        r, [](const platform::HttpResponse& response) { check(response); },
-        [&parser](std::string_view bytes) { parser.feed(bytes); });
+    try {
+      session_->stream(
+          r, [](const platform::HttpResponse& response) { check(response); },
+          [&parser](std::string_view bytes) {
+            parser.feed(bytes);
+            if (parser.stopped()) throw ListingEnded();
+          });
+    } catch (const ListingEnded&) {
+      // The listing is what the parser read before it stopped, as for a body that ends there.
+    }
     return parser.finish();
   });
 }
