@@ -255,16 +255,16 @@ TEST(HostileServerTest, XmlAttacksEndTheListingWithMemoryBounded) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    StreamServer server(207, [&c](const std::string& method, const std::string&) -> StreamServer::Pieces {
-      if (method != "PROPFIND") return [] { return std::nullopt; };
+    StreamServer server([&c](const std::string& method, const std::string&) -> StreamServer::Answer {
+      if (method != "PROPFIND") return {};
       auto step = std::make_shared<uint64_t>(0);
-      return [&c, step]() -> std::optional<std::string> {
-        uint64_t i = (*step)++;
-        if (i == 0) return c.head;
-        if (i <= c.times) return c.repeat;
-        if (i == c.times + 1) return c.tail;
-        return std::nullopt;
-      };
+      return {207, [&c, step]() -> std::optional<std::string> {
+                uint64_t i = (*step)++;
+                if (i == 0) return c.head;
+                if (i <= c.times) return c.repeat;
+                if (i == c.times + 1) return c.tail;
+                return std::nullopt;
+              }};
     });
     ReliabilityDrive drive(server.url("/dav/"));
     const uint64_t resident = residentBytes();
@@ -281,19 +281,19 @@ TEST(HostileServerTest, XmlAttacksEndTheListingWithMemoryBounded) {
 TEST(HostileServerTest, ATwoGigabyteListingIsStreamedNotHeld) {
   constexpr int kEntries = 2048;
   const std::string filler = "<D:displayname>" + std::string(kMiB, 'x') + "</D:displayname>";
-  StreamServer server(207, [&](const std::string& method, const std::string&) -> StreamServer::Pieces {
-    if (method != "PROPFIND") return [] { return std::nullopt; };
+  StreamServer server([&](const std::string& method, const std::string&) -> StreamServer::Answer {
+    if (method != "PROPFIND") return {};
     auto step = std::make_shared<int>(0);
-    return [&, step]() -> std::optional<std::string> {
-      int i = (*step)++;
-      if (i == 0) return std::string(kOpen) + response("/dav/", true);
-      if (i <= kEntries) {
-        std::string entry = response("/dav/f" + std::to_string(i), false);
-        return entry.insert(entry.find("</D:prop>"), filler);
-      }
-      if (i == kEntries + 1) return std::string(kClose);
-      return std::nullopt;
-    };
+    return {207, [&, step]() -> std::optional<std::string> {
+              int i = (*step)++;
+              if (i == 0) return std::string(kOpen) + response("/dav/", true);
+              if (i <= kEntries) {
+                std::string entry = response("/dav/f" + std::to_string(i), false);
+                return entry.insert(entry.find("</D:prop>"), filler);
+              }
+              if (i == kEntries + 1) return std::string(kClose);
+              return std::nullopt;
+            }};
   });
   ReliabilityDrive drive(server.url("/dav/"));
   const uint64_t resident = residentBytes();
@@ -303,6 +303,61 @@ TEST(HostileServerTest, ATwoGigabyteListingIsStreamedNotHeld) {
   EXPECT_GE(server.bytesSent(), 2 * 1024 * kMiB);
   EXPECT_LT(peakResidentBytes(), resident + 64 * kMiB)
       << "grew by " << (peakResidentBytes() - resident) / kMiB << " MiB";
+}
+
+// Answers whose bodies the engine does not read (the probe's, and those to MKCOL, PUT, MOVE and DELETE) are
+// not held, nor read without end: a server that sends such a body without end still gets the request done,
+// and memory hardly moves.
+TEST(HostileServerTest, EndlessBodiesOfOtherAnswersAreNotHeld) {
+  const std::string endless(kMiB, 'b');
+  struct Case {
+    std::string method;
+    std::function<std::optional<platform::Error>(ReliabilityDrive&, const std::string& file)> request;
+  } cases[] = {
+      {"OPTIONS",
+       [](ReliabilityDrive& d, const std::string&) { return d.lookup(d.state().id("/a.txt")).error; }},
+      {"MKCOL",
+       [](ReliabilityDrive& d, const std::string&) { return d.create(TemplateItem::folder("new")).error; }},
+      {"PUT",
+       [](ReliabilityDrive& d, const std::string&) {
+         return d.create(TemplateItem::file("new.txt"), d.contents("new")).error;
+       }},
+      {"MOVE",
+       [](ReliabilityDrive& d, const std::string& file) {
+         return d
+             .modify(TemplateItem::file("b.txt", kRootContainerItemIdentifier, file),
+                     platform::field::kFilename)
+             .error;
+       }},
+      {"DELETE", [](ReliabilityDrive& d, const std::string& file) { return d.remove(file, "\"e\"", false); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.method);
+    StreamServer server([&](const std::string& method, const std::string& target) -> StreamServer::Answer {
+      if (method == c.method) {
+        return {method == "MKCOL" || method == "PUT" ? 201 : 200,
+                [&]() -> std::optional<std::string> { return endless; }};
+      }
+      if (method == "PROPFIND" && target == "/dav/") {
+        return {207,
+                StreamServer::once({multistatus({response("/dav/", true), response("/dav/a.txt", false)})})};
+      }
+      if (method == "PROPFIND") return {207, StreamServer::once({multistatus({response(target, false)})})};
+      return {201, nullptr};
+    });
+    ReliabilityDrive drive(server.url("/dav/"));
+    std::string file;
+    if (c.method != "OPTIONS") {
+      auto root = drive.enumerate(kRootContainerItemIdentifier);
+      ASSERT_EQ(names(root.items), std::vector<std::string>{"a.txt"});
+      file = root.items[0]->itemIdentifier();
+    }
+    const uint64_t resident = residentBytes();
+    auto error = c.request(drive, file);
+    EXPECT_FALSE(error) << error->what();
+    EXPECT_LT(peakResidentBytes(), resident + 64 * kMiB)
+        << "grew by " << (peakResidentBytes() - resident) / kMiB << " MiB";
+  }
 }
 
 // A server that answers the probe 200 without a DAV header is no WebDAV server: nothing but probes is sent

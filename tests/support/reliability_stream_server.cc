@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
 
 namespace davfp::testing {
@@ -41,7 +42,15 @@ std::string headerValue(const std::string& head, const std::string& lowerName) {
 
 }  // namespace
 
-StreamServer::StreamServer(int status, Body body) : status_(status), body_(std::move(body)) {
+StreamServer::Pieces StreamServer::once(std::vector<std::string> pieces) {
+  auto next = std::make_shared<size_t>(0);
+  return [pieces = std::move(pieces), next]() -> std::optional<std::string> {
+    if (*next == pieces.size()) return std::nullopt;
+    return pieces[(*next)++];
+  };
+}
+
+StreamServer::StreamServer(Respond respond) : respond_(std::move(respond)) {
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
@@ -129,13 +138,12 @@ void StreamServer::serve(int fd) {
     std::string method = head.substr(0, head.find(' '));
     size_t targetStart = method.size() + 1;
     std::string target = head.substr(targetStart, head.find(' ', targetStart) - targetStart);
-    if (method == "OPTIONS") {
-      open = sendAll(fd, "HTTP/1.1 200 OK\r\nDAV: 1, 2\r\nContent-Length: 0\r\n\r\n");
-      continue;
-    }
-    open = sendAll(fd, "HTTP/1.1 " + std::to_string(status_) +
-                           " Status\r\nContent-Type: application/xml\r\nTransfer-Encoding: chunked\r\n\r\n");
-    Pieces pieces = body_(method, target);
+    Answer answer = respond_(method, target);
+    if (!answer.pieces) answer.pieces = [] { return std::nullopt; };
+    open = sendAll(fd, "HTTP/1.1 " + std::to_string(answer.status) +
+                           " Status\r\nDAV: 1, 2\r\nContent-Type: application/xml\r\n"
+                           "Transfer-Encoding: chunked\r\n\r\n");
+    Pieces& pieces = answer.pieces;
     while (open) {
       std::optional<std::string> piece = pieces();
       if (!piece) break;

@@ -1,9 +1,9 @@
 // StreamServer: a loopback HTTP/1.1 server whose answers are made piece by piece while they are sent, for
-// bodies too large to hold in a test (a listing of gigabytes). OPTIONS is answered 200 with "DAV: 1, 2", so
-// that a server probe finds it; every other request gets the status given and a chunked body whose pieces the
-// body function returns one after another (none ends the body). The server never holds more than one piece.
-// Thread-safe; stop() (also run by the destructor) refuses new connections, ends the open ones and joins
-// every thread.
+// bodies too large to hold in a test (a listing of gigabytes, a body without end). Every request gets the
+// status that the answer function gives for it, the header "DAV: 1, 2" (so that a server probe finds a WebDAV
+// server) and a chunked body whose pieces the answer's piece function returns one after another (none ends
+// the body). The server never holds more than one piece. Thread-safe; stop() (also run by the destructor)
+// refuses new connections, ends the open ones and joins every thread.
 #pragma once
 
 #include <atomic>
@@ -21,10 +21,17 @@ class StreamServer {
  public:
   // The pieces of one body, called again and again on the connection's thread until it returns none.
   using Pieces = std::function<std::optional<std::string>()>;
-  // Called once per request (not for OPTIONS) with its method and target, for the pieces of its answer.
-  using Body = std::function<Pieces(const std::string& method, const std::string& target)>;
+  struct Answer {
+    int status = 200;
+    Pieces pieces;  // none: an empty body
+  };
+  // Called once per request with its method and target.
+  using Respond = std::function<Answer(const std::string& method, const std::string& target)>;
 
-  StreamServer(int status, Body body);
+  // Pieces that give each of these once, in order.
+  static Pieces once(std::vector<std::string> pieces);
+
+  explicit StreamServer(Respond respond);
   ~StreamServer();
   StreamServer(const StreamServer&) = delete;
   StreamServer& operator=(const StreamServer&) = delete;
@@ -40,8 +47,7 @@ class StreamServer {
   void acceptLoop();
   void serve(int fd);
 
-  const int status_;
-  const Body body_;
+  const Respond respond_;
   int listenFd_ = -1;
   int port_ = 0;
   std::atomic<uint64_t> sent_{0};
