@@ -17,10 +17,9 @@
 #include <thread>
 #include <vector>
 
+#include "reliability_tree_server.h"
 #include "state/state_file.h"
-#include "support/fake_server.h"
 #include "support/temp_dir.h"
-#include "unit/provider/writeback/fake_dav_tree.h"
 
 extern char** environ;
 
@@ -90,8 +89,9 @@ size_t checkStateFile(const std::string& file, const History& history) {
 }
 
 TEST(KilledProcessTest, TheStateAlwaysLoadsAndHoldsOnlyPathsTheServerHad) {
-  FakeServer server;
-  FakeDavTree tree(server);
+  TreeServer world;
+  FakeServer& server = world.server;
+  FakeDavTree& tree = world.tree;
   tree.addFolder("/d0");
   tree.addFile("/f0", "zero");
   tree.addFile("/d0/f1", "one");

@@ -19,10 +19,9 @@
 #include <vector>
 
 #include "platform/jobs.h"
-#include "support/fake_server.h"
+#include "reliability_tree_server.h"
 #include "support/reliability_drive.h"
 #include "support/reliability_process.h"
-#include "unit/provider/writeback/fake_dav_tree.h"
 
 namespace davfp::testing {
 namespace {
@@ -119,9 +118,8 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
   timings.sessionTimeout = timings.requestTimeout = timings.probeTimeout = std::chrono::seconds(30);
   {
     // Once first, so that what the libraries keep for good (their initialisation) is in the baseline.
-    FakeServer server;
-    FakeDavTree tree(server);
-    ReliabilityDrive(server.url("/dav/"), timings).enumerate(kRootContainerItemIdentifier);
+    TreeServer world;
+    ReliabilityDrive(world.server.url("/dav/"), timings).enumerate(kRootContainerItemIdentifier);
   }
   ASSERT_TRUE(settles(threadCount(), platform::poolCounts().workers));
   const size_t threadsBefore = threadCount();
@@ -132,8 +130,9 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   Completions completions;
   {
-    FakeServer server;
-    FakeDavTree tree(server);
+    TreeServer world;
+    FakeServer& server = world.server;
+    FakeDavTree& tree = world.tree;
     for (int d = 0; d < 10; ++d) {
       tree.addFolder("/d" + std::to_string(d));
       for (int f = 0; f < 10; ++f)

@@ -11,11 +11,10 @@
 
 #include "platform/error.h"
 #include "platform/url_session.h"
+#include "reliability_tree_server.h"
 #include "state/state_file.h"
-#include "support/fake_server.h"
 #include "support/reliability_drive.h"
 #include "support/reliability_tls_server.h"
-#include "unit/provider/writeback/fake_dav_tree.h"
 
 namespace davfp::testing {
 namespace {
@@ -50,8 +49,9 @@ mode_t modeOf(const std::string& path) {
 }
 
 TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
-  FakeServer server;
-  FakeDavTree tree(server);
+  TreeServer world;
+  FakeServer& server = world.server;
+  FakeDavTree& tree = world.tree;
   tree.addFolder("/docs");
   tree.addFile("/docs/a.txt", "alpha");
   const std::string url = "http://" + userinfo() + "127.0.0.1:" + std::to_string(server.port()) + "/dav/";
@@ -126,8 +126,9 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
 TEST(SecurityTest, DownloadsAndTheStateAreTheUsersAlone) {
   // Even with a umask that would let everyone read, the modes are the engine's own.
   const mode_t saved = ::umask(0);
-  FakeServer server;
-  FakeDavTree tree(server);
+  TreeServer world;
+  FakeServer& server = world.server;
+  FakeDavTree& tree = world.tree;
   tree.addFile("/a.txt", "alpha");
   {
     ReliabilityDrive drive(server.url("/dav/"));
@@ -165,8 +166,9 @@ TEST(SecurityTest, CertificatesAreVerified) {
 }
 
 TEST(SecurityTest, DomainIdentifiersCannotPlaceTheStateFileElsewhere) {
-  FakeServer server;
-  FakeDavTree tree(server);
+  TreeServer world;
+  FakeServer& server = world.server;
+  FakeDavTree& tree = world.tree;
   tree.addFile("/a.txt", "alpha");
   const std::vector<std::string> domains = {
       "../escape", "../../../../../../tmp/escape", "a/b", "..", ".", "/abs", "x/../../y", "~", "*",
