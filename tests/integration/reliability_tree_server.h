@@ -1,0 +1,16 @@
+// A fake WebDAV server serving an in-memory tree under /dav/, for the reliability tests. The server stops
+// answering (and its connections end) before the tree that answers for it goes.
+#pragma once
+
+#include "support/fake_server.h"
+#include "unit/provider/writeback/fake_dav_tree.h"
+
+namespace davfp::testing {
+
+struct TreeServer {
+  FakeServer server;
+  FakeDavTree tree{server};
+  ~TreeServer() { server.stop(); }
+};
+
+}  // namespace davfp::testing
