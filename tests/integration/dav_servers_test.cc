@@ -15,8 +15,6 @@
 
 namespace davfp::testing {
 
-void PrintTo(ServerKind kind, std::ostream* out);
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -179,13 +177,13 @@ TEST_P(DavServersTest, TransfersArriveWholeAndRefusalsKeepTheirMeaning) {
   fs::remove(file);
 
   // Moving onto an existing name is refused and changes nothing.
-  auto error = test::davErrorOf([&] { dav->move("/b.txt", "/a.txt"); });
+  auto error = davErrorOf([&] { dav->move("/b.txt", "/a.txt"); });
   EXPECT_TRUE(error && *error == DavError::status(412)) << (error ? error->what() : "");
   EXPECT_EQ(readFile(root_ + "/b.txt"), "b");
   EXPECT_EQ(readFile(root_ + "/a.txt"), big);
   fs::create_directory(root_ + "/other");
   server_->adopt(root_ + "/other");
-  error = test::davErrorOf([&] { dav->move("/folder", "/other", Target::collection); });
+  error = davErrorOf([&] { dav->move("/folder", "/other", Target::collection); });
   // lighttpd refuses a folder's move in a multistatus body (412 for the folder), which fails as 207.
   DavError refusal = DavError::status(GetParam() == ServerKind::lighttpd ? 207 : 412);
   EXPECT_TRUE(error && *error == refusal) << (error ? error->what() : "");
@@ -222,7 +220,7 @@ TEST_P(DavServersTest, TransfersArriveWholeAndRefusalsKeepTheirMeaning) {
   };
   for (const auto& c : missing) {
     SCOPED_TRACE(c.what);
-    error = test::davErrorOf(c.call);
+    error = davErrorOf(c.call);
     EXPECT_TRUE(error && *error == c.error) << (error ? error->what() : "");
   }
   EXPECT_TRUE(fs::is_empty(env_.tmpPath()));

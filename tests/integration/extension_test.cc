@@ -18,9 +18,6 @@
 
 namespace davfp::testing {
 
-// Test names and failure messages show the kind by name (defined with the servers' own tests).
-void PrintTo(ServerKind kind, std::ostream* out);
-
 namespace {
 
 namespace fs = std::filesystem;

@@ -12,8 +12,6 @@
 
 namespace davfp::testing {
 
-void PrintTo(ServerKind kind, std::ostream* out);
-
 namespace {
 
 using namespace platform::field;

@@ -66,6 +66,31 @@ bool DavTestEnv::waitAtGate(std::chrono::milliseconds timeout) const {
   return cv_.wait_for(lock, timeout, [this] { return atGate_ > 0; });
 }
 
+std::vector<std::string> DavTestEnv::temporaryFiles() const {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(tmpPath())) out.push_back(e.path().string());
+  return out;
+}
+
+std::optional<std::string> DavTestEnv::applicationDataDirectory(std::string_view bundleID) {
+  return dir_.file("data/" + std::string(bundleID));
+}
+
+void DavTestEnv::writeFileAtomically(const std::string& path, std::string_view bytes) {
+  ++writes;
+  target().writeFileAtomically(path, bytes);
+}
+
+void DavTestEnv::removeFile(const std::string& path) {
+  target().removeFile(path);
+  if (onRemove) onRemove(path);
+}
+
+std::optional<std::string> DavTestEnv::typeForFilenameExtension(std::string_view extension) {
+  if (onTypeLookup) onTypeLookup(extension);
+  return target().typeForFilenameExtension(extension);
+}
+
 std::optional<std::string> DavTestEnv::groupContainer(std::string_view appGroup) {
   if (appGroup != "org.davfp.shared") return std::nullopt;
   return groupPath();

@@ -1,10 +1,14 @@
-// DavTestEnv: an Env for tests of the WebDAV client and what it serves. The shared container and the
-// temporary directory lie in a private temporary directory, where publish() writes "drives.json" as the host
-// application would. Starting the host application is recorded instead of done and runs an optional hook (a
-// stand-in for the host application that publishes the drive). Reads of "drives.json" are counted and can be
-// held at a gate, so that a test can act while a resolution is known to be in progress. Thread-safe.
+// DavTestEnv: an Env for tests of the WebDAV client and of the extension. The shared container, the data
+// directory and the temporary directory lie in a private temporary directory, where publish() writes
+// "drives.json" as the host application would. Starting the host application is recorded instead of done and
+// runs an optional hook (a stand-in for the host application that publishes the drive). Reads of
+// "drives.json" are counted and can be held at a gate, so that a test can act while a resolution is known to
+// be in progress. Whole-file writes are counted, and hooks let a test step into the type lookups and file
+// removals that the extension does from its jobs. Thread-safe, except that the hooks are set before anything
+// runs.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -51,11 +55,24 @@ class DavTestEnv : public platform::EnvWrapper {
   void openGate();
   bool waitAtGate(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
 
+  // The temporary directory's files (downloads land there).
+  std::vector<std::string> temporaryFiles() const;
+
   std::optional<std::string> groupContainer(std::string_view appGroup) override;
+  std::optional<std::string> applicationDataDirectory(std::string_view bundleID) override;
   std::string temporaryDirectory() override { return tmpPath(); }
   std::string readFile(const std::string& path) override;
+  void writeFileAtomically(const std::string& path, std::string_view bytes) override;
+  void removeFile(const std::string& path) override;
+  std::optional<std::string> typeForFilenameExtension(std::string_view extension) override;
   std::optional<std::string> applicationLocation(std::string_view bundleID) override;
   void openApplication(const std::string& location, const std::vector<std::string>& arguments) override;
+
+  std::atomic<int> writes{
+      0};  // of any file but drives.json: the state file is the only one the engine writes
+  // Called before each type lookup and after each file removal.
+  std::function<void(std::string_view extension)> onTypeLookup;
+  std::function<void(const std::string& path)> onRemove;
 
  private:
   TempDir dir_;

@@ -21,7 +21,8 @@
 #include <stdexcept>
 #include <thread>
 
-#include "support/curl_request.h"
+#include "platform/error.h"
+#include "platform/url_session.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -125,6 +126,8 @@ std::string serverName(ServerKind kind) {
   }
   return "unknown";
 }
+
+void PrintTo(ServerKind kind, std::ostream* out) { *out << serverName(kind); }
 
 std::vector<ServerKind> allServerKinds() {
   return {ServerKind::apache, ServerKind::nginx, ServerKind::lighttpd, ServerKind::rclone};
@@ -272,8 +275,10 @@ bool RealServer::waitUntilReady() {
       fail("exited while starting (status " + std::to_string(info.si_status) + ")");
     }
     try {
-      if (curlRequest({.method = "OPTIONS", .url = baseUrl(), .timeoutMs = 2000}).status == 200) return true;
-    } catch (const std::runtime_error&) {
+      platform::HttpRequest options{
+          .method = "OPTIONS", .url = baseUrl(), .timeout = std::chrono::seconds(2)};
+      if (platform::UrlSession().data(options).response.status == 200) return true;
+    } catch (const platform::Error&) {
       // Not listening yet.
     }
     if (steady_clock::now() > deadline) fail("did not answer OPTIONS at " + baseUrl() + " in time");

@@ -22,9 +22,9 @@ using namespace std::chrono_literals;
 using testing::DavTestEnv;
 using testing::FakeServer;
 using Reply = FakeServer::Reply;
-using test::davErrorOf;
-using test::Listed;
-using test::multistatus;
+using testing::davErrorOf;
+using testing::Listed;
+using testing::multistatus;
 
 const std::string kDomain = "org.example.docs";
 

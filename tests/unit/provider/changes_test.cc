@@ -23,24 +23,22 @@ class ChangesTest : public ProviderTest {
     tree.file("/b/y.txt", "y", "\"y1\"");
     auto ext = extension(domain);
     for (std::string folder : folders) {
-      auto id = folder == "/" ? platform::kRootContainerItemIdentifier : ext->state().id(folder);
-      auto rec = enumerate(*ext, id);
-      EXPECT_EQ(rec->calls(), (Strings{"items", "finishPage"})) << folder;
+      EXPECT_EQ(enumerate(*ext, ext->state().id(folder))->calls(), (Strings{"items", "finishPage"}))
+          << folder;
     }
-    server.clearRequests();
+    tree.sent();
     return ext;
   }
 
   static int64_t anchorOf(FileProviderExtension& ext) { return ext.state().anchor(); }
 
-  // The folders listed since the last clearRequests().
-  std::vector<std::string> listed() const {
-    std::vector<std::string> out;
-    for (const auto& e : exchanges()) {
+  // The folders listed since the last look at what the server was sent.
+  Strings listed() {
+    Strings out;
+    for (const auto& e : tree.sent()) {
       if (e.starts_with("PROPFIND ")) out.push_back(e);
     }
-    std::sort(out.begin(), out.end());
-    return out;
+    return sorted(out);
   }
 };
 
@@ -54,7 +52,7 @@ TEST_F(ChangesTest, UnchangedFoldersGiveNothingAndKeepTheAnchor) {
   EXPECT_EQ(rec->anchor(), std::to_string(anchor));
   EXPECT_FALSE(rec->moreComing());
   EXPECT_EQ(env.writes, writes);
-  EXPECT_EQ(listed(), (Strings{"PROPFIND /dav/ 1", "PROPFIND /dav/a/ 1"}));
+  EXPECT_EQ(listed(), (Strings{"PROPFIND 1 /dav/", "PROPFIND 1 /dav/a/"}));
 
   // A server that now calls the same entity tag weak has changed nothing either.
   tree.file("/f.txt", "f", "W/\"f1\"");
@@ -111,9 +109,9 @@ TEST_F(ChangesTest, VanishedFolderIsReportedByItsOwnIdentifierOnly) {
     std::vector<std::string> listedInPass;
   } cases[] = {
       // Found gone in its parent's listing: neither it nor its subfolder is listed.
-      {"parent remembered", {"/", "/a", "/a/sub", "/b"}, {"PROPFIND /dav/ 1", "PROPFIND /dav/b/ 1"}},
+      {"parent remembered", {"/", "/a", "/a/sub", "/b"}, {"PROPFIND 1 /dav/", "PROPFIND 1 /dav/b/"}},
       // Found gone by its own listing: its subfolder is not listed.
-      {"parent not remembered", {"/a", "/a/sub", "/b"}, {"PROPFIND /dav/a/ 1", "PROPFIND /dav/b/ 1"}},
+      {"parent not remembered", {"/a", "/a/sub", "/b"}, {"PROPFIND 1 /dav/a/", "PROPFIND 1 /dav/b/"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -134,9 +132,8 @@ TEST_F(ChangesTest, VanishedFolderIsReportedByItsOwnIdentifierOnly) {
       EXPECT_FALSE(snapshot.contains("/a")) << folder;
     }
 
-    server.clearRequests();
     EXPECT_EQ(changes(*ext)->calls(), (Strings{"finishChanges"}));
-    for (const auto& e : exchanges()) EXPECT_FALSE(e.starts_with("PROPFIND /dav/a")) << e;
+    for (const auto& e : tree.sent()) EXPECT_FALSE(e.starts_with("PROPFIND 1 /dav/a")) << e;
   }
 }
 

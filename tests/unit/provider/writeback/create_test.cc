@@ -13,11 +13,11 @@ using Strings = std::vector<std::string>;
 // A drive holding /docs with /docs/old.txt, whose root and /docs the platform has enumerated.
 struct CreateWorld : WritebackWorld {
   CreateWorld() {
-    tree.addFolder("/docs");
-    tree.addFile("/docs/old.txt", "old");
+    tree.folder("/docs");
+    tree.file("/docs/old.txt", "old");
     drive.enumerate(platform::kRootContainerItemIdentifier);
     drive.enumerate(drive.id("/docs"));
-    sent();
+    tree.sent();
   }
   std::string docs() { return drive.id("/docs"); }
 };
@@ -60,7 +60,7 @@ TEST(WritebackCreateTest, WritesTheItemReadsItBackAndNotesIt) {
     auto outcome = world.drive.create(c.item, file);
 
     ASSERT_FALSE(outcome.error) << outcome.error->what();
-    EXPECT_EQ(world.sent(), c.requests);
+    EXPECT_EQ(world.tree.sent(), c.requests);
     EXPECT_EQ(outcome.pending, 0u);
     EXPECT_FALSE(outcome.shouldFetchContent);
     ASSERT_TRUE(outcome.item);
@@ -91,7 +91,7 @@ TEST(WritebackCreateTest, AdoptsAFolderTheServerAlreadyHas) {
   std::string known = world.docs();
   auto outcome = world.drive.create(TemplateItem::folder("docs"));
   ASSERT_FALSE(outcome.error) << outcome.error->what();
-  EXPECT_EQ(world.sent(), (Strings{"MKCOL /dav/docs/", "PROPFIND 0 /dav/docs", "PROPFIND 0 /dav/docs"}));
+  EXPECT_EQ(world.tree.sent(), (Strings{"MKCOL /dav/docs/", "PROPFIND 0 /dav/docs", "PROPFIND 0 /dav/docs"}));
   EXPECT_EQ(outcome.item->itemIdentifier(), known);
   EXPECT_EQ(outcome.item->contentType(), platform::kFolderType);
   EXPECT_EQ(world.tree.body("/docs/old.txt"), "old");
@@ -149,7 +149,7 @@ TEST(WritebackCreateTest, FailsWithoutRecordingAnything) {
     expectError(outcome.error, c.domain, c.code);
     EXPECT_FALSE(outcome.item);
     EXPECT_EQ(outcome.pending, 0u);
-    EXPECT_EQ(world.sent(), c.requests);
+    EXPECT_EQ(world.tree.sent(), c.requests);
     EXPECT_EQ(world.stateFile(), before);
     EXPECT_EQ(world.tree.paths(), paths);
   }
@@ -161,7 +161,7 @@ TEST(WritebackCreateTest, AFailedReadBackLeavesTheFileOnTheServerAndTheStateAsIt
   std::string before = world.stateFile();
   auto outcome = world.drive.create(TemplateItem::file("r.txt", world.docs()), world.drive.contents("r"));
   expectError(outcome.error, kFileProviderErrorDomain, -1004);
-  EXPECT_EQ(world.sent(), (Strings{"PUT /dav/docs/r.txt", "PROPFIND 0 /dav/docs/r.txt"}));
+  EXPECT_EQ(world.tree.sent(), (Strings{"PUT /dav/docs/r.txt", "PROPFIND 0 /dav/docs/r.txt"}));
   EXPECT_EQ(world.tree.body("/docs/r.txt"), "r");
   EXPECT_EQ(world.stateFile(), before);
 }

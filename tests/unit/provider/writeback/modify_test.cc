@@ -17,15 +17,15 @@ constexpr platform::ItemFields kEveryField = 0xFFFF;
 // A drive holding /docs/a.txt, /docs/sub/deep.txt and /archive/taken.txt, every folder enumerated.
 struct ModifyWorld : WritebackWorld {
   ModifyWorld() {
-    tree.addFolder("/docs");
-    tree.addFile("/docs/a.txt", "A");
-    tree.addFolder("/docs/sub");
-    tree.addFile("/docs/sub/deep.txt", "D");
-    tree.addFolder("/archive");
-    tree.addFile("/archive/taken.txt", "T");
+    tree.folder("/docs");
+    tree.file("/docs/a.txt", "A");
+    tree.folder("/docs/sub");
+    tree.file("/docs/sub/deep.txt", "D");
+    tree.folder("/archive");
+    tree.file("/archive/taken.txt", "T");
     drive.enumerate(platform::kRootContainerItemIdentifier);
     for (const char* folder : {"/docs", "/docs/sub", "/archive"}) drive.enumerate(drive.id(folder));
-    sent();
+    tree.sent();
   }
   // The file /docs/a.txt as the platform would describe it after the user's change.
   TemplateItem a(const std::string& parent, std::string name) {
@@ -80,7 +80,7 @@ TEST(WritebackModifyTest, MovesUploadsAndReportsPendingFields) {
     auto outcome = world.drive.modify(world.a(c.parent, c.filename), c.changed, file);
 
     ASSERT_FALSE(outcome.error) << outcome.error->what();
-    EXPECT_EQ(world.sent(), c.requests);
+    EXPECT_EQ(world.tree.sent(), c.requests);
     EXPECT_EQ(outcome.pending, c.changed & 0x3F8);
     EXPECT_FALSE(outcome.shouldFetchContent);
     ASSERT_TRUE(outcome.item);
@@ -113,7 +113,7 @@ TEST(WritebackModifyTest, MovesAFolderAsACollectionWithEverythingInIt) {
   auto outcome = world.drive.modify(TemplateItem::folder("papers", world.drive.id("/archive"), folder),
                                     kFilename | kParentItemIdentifier);
   ASSERT_FALSE(outcome.error) << outcome.error->what();
-  EXPECT_EQ(world.sent(),
+  EXPECT_EQ(world.tree.sent(),
             (Strings{"MOVE /dav/docs/ /dav/archive/papers/", "PROPFIND 0 /dav/archive/papers"}));
   EXPECT_EQ(outcome.item->itemIdentifier(), folder);
   EXPECT_EQ(world.drive.state().path(deep), "/archive/papers/sub/deep.txt");
@@ -142,7 +142,7 @@ TEST(WritebackModifyTest, LeavesTheRootAlone) {
     ASSERT_FALSE(outcome.error) << outcome.error->what();
     EXPECT_EQ(outcome.item->filename(), "Drive");
     EXPECT_EQ(outcome.pending, changed & 0x3F8);
-    EXPECT_EQ(world.sent(), Strings{});
+    EXPECT_EQ(world.tree.sent(), Strings{});
     EXPECT_EQ(world.stateFile(), before);
     auto pass = world.drive.changes();
     EXPECT_TRUE(pass.deleted.empty());
@@ -196,7 +196,7 @@ TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
     expectError(outcome.error, c.domain, c.code);
     EXPECT_FALSE(outcome.item);
     EXPECT_EQ(outcome.pending, 0u);
-    EXPECT_EQ(world.sent(), c.requests);
+    EXPECT_EQ(world.tree.sent(), c.requests);
     EXPECT_EQ(world.stateFile(), before);
     EXPECT_EQ(world.tree.body("/docs/a.txt"), "A");
     EXPECT_EQ(world.tree.body("/archive/taken.txt"), "T");
@@ -210,7 +210,8 @@ TEST(WritebackModifyTest, AMoveStaysDoneWhenTheUploadAfterItFails) {
   auto outcome = world.drive.modify(world.a("/archive", "a.txt"), kParentItemIdentifier | kContents,
                                     world.drive.contents("x"));
   expectError(outcome.error, kFileProviderErrorDomain, -1004);
-  EXPECT_EQ(world.sent(), (Strings{"MOVE /dav/docs/a.txt /dav/archive/a.txt", "PUT /dav/archive/a.txt"}));
+  EXPECT_EQ(world.tree.sent(),
+            (Strings{"MOVE /dav/docs/a.txt /dav/archive/a.txt", "PUT /dav/archive/a.txt"}));
   EXPECT_EQ(world.drive.state().path(id), "/archive/a.txt");
   EXPECT_EQ(world.tree.body("/archive/a.txt"), "A");
 
@@ -219,7 +220,7 @@ TEST(WritebackModifyTest, AMoveStaysDoneWhenTheUploadAfterItFails) {
   outcome = world.drive.modify(TemplateItem::file("a.txt", world.drive.id("/archive"), id),
                                kParentItemIdentifier | kContents, world.drive.contents("x"));
   ASSERT_FALSE(outcome.error) << outcome.error->what();
-  EXPECT_EQ(world.sent(), (Strings{"PUT /dav/archive/a.txt", "PROPFIND 0 /dav/archive/a.txt"}));
+  EXPECT_EQ(world.tree.sent(), (Strings{"PUT /dav/archive/a.txt", "PROPFIND 0 /dav/archive/a.txt"}));
 }
 
 }  // namespace
