@@ -111,18 +111,12 @@ TEST_F(DavTest, AcceptsOnlyAPublishedURLWhoseServerAnswersAsAWebDavServer) {
     size_t probes;
   } cases[] = {
       {"DAV header", entry, "BASE", kLive, true, 1},
-      {"header name in lower case", entry, "BASE", Reply{.headers = {{"dav", "1"}}}, true, 1},
       {"empty DAV header", entry, "BASE", Reply{.headers = {{"DAV", ""}}}, true, 1},
-      {"204 with DAV", entry, "BASE", Reply{.status = 204, .headers = {{"DAV", "1"}}}, true, 1},
       // Without the header the server is no WebDAV server; the resolution probes again at every poll.
       {"no DAV header", entry, "BASE", Reply{.headers = {{"Allow", "GET, PUT"}}}, false, 4},
       {"DAV header on a 404", entry, "BASE", Reply{.status = 404, .headers = {{"DAV", "1"}}}, false, 4},
-      {"DAV header on a 500", entry, "BASE", Reply{.status = 500, .headers = {{"DAV", "1"}}}, false, 4},
       {"no drives.json", "", "BASE", kLive, false, 0},
       {"another domain only", R"({"org.example.other":{"name":"O","url":"URL"}})", "BASE", kLive, false, 0},
-      {"domain in another letter case", R"({"ORG.example.docs":{"name":"O","url":"URL"}})", "BASE", kLive,
-       false, 0},
-      {"drive without a name", R"({"DOMAIN":{"url":"URL"}})", "BASE", kLive, false, 0},
       {"not a URL", entry, "BASE with space", kLive, false, 0},
       {"not an http URL", entry, "ftp://127.0.0.1/", kLive, false, 0},
   };
@@ -202,10 +196,8 @@ TEST_F(DavTest, FailuresOtherThanALostServerNeverProbeOrRetry) {
     int status;
     DavError error;
   } cases[] = {
-      {500, DavError::status(500)}, {507, DavError::status(507)}, {400, DavError::status(400)},
-      {409, DavError::status(409)}, {412, DavError::status(412)}, {423, DavError::status(423)},
-      {405, DavError::status(405)}, {401, DavError::forbidden()}, {403, DavError::forbidden()},
-      {503, DavError::status(503)}, {504, DavError::status(504)},
+      {500, DavError::status(500)}, {507, DavError::status(507)}, {409, DavError::status(409)},
+      {401, DavError::forbidden()}, {503, DavError::status(503)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
@@ -226,7 +218,6 @@ TEST_F(DavTest, FailuresOtherThanALostServerNeverProbeOrRetry) {
 
 TEST_F(DavTest, NotFoundOrBadGatewayFromALiveServerPassesThroughAfterOneProbe) {
   auto dav = warmDav();
-  server_.on("GET", "/dav/gw.txt", Reply{.status = 502});
   server_.on("PROPFIND", "/dav/gw/", Reply{.status = 502});
   struct Case {
     const char* what;
@@ -235,14 +226,10 @@ TEST_F(DavTest, NotFoundOrBadGatewayFromALiveServerPassesThroughAfterOneProbe) {
     DavError error = DavError::notFound();
   } cases[] = {
       {"download", [&] { dav->download("/missing.txt"); }, "GET /dav/missing.txt"},
-      {"list depth 0", [&] { dav->list("/missing", 0); }, "PROPFIND /dav/missing"},
       {"list depth 1", [&] { dav->list("/missing", 1); }, "PROPFIND /dav/missing/"},
-      {"delete", [&] { dav->send("DELETE", "/missing"); }, "DELETE /dav/missing"},
       {"mkcol", [&] { dav->send("MKCOL", "/no/new", {}, std::nullopt, Target::collection); },
        "MKCOL /dav/no/new/"},
-      {"upload", [&] { dav->upload("/no/file", std::nullopt); }, "PUT /dav/no/file"},
       {"move", [&] { dav->move("/missing", "/moved"); }, "MOVE /dav/missing"},
-      {"download, 502", [&] { dav->download("/gw.txt"); }, "GET /dav/gw.txt", DavError::status(502)},
       {"list, 502", [&] { dav->list("/gw", 1); }, "PROPFIND /dav/gw/", DavError::status(502)},
   };
   for (const auto& c : cases) {
@@ -310,7 +297,6 @@ TEST_F(DavTest, ALostConnectionIsRetriedOnceAndThenEndsUnreachable) {
   } cases[] = {
       {"lost before the answer, twice", {Reply{.dropAfterBytes = 0}}, false},
       {"lost in the middle of the body, twice", {cut}, false},
-      {"lost before the answer, once", {Reply{.dropAfterBytes = 0}, big}, true},
       {"lost in the middle of the body, once", {cut, big}, true},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
@@ -340,35 +326,17 @@ TEST_F(DavTest, ALostConnectionIsRetriedOnceAndThenEndsUnreachable) {
   EXPECT_TRUE(env_.launches().empty());
 }
 
-TEST_F(DavTest, AServerThatRefusesConnectionsIsReplacedOrEndsUnreachable) {
-  struct Case {
-    const char* what;
-    bool republished;  // the host application published the drive elsewhere meanwhile
-  } cases[] = {{"published elsewhere", true}, {"still published there", false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    auto old = std::make_unique<FakeServer>();
-    auto dav = warmDav(*old);
-    int reads = env_.drivesReads();
-    size_t launches = env_.launches().size();
-    old->stop();
-    if (c.republished) env_.publish(kDomain, base_);
-    server_.on("GET", "/dav/f", Reply{.body = "moved"});
-    server_.clearRequests();
-    if (c.republished) {
-      EXPECT_EQ(dav->send("GET", "/f"), "moved");
-      EXPECT_EQ(lines(server_.requests()), (std::vector<std::string>{"OPTIONS /dav/", "GET /dav/f"}));
-      EXPECT_EQ(env_.drivesReads(), reads + 1);
-      EXPECT_EQ(env_.launches().size(), launches);
-    } else {
-      auto error = davErrorOf([&] { dav->send("GET", "/f"); });
-      EXPECT_TRUE(error && *error == DavError::unreachable());
-      EXPECT_EQ(env_.drivesReads(), reads + 1 + fast().polls);
-      EXPECT_EQ(env_.launches().size(), launches + 1);
-    }
-  }
+TEST_F(DavTest, AServerThatStillRefusesConnectionsAfterANewResolutionEndsUnreachable) {
+  FakeServer old;
+  auto dav = warmDav(old);
+  old.stop();
+  auto error = davErrorOf([&] { dav->send("GET", "/f"); });
+  EXPECT_TRUE(error && *error == DavError::unreachable());
+  EXPECT_EQ(env_.drivesReads(), 1 + 1 + fast().polls);
+  EXPECT_EQ(env_.launches().size(), 1u);
 }
 
+// When the host application published the drive elsewhere meanwhile, the new resolution finds it.
 TEST_F(DavTest, RequestsFailingOnTheSameLostServerShareOneNewResolution) {
   auto old = std::make_unique<FakeServer>();
   auto dav = warmDav(*old);
