@@ -11,6 +11,12 @@
 #include <vector>
 
 #include "dav/entry.h"
+#include "platform/error.h"
+
+namespace davfp {
+// Failure messages show a DavError by its text (also inside an optional).
+inline void PrintTo(const DavError& error, std::ostream* out) { *out << error.what(); }
+}  // namespace davfp
 
 namespace davfp::testing {
 
@@ -27,6 +33,11 @@ std::optional<DavError> davErrorOf(F&& f) {
   }
   ADD_FAILURE() << "nothing thrown";
   return std::nullopt;
+}
+
+inline void expectError(const std::optional<platform::Error>& error, std::string_view domain, long code) {
+  ASSERT_TRUE(error.has_value()) << "expected " << domain << " " << code << ", got success";
+  EXPECT_TRUE(error->is(domain, code)) << "expected " << domain << " " << code << ", got " << error->what();
 }
 
 // One response of a multistatus body. A folder has no getcontentlength; none leaves a property out.

@@ -173,8 +173,7 @@ TEST_F(DavOperationsTest, PathsThatAddressNothingBelowTheBaseSendNothing) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    auto error = davErrorOf(c.call);
-    EXPECT_TRUE(error && *error == DavError::status(400)) << (error ? error->what() : "");
+    EXPECT_EQ(davErrorOf(c.call), DavError::status(400));
   }
   // Only the probe that found the server of the base with a query.
   EXPECT_EQ(server_.requests().size(), 1u);
@@ -213,8 +212,7 @@ TEST_F(DavOperationsTest, DownloadsGoToNewPrivateFilesAndFailuresLeaveNone) {
                                        {"/full.bin", DavError::status(507)},
                                        {"/cut.bin", DavError::unreachable()}}) {
     SCOPED_TRACE(path);
-    auto error = davErrorOf([&] { dav->download(path); });
-    EXPECT_TRUE(error && *error == expected) << (error ? error->what() : "");
+    EXPECT_EQ(davErrorOf([&] { dav->download(path); }), expected);
     EXPECT_TRUE(std::filesystem::is_empty(env_.tmpPath()));
   }
 }
@@ -228,10 +226,9 @@ TEST_F(DavOperationsTest, MultiStatusFailsADeleteOrMoveAndNothingElse) {
   server_.on("PROPPATCH", "/dav/p", multi);
   server_.on("DELETE", "/dav/gone", Reply{.status = 204});
 
-  auto error = davErrorOf([&] { dav->send("DELETE", "/d", {}, std::nullopt, Target::collection); });
-  EXPECT_TRUE(error && *error == DavError::status(207));
-  error = davErrorOf([&] { dav->move("/m", "/n", Target::collection); });
-  EXPECT_TRUE(error && *error == DavError::status(207));
+  EXPECT_EQ(davErrorOf([&] { dav->send("DELETE", "/d", {}, std::nullopt, Target::collection); }),
+            DavError::status(207));
+  EXPECT_EQ(davErrorOf([&] { dav->move("/m", "/n", Target::collection); }), DavError::status(207));
   EXPECT_EQ(dav->send("MKCOL", "/k", {}, std::nullopt, Target::collection), multi.body);
   EXPECT_EQ(dav->send("PROPPATCH", "/p", {}, "<p/>"), multi.body);
   EXPECT_EQ(dav->send("DELETE", "/gone"), "");

@@ -69,8 +69,7 @@ TEST(RequestUrlTest, RefusesDotSegmentsAndBasesThatSwallowThePath) {
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.path) + " on " + c.base);
     for (bool collection : {false, true}) {
-      auto error = davErrorOf([&] { requestUrl(c.path, c.base, collection); });
-      EXPECT_TRUE(error && error->isStatus(400));
+      EXPECT_EQ(davErrorOf([&] { requestUrl(c.path, c.base, collection); }), DavError::status(400));
     }
   }
 }
@@ -93,8 +92,7 @@ TEST(RequestCheckTest, MapsStatusesToDavErrors) {
     if (!c.error) {
       EXPECT_NO_THROW(check(response));
     } else {
-      auto error = davErrorOf([&] { check(response); });
-      EXPECT_TRUE(error && *error == *c.error) << (error ? error->what() : "");
+      EXPECT_EQ(davErrorOf([&] { check(response); }), *c.error);
     }
   }
 }
@@ -120,8 +118,7 @@ TEST(RequestMappedTest, OnlyConnectionLossBecomesUnreachable) {
     SCOPED_TRACE(i);
     std::exception_ptr out = mapped(cases[i].error);
     if (cases[i].unreachable) {
-      auto error = davErrorOf([&] { std::rethrow_exception(out); });
-      EXPECT_TRUE(error && *error == DavError::unreachable());
+      EXPECT_EQ(davErrorOf([&] { std::rethrow_exception(out); }), DavError::unreachable());
     } else {
       EXPECT_EQ(out, cases[i].error);  // the very same error, unchanged
     }

@@ -80,8 +80,7 @@ TEST_F(EnumeratorTest, FailuresFinishWithTheConvertedErrorAndRecordNothing) {
     SCOPED_TRACE(c.name);
     auto rec = enumerate(*ext, c.container);
     EXPECT_EQ(rec->calls(), (Strings{"error"}));
-    ASSERT_TRUE(rec->error());
-    EXPECT_TRUE(rec->error()->is(platform::kFileProviderErrorDomain, c.code)) << rec->error()->what();
+    expectError(rec->error(), platform::kFileProviderErrorDomain, c.code);
   }
   EXPECT_TRUE(ext->state().knownFolders().empty());
 }
@@ -113,7 +112,7 @@ TEST_F(EnumeratorTest, WorkingSetReportsTheChildrenOfEveryRememberedFolder) {
   tree.fail("/dav/a/", {.status = 500});
   auto failed = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
   EXPECT_EQ(failed->calls(), (Strings{"error"}));
-  EXPECT_TRUE(failed->error()->is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable));
+  expectError(failed->error(), platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
 }
 
 TEST_F(EnumeratorTest, StateWritesDoNotGrowWithTheNumberOfChildren) {
@@ -150,13 +149,13 @@ TEST_F(EnumeratorTest, EveryEnumerationFinishesOnceWhenSomethingUnexpectedEscape
     env.onTypeLookup = [&](std::string_view) { c.raise(); };
     auto pass = changes(*ext);
     EXPECT_EQ(pass->calls(), (Strings{"error"}));
-    EXPECT_TRUE(pass->error()->is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable));
+    expectError(pass->error(), platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
     for (auto container :
          {platform::kRootContainerItemIdentifier, platform::kWorkingSetContainerItemIdentifier}) {
       SCOPED_TRACE(container);
       auto rec = enumerate(*ext, container);
       EXPECT_EQ(rec->calls(), (Strings{"error"}));
-      EXPECT_TRUE(rec->error()->is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable));
+      expectError(rec->error(), platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
     }
   }
   env.onTypeLookup = nullptr;

@@ -55,8 +55,7 @@ TEST_F(FetchTest, FailuresDeliverTheConvertedErrorAndLeaveNoFile) {
     Fetched fetched = fetch(*ext, c.id);
     EXPECT_FALSE(fetched.file);
     EXPECT_FALSE(fetched.item);
-    ASSERT_TRUE(fetched.error);
-    EXPECT_TRUE(fetched.error->is(platform::kFileProviderErrorDomain, c.code)) << fetched.error->what();
+    expectError(fetched.error, platform::kFileProviderErrorDomain, c.code);
     EXPECT_EQ(tree.sent(), c.sent);
     EXPECT_TRUE(env.temporaryFiles().empty());
   }
@@ -91,8 +90,7 @@ TEST_F(FetchTest, CancelledBeforeDeliveryGetsCancellationAndRemovesTheDownload) 
   EXPECT_EQ(env.temporaryFiles().size(), 1u);
   progress->cancel();
   EXPECT_EQ(calls, 1);  // at once, on the cancelling thread
-  ASSERT_TRUE(error);
-  EXPECT_TRUE(error->is(platform::kCocoaErrorDomain, platform::cocoa::kUserCancelled));
+  expectError(error, platform::kCocoaErrorDomain, platform::cocoa::kUserCancelled);
   cancelled.set_value();
 
   auto removedFile = removed.get_future().share();

@@ -32,9 +32,7 @@ TEST_F(LookupTest, RootIsAnsweredWithoutTheServerAndOtherItemsNeedIt) {
 
   Looked other = lookup(*ext, ext->state().id("/a.txt"));
   EXPECT_FALSE(other.item);
-  ASSERT_TRUE(other.error);
-  EXPECT_TRUE(other.error->is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable))
-      << other.error->what();
+  expectError(other.error, platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
 }
 
 TEST_F(LookupTest, IdentifiersWithoutAPathFailWithNoSuchItemAndNoTraffic) {
@@ -47,9 +45,7 @@ TEST_F(LookupTest, IdentifiersWithoutAPathFailWithNoSuchItemAndNoTraffic) {
     SCOPED_TRACE(id);
     Looked looked = lookup(*ext, id);
     EXPECT_FALSE(looked.item);
-    ASSERT_TRUE(looked.error);
-    EXPECT_TRUE(looked.error->is(platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem))
-        << looked.error->what();
+    expectError(looked.error, platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem);
   }
   EXPECT_TRUE(server.requests().empty());  // not even a probe of the server
 }
@@ -127,8 +123,7 @@ TEST_F(LookupTest, TreeListsDescendantsBeforeTheirFolder) {
 
   // Any other failure ends the whole walk.
   tree.fail("/dav/t/a/y/", {.status = 503});
-  auto error = davErrorOf([&] { ext->tree("/t"); });
-  EXPECT_TRUE(error && *error == DavError::status(503));
+  EXPECT_EQ(davErrorOf([&] { ext->tree("/t"); }), DavError::status(503));
 }
 
 }  // namespace

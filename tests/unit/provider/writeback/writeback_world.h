@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/error.h"
+#include "support/dav_test_util.h"
 #include "support/fake_server.h"
 #include "support/served_tree.h"
 #include "support/temp_dir.h"
@@ -22,11 +23,5 @@ struct WritebackWorld {
   // The state file as it stands: a failed request must leave it byte for byte as it was.
   std::string stateFile() { return readFile(drive.state().file()); }
 };
-
-inline void expectError(const std::optional<platform::Error>& error, std::string_view domain, long code) {
-  ASSERT_TRUE(error.has_value()) << "expected " << domain << " " << code << ", got success";
-  EXPECT_EQ(error->domain(), domain) << error->what();
-  EXPECT_EQ(error->code(), code) << error->what();
-}
 
 }  // namespace davfp::testing
