@@ -44,35 +44,23 @@ bool sendAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Buffered reading of one connection's requests.
+// Buffered reading of one connection's requests; each read is false when the connection ends first.
 class Reader {
  public:
   explicit Reader(int fd) : fd_(fd) {}
 
-  // The request line and header lines, up to the blank line (excluded); false when the connection ends first.
-  bool head(std::string& out) {
-    for (;;) {
-      auto end = buffer_.find("\r\n\r\n");
-      if (end != std::string::npos) {
-        out = buffer_.substr(0, end);
-        buffer_.erase(0, end + 4);
-        return true;
-      }
+  // The bytes up to the delimiter, which is consumed and not returned.
+  bool until(std::string_view delimiter, std::string& out) {
+    size_t end;
+    while ((end = buffer_.find(delimiter)) == std::string::npos) {
       if (!fill()) return false;
     }
+    out = buffer_.substr(0, end);
+    buffer_.erase(0, end + delimiter.size());
+    return true;
   }
-
-  bool line(std::string& out) {
-    for (;;) {
-      auto end = buffer_.find("\r\n");
-      if (end != std::string::npos) {
-        out = buffer_.substr(0, end);
-        buffer_.erase(0, end + 2);
-        return true;
-      }
-      if (!fill()) return false;
-    }
-  }
+  bool head(std::string& out) { return until("\r\n\r\n", out); }  // request line and header lines
+  bool line(std::string& out) { return until("\r\n", out); }
 
   bool exactly(size_t n, std::string& out) {
     while (buffer_.size() < n) {
@@ -86,13 +74,12 @@ class Reader {
  private:
   bool fill() {
     char chunk[16384];
-    for (;;) {
-      ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      buffer_.append(chunk, static_cast<size_t>(n));
-      return true;
+    ssize_t n;
+    while ((n = ::recv(fd_, chunk, sizeof chunk, 0)) < 0 && errno == EINTR) {
     }
+    if (n <= 0) return false;
+    buffer_.append(chunk, static_cast<size_t>(n));
+    return true;
   }
 
   int fd_;

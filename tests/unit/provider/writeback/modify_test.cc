@@ -49,8 +49,6 @@ TEST(WritebackModifyTest, MovesUploadsAndReportsPendingFields) {
        {"MOVE /dav/docs/a.txt /dav/docs/b.txt", "PROPFIND 0 /dav/docs/b.txt"}, "/docs/b.txt", 2},
       {"move to another folder", "/archive", "a.txt", kParentItemIdentifier, {},
        {"MOVE /dav/docs/a.txt /dav/archive/a.txt", "PROPFIND 0 /dav/archive/a.txt"}, "/archive/a.txt", 2},
-      {"move to the root", "/", "a.txt", kParentItemIdentifier, {},
-       {"MOVE /dav/docs/a.txt /dav/a.txt", "PROPFIND 0 /dav/a.txt"}, "/a.txt", 2},
       {"rename, move and contents", "/archive", "c.txt", kFilename | kParentItemIdentifier | kContents, "new",
        {"MOVE /dav/docs/a.txt /dav/archive/c.txt", "PUT /dav/archive/c.txt", "PROPFIND 0 /dav/archive/c.txt"},
        "/archive/c.txt", 2},
@@ -60,13 +58,8 @@ TEST(WritebackModifyTest, MovesUploadsAndReportsPendingFields) {
        "/docs/a.txt", 1},
       {"name flag, same name", "/docs", "a.txt", kFilename | kParentItemIdentifier, {},
        {"PROPFIND 0 /dav/docs/a.txt"}, "/docs/a.txt", 1},
-      {"dates only", "/docs", "a.txt", kCreationDate | kContentModificationDate, {},
-       {"PROPFIND 0 /dav/docs/a.txt"}, "/docs/a.txt", 1},
       {"every field, nothing new", "/docs", "a.txt", kEveryField, {}, {"PROPFIND 0 /dav/docs/a.txt"},
        "/docs/a.txt", 1},
-      {"type and creator", "/docs", "a.txt", kTypeAndCreator, {}, {"PROPFIND 0 /dav/docs/a.txt"},
-       "/docs/a.txt",
-       1},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -96,12 +89,7 @@ TEST(WritebackModifyTest, MovesUploadsAndReportsPendingFields) {
     if (c.parent != "/docs") {
       EXPECT_FALSE(known.at("/docs").contains("/docs/a.txt"));
     }
-
-    // Nothing the platform does not know already: no deletion, no new or changed item.
-    auto pass = world.drive.changes();
-    EXPECT_FALSE(pass.error);
-    EXPECT_TRUE(pass.updated.empty());
-    EXPECT_TRUE(pass.deleted.empty());
+    world.expectQuiet();
     EXPECT_EQ(world.drive.state().path(id), c.path);
   }
 }
@@ -123,10 +111,7 @@ TEST(WritebackModifyTest, MovesAFolderAsACollectionWithEverythingInIt) {
   EXPECT_FALSE(known.contains("/docs"));
   EXPECT_FALSE(known.at("/").contains("/docs"));
 
-  auto pass = world.drive.changes();
-  EXPECT_FALSE(pass.error);
-  EXPECT_TRUE(pass.updated.empty());
-  EXPECT_TRUE(pass.deleted.empty());
+  world.expectQuiet();
   EXPECT_EQ(world.drive.state().path(deep), "/archive/papers/sub/deep.txt");
 }
 
@@ -174,10 +159,6 @@ TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
       {"move answered 207",
        [](ModifyWorld& w) { w.server.on("MOVE", "/dav/docs/a.txt", {.status = 207}); },
        [](ModifyWorld& w) { return w.a("/docs", "b.txt"); }, kFilename, kFileProviderErrorDomain, -1004,
-       {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
-      {"move forbidden",
-       [](ModifyWorld& w) { w.server.on("MOVE", "/dav/docs/a.txt", {.status = 403}); },
-       [](ModifyWorld& w) { return w.a("/docs", "b.txt"); }, kFilename, kCocoaErrorDomain, 513,
        {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
       {"upload refused", [](ModifyWorld& w) { w.server.on("PUT", "/dav/docs/a.txt", {.status = 409}); },
        [](ModifyWorld& w) { return w.a("/docs", "a.txt"); }, kContents, kCocoaErrorDomain, 512,

@@ -22,6 +22,13 @@ struct WritebackWorld {
 
   // The state file as it stands: a failed request must leave it byte for byte as it was.
   std::string stateFile() { return readFile(drive.state().file()); }
+
+  // A change pass finds nothing the platform does not know already: no deletion, no new or changed item.
+  void expectQuiet() {
+    auto pass = drive.changes();
+    EXPECT_FALSE(pass.error);
+    EXPECT_TRUE(pass.updated.empty() && pass.deleted.empty());
+  }
 };
 
 }  // namespace davfp::testing
