@@ -89,50 +89,38 @@ TEST(WritebackCreateTest, AdoptsAFolderTheServerAlreadyHas) {
 }
 
 TEST(WritebackCreateTest, FailsWithoutRecordingAnything) {
+  const long kInvalidName = platform::cocoa::kFileWriteInvalidFileName;
   // clang-format off
   struct Case {
     const char* name;
+    TemplateItem item;  // in /docs unless it names another parent than the root
     std::function<void(CreateWorld&)> arrange;
-    std::function<TemplateItem(CreateWorld&)> item;
     std::string_view domain;
     long code;
     Strings requests;
   } cases[] = {
-      {"symbolic link", {},
-       [](CreateWorld& w) {
-         return TemplateItem::make({}, w.docs(), "link", std::string(platform::kSymbolicLinkType));
-       },
+      {"symbolic link", TemplateItem::make({}, {}, "link", std::string(platform::kSymbolicLinkType)), {},
        kCocoaErrorDomain, 3328, {}},
-      {"unknown parent", {}, [](CreateWorld&) { return TemplateItem::file("a.txt", "forgotten-id"); },
-       kFileProviderErrorDomain, -1005, {}},
-      {"empty name", {}, [](CreateWorld& w) { return TemplateItem::file("", w.docs()); },
-       kCocoaErrorDomain, platform::cocoa::kFileWriteInvalidFileName,
-       {}},
-      {"name with a slash", {}, [](CreateWorld&) { return TemplateItem::file("docs/a.txt"); },
-       kCocoaErrorDomain,
-       platform::cocoa::kFileWriteInvalidFileName, {}},
-      {"dot-dot name", {}, [](CreateWorld& w) { return TemplateItem::folder("..", w.docs()); },
-       kCocoaErrorDomain,
-       platform::cocoa::kFileWriteInvalidFileName, {}},
-      {"folder where a file is", {}, [](CreateWorld& w) { return TemplateItem::folder("old.txt", w.docs()); },
-       kCocoaErrorDomain, 512, {"MKCOL /dav/docs/old.txt/", "PROPFIND 0 /dav/docs/old.txt"}},
-      {"folder in a folder gone from the server", [](CreateWorld& w) { w.tree.remove("/docs"); },
-       [](CreateWorld& w) { return TemplateItem::folder("sub", w.docs()); }, kCocoaErrorDomain, 512,
-       {"MKCOL /dav/docs/sub/"}},
-      {"folder locked", [](CreateWorld& w) { w.server.on("MKCOL", "/dav/docs/l/", {.status = 423}); },
-       [](CreateWorld& w) { return TemplateItem::folder("l", w.docs()); }, kCocoaErrorDomain, 512,
-       {"MKCOL /dav/docs/l/"}},
+      {"unknown parent", TemplateItem::file("a.txt", "forgotten-id"), {}, kFileProviderErrorDomain, -1005, {}},
+      {"empty name", TemplateItem::file(""), {}, kCocoaErrorDomain, kInvalidName, {}},
+      {"name with a slash", TemplateItem::file("sub/a.txt"), {}, kCocoaErrorDomain, kInvalidName, {}},
+      {"dot-dot name", TemplateItem::folder(".."), {}, kCocoaErrorDomain, kInvalidName, {}},
+      {"folder where a file is", TemplateItem::folder("old.txt"), {}, kCocoaErrorDomain, 512,
+       {"MKCOL /dav/docs/old.txt/", "PROPFIND 0 /dav/docs/old.txt"}},
+      {"folder in a folder gone from the server", TemplateItem::folder("sub"),
+       [](CreateWorld& w) { w.tree.remove("/docs"); }, kCocoaErrorDomain, 512, {"MKCOL /dav/docs/sub/"}},
   };
   // clang-format on
-  for (const auto& c : cases) {
+  for (auto& c : cases) {
     SCOPED_TRACE(c.name);
     CreateWorld world;
+    if (c.item.parent == platform::kRootContainerItemIdentifier || c.item.parent.empty())
+      c.item.parent = world.docs();
     if (c.arrange) c.arrange(world);
-    TemplateItem item = c.item(world);
     std::string before = world.stateFile();
     auto paths = world.tree.paths();
 
-    auto outcome = world.drive.create(item, world.drive.contents("bytes"));
+    auto outcome = world.drive.create(c.item, world.drive.contents("bytes"));
 
     expectError(outcome.error, c.domain, c.code);
     EXPECT_FALSE(outcome.item);

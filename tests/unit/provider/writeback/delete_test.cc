@@ -60,98 +60,71 @@ TEST(WritebackDeleteTest, DeletesATreeDeepestFirstAndThenForgetsIt) {
   world.expectQuiet();
 }
 
+// One deletion as the platform asks for it, after the server changed as arrange says. The platform holds the
+// given content version, or when none is given, the version the server had before.
+struct Deletion {
+  std::function<void(DeleteWorld&)> arrange;
+  std::string path;
+  std::optional<std::string> version;
+  bool recursive;
+
+  std::optional<platform::Error> run(DeleteWorld& world) const {
+    const std::string id = world.drive.id(path), held = version ? *version : world.tree.etag(path);
+    if (arrange) arrange(world);
+    return world.drive.remove(id, held, recursive);
+  }
+};
+
 TEST(WritebackDeleteTest, DeletesFilesAndEmptyFolders) {
   // clang-format off
   struct Case {
     const char* name;
-    std::function<std::optional<platform::Error>(DeleteWorld&)> remove;
+    Deletion deletion;
     Strings requests;
-    std::string path;
   } cases[] = {
-      {"file at its version", [](DeleteWorld& w) { return w.removeFile("/c.txt"); },
-       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}, "/c.txt"},
+      {"file at its version", {{}, "/c.txt", {}, false}, {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}},
       {"file never synced, changed since",
-       [](DeleteWorld& w) {
-         std::string id = w.drive.id("/c.txt");
-         w.tree.file("/c.txt", "changed");
-         return w.drive.remove(id, platform::kBeforeFirstSyncComponent, false);
-       },
-       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}, "/c.txt"},
-      {"empty folder, not recursive",
-       [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/e"), "", false); },
-       {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"}, "/e"},
-      {"file in a folder that was never listed",
-       [](DeleteWorld& w) {
-         w.tree.folder("/n");
-         w.tree.file("/n/new.txt");
-         return w.removeTree("/n");
-       },
-       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "DELETE /dav/n/"}, "/n"},
+       {[](DeleteWorld& w) { w.tree.file("/c.txt", "changed"); }, "/c.txt", platform::kBeforeFirstSyncComponent, false},
+       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}},
+      {"empty folder, not recursive", {{}, "/e", "", false}, {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"}},
+      {"file in a folder that was never listed", {[](DeleteWorld& w) { w.tree.file("/n/new.txt"); }, "/n", "", true},
+       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "DELETE /dav/n/"}},
   };
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     DeleteWorld world;
-    const std::string id = world.drive.id(c.path);
-    auto error = c.remove(world);
+    const std::string id = world.drive.id(c.deletion.path);
+    auto error = c.deletion.run(world);
     ASSERT_FALSE(error) << error->what();
     EXPECT_EQ(world.tree.sent(), c.requests);
-    EXPECT_FALSE(world.tree.has(c.path));
+    EXPECT_FALSE(world.tree.has(c.deletion.path));
     EXPECT_EQ(world.drive.state().path(id), std::nullopt);
   }
 }
 
 TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
+  auto refuse = [](int status) {
+    return [status](DeleteWorld& w) { w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = status}); };
+  };
   // clang-format off
   struct Case {
     const char* name;
-    std::function<std::optional<platform::Error>(DeleteWorld&)> remove;
+    Deletion deletion;
     long code;  // file provider error
     Strings requests;
   } cases[] = {
       {"file changed since the platform read it",
-       [](DeleteWorld& w) {
-         std::string version = w.tree.etag("/c.txt");
-         w.tree.file("/c.txt", "changed");
-         return w.drive.remove(w.drive.id("/c.txt"), version, false);
-       },
-       -1006, {"PROPFIND 0 /dav/c.txt"}},
-      {"folder with members, not recursive",
-       [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/a"), "", false); }, -1007, kReadA},
-      {"new file in a listed folder",
-       [](DeleteWorld& w) {
-         w.tree.file("/a/z.txt");
-         return w.removeTree("/a");
-       },
-       -1006, kReadA},
-      {"changed file deep down",
-       [](DeleteWorld& w) {
-         w.tree.file("/a/b/y.txt", "changed");
-         return w.removeTree("/a");
-       },
-       -1006, kReadA},
-      {"new folder with a file in a listed folder",
-       [](DeleteWorld& w) {
-         w.tree.folder("/a/new");
-         w.tree.file("/a/new/f.txt");
-         return w.removeTree("/a");
-       },
+       {[](DeleteWorld& w) { w.tree.file("/c.txt", "changed"); }, "/c.txt", {}, false}, -1006, {"PROPFIND 0 /dav/c.txt"}},
+      {"folder with members, not recursive", {{}, "/a", "", false}, -1007, kReadA},
+      {"new file in a listed folder", {[](DeleteWorld& w) { w.tree.file("/a/z.txt"); }, "/a", "", true}, -1006, kReadA},
+      {"changed file deep down", {[](DeleteWorld& w) { w.tree.file("/a/b/y.txt", "changed"); }, "/a", "", true}, -1006,
+       kReadA},
+      {"new folder with a file in a listed folder", {[](DeleteWorld& w) { w.tree.file("/a/new/f.txt"); }, "/a", "", true},
        -1006, concat(kReadA, {"PROPFIND 1 /dav/a/new/"})},
-      {"the root",
-       [](DeleteWorld& w) { return w.drive.remove(platform::kRootContainerItemIdentifier, "", true); },
-       -1006, {}},
-      {"reading the entry forbidden",
-       [](DeleteWorld& w) {
-         w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = 403});
-         return w.removeFile("/c.txt");
-       },
-       -1006, {"PROPFIND 0 /dav/c.txt"}},
-      {"reading the entry fails",
-       [](DeleteWorld& w) {
-         w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = 500});
-         return w.removeFile("/c.txt");
-       },
-       -1004, {"PROPFIND 0 /dav/c.txt"}},
+      {"the root", {{}, "/", "", true}, -1006, {}},
+      {"reading the entry forbidden", {refuse(403), "/c.txt", {}, false}, -1006, {"PROPFIND 0 /dav/c.txt"}},
+      {"reading the entry fails", {refuse(500), "/c.txt", {}, false}, -1004, {"PROPFIND 0 /dav/c.txt"}},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -160,8 +133,7 @@ TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
     world.drive.id("/c.txt");
     const std::string before = world.stateFile();
     const auto paths = world.tree.paths();
-    auto error = c.remove(world);
-    expectError(error, kFileProviderErrorDomain, c.code);
+    expectError(c.deletion.run(world), kFileProviderErrorDomain, c.code);
     EXPECT_EQ(world.tree.sent(), c.requests);
     EXPECT_EQ(world.stateFile(), before);
     EXPECT_GE(world.tree.paths().size(), paths.size());

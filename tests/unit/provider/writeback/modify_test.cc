@@ -139,37 +139,33 @@ TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
   // clang-format off
   struct Case {
     const char* name;
-    std::function<void(ModifyWorld&)> arrange;
-    std::function<TemplateItem(ModifyWorld&)> item;
+    std::string parent, filename;  // of /docs/a.txt after the change; a parent "?" is one the state never named
+    bool known;                    // the item is /docs/a.txt, not one the state never named
     platform::ItemFields changed;
+    std::optional<std::pair<std::string, int>> refusal;  // the method refused for /docs/a.txt, and its status
     std::string_view domain;
     long code;
     Strings requests;
   } cases[] = {
-      {"unknown item", {}, [](ModifyWorld&) { return TemplateItem::file("a.txt", {}, "forgotten-id"); },
-       kEveryField, kFileProviderErrorDomain, -1005, {}},
-      {"unknown parent", {},
-       [](ModifyWorld& w) { return TemplateItem::file("a.txt", "forgotten-id", w.drive.id("/docs/a.txt")); },
-       kParentItemIdentifier, kFileProviderErrorDomain, -1005, {}},
-      {"name with a slash", {}, [](ModifyWorld& w) { return w.a("/docs", "sub/a.txt"); }, kFilename,
-       kCocoaErrorDomain, platform::cocoa::kFileWriteInvalidFileName, {}},
-      {"onto a name that is taken", {}, [](ModifyWorld& w) { return w.a("/archive", "taken.txt"); },
-       kFilename | kParentItemIdentifier | kContents, kCocoaErrorDomain, 512,
-       {"MOVE /dav/docs/a.txt /dav/archive/taken.txt"}},
-      {"move answered 207",
-       [](ModifyWorld& w) { w.server.on("MOVE", "/dav/docs/a.txt", {.status = 207}); },
-       [](ModifyWorld& w) { return w.a("/docs", "b.txt"); }, kFilename, kFileProviderErrorDomain, -1004,
+      {"unknown item", "/docs", "a.txt", false, kEveryField, {}, kFileProviderErrorDomain, -1005, {}},
+      {"unknown parent", "?", "a.txt", true, kParentItemIdentifier, {}, kFileProviderErrorDomain, -1005, {}},
+      {"name with a slash", "/docs", "sub/a.txt", true, kFilename, {}, kCocoaErrorDomain,
+       platform::cocoa::kFileWriteInvalidFileName, {}},
+      {"onto a name that is taken", "/archive", "taken.txt", true, kFilename | kParentItemIdentifier | kContents, {},
+       kCocoaErrorDomain, 512, {"MOVE /dav/docs/a.txt /dav/archive/taken.txt"}},
+      {"move answered 207", "/docs", "b.txt", true, kFilename, {{"MOVE", 207}}, kFileProviderErrorDomain, -1004,
        {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
-      {"upload refused", [](ModifyWorld& w) { w.server.on("PUT", "/dav/docs/a.txt", {.status = 409}); },
-       [](ModifyWorld& w) { return w.a("/docs", "a.txt"); }, kContents, kCocoaErrorDomain, 512,
+      {"upload refused", "/docs", "a.txt", true, kContents, {{"PUT", 409}}, kCocoaErrorDomain, 512,
        {"PUT /dav/docs/a.txt"}},
   };
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ModifyWorld world;
-    if (c.arrange) c.arrange(world);
-    TemplateItem item = c.item(world);
+    if (c.refusal) world.server.on(c.refusal->first, "/dav/docs/a.txt", {.status = c.refusal->second});
+    TemplateItem item =
+        TemplateItem::file(c.filename, c.parent == "?" ? "forgotten-id" : world.drive.id(c.parent),
+                           c.known ? world.drive.id("/docs/a.txt") : "forgotten-id");
     const std::string before = world.stateFile();
 
     auto outcome = world.drive.modify(item, c.changed, world.drive.contents("new"));
