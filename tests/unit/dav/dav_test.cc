@@ -11,63 +11,16 @@
 #include "platform/error.h"
 #include "platform/jobs.h"
 #include "platform/task.h"
-#include "support/dav_test_env.h"
-#include "support/dav_test_util.h"
-#include "support/fake_server.h"
+#include "unit/dav/dav_fixture.h"
 
-namespace davfp {
+namespace davfp::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::DavTestEnv;
-using testing::FakeServer;
-using Reply = FakeServer::Reply;
-using testing::davErrorOf;
-using testing::Listed;
-using testing::multistatus;
-
-using Strings = std::vector<std::string>;
-
-const std::string kDomain = "org.example.docs";
-
-Reply listing(const std::vector<Listed>& entries) {
-  return Reply{.status = 207, .headers = {{"Content-Type", "application/xml"}}, .body = multistatus(entries)};
-}
 
 const Reply kLive{.status = 200, .headers = {{"DAV", "1, 2"}}};
 
-size_t count(const std::vector<FakeServer::Received>& requests, std::string_view method) {
-  return std::count_if(requests.begin(), requests.end(), [&](const auto& r) { return r.method == method; });
-}
-
-Strings lines(const std::vector<FakeServer::Received>& requests) {
-  Strings out;
-  for (const auto& r : requests) out.push_back(r.method + " " + r.target);
-  return out;
-}
-
-class DavTest : public ::testing::Test {
- protected:
-  // Polls one millisecond apart, so that giving up takes no time; every other timing as in the product.
-  static DavTimings fast() { return DavTimings{.pollInterval = 1ms, .polls = 3}; }
-
-  std::shared_ptr<Dav> makeDav(DavTimings timings = fast()) { return Dav::create(kDomain, env_, timings); }
-
-  // A client that has resolved server's /dav/ already; the server's record is cleared.
-  std::shared_ptr<Dav> warmDav(FakeServer& server, DavTimings timings = fast()) {
-    env_.publish(kDomain, server.url("/dav/"));
-    server.on("GET", "/dav/warm-up", Reply{.body = "warm"});
-    auto dav = makeDav(timings);
-    EXPECT_EQ(dav->send("GET", "/warm-up"), "warm");
-    server.clearRequests();
-    return dav;
-  }
-  std::shared_ptr<Dav> warmDav(DavTimings timings = fast()) { return warmDav(server_, timings); }
-
-  DavTestEnv env_;  // outlives every server and client of a test
-  FakeServer server_;
-  const std::string base_ = server_.url("/dav/");
-};
+class DavTest : public DavFixture {};
 
 TEST_F(DavTest, ConcurrentRequestsShareOneResolutionAndOneProbe) {
   server_.on("GET", "/dav/f", Reply{.body = "contents"});
@@ -79,7 +32,7 @@ TEST_F(DavTest, ConcurrentRequestsShareOneResolutionAndOneProbe) {
       env_.publish(kDomain, base_);
       dav = makeDav();
     } else {
-      dav = warmDav(old);
+      dav = warmDav(old.url("/dav/"));
       old.stop();
       env_.publish(kDomain, base_);
     }
@@ -295,7 +248,7 @@ TEST_F(DavTest, ALostConnectionIsRetriedOnceAndThenEndsUnreachable) {
 
 TEST_F(DavTest, AServerThatStillRefusesConnectionsAfterANewResolutionEndsUnreachable) {
   FakeServer old;
-  auto dav = warmDav(old);
+  auto dav = warmDav(old.url("/dav/"));
   old.stop();
   EXPECT_EQ(davErrorOf([&] { dav->send("GET", "/f"); }), DavError::unreachable());
   EXPECT_EQ(env_.drivesReads(), 1 + 1 + fast().polls);
@@ -319,4 +272,4 @@ TEST_F(DavTest, CancellingARequestWaitingForTheResolutionLeavesItRunningForOther
 }
 
 }  // namespace
-}  // namespace davfp
+}  // namespace davfp::testing
