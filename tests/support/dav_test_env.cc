@@ -19,47 +19,10 @@ DavTestEnv::DavTestEnv() : EnvWrapper(platform::Env::standard()) {
 void DavTestEnv::publish(std::string_view domain, std::string_view url) {
   nlohmann::json drives;
   drives[std::string(domain)] = {{"name", "Test drive"}, {"url", std::string(url)}};
-  publishRaw(drives.dump());
-}
-
-void DavTestEnv::publishRaw(std::string_view bytes) {
-  target().writeFileAtomically(groupPath() + std::string(kDrivesFile), bytes);
+  target().writeFileAtomically(groupPath() + std::string(kDrivesFile), drives.dump());
 }
 
 void DavTestEnv::unpublish() { std::filesystem::remove(groupPath() + std::string(kDrivesFile)); }
-
-void DavTestEnv::setAppInstalled(bool installed) {
-  std::lock_guard guard(mu_);
-  appInstalled_ = installed;
-}
-
-void DavTestEnv::onLaunch(std::function<void()> hook) {
-  std::lock_guard guard(mu_);
-  onLaunch_ = std::move(hook);
-}
-
-std::vector<DavTestEnv::Launch> DavTestEnv::launches() const {
-  std::lock_guard guard(mu_);
-  return launches_;
-}
-
-int DavTestEnv::drivesReads() const {
-  std::lock_guard guard(mu_);
-  return drivesReads_;
-}
-
-void DavTestEnv::closeGate() {
-  std::lock_guard guard(mu_);
-  gateClosed_ = true;
-}
-
-void DavTestEnv::openGate() {
-  {
-    std::lock_guard guard(mu_);
-    gateClosed_ = false;
-  }
-  cv_.notify_all();
-}
 
 bool DavTestEnv::waitAtGate(std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mu_);

@@ -16,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "platform/env.h"
@@ -39,20 +40,31 @@ class DavTestEnv : public platform::EnvWrapper {
 
   // Writes "drives.json" (atomically) with one drive: domain -> url.
   void publish(std::string_view domain, std::string_view url);
-  // Writes "drives.json" with these bytes as they are.
-  void publishRaw(std::string_view bytes);
   void unpublish();
 
-  void setAppInstalled(bool installed);
+  void setAppInstalled(bool installed) {
+    locked([&] { appInstalled_ = installed; });
+  }
   // Runs on each openApplication(), on the thread that starts the application, after it is recorded.
-  void onLaunch(std::function<void()> hook);
-  std::vector<Launch> launches() const;
-  int drivesReads() const;
+  void onLaunch(std::function<void()> hook) {
+    locked([&] { onLaunch_ = std::move(hook); });
+  }
+  std::vector<Launch> launches() const {
+    return locked([&] { return launches_; });
+  }
+  int drivesReads() const {
+    return locked([&] { return drivesReads_; });
+  }
 
   // While the gate is closed, reads of "drives.json" wait at it. waitAtGate() blocks until a read waits there
   // (false after timeout).
-  void closeGate();
-  void openGate();
+  void closeGate() {
+    locked([&] { gateClosed_ = true; });
+  }
+  void openGate() {
+    locked([&] { gateClosed_ = false; });
+    cv_.notify_all();
+  }
   bool waitAtGate(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
 
   // The temporary directory's files (downloads land there).
@@ -68,13 +80,19 @@ class DavTestEnv : public platform::EnvWrapper {
   std::optional<std::string> applicationLocation(std::string_view bundleID) override;
   void openApplication(const std::string& location, const std::vector<std::string>& arguments) override;
 
-  std::atomic<int> writes{
-      0};  // of any file but drives.json: the state file is the only one the engine writes
+  // Writes of any file but drives.json: the state file is the only one the engine writes.
+  std::atomic<int> writes{0};
   // Called before each type lookup and after each file removal.
   std::function<void(std::string_view extension)> onTypeLookup;
   std::function<void(const std::string& path)> onRemove;
 
  private:
+  template <class F>
+  std::invoke_result_t<F> locked(F f) const {
+    std::lock_guard guard(mu_);
+    return f();
+  }
+
   TempDir dir_;
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;

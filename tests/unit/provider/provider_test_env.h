@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,6 +20,8 @@
 #include "support/served_tree.h"
 
 namespace davfp::testing {
+
+using Strings = std::vector<std::string>;
 
 class ProviderTest : public ::testing::Test {
  protected:
@@ -41,15 +45,39 @@ class ProviderTest : public ::testing::Test {
     platform::ItemRef item;
     std::optional<platform::Error> error;
   };
-  // Runs the request and waits for its completion.
-  static Looked lookup(FileProviderExtension& ext, const platform::ItemIdentifier& id);
-  static Fetched fetch(FileProviderExtension& ext, const platform::ItemIdentifier& id);
-  // Runs one enumeration of the container and waits until it has let go of its observer.
+  // Run the request and wait for its completion.
+  static Looked lookup(FileProviderExtension& ext, const platform::ItemIdentifier& id) {
+    auto done = std::make_shared<std::promise<Looked>>();
+    ext.itemForIdentifier(id, {}, [done](platform::ItemRef item, std::optional<platform::Error> error) {
+      done->set_value({std::move(item), std::move(error)});
+    });
+    return done->get_future().get();
+  }
+  static Fetched fetch(FileProviderExtension& ext, const platform::ItemIdentifier& id) {
+    auto done = std::make_shared<std::promise<Fetched>>();
+    ext.fetchContents(
+        id, std::nullopt, {},
+        [done](std::optional<std::string> file, platform::ItemRef item, std::optional<platform::Error> e) {
+          done->set_value({std::move(file), std::move(item), std::move(e)});
+        });
+    return done->get_future().get();
+  }
+  // Run one enumeration of the container and wait until it has let go of its observer.
   static std::shared_ptr<RecordingObserver> enumerate(FileProviderExtension& ext,
-                                                      const platform::ItemIdentifier& container);
+                                                      const platform::ItemIdentifier& container) {
+    auto rec = RecordingObserver::make();
+    ext.enumerator(container, {})->enumerateItems(rec->handle(), platform::kInitialPageSortedByName);
+    rec->wait();
+    return rec;
+  }
   static std::shared_ptr<RecordingObserver> changes(
       FileProviderExtension& ext,
-      const platform::ItemIdentifier& container = platform::kWorkingSetContainerItemIdentifier);
+      const platform::ItemIdentifier& container = platform::kWorkingSetContainerItemIdentifier) {
+    auto rec = RecordingObserver::make();
+    ext.enumerator(container, {})->enumerateChanges(rec->handle(), "1");
+    rec->wait();
+    return rec;
+  }
 
   // The identifier the state holds for path, or "" when it holds none.
   static std::string idOf(FileProviderExtension& ext, const std::string& path) {
@@ -61,11 +89,24 @@ class ProviderTest : public ::testing::Test {
   ServedTree tree{server};
 };
 
-using Strings = std::vector<std::string>;
-Strings sorted(Strings strings);
+inline Strings sorted(Strings strings) {
+  std::sort(strings.begin(), strings.end());
+  return strings;
+}
+
 // The item of the list with this identifier, or null.
-platform::ItemRef findItem(const std::vector<platform::ItemRef>& items, const platform::ItemIdentifier& id);
+inline platform::ItemRef findItem(const std::vector<platform::ItemRef>& items,
+                                  const platform::ItemIdentifier& id) {
+  auto it = std::find_if(items.begin(), items.end(),
+                         [&](const auto& item) { return item->itemIdentifier() == id; });
+  return it == items.end() ? nullptr : *it;
+}
+
 // The items' file names, in order.
-Strings filenames(const std::vector<platform::ItemRef>& items);
+inline Strings filenames(const std::vector<platform::ItemRef>& items) {
+  Strings out;
+  for (const auto& item : items) out.push_back(item->filename());
+  return out;
+}
 
 }  // namespace davfp::testing
