@@ -59,68 +59,9 @@ void ServedTree::put(const std::string& path, Node node) {
   nodes_[path] = std::move(node);
 }
 
-void ServedTree::folder(const std::string& path) {
-  std::lock_guard lock(mu_);
-  put(path, Node{.folder = true, .etag = newTag()});
-}
-
-void ServedTree::folder(const std::string& path, std::optional<std::string> etag) {
-  std::lock_guard lock(mu_);
-  put(path, Node{.folder = true, .etag = std::move(etag)});
-}
-
-void ServedTree::file(const std::string& path, std::string body) {
-  std::lock_guard lock(mu_);
-  put(path, Node{.body = std::move(body), .etag = newTag()});
-}
-
-void ServedTree::file(const std::string& path, std::string body, std::optional<std::string> etag,
-                      std::optional<std::string> modified) {
-  std::lock_guard lock(mu_);
-  put(path, Node{.body = std::move(body), .etag = std::move(etag), .modified = std::move(modified)});
-}
-
 void ServedTree::remove(const std::string& path) {
   std::lock_guard lock(mu_);
   std::erase_if(nodes_, [&](const auto& node) { return node.first != "/" && under(node.first, path); });
-}
-
-void ServedTree::fail(const std::string& target, FakeServer::Reply reply) {
-  std::lock_guard lock(mu_);
-  failures_[target] = std::move(reply);
-}
-
-void ServedTree::heal() {
-  std::lock_guard lock(mu_);
-  failures_.clear();
-}
-
-void ServedTree::beforeEach(std::function<void(const FakeServer::Received&)> hook) {
-  std::lock_guard lock(mu_);
-  hook_ = std::move(hook);
-}
-
-bool ServedTree::has(const std::string& path) const {
-  std::lock_guard lock(mu_);
-  return nodes_.contains(path);
-}
-
-bool ServedTree::isFolder(const std::string& path) const {
-  std::lock_guard lock(mu_);
-  auto it = nodes_.find(path);
-  return it != nodes_.end() && it->second.folder;
-}
-
-std::optional<std::string> ServedTree::body(const std::string& path) const {
-  std::lock_guard lock(mu_);
-  auto it = nodes_.find(path);
-  if (it == nodes_.end() || it->second.folder) return std::nullopt;
-  return it->second.body;
-}
-
-std::string ServedTree::etag(const std::string& path) const {
-  std::lock_guard lock(mu_);
-  return nodes_.at(path).etag.value_or("");
 }
 
 std::vector<std::string> ServedTree::paths() const {

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "support/fake_server.h"
@@ -31,24 +32,51 @@ class ServedTree {
 
   // Adds or replaces the folder or file at path (a server path, "/a/b"), adding missing parent folders. The
   // entity tag is a new one unless given; a given none leaves getetag out, and so does a missing date.
-  void folder(const std::string& path);
-  void folder(const std::string& path, std::optional<std::string> etag);
-  void file(const std::string& path, std::string body = {});
+  void folder(const std::string& path) {
+    locked([&] { put(path, Node{.folder = true, .etag = newTag()}); });
+  }
+  void folder(const std::string& path, std::optional<std::string> etag) {
+    locked([&] { put(path, Node{.folder = true, .etag = std::move(etag)}); });
+  }
+  void file(const std::string& path, std::string body = {}) {
+    locked([&] { put(path, Node{.body = std::move(body), .etag = newTag()}); });
+  }
   void file(const std::string& path, std::string body, std::optional<std::string> etag,
-            std::optional<std::string> modified = std::nullopt);
+            std::optional<std::string> modified = std::nullopt) {
+    locked([&] {
+      put(path, Node{.body = std::move(body), .etag = std::move(etag), .modified = std::move(modified)});
+    });
+  }
   // Removes path and everything under it, as another client would.
   void remove(const std::string& path);
   // Answers every request for target (as sent: "/dav/a%20b/") with reply instead, until heal().
-  void fail(const std::string& target, FakeServer::Reply reply);
-  void heal();
+  void fail(const std::string& target, FakeServer::Reply reply) {
+    locked([&] { failures_[target] = std::move(reply); });
+  }
+  void heal() {
+    locked([&] { failures_.clear(); });
+  }
   // Runs hook with every request the tree answers, just before it answers.
-  void beforeEach(std::function<void(const FakeServer::Received&)> hook);
+  void beforeEach(std::function<void(const FakeServer::Received&)> hook) {
+    locked([&] { hook_ = std::move(hook); });
+  }
 
-  bool has(const std::string& path) const;
-  bool isFolder(const std::string& path) const;
+  bool has(const std::string& path) const {
+    return locked([&] { return nodes_.contains(path); });
+  }
+  bool isFolder(const std::string& path) const {
+    return locked([&] { return nodes_.contains(path) && nodes_.at(path).folder; });
+  }
   // A file's contents; none for a folder or a missing path.
-  std::optional<std::string> body(const std::string& path) const;
-  std::string etag(const std::string& path) const;
+  std::optional<std::string> body(const std::string& path) const {
+    return locked([&]() -> std::optional<std::string> {
+      if (!nodes_.contains(path) || nodes_.at(path).folder) return std::nullopt;
+      return nodes_.at(path).body;
+    });
+  }
+  std::string etag(const std::string& path) const {
+    return locked([&] { return nodes_.at(path).etag.value_or(""); });
+  }
   // Every path in the tree but the root, sorted.
   std::vector<std::string> paths() const;
 
@@ -64,6 +92,11 @@ class ServedTree {
     std::optional<std::string> modified;
   };
 
+  template <class F>
+  std::invoke_result_t<F> locked(F f) const {
+    std::lock_guard lock(mu_);
+    return f();
+  }
   FakeServer::Reply answer(const FakeServer::Received& request);
   FakeServer::Reply move(const std::string& from, bool slash, const FakeServer::Received& request);
   void put(const std::string& path, Node node);  // REQUIRES: mu_ held

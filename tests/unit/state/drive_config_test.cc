@@ -74,10 +74,10 @@ TEST_F(DriveConfigTest, ReadsTheSharedContainerAfreshEachTime) {
   EXPECT_EQ(driveInfo("d", env_)->url, "http://127.0.0.1:9090/");
 
   env_.noContainer = true;
-  int reads = env_.reads;
+  int reads = env_.drivesReads();
   EXPECT_EQ(groupDir(env_), std::nullopt);
   EXPECT_EQ(driveInfo("d", env_), std::nullopt);
-  EXPECT_EQ(env_.reads, reads);  // no container: the file system is not touched
+  EXPECT_EQ(env_.drivesReads(), reads);  // no container: the file system is not touched
 }
 
 TEST_F(DriveConfigTest, ADirectoryNamedDrivesJsonGivesNothing) {

@@ -17,7 +17,7 @@ using testing::writeFile;
 class StatePersistenceTest : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::create_directories(env_.statePath()); }
-  std::string file() const { return env_.statePath() + "/state-dom.json"; }
+  std::string file() { return env_.statePath() + "/state-dom.json"; }
 
   testing::StateTestEnv env_;
 };
@@ -110,15 +110,17 @@ TEST_F(StatePersistenceTest, EachDomainHasItsOwnPrivateFile) {
 
 TEST_F(StatePersistenceTest, DirectoryFallbacks) {
   env_.noDataDirectory = true;  // no data directory: the temporary directory, created when missing
+  std::filesystem::remove_all(env_.tmpPath());
   {
     State state("dom", env_);
-    EXPECT_EQ(state.file(), env_.dir.file("tmp") + "/state-dom.json");
+    EXPECT_EQ(state.file(), env_.tmpPath() + "/state-dom.json");
     state.bumpAnchor();
     EXPECT_TRUE(fileExists(state.file()));
   }
   env_.noDataDirectory = false;
-  std::filesystem::remove_all(env_.dir.file("data"));
-  writeFile(env_.dir.file("data"), "a file where the directory should be");
+  const std::string data = std::filesystem::path(env_.statePath()).parent_path();
+  std::filesystem::remove_all(data);
+  writeFile(data, "a file where the directory should be");
   State state("dom", env_);  // cannot create the directory: works in memory, saves fail silently
   std::string a = state.id("/a");
   state.bumpAnchor();

@@ -1,7 +1,7 @@
 // What the state layer's tests share: an Env whose shared container, data directory and temporary directory
-// lie in a private temporary directory, with whole-file reads and writes counted and writes that can be made
-// to fail (a full disk) at any point of a test (switches and counters are atomic); and a check that the state
-// file holds exactly what a State holds.
+// lie in a private temporary directory, with writes counted and switches (atomic) that take the directories
+// away or make every write fail (a full disk) at any point of a test; and a check that the state file holds
+// exactly what a State holds.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,48 +12,33 @@
 #include <string>
 
 #include "dav/entry.h"
-#include "platform/env.h"
 #include "platform/error.h"
 #include "platform/file_provider.h"
 #include "state/state.h"
 #include "state/state_file.h"
-#include "support/temp_dir.h"
+#include "support/dav_test_env.h"
 
 namespace davfp::testing {
 
-class StateTestEnv : public platform::EnvWrapper {
+class StateTestEnv : public DavTestEnv {
  public:
-  StateTestEnv() : EnvWrapper(platform::Env::standard()) {}
-
-  std::string groupPath() const { return dir.file("group"); }
   // Where the state files of kAppBundleID's extension go.
-  std::string statePath() const { return dir.file("data/org.davfp.host.extension"); }
+  std::string statePath() { return *DavTestEnv::applicationDataDirectory("org.davfp.host.extension"); }
 
   std::optional<std::string> groupContainer(std::string_view appGroup) override {
-    if (noContainer || appGroup != "org.davfp.shared") return std::nullopt;
-    return groupPath();
+    return noContainer ? std::nullopt : DavTestEnv::groupContainer(appGroup);
   }
   std::optional<std::string> applicationDataDirectory(std::string_view bundleID) override {
-    if (noDataDirectory) return std::nullopt;
-    return dir.file("data/" + std::string(bundleID));
-  }
-  std::string temporaryDirectory() override { return dir.file("tmp"); }
-  std::string readFile(const std::string& path) override {
-    ++reads;
-    return target().readFile(path);
+    return noDataDirectory ? std::nullopt : DavTestEnv::applicationDataDirectory(bundleID);
   }
   void writeFileAtomically(const std::string& path, std::string_view bytes) override {
     if (failWrites) throw platform::posixError(ENOSPC, "write " + path);
-    ++writes;
-    target().writeFileAtomically(path, bytes);
+    DavTestEnv::writeFileAtomically(path, bytes);
   }
 
-  TempDir dir;
   std::atomic<bool> noContainer{false};
   std::atomic<bool> noDataDirectory{false};
   std::atomic<bool> failWrites{false};
-  std::atomic<int> reads{0};
-  std::atomic<int> writes{0};  // successful ones
 };
 
 inline DavEntry entry(std::string path, std::string version) {
