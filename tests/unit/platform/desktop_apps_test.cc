@@ -42,8 +42,6 @@ TEST(DesktopAppsTest, EntryIsFoundInTheDataHomeFirstThenInTheDataDirsInOrder) {
   writeEntry(home, "masked.desktop", app + "Hidden=true\n");
   writeEntry(second, "masked.desktop", app);
   writeEntry(user + "/.local/share", "fallback.desktop", app);
-  std::filesystem::create_directories(first + "/applications/dir.desktop");
-  writeEntry(second, "dir.desktop", app);
   writeEntry(home, "outside.desktop", app);  // reachable only through "../"
 
   struct Case {
@@ -57,7 +55,6 @@ TEST(DesktopAppsTest, EntryIsFoundInTheDataHomeFirstThenInTheDataDirsInOrder) {
       {"later data dir", home, first + ":" + second, "system", second + "/applications/system.desktop"},
       {"not installed", home, first + ":" + second, "absent", std::nullopt},
       {"hidden deletes", home, first + ":" + second, "masked", std::nullopt},
-      {"directory skipped", home, first + ":" + second, "dir", second + "/applications/dir.desktop"},
       {"HOME fallback", std::nullopt, first, "fallback",
        user + "/.local/share/applications/fallback.desktop"},
       {"relative home ignored", "relative", first, "fallback",
