@@ -19,33 +19,26 @@ using platform::Error;
 Error convert(auto error) { return fpError(std::make_exception_ptr(error)); }
 
 TEST(FpErrorTest, ConvertsEveryKindOfError) {
+  const std::string_view fp = platform::kFileProviderErrorDomain, cocoa = platform::kCocoaErrorDomain;
   struct Case {
-    const char* name;
     Error converted;
     std::string_view domain;
     long code;
   } cases[] = {
-      {"507", convert(DavError::status(507)), platform::kFileProviderErrorDomain, -1003},
-      {"400", convert(DavError::status(400)), platform::kCocoaErrorDomain, 512},
-      {"423", convert(DavError::status(423)), platform::kCocoaErrorDomain, 512},
-      {"408", convert(DavError::status(408)), platform::kFileProviderErrorDomain, -1004},
-      {"429", convert(DavError::status(429)), platform::kFileProviderErrorDomain, -1004},
-      {"500", convert(DavError::status(500)), platform::kFileProviderErrorDomain, -1004},
-      {"301", convert(DavError::status(301)), platform::kFileProviderErrorDomain, -1004},
-      {"unreachable", convert(DavError::unreachable()), platform::kFileProviderErrorDomain, -1004},
-      {"notFound", convert(DavError::notFound()), platform::kFileProviderErrorDomain, -1005},
-      {"forbidden", convert(DavError::forbidden()), platform::kCocoaErrorDomain, 513},
-      {"file provider", convert(Error(platform::kFileProviderErrorDomain, -1005)),
-       platform::kFileProviderErrorDomain, -1005},
-      {"cocoa", convert(Error(platform::kCocoaErrorDomain, 3328)), platform::kCocoaErrorDomain, 3328},
-      {"url", convert(Error(platform::kURLErrorDomain, platform::urlerr::kNotConnectedToInternet)),
-       platform::kFileProviderErrorDomain, -1004},
-      {"posix", convert(platform::posixError(ENOSPC, "write")), platform::kFileProviderErrorDomain, -1004},
-      {"cancelled", convert(platform::Cancelled()), platform::kFileProviderErrorDomain, -1004},
-      {"other", convert(std::runtime_error("x")), platform::kFileProviderErrorDomain, -1004},
+      // clang-format off
+      {convert(DavError::status(507)), fp, -1003}, {convert(DavError::status(400)), cocoa, 512},
+      {convert(DavError::status(423)), cocoa, 512}, {convert(DavError::status(408)), fp, -1004},
+      {convert(DavError::status(429)), fp, -1004}, {convert(DavError::status(500)), fp, -1004},
+      {convert(DavError::status(301)), fp, -1004}, {convert(DavError::unreachable()), fp, -1004},
+      {convert(DavError::notFound()), fp, -1005}, {convert(DavError::forbidden()), cocoa, 513},
+      {convert(Error(fp, -1005)), fp, -1005}, {convert(Error(cocoa, 3328)), cocoa, 3328},
+      {convert(Error(platform::kURLErrorDomain, platform::urlerr::kNotConnectedToInternet)), fp, -1004},
+      {convert(platform::posixError(ENOSPC, "write")), fp, -1004}, {convert(platform::Cancelled()), fp, -1004},
+      {convert(std::runtime_error("x")), fp, -1004},
+      // clang-format on
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
+    SCOPED_TRACE("case " + std::to_string(&c - cases) + ": " + c.converted.what());
     EXPECT_EQ(c.converted.domain(), c.domain);
     EXPECT_EQ(c.converted.code(), c.code);
   }
