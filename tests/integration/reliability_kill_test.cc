@@ -36,7 +36,7 @@ constexpr int kKills = 200;
 // before), and once more after each kill.
 class History {
  public:
-  explicit History(FakeDavTree& tree) : tree_(tree) {
+  explicit History(ServedTree& tree) : tree_(tree) {
     tree.beforeEach([this](const FakeServer::Received&) { record(); });
     record();
   }
@@ -51,7 +51,7 @@ class History {
   }
 
  private:
-  FakeDavTree& tree_;
+  ServedTree& tree_;
   mutable std::mutex mu_;
   std::set<std::string> seen_;  // guarded by mu_
 };
@@ -91,10 +91,10 @@ size_t checkStateFile(const std::string& file, const History& history) {
 TEST(KilledProcessTest, TheStateAlwaysLoadsAndHoldsOnlyPathsTheServerHad) {
   TreeServer world;
   FakeServer& server = world.server;
-  FakeDavTree& tree = world.tree;
-  tree.addFolder("/d0");
-  tree.addFile("/f0", "zero");
-  tree.addFile("/d0/f1", "one");
+  ServedTree& tree = world.tree;
+  tree.folder("/d0");
+  tree.file("/f0", "zero");
+  tree.file("/d0/f1", "one");
   History history(tree);
 
   TempDir dir;

@@ -132,11 +132,11 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
   {
     TreeServer world;
     FakeServer& server = world.server;
-    FakeDavTree& tree = world.tree;
+    ServedTree& tree = world.tree;
     for (int d = 0; d < 10; ++d) {
-      tree.addFolder("/d" + std::to_string(d));
+      tree.folder("/d" + std::to_string(d));
       for (int f = 0; f < 10; ++f)
-        tree.addFile("/d" + std::to_string(d) + "/f" + std::to_string(f), "contents");
+        tree.file("/d" + std::to_string(d) + "/f" + std::to_string(f), "contents");
     }
     // Answers take a little while, so that requests overlap and cancellations find them in flight.
     std::atomic<unsigned> latency{seed};

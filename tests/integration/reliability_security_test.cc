@@ -51,9 +51,9 @@ mode_t modeOf(const std::string& path) {
 TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
   TreeServer world;
   FakeServer& server = world.server;
-  FakeDavTree& tree = world.tree;
-  tree.addFolder("/docs");
-  tree.addFile("/docs/a.txt", "alpha");
+  ServedTree& tree = world.tree;
+  tree.folder("/docs");
+  tree.file("/docs/a.txt", "alpha");
   const std::string url = "http://" + userinfo() + "127.0.0.1:" + std::to_string(server.port()) + "/dav/";
   ReliabilityDrive drive(url);
   std::vector<platform::Error> errors;
@@ -128,8 +128,8 @@ TEST(SecurityTest, DownloadsAndTheStateAreTheUsersAlone) {
   const mode_t saved = ::umask(0);
   TreeServer world;
   FakeServer& server = world.server;
-  FakeDavTree& tree = world.tree;
-  tree.addFile("/a.txt", "alpha");
+  ServedTree& tree = world.tree;
+  tree.file("/a.txt", "alpha");
   {
     ReliabilityDrive drive(server.url("/dav/"));
     auto root = drive.enumerate(kRootContainerItemIdentifier);
@@ -168,8 +168,8 @@ TEST(SecurityTest, CertificatesAreVerified) {
 TEST(SecurityTest, DomainIdentifiersCannotPlaceTheStateFileElsewhere) {
   TreeServer world;
   FakeServer& server = world.server;
-  FakeDavTree& tree = world.tree;
-  tree.addFile("/a.txt", "alpha");
+  ServedTree& tree = world.tree;
+  tree.file("/a.txt", "alpha");
   const std::vector<std::string> domains = {
       "../escape", "../../../../../../tmp/escape", "a/b", "..", ".", "/abs", "x/../../y", "~", "*",
       "%2F..%2F"};

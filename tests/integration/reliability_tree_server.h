@@ -3,14 +3,13 @@
 #pragma once
 
 #include "support/fake_server.h"
-#include "unit/provider/writeback/fake_dav_tree.h"
+#include "support/served_tree.h"
 
 namespace davfp::testing {
 
 struct TreeServer {
   FakeServer server;
-  FakeDavTree tree{server};
-  ~TreeServer() { server.stop(); }
+  ServedTree tree{server};  // stops the server when it goes
 };
 
 }  // namespace davfp::testing
