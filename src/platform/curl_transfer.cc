@@ -57,6 +57,12 @@ class Transfer {
   ~Transfer() {
     // In this order, while every field is alive: libcurl may call back (to forget a socket) while it lets go.
     if (added_) curl_multi_remove_handle(multi_.get(), easy_.get());
+    if (multi_ && options_.multis) {
+      // The multi handle outlives this transfer: its callbacks must no longer reach it.
+      curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, nullptr);
+      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, nullptr);
+      options_.multis->give(std::move(multi_));
+    }
     multi_.reset();
     easy_.reset();
   }
@@ -114,13 +120,14 @@ int seekTrampoline(void* self, curl_off_t offset, int origin) {
   return static_cast<Transfer*>(self)->seek(offset, origin);
 }
 
+// A pooled multi handle between transfers has no transfer to call back: it only closes idle connections.
 int socketTrampoline(CURL*, curl_socket_t socket, int what, void* self, void*) {
-  static_cast<Transfer*>(self)->socketChanged(socket, what);
+  if (self) static_cast<Transfer*>(self)->socketChanged(socket, what);
   return 0;
 }
 
 int timerTrampoline(CURLM*, long ms, void* self) {
-  static_cast<Transfer*>(self)->timerChanged(ms);
+  if (self) static_cast<Transfer*>(self)->timerChanged(ms);
   return 0;
 }
 
@@ -309,7 +316,7 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
   if (token.stop_requested()) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
 
   easy_.reset(curl_easy_init());
-  multi_.reset(curl_multi_init());
+  multi_ = options_.multis ? options_.multis->take() : curl::MultiPtr(curl_multi_init());
   wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (!easy_ || !multi_)
     throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
@@ -348,6 +355,23 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
 }
 
 }  // namespace
+
+curl::MultiPtr MultiPool::take() {
+  {
+    std::lock_guard lock(mu_);
+    if (!idle_.empty()) {
+      curl::MultiPtr multi = std::move(idle_.back());
+      idle_.pop_back();
+      return multi;
+    }
+  }
+  return curl::MultiPtr(curl_multi_init());
+}
+
+void MultiPool::give(curl::MultiPtr multi) {
+  std::lock_guard lock(mu_);
+  idle_.push_back(std::move(multi));
+}
 
 TransferResult runTransfer(const TransferOptions& options, TransferSink& sink,
                            std::atomic<long>& connections) {
