@@ -46,9 +46,8 @@ bool Dav::answers(const std::string& url) {
   platform::HttpRequest probe = request("OPTIONS", url);
   probe.timeout = timings_.probeTimeout;
   try {
-    auto reply = session_->data(probe);
-    return reply.response.status >= 200 && reply.response.status <= 299 &&
-           reply.response.header("DAV").has_value();
+    auto response = exchange(probe, false);
+    return response.status >= 200 && response.status <= 299 && response.header("DAV").has_value();
   } catch (...) {
     // Any failure of the probe means the server does not answer.
     return false;

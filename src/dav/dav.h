@@ -31,6 +31,9 @@ struct DavTimings {
   int polls = 30;
 };
 
+// The most of an answer's body that is read, except for listings and downloads.
+inline constexpr size_t kMaxAnswerBody = 1 << 20;
+
 // What a path names, where the engine knows it: collections are addressed with a trailing "/", since common
 // servers redirect or refuse folder requests without it.
 enum class Target { resource, collection };
@@ -42,8 +45,8 @@ class Dav : public std::enable_shared_from_this<Dav> {
 
   const std::string& domain() const { return domain_; }
 
-  // One request with the given method; returns the response body. A DELETE or MOVE answered 207 (some member
-  // was kept) fails with status 207.
+  // One request with the given method; returns the response body (its first MiB: no more is read). A DELETE
+  // or MOVE answered 207 (some member was kept) fails with status 207.
   std::string send(std::string_view method, std::string_view path, const platform::HeaderList& headers = {},
                    const std::optional<std::string>& body = std::nullopt, Target target = Target::resource);
   // PROPFIND with the given depth (a depth-1 listing addresses the folder as a collection); the entries in
@@ -74,6 +77,12 @@ class Dav : public std::enable_shared_from_this<Dav> {
   auto withServer(Body&& body) -> decltype(body(std::string()));
 
   platform::HttpRequest request(std::string_view method, std::string url) const;
+  // Sends the request and returns the head of its response, judged by check() first when checked is set (a
+  // failed status ends the exchange there). At most kMaxAnswerBody bytes of the body are kept in body, when
+  // given, and no more is read: no answer to a probe, MKCOL, PUT, MOVE or DELETE needs more, and a hostile
+  // server could send one without end.
+  platform::HttpResponse exchange(const platform::HttpRequest& request, bool checked,
+                                  std::string* body = nullptr);
 
   const std::string domain_;
   platform::Env& env_;

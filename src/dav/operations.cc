@@ -14,6 +14,10 @@ constexpr std::string_view kPropfindBody =
     "<?xml version=\"1.0\"?><D:propfind xmlns:D=\"DAV:\"><D:prop><D:resourcetype/><D:getcontentlength/>"
     "<D:getlastmodified/><D:getetag/></D:prop></D:propfind>";
 
+// Ends a transfer whose body is not read further: the rest would be ignored, and a hostile server could send
+// it without end.
+struct BodyEnded {};
+
 // The base URL's path, percent-decoded: what listing entries are made relative to.
 std::string basePathOf(const std::string& base) {
   auto url = platform::Url::parse(base);
@@ -44,19 +48,41 @@ auto Dav::withServer(Body&& body) -> decltype(body(std::string())) {
   }
 }
 
+platform::HttpResponse Dav::exchange(const platform::HttpRequest& request, bool checked, std::string* body) {
+  platform::HttpResponse head;
+  size_t read = 0;
+  try {
+    session_->stream(
+        request,
+        [&](const platform::HttpResponse& response) {
+          head = response;
+          if (checked) check(response);
+        },
+        [&](std::string_view bytes) {
+          std::string_view kept = bytes.substr(0, kMaxAnswerBody - read);
+          if (body) body->append(kept);
+          read += kept.size();
+          if (read == kMaxAnswerBody) throw BodyEnded();
+        });
+  } catch (const BodyEnded&) {
+    // The answer is what was read: its head, and the part of the body that anyone could need.
+  }
+  return head;
+}
+
 std::string Dav::send(std::string_view method, std::string_view path, const platform::HeaderList& headers,
                       const std::optional<std::string>& body, Target target) {
   return withServer([&](const std::string& base) {
     platform::HttpRequest r = request(method, requestUrl(path, base, target == Target::collection));
     r.headers = headers;
     r.body = body;
-    auto reply = session_->data(r);
-    check(reply.response);
-    if (reply.response.status == 207 && (method == "DELETE" || method == "MOVE")) {
+    std::string answer;
+    auto response = exchange(r, true, &answer);
+    if (response.status == 207 && (method == "DELETE" || method == "MOVE")) {
       // Multi-Status to a DELETE or MOVE: the server kept or failed some member, so the request did not succeed.
       throw DavError::status(207);
     }
-    return std::move(reply.body);
+    return answer;
   });
 }
 
@@ -66,9 +92,16 @@ std::vector<DavEntry> Dav::list(std::string_view path, int depth) {
     r.headers = {{"Depth", std::to_string(depth)}, {"Content-Type", "text/xml"}};
     r.body = std::string(kPropfindBody);
     PropfindParser parser(basePathOf(base));
-    session_->stream(
-        r, [](const platform::HttpResponse& response) { check(response); },
-        [&parser](std::string_view bytes) { parser.feed(bytes); });
+    try {
+      session_->stream(
+          r, [](const platform::HttpResponse& response) { check(response); },
+          [&parser](std::string_view bytes) {
+            parser.feed(bytes);
+            if (parser.stopped()) throw BodyEnded();
+          });
+    } catch (const BodyEnded&) {
+      // The listing is what the parser read before it stopped, as for a body that ends there.
+    }
     return parser.finish();
   });
 }
@@ -101,7 +134,7 @@ void Dav::upload(std::string_view path, const std::optional<std::string>& file) 
     } else {
       r.body = std::string();
     }
-    check(session_->data(r).response);
+    exchange(r, true);
     return 0;
   });
 }
@@ -115,9 +148,7 @@ void Dav::move(std::string_view from, std::string_view to, Target target) {
     if (parsed) destination = parsed->withoutCredentials();
     platform::HttpRequest r = request("MOVE", requestUrl(from, base, collection));
     r.headers = {{"Destination", destination}, {"Overwrite", "F"}};
-    auto reply = session_->data(r);
-    check(reply.response);
-    if (reply.response.status == 207) throw DavError::status(207);
+    if (exchange(r, true).status == 207) throw DavError::status(207);
     return 0;
   });
 }

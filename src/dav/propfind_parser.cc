@@ -26,6 +26,14 @@ constexpr char kNamespaceSeparator = ' ';
 // than grow memory without bound.
 constexpr size_t kMaxValueBytes = 1 << 20;
 
+// Input that expat holds without reporting anything (one unfinished element name, attribute, comment or
+// declaration) is buffered whole; more than this ends the parse.
+constexpr uint64_t kMaxPendingBytes = 1 << 20;
+
+// Elements open at once. A multistatus body needs fewer than ten levels; each level costs expat memory, so a
+// body nested deeper ends the parse.
+constexpr size_t kMaxDepth = 64;
+
 // The elements the parser acts on, by local name; every other element is `other`.
 enum class Element : uint8_t { other, response, collection, href, contentLength, lastModified, etag };
 
@@ -89,6 +97,9 @@ class ResponseReader {
   void end();
   // Ends the parse; error, when set, is rethrown to the caller of feed() or finish().
   void stop(std::exception_ptr error = nullptr);
+  // Notes that expat reported the input up to the end of the current event.
+  void reported();
+  bool stopped() const { return stopped_ || finished_; }
 
  private:
   struct ParserFree {
@@ -106,8 +117,12 @@ class ResponseReader {
   std::function<void(DavEntry&&)> sink_;
   std::vector<DavEntry> out_;
   std::exception_ptr error_;
-  bool stopped_ = false;  // an XML error, an overlong value, an entity declaration or a failing sink
+  // An XML error, an overlong value or unreported stretch of input, nesting too deep, an entity declaration
+  // or a failing sink.
+  bool stopped_ = false;
   bool finished_ = false;
+  uint64_t fed_ = 0;       // bytes handed to expat
+  uint64_t reported_ = 0;  // the end of the last event expat reported
 
   std::vector<Element> open_;  // the open elements, innermost last
   bool collecting_ = false;    // the innermost open element holds a value: its character data goes to text_
@@ -126,6 +141,7 @@ extern "C" {
 
 static void onStartElement(void* reader, const XML_Char* name, const XML_Char** /*attributes*/) {
   auto self = static_cast<ResponseReader*>(reader);
+  self->reported();
   try {
     self->start(name);
   } catch (...) {
@@ -135,6 +151,7 @@ static void onStartElement(void* reader, const XML_Char* name, const XML_Char** 
 
 static void onEndElement(void* reader, const XML_Char* /*name*/) {
   auto self = static_cast<ResponseReader*>(reader);
+  self->reported();
   try {
     self->end();
   } catch (...) {
@@ -144,6 +161,7 @@ static void onEndElement(void* reader, const XML_Char* /*name*/) {
 
 static void onCharacters(void* reader, const XML_Char* s, int len) {
   auto self = static_cast<ResponseReader*>(reader);
+  self->reported();
   try {
     self->characters(s, len);
   } catch (...) {
@@ -182,6 +200,9 @@ void ResponseReader::feed(std::string_view bytes) {
     if (XML_Parse(parser_.get(), bytes.data(), static_cast<int>(n), XML_FALSE) != XML_STATUS_OK) {
       stopped_ = true;
     }
+    fed_ += n;
+    // Expat keeps what it has not reported: a token that grows this long would be held whole.
+    if (fed_ - reported_ > kMaxPendingBytes) stopped_ = true;
     bytes.remove_prefix(n);
   }
   rethrowError();
@@ -210,8 +231,18 @@ void ResponseReader::stop(std::exception_ptr error) {
   XML_StopParser(parser_.get(), XML_FALSE);
 }
 
+void ResponseReader::reported() {
+  XML_Parser p = parser_.get();
+  reported_ =
+      static_cast<uint64_t>(XML_GetCurrentByteIndex(p)) + static_cast<uint64_t>(XML_GetCurrentByteCount(p));
+}
+
 void ResponseReader::start(const XML_Char* name) {
   if (stopped_) return;
+  if (open_.size() == kMaxDepth) {
+    stop();
+    return;
+  }
   Element element = classify(name);
   open_.push_back(element);
   text_.clear();
@@ -349,6 +380,8 @@ PropfindParser::PropfindParser(std::string_view basePath, std::function<void(Dav
 PropfindParser::~PropfindParser() = default;
 
 void PropfindParser::feed(std::string_view bytes) { impl_->feed(bytes); }
+
+bool PropfindParser::stopped() const { return impl_->stopped(); }
 
 std::vector<DavEntry> PropfindParser::finish() { return impl_->finish(); }
 

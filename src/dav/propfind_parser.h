@@ -4,7 +4,10 @@
 //
 // Malformed XML ends the parse silently at its first error: the entries finished before it are kept, the
 // response in progress is dropped and later pieces are ignored. No DTD can make it fetch anything or expand
-// entities: a body that declares an entity ends the parse there.
+// entities: a body that declares an entity ends the parse there. Memory stays bounded whatever the body: a
+// value read over 1 MiB, more than 1 MiB of input held unreported (one endless tag or comment) or elements
+// nested more than 64 deep end the parse in the same way. What stays is the entries: each holds at most two
+// values of 1 MiB (its path and its entity tag).
 //
 // One parser serves one body on one thread at a time; distinct parsers are independent.
 #pragma once
@@ -31,6 +34,9 @@ class PropfindParser {
 
   // Parses the next piece of the body. Pieces may split tags and UTF-8 sequences anywhere.
   void feed(std::string_view bytes);
+  // True once the parse has ended (an error, a limit, finish()): later pieces would be ignored, so the rest
+  // of the body need not be read.
+  bool stopped() const;
   // Ends the body and returns the entries kept so far. Later feeds are ignored.
   std::vector<DavEntry> finish();
 

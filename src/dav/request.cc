@@ -20,18 +20,17 @@ bool isPathSegmentChar(unsigned char c) {
 
 std::string requestUrl(std::string_view path, std::string_view base, bool collection) {
   std::string joined;
-  bool root = true;
-  size_t i = 0;
-  while (i <= path.size()) {
-    size_t end = path.find('/', i);
-    if (end == std::string_view::npos) end = path.size();
-    std::string_view piece = path.substr(i, end - i);
-    i = end + 1;
-    if (piece.empty()) continue;
-    if (piece == "." || piece == "..") throw DavError::status(400);
-    if (!root) joined += '/';
+  // Past the leading "/", every component counts, an empty one too: see the header.
+  std::string_view rest = path.starts_with('/') ? path.substr(1) : path;
+  const bool root = rest.empty();
+  while (!root) {
+    size_t end = rest.find('/');
+    std::string_view piece = rest.substr(0, end);
+    if (piece.empty() || piece == "." || piece == "..") throw DavError::status(400);
+    if (!joined.empty()) joined += '/';
     joined += platform::percentEncode(piece, isPathSegmentChar);
-    root = false;
+    if (end == std::string_view::npos) break;
+    rest.remove_prefix(end + 1);
   }
 
   std::string url(base);

@@ -18,13 +18,15 @@ inline constexpr std::array<long, 3> kConnectionLost = {platform::urlerr::kCanno
                                                         platform::urlerr::kNetworkConnectionLost,
                                                         platform::urlerr::kTimedOut};
 
-// The request URL of a server path on a base URL (an absolute URL string). Each non-empty component of path
-// is percent-encoded (upper-case hex; RFC 3986 path characters except "?#;" stay, "%" is always encoded) and
-// appended to base, with one "/" between. The root gives base with exactly one trailing "/"; other paths give
-// no trailing "/" unless collection is true.
+// The request URL of a server path on a base URL (an absolute URL string). Each component of path is
+// percent-encoded (upper-case hex; RFC 3986 path characters except "?#;" stay, "%" is always encoded) and
+// appended to base, with one "/" between. The root ("/" or empty) gives base with exactly one trailing "/";
+// other paths give no trailing "/" unless collection is true.
 // Throws DavError::status(400) when the result is not a valid URL, when the base has a query or fragment
-// (which would swallow the path), or when path holds a "." or ".." component (a hostile listing can produce
-// one from %2E%2E): nothing but the resource that path names below the base URL may ever be addressed.
+// (which would swallow the path), or when path holds a "." or ".." component
+// or, other than the root, an empty one (a hostile listing can produce them from %2E%2E or doubled slashes):
+// nothing outside the base URL may ever be addressed, and no path may address anything but what it names
+// ("//" would address the root, "/a/" the folder a).
 std::string requestUrl(std::string_view path, std::string_view base, bool collection = false);
 
 // Judges an HTTP response: 2xx passes; 401 and 403 throw DavError::forbidden(), 404 DavError::notFound(),

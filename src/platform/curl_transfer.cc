@@ -5,12 +5,10 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 #include <exception>
 #include <limits>
 #include <map>
-#include <memory>
 #include <optional>
 #include <stop_token>
 #include <vector>
@@ -39,10 +37,10 @@ constexpr int64_t kExpectContinueFrom = 1 << 20;
 constexpr int64_t kLargeBody = 8 << 20;
 constexpr long kFileBuffer = 512 * 1024;
 
-// How many connections a session keeps in its pool: as many as it uses at once. libcurl sizes the pool from
-// the multi handle of the transfer that returns a connection, which here holds one transfer only: four by
-// default, too few for a burst of concurrent requests to leave its connections for the next one.
-constexpr long kPooledConnections = UrlSession::kMaxConnections;
+// How many connections a session keeps in its pool. libcurl sizes the pool from the multi handle of the
+// transfer that returns a connection, which here holds one transfer only: four by default, too few for a
+// burst of concurrent requests to leave its connections for the next one.
+constexpr long kPooledConnections = 16;
 
 bool isToken(std::string_view s) {
   if (s.empty()) return false;
@@ -59,28 +57,20 @@ bool isFieldValue(std::string_view s) {
   return true;
 }
 
-// The event loop of an exchange: the multi handle the transfer runs in and the descriptor that wakes the
-// loop. A thread keeps those of its last exchange that ended normally and reuses them for its next one: a new
-// multi handle costs a socket pair and half a dozen system calls, which a pass over a thousand small listings
-// would pay a thousand times. The easy handle is new for every exchange, so that nothing of one request
-// reaches the next.
-struct EventLoop {
-  curl::MultiPtr multi;
-  UniqueFd wakeFd;
-};
-
-thread_local std::unique_ptr<EventLoop> tSpareLoop;
-
 class Transfer {
  public:
   Transfer(const TransferOptions& options, TransferSink& sink) : options_(options), sink_(sink) {}
   ~Transfer() {
     // In this order, while every field is alive: libcurl may call back (to forget a socket) while it lets go.
-    if (added_) curl_multi_remove_handle(multi(), easy_.get());
+    if (added_) curl_multi_remove_handle(multi_.get(), easy_.get());
+    if (multi_ && options_.multis) {
+      // The multi handle outlives this transfer: its callbacks must no longer reach it.
+      curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, nullptr);
+      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, nullptr);
+      options_.multis->give(std::move(multi_));
+    }
+    multi_.reset();
     easy_.reset();
-    // A wake-up that came too late only costs the next exchange one turn of its loop.
-    if (reusable_) tSpareLoop = std::move(loop_);
-    loop_.reset();
   }
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
@@ -104,16 +94,13 @@ class Transfer {
   void act(curl_socket_t socket, int events);
   void wake();
 
-  CURLM* multi() const { return loop_->multi.get(); }
-  int wakeFd() const { return loop_->wakeFd.get(); }
-
   const TransferOptions& options_;
   TransferSink& sink_;
   curl::EasyPtr easy_;
-  std::unique_ptr<EventLoop> loop_;
+  curl::MultiPtr multi_;
   curl::SlistPtr headerList_;
   bool added_ = false;
-  bool reusable_ = false;  // the exchange ended normally: its loop may serve the thread's next one
+  UniqueFd wakeFd_;
   std::map<curl_socket_t, short> sockets_;  // the events libcurl waits for, per socket
   std::optional<Clock::time_point> timerDue_;
   std::optional<CURLcode> result_;
@@ -139,13 +126,14 @@ int seekTrampoline(void* self, curl_off_t offset, int origin) {
   return static_cast<Transfer*>(self)->seek(offset, origin);
 }
 
+// A pooled multi handle between transfers has no transfer to call back: it only closes idle connections.
 int socketTrampoline(CURL*, curl_socket_t socket, int what, void* self, void*) {
-  static_cast<Transfer*>(self)->socketChanged(socket, what);
+  if (self) static_cast<Transfer*>(self)->socketChanged(socket, what);
   return 0;
 }
 
 int timerTrampoline(CURLM*, long ms, void* self) {
-  static_cast<Transfer*>(self)->timerChanged(ms);
+  if (self) static_cast<Transfer*>(self)->timerChanged(ms);
   return 0;
 }
 
@@ -271,15 +259,15 @@ void Transfer::configure() {
 void Transfer::wake() {
   uint64_t one = 1;
   // A full counter already wakes the loop; nothing else can go wrong with an eventfd.
-  (void)!::write(wakeFd(), &one, sizeof one);
+  (void)!::write(wakeFd_.get(), &one, sizeof one);
 }
 
 void Transfer::act(curl_socket_t socket, int events) {
   int running = 0;
-  CURLMcode rc = curl_multi_socket_action(multi(), socket, events, &running);
+  CURLMcode rc = curl_multi_socket_action(multi_.get(), socket, events, &running);
   if (rc != CURLM_OK) throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
   int left = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi(), &left)) {
+  while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
     if (message->msg == CURLMSG_DONE && message->easy_handle == easy_.get()) result_ = message->data.result;
   }
 }
@@ -301,7 +289,7 @@ Transfer::End Transfer::drive(const std::stop_token& token) {
         static_cast<int>(std::min<long long>(std::max<long long>(wait, 0), std::numeric_limits<int>::max()));
 
     fds.clear();
-    fds.push_back({wakeFd(), POLLIN, 0});
+    fds.push_back({wakeFd_.get(), POLLIN, 0});
     for (const auto& [socket, events] : sockets_) fds.push_back({socket, events, 0});
     int ready = ::poll(fds.data(), fds.size(), waitMs);
     if (ready < 0) {
@@ -311,7 +299,7 @@ Transfer::End Transfer::drive(const std::stop_token& token) {
     }
     if (fds[0].revents != 0) {
       uint64_t count = 0;
-      (void)!::read(wakeFd(), &count, sizeof count);
+      (void)!::read(wakeFd_.get(), &count, sizeof count);
     }
     for (size_t i = 1; i < fds.size() && !result_; ++i) {
       if (fds[i].revents == 0 || sockets_.count(fds[i].fd) == 0) continue;
@@ -335,26 +323,22 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
   std::stop_token token = currentStopToken();
   if (token.stop_requested()) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
 
-  loop_ = std::move(tSpareLoop);
-  if (!loop_) {
-    loop_ = std::make_unique<EventLoop>();
-    loop_->multi.reset(curl_multi_init());
-    loop_->wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-    if (!loop_->multi) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
-    if (!loop_->wakeFd)
-      throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("eventfd: ") + std::strerror(errno));
-  }
   easy_.reset(curl_easy_init());
-  if (!easy_) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
+  multi_ = options_.multis ? options_.multis->take() : curl::MultiPtr(curl_multi_init());
+  wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!easy_ || !multi_)
+    throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
+  if (!wakeFd_)
+    throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("eventfd: ") + std::strerror(errno));
   configure();
-  if (curl_multi_setopt(multi(), CURLMOPT_SOCKETFUNCTION, socketTrampoline) != CURLM_OK ||
-      curl_multi_setopt(multi(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
-      curl_multi_setopt(multi(), CURLMOPT_TIMERFUNCTION, timerTrampoline) != CURLM_OK ||
-      curl_multi_setopt(multi(), CURLMOPT_TIMERDATA, this) != CURLM_OK ||
-      curl_multi_setopt(multi(), CURLMOPT_MAXCONNECTS, kPooledConnections) != CURLM_OK) {
+  if (curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, socketTrampoline) != CURLM_OK ||
+      curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
+      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERFUNCTION, timerTrampoline) != CURLM_OK ||
+      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, this) != CURLM_OK ||
+      curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, kPooledConnections) != CURLM_OK) {
     throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused the event callbacks");
   }
-  if (CURLMcode rc = curl_multi_add_handle(multi(), easy_.get()); rc != CURLM_OK) {
+  if (CURLMcode rc = curl_multi_add_handle(multi_.get(), easy_.get()); rc != CURLM_OK) {
     throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
   }
   added_ = true;
@@ -375,11 +359,27 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
   }
   TransferResult result;
   curl_easy_getinfo(easy_.get(), CURLINFO_HTTPAUTH_AVAIL, &result.authOffered);
-  reusable_ = true;
   return result;
 }
 
 }  // namespace
+
+curl::MultiPtr MultiPool::take() {
+  {
+    std::lock_guard lock(mu_);
+    if (!idle_.empty()) {
+      curl::MultiPtr multi = std::move(idle_.back());
+      idle_.pop_back();
+      return multi;
+    }
+  }
+  return curl::MultiPtr(curl_multi_init());
+}
+
+void MultiPool::give(curl::MultiPtr multi) {
+  std::lock_guard lock(mu_);
+  idle_.push_back(std::move(multi));
+}
 
 TransferResult runTransfer(const TransferOptions& options, TransferSink& sink,
                            std::atomic<long>& connections) {

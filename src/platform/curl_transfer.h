@@ -3,15 +3,18 @@
 // The exchange runs in a multi handle of its own, in libcurl's socket mode, so that the loop sees every
 // socket event: the idle timeout counts from the last moment a byte could move in either direction, never
 // from the start, and cancellation of the calling job wakes the loop at once. Connections, DNS and TLS
-// sessions and cookies come from the share handle given. A thread reuses the multi handle of its previous
-// exchange when that one ended normally. Not thread-safe: one exchange per object.
+// sessions and cookies come from the share handle given. Not thread-safe: one exchange per object.
 #pragma once
 
 #include <curl/curl.h>
 
+#include "platform/curl_handles.h"
+
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <string>
+#include <vector>
 #include <string_view>
 
 #include "platform/request_body.h"
@@ -30,6 +33,22 @@ class TransferSink {
   virtual void onBody(std::string_view bytes) = 0;
 };
 
+// Multi handles lent to one transfer at a time. A multi handle keeps the connections its transfers opened, so
+// lending the one returned last lets the next exchange reuse its connection. Connections are never shared
+// between threads through a share handle: libcurl does not support that (it corrupts memory under load).
+// Thread-safe.
+class MultiPool {
+ public:
+  // The multi handle returned last, or a new one.
+  curl::MultiPtr take();
+  // Takes back a multi handle that no transfer uses any more.
+  void give(curl::MultiPtr multi);
+
+ private:
+  std::mutex mu_;
+  std::vector<curl::MultiPtr> idle_;  // guarded by mu_
+};
+
 struct TransferOptions {
   std::string method;
   std::string url;
@@ -37,8 +56,9 @@ struct TransferOptions {
   RequestBody* body = nullptr;  // none: the request has no body
   std::chrono::milliseconds idleTimeout{120000};
   long auth = 0;  // CURLAUTH_* methods allowed with the URL's credentials; 0 for none
-  CURLSH* share = nullptr;
-  bool intoFile = false;  // the body is received into a file: it arrives in larger pieces
+  CURLSH* share = nullptr;      // DNS and TLS sessions only
+  MultiPool* multis = nullptr;  // none: a multi handle of the transfer's own
+  bool intoFile = false;        // the body is received into a file: it arrives in larger pieces
 };
 
 struct TransferResult {

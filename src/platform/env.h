@@ -31,7 +31,8 @@ class Env {
   // The whole file in one read.
   virtual std::string readFile(const std::string& path) = 0;
   // Replaces the file atomically: a new file in the same directory (created exclusively, mode 0600) is
-  // written, flushed to disk and renamed over path; on failure it is removed and path is untouched.
+  // written, flushed to disk and renamed over path; on failure it is removed and path is untouched. What a
+  // process killed in the middle of a write to path left behind is removed by the first write to path after.
   virtual void writeFileAtomically(const std::string& path, std::string_view bytes) = 0;
   // Creates the directory and its missing parents; an existing directory is no error.
   virtual void createDirectories(const std::string& path) = 0;

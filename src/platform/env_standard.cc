@@ -1,10 +1,14 @@
 // The standard Env: XDG base directories, POSIX files, freedesktop applications and MIME types.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "platform/desktop_apps.h"
@@ -74,6 +78,31 @@ std::string directoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// The temporary files of atomic writes to a path are named path + kTemporarySuffix + six random characters.
+constexpr std::string_view kTemporarySuffix = ".tmp-";
+
+// Removes the temporary files that interrupted atomic writes to path left behind (a process killed between
+// creating one and renaming it), once per path and process. A write to path that another process runs at the
+// same moment may lose its temporary file and so fail; it never leaves a partial file in place of path.
+void removeLeftovers(const std::string& path) {
+  static std::mutex mu;
+  static auto* swept = new std::set<std::string>;  // never destroyed: used by detached jobs at exit
+  {
+    std::lock_guard lock(mu);
+    if (!swept->insert(path).second) return;
+  }
+  std::string dir = directoryOf(path);
+  std::string prefix = path.substr(path.rfind('/') + 1) + std::string(kTemporarySuffix);
+  std::unique_ptr<DIR, int (*)(DIR*)> stream(::opendir(dir.c_str()), ::closedir);
+  if (!stream) return;
+  while (dirent* entry = ::readdir(stream.get())) {
+    std::string_view name(entry->d_name);
+    if (name.size() == prefix.size() + 6 && name.starts_with(prefix)) {
+      ::unlinkat(::dirfd(stream.get()), entry->d_name, 0);
+    }
+  }
+}
+
 void copyFile(const std::string& from, const std::string& to) {
   FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) throw posixError(errno, "open " + from);
@@ -139,7 +168,8 @@ class StandardEnv final : public Env {
   }
 
   void writeFileAtomically(const std::string& path, std::string_view bytes) override {
-    std::string temp = path + ".tmp-XXXXXX";
+    removeLeftovers(path);
+    std::string temp = path + std::string(kTemporarySuffix) + "XXXXXX";
     FileDescriptor fd(::mkostemp(temp.data(), O_CLOEXEC));  // exclusive, mode 0600
     if (fd.get() < 0) throw posixError(errno, "create " + temp);
     try {

@@ -34,9 +34,15 @@ class Pool {
     if (queue_.size() > idle_) {
       // Every idle worker already has a job waiting for it: start one more.
       std::thread([this] { work(); }).detach();
+      ++workers_;
     } else {
       cv_.notify_one();
     }
+  }
+
+  PoolCounts counts() {
+    std::lock_guard guard(mu_);
+    return PoolCounts{.workers = workers_, .jobs = running_ + queue_.size()};
   }
 
  private:
@@ -47,12 +53,21 @@ class Pool {
         ++idle_;
         bool woke = cv_.wait_for(lock, kIdleRetirement, [this] { return !queue_.empty(); });
         --idle_;
-        if (!woke) return;
+        if (!woke) {
+          --workers_;
+          return;
+        }
       }
       auto job = std::move(queue_.front());
       queue_.pop_front();
+      ++running_;
       lock.unlock();
       run(*job);
+      lock.lock();
+      // Counted out before it is marked done, so that a waiter finds the counts settled.
+      --running_;
+      lock.unlock();
+      markDone(*job);
       lock.lock();
     }
   }
@@ -66,6 +81,9 @@ class Pool {
     }
     job.fn = nullptr;
     tCurrentToken = std::stop_token();
+  }
+
+  static void markDone(detail::JobState& job) {
     {
       std::lock_guard guard(job.mu);
       job.done = true;
@@ -77,6 +95,8 @@ class Pool {
   std::condition_variable cv_;
   std::deque<std::shared_ptr<detail::JobState>> queue_;  // guarded by mu_
   size_t idle_ = 0;                                      // guarded by mu_: workers waiting for work
+  size_t workers_ = 0;                                   // guarded by mu_: workers started, not retired
+  size_t running_ = 0;                                   // guarded by mu_: jobs taken from the queue
 };
 
 Pool& pool() {
@@ -127,6 +147,8 @@ bool sleepFor(std::chrono::nanoseconds d) {
   cv.wait_for(lock, tCurrentToken, d, [] { return false; });
   return !tCurrentToken.stop_requested();
 }
+
+PoolCounts poolCounts() { return pool().counts(); }
 
 void runWithStopToken(std::stop_token token, const std::function<void()>& fn) {
   auto saved = tCurrentToken;

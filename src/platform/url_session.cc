@@ -176,6 +176,7 @@ struct UrlSession::Impl {
   const std::chrono::milliseconds requestTimeout;
   ShareLocks shareLocks;  // declared before share: destroyed after it
   curl::SharePtr share;
+  MultiPool multis;  // declared after share: its connections go before the share handle does
   std::atomic<long> connections{0};
   Slots slots{kMaxConnections};
 
@@ -195,11 +196,12 @@ UrlSession::UrlSession(std::chrono::milliseconds requestTimeout)
   bool ok = curl_share_setopt(share, CURLSHOPT_LOCKFUNC, lockShare) == CURLSHE_OK &&
             curl_share_setopt(share, CURLSHOPT_UNLOCKFUNC, unlockShare) == CURLSHE_OK &&
             curl_share_setopt(share, CURLSHOPT_USERDATA, &impl_->shareLocks) == CURLSHE_OK;
-  for (curl_lock_data data :
-       {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_COOKIE}) {
+  // Only what libcurl supports sharing between threads: connections are reused through the multi handles
+  // of the pool, and cookies stay with their exchange.
+  for (curl_lock_data data : {CURL_LOCK_DATA_DNS, CURL_LOCK_DATA_SSL_SESSION}) {
     ok = ok && curl_share_setopt(share, CURLSHOPT_SHARE, data) == CURLSHE_OK;
   }
-  if (!ok) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused to share connections");
+  if (!ok) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused to share DNS and TLS sessions");
 }
 
 UrlSession::~UrlSession() = default;
@@ -251,6 +253,7 @@ HttpResponse UrlSession::Impl::perform(const HttpRequest& request, Consumer& con
     options.idleTimeout = timeout;
     options.auth = auth;
     options.share = share.get();
+    options.multis = &multis;
     options.intoFile = intoFile;
     if (body) body->seek(0);
     TransferResult result;

@@ -1,7 +1,8 @@
 // UrlSession: HTTP(S) transfers of one domain, on libcurl.
 //
-// One session per domain. All transfers of a session share connections, DNS and TLS session caches, and
-// in-memory cookies. A request's timeout is an idle timeout (no bytes in either direction for that long), never
+// One session per domain. All transfers of a session share the DNS and TLS session caches, and reuse each
+// other's connections (an exchange takes over the connections of one that ended). Nothing is kept on disk.
+// A request's timeout is an idle timeout (no bytes in either direction for that long), never
 // a limit on the whole transfer. Redirects are followed with method and body kept; a redirect to another
 // origin is followed only for GET and PROPFIND, and without credentials; https never downgrades to http.
 // TLS certificates are verified. Credentials in the URL authenticate.
@@ -49,7 +50,7 @@ struct HttpResponse {
 
 class UrlSession {
  public:
-  // How many exchanges of one session run at once, and how many idle connections it keeps for reuse.
+  // How many exchanges of one session run at once: each holds one connection, which the next takes over.
   static constexpr long kMaxConnections = 16;
 
   explicit UrlSession(std::chrono::milliseconds requestTimeout = std::chrono::seconds(120));

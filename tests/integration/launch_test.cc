@@ -48,7 +48,7 @@ TEST(LaunchTest, ARequestOnAColdCacheStartsTheHostApplicationAndFindsItsDriveByP
   TempDir home;
   FakeServer server;
   server.on("PROPFIND", "/dav/",
-            FakeServer::Reply{.status = 207, .body = test::multistatus({{"/dav/", true}, {"/dav/a.txt"}})});
+            FakeServer::Reply{.status = 207, .body = multistatus({{"/dav/", true}, {"/dav/a.txt"}})});
 
   const std::string script = home.file("host-app");
   writeFile(script,

@@ -12,8 +12,6 @@
 
 namespace davfp::testing {
 
-void PrintTo(ServerKind kind, std::ostream* out);
-
 namespace {
 
 using namespace platform::field;
@@ -149,9 +147,8 @@ TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
   expectQuiet("delete a file");
 }
 
-std::string kindName(const ::testing::TestParamInfo<ServerKind>& param) { return serverName(param.param); }
-
-INSTANTIATE_TEST_SUITE_P(Servers, WritebackServersTest, ::testing::ValuesIn(allServerKinds()), kindName);
+INSTANTIATE_TEST_SUITE_P(Servers, WritebackServersTest, ::testing::ValuesIn(allServerKinds()),
+                         [](const auto& kind) { return serverName(kind.param); });
 
 }  // namespace
 }  // namespace davfp::testing

@@ -19,51 +19,39 @@ DavTestEnv::DavTestEnv() : EnvWrapper(platform::Env::standard()) {
 void DavTestEnv::publish(std::string_view domain, std::string_view url) {
   nlohmann::json drives;
   drives[std::string(domain)] = {{"name", "Test drive"}, {"url", std::string(url)}};
-  publishRaw(drives.dump());
-}
-
-void DavTestEnv::publishRaw(std::string_view bytes) {
-  target().writeFileAtomically(groupPath() + std::string(kDrivesFile), bytes);
+  target().writeFileAtomically(groupPath() + std::string(kDrivesFile), drives.dump());
 }
 
 void DavTestEnv::unpublish() { std::filesystem::remove(groupPath() + std::string(kDrivesFile)); }
 
-void DavTestEnv::setAppInstalled(bool installed) {
-  std::lock_guard guard(mu_);
-  appInstalled_ = installed;
-}
-
-void DavTestEnv::onLaunch(std::function<void()> hook) {
-  std::lock_guard guard(mu_);
-  onLaunch_ = std::move(hook);
-}
-
-std::vector<DavTestEnv::Launch> DavTestEnv::launches() const {
-  std::lock_guard guard(mu_);
-  return launches_;
-}
-
-int DavTestEnv::drivesReads() const {
-  std::lock_guard guard(mu_);
-  return drivesReads_;
-}
-
-void DavTestEnv::closeGate() {
-  std::lock_guard guard(mu_);
-  gateClosed_ = true;
-}
-
-void DavTestEnv::openGate() {
-  {
-    std::lock_guard guard(mu_);
-    gateClosed_ = false;
-  }
-  cv_.notify_all();
-}
-
 bool DavTestEnv::waitAtGate(std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mu_);
   return cv_.wait_for(lock, timeout, [this] { return atGate_ > 0; });
+}
+
+std::vector<std::string> DavTestEnv::temporaryFiles() const {
+  std::vector<std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(tmpPath())) out.push_back(e.path().string());
+  return out;
+}
+
+std::optional<std::string> DavTestEnv::applicationDataDirectory(std::string_view bundleID) {
+  return dir_.file("data/" + std::string(bundleID));
+}
+
+void DavTestEnv::writeFileAtomically(const std::string& path, std::string_view bytes) {
+  ++writes;
+  target().writeFileAtomically(path, bytes);
+}
+
+void DavTestEnv::removeFile(const std::string& path) {
+  target().removeFile(path);
+  if (onRemove) onRemove(path);
+}
+
+std::optional<std::string> DavTestEnv::typeForFilenameExtension(std::string_view extension) {
+  if (onTypeLookup) onTypeLookup(extension);
+  return target().typeForFilenameExtension(extension);
 }
 
 std::optional<std::string> DavTestEnv::groupContainer(std::string_view appGroup) {

@@ -1,10 +1,14 @@
-// DavTestEnv: an Env for tests of the WebDAV client and what it serves. The shared container and the
-// temporary directory lie in a private temporary directory, where publish() writes "drives.json" as the host
-// application would. Starting the host application is recorded instead of done and runs an optional hook (a
-// stand-in for the host application that publishes the drive). Reads of "drives.json" are counted and can be
-// held at a gate, so that a test can act while a resolution is known to be in progress. Thread-safe.
+// DavTestEnv: an Env for tests of the WebDAV client and of the extension. The shared container, the data
+// directory and the temporary directory lie in a private temporary directory, where publish() writes
+// "drives.json" as the host application would. Starting the host application is recorded instead of done and
+// runs an optional hook (a stand-in for the host application that publishes the drive). Reads of
+// "drives.json" are counted and can be held at a gate, so that a test can act while a resolution is known to
+// be in progress. Whole-file writes are counted, and hooks let a test step into the type lookups and file
+// removals that the extension does from its jobs. Thread-safe, except that the hooks are set before anything
+// runs.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -12,6 +16,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "platform/env.h"
@@ -35,29 +40,59 @@ class DavTestEnv : public platform::EnvWrapper {
 
   // Writes "drives.json" (atomically) with one drive: domain -> url.
   void publish(std::string_view domain, std::string_view url);
-  // Writes "drives.json" with these bytes as they are.
-  void publishRaw(std::string_view bytes);
   void unpublish();
 
-  void setAppInstalled(bool installed);
+  void setAppInstalled(bool installed) {
+    locked([&] { appInstalled_ = installed; });
+  }
   // Runs on each openApplication(), on the thread that starts the application, after it is recorded.
-  void onLaunch(std::function<void()> hook);
-  std::vector<Launch> launches() const;
-  int drivesReads() const;
+  void onLaunch(std::function<void()> hook) {
+    locked([&] { onLaunch_ = std::move(hook); });
+  }
+  std::vector<Launch> launches() const {
+    return locked([&] { return launches_; });
+  }
+  int drivesReads() const {
+    return locked([&] { return drivesReads_; });
+  }
 
   // While the gate is closed, reads of "drives.json" wait at it. waitAtGate() blocks until a read waits there
   // (false after timeout).
-  void closeGate();
-  void openGate();
+  void closeGate() {
+    locked([&] { gateClosed_ = true; });
+  }
+  void openGate() {
+    locked([&] { gateClosed_ = false; });
+    cv_.notify_all();
+  }
   bool waitAtGate(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
 
+  // The temporary directory's files (downloads land there).
+  std::vector<std::string> temporaryFiles() const;
+
   std::optional<std::string> groupContainer(std::string_view appGroup) override;
+  std::optional<std::string> applicationDataDirectory(std::string_view bundleID) override;
   std::string temporaryDirectory() override { return tmpPath(); }
   std::string readFile(const std::string& path) override;
+  void writeFileAtomically(const std::string& path, std::string_view bytes) override;
+  void removeFile(const std::string& path) override;
+  std::optional<std::string> typeForFilenameExtension(std::string_view extension) override;
   std::optional<std::string> applicationLocation(std::string_view bundleID) override;
   void openApplication(const std::string& location, const std::vector<std::string>& arguments) override;
 
+  // Writes of any file but drives.json: the state file is the only one the engine writes.
+  std::atomic<int> writes{0};
+  // Called before each type lookup and after each file removal.
+  std::function<void(std::string_view extension)> onTypeLookup;
+  std::function<void(const std::string& path)> onRemove;
+
  private:
+  template <class F>
+  std::invoke_result_t<F> locked(F f) const {
+    std::lock_guard guard(mu_);
+    return f();
+  }
+
   TempDir dir_;
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;

@@ -1,4 +1,5 @@
-// Helpers shared by the WebDAV client's tests: catching the DavError of a call, and multistatus bodies.
+// Helpers shared by the tests of the WebDAV client and of what it serves: catching the DavError of a call,
+// and multistatus bodies as servers send them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,8 +11,14 @@
 #include <vector>
 
 #include "dav/entry.h"
+#include "platform/error.h"
 
-namespace davfp::test {
+namespace davfp {
+// Failure messages show a DavError by its text (also inside an optional).
+inline void PrintTo(const DavError& error, std::ostream* out) { *out << error.what(); }
+}  // namespace davfp
+
+namespace davfp::testing {
 
 // The DavError that f throws; fails the test when it throws nothing or something else.
 template <class F>
@@ -28,24 +35,32 @@ std::optional<DavError> davErrorOf(F&& f) {
   return std::nullopt;
 }
 
-// One response of a multistatus body.
+inline void expectError(const std::optional<platform::Error>& error, std::string_view domain, long code) {
+  ASSERT_TRUE(error.has_value()) << "expected " << domain << " " << code << ", got success";
+  EXPECT_TRUE(error->is(domain, code)) << "expected " << domain << " " << code << ", got " << error->what();
+}
+
+// One response of a multistatus body. A folder has no getcontentlength; none leaves a property out.
 struct Listed {
-  std::string href;
+  std::string href;  // as the server writes it: percent-encoded, no XML escapes needed
   bool dir = false;
   int64_t size = 0;
-  std::string etag;  // none when empty
+  std::optional<std::string> etag;
+  std::optional<std::string> modified;
 };
 
 inline std::string multistatus(const std::vector<Listed>& entries) {
   std::string body = "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">";
   for (const auto& e : entries) {
     body += "<D:response><D:href>" + e.href + "</D:href><D:propstat><D:prop>";
-    body += e.dir ? "<D:resourcetype><D:collection/></D:resourcetype>" : "<D:resourcetype/>";
-    body += "<D:getcontentlength>" + std::to_string(e.size) + "</D:getcontentlength>";
-    if (!e.etag.empty()) body += "<D:getetag>" + e.etag + "</D:getetag>";
+    body += e.dir
+                ? "<D:resourcetype><D:collection/></D:resourcetype>"
+                : "<D:resourcetype/><D:getcontentlength>" + std::to_string(e.size) + "</D:getcontentlength>";
+    if (e.etag) body += "<D:getetag>" + *e.etag + "</D:getetag>";
+    if (e.modified) body += "<D:getlastmodified>" + *e.modified + "</D:getlastmodified>";
     body += "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
   }
   return body + "</D:multistatus>";
 }
 
-}  // namespace davfp::test
+}  // namespace davfp::testing

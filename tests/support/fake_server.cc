@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,14 +17,8 @@ namespace davfp::testing {
 
 namespace {
 
-char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (lower(a[i]) != lower(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 std::optional<std::string> find(const platform::HeaderList& headers, std::string_view name) {
@@ -39,57 +34,6 @@ std::string_view trimmed(std::string_view s) {
   return s;
 }
 
-const char* reason(int status) {
-  switch (status) {
-    case 100:
-      return "Continue";
-    case 200:
-      return "OK";
-    case 201:
-      return "Created";
-    case 204:
-      return "No Content";
-    case 207:
-      return "Multi-Status";
-    case 301:
-      return "Moved Permanently";
-    case 302:
-      return "Found";
-    case 303:
-      return "See Other";
-    case 304:
-      return "Not Modified";
-    case 307:
-      return "Temporary Redirect";
-    case 308:
-      return "Permanent Redirect";
-    case 400:
-      return "Bad Request";
-    case 401:
-      return "Unauthorized";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 409:
-      return "Conflict";
-    case 412:
-      return "Precondition Failed";
-    case 423:
-      return "Locked";
-    case 500:
-      return "Internal Server Error";
-    case 502:
-      return "Bad Gateway";
-    case 507:
-      return "Insufficient Storage";
-    default:
-      return "Status";
-  }
-}
-
 bool sendAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
@@ -100,35 +44,23 @@ bool sendAll(int fd, std::string_view bytes) {
   return true;
 }
 
-// Buffered reading of one connection's requests.
+// Buffered reading of one connection's requests; each read is false when the connection ends first.
 class Reader {
  public:
   explicit Reader(int fd) : fd_(fd) {}
 
-  // The request line and header lines, up to the blank line (excluded); false when the connection ends first.
-  bool head(std::string& out) {
-    for (;;) {
-      auto end = buffer_.find("\r\n\r\n");
-      if (end != std::string::npos) {
-        out = buffer_.substr(0, end);
-        buffer_.erase(0, end + 4);
-        return true;
-      }
+  // The bytes up to the delimiter, which is consumed and not returned.
+  bool until(std::string_view delimiter, std::string& out) {
+    size_t end;
+    while ((end = buffer_.find(delimiter)) == std::string::npos) {
       if (!fill()) return false;
     }
+    out = buffer_.substr(0, end);
+    buffer_.erase(0, end + delimiter.size());
+    return true;
   }
-
-  bool line(std::string& out) {
-    for (;;) {
-      auto end = buffer_.find("\r\n");
-      if (end != std::string::npos) {
-        out = buffer_.substr(0, end);
-        buffer_.erase(0, end + 2);
-        return true;
-      }
-      if (!fill()) return false;
-    }
-  }
+  bool head(std::string& out) { return until("\r\n\r\n", out); }  // request line and header lines
+  bool line(std::string& out) { return until("\r\n", out); }
 
   bool exactly(size_t n, std::string& out) {
     while (buffer_.size() < n) {
@@ -142,13 +74,12 @@ class Reader {
  private:
   bool fill() {
     char chunk[16384];
-    for (;;) {
-      ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return false;
-      buffer_.append(chunk, static_cast<size_t>(n));
-      return true;
+    ssize_t n;
+    while ((n = ::recv(fd_, chunk, sizeof chunk, 0)) < 0 && errno == EINTR) {
     }
+    if (n <= 0) return false;
+    buffer_.append(chunk, static_cast<size_t>(n));
+    return true;
   }
 
   int fd_;
@@ -377,7 +308,8 @@ bool FakeServer::answer(int fd, const Received& request, const Reply& reply) {
   if (reply.delay.count() > 0 && !pause(reply.delay)) return false;
 
   bool bodiless = reply.status < 200 || reply.status == 204 || reply.status == 304;
-  std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " " + reason(reply.status) + "\r\n";
+  // Clients read the status code only; one reason phrase serves every status.
+  std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
   for (const auto& [name, value] : reply.headers) text += name + ": " + value + "\r\n";
   if (!bodiless && !find(reply.headers, "Content-Length") && !find(reply.headers, "Transfer-Encoding")) {
     text += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";

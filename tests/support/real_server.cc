@@ -11,17 +11,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
-#include "support/curl_request.h"
+#include "platform/error.h"
+#include "platform/url_session.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -63,14 +63,13 @@ int freePort() {
 }
 
 void chownTree(const std::string& path, uid_t uid, gid_t gid) {
-  if (::lchown(path.c_str(), uid, gid) != 0) {
-    throw std::runtime_error("chown " + path + ": " + std::strerror(errno));
+  std::vector<std::string> paths = {path};
+  if (fs::is_directory(fs::symlink_status(path))) {
+    for (const auto& entry : fs::recursive_directory_iterator(path)) paths.push_back(entry.path());
   }
-  if (!fs::is_directory(fs::symlink_status(path))) return;
-  for (const auto& entry : fs::recursive_directory_iterator(path)) {
-    if (::lchown(entry.path().c_str(), uid, gid) != 0) {
-      throw std::runtime_error("chown " + entry.path().string() + ": " + std::strerror(errno));
-    }
+  for (const auto& p : paths) {
+    if (::lchown(p.c_str(), uid, gid) != 0)
+      throw std::runtime_error("chown " + p + ": " + std::strerror(errno));
   }
 }
 
@@ -98,33 +97,24 @@ void requirePlainPath(const std::string& path) {
 }
 
 std::string readIfPresent(const std::string& path) {
-  try {
-    return readFile(path);
-  } catch (const std::exception&) {
-    return {};
-  }
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool mentionsPortInUse(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-  return text.find("address already in use") != std::string::npos;
+// "Address already in use" or "address already in use", as the servers write it.
+bool mentionsPortInUse(const std::string& log) {
+  return log.find("ddress already in use") != std::string::npos;
 }
 
 }  // namespace
 
 std::string serverName(ServerKind kind) {
-  switch (kind) {
-    case ServerKind::apache:
-      return "apache";
-    case ServerKind::nginx:
-      return "nginx";
-    case ServerKind::lighttpd:
-      return "lighttpd";
-    case ServerKind::rclone:
-      return "rclone";
-  }
-  return "unknown";
+  static const char* const kNames[] = {"apache", "nginx", "lighttpd",
+                                       "rclone"};  // in the order of ServerKind
+  return kNames[static_cast<int>(kind)];
 }
+
+void PrintTo(ServerKind kind, std::ostream* out) { *out << serverName(kind); }
 
 std::vector<ServerKind> allServerKinds() {
   return {ServerKind::apache, ServerKind::nginx, ServerKind::lighttpd, ServerKind::rclone};
@@ -272,8 +262,10 @@ bool RealServer::waitUntilReady() {
       fail("exited while starting (status " + std::to_string(info.si_status) + ")");
     }
     try {
-      if (curlRequest({.method = "OPTIONS", .url = baseUrl(), .timeoutMs = 2000}).status == 200) return true;
-    } catch (const std::runtime_error&) {
+      platform::HttpRequest options{
+          .method = "OPTIONS", .url = baseUrl(), .timeout = std::chrono::seconds(2)};
+      if (platform::UrlSession().data(options).response.status == 200) return true;
+    } catch (const platform::Error&) {
       // Not listening yet.
     }
     if (steady_clock::now() > deadline) fail("did not answer OPTIONS at " + baseUrl() + " in time");

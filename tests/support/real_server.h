@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -73,5 +74,7 @@ class RealServer {
 // Every kind, in a fixed order.
 std::vector<ServerKind> allServerKinds();
 std::string serverName(ServerKind kind);
+// Test names and failure messages show the kind by name.
+void PrintTo(ServerKind kind, std::ostream* out);
 
 }  // namespace davfp::testing

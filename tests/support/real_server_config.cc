@@ -19,96 +19,114 @@ void makeDirectory(const std::string& path) {
   }
 }
 
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+// The text with each "{NAME}" replaced by its value.
+std::string filled(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
+  for (const auto& [name, value] : values) {
+    for (size_t at; (at = text.find("{" + name + "}")) != std::string::npos;)
+      text.replace(at, name.size() + 2, value);
+  }
+  return text;
+}
 
-// The prefix as a regular expression anchored at the start of the URL path.
-std::string prefixPattern(const std::string& prefix) { return "^" + prefix; }
+// Stock modules and behaviour, including mod_dir's redirect of folder URLs without their "/".
+constexpr const char* kApache = R"(ServerRoot "{DIR}"
+PidFile "{DIR}/httpd.pid"
+DefaultRuntimeDir "{DIR}"
+ErrorLog "{DIR}/error.log"
+LogLevel warn
+Listen 127.0.0.1:{PORT}
+ServerName 127.0.0.1
+{USER}
+LoadModule mpm_event_module /usr/lib/apache2/modules/mod_mpm_event.so
+LoadModule authz_core_module /usr/lib/apache2/modules/mod_authz_core.so
+LoadModule mime_module /usr/lib/apache2/modules/mod_mime.so
+LoadModule alias_module /usr/lib/apache2/modules/mod_alias.so
+LoadModule dir_module /usr/lib/apache2/modules/mod_dir.so
+LoadModule dav_module /usr/lib/apache2/modules/mod_dav.so
+LoadModule dav_fs_module /usr/lib/apache2/modules/mod_dav_fs.so
+TypesConfig /etc/mime.types
+DavLockDB "{DIR}/lock/DavLock"
+Alias {PREFIX} "{ROOT}/"
+<Directory "{ROOT}">
+  Require all granted
+</Directory>
+<Location {PREFIX}>
+  Dav On
+</Location>
+)";
+
+// keepalive_requests: one kept-alive connection carries a long run of requests (a change pass over a thousand
+// folders); nginx's default closes it after 1,000.
+constexpr const char* kNginx = R"(daemon off;
+master_process on;
+worker_processes 1;
+{USER}
+pid "{DIR}/nginx.pid";
+error_log "{DIR}/error.log" warn;
+load_module /usr/lib/nginx/modules/ngx_http_dav_ext_module.so;
+events { worker_connections 64; }
+http {
+  access_log "{DIR}/access.log";
+  client_body_temp_path "{DIR}/temp";
+  proxy_temp_path "{DIR}/temp";
+  fastcgi_temp_path "{DIR}/temp";
+  uwsgi_temp_path "{DIR}/temp";
+  scgi_temp_path "{DIR}/temp";
+  client_max_body_size 0;
+  keepalive_requests 100000;
+  server {
+    listen 127.0.0.1:{PORT};
+    location {PREFIX} {
+      alias "{ROOT}/";
+      dav_methods PUT DELETE MKCOL COPY MOVE;
+      dav_ext_methods PROPFIND OPTIONS;
+      dav_access user:rw group:rw all:r;
+    }
+  }
+}
+)";
+
+constexpr const char* kLighttpd = R"(server.modules = ("mod_alias", "mod_webdav")
+server.document-root = "{ROOT}"
+server.bind = "127.0.0.1"
+server.port = {PORT}
+server.pid-file = "{DIR}/lighttpd.pid"
+server.errorlog = "{DIR}/error.log"
+server.upload-dirs = ("{DIR}/temp")
+alias.url = ("{PREFIX}" => "{ROOT}/")
+$HTTP["url"] =~ "^{PREFIX}" {
+  webdav.activate = "enable"
+  webdav.is-readonly = "disable"
+  webdav.sqlite-db-name = "{DIR}/webdav.db"
+}
+)";
 
 }  // namespace
 
 void RealServer::writeConfiguration() {
-  const std::string port = std::to_string(port_);
+  makeDirectory(dir_ + "/temp");
+  makeDirectory(dir_ + "/lock");
+  if (account_ && ::chown((dir_ + "/lock").c_str(), account_->uid, account_->gid) != 0) {
+    throw std::runtime_error("chown " + dir_ + "/lock: " + std::strerror(errno));
+  }
+  std::string user;
+  if (kind_ == ServerKind::apache && account_) {
+    user = "User #" + std::to_string(account_->uid) + "\nGroup #" + std::to_string(account_->gid);
+  } else if (kind_ == ServerKind::nginx && ::geteuid() == 0) {
+    user = "user root;";
+  }
+  const std::vector<std::pair<std::string, std::string>> values = {
+      {"DIR", dir_}, {"ROOT", root_}, {"PREFIX", prefix_}, {"PORT", std::to_string(port_)}, {"USER", user}};
   switch (kind_) {
-    case ServerKind::apache: {
-      // Stock modules and behaviour, including mod_dir's redirect of folder URLs without their "/".
-      const std::string lockDir = dir_ + "/lock";
-      makeDirectory(lockDir);
-      if (account_ && ::chown(lockDir.c_str(), account_->uid, account_->gid) != 0) {
-        throw std::runtime_error("chown " + lockDir + ": " + std::strerror(errno));
-      }
-      const std::string modules = "/usr/lib/apache2/modules/";
-      std::string conf = "ServerRoot " + quoted(dir_) + "\n" + "PidFile " + quoted(dir_ + "/httpd.pid") +
-                         "\n" + "DefaultRuntimeDir " + quoted(dir_) + "\n" + "ErrorLog " +
-                         quoted(dir_ + "/error.log") + "\n" + "LogLevel warn\n" + "CustomLog " +
-                         quoted(dir_ + "/access.log") + " \"%h \\\"%r\\\" %>s %b\"\n" +
-                         "Listen 127.0.0.1:" + port + "\n" + "ServerName 127.0.0.1\n";
-      if (account_)
-        conf += "User #" + std::to_string(account_->uid) + "\nGroup #" + std::to_string(account_->gid) + "\n";
-      for (const char* module : {"mpm_event", "authz_core", "mime", "alias", "dir", "dav", "dav_fs"}) {
-        conf += "LoadModule " + std::string(module) + "_module " + modules + "mod_" + module + ".so\n";
-      }
-      conf +=
-          "TypesConfig /etc/mime.types\n"
-          "DavLockDB " +
-          quoted(lockDir + "/DavLock") + "\n" + "Alias " + prefix_ + " " + quoted(root_ + "/") + "\n" +
-          "<Directory " + quoted(root_) + ">\n  Require all granted\n</Directory>\n" + "<Location " +
-          prefix_ + ">\n  Dav On\n</Location>\n";
-      writeFile(dir_ + "/httpd.conf", conf);
-      break;
-    }
-    case ServerKind::nginx: {
-      std::string conf = "daemon off;\nmaster_process on;\nworker_processes 1;\n";
-      if (::geteuid() == 0) conf += "user root;\n";
-      conf += "pid " + quoted(dir_ + "/nginx.pid") + ";\n" + "error_log " + quoted(dir_ + "/error.log") +
-              " warn;\n" +
-              "load_module /usr/lib/nginx/modules/ngx_http_dav_ext_module.so;\n"
-              "events { worker_connections 64; }\n"
-              "http {\n"
-              "  access_log " +
-              quoted(dir_ + "/access.log") + ";\n";
-      for (const char* temp : {"client_body", "proxy", "fastcgi", "uwsgi", "scgi"}) {
-        makeDirectory(dir_ + "/" + temp);
-        conf += "  " + std::string(temp) + "_temp_path " + quoted(dir_ + "/" + temp) + ";\n";
-      }
-      conf +=
-          "  client_max_body_size 0;\n"
-          // One kept-alive connection carries a long run of requests (a change pass over a thousand folders);
-          // nginx's default closes it after 1,000.
-          "  keepalive_requests 100000;\n"
-          "  server {\n"
-          "    listen 127.0.0.1:" +
-          port + ";\n" + "    location " + prefix_ + " {\n" + "      alias " + quoted(root_ + "/") + ";\n" +
-          "      dav_methods PUT DELETE MKCOL COPY MOVE;\n"
-          "      dav_ext_methods PROPFIND OPTIONS;\n"
-          "      dav_access user:rw group:rw all:r;\n"
-          "    }\n"
-          "  }\n"
-          "}\n";
-      writeFile(dir_ + "/nginx.conf", conf);
-      break;
-    }
-    case ServerKind::lighttpd: {
-      makeDirectory(dir_ + "/upload");
-      std::string conf =
-          "server.modules = (\"mod_alias\", \"mod_webdav\")\n"
-          "server.document-root = " +
-          quoted(root_) + "\n" +
-          "server.bind = \"127.0.0.1\"\n"
-          "server.port = " +
-          port + "\n" + "server.pid-file = " + quoted(dir_ + "/lighttpd.pid") + "\n" +
-          "server.errorlog = " + quoted(dir_ + "/error.log") + "\n" + "server.upload-dirs = (" +
-          quoted(dir_ + "/upload") + ")\n" + "alias.url = (" + quoted(prefix_) + " => " +
-          quoted(root_ + "/") + ")\n" + "$HTTP[\"url\"] =~ " + quoted(prefixPattern(prefix_)) + " {\n" +
-          "  webdav.activate = \"enable\"\n"
-          "  webdav.is-readonly = \"disable\"\n"
-          "  webdav.sqlite-db-name = " +
-          quoted(dir_ + "/webdav.db") + "\n" + "}\n";
-      writeFile(dir_ + "/lighttpd.conf", conf);
-      break;
-    }
+    case ServerKind::apache:
+      return writeFile(dir_ + "/httpd.conf", filled(kApache, values));
+    case ServerKind::nginx:
+      return writeFile(dir_ + "/nginx.conf", filled(kNginx, values));
+    case ServerKind::lighttpd:
+      return writeFile(dir_ + "/lighttpd.conf", filled(kLighttpd, values));
     case ServerKind::rclone:
-      writeFile(dir_ + "/rclone.conf", "");  // an empty configuration: no remotes, nothing read from home
-      break;
+      return writeFile(dir_ + "/rclone.conf",
+                       "");  // an empty configuration: no remotes, nothing read from home
   }
 }
 

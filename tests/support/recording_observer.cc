@@ -81,49 +81,14 @@ void RecordingObserver::finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnc
   finishedLocked();
 }
 
-std::vector<std::string> RecordingObserver::calls() const {
-  std::lock_guard guard(mu_);
-  return calls_;
-}
-
-std::vector<platform::ItemRef> RecordingObserver::items() const {
-  std::lock_guard guard(mu_);
-  return items_;
-}
-
-std::vector<platform::ItemRef> RecordingObserver::updated() const {
-  std::lock_guard guard(mu_);
-  return updated_;
-}
-
-std::vector<platform::ItemIdentifier> RecordingObserver::deleted() const {
-  std::lock_guard guard(mu_);
-  return deleted_;
-}
-
-std::optional<platform::Error> RecordingObserver::error() const {
-  std::lock_guard guard(mu_);
-  return error_;
-}
-
-std::optional<platform::SyncAnchor> RecordingObserver::anchor() const {
-  std::lock_guard guard(mu_);
-  return anchor_;
-}
-
-std::optional<platform::Page> RecordingObserver::nextPage() const {
-  std::lock_guard guard(mu_);
-  return nextPage_;
-}
-
-bool RecordingObserver::moreComing() const {
-  std::lock_guard guard(mu_);
-  return moreComing_;
-}
-
-std::thread::id RecordingObserver::finishThread() const {
-  std::lock_guard guard(mu_);
-  return finishThread_;
-}
+std::vector<std::string> RecordingObserver::calls() const { return locked(calls_); }
+std::vector<platform::ItemRef> RecordingObserver::items() const { return locked(items_); }
+std::vector<platform::ItemRef> RecordingObserver::updated() const { return locked(updated_); }
+std::vector<platform::ItemIdentifier> RecordingObserver::deleted() const { return locked(deleted_); }
+std::optional<platform::Error> RecordingObserver::error() const { return locked(error_); }
+std::optional<platform::SyncAnchor> RecordingObserver::anchor() const { return locked(anchor_); }
+std::optional<platform::Page> RecordingObserver::nextPage() const { return locked(nextPage_); }
+bool RecordingObserver::moreComing() const { return locked(moreComing_); }
+std::thread::id RecordingObserver::finishThread() const { return locked(finishThread_); }
 
 }  // namespace davfp::testing

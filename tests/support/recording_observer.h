@@ -61,6 +61,12 @@ class RecordingObserver final : public platform::EnumerationObserver,
   std::unique_lock<std::mutex> record(const char* call);
   void finishedLocked();  // REQUIRES: mu_ held
   void released();
+  // A copy of one of the fields below, taken under mu_.
+  template <class T>
+  T locked(const T& field) const {
+    std::lock_guard guard(mu_);
+    return field;
+  }
 
   mutable std::mutex mu_;
   std::condition_variable cv_;

@@ -20,6 +20,7 @@
 #include "platform/mime_registry.h"
 #include "provider/extension.h"
 #include "state/state.h"
+#include "support/recording_observer.h"
 #include "support/temp_dir.h"
 #include "support/writeback_items.h"
 
@@ -118,51 +119,23 @@ class WritebackDriver {
 
   // Enumerates a folder as the file manager does when it opens it: the folder becomes known.
   std::vector<platform::ItemRef> enumerate(const platform::ItemIdentifier& folder) {
-    auto observer = std::make_shared<ItemObserver>();
-    ext_->enumerator(folder, {})->enumerateItems(observer, platform::kInitialPageSortedByName);
-    auto outcome = observer->done.get_future().get();
-    if (outcome) ADD_FAILURE() << "enumerating " << folder << ": " << outcome->what();
-    return observer->items;
+    auto rec = RecordingObserver::make();
+    ext_->enumerator(folder, {})->enumerateItems(rec->handle(), platform::kInitialPageSortedByName);
+    rec->wait();
+    if (auto error = rec->error()) ADD_FAILURE() << "enumerating " << folder << ": " << error->what();
+    return rec->items();
   }
 
   // One change pass of the working set.
   ChangePassOutcome changes() {
-    auto observer = std::make_shared<ChangeObserver>();
+    auto rec = RecordingObserver::make();
     ext_->enumerator(platform::kWorkingSetContainerItemIdentifier, {})
-        ->enumerateChanges(observer, ext_->anchor());
-    observer->done.get_future().wait();
-    return std::move(observer->outcome);
+        ->enumerateChanges(rec->handle(), ext_->anchor());
+    rec->wait();
+    return {rec->updated(), rec->deleted(), rec->error(), rec->anchor().value_or("")};
   }
 
  private:
-  struct ItemObserver : platform::EnumerationObserver {
-    std::vector<platform::ItemRef> items;
-    std::promise<std::optional<platform::Error>> done;
-    void didEnumerateItems(std::vector<platform::ItemRef> more) override {
-      items.insert(items.end(), more.begin(), more.end());
-    }
-    void finishEnumeratingUpToPage(std::optional<platform::Page>) override { done.set_value(std::nullopt); }
-    void finishEnumeratingWithError(const platform::Error& error) override { done.set_value(error); }
-  };
-  struct ChangeObserver : platform::ChangeObserver {
-    ChangePassOutcome outcome;
-    std::promise<void> done;
-    void didUpdateItems(std::vector<platform::ItemRef> items) override {
-      outcome.updated.insert(outcome.updated.end(), items.begin(), items.end());
-    }
-    void didDeleteItemsWithIdentifiers(std::vector<platform::ItemIdentifier> ids) override {
-      outcome.deleted.insert(outcome.deleted.end(), ids.begin(), ids.end());
-    }
-    void finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor anchor, bool) override {
-      outcome.anchor = std::move(anchor);
-      done.set_value();
-    }
-    void finishEnumeratingWithError(const platform::Error& error) override {
-      outcome.error = error;
-      done.set_value();
-    }
-  };
-
   WritebackEnv env_;
   std::shared_ptr<FileProviderExtension> ext_;
   int files_ = 0;

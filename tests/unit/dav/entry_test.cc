@@ -40,14 +40,6 @@ TEST(DavEntryTest, VersionIsTheEtagElseSizeAndWholeSeconds) {
   }
 }
 
-TEST(DavErrorTest, StatusKeepsItsCodeAndCasesDiffer) {
-  EXPECT_EQ(DavError::status(507).code(), 507);
-  EXPECT_TRUE(DavError::status(502).isStatus(502));
-  EXPECT_FALSE(DavError::status(502).isStatus(500));
-  EXPECT_FALSE(DavError::notFound() == DavError::forbidden());
-  EXPECT_TRUE(DavError::unreachable() == DavError::unreachable());
-}
-
 TEST(DavEntryTest, VersionsCompareWeakly) {
   EXPECT_TRUE(sameVersion("W/\"x\"", "\"x\""));
   EXPECT_TRUE(sameVersion("\"x\"", "W/\"x\""));

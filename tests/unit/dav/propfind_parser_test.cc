@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -128,41 +126,25 @@ TEST(PropfindParserTest, MakesHrefsRelativeToTheBasePath) {
     std::string path;
   } cases[] = {
       {"/dav/", "/dav", "/"},
-      {"/dav", "/dav", "/"},
-      {"/dav/Photos/", "/dav", "/Photos"},
+      {"", "/dav", "/"},
       {"/dav/a%20b.txt", "/dav", "/a b.txt"},
-      {"http://h:8080/dav/x?q=1#f", "/dav", "/x"},  // absolute: its path; query and fragment dropped
-      {"https://u:p@[::1]/dav/x/", "/dav", "/x"},
-      {"/davx/y", "/dav", "/davx/y"},  // not under the base path
-      {"/Dav/x", "/dav", "/Dav/x"},    // case matters
-      {"/dav/x", "", "/dav/x"},        // an empty base takes every path whole
-      {"/dav/x", "/", "/dav/x"},
-      {"/", "", "/"},
-      {"", "/dav", "/"},         // an empty href
-      {"x/y/", "/dav", "/x/y"},  // a relative href
-      {"/dav//x", "/dav", "//x"},
+      {"https://u:p@[::1]:8080/dav/x/?q=1#f", "/dav",
+       "/x"},                              // absolute: its path; query and fragment dropped
+      {"x/y/", "/dav", "/x/y"},            // a relative href
+      {"/davx/y", "/dav", "/davx/y"},      // not under the base path
+      {"/Dav/x", "/dav", "/Dav/x"},        // case matters
+      {"/dav/x", "", "/dav/x"},            // an empty base takes every path whole
       {"/dav/%zz/b", "/dav", "/%zz/b"},    // not decodable: stays encoded, still made relative
       {"/d%61v/x", "/dav", "/x"},          // escaped unreserved letters compare decoded
       {"/dav%2Fx/y", "/dav", "/dav/x/y"},  // an escaped "/" is no separator of the base path
-      {"/dav/a%2Fb", "/dav", "/a/b"},
-      {"/dav/%2E%2E", "/dav", "/.."},  // decoded; the request layer refuses to address it
-      {"/dav/a b", "/dav", "/a b"},    // a raw space: not a URL reference, taken as it is
-      {"/dav/a[1].txt", "/dav", "/a[1].txt"},
-      {"/dav/caf\xc3\xa9/", "/dav", "/caf\xc3\xa9"},
-      // A base path holding characters that servers escape, compared in decoded form.
+      {"/dav/%2E%2E", "/dav", "/.."},      // decoded; the request layer refuses to address it
+      {"/dav/a b", "/dav", "/a b"},        // a raw space: not a URL reference, taken as it is
+      // A base path holding characters that servers escape, compared in one form.
       {"/my%20dav/a%20b", "/my dav", "/a b"},
-      {"/my%20dav", "/my dav", "/"},
-      {"/my%20davx/a", "/my dav", "/my davx/a"},
       {"/100%25/x", "/100%", "/x"},
-      {"/a%2bb/x", "/a+b", "/x"},
-      {"/a%2Fb/x", "/a/b", "/x"},
-      {"/a%2fb/x", "/a/b", "/x"},
-      {"/caf%c3%a9/x", "/caf\xc3\xa9", "/x"},                       // lower-case hex
-      {"/cafe%CC%81/x", "/caf\xc3\xa9", "/x"},                      // decomposed href, composed base
-      {"/caf%C3%A9/x", "/cafe\xcc\x81", "/x"},                      // composed href, decomposed base
-      {"/caf\xc3\xa9/x", "/cafe\xcc\x81", "/x"},                    // raw UTF-8 href
+      {"/caf%c3%a9/x", "/caf\xc3\xa9", "/x"},     // lower-case hex
+      {"/caf\xc3\xa9/x", "/cafe\xcc\x81", "/x"},  // raw UTF-8, composed href, decomposed base
       {"/cafe%CC%81/cafe%CC%81", "/caf\xc3\xa9", "/cafe\xcc\x81"},  // the name keeps the server's spelling
-      {"/caf%C3%A9x/y", "/caf\xc3\xa9", "/caf\xc3\xa9x/y"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE("href " + c.href + " base " + c.base);
@@ -178,30 +160,19 @@ TEST(PropfindParserTest, ReadsPropertyValues) {
     std::string entry;  // without the path
   } cases[] = {
       {"<D:getcontentlength>12</D:getcontentlength>", "f|12|-|-"},
-      {"<D:getcontentlength>+12</D:getcontentlength>", "f|12|-|-"},
-      {"<D:getcontentlength>-5</D:getcontentlength>", "f|-5|-|-"},
       {"<D:getcontentlength>\n  007 \t</D:getcontentlength>", "f|7|-|-"},
-      {"<D:getcontentlength>9223372036854775807</D:getcontentlength>", "f|9223372036854775807|-|-"},
-      {"<D:getcontentlength>-9223372036854775808</D:getcontentlength>", "f|-9223372036854775808|-|-"},
       {"<D:getcontentlength>9223372036854775808</D:getcontentlength>", "f|0|-|-"},
       {"<D:getcontentlength>12 bytes</D:getcontentlength>", "f|0|-|-"},
-      {"<D:getcontentlength>+-5</D:getcontentlength>", "f|0|-|-"},
-      {"<D:getcontentlength>0x10</D:getcontentlength>", "f|0|-|-"},
-      {"<D:getcontentlength>\xd9\xa1\xd9\xa2</D:getcontentlength>", "f|0|-|-"},  // Arabic-Indic digits
-      {"<D:getcontentlength></D:getcontentlength>", "f|0|-|-"},
+      {"<D:getcontentlength>\xd9\xa1\xd9\xa2</D:getcontentlength>", "f|0|-|-"},        // Arabic-Indic digits
       {"<D:getcontentlength>5</D:getcontentlength><D:getcontentlength/>", "f|0|-|-"},  // the last one wins
-      {"<D:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified>", "f|0|784111777|-"},
       {"<D:getlastmodified>\n Sun, 06 Nov 1994 08:49:37 GMT\n</D:getlastmodified>", "f|0|784111777|-"},
       {"<D:getlastmodified>1994-11-06T08:49:37Z</D:getlastmodified>", "f|0|-|-"},
-      {"<D:getetag>\"a b\"</D:getetag>", "f|0|-|\"a b\""},
       {"<D:getetag>\n\t W/\"x\" \r\n</D:getetag>", "f|0|-|W/\"x\""},
       {"<D:getetag>\xc2\xa0\"x\"\xe2\x80\xa8</D:getetag>", "f|0|-|\"x\""},  // Unicode white space
-      {"<D:getetag>&quot;x&quot;</D:getetag>", "f|0|-|\"x\""},
       {"<D:getetag><![CDATA[\"x]]>\"</D:getetag>", "f|0|-|\"x\""},
       {"<D:getetag>\"a<!-- c -->b\"</D:getetag>", "f|0|-|\"ab\""},
       {"<D:getetag/>", "f|0|-|-"},
-      {"<D:getetag>\"x\"<D:b/></D:getetag>", "f|0|-|-"},  // only the text after the last child counts
-      {"<D:getetag><D:b>\"x\"</D:b>\"y\"</D:getetag>", "f|0|-|\"y\""},
+      {"<D:getetag><D:b>\"x\"</D:b>\"y\"</D:getetag>", "f|0|-|\"y\""},  // only the text after the last child
       // A collection element of any namespace, at any depth, marks a folder; status is never read.
       {"<D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop>"
        "<D:status>HTTP/1.1 404 Not Found</D:status></D:propstat>",
@@ -224,10 +195,6 @@ TEST(PropfindParserTest, RecognisesNamesWhateverTheirNamespace) {
        "<multistatus xmlns='DAV:'><response><href>/dav/a/</href><propstat><prop><resourcetype><collection/>"
        "</resourcetype><getcontentlength>3</getcontentlength><getetag>\"e\"</getetag></prop></propstat>"
        "</response></multistatus>"},
-      {"prefixes per element",
-       "<g0:multistatus xmlns:g0='DAV:'><g1:response xmlns:g1='DAV:'><lp1:href xmlns:lp1='DAV:'>/dav/a/"
-       "</lp1:href><x:collection xmlns:x='DAV:'/><y:getcontentlength xmlns:y='urn:y'>3</y:getcontentlength>"
-       "<z:getetag xmlns:z='urn:z'>\"e\"</z:getetag></g1:response></g0:multistatus>"},
       {"no namespace",
        "<multistatus><response><href>/dav/a/</href><collection/><getcontentlength>3</getcontentlength>"
        "<getetag>\"e\"</getetag></response></multistatus>"},
@@ -282,15 +249,6 @@ TEST(PropfindParserTest, GivesTheSameEntriesWhateverTheChunking) {
     for (size_t at = size; at < body.size(); at += size) cuts.push_back(at);
     ASSERT_EQ(chunked(cuts), whole);
   }
-  std::mt19937 random(20240611);
-  for (int trial = 0; trial < 300; ++trial) {
-    std::vector<size_t> cuts;
-    std::uniform_int_distribution<size_t> position(0, body.size());
-    for (int n = trial % 12; n > 0; --n) cuts.push_back(position(random));
-    std::sort(cuts.begin(), cuts.end());
-    SCOPED_TRACE("trial " + std::to_string(trial));
-    ASSERT_EQ(chunked(cuts), whole);
-  }
 }
 
 TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstError) {
@@ -308,13 +266,9 @@ TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstError) {
        {"/1|f|0|-|-", "/2|f|0|-|-", "/3|f|0|-|-"}},
       {"mismatched tag in the third response", three.substr(0, third) + "</D:prop>" + three.substr(third),
        two},
-      {"an unbound prefix", three.substr(0, third) + "<x:y/>" + three.substr(third), two},
-      {"a raw control character", three.substr(0, third) + "\x01" + three.substr(third), two},
       {"invalid UTF-8", three.substr(0, third) + "\xff" + three.substr(third), two},
-      {"a second root", three + "<D:multistatus/>", {"/1|f|0|-|-", "/2|f|0|-|-", "/3|f|0|-|-"}},
       {"empty", "", {}},
       {"not XML", "Internal Server Error", {}},
-      {"HTML", "<html><body>404</body></html>", {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -346,12 +300,10 @@ TEST(PropfindParserTest, NeverExpandsOrFetchesEntities) {
     std::vector<std::string> entries;
   } cases[] = {
       {"billion laughs", laughs, {}},
-      {"one internal entity", "<!DOCTYPE m [<!ENTITY x 'y'>]>" + afterDtd, {}},
       {"external entity", "<!DOCTYPE m [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>" + afterDtd, {}},
       {"external parameter entity",
        "<!DOCTYPE m [<!ENTITY % p SYSTEM 'http://127.0.0.1:9/evil.dtd'> %p;]>" + afterDtd,
        {}},
-      {"undeclared entity", afterDtd, {}},
       // A DTD without declarations is harmless: its external subset is never read.
       {"external subset only",
        "<!DOCTYPE m SYSTEM 'http://127.0.0.1:9/m.dtd'>" + multistatus({href("/dav/a")}).substr(39),
@@ -365,22 +317,14 @@ TEST(PropfindParserTest, NeverExpandsOrFetchesEntities) {
 
 TEST(PropfindParserTest, KeepsLongNamesAndEscapedControlCharacters) {
   const std::string longName(100 * 1024, 'n');
-  std::string encodedUnicode;
-  for (int i = 0; i < 20000; ++i) encodedUnicode += "%C3%A9";
-  std::string unicode;
-  for (int i = 0; i < 20000; ++i) unicode += "\xc3\xa9";
-  auto entries =
-      PropfindParser::parse(multistatus({href("/dav/" + longName), href("/dav/" + encodedUnicode + "/"),
-                                         href("/dav/a%00b%01c%0Ad%7F%1B"), href("/dav/%00")}),
-                            "/dav");
-  ASSERT_EQ(entries.size(), 4u);
+  auto entries = PropfindParser::parse(
+      multistatus({href("/dav/" + longName), href("/dav/a%00b%01c%0Ad%7F%1B"), href("/dav/%00")}), "/dav");
+  ASSERT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries[0].path, "/" + longName);
-  EXPECT_EQ(entries[1].path, "/" + unicode);
-  EXPECT_EQ(entries[2].path, std::string("/a\0b\x01"
+  EXPECT_EQ(entries[1].path, std::string("/a\0b\x01"
                                          "c\nd\x7f\x1b",
                                          10));  // nothing cut at the NUL
-  EXPECT_EQ(entries[3].path, std::string("/\0", 2));
-  EXPECT_EQ(entries[3].name(), std::string("\0", 1));
+  EXPECT_EQ(entries[2].name(), std::string("\0", 1));
 
   // A value beyond any real name ends the parse; what came before is kept.
   auto overlong = PropfindParser::parse(

@@ -7,24 +7,12 @@
 
 #include "dav/entry.h"
 #include "dav/propfind_parser.h"
+#include "support/dav_test_util.h"
 
 namespace davfp {
 namespace {
 
-// The DavError that f throws; fails the test when it throws nothing or something else.
-template <class F>
-std::optional<DavError> davErrorOf(F&& f) {
-  try {
-    f();
-  } catch (const DavError& e) {
-    return e;
-  } catch (const std::exception& e) {
-    ADD_FAILURE() << "unexpected exception: " << e.what();
-    return std::nullopt;
-  }
-  ADD_FAILURE() << "nothing thrown";
-  return std::nullopt;
-}
+using testing::davErrorOf;
 
 TEST(RequestUrlTest, EncodesEachComponentOnTheBase) {
   struct Case {
@@ -34,19 +22,15 @@ TEST(RequestUrlTest, EncodesEachComponentOnTheBase) {
     const char* url;
   } cases[] = {
       {"/", "http://h/dav", false, "http://h/dav/"},
-      {"/", "http://h/dav/", false, "http://h/dav/"},
       {"/", "http://h/dav/", true, "http://h/dav/"},  // the root always has exactly one "/"
       {"", "http://h:8080", false, "http://h:8080/"},
-      {"/docs/a.txt", "http://h/dav/", false, "http://h/dav/docs/a.txt"},
       {"/docs", "http://h/dav", true, "http://h/dav/docs/"},
-      {"//docs//x/", "http://h/dav", false, "http://h/dav/docs/x"},  // empty pieces vanish
       {"/a b/c#1;x?y", "http://h/", false, "http://h/a%20b/c%231%3Bx%3Fy"},
       {"/100%/%41", "http://h/", false, "http://h/100%25/%2541"},
       {"/caf\xc3\xa9/cafe\xcc\x81", "http://h/", false, "http://h/caf%C3%A9/cafe%CC%81"},
       {"/a+b&c=d,e!$'()*:@~_-.x", "http://h/", false, "http://h/a+b&c=d,e!$'()*:@~_-.x"},
       {"/[x]{y}|\"<>\\^`", "http://h/", false, "http://h/%5Bx%5D%7By%7D%7C%22%3C%3E%5C%5E%60"},
-      {"/...", "http://h/", false, "http://h/..."},
-      {"/.x/x.", "http://h/", false, "http://h/.x/x."},
+      {"/.x/x./...", "http://h/", false, "http://h/.x/x./..."},
       {"/a", "http://u:p@[::1]:81/dav%20x", false, "http://u:p@[::1]:81/dav%20x/a"},
   };
   for (const auto& c : cases) {
@@ -68,14 +52,28 @@ TEST(RequestUrlTest, EncodesEachComponentOnTheBase) {
   }
 }
 
-TEST(RequestUrlTest, RefusesDotSegmentsAndInvalidResults) {
-  const char* paths[] = {"/..", "/.", "/a/../b", "/a/./b", "/a/..", "..", "/x/../../etc/passwd"};
-  for (const char* path : paths) {
-    SCOPED_TRACE(path);
-    auto error = davErrorOf([&] { requestUrl(path, "http://h/dav/"); });
-    EXPECT_TRUE(error && error->isStatus(400));
-    error = davErrorOf([&] { requestUrl(path, "http://h/dav/", true); });
-    EXPECT_TRUE(error && error->isStatus(400));
+TEST(RequestUrlTest, RefusesDotSegmentsEmptyComponentsAndBasesThatSwallowThePath) {
+  struct Case {
+    const char* path;
+    const char* base;
+  } cases[] = {
+      {"/..", "http://h/dav/"},
+      {"/a/./b", "http://h/dav/"},
+      {"/x/../../etc/passwd", "http://h/dav/"},
+      // Empty components too: "//" would address the root and "/a/" the folder a, not what the paths name.
+      {"//", "http://h/dav/"},
+      {"/a/", "http://h/dav/"},
+      {"/a//b", "http://h/dav/"},
+      {"/a", "http://h/da v"},  // no URL at all
+      // A query or fragment would take in the path, and every request would address the base itself.
+      {"/a", "http://h/dav/?t=1"},
+      {"/a", "http://h/dav#"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.path) + " on " + c.base);
+    for (bool collection : {false, true}) {
+      EXPECT_EQ(davErrorOf([&] { requestUrl(c.path, c.base, collection); }), DavError::status(400));
+    }
   }
   // A hostile listing's %2E%2E and %2e decode to dot components in the entry path, which never gets a URL.
   auto entries = PropfindParser::parse(
@@ -88,15 +86,6 @@ TEST(RequestUrlTest, RefusesDotSegmentsAndInvalidResults) {
     auto error = davErrorOf([&] { requestUrl(entry.path, "http://h/dav/"); });
     EXPECT_TRUE(error && error->isStatus(400));
   }
-  // A base that is no URL at all, and bases whose query or fragment would swallow the path.
-  for (const char* base :
-       {"http://h/da v", "http://h/dav/?t=1", "http://h/dav?", "http://h/dav/#top", "http://h#"}) {
-    SCOPED_TRACE(base);
-    auto error = davErrorOf([&] { requestUrl("/a", base); });
-    EXPECT_TRUE(error && error->isStatus(400));
-    error = davErrorOf([&] { requestUrl("/", base, true); });
-    EXPECT_TRUE(error && error->isStatus(400));
-  }
 }
 
 TEST(RequestCheckTest, MapsStatusesToDavErrors) {
@@ -104,18 +93,12 @@ TEST(RequestCheckTest, MapsStatusesToDavErrors) {
     long status;
     std::optional<DavError> error;
   } cases[] = {
-      {200, std::nullopt},          {201, std::nullopt},
-      {204, std::nullopt},          {207, std::nullopt},
+      {200, std::nullopt},          {207, std::nullopt},
       {299, std::nullopt},          {0, std::nullopt},  // no HTTP status: nothing to judge
       {401, DavError::forbidden()}, {403, DavError::forbidden()},
-      {404, DavError::notFound()},  {100, DavError::status(100)},
-      {301, DavError::status(301)}, {304, DavError::status(304)},
-      {400, DavError::status(400)}, {405, DavError::status(405)},
-      {408, DavError::status(408)}, {409, DavError::status(409)},
-      {412, DavError::status(412)}, {423, DavError::status(423)},
-      {500, DavError::status(500)}, {502, DavError::status(502)},
-      {507, DavError::status(507)}, {300, DavError::status(300)},
-      {199, DavError::status(199)},
+      {404, DavError::notFound()},  {199, DavError::status(199)},
+      {300, DavError::status(300)}, {409, DavError::status(409)},
+      {502, DavError::status(502)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
@@ -123,8 +106,7 @@ TEST(RequestCheckTest, MapsStatusesToDavErrors) {
     if (!c.error) {
       EXPECT_NO_THROW(check(response));
     } else {
-      auto error = davErrorOf([&] { check(response); });
-      EXPECT_TRUE(error && *error == *c.error) << (error ? error->what() : "");
+      EXPECT_EQ(davErrorOf([&] { check(response); }), *c.error);
     }
   }
 }
@@ -132,35 +114,30 @@ TEST(RequestCheckTest, MapsStatusesToDavErrors) {
 TEST(RequestMappedTest, OnlyConnectionLossBecomesUnreachable) {
   using platform::Error;
   namespace urlerr = platform::urlerr;
+  auto url = [](long code) { return std::make_exception_ptr(Error(platform::kURLErrorDomain, code)); };
   struct Case {
     std::exception_ptr error;
     bool unreachable;
   } cases[] = {
-      {std::make_exception_ptr(Error(platform::kURLErrorDomain, urlerr::kCannotConnectToHost)), true},
-      {std::make_exception_ptr(Error(platform::kURLErrorDomain, urlerr::kNetworkConnectionLost)), true},
-      {std::make_exception_ptr(Error(platform::kURLErrorDomain, urlerr::kTimedOut)), true},
-      {std::make_exception_ptr(Error(platform::kURLErrorDomain, urlerr::kNotConnectedToInternet)), false},
-      {std::make_exception_ptr(Error(platform::kURLErrorDomain, urlerr::kCannotFindHost)), false},
-      {std::make_exception_ptr(Error(platform::kURLErrorDomain, urlerr::kCancelled)), false},
+      {url(urlerr::kCannotConnectToHost), true},
+      {url(urlerr::kNetworkConnectionLost), true},
+      {url(urlerr::kTimedOut), true},
+      {url(urlerr::kCannotFindHost), false},
+      {url(urlerr::kCancelled), false},
       {std::make_exception_ptr(Error(platform::kPOSIXErrorDomain, urlerr::kTimedOut)), false},  // same code
       {std::make_exception_ptr(DavError::status(502)), false},
-      {std::make_exception_ptr(platform::Cancelled()), false},
       {std::make_exception_ptr(std::runtime_error("x")), false},
-      {std::make_exception_ptr(42), false},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     SCOPED_TRACE(i);
     std::exception_ptr out = mapped(cases[i].error);
     if (cases[i].unreachable) {
-      auto error = davErrorOf([&] { std::rethrow_exception(out); });
-      EXPECT_TRUE(error && *error == DavError::unreachable());
+      EXPECT_EQ(davErrorOf([&] { std::rethrow_exception(out); }), DavError::unreachable());
     } else {
       EXPECT_EQ(out, cases[i].error);  // the very same error, unchanged
     }
   }
   EXPECT_EQ(mapped(nullptr), nullptr);
-  EXPECT_TRUE(isConnectionLost(Error(platform::kURLErrorDomain, urlerr::kTimedOut)));
-  EXPECT_FALSE(isConnectionLost(std::runtime_error("timed out")));
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <sstream>
 #include <thread>
 
@@ -43,8 +42,6 @@ TEST(DesktopAppsTest, EntryIsFoundInTheDataHomeFirstThenInTheDataDirsInOrder) {
   writeEntry(home, "masked.desktop", app + "Hidden=true\n");
   writeEntry(second, "masked.desktop", app);
   writeEntry(user + "/.local/share", "fallback.desktop", app);
-  std::filesystem::create_directories(first + "/applications/dir.desktop");
-  writeEntry(second, "dir.desktop", app);
   writeEntry(home, "outside.desktop", app);  // reachable only through "../"
 
   struct Case {
@@ -58,15 +55,11 @@ TEST(DesktopAppsTest, EntryIsFoundInTheDataHomeFirstThenInTheDataDirsInOrder) {
       {"later data dir", home, first + ":" + second, "system", second + "/applications/system.desktop"},
       {"not installed", home, first + ":" + second, "absent", std::nullopt},
       {"hidden deletes", home, first + ":" + second, "masked", std::nullopt},
-      {"directory skipped", home, first + ":" + second, "dir", second + "/applications/dir.desktop"},
-      {"relative dirs ignored", home, "relative/dir::" + second, "system",
-       second + "/applications/system.desktop"},
       {"HOME fallback", std::nullopt, first, "fallback",
        user + "/.local/share/applications/fallback.desktop"},
       {"relative home ignored", "relative", first, "fallback",
        user + "/.local/share/applications/fallback.desktop"},
       {"no path escapes", home, first, "../applications/outside", std::nullopt},
-      {"empty identifier", home, first, "", std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -78,43 +71,25 @@ TEST(DesktopAppsTest, EntryIsFoundInTheDataHomeFirstThenInTheDataDirsInOrder) {
   }
 }
 
-// Parses "key=value" lines; keys repeat for arguments, so values are collected in order.
-std::multimap<std::string, std::string> readMarker(const std::string& path) {
-  std::multimap<std::string, std::string> out;
-  std::istringstream in(davfp::testing::readFile(path));
-  for (std::string line; std::getline(in, line);) {
-    auto eq = line.find('=');
-    if (eq != std::string::npos) out.emplace(line.substr(0, eq), line.substr(eq + 1));
-  }
-  return out;
-}
-
 TEST(DesktopAppsTest, StartRunsTheExecCommandDetachedInANewSession) {
   TempDir tmp;
   const std::string dir = tmp.file("app dir");  // a blank in the program's path needs the quoting rules
   std::filesystem::create_directories(dir);
   const std::string marker = tmp.file("marker");
   const std::string program = dir + "/record args";
-  // Records its arguments, session, standard streams and working directory, then renames the record into
-  // place so that the test never reads half of it.
   // A descriptor of the caller without close-on-exec must not reach the application.
   const int inherited = ::open("/dev/null", O_RDONLY);
   ASSERT_GE(inherited, 3);
-  const std::string inheritedPath = "/proc/$$/fd/" + std::to_string(inherited);
+  // Records its arguments, standard streams, working directory, session and process, then renames the record
+  // into place so that the test never reads half of it.
   writeFile(program,
             "#!/bin/sh\n"
-            "leaked=no; [ -e " +
-                inheritedPath +
-                " ] && leaked=yes\n"
-                "in=$(readlink /proc/$$/fd/0); out=$(readlink /proc/$$/fd/1); err=$(readlink /proc/$$/fd/2)\n"
-                "stat=$(cat /proc/$$/stat); fields=${stat##*) }\n"
-                "{\n"
-                "  for a in \"$@\"; do printf 'arg=%s\\n' \"$a\"; done\n"
-                "  set -- $fields\n"
-                "  printf 'sid=%s\\npid=%s\\nstdin=%s\\nstdout=%s\\nstderr=%s\\ncwd=%s\\nleaked=%s\\n' "
-                "\"$4\" \"$$\" "
-                "\"$in\" \"$out\" \"$err\" \"$(pwd)\" \"$leaked\"\n"
-                "} > '" +
+            "streams=\"$(readlink /proc/$$/fd/0 /proc/$$/fd/1 /proc/$$/fd/2 | tr '\\n' ' ')$(pwd)\"\n"
+            "[ -e /proc/$$/fd/" +
+                std::to_string(inherited) +
+                " ] && streams=\"$streams leaked\"\n"
+                "stat=$(cat /proc/$$/stat)\n"
+                "{ printf '%s\\n' \"$@\" \"$streams\"; set -- ${stat##*) }; echo \"$4 $$\"; } > '" +
                 marker + ".tmp' && mv '" + marker + ".tmp' '" + marker + "'\n");
   ASSERT_EQ(::chmod(program.c_str(), 0755), 0);
   const std::string entry = tmp.file("org.example.app.desktop");
@@ -132,18 +107,17 @@ TEST(DesktopAppsTest, StartRunsTheExecCommandDetachedInANewSession) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   ASSERT_TRUE(davfp::testing::fileExists(marker)) << "the application did not run";
-  auto record = readMarker(marker);
-  std::vector<std::string> args;
-  for (auto [it, end] = record.equal_range("arg"); it != end; ++it) args.push_back(it->second);
-  EXPECT_EQ(args, (std::vector<std::string>{"first", "say \"hi\"", "--login", "two words"}));
-  auto value = [&](const std::string& key) { return record.find(key)->second; };
-  EXPECT_NE(std::stol(value("sid")), static_cast<long>(::getsid(0)));
-  EXPECT_NE(value("sid"), value("pid")) << "the application leads its session and could take a terminal";
-  EXPECT_EQ(value("stdin"), "/dev/null");
-  EXPECT_EQ(value("stdout"), "/dev/null");
-  EXPECT_EQ(value("stderr"), "/dev/null");
-  EXPECT_EQ(value("cwd"), "/");
-  EXPECT_EQ(value("leaked"), "no");
+  std::istringstream record(davfp::testing::readFile(marker));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(record, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(std::vector(lines.begin(), lines.begin() + 5),
+            (std::vector<std::string>{"first", "say \"hi\"", "--login", "two words",
+                                      "/dev/null /dev/null /dev/null /"}));
+  long sid = 0, pid = 0;
+  std::istringstream(lines[5]) >> sid >> pid;
+  EXPECT_NE(sid, static_cast<long>(::getsid(0)));
+  EXPECT_NE(sid, pid) << "the application leads its session and could take a terminal";
 }
 
 TEST(DesktopAppsTest, EntriesThatCannotStartAreDroppedSilently) {
@@ -154,7 +128,6 @@ TEST(DesktopAppsTest, EntriesThatCannotStartAreDroppedSilently) {
   } cases[] = {
       {"missing file", nullptr},
       {"no exec", "[Desktop Entry]\nType=Application\n"},
-      {"unclosed quote", "[Desktop Entry]\nExec=\"/bin/true\n"},
       {"program not found", "[Desktop Entry]\nExec=davfp-no-such-program --x\n"},
       {"not an application", "[Desktop Entry]\nType=Link\nExec=/bin/true\n"},
   };

@@ -6,8 +6,8 @@
 #include <latch>
 #include <thread>
 
+#include "platform/error.h"
 #include "platform/progress.h"
-#include "platform/task.h"
 
 namespace davfp::platform {
 namespace {
@@ -46,49 +46,6 @@ TEST(JobsTest, PoolGrowsSoThatJobsWaitingOnEachOtherNeverStarve) {
     jobs.push_back(spawn([&] { allStarted.arrive_and_wait(); }));
   }
   for (auto& job : jobs) job.wait();
-}
-
-TEST(TaskTest, SharesOneOutcomeAmongWaiters) {
-  std::atomic<int> runs{0};
-  std::latch release(1);
-  Task<int> task = spawnTask([&] {
-    runs++;
-    release.wait();
-    return 42;
-  });
-  std::vector<Job> waiters;
-  std::atomic<int> sum{0};
-  for (int i = 0; i < 8; ++i) waiters.push_back(spawn([&] { sum += task.get(); }));
-  release.count_down();
-  for (auto& w : waiters) w.wait();
-  EXPECT_EQ(sum, 8 * 42);
-  EXPECT_EQ(runs, 1);
-}
-
-TEST(TaskTest, RethrowsTheTasksError) {
-  Task<int> task = spawnTask([]() -> int { throw std::runtime_error("boom"); });
-  EXPECT_THROW(task.get(), std::runtime_error);
-}
-
-TEST(TaskTest, ACancelledWaiterStopsWaitingButTheTaskRunsOn) {
-  std::latch release(1);
-  Task<int> task = spawnTask([&] {
-    release.wait();
-    return 5;
-  });
-  std::atomic<bool> waiterCancelled{false};
-  Job waiter = spawn([&] {
-    try {
-      task.get();
-    } catch (const Cancelled&) {
-      waiterCancelled = true;
-    }
-  });
-  waiter.cancel();
-  waiter.wait();
-  EXPECT_TRUE(waiterCancelled);
-  release.count_down();
-  EXPECT_EQ(task.get(), 5);
 }
 
 TEST(ProgressTest, HandlerRunsOnceAndAtOnceWhenInstalledLate) {

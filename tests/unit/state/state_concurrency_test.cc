@@ -3,7 +3,6 @@
 #include <thread>
 
 #include "state/state.h"
-#include "state_checks.h"
 #include "state_test_env.h"
 
 namespace davfp {

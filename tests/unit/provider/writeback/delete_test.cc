@@ -26,15 +26,15 @@ Strings concat(Strings a, const Strings& b) {
 // A drive holding /a/x.txt, /a/b/y.txt and /c.txt, every folder enumerated.
 struct DeleteWorld : WritebackWorld {
   DeleteWorld() {
-    tree.addFolder("/a");
-    tree.addFile("/a/x.txt", "x");
-    tree.addFolder("/a/b");
-    tree.addFile("/a/b/y.txt", "y");
-    tree.addFile("/c.txt", "c");
-    tree.addFolder("/e");
+    tree.folder("/a");
+    tree.file("/a/x.txt", "x");
+    tree.folder("/a/b");
+    tree.file("/a/b/y.txt", "y");
+    tree.file("/c.txt", "c");
+    tree.folder("/e");
     drive.enumerate(platform::kRootContainerItemIdentifier);
     for (const char* folder : {"/a", "/a/b", "/e"}) drive.enumerate(drive.id(folder));
-    sent();
+    tree.sent();
   }
   std::optional<platform::Error> removeTree(const std::string& path) {
     return drive.remove(drive.id(path), "", true);
@@ -49,118 +49,82 @@ TEST(WritebackDeleteTest, DeletesATreeDeepestFirstAndThenForgetsIt) {
   const std::string a = world.drive.id("/a"), y = world.drive.id("/a/b/y.txt");
   auto error = world.removeTree("/a");
   ASSERT_FALSE(error) << error->what();
-  EXPECT_EQ(world.sent(), concat(kReadA, {"DELETE /dav/a/b/y.txt", "DELETE /dav/a/b/", "DELETE /dav/a/x.txt",
-                                          "DELETE /dav/a/"}));
+  EXPECT_EQ(world.tree.sent(), concat(kReadA, {"DELETE /dav/a/b/y.txt", "DELETE /dav/a/b/",
+                                               "DELETE /dav/a/x.txt", "DELETE /dav/a/"}));
   EXPECT_EQ(world.tree.paths(), (Strings{"/c.txt", "/e"}));
   EXPECT_EQ(world.drive.state().path(a), std::nullopt);
   EXPECT_EQ(world.drive.state().path(y), std::nullopt);
   auto known = world.drive.state().knownFolders();
   EXPECT_FALSE(known.contains("/a") || known.contains("/a/b") || known.at("/").contains("/a"));
 
-  auto pass = world.drive.changes();
-  EXPECT_FALSE(pass.error);
-  EXPECT_TRUE(pass.updated.empty());
-  EXPECT_TRUE(pass.deleted.empty());
+  world.expectQuiet();
 }
+
+// One deletion as the platform asks for it, after the server changed as arrange says. The platform holds the
+// given content version, or when none is given, the version the server had before.
+struct Deletion {
+  std::function<void(DeleteWorld&)> arrange;
+  std::string path;
+  std::optional<std::string> version;
+  bool recursive;
+
+  std::optional<platform::Error> run(DeleteWorld& world) const {
+    const std::string id = world.drive.id(path), held = version ? *version : world.tree.etag(path);
+    if (arrange) arrange(world);
+    return world.drive.remove(id, held, recursive);
+  }
+};
 
 TEST(WritebackDeleteTest, DeletesFilesAndEmptyFolders) {
   // clang-format off
   struct Case {
     const char* name;
-    std::function<std::optional<platform::Error>(DeleteWorld&)> remove;
+    Deletion deletion;
     Strings requests;
-    std::string path;
   } cases[] = {
-      {"file at its version", [](DeleteWorld& w) { return w.removeFile("/c.txt"); },
-       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}, "/c.txt"},
+      {"file at its version", {{}, "/c.txt", {}, false}, {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}},
       {"file never synced, changed since",
-       [](DeleteWorld& w) {
-         std::string id = w.drive.id("/c.txt");
-         w.tree.touch("/c.txt", "changed");
-         return w.drive.remove(id, platform::kBeforeFirstSyncComponent, false);
-       },
-       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}, "/c.txt"},
-      {"empty folder, not recursive",
-       [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/e"), "", false); },
-       {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"}, "/e"},
-      {"file in a folder that was never listed",
-       [](DeleteWorld& w) {
-         w.tree.addFolder("/n");
-         w.tree.addFile("/n/new.txt");
-         return w.removeTree("/n");
-       },
-       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "DELETE /dav/n/"}, "/n"},
+       {[](DeleteWorld& w) { w.tree.file("/c.txt", "changed"); }, "/c.txt", platform::kBeforeFirstSyncComponent, false},
+       {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}},
+      {"empty folder, not recursive", {{}, "/e", "", false}, {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"}},
+      {"file in a folder that was never listed", {[](DeleteWorld& w) { w.tree.file("/n/new.txt"); }, "/n", "", true},
+       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "DELETE /dav/n/"}},
   };
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     DeleteWorld world;
-    const std::string id = world.drive.id(c.path);
-    auto error = c.remove(world);
+    const std::string id = world.drive.id(c.deletion.path);
+    auto error = c.deletion.run(world);
     ASSERT_FALSE(error) << error->what();
-    EXPECT_EQ(world.sent(), c.requests);
-    EXPECT_FALSE(world.tree.has(c.path));
+    EXPECT_EQ(world.tree.sent(), c.requests);
+    EXPECT_FALSE(world.tree.has(c.deletion.path));
     EXPECT_EQ(world.drive.state().path(id), std::nullopt);
   }
 }
 
 TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
+  auto refuse = [](int status) {
+    return [status](DeleteWorld& w) { w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = status}); };
+  };
   // clang-format off
   struct Case {
     const char* name;
-    std::function<std::optional<platform::Error>(DeleteWorld&)> remove;
+    Deletion deletion;
     long code;  // file provider error
     Strings requests;
   } cases[] = {
       {"file changed since the platform read it",
-       [](DeleteWorld& w) {
-         std::string version = w.tree.etag("/c.txt");
-         w.tree.touch("/c.txt", "changed");
-         return w.drive.remove(w.drive.id("/c.txt"), version, false);
-       },
-       -1006, {"PROPFIND 0 /dav/c.txt"}},
-      {"folder with members, not recursive",
-       [](DeleteWorld& w) { return w.drive.remove(w.drive.id("/a"), "", false); }, -1007, kReadA},
-      {"new file in a listed folder",
-       [](DeleteWorld& w) {
-         w.tree.addFile("/a/z.txt");
-         return w.removeTree("/a");
-       },
-       -1006, kReadA},
-      {"changed file deep down",
-       [](DeleteWorld& w) {
-         w.tree.touch("/a/b/y.txt", "changed");
-         return w.removeTree("/a");
-       },
-       -1006, kReadA},
-      {"new folder with a file in a listed folder",
-       [](DeleteWorld& w) {
-         w.tree.addFolder("/a/new");
-         w.tree.addFile("/a/new/f.txt");
-         return w.removeTree("/a");
-       },
+       {[](DeleteWorld& w) { w.tree.file("/c.txt", "changed"); }, "/c.txt", {}, false}, -1006, {"PROPFIND 0 /dav/c.txt"}},
+      {"folder with members, not recursive", {{}, "/a", "", false}, -1007, kReadA},
+      {"new file in a listed folder", {[](DeleteWorld& w) { w.tree.file("/a/z.txt"); }, "/a", "", true}, -1006, kReadA},
+      {"changed file deep down", {[](DeleteWorld& w) { w.tree.file("/a/b/y.txt", "changed"); }, "/a", "", true}, -1006,
+       kReadA},
+      {"new folder with a file in a listed folder", {[](DeleteWorld& w) { w.tree.file("/a/new/f.txt"); }, "/a", "", true},
        -1006, concat(kReadA, {"PROPFIND 1 /dav/a/new/"})},
-      {"the root",
-       [](DeleteWorld& w) { return w.drive.remove(platform::kRootContainerItemIdentifier, "", true); },
-       -1006, {}},
-      {"reading the entry forbidden",
-       [](DeleteWorld& w) {
-         w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = 403});
-         return w.removeFile("/c.txt");
-       },
-       -1006, {"PROPFIND 0 /dav/c.txt"}},
-      {"listing a subfolder forbidden",
-       [](DeleteWorld& w) {
-         w.server.on("PROPFIND", "/dav/a/b/", Reply{.status = 401});
-         return w.removeTree("/a");
-       },
-       -1006, kReadA},
-      {"reading the entry fails",
-       [](DeleteWorld& w) {
-         w.server.on("PROPFIND", "/dav/c.txt", Reply{.status = 500});
-         return w.removeFile("/c.txt");
-       },
-       -1004, {"PROPFIND 0 /dav/c.txt"}},
+      {"the root", {{}, "/", "", true}, -1006, {}},
+      {"reading the entry forbidden", {refuse(403), "/c.txt", {}, false}, -1006, {"PROPFIND 0 /dav/c.txt"}},
+      {"reading the entry fails", {refuse(500), "/c.txt", {}, false}, -1004, {"PROPFIND 0 /dav/c.txt"}},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -169,9 +133,8 @@ TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
     world.drive.id("/c.txt");
     const std::string before = world.stateFile();
     const auto paths = world.tree.paths();
-    auto error = c.remove(world);
-    expectError(error, kFileProviderErrorDomain, c.code);
-    EXPECT_EQ(world.sent(), c.requests);
+    expectError(c.deletion.run(world), kFileProviderErrorDomain, c.code);
+    EXPECT_EQ(world.tree.sent(), c.requests);
     EXPECT_EQ(world.stateFile(), before);
     EXPECT_GE(world.tree.paths().size(), paths.size());
   }
@@ -180,12 +143,12 @@ TEST(WritebackDeleteTest, RefusesWhatChangedOnTheServerAndSendsNoDelete) {
 TEST(WritebackDeleteTest, SucceedsWithoutAskingForWhatIsUnknownOrGone) {
   DeleteWorld world;
   EXPECT_FALSE(world.drive.remove("never-handed-out", "", true));
-  EXPECT_EQ(world.sent(), Strings{});
+  EXPECT_EQ(world.tree.sent(), Strings{});
 
   const std::string id = world.drive.id("/c.txt");
   world.tree.remove("/c.txt");
   EXPECT_FALSE(world.drive.remove(id, "old", false));
-  EXPECT_EQ(world.sent(), Strings{"PROPFIND 0 /dav/c.txt"});
+  EXPECT_EQ(world.tree.sent(), Strings{"PROPFIND 0 /dav/c.txt"});
   EXPECT_EQ(world.drive.state().path(id), std::nullopt);
   EXPECT_FALSE(world.drive.state().knownFolders().at("/").contains("/c.txt"));
 }
@@ -233,7 +196,7 @@ TEST(WritebackDeleteTest, KeepsTheFoldersAboveWhatCouldNotBeDeleted) {
       EXPECT_EQ(world.drive.state().path(id), std::nullopt);
     }
     Strings deletes;
-    for (auto& line : world.sent()) {
+    for (auto& line : world.tree.sent()) {
       if (line.rfind("DELETE ", 0) != 0) continue;
       if (deletes.empty() || deletes.back() != line.substr(7)) deletes.push_back(line.substr(7));
     }
@@ -251,17 +214,11 @@ TEST(WritebackDeleteTest, ComparesVersionsWeakly) {
   for (bool tree : {false, true}) {
     SCOPED_TRACE(tree ? "the folder holding the file" : "the file");
     DeleteWorld world;
-    world.tree.setWeakWrites(true);
-    auto created =
-        world.drive.create(TemplateItem::file("w.txt", world.drive.id("/a")), world.drive.contents("w"));
-    ASSERT_FALSE(created.error) << created.error->what();
-    const std::string version = created.item->itemVersion().contentVersion;
-    EXPECT_EQ(version.rfind("W/", 0), 0u) << version;
-    world.tree.strengthen();
-    world.sent();
-
+    world.tree.file("/a/w.txt", "w", "W/\"w1\"");
+    world.drive.enumerate(world.drive.id("/a"));
+    world.tree.file("/a/w.txt", "w", "\"w1\"");
     auto error =
-        tree ? world.removeTree("/a") : world.drive.remove(created.item->itemIdentifier(), version, false);
+        tree ? world.removeTree("/a") : world.drive.remove(world.drive.id("/a/w.txt"), "W/\"w1\"", false);
     EXPECT_FALSE(error) << error->what();
     EXPECT_FALSE(world.tree.has("/a/w.txt"));
   }
@@ -279,7 +236,7 @@ TEST(WritebackDeleteTest, StopsBeforeTheNextMemberWhenCancelled) {
   platform::runWithStopToken(
       stop.get_token(), [&] { EXPECT_THROW(world.drive.ext().remove(id, "", true), platform::Cancelled); });
 
-  EXPECT_EQ(world.sent(), concat(kReadA, {"DELETE /dav/a/b/y.txt"}));
+  EXPECT_EQ(world.tree.sent(), concat(kReadA, {"DELETE /dav/a/b/y.txt"}));
   EXPECT_EQ(world.stateFile(), before);
   EXPECT_EQ(world.drive.state().path(id), "/a");
 }

@@ -1,0 +1,375 @@
+// Faults, through the extension as the platform drives it: a real server that dies in the middle of a
+// download, an upload or a listing and comes back on another port; servers that accept and never answer, or
+// answer a byte at a time; a disk that fills during a save of the state.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/jobs.h"
+#include "state/state_file.h"
+#include "support/fake_server.h"
+#include "support/real_server.h"
+#include "support/reliability_cut_proxy.h"
+#include "support/reliability_drive.h"
+
+namespace davfp::testing {
+
+void PrintTo(ServerKind kind, std::ostream* out);
+
+namespace {
+
+namespace fs = std::filesystem;
+using Reply = FakeServer::Reply;
+using Direction = CutProxy::Direction;
+using platform::kFileProviderErrorDomain;
+using platform::kRootContainerItemIdentifier;
+using namespace platform::field;
+
+constexpr size_t kFileBytes = 2 << 20;
+constexpr int kFolderFiles = 200;
+
+// Bytes that differ from place to place, so that a shifted or cut copy never passes for the whole.
+std::string pattern(size_t n, char seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 4093 + seed) % 251);
+  return s;
+}
+
+void expectUnreachable(const std::optional<platform::Error>& error) {
+  ASSERT_TRUE(error.has_value()) << "expected -1004, got success";
+  EXPECT_EQ(error->domain(), kFileProviderErrorDomain) << error->what();
+  EXPECT_EQ(error->code(), platform::fp::kServerUnreachable) << error->what();
+}
+
+// Every regular file below dir.
+std::vector<std::string> filesBelow(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    if (entry.is_regular_file()) out.push_back(entry.path().string());
+  }
+  return out;
+}
+
+// A real server serving a root that holds big.bin, old.bin and folder/ with kFolderFiles files; each case
+// reaches it through a CutProxy that dies on cue, as the server would if killed. The server then "comes back"
+// on its own port: the host application publishes that URL either at the moment of the death (so the request
+// that was cut re-resolves and succeeds) or only after the request has failed (so the next one does).
+class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755), 0);
+    fs::create_directories(root_ + "/folder");
+    writeFile(root_ + "/big.bin", big_);
+    writeFile(root_ + "/old.bin", old_);
+    for (int i = 0; i < kFolderFiles; ++i) writeFile(root_ + "/folder/f" + std::to_string(i), "x");
+    server_ = RealServer::start(GetParam(), root_);
+    server_->adopt(root_);
+  }
+
+  // What one case does through the drive, and what it checks afterwards.
+  struct Case {
+    std::string what;
+    Direction direction;
+    uint64_t cutAfter;
+    // Runs the request; returns its error. The drive has listed the root already.
+    std::function<std::optional<platform::Error>(ReliabilityDrive&)> request;
+    // Checks what the request left, after a failure (false) or a success (true).
+    std::function<void(ReliabilityDrive&, bool succeeded)> check;
+  };
+
+  void run(const Case& c) {
+    for (bool republishedAtDeath : {true, false}) {
+      SCOPED_TRACE(c.what + (republishedAtDeath ? ", published again at once" : ", published again later"));
+      writeFile(root_ + "/old.bin", old_);
+      server_->adopt(root_ + "/old.bin");
+      fs::remove(root_ + "/new.bin");
+      CutProxy proxy(server_->port());
+      ReliabilityDrive drive(proxy.url("/dav/"));
+      ASSERT_FALSE(drive.enumerate(kRootContainerItemIdentifier).error);
+      const std::string stateBefore = readFile(drive.state().file());
+      std::function<void()> comeBack;
+      if (republishedAtDeath) comeBack = [&] { drive.publish(server_->baseUrl()); };
+      proxy.cutAfter(c.direction, c.cutAfter, comeBack);
+
+      auto error = c.request(drive);
+      ASSERT_TRUE(proxy.dead()) << "the request ended before the cut";
+      if (republishedAtDeath) {
+        error = repeatWhileLocked(c, drive, error);
+        EXPECT_FALSE(error) << error->what() << "\n" << server_->log();
+        c.check(drive, true);
+        continue;
+      }
+      expectUnreachable(error);
+      EXPECT_EQ(readFile(drive.state().file()), stateBefore) << "the state changed for a failed request";
+      c.check(drive, false);
+      drive.publish(server_->baseUrl());
+      error = repeatWhileLocked(c, drive, c.request(drive));
+      EXPECT_FALSE(error) << error->what() << "\n" << server_->log();
+      c.check(drive, true);
+    }
+  }
+
+  // rclone writes the body of a PUT in place: a cut upload leaves the bytes that arrived, until the platform
+  // repeats the request. The other servers write to a temporary file and keep what was there.
+  bool keepsCutUploads() const { return GetParam() == ServerKind::rclone; }
+
+  // rclone also keeps the path of a cut upload locked until it notices the end of the connection, a moment
+  // after the engine's retry may arrive: that upload is refused (423, a failed write for the platform), and
+  // the platform repeats it. So does this, for a second at most.
+  std::optional<platform::Error> repeatWhileLocked(const Case& c, ReliabilityDrive& drive,
+                                                   std::optional<platform::Error> error) {
+    for (int i = 0; i < 50 && error && keepsCutUploads() && error->domain() == platform::kCocoaErrorDomain &&
+                    error->code() == platform::cocoa::kFileWriteUnknown;
+         ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      error = c.request(drive);
+    }
+    return error;
+  }
+
+  TempDir tmp_;
+  const std::string root_ = tmp_.file("root");
+  const std::string big_ = pattern(kFileBytes, 1);
+  const std::string old_ = pattern(kFileBytes, 2);
+  std::unique_ptr<RealServer> server_;
+};
+
+TEST_P(ServerKilledTest, InTheMiddleOfADownload) {
+  std::optional<std::string> file;
+  run({"download", Direction::toClient, 256 * 1024,
+       [&](ReliabilityDrive& drive) {
+         auto fetched = drive.fetch(drive.state().id("/big.bin"));
+         file = fetched.file;
+         return fetched.error;
+       },
+       [&](ReliabilityDrive& drive, bool succeeded) {
+         if (succeeded) {
+           ASSERT_TRUE(file.has_value());
+           EXPECT_TRUE(readFile(*file) == big_) << "the file delivered is not the whole contents";
+           fs::remove(*file);
+         } else {
+           EXPECT_FALSE(file.has_value());
+         }
+         // Nothing partial is left behind.
+         EXPECT_TRUE(filesBelow(drive.env().temporaryDirectory()).empty());
+       }});
+}
+
+TEST_P(ServerKilledTest, InTheMiddleOfAnUploadOfANewFile) {
+  run({"upload of a new file", Direction::toServer, 256 * 1024,
+       [&](ReliabilityDrive& drive) {
+         return drive.create(TemplateItem::file("new.bin"), drive.contents(big_)).error;
+       },
+       [&](ReliabilityDrive& drive, bool succeeded) {
+         if (succeeded) {
+           EXPECT_TRUE(readFile(root_ + "/new.bin") == big_) << "the server holds a cut copy";
+           EXPECT_TRUE(drive.state().existingId("/new.bin").has_value());
+         } else {
+           EXPECT_FALSE(drive.state().existingId("/new.bin").has_value());
+           if (fs::exists(root_ + "/new.bin") && !keepsCutUploads()) {
+             EXPECT_TRUE(readFile(root_ + "/new.bin") == big_) << "the server holds a cut copy";
+           }
+         }
+       }});
+}
+
+TEST_P(ServerKilledTest, InTheMiddleOfAReplacement) {
+  run({"replacement of a file's contents", Direction::toServer, 256 * 1024,
+       [&](ReliabilityDrive& drive) {
+         const std::string id = drive.state().id("/old.bin");
+         return drive
+             .modify(TemplateItem::file("old.bin", kRootContainerItemIdentifier, id), kContents,
+                     drive.contents(big_))
+             .error;
+       },
+       [&](ReliabilityDrive&, bool succeeded) {
+         std::string now = readFile(root_ + "/old.bin");
+         if (succeeded) {
+           EXPECT_TRUE(now == big_) << "the server holds a cut copy";
+         } else if (!keepsCutUploads()) {
+           EXPECT_TRUE(now == old_ || now == big_) << "the server holds " << now.size() << " bytes";
+         }
+       }});
+}
+
+TEST_P(ServerKilledTest, InTheMiddleOfAListing) {
+  run({"listing", Direction::toClient, 4 * 1024,
+       [&](ReliabilityDrive& drive) {
+         auto listed = drive.enumerate(drive.state().id("/folder"));
+         if (!listed.error) {
+           EXPECT_EQ(listed.items.size(), static_cast<size_t>(kFolderFiles));
+         }
+         return listed.error;
+       },
+       [&](ReliabilityDrive& drive, bool succeeded) {
+         // A listing cut short is no listing: the folder is remembered only from a whole one.
+         auto known = drive.state().knownFolders();
+         auto folder = known.find("/folder");
+         ASSERT_EQ(folder != known.end(), succeeded);
+         if (succeeded) {
+           EXPECT_EQ(folder->second.size(), static_cast<size_t>(kFolderFiles));
+         }
+       }});
+}
+
+std::string kindName(const ::testing::TestParamInfo<ServerKind>& param) { return serverName(param.param); }
+
+INSTANTIATE_TEST_SUITE_P(Servers, ServerKilledTest, ::testing::ValuesIn(allServerKinds()), kindName);
+
+// Waits until every job has returned; false after the deadline (a job is stuck).
+bool jobsSettle(std::chrono::seconds deadline) {
+  auto until = std::chrono::steady_clock::now() + deadline;
+  while (platform::poolCounts().jobs != 0) {
+    if (std::chrono::steady_clock::now() > until) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+// A server that takes requests and never answers, or answers slower than a byte per idle timeout: the idle
+// timeout ends each exchange, the one retry after a lost server fails the same way, the request fails as for
+// a server that is gone, and no job stays behind.
+TEST(SilentServerTest, IdleTimeoutsEndRequestsAndNoJobStaysBehind) {
+  DavTimings timings = ReliabilityDrive::quickTimings();
+  timings.sessionTimeout = timings.requestTimeout = timings.probeTimeout = std::chrono::milliseconds(300);
+  const Reply silent{.noAnswer = true};
+  const Reply trickle{
+      .status = 207, .body = "<D:multistatus xmlns:D=\"DAV:\"/>", .byteInterval = std::chrono::seconds(1)};
+  struct Case {
+    std::string what;
+    std::function<void(FakeServer&)> script;
+  } cases[] = {
+      {"the listing is never answered", [&](FakeServer& s) { s.on("PROPFIND", "/dav/", silent); }},
+      {"the listing comes a byte a second", [&](FakeServer& s) { s.on("PROPFIND", "/dav/", trickle); }},
+      {"the probe is never answered", [&](FakeServer& s) { s.on("OPTIONS", "/dav/", silent); }},
+      {"the probe comes a byte a second", [&](FakeServer& s) { s.on("OPTIONS", "/dav/", trickle); }},
+      {"the download is never answered",
+       [&](FakeServer& s) {
+         s.on("PROPFIND", "/dav/",
+              Reply{.status = 207,
+                    .body = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/"
+                            "</D:href></D:response><D:response><D:href>/dav/a</D:href>"
+                            "</D:response></D:multistatus>"});
+         s.on("PROPFIND", "/dav/a",
+              Reply{.status = 207,
+                    .body = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>"
+                            "/dav/a</D:href></D:response></D:multistatus>"});
+         s.on("GET", "/dav/a", silent);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeServer server;
+    c.script(server);
+    ReliabilityDrive drive(server.url("/dav/"), timings);
+    std::optional<platform::Error> error;
+    if (c.what.find("download") != std::string::npos) {
+      auto root = drive.enumerate(kRootContainerItemIdentifier);
+      ASSERT_EQ(root.items.size(), 1u);
+      error = drive.fetch(root.items[0]->itemIdentifier()).error;
+    } else {
+      error = drive.enumerate(kRootContainerItemIdentifier).error;
+    }
+    expectUnreachable(error);
+    EXPECT_TRUE(jobsSettle(std::chrono::seconds(10))) << "a job is stuck";
+    EXPECT_TRUE(filesBelow(drive.env().temporaryDirectory()).empty());
+    server.stop();
+  }
+}
+
+// A server that trickles faster than the idle timeout is slow, not gone: the exchange goes on for as long as
+// bytes keep coming. What ends it is the platform's cancellation, at once, with one completion call.
+TEST(SilentServerTest, ATrickleWithinTheIdleTimeoutEndsWhenCancelled) {
+  DavTimings timings = ReliabilityDrive::quickTimings();
+  timings.requestTimeout = std::chrono::milliseconds(500);
+  FakeServer server;
+  server.on(
+      "PROPFIND", "/dav/a",
+      Reply{.status = 207, .body = std::string(100'000, ' '), .byteInterval = std::chrono::milliseconds(20)});
+  ReliabilityDrive drive(server.url("/dav/"), timings);
+  std::atomic<int> calls{0};
+  std::promise<std::optional<platform::Error>> done;
+  auto progress = drive.ext().itemForIdentifier(drive.state().id("/a"), {},
+                                                [&](platform::ItemRef, std::optional<platform::Error> e) {
+                                                  if (calls++ == 0) done.set_value(e);
+                                                });
+  ASSERT_TRUE(server.waitForRequests(2));  // the probe, then the listing that trickles
+  ASSERT_TRUE(progress);
+  progress->cancel();
+  auto error = done.get_future().get();
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->code(), platform::cocoa::kUserCancelled);
+  EXPECT_TRUE(jobsSettle(std::chrono::seconds(10))) << "the cancelled job is stuck";
+  EXPECT_EQ(calls.load(), 1);
+}
+
+// The disk fills while the state is saved: the write fails half way (the file size limit stands for a full
+// disk: the same error at the same place), the request that caused it still succeeds, the state in memory
+// keeps every change, the file on disk is the last one saved whole and still loads, no piece of the failed
+// write stays, and the next save that succeeds writes everything.
+TEST(DiskFullTest, AFailedSaveLosesNothingAndLeavesAWholeFile) {
+  FakeServer server;
+  std::string folder = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/big/</D:href></D:response>";
+  for (int i = 0; i < 500; ++i) {
+    folder +=
+        "<D:response><D:href>/dav/big/file-with-a-long-name-" + std::to_string(i) + "</D:href></D:response>";
+  }
+  folder += "</D:multistatus>";
+  server.on("PROPFIND", "/dav/",
+            Reply{.status = 207,
+                  .body = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/"
+                          "</D:href></D:response><D:response><D:href>/dav/big/</D:href>"
+                          "<D:propstat><D:prop><D:resourcetype><D:collection/>"
+                          "</D:resourcetype></D:prop></D:propstat></D:response>"
+                          "<D:response><D:href>/dav/other/</D:href><D:propstat><D:prop>"
+                          "<D:resourcetype><D:collection/></D:resourcetype></D:prop>"
+                          "</D:propstat></D:response></D:multistatus>"});
+  server.on("PROPFIND", "/dav/big/", Reply{.status = 207, .body = folder});
+  server.on("PROPFIND", "/dav/other/", Reply{.status = 207, .body = "<D:multistatus xmlns:D=\"DAV:\"/>"});
+  ReliabilityDrive drive(server.url("/dav/"));
+  auto root = drive.enumerate(kRootContainerItemIdentifier);
+  ASSERT_EQ(root.items.size(), 2u);
+  const std::string file = drive.state().file();
+  const std::string saved = readFile(file);
+  const std::string stateDir = fs::path(file).parent_path().string();
+
+  // The disk is full: no file may grow past what the state file holds now.
+  ::signal(SIGXFSZ, SIG_IGN);
+  rlimit unlimited{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+  rlimit full = unlimited;
+  full.rlim_cur = saved.size() + 100;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &full), 0);
+  auto big = drive.enumerate(drive.state().id("/big"));
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
+
+  ASSERT_FALSE(big.error) << big.error->what();
+  ASSERT_EQ(big.items.size(), 500u);
+  EXPECT_EQ(readFile(file), saved) << "the file on disk changed although its write failed";
+  EXPECT_TRUE(decodeState(readFile(file)).has_value());
+  EXPECT_EQ(filesBelow(stateDir), std::vector<std::string>{file}) << "a piece of the failed write stays";
+  for (const auto& item : big.items) EXPECT_TRUE(drive.state().path(item->itemIdentifier()).has_value());
+  EXPECT_TRUE(drive.state().knownFolders().contains("/big"));
+
+  // Room again: the next change writes all of it.
+  ASSERT_FALSE(drive.enumerate(drive.state().id("/other")).error);
+  auto disk = decodeState(readFile(file));
+  ASSERT_TRUE(disk.has_value());
+  for (const auto& item : big.items) {
+    auto it = disk->ids.find(item->itemIdentifier());
+    ASSERT_NE(it, disk->ids.end()) << item->filename();
+    EXPECT_EQ(it->second, "/big/" + item->filename());
+  }
+  EXPECT_EQ(disk->listed.at("/big").size(), 500u);
+  EXPECT_TRUE(disk->listed.contains("/other"));
+}
+
+}  // namespace
+}  // namespace davfp::testing

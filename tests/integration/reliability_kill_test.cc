@@ -1,0 +1,163 @@
+// The process killed (SIGKILL) at random moments while write-back requests run: a program that plays the
+// platform and sends requests in a loop is started again and again against one server and one state file,
+// and killed each time after a random while. After every kill the state file loads, and every path it holds
+// (identifiers, remembered folders and their children) is one that the server had at some moment.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "reliability_tree_server.h"
+#include "state/state_file.h"
+#include "support/temp_dir.h"
+
+extern char** environ;
+
+namespace davfp::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kDomain = "killed-drive";
+
+constexpr int kKills = 200;
+
+// Every path the tree had at some moment: the tree is read before each request it answers (so after the one
+// before), and once more after each kill.
+class History {
+ public:
+  explicit History(ServedTree& tree) : tree_(tree) {
+    tree.beforeEach([this](const FakeServer::Received&) { record(); });
+    record();
+  }
+  void record() {
+    auto paths = tree_.paths();
+    std::lock_guard lock(mu_);
+    seen_.insert(paths.begin(), paths.end());
+  }
+  bool had(const std::string& path) const {
+    std::lock_guard lock(mu_);
+    return path == "/" || seen_.contains(path);
+  }
+
+ private:
+  ServedTree& tree_;
+  mutable std::mutex mu_;
+  std::set<std::string> seen_;  // guarded by mu_
+};
+
+pid_t start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
+  std::vector<char*> argv, envp;
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+  envp.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
+  return pid;
+}
+
+// Checks the state file as a killed process left it; returns how many paths it holds.
+size_t checkStateFile(const std::string& file, const History& history) {
+  if (!fs::exists(file)) return 0;  // killed before its first save
+  auto disk = decodeState(readFile(file));
+  EXPECT_TRUE(disk.has_value()) << "the state file does not load";
+  if (!disk) return 0;
+  size_t paths = 0;
+  for (const auto& [id, path] : disk->ids) {
+    EXPECT_TRUE(history.had(path)) << "identifier " << id << " maps to " << path << ", never on the server";
+    ++paths;
+  }
+  for (const auto& [folder, children] : disk->listed) {
+    EXPECT_TRUE(history.had(folder)) << "remembered folder " << folder << " was never on the server";
+    for (const auto& [child, version] : children) {
+      EXPECT_TRUE(history.had(child)) << "child " << child << " of " << folder << " was never on the server";
+      ++paths;
+    }
+  }
+  return paths;
+}
+
+TEST(KilledProcessTest, TheStateAlwaysLoadsAndHoldsOnlyPathsTheServerHad) {
+  TreeServer world;
+  FakeServer& server = world.server;
+  ServedTree& tree = world.tree;
+  tree.folder("/d0");
+  tree.file("/f0", "zero");
+  tree.file("/d0/f1", "one");
+  History history(tree);
+
+  TempDir dir;
+  const std::string share = dir.file("share"), state = dir.file("state"), tmp = dir.file("tmp");
+  fs::create_directories(share + "/org.davfp.shared");
+  fs::create_directories(tmp);
+  writeFile(
+      share + "/org.davfp.shared/drives.json",
+      std::string("{\"") + kDomain + "\": {\"name\": \"Killed\", \"url\": \"" + server.url("/dav/") + "\"}}");
+  const std::vector<std::string> env = {"HOME=" + dir.path(), "XDG_DATA_HOME=" + share,
+                                        "XDG_STATE_HOME=" + state, "TMPDIR=" + tmp,
+                                        "XDG_DATA_DIRS=" + dir.file("none")};
+  const std::string stateDir = state + "/org.davfp.host.extension";
+  const std::string stateFile = stateDir + "/" + stateFileName(kDomain);
+
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  size_t changed = 0, largest = 0;
+  std::string previous;
+  for (int kill = 0; kill < kKills; ++kill) {
+    pid_t pid = start({DAVFP_WRITEBACK_LOOP, kDomain, std::to_string(rng())}, env);
+    ASSERT_GT(pid, 0);
+    // A random moment: often in the middle of a request or of a save, sometimes before the first one.
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(std::uniform_int_distribution<int>(0, 60'000)(rng)));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the loop ended by itself with status " << WEXITSTATUS(status);
+    history.record();
+    SCOPED_TRACE("after kill " + std::to_string(kill + 1));
+    largest = std::max(largest, checkStateFile(stateFile, history));
+    if (fs::exists(stateFile)) {
+      std::string now = readFile(stateFile);
+      changed += now != previous;
+      previous = std::move(now);
+    }
+    server.clearRequests();
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+  std::cout << kKills << " kills; the state file changed across " << changed << " of them and held up to "
+            << largest << " paths\n";
+  // The requests made progress across the kills, and the state grew with them.
+  EXPECT_GT(changed, kKills / 4);
+  EXPECT_GT(largest, 3u);
+
+  // After all of that, the domain still works from its state: a run to its end.
+  pid_t pid = start({DAVFP_WRITEBACK_LOOP, kDomain, "1", "50"}, env);
+  ASSERT_GT(pid, 0);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  checkStateFile(stateFile, history);
+
+  // Kills in the middle of a save leave no piece of it behind.
+  std::vector<std::string> leftovers;
+  for (const auto& entry : fs::directory_iterator(stateDir)) {
+    if (entry.path() != stateFile) leftovers.push_back(entry.path().filename().string());
+  }
+  EXPECT_TRUE(leftovers.empty()) << leftovers.size() << " files besides the state file, the first "
+                                 << leftovers[0];
+}
+
+}  // namespace
+}  // namespace davfp::testing

@@ -1,0 +1,82 @@
+// The parser's memory bounds against hostile bodies: whatever a body holds, the parse ends within a bounded
+// number of bytes of the point where it would start to hold more than a value, and keeps what came before.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dav/propfind_parser.h"
+
+namespace davfp {
+namespace {
+
+constexpr size_t kMiB = 1 << 20;
+
+const std::string kHead =
+    "<?xml version=\"1.0\"?><D:multistatus "
+    "xmlns:D=\"DAV:\"><D:response><D:href>/dav/kept</D:href></D:response>";
+
+std::string repeated(std::string_view piece, size_t bytes) {
+  std::string out;
+  while (out.size() < bytes) out += piece;
+  return out;
+}
+
+std::vector<std::string> paths(const std::vector<DavEntry>& entries) {
+  std::vector<std::string> out;
+  for (const auto& e : entries) out.push_back(e.path);
+  return out;
+}
+
+TEST(PropfindLimitsTest, HostileBodiesEndTheParseWithinBoundedInput) {
+  struct Case {
+    const char* what;
+    std::string open;    // after kHead
+    std::string filler;  // then this, again and again
+  } cases[] = {
+      {"an endless element name", "<D:", "n"},
+      {"an endless attribute value", "<D:response a=\"", "v"},
+      {"an endless comment", "<!--", "c"},
+      {"an endless processing instruction", "<?pi ", "p"},
+      {"an endless end tag", "<D:response></D:", "e"},
+      {"endless nesting", "<D:response>", "<D:x>"},
+      {"endless nesting of elements that are read", "<D:response>", "<D:href>"},
+      {"an endless href", "<D:response><D:href>/dav/", "h"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PropfindParser parser("/dav");
+    parser.feed(kHead + c.open);
+    const std::string piece = repeated(c.filler, 64 * 1024);
+    size_t fed = 0;
+    while (!parser.stopped() && fed < 64 * kMiB) {
+      parser.feed(piece);
+      fed += piece.size();
+    }
+    EXPECT_TRUE(parser.stopped());
+    EXPECT_LE(fed, kMiB + piece.size()) << "still reading after " << fed / 1024 << " KiB";
+    EXPECT_EQ(paths(parser.finish()), std::vector<std::string>{"/kept"});
+  }
+}
+
+TEST(PropfindLimitsTest, LargeBodiesWithinTheLimitsParseWhole) {
+  // Text that is not read, however long, ends nothing; neither does markup nested as deep as servers nest it.
+  std::string deep;
+  for (int i = 0; i < 30; ++i) deep += "<D:x" + std::to_string(i) + ">";
+  for (int i = 29; i >= 0; --i) deep += "</D:x" + std::to_string(i) + ">";
+  const std::string body =
+      kHead + "<D:response><D:href>/dav/big</D:href><D:propstat><D:prop><D:displayname>" +
+      std::string(8 * kMiB, 'x') + "</D:displayname><!--" + std::string(512 * 1024, 'c') + "-->" + deep +
+      "</D:prop></D:propstat></D:response></D:multistatus>";
+  for (size_t piece : {size_t{1000}, size_t{64 * 1024}, body.size()}) {
+    SCOPED_TRACE(piece);
+    PropfindParser parser("/dav");
+    for (size_t at = 0; at < body.size(); at += piece) parser.feed(std::string_view(body).substr(at, piece));
+    EXPECT_FALSE(parser.stopped());
+    EXPECT_EQ(paths(parser.finish()), (std::vector<std::string>{"/kept", "/big"}));
+    EXPECT_TRUE(parser.stopped());
+  }
+}
+
+}  // namespace
+}  // namespace davfp
