@@ -1,9 +1,10 @@
 // One HTTP exchange (one URL, no redirect following) on libcurl, driven to its end on the calling thread.
 //
-// The exchange runs in a multi handle of its own, in libcurl's socket mode, so that the loop sees every
+// The exchange runs in a multi handle lent to it alone, in libcurl's socket mode, so that the loop sees every
 // socket event: the idle timeout counts from the last moment a byte could move in either direction, never
-// from the start, and cancellation of the calling job wakes the loop at once. Connections, DNS and TLS
-// sessions and cookies come from the share handle given. Not thread-safe: one exchange per object.
+// from the start, and cancellation of the calling job wakes the loop at once. Connections come with the lent
+// multi handle (see MultiPool); DNS and TLS sessions from the share handle given. Not thread-safe: one
+// exchange per object.
 #pragma once
 
 #include <curl/curl.h>
