@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "item_json.h"
+#include "host/json_output.h"
 #include "platform/env.h"
 #include "platform_calls.h"
 #include "provider/extension.h"
@@ -35,7 +35,7 @@ int enumerateChild(const std::vector<std::string>& args) {
     auto ext = standardExtension();
     std::string out;
     for (const auto& item : enumerateItems(*ext, container)) {
-      appendItemLine(out, *item);
+      cli::appendItemLine(out, *item);
       if (out.size() >= kPrintBuffer) {
         std::fwrite(out.data(), 1, out.size(), stdout);
         out.clear();

@@ -32,5 +32,7 @@ std::string prepareDownload(ProgramEnv& env);
 
 // Writes text to stdout at once: output goes out as it is made, also into pipes (watch).
 void emit(const std::string& text);
+// Prints each item as a JSON line (appendItemLine), written out in large pieces and flushed once at the end.
+void emitItems(const std::vector<platform::ItemRef>& items);
 
 }  // namespace davfp::cli

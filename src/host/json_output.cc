@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "platform/text.h"
+
 namespace davfp::cli {
 
 std::string rfc3339(platform::Date date) {
@@ -34,6 +36,94 @@ nlohmann::ordered_json itemJson(const platform::ItemProtocol& item) {
   out["metadataVersion"] = version.metadataVersion;
   out["capabilities"] = item.capabilities();
   return out;
+}
+
+namespace {
+
+// Text as a JSON string, escaped as the JSON library escapes it; text that is not UTF-8 goes through the
+// library, which replaces its bad bytes.
+void appendString(std::string& out, std::string_view text) {
+  if (!platform::isAscii(text) && !platform::isValidUtf8(text)) {
+    out += nlohmann::ordered_json(std::string(text))
+               .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    return;
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  out += '"';
+  for (char ch : text) {
+    auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          out += "\\u00";
+          out += kHex[c >> 4];
+          out += kHex[c & 0x0F];
+        } else {
+          out += ch;
+        }
+    }
+  }
+  out += '"';
+}
+
+}  // namespace
+
+void appendItemLine(std::string& out, const platform::ItemProtocol& item) {
+  out += "{\"id\":";
+  appendString(out, item.itemIdentifier());
+  out += ",\"parent\":";
+  appendString(out, item.parentItemIdentifier());
+  out += ",\"name\":";
+  appendString(out, item.filename());
+  out += ",\"type\":";
+  if (auto type = item.contentType()) {
+    appendString(out, *type);
+  } else {
+    out += "null";
+  }
+  out += ",\"size\":";
+  if (auto size = item.documentSize()) {
+    out += std::to_string(*size);
+  } else {
+    out += "null";
+  }
+  out += ",\"modified\":";
+  if (auto modified = item.contentModificationDate()) {
+    out += '"';
+    out += rfc3339(*modified);
+    out += '"';
+  } else {
+    out += "null";
+  }
+  platform::ItemVersion version = item.itemVersion();
+  out += ",\"contentVersion\":";
+  appendString(out, version.contentVersion);
+  out += ",\"metadataVersion\":";
+  appendString(out, version.metadataVersion);
+  out += ",\"capabilities\":";
+  out += std::to_string(item.capabilities());
+  out += "}\n";
 }
 
 nlohmann::ordered_json errorJson(const platform::Error& error) {

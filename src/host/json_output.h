@@ -14,6 +14,10 @@ namespace davfp::cli {
 // size and modified are null when the item does not answer them; versions as text.
 nlohmann::ordered_json itemJson(const platform::ItemProtocol& item);
 
+// The same object as itemJson's, on one line with its line break, appended to out: written straight into the
+// text, for listings of many items.
+void appendItemLine(std::string& out, const platform::ItemProtocol& item);
+
 // {"error":{"domain":D,"code":N,"message":M}}
 nlohmann::ordered_json errorJson(const platform::Error& error);
 

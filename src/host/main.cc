@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 
 #include "host/commands.h"
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
 
   int status = 0;
   std::optional<Drive> drive;
+  // Lives until the process ends (see the end of main).
+  std::shared_ptr<davfp::FileProviderExtension> extension;
   auto explained = [&](Failure failure) {
     return drive ? explainUnpublished(std::move(failure), *drive, *env.load()) : failure;
   };
@@ -59,7 +62,7 @@ int main(int argc, char** argv) {
     env = new ProgramEnv(downloadBase(options));
     ProgramEnv& programEnv = *env.load();
     drive = chooseDrive(options.domain, programEnv);
-    auto extension = davfp::FileProviderExtension::create({drive->domain, drive->displayName}, programEnv);
+    extension = davfp::FileProviderExtension::create({drive->domain, drive->displayName}, programEnv);
     Platform platform(extension, interrupt);
     Context context{platform, programEnv, interrupt, options};
     status = isPlatformCommand(options.command) ? runPlatformCommand(context) : runPathCommand(context);
@@ -74,7 +77,8 @@ int main(int argc, char** argv) {
   if (ProgramEnv* e = env.load()) e->cleanUp();
   std::fflush(stdout);
   std::fflush(stderr);
-  // A cancelled request may still run on the engine's threads; nothing of it is wanted any more.
-  if (interrupt.interrupted()) std::_Exit(status);
-  return status;
+  // The answer is out. Like a platform, the program keeps its extension for as long as it lives: taking it
+  // apart (a large domain's state, its connections) is no part of any command, and a cancelled request may
+  // still run on the engine's threads. Everything the engine keeps is already on disk.
+  std::_Exit(std::ferror(stdout) ? kFailed : status);
 }

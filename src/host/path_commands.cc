@@ -66,7 +66,7 @@ int ls(Context& c, PathResolver& r) {
   std::vector<ItemRef> items{item};
   if (isFolder(*item)) items = sortedByName(about(path.text(), [&] { return r.children(item); }));
   if (o.json) {
-    for (const auto& i : items) emit(jsonLine(itemJson(*i)));
+    emitItems(items);
   } else {
     emit(o.longFormat ? longListing(items) : shortListing(items));
   }

@@ -18,6 +18,21 @@ void emit(const std::string& text) {
   std::fflush(stdout);
 }
 
+void emitItems(const std::vector<ItemRef>& items) {
+  constexpr size_t kPiece = 1 << 16;
+  std::string text;
+  text.reserve(kPiece + 4096);
+  for (const auto& item : items) {
+    appendItemLine(text, *item);
+    if (text.size() >= kPiece) {
+      std::fwrite(text.data(), 1, text.size(), stdout);
+      text.clear();
+    }
+  }
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fflush(stdout);
+}
+
 std::string downloadBase(const Options& o) {
   if (o.command == Command::fetch) return directoryOf(o.dest);
   if (o.command == Command::get) {
@@ -37,7 +52,11 @@ std::string prepareDownload(ProgramEnv& env) {
 
 namespace {
 
-void emitItem(const platform::ItemProtocol& item) { emit(jsonLine(itemJson(item))); }
+void emitItem(const platform::ItemProtocol& item) {
+  std::string line;
+  appendItemLine(line, item);
+  emit(line);
+}
 
 ordered_json anchorJson(const platform::SyncAnchor& anchor) { return {{"anchor", anchor}}; }
 
@@ -138,7 +157,7 @@ int runPlatformCommand(Context& c) {
       emitItem(*c.platform.item(identifierFor(o.id)));
       return 0;
     case Command::enumerate:
-      for (const auto& item : c.platform.enumerate(identifierFor(o.container))) emitItem(*item);
+      emitItems(c.platform.enumerate(identifierFor(o.container)));
       return 0;
     case Command::changes: {
       const auto& ws = platform::kWorkingSetContainerItemIdentifier;

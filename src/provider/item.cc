@@ -1,9 +1,25 @@
 #include "provider/item.h"
 
+#include <mutex>
+#include <unordered_set>
+
 #include "platform/mime_registry.h"
 #include "state/paths.h"
 
 namespace davfp {
+
+namespace {
+
+// The one copy of a content type that every item of that type points to. The registry names a bounded set of
+// types, so the set only grows to its size, and it lives as long as the process, like the items it serves.
+const std::string* sharedType(std::string type) {
+  static std::mutex mu;
+  static auto* types = new std::unordered_set<std::string>();  // guarded by mu; never destroyed
+  std::lock_guard lock(mu);
+  return &*types->insert(std::move(type)).first;
+}
+
+}  // namespace
 
 std::string pathExtension(std::string_view name) {
   auto dot = name.rfind('.');
@@ -15,29 +31,45 @@ std::string pathExtension(std::string_view name) {
 
 Item::Item(const DavEntry& entry, State& state, std::string_view domainName, platform::Env& env)
     : Item(entry, state.id(entry.path),
-           std::make_shared<const platform::ItemIdentifier>(state.id(parentPath(entry.path))), domainName, env) {}
+           std::make_shared<const platform::ItemIdentifier>(state.id(parentPath(entry.path))), domainName,
+           env) {}
 
-Item::Item(DavEntry entry, platform::ItemIdentifier identifier, std::shared_ptr<const platform::ItemIdentifier> parent,
-           std::string_view domainName, platform::Env& env)
-    : identifier_(std::move(identifier)),
-      parent_(std::move(parent)),
-      modified_(entry.modified),
-      version_(entry.version()) {
-  if (entry.path == "/") rootName_ = std::string(domainName);
+Item::Item(DavEntry entry, platform::ItemIdentifier identifier,
+           std::shared_ptr<const platform::ItemIdentifier> parent, std::string_view domainName,
+           platform::Env& env)
+    : identifier_(std::move(identifier)), parent_(std::move(parent)), version_(entry.version()) {
+  if (entry.path == "/") rootName_ = std::make_unique<const std::string>(domainName);
+  if (entry.modified) {
+    modified_ = *entry.modified;
+    hasModified_ = true;
+  }
   if (entry.isDir) {
-    contentType_ = platform::kFolderType;
+    static const std::string* const folder = sharedType(std::string(platform::kFolderType));
+    contentType_ = folder;
   } else {
+    static const std::string* const data = sharedType(std::string(platform::kDataType));
     std::string ext = pathExtension(entry.name());
     std::optional<std::string> type;
     if (!ext.empty()) type = env.typeForFilenameExtension(ext);
-    contentType_ = type ? *type : std::string(platform::kDataType);
+    contentType_ = type ? sharedType(std::move(*type)) : data;
     documentSize_ = entry.size;
+    hasSize_ = true;
   }
   path_ = std::move(entry.path);
 }
 
+std::optional<int64_t> Item::documentSize() const {
+  if (!hasSize_) return std::nullopt;
+  return documentSize_;
+}
+
+std::optional<platform::Date> Item::contentModificationDate() const {
+  if (!hasModified_) return std::nullopt;
+  return modified_;
+}
+
 std::string Item::filename() const {
-  if (path_ == "/") return rootName_;
+  if (path_ == "/") return rootName_ ? *rootName_ : std::string();
   // The last component, as DavEntry::name() gives it.
   std::string_view p = path_;
   while (!p.empty() && p.back() == '/') p.remove_suffix(1);

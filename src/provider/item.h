@@ -27,15 +27,16 @@ class Item final : public platform::ItemProtocol {
   // The same with the identifiers of the entry and of its parent already known. Items built together share
   // their parent's identifier: a listing of many files holds it once.
   Item(DavEntry entry, platform::ItemIdentifier identifier,
-       std::shared_ptr<const platform::ItemIdentifier> parent, std::string_view domainName, platform::Env& env);
+       std::shared_ptr<const platform::ItemIdentifier> parent, std::string_view domainName,
+       platform::Env& env);
 
   platform::ItemIdentifier itemIdentifier() const override { return identifier_; }
   platform::ItemIdentifier parentItemIdentifier() const override { return *parent_; }
   std::string filename() const override;
-  std::optional<std::string> contentType() const override { return contentType_; }
-  std::optional<int64_t> documentSize() const override { return documentSize_; }
-  std::optional<platform::Date> contentModificationDate() const override { return modified_; }
-  std::optional<platform::Date> creationDate() const override { return modified_; }
+  std::optional<std::string> contentType() const override { return *contentType_; }
+  std::optional<int64_t> documentSize() const override;
+  std::optional<platform::Date> contentModificationDate() const override;
+  std::optional<platform::Date> creationDate() const override { return contentModificationDate(); }
   // The content version is the entry's version; the metadata version adds the path, so that a rename or a
   // move changes it.
   platform::ItemVersion itemVersion() const override { return {version_, version_ + "|" + path_}; }
@@ -45,14 +46,19 @@ class Item final : public platform::ItemProtocol {
   const std::string& path() const { return path_; }
 
  private:
-  // What an item holds is kept small: a listing hands the platform one item per child, all at once.
+  // What an item holds is kept small: a listing hands the platform one item per child, all at once. Texts
+  // that many items have alike are held once: the parent's identifier by the items of one listing, the
+  // content type by every item of the process (see item.cc).
   std::string path_;
   platform::ItemIdentifier identifier_;
   std::shared_ptr<const platform::ItemIdentifier> parent_;
-  std::string rootName_;  // the root's shown name; the others' names come from their paths
-  std::string contentType_;
-  std::optional<int64_t> documentSize_;
-  std::optional<platform::Date> modified_;
+  std::unique_ptr<const std::string>
+      rootName_;  // the root's shown name; the others' names come from their paths
+  const std::string* contentType_;
+  int64_t documentSize_ = 0;
+  platform::Date modified_;
+  bool hasSize_ = false;
+  bool hasModified_ = false;
   std::string version_;
 };
 

@@ -44,6 +44,29 @@ TEST(JsonOutputTest, ItemsCarryEveryPropertyNullWhenAbsent) {
   EXPECT_NE(jsonLine(itemJson(odd)).find("\"name\":\"bad\xEF\xBF\xBD name\""), std::string::npos);
 }
 
+// The fast writer that listings use prints exactly what the JSON library prints.
+TEST(JsonOutputTest, ItemLinesMatchTheLibrarysText) {
+  const std::vector<TemplateItem::Properties> cases = {
+      {.identifier = "I", .parent = "P", .filename = "x"},
+      {.identifier = "I",
+       .parent = "P",
+       .filename = "q\"uote\\back\tslash\b\f\n\r\x01\x1f\x7f é",
+       .contentType = "text/plain",
+       .documentSize = -5,
+       .contentModificationDate = sys_days{1969y / 12 / 31} + 23h + 59min + 59s,
+       .version = {"W/\"e\"", std::string("meta\0data", 9)},
+       .capabilities = 47},
+      {.identifier = "I\xff", .parent = "P", .filename = "bad\xff name\xc3", .documentSize = 0},
+  };
+  for (const auto& p : cases) {
+    SCOPED_TRACE(p.filename);
+    TemplateItem item(p);
+    std::string line;
+    appendItemLine(line, item);
+    EXPECT_EQ(line, jsonLine(itemJson(item)));
+  }
+}
+
 TEST(JsonOutputTest, DatesInRfc3339Utc) {
   struct Case {
     platform::Date date;
