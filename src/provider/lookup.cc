@@ -1,4 +1,7 @@
 // Item lookup: entries, children and trees of server paths, and the items built from them.
+#include <cstdint>
+#include <unordered_map>
+
 #include "platform/error.h"
 #include "platform/jobs.h"
 #include "platform/text.h"
@@ -64,6 +67,8 @@ std::vector<platform::ItemRef> FileProviderExtension::items(std::vector<DavEntry
 
 std::vector<platform::ItemRef> FileProviderExtension::rememberedItems(std::string_view folder,
                                                                       std::vector<DavEntry> children) {
+  // The listing is held at its size while the state and the items are built beside it.
+  children.shrink_to_fit();
   State::ChangePass pass;
   pass.steps.push_back({State::PassStep::Kind::remember, std::string(folder), std::move(children)});
   return commitItems(pass, pass.steps.front().children);
@@ -72,31 +77,39 @@ std::vector<platform::ItemRef> FileProviderExtension::rememberedItems(std::strin
 std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangePass& pass,
                                                                   std::vector<DavEntry>& entries) {
   // Every identifier the items need is minted under one lock and one save; building them then asks nothing.
-  // Each entry's own path and its parent's: siblings share their parent's slot.
-  std::vector<size_t> parentSlots;
+  // Each entry's own path and its parent's: siblings share their parent's slot. A listing's entries mostly
+  // share one parent, so the previous entry's parent is tried first.
+  std::vector<uint32_t> parentSlots;
   parentSlots.reserve(entries.size());
-  platform::CanonicalMap<size_t> parents;
-  size_t first = pass.mint.size();
+  platform::CanonicalMap<uint32_t> parents;
+  const size_t first = pass.mint.size();
   pass.mint.reserve(first + entries.size() + 1);
   for (const auto& e : entries) pass.mint.push_back(e.path);
+  const std::string* lastParent = nullptr;
   for (const auto& e : entries) {
     std::string parent = parentPath(e.path);
-    auto [it, added] = parents.try_emplace(std::move(parent), pass.mint.size());
-    if (added) pass.mint.push_back(it->first);
-    parentSlots.push_back(it->second);
+    if (lastParent == nullptr || *lastParent != parent) {
+      auto [it, added] = parents.try_emplace(std::move(parent), static_cast<uint32_t>(pass.mint.size()));
+      if (added) pass.mint.push_back(it->first);
+      lastParent = &it->first;  // map nodes do not move
+      parentSlots.push_back(it->second);
+    } else {
+      parentSlots.push_back(parentSlots.back());
+    }
   }
   std::vector<std::string> ids = state_->commit(pass);
-  pass.mint = {};  // copies of every path, no longer needed
+  std::vector<std::string>().swap(pass.mint);  // copies of every path, no longer needed
 
-  std::vector<std::shared_ptr<const platform::ItemIdentifier>> parentIds(ids.size());
+  // One shared identifier per parent, found by its slot.
+  std::unordered_map<uint32_t, std::shared_ptr<const platform::ItemIdentifier>> parentIds;
   for (const auto& [parent, slot] : parents) {
-    parentIds[slot] = std::make_shared<const platform::ItemIdentifier>(std::move(ids[slot]));
+    parentIds.emplace(slot, std::make_shared<const platform::ItemIdentifier>(std::move(ids[slot])));
   }
   std::vector<platform::ItemRef> out;
   out.reserve(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
     out.push_back(std::make_shared<const Item>(std::move(entries[i]), std::move(ids[first + i]),
-                                               parentIds[parentSlots[i]], domain_.displayName, env_));
+                                               parentIds.at(parentSlots[i]), domain_.displayName, env_));
   }
   return out;
 }
