@@ -36,8 +36,9 @@ class ListingPrefetch {
   ListingPrefetch& operator=(const ListingPrefetch&) = delete;
 
   // The next folder fetched, in order; nothing after the last. Each call ends the pass's work on the folder
-  // returned before. Rethrows what the next folder's listing failed with, other than "not found" (there the
-  // fetching stops). Throws platform::Cancelled when the calling job is cancelled while it waits.
+  // returned before. A folder answered "not found" is a result; any other failure of a listing is rethrown in
+  // its place, and nothing after it is fetched. Throws platform::Cancelled when the calling job is cancelled
+  // while it waits.
   std::optional<Fetched> next();
   // The folder at path and everything below it are not fetched any more: call before next() for each path
   // that the folder returned last found gone.
