@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dav/entry.h"
+#include "dav/listing.h"
 #include "dav/server_cache.h"
 #include "platform/env.h"
 #include "platform/url_session.h"
@@ -52,6 +53,9 @@ class Dav : public std::enable_shared_from_this<Dav> {
   // PROPFIND with the given depth (a depth-1 listing addresses the folder as a collection); the entries in
   // document order, parsed while the response arrives.
   std::vector<DavEntry> list(std::string_view path, int depth);
+  // The same PROPFIND, its answer taken as a Listing to be parsed afterwards (a large one is parsed while it
+  // arrives). The exchange is over when this returns, so the next request may go out while it is parsed.
+  Listing listing(std::string_view path, int depth);
   // GET into a new file (mode 0600) in the temporary directory; the caller owns it.
   std::string download(std::string_view path);
   // PUT of the file's bytes, or of an empty body when there is no file.
@@ -77,6 +81,8 @@ class Dav : public std::enable_shared_from_this<Dav> {
   auto withServer(Body&& body) -> decltype(body(std::string()));
 
   platform::HttpRequest request(std::string_view method, std::string url) const;
+  // The PROPFIND of a listing with the given depth, addressed on base.
+  platform::HttpRequest propfind(std::string_view path, int depth, const std::string& base) const;
   // Sends the request and returns the head of its response, judged by check() first when checked is set (a
   // failed status ends the exchange there). At most kMaxAnswerBody bytes of the body are kept in body, when
   // given, and no more is read: no answer to a probe, MKCOL, PUT, MOVE or DELETE needs more, and a hostile

@@ -1,4 +1,5 @@
 // The WebDAV exchanges: send, list, download, upload and move, each inside withServer().
+#include <optional>
 #include <string>
 
 #include "dav/dav.h"
@@ -86,11 +87,16 @@ std::string Dav::send(std::string_view method, std::string_view path, const plat
   });
 }
 
+platform::HttpRequest Dav::propfind(std::string_view path, int depth, const std::string& base) const {
+  platform::HttpRequest r = request("PROPFIND", requestUrl(path, base, depth > 0));
+  r.headers = {{"Depth", std::to_string(depth)}, {"Content-Type", "text/xml"}};
+  r.body = std::string(kPropfindBody);
+  return r;
+}
+
 std::vector<DavEntry> Dav::list(std::string_view path, int depth) {
   return withServer([&](const std::string& base) {
-    platform::HttpRequest r = request("PROPFIND", requestUrl(path, base, depth > 0));
-    r.headers = {{"Depth", std::to_string(depth)}, {"Content-Type", "text/xml"}};
-    r.body = std::string(kPropfindBody);
+    platform::HttpRequest r = propfind(path, depth, base);
     PropfindParser parser(basePathOf(base));
     try {
       session_->stream(
@@ -103,6 +109,40 @@ std::vector<DavEntry> Dav::list(std::string_view path, int depth) {
       // The listing is what the parser read before it stopped, as for a body that ends there.
     }
     return parser.finish();
+  });
+}
+
+Listing Dav::listing(std::string_view path, int depth) {
+  return withServer([&](const std::string& base) {
+    platform::HttpRequest r = propfind(path, depth, base);
+    Listing listing;
+    listing.basePath_ = basePathOf(base);
+    // Created when the body outgrows what is held; from then on the body is parsed as it arrives.
+    std::optional<PropfindParser> parser;
+    try {
+      session_->stream(
+          r, [](const platform::HttpResponse& response) { check(response); },
+          [&](std::string_view bytes) {
+            if (!parser) {
+              if (listing.body_.size() + bytes.size() <= kHeldListingBody) {
+                listing.body_.append(bytes);
+                return;
+              }
+              parser.emplace(listing.basePath_);
+              parser->feed(listing.body_);
+              std::string().swap(listing.body_);
+            }
+            parser->feed(bytes);
+            if (parser->stopped()) throw BodyEnded();
+          });
+    } catch (const BodyEnded&) {
+      // As in list(): the listing is what the parser read before it stopped.
+    }
+    if (parser) {
+      listing.entries_ = parser->finish();
+      listing.parsed_ = true;
+    }
+    return listing;
   });
 }
 

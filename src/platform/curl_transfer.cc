@@ -31,6 +31,9 @@ using Clock = std::chrono::steady_clock;
 // that ignores the expectation would otherwise cost a one-second wait per request.
 constexpr int64_t kExpectContinueFrom = 1 << 20;
 
+// Bodies in memory below this size leave with the request's head (libcurl puts up to 64 KiB there).
+constexpr int64_t kSentWithTheHead = 60 * 1024;
+
 // File contents move in larger pieces: a fraction of the reads, writes and turns of the loop per megabyte
 // that libcurl's default buffers (16 KiB in, 64 KiB out) cost. Only transfers of files get such buffers;
 // they exist while the transfer runs.
@@ -62,14 +65,15 @@ class Transfer {
   Transfer(const TransferOptions& options, TransferSink& sink) : options_(options), sink_(sink) {}
   ~Transfer() {
     // In this order, while every field is alive: libcurl may call back (to forget a socket) while it lets go.
-    if (added_) curl_multi_remove_handle(multi_.get(), easy_.get());
-    if (multi_ && options_.multis) {
-      // The multi handle outlives this transfer: its callbacks must no longer reach it.
-      curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, nullptr);
-      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, nullptr);
-      options_.multis->give(std::move(multi_));
+    if (added_) curl_multi_remove_handle(loop_.multi.get(), easy_.get());
+    if (loop_.multi) {
+      // The multi handle outlives this transfer when it goes back to the pool: its callbacks must no longer
+      // reach it.
+      curl_multi_setopt(loop_.multi.get(), CURLMOPT_SOCKETDATA, nullptr);
+      curl_multi_setopt(loop_.multi.get(), CURLMOPT_TIMERDATA, nullptr);
+      if (options_.multis) options_.multis->give(std::move(loop_));
     }
-    multi_.reset();
+    loop_.multi.reset();
     easy_.reset();
   }
   Transfer(const Transfer&) = delete;
@@ -97,10 +101,9 @@ class Transfer {
   const TransferOptions& options_;
   TransferSink& sink_;
   curl::EasyPtr easy_;
-  curl::MultiPtr multi_;
+  TransferLoop loop_;
   curl::SlistPtr headerList_;
   bool added_ = false;
-  UniqueFd wakeFd_;
   std::map<curl_socket_t, short> sockets_;  // the events libcurl waits for, per socket
   std::optional<Clock::time_point> timerDue_;
   std::optional<CURLcode> result_;
@@ -144,6 +147,23 @@ curl_socket_t openSocketTrampoline(void*, curlsocktype, curl_sockaddr* address) 
 }
 
 }  // extern "C"
+
+// A multi handle with its event callbacks (their data is set per transfer) and a wake-up event.
+TransferLoop newLoop() {
+  TransferLoop loop;
+  loop.multi.reset(curl_multi_init());
+  if (!loop.multi) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a multi handle");
+  if (curl_multi_setopt(loop.multi.get(), CURLMOPT_SOCKETFUNCTION, socketTrampoline) != CURLM_OK ||
+      curl_multi_setopt(loop.multi.get(), CURLMOPT_TIMERFUNCTION, timerTrampoline) != CURLM_OK ||
+      curl_multi_setopt(loop.multi.get(), CURLMOPT_MAXCONNECTS, kPooledConnections) != CURLM_OK) {
+    throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused the event callbacks");
+  }
+  loop.wake.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+  if (!loop.wake) {
+    throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("eventfd: ") + std::strerror(errno));
+  }
+  return loop;
+}
 
 size_t Transfer::header(std::string_view line) {
   try {
@@ -226,18 +246,32 @@ void Transfer::configure() {
     throw Error(kURLErrorDomain, urlerr::kBadURL, "the request method is not a valid HTTP token");
   }
   bool expectSet = false;
+  bool contentTypeSet = false;
   if (options_.headers != nullptr) {
     for (const auto& [name, value] : *options_.headers) {
       if (!isToken(name) || !isFieldValue(value)) {
         throw Error(kURLErrorDomain, urlerr::kBadURL, "the request header \"" + name + "\" is not valid");
       }
       expectSet = expectSet || equalsIgnoringCase(name, "Expect");
+      contentTypeSet = contentTypeSet || equalsIgnoringCase(name, "Content-Type");
       // "Name;" is libcurl's way to send a header with an empty value ("Name:" would remove it).
       curl::append(headerList_, value.empty() ? name + ";" : name + ": " + value);
     }
   }
 
-  if (options_.body != nullptr) {
+  std::optional<std::string_view> smallBody;
+  if (options_.body != nullptr && options_.body->size() < kSentWithTheHead) smallBody = options_.body->inMemory();
+  if (smallBody) {
+    // Handed to libcurl whole, which sends it in the same write as the head: a body pulled through the read
+    // callback leaves in a write of its own, and the server wakes up twice per request. libcurl rewinds it
+    // itself when the request goes out again.
+    setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(smallBody->size()));
+    setopt(h, CURLOPT_POSTFIELDS, smallBody->empty() ? "" : smallBody->data());
+    if (options_.method != "POST") setopt(h, CURLOPT_CUSTOMREQUEST, options_.method.c_str());
+    // libcurl would call such a body a form; the request says what its body is, or nothing.
+    if (!contentTypeSet) curl::append(headerList_, "Content-Type:");
+    if (!expectSet) curl::append(headerList_, "Expect:");
+  } else if (options_.body != nullptr) {
     setopt(h, CURLOPT_UPLOAD, 1L);
     setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(options_.body->size()));
     setopt(h, CURLOPT_READFUNCTION, readTrampoline);
@@ -259,15 +293,15 @@ void Transfer::configure() {
 void Transfer::wake() {
   uint64_t one = 1;
   // A full counter already wakes the loop; nothing else can go wrong with an eventfd.
-  (void)!::write(wakeFd_.get(), &one, sizeof one);
+  (void)!::write(loop_.wake.get(), &one, sizeof one);
 }
 
 void Transfer::act(curl_socket_t socket, int events) {
   int running = 0;
-  CURLMcode rc = curl_multi_socket_action(multi_.get(), socket, events, &running);
+  CURLMcode rc = curl_multi_socket_action(loop_.multi.get(), socket, events, &running);
   if (rc != CURLM_OK) throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
   int left = 0;
-  while (CURLMsg* message = curl_multi_info_read(multi_.get(), &left)) {
+  while (CURLMsg* message = curl_multi_info_read(loop_.multi.get(), &left)) {
     if (message->msg == CURLMSG_DONE && message->easy_handle == easy_.get()) result_ = message->data.result;
   }
 }
@@ -289,7 +323,7 @@ Transfer::End Transfer::drive(const std::stop_token& token) {
         static_cast<int>(std::min<long long>(std::max<long long>(wait, 0), std::numeric_limits<int>::max()));
 
     fds.clear();
-    fds.push_back({wakeFd_.get(), POLLIN, 0});
+    fds.push_back({loop_.wake.get(), POLLIN, 0});
     for (const auto& [socket, events] : sockets_) fds.push_back({socket, events, 0});
     int ready = ::poll(fds.data(), fds.size(), waitMs);
     if (ready < 0) {
@@ -299,7 +333,7 @@ Transfer::End Transfer::drive(const std::stop_token& token) {
     }
     if (fds[0].revents != 0) {
       uint64_t count = 0;
-      (void)!::read(wakeFd_.get(), &count, sizeof count);
+      (void)!::read(loop_.wake.get(), &count, sizeof count);
     }
     for (size_t i = 1; i < fds.size() && !result_; ++i) {
       if (fds[i].revents == 0 || sockets_.count(fds[i].fd) == 0) continue;
@@ -324,21 +358,14 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
   if (token.stop_requested()) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
 
   easy_.reset(curl_easy_init());
-  multi_ = options_.multis ? options_.multis->take() : curl::MultiPtr(curl_multi_init());
-  wakeFd_.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!easy_ || !multi_)
-    throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
-  if (!wakeFd_)
-    throw Error(kURLErrorDomain, urlerr::kUnknown, std::string("eventfd: ") + std::strerror(errno));
+  if (!easy_) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
+  loop_ = options_.multis ? options_.multis->take() : newLoop();
   configure();
-  if (curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETFUNCTION, socketTrampoline) != CURLM_OK ||
-      curl_multi_setopt(multi_.get(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
-      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERFUNCTION, timerTrampoline) != CURLM_OK ||
-      curl_multi_setopt(multi_.get(), CURLMOPT_TIMERDATA, this) != CURLM_OK ||
-      curl_multi_setopt(multi_.get(), CURLMOPT_MAXCONNECTS, kPooledConnections) != CURLM_OK) {
+  if (curl_multi_setopt(loop_.multi.get(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
+      curl_multi_setopt(loop_.multi.get(), CURLMOPT_TIMERDATA, this) != CURLM_OK) {
     throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl refused the event callbacks");
   }
-  if (CURLMcode rc = curl_multi_add_handle(multi_.get(), easy_.get()); rc != CURLM_OK) {
+  if (CURLMcode rc = curl_multi_add_handle(loop_.multi.get(), easy_.get()); rc != CURLM_OK) {
     throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
   }
   added_ = true;
@@ -364,21 +391,21 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
 
 }  // namespace
 
-curl::MultiPtr MultiPool::take() {
+TransferLoop MultiPool::take() {
   {
     std::lock_guard lock(mu_);
     if (!idle_.empty()) {
-      curl::MultiPtr multi = std::move(idle_.back());
+      TransferLoop loop = std::move(idle_.back());
       idle_.pop_back();
-      return multi;
+      return loop;
     }
   }
-  return curl::MultiPtr(curl_multi_init());
+  return newLoop();
 }
 
-void MultiPool::give(curl::MultiPtr multi) {
+void MultiPool::give(TransferLoop loop) {
   std::lock_guard lock(mu_);
-  idle_.push_back(std::move(multi));
+  idle_.push_back(std::move(loop));
 }
 
 TransferResult runTransfer(const TransferOptions& options, TransferSink& sink,

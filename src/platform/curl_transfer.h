@@ -3,8 +3,8 @@
 // The exchange runs in a multi handle lent to it alone, in libcurl's socket mode, so that the loop sees every
 // socket event: the idle timeout counts from the last moment a byte could move in either direction, never
 // from the start, and cancellation of the calling job wakes the loop at once. Connections come with the lent
-// multi handle (see MultiPool); DNS and TLS sessions from the share handle given. Not thread-safe: one
-// exchange per object.
+// multi handle (see MultiPool); DNS and TLS sessions from the share handle given. A small body in memory goes
+// out with the request's head, in one write. Not thread-safe: one exchange per object.
 #pragma once
 
 #include <curl/curl.h>
@@ -19,6 +19,7 @@
 #include <string_view>
 
 #include "platform/request_body.h"
+#include "platform/unique_fd.h"
 #include "platform/url_session.h"
 
 namespace davfp::platform {
@@ -34,20 +35,27 @@ class TransferSink {
   virtual void onBody(std::string_view bytes) = 0;
 };
 
-// Multi handles lent to one transfer at a time. A multi handle keeps the connections its transfers opened, so
-// lending the one returned last lets the next exchange reuse its connection. Connections are never shared
-// between threads through a share handle: libcurl does not support that (it corrupts memory under load).
-// Thread-safe.
+// What drives one transfer at a time: a multi handle, which keeps the connections its transfers opened, and
+// the event that wakes its loop when the transfer's job is cancelled. Kept between transfers, so that the next
+// one reuses the connection and sets up neither.
+struct TransferLoop {
+  curl::MultiPtr multi;
+  UniqueFd wake;
+};
+
+// Transfer loops lent to one transfer at a time. Lending the one returned last lets the next exchange reuse its
+// connection. Connections are never shared between threads through a share handle: libcurl does not support
+// that (it corrupts memory under load). Thread-safe.
 class MultiPool {
  public:
-  // The multi handle returned last, or a new one.
-  curl::MultiPtr take();
-  // Takes back a multi handle that no transfer uses any more.
-  void give(curl::MultiPtr multi);
+  // The loop returned last, or a new one. Throws Error(kURLErrorDomain, kUnknown) when none can be made.
+  TransferLoop take();
+  // Takes back a loop that no transfer uses any more.
+  void give(TransferLoop loop);
 
  private:
   std::mutex mu_;
-  std::vector<curl::MultiPtr> idle_;  // guarded by mu_
+  std::vector<TransferLoop> idle_;  // guarded by mu_
 };
 
 struct TransferOptions {
@@ -58,7 +66,7 @@ struct TransferOptions {
   std::chrono::milliseconds idleTimeout{120000};
   long auth = 0;  // CURLAUTH_* methods allowed with the URL's credentials; 0 for none
   CURLSH* share = nullptr;      // DNS and TLS sessions only
-  MultiPool* multis = nullptr;  // none: a multi handle of the transfer's own
+  MultiPool* multis = nullptr;  // none: a loop of the transfer's own
   bool intoFile = false;        // the body is received into a file: it arrives in larger pieces
 };
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,11 @@ class RequestBody {
   static RequestBody file(const std::string& path);
 
   int64_t size() const { return size_; }
+  // The bytes of a body in memory; none for a file.
+  std::optional<std::string_view> inMemory() const {
+    if (fd_) return std::nullopt;
+    return data_;
+  }
   // Copies up to n bytes from the current offset; 0 at the end. Throws Error(kURLErrorDomain,
   // kCannotOpenFile) when the file cannot be read or ends before the size it had when it was opened.
   size_t read(char* buffer, size_t n);

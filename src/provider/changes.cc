@@ -12,6 +12,7 @@
 #include "provider/enumerator.h"
 #include "provider/extension.h"
 #include "provider/frame.h"
+#include "provider/listing_prefetch.h"
 #include "state/paths.h"
 
 namespace davfp {
@@ -58,6 +59,9 @@ Enumerator::Changes Enumerator::findChanges() {
   for (const auto& [folder, snapshot] : known) folders.push_back(folder);
   std::sort(folders.begin(), folders.end());
 
+  // The next folder's listing is fetched while this one is compared; the prefetch lists nothing that this
+  // loop would skip, as long as each path found gone is handed to it before the next folder is taken.
+  ListingPrefetch fetched(ext_->dav().shared_from_this(), std::move(folders));
   PassResult found;
   std::vector<std::string> gone;
   auto vanish = [&](const std::string& path) {
@@ -65,21 +69,20 @@ Enumerator::Changes Enumerator::findChanges() {
     if (auto id = state.existingId(path)) found.deleted.push_back(*id);
     found.pass.steps.push_back({State::PassStep::Kind::forget, path, {}});
     gone.push_back(path);
+    fetched.skip(path);
   };
 
-  for (const auto& folder : folders) {
+  while (auto next = fetched.next()) {
+    const std::string& folder = next->folder;
     if (underAny(folder, gone)) continue;
-    std::vector<DavEntry> kids;
-    try {
-      kids = ext_->children(folder);
-    } catch (const DavError& e) {
-      if (e.kind() != DavError::Kind::notFound) throw;
+    if (next->notFound) {
       // The root container cannot be deleted, and forgetting "/" would drop every identifier: a drive whose
       // root is missing is not being served there now, and the pass fails like one that cannot reach it.
       if (folder == "/") throw DavError::unreachable();
       vanish(folder);
       continue;
     }
+    std::vector<DavEntry> kids = childrenOf(folder, std::move(next->listing).entries());
     const auto& prev = known.at(folder);
     // Views of the listing's paths: the listing outlives the comparison.
     std::unordered_set<std::string_view, platform::CanonicalHash, platform::CanonicalEqual> current;

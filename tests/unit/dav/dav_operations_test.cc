@@ -98,6 +98,10 @@ TEST_F(DavOperationsTest, SendsEachRequestAsTheOperationNamesIt) {
       {"upload without a file", [&] { dav->upload("/empty", std::nullopt); }, "PUT", "/dav/empty", "",
        {{"Content-Type", std::nullopt}, {"If-Match", std::nullopt}}},
       {"upload of a file", [&] { dav->upload("/u.bin", local.file("upload")); }, "PUT", "/dav/u.bin", bytes, {}},
+      {"send a small body with its type", [&] { dav->send("PROPPATCH", "/p", {{"Content-Type", "text/xml"}}, "<x/>"); },
+       "PROPPATCH", "/dav/p", "<x/>", {{"Content-Type", "text/xml"}, {"Expect", std::nullopt}}},
+      {"send a small body without a type", [&] { dav->send("LOCK", "/p", {}, "<l/>"); }, "LOCK", "/dav/p", "<l/>",
+       {{"Content-Type", std::nullopt}, {"Expect", std::nullopt}}},
       // clang-format on
   };
   for (const auto& c : cases) {

@@ -1,0 +1,114 @@
+// The change pass's prefetch: folders fetched in order, one request at a time on one connection, nothing
+// fetched that the pass found gone or that a failure ended, and nothing left running when the pass ends.
+#include "provider/listing_prefetch.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "platform/error.h"
+#include "platform/jobs.h"
+#include "unit/dav/dav_fixture.h"
+
+namespace davfp::testing {
+namespace {
+
+class ListingPrefetchTest : public DavFixture {
+ protected:
+  Strings propfinds() {
+    Strings out;
+    for (const auto& line : lines(server_.requests())) {
+      if (line.starts_with("PROPFIND ")) out.push_back(line);
+    }
+    return out;
+  }
+};
+
+TEST_F(ListingPrefetchTest, DeliversInOrderAndStopsAtTheFirstFailure) {
+  auto dav = warmDav();
+  server_.on("PROPFIND", "/dav/a/", listing({{"/dav/a/", true}, {"/dav/a/x.txt", false, 1}}));
+  // /b is not scripted: 404, and its probe finds the server there.
+  server_.on("PROPFIND", "/dav/c/", Reply{.status = 500});
+  server_.on("PROPFIND", "/dav/d/", listing({{"/dav/d/", true}}));
+
+  ListingPrefetch fetched(dav, {"/a", "/b", "/c", "/d"});
+  auto a = fetched.next();
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->folder, "/a");
+  EXPECT_FALSE(a->notFound);
+  auto kids = childrenOf("/a", std::move(a->listing).entries());
+  ASSERT_EQ(kids.size(), 1u);
+  EXPECT_EQ(kids[0].path, "/a/x.txt");
+  auto b = fetched.next();
+  ASSERT_TRUE(b);
+  EXPECT_EQ(b->folder, "/b");
+  EXPECT_TRUE(b->notFound);
+  EXPECT_THROW(
+      {
+        try {
+          fetched.next();
+        } catch (const DavError& e) {
+          EXPECT_EQ(e, DavError::status(500));
+          throw;
+        }
+      },
+      DavError);
+  EXPECT_EQ(propfinds(), (Strings{"PROPFIND /dav/a/", "PROPFIND /dav/b/", "PROPFIND /dav/c/"}));
+  EXPECT_EQ(server_.connections(), 1);
+}
+
+TEST_F(ListingPrefetchTest, FetchesNothingBelowWhatThePassFoundGone) {
+  auto dav = warmDav();
+  for (auto target : {"/dav/a/", "/dav/a/sub/", "/dav/a/sub/deep/", "/dav/ab/", "/dav/b/"}) {
+    server_.on("PROPFIND", target, listing({}));
+  }
+  ListingPrefetch fetched(dav, {"/a", "/a/sub", "/a/sub/deep", "/ab", "/b"});
+  Strings got;
+  while (auto next = fetched.next()) {
+    got.push_back(next->folder);
+    // The first folder's answer finds its subfolder gone: neither it nor anything below is listed.
+    if (next->folder == "/a") fetched.skip("/a/sub");
+  }
+  EXPECT_EQ(got, (Strings{"/a", "/ab", "/b"}));
+  EXPECT_EQ(propfinds(), (Strings{"PROPFIND /dav/a/", "PROPFIND /dav/ab/", "PROPFIND /dav/b/"}));
+  EXPECT_EQ(server_.connections(), 1);
+}
+
+TEST_F(ListingPrefetchTest, EndingThePassStopsItsFetcherAtOnce) {
+  auto dav = warmDav();
+  // An answer that never comes: only cancelling the fetcher ends its request before the server stops.
+  server_.on("PROPFIND", "/dav/a/", listing({}));
+  server_.on("PROPFIND", "/dav/b/", Reply{.noAnswer = true});
+  const size_t jobsBefore = platform::poolCounts().jobs;
+  struct Case {
+    const char* what;
+    bool cancelThePass;  // else the pass ends by itself (a failure) while the fetcher waits
+  } cases[] = {{"pass cancelled while it waits", true}, {"pass ended early", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    server_.clearRequests();
+    std::atomic<bool> cancelled{false};
+    auto pass = platform::spawn([&] {
+      ListingPrefetch fetched(dav, {"/a", "/b"});
+      EXPECT_EQ(fetched.next()->folder, "/a");
+      if (!c.cancelThePass) {
+        ASSERT_TRUE(server_.waitForRequests(2));
+        return;
+      }
+      try {
+        fetched.next();
+      } catch (const platform::Cancelled&) {
+        cancelled = true;
+      }
+    });
+    ASSERT_TRUE(server_.waitForRequests(2));
+    if (c.cancelThePass) pass.cancel();
+    pass.wait();
+    EXPECT_EQ(cancelled, c.cancelThePass);
+    EXPECT_EQ(propfinds(), (Strings{"PROPFIND /dav/a/", "PROPFIND /dav/b/"}));
+    EXPECT_EQ(platform::poolCounts().jobs, jobsBefore);
+  }
+}
+
+}  // namespace
+}  // namespace davfp::testing
