@@ -12,6 +12,12 @@ namespace davfp {
 
 namespace {
 
+// Moves the vector into a buffer of its size once a quarter of its buffer is unused.
+template <class T>
+void releaseSpare(std::vector<T>& v) {
+  if (v.size() < v.capacity() / 4 * 3) v.shrink_to_fit();
+}
+
 platform::Error noSuchItem() {
   return platform::Error(platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem);
 }
@@ -105,11 +111,19 @@ std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangeP
   for (const auto& [parent, slot] : parents) {
     parentIds.emplace(slot, std::make_shared<const platform::ItemIdentifier>(std::move(ids[slot])));
   }
-  std::vector<platform::ItemRef> out;
-  out.reserve(entries.size());
-  for (size_t i = 0; i < entries.size(); ++i) {
-    out.push_back(std::make_shared<const Item>(std::move(entries[i]), std::move(ids[first + i]),
-                                               parentIds.at(parentSlots[i]), domain_.displayName, env_));
+  // Built from the last entry to the first, each entry dropped once its item exists, and the listing moved
+  // into a smaller buffer whenever a quarter of it is gone: the entries give way to the items instead of the
+  // two being held whole side by side.
+  // The identifiers likewise: the parents' were taken above, the entries' are the last ones left.
+  ids.resize(first + entries.size());
+  std::vector<platform::ItemRef> out(entries.size());
+  for (size_t i = entries.size(); i-- > 0;) {
+    out[i] = std::make_shared<const Item>(std::move(entries.back()), std::move(ids.back()),
+                                          parentIds.at(parentSlots[i]), domain_.displayName, env_);
+    entries.pop_back();
+    ids.pop_back();
+    releaseSpare(entries);
+    releaseSpare(ids);
   }
   return out;
 }
