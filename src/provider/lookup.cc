@@ -2,6 +2,7 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "dav/listing.h"
 #include "platform/error.h"
 #include "platform/jobs.h"
 #include "platform/text.h"
@@ -35,12 +36,7 @@ DavEntry FileProviderExtension::entry(std::string_view path) {
 }
 
 std::vector<DavEntry> FileProviderExtension::children(std::string_view path) {
-  // Filtered in place: a second vector would hold a large listing twice.
-  auto listing = dav_->list(path, 1);
-  std::erase_if(listing, [&](const DavEntry& e) {
-    return platform::canonicalEqual(e.path, path) || !platform::canonicalEqual(parentPath(e.path), path);
-  });
-  return listing;
+  return childrenOf(path, dav_->list(path, 1));
 }
 
 std::vector<DavEntry> FileProviderExtension::tree(std::string_view path) {
