@@ -12,10 +12,17 @@ bool keptVerbatim(unsigned char c) {
          c == '_';
 }
 
-// Reads the three members into a StateDisk; see state_file.h for the shape.
+// Sets a member read from the file; a member met again takes the later value and keeps the first spelling.
+void assignMember(platform::CanonicalMap<std::string>& map, std::string& key, std::string& value) {
+  map.insert_or_assign(std::move(key), std::move(value));
+}
+void assignMember(TextMap& map, std::string& key, std::string& value) { map.assign(key, value); }
+
+// Reads the three members into a StateDisk or a StateData; see state_file.h for the shape.
+template <class Disk>
 class StateReader final : public JsonShapeReader {
  public:
-  StateDisk disk;
+  Disk disk;
   bool complete() const { return haveIds_ && haveListed_ && haveAnchor_; }
 
  private:
@@ -31,11 +38,11 @@ class StateReader final : public JsonShapeReader {
         return true;
       case 2:
         if (member_ != Member::ids || value.string == nullptr) return false;
-        disk.ids.insert_or_assign(std::move(key_), std::move(*value.string));
+        assignMember(disk.ids, key_, *value.string);
         return true;
       case 3:
         if (value.string == nullptr) return false;
-        snapshot_->insert_or_assign(std::move(key_), std::move(*value.string));
+        assignMember(*snapshot_, key_, *value.string);
         return true;
       default:
         return false;
@@ -91,7 +98,7 @@ class StateReader final : public JsonShapeReader {
   bool haveAnchor_ = false;
   std::string folder_;
   std::string key_;
-  StateDisk::Snapshot* snapshot_ = nullptr;  // the folder being read; map nodes do not move
+  typename Disk::Snapshots::mapped_type* snapshot_ = nullptr;  // the folder being read; map nodes do not move
 };
 
 constexpr char kHex[] = "0123456789ABCDEF";
@@ -123,7 +130,8 @@ void appendJsonString(std::string& out, std::string_view text) {
     if (c >= 0x80) {
       if (!checkedUtf8 && !platform::isValidUtf8(text.substr(i))) {
         out.resize(mark);
-        out += nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        out +=
+            nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         return;
       }
       checkedUtf8 = true;
@@ -133,13 +141,27 @@ void appendJsonString(std::string& out, std::string_view text) {
     out.append(text, start, i - start);
     start = i + 1;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         out += "\\u00";
         out += kHex[c >> 4];
@@ -190,27 +212,30 @@ std::string stateFileName(std::string_view domain) {
   return std::string(kPrefix) + escaped + std::string(kSuffix);
 }
 
-std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor,
+std::string encodeState(const TextMap& ids, const StateData::Snapshots& listed, int64_t anchor,
                         size_t sizeHint) {
   // Written straight into one string, without a document tree in between: the file is rewritten whole after
-  // every change, so this runs for every save, and for a large domain the tree cost several times the text.
+  // every change, so this runs for every save. Each map's text lies in one buffer in the order of its
+  // pairs, so the walk reads memory in order.
   std::string out;
   out.reserve(sizeHint + sizeHint / 8);
   out += "{\"ids\":{";
-  bool first = true;
-  for (const auto& [id, path] : ids) {
-    appendMember(out, first, id);
-    appendJsonString(out, path);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (i > 0) out += ',';
+    appendJsonString(out, ids.key(i));
+    out += ':';
+    appendJsonString(out, ids.value(i));
   }
   out += "},\"listed\":{";
-  first = true;
+  bool first = true;
   for (const auto& [folder, children] : listed) {
     appendMember(out, first, folder);
     out += '{';
-    bool firstChild = true;
-    for (const auto& [child, version] : children) {
-      appendMember(out, firstChild, child);
-      appendJsonString(out, version);
+    for (size_t i = 0; i < children.size(); ++i) {
+      if (i > 0) out += ',';
+      appendJsonString(out, children.key(i));
+      out += ':';
+      appendJsonString(out, children.value(i));
     }
     out += '}';
   }
@@ -220,10 +245,30 @@ std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& l
   return out;
 }
 
-std::optional<StateDisk> decodeState(std::string_view bytes) {
-  StateReader reader;
+std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor,
+                        size_t sizeHint) {
+  StateData data;
+  for (const auto& [id, path] : ids) data.ids.set(id, path);
+  for (const auto& [folder, children] : listed) {
+    TextMap& snapshot = data.listed[folder];
+    for (const auto& [child, version] : children) snapshot.set(child, version);
+  }
+  return encodeState(data.ids, data.listed, anchor, sizeHint);
+}
+
+namespace {
+
+template <class Disk>
+std::optional<Disk> decode(std::string_view bytes) {
+  StateReader<Disk> reader;
   if (!reader.read(bytes) || !reader.complete()) return std::nullopt;
   return std::move(reader.disk);
 }
+
+}  // namespace
+
+std::optional<StateDisk> decodeState(std::string_view bytes) { return decode<StateDisk>(bytes); }
+
+std::optional<StateData> decodeStateData(std::string_view bytes) { return decode<StateData>(bytes); }
 
 }  // namespace davfp
