@@ -1,5 +1,7 @@
 #include "state/state_file.h"
 
+#include <algorithm>
+#include <array>
 #include <nlohmann/json.hpp>
 
 #include "state/json_reader.h"
@@ -120,12 +122,29 @@ void appendHex(std::string& out, uint64_t value) {
 // Appends text as a JSON string: valid UTF-8 as it is, with quotation marks, backslashes and control
 // characters escaped. Text that is not UTF-8 cannot be written as JSON; the JSON library writes it with its
 // bad bytes replaced by U+FFFD.
+// Bytes that a JSON string cannot hold as they are (control characters, quotation mark, backslash), and the
+// bytes of multibyte characters, which the UTF-8 check must see.
+constexpr auto kNotPlain = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) table[c] = c < 0x20 || c == '"' || c == '\\' || c >= 0x80;
+  return table;
+}();
+
 void appendJsonString(std::string& out, std::string_view text) {
+  // Most paths, identifiers and versions are printable ASCII: copied whole.
+  size_t plain = 0;
+  while (plain < text.size() && !kNotPlain[static_cast<unsigned char>(text[plain])]) ++plain;
+  if (plain == text.size()) {
+    out += '"';
+    out += text;
+    out += '"';
+    return;
+  }
   const size_t mark = out.size();
   out += '"';
   size_t start = 0;
   bool checkedUtf8 = false;
-  for (size_t i = 0; i < text.size(); ++i) {
+  for (size_t i = plain; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       if (!checkedUtf8 && !platform::isValidUtf8(text.substr(i))) {
@@ -217,8 +236,14 @@ std::string encodeState(const TextMap& ids, const StateData::Snapshots& listed, 
   // Written straight into one string, without a document tree in between: the file is rewritten whole after
   // every change, so this runs for every save. Each map's text lies in one buffer in the order of its
   // pairs, so the walk reads memory in order.
+  // Room for all of it at once: growing a string of many megabytes step by step copies it several times and
+  // holds two copies at each step. The text and its punctuation, and a margin for escapes (entity tags come
+  // in quotation marks); the previous encoding's size counts the escapes that the state held then.
+  auto jsonBytes = [](const TextMap& map) { return map.textBytes() + 6 * map.size(); };  // "k":"v",
+  size_t estimate = 64 + jsonBytes(ids);
+  for (const auto& [folder, children] : listed) estimate += folder.size() + 8 + jsonBytes(children);
   std::string out;
-  out.reserve(sizeHint + sizeHint / 8);
+  out.reserve(std::max(estimate + estimate / 8, sizeHint + sizeHint / 32));
   out += "{\"ids\":{";
   for (size_t i = 0; i < ids.size(); ++i) {
     if (i > 0) out += ',';

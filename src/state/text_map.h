@@ -28,6 +28,8 @@ class TextMap {
 
   size_t size() const { return pairs_.size(); }
   bool empty() const { return pairs_.empty(); }
+  // Bytes of the keys and values held.
+  size_t textBytes() const { return text_.size() - deadBytes_; }
   std::string_view key(size_t i) const { return {text_.data() + pairs_[i].at, pairs_[i].keySize}; }
   std::string_view value(size_t i) const {
     return {text_.data() + pairs_[i].at + pairs_[i].keySize, pairs_[i].valueSize};
