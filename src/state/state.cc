@@ -75,7 +75,7 @@ void rebaseKeys(CanonicalMap<V>& map, std::string_view from, std::string_view to
   for (auto& [key, value] : moved) setKey(map, std::move(key), std::move(value));
 }
 
-// rebaseKeys for a snapshot.
+// rebaseKeys for a snapshot: its keys under from rewritten, a rewritten key replacing an equivalent one.
 void rebaseKeys(TextMap& map, std::string_view from, std::string_view to) {
   std::vector<std::string> oldKeys;
   std::vector<std::pair<std::string, std::string>> moved;
@@ -89,8 +89,10 @@ void rebaseKeys(TextMap& map, std::string_view from, std::string_view to) {
   for (const auto& [key, value] : moved) map.set(key, value);
 }
 
-// Identifiers minted here are UUIDs: 36 characters.
+// The length of the identifiers minted here: UUIDs in text.
 constexpr size_t kMintedIdSize = 36;
+// About the length of a version made from size and date, where an entry has no entity tag.
+constexpr size_t kDateVersionSize = 24;
 
 }  // namespace
 
@@ -199,7 +201,9 @@ void State::remember(std::string_view folder, const std::vector<DavEntry>& child
 bool State::rememberLocked(std::string_view folder, const std::vector<DavEntry>& children) {
   TextMap snapshot;
   size_t text = 0;
-  for (const auto& entry : children) text += entry.path.size() + (entry.etag ? entry.etag->size() : 24);
+  for (const auto& entry : children) {
+    text += entry.path.size() + (entry.etag ? entry.etag->size() : kDateVersionSize);
+  }
   snapshot.reserve(children.size(), text);
   for (const auto& entry : children) snapshot.tryAdd(entry.path, entry.version());  // the first one wins
   auto it = listed_.find(folder);

@@ -1,6 +1,8 @@
 // State: the memory of one domain. Which item identifiers were handed to the platform and which server path
 // each stands for, what the listed folders contained (their snapshots), and the change counter that serves
 // as the sync anchor. Kept in one JSON file per domain, rewritten whole and atomically after every change.
+// In memory each map keeps its text in one buffer (TextMap): a domain of many thousand items is a few large
+// allocations, and a save walks them in order.
 //
 // Thread-safety: one State is shared by all jobs of its domain. Every operation holds mu_ for its whole run,
 // file write included, so no operation sees another half done and saves reach the disk in the order of the

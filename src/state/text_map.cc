@@ -116,8 +116,8 @@ void TextMap::addAt(std::string_view key, std::string_view value, uint32_t keyHa
 }
 
 void TextMap::rewrite(size_t i, std::string_view key, std::string_view value) {
+  uint64_t at = appendText(key, value);  // first: it may throw, and key or value may lie in the old text
   if (indexValues_) unindexValue(i);
-  uint64_t at = appendText(key, value);  // before the old text is dropped: key or value may lie in it
   dropText(i);
   pairs_[i] = Pair{at, static_cast<uint32_t>(key.size()), static_cast<uint32_t>(value.size())};
   if (indexValues_) indexValue(i);
