@@ -75,15 +75,24 @@ void rebaseKeys(CanonicalMap<V>& map, std::string_view from, std::string_view to
   for (auto& [key, value] : moved) setKey(map, std::move(key), std::move(value));
 }
 
-// Equal byte for byte, spelling of the keys included.
-bool sameSnapshot(const State::Snapshot& a, const State::Snapshot& b) {
-  if (a.size() != b.size()) return false;
-  for (const auto& [child, version] : a) {
-    auto it = b.find(child);
-    if (it == b.end() || it->first != child || it->second != version) return false;
+// rebaseKeys for a snapshot: its keys under from rewritten, a rewritten key replacing an equivalent one.
+void rebaseKeys(TextMap& map, std::string_view from, std::string_view to) {
+  std::vector<std::string> oldKeys;
+  std::vector<std::pair<std::string, std::string>> moved;
+  for (size_t i = 0; i < map.size(); ++i) {
+    if (auto key = rewritten(map.key(i), from, to)) {
+      oldKeys.emplace_back(map.key(i));
+      moved.emplace_back(std::move(*key), map.value(i));
+    }
   }
-  return true;
+  for (const auto& key : oldKeys) map.erase(key);
+  for (const auto& [key, value] : moved) map.set(key, value);
 }
+
+// The length of the identifiers minted here: UUIDs in text.
+constexpr size_t kMintedIdSize = 36;
+// About the length of a version made from size and date, where an entry has no entity tag.
+constexpr size_t kDateVersionSize = 24;
 
 }  // namespace
 
@@ -93,28 +102,18 @@ State::State(std::string_view domain, platform::Env& env)
 }
 
 void State::load() {
-  std::optional<StateDisk> disk;
+  std::optional<StateData> disk;
   try {
-    disk = decodeState(env_.readFile(file_));
+    disk = decodeStateData(env_.readFile(file_));
   } catch (const std::exception&) {
     // Most often the file does not exist yet. Unreadable means fresh; the next save replaces the file.
     return;
   }
   if (!disk) return;  // not a state file: fresh, and the bad file stays until the next save replaces it
+  // Where several identifiers share a path, the path keeps the last one met.
   ids_ = std::move(disk->ids);
   listed_ = std::move(disk->listed);
   anchor_.store(disk->anchor);
-  // Where several identifiers share a path, the path keeps the last one met.
-  paths_.reserve(ids_.size());
-  for (auto it = ids_.cbegin(); it != ids_.cend(); ++it) index(it);
-}
-
-void State::index(Ids::const_iterator entry) {
-  auto [it, added] = paths_.emplace(entry->second, entry->first);
-  if (added) return;
-  // Another entry of the same path: this one takes its place, with its own spelling.
-  paths_.erase(it);
-  paths_.emplace(entry->second, entry->first);
 }
 
 std::string State::id(std::string_view path) {
@@ -129,50 +128,42 @@ std::string State::id(std::string_view path) {
 std::optional<std::string> State::existingId(std::string_view path) const {
   if (path == "/") return platform::kRootContainerItemIdentifier;
   std::lock_guard lock(mu_);
-  if (auto it = paths_.find(path); it != paths_.end()) return std::string(it->second);
+  if (size_t i = ids_.findValue(path); i != TextMap::npos) return std::string(ids_.key(i));
   return std::nullopt;
 }
 
 std::string State::idLocked(std::string_view path, bool& minted) {
-  if (auto it = paths_.find(path); it != paths_.end()) return std::string(it->second);
+  if (size_t i = ids_.findValue(path); i != TextMap::npos) return std::string(ids_.key(i));
   for (;;) {
-    auto [it, added] = ids_.try_emplace(platform::uuidString(), path);
-    if (!added) continue;  // an identifier already handed out: draw another
-    paths_.emplace(it->second, it->first);
+    std::string id = platform::uuidString();
+    if (!ids_.tryAdd(id, path).second) continue;  // an identifier already handed out: draw another
     minted = true;
-    return it->first;
+    return id;
   }
 }
 
 std::optional<std::string> State::path(std::string_view id) {
   if (id == platform::kRootContainerItemIdentifier) return "/";
   std::lock_guard lock(mu_);
-  if (auto it = ids_.find(id); it != ids_.end()) return it->second;
+  if (size_t i = ids_.find(id); i != TextMap::npos) return std::string(ids_.value(i));
   return std::nullopt;
 }
 
 void State::move(std::string_view, std::string_view from, std::string_view to) {
   std::lock_guard lock(mu_);
-  struct Moved {
-    std::string id, oldPath, newPath;
-  };
-  std::vector<Moved> moved;
-  for (const auto& [id, path] : ids_) {
-    if (auto newPath = rewritten(path, from, to)) moved.push_back({id, path, std::move(*newPath)});
+  std::vector<std::pair<size_t, std::string>> moved;
+  for (size_t i = 0; i < ids_.size(); ++i) {
+    if (auto newPath = rewritten(ids_.value(i), from, to)) moved.emplace_back(i, std::move(*newPath));
   }
-  // All old paths go before any new one comes in, so a new path is never removed as another's old one.
-  for (const auto& m : moved) eraseKey(paths_, m.oldPath);
-  for (auto& m : moved) {
-    auto entry = ids_.find(m.id);
-    entry->second = std::move(m.newPath);
-    index(entry);
-  }
+  // A path leaves the index only while it still finds the identifier being moved, and each new path finds
+  // its own: so a new path is never removed as another's old one, whatever the order.
+  for (const auto& [i, newPath] : moved) ids_.setValue(i, newPath);
 
   // An item that changes folder is no longer a child of its old one: left there, the old folder's next
   // listing would miss it and report it deleted, although it lives on at its new place.
   std::string oldParent = parentPath(from);
   if (!platform::canonicalEqual(oldParent, parentPath(to))) {
-    if (auto it = listed_.find(oldParent); it != listed_.end()) eraseKey(it->second, from);
+    if (auto it = listed_.find(oldParent); it != listed_.end()) it->second.erase(from);
   }
   for (auto& [folder, children] : listed_) rebaseKeys(children, from, to);
   rebaseKeys(listed_, from, to);
@@ -188,17 +179,16 @@ void State::forget(std::string_view path) {
 }
 
 void State::forgetLocked(std::string_view path) {
-  for (auto it = ids_.begin(); it != ids_.end();) {
-    if (isUnder(it->second, path)) {
-      eraseKey(paths_, it->second);
-      it = ids_.erase(it);
+  for (size_t i = 0; i < ids_.size();) {
+    if (isUnder(ids_.value(i), path)) {
+      ids_.eraseAt(i);  // the last identifier takes position i
     } else {
-      ++it;
+      ++i;
     }
   }
   std::erase_if(listed_, [&](const auto& folder) { return isUnder(folder.first, path); });
   // Only the path itself: a snapshot holds direct children, so what lies deeper has no entry elsewhere.
-  for (auto& [folder, children] : listed_) eraseKey(children, path);
+  for (auto& [folder, children] : listed_) children.erase(path);
   advanceAnchor();
 }
 
@@ -209,11 +199,15 @@ void State::remember(std::string_view folder, const std::vector<DavEntry>& child
 }
 
 bool State::rememberLocked(std::string_view folder, const std::vector<DavEntry>& children) {
-  Snapshot snapshot;
-  snapshot.reserve(children.size());
-  for (const auto& entry : children) snapshot.try_emplace(entry.path, entry.version());  // the first one wins
+  TextMap snapshot;
+  size_t text = 0;
+  for (const auto& entry : children) {
+    text += entry.path.size() + (entry.etag ? entry.etag->size() : kDateVersionSize);
+  }
+  snapshot.reserve(children.size(), text);
+  for (const auto& entry : children) snapshot.tryAdd(entry.path, entry.version());  // the first one wins
   auto it = listed_.find(folder);
-  if (it != listed_.end() && it->first == folder && sameSnapshot(it->second, snapshot)) return false;
+  if (it != listed_.end() && it->first == folder && it->second.sameAs(snapshot)) return false;
   setKey(listed_, std::string(folder), std::move(snapshot));
   return true;
 }
@@ -221,7 +215,7 @@ bool State::rememberLocked(std::string_view folder, const std::vector<DavEntry>&
 void State::noteChild(const DavEntry& entry) {
   std::lock_guard lock(mu_);
   if (auto it = listed_.find(parentPath(entry.path)); it != listed_.end()) {
-    setKey(it->second, entry.path, entry.version());
+    it->second.set(entry.path, entry.version());
   }
   advanceAnchor();
   save();
@@ -229,7 +223,10 @@ void State::noteChild(const DavEntry& entry) {
 
 State::Snapshots State::knownFolders() const {
   std::lock_guard lock(mu_);
-  return listed_;
+  Snapshots out;
+  out.reserve(listed_.size());
+  for (const auto& [folder, children] : listed_) out.emplace(folder, children.toMap());
+  return out;
 }
 
 int64_t State::anchor() const { return anchor_.load(); }
@@ -242,18 +239,16 @@ void State::bumpAnchor() {
   save();
 }
 
-void State::reserveIds(size_t more) {
-  // Room for every identifier a batch may mint, made at once: growing step by step rehashes the maps several
-  // times over, touching every identifier each time. Only ever grown: reserving less than the maps hold
-  // would rehash them to a smaller size.
-  auto grow = [more](auto& map) {
-    size_t wanted = map.size() + more;
-    if (wanted > static_cast<size_t>(static_cast<float>(map.bucket_count()) * map.max_load_factor())) {
-      map.reserve(wanted);
-    }
-  };
-  grow(ids_);
-  grow(paths_);
+void State::reserveIds(const std::vector<std::string>& paths) {
+  // Room for every identifier a batch mints, made at once: growing step by step copies the identifiers and
+  // rehashes the indexes several times over, and leaves the buffers up to twice the size they need.
+  size_t count = 0, text = 0;
+  for (const auto& path : paths) {
+    if (path == "/" || ids_.findValue(path) != TextMap::npos) continue;
+    ++count;
+    text += kMintedIdSize + path.size();
+  }
+  ids_.reserve(count, text);
 }
 
 void State::advanceAnchor() {
@@ -266,7 +261,7 @@ std::vector<std::string> State::ids(const std::vector<std::string>& paths) {
   std::vector<std::string> out;
   out.reserve(paths.size());
   std::lock_guard lock(mu_);
-  reserveIds(paths.size());
+  reserveIds(paths);
   bool minted = false;
   for (const auto& path : paths) {
     out.push_back(path == "/" ? platform::kRootContainerItemIdentifier : idLocked(path, minted));
@@ -291,7 +286,7 @@ std::vector<std::string> State::commit(const ChangePass& pass) {
         break;
     }
   }
-  reserveIds(pass.mint.size());
+  reserveIds(pass.mint);
   for (const auto& path : pass.mint) {
     bool minted = false;
     ids.push_back(path == "/" ? platform::kRootContainerItemIdentifier : idLocked(path, minted));

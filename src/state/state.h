@@ -1,6 +1,8 @@
 // State: the memory of one domain. Which item identifiers were handed to the platform and which server path
 // each stands for, what the listed folders contained (their snapshots), and the change counter that serves
 // as the sync anchor. Kept in one JSON file per domain, rewritten whole and atomically after every change.
+// In memory each map keeps its text in one buffer (TextMap): a domain of many thousand items is a few large
+// allocations, and a save walks them in order.
 //
 // Thread-safety: one State is shared by all jobs of its domain. Every operation holds mu_ for its whole run,
 // file write included, so no operation sees another half done and saves reach the disk in the order of the
@@ -14,12 +16,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "dav/entry.h"
 #include "platform/env.h"
 #include "platform/text.h"
+#include "state/state_file.h"
+#include "state/text_map.h"
 
 namespace davfp {
 
@@ -76,8 +79,8 @@ class State {
   };
   struct ChangePass {
     std::vector<PassStep> steps;
-    bool bump = false;               // advance the anchor once more after the steps
-    std::vector<std::string> mint;   // paths whose identifiers are minted after the steps, as id(path) would
+    bool bump = false;              // advance the anchor once more after the steps
+    std::vector<std::string> mint;  // paths whose identifiers are minted after the steps, as id(path) would
   };
   // Applies the steps in order (each forget advances the anchor), mints, then bumps; saves once, and not at
   // all when nothing changed (no forget, no bump, no new identifier, every remembered snapshot as it was).
@@ -88,23 +91,14 @@ class State {
   const std::string& file() const { return file_; }
 
  private:
-  using Ids = platform::CanonicalMap<std::string>;
-  // path -> identifier, the inverse of ids_, as views of an entry of ids_ (its path and its identifier),
-  // which the map never moves: every path is held once. An entry of ids_ leaves this index before its path
-  // changes or it is erased.
-  using PathIndex =
-      std::unordered_map<std::string_view, std::string_view, platform::CanonicalHash, platform::CanonicalEqual>;
-
   // All REQUIRES: mu_ held.
   std::string idLocked(std::string_view path, bool& minted);
   void forgetLocked(std::string_view path);
   // True when the snapshot differs from the one held (or the folder was not known).
   bool rememberLocked(std::string_view folder, const std::vector<DavEntry>& children);
-  // Makes entry the one that its path maps to.
-  void index(Ids::const_iterator entry);
   void advanceAnchor();
-  // Makes room for up to `more` new identifiers.
-  void reserveIds(size_t more);
+  // Makes room for the identifiers that id(path) of each path would mint.
+  void reserveIds(const std::vector<std::string>& paths);
   // Writes the file from ids_, listed_ and anchor_; a failure is dropped (see state.cc).
   void save();
 
@@ -113,10 +107,10 @@ class State {
   platform::Env& env_;
   const std::string file_;
   mutable std::mutex mu_;
-  Ids ids_;                  // identifier -> path; guarded by mu_
-  PathIndex paths_;          // guarded by mu_
-  Snapshots listed_;         // folder -> snapshot; guarded by mu_
-  size_t lastSaveSize_ = 0;  // bytes of the latest encoding; guarded by mu_
+  // identifier -> path, each held once; a path finds the identifier last given it. Guarded by mu_.
+  TextMap ids_{TextMap::Values::indexed};
+  StateData::Snapshots listed_;  // folder -> (child -> version); guarded by mu_
+  size_t lastSaveSize_ = 0;      // bytes of the latest encoding; guarded by mu_
   // Changed under mu_, except by setAnchor(); read without it.
   std::atomic<int64_t> anchor_{1};
 };

@@ -1,5 +1,7 @@
 #include "state/state_file.h"
 
+#include <algorithm>
+#include <array>
 #include <nlohmann/json.hpp>
 
 #include "state/json_reader.h"
@@ -12,10 +14,17 @@ bool keptVerbatim(unsigned char c) {
          c == '_';
 }
 
-// Reads the three members into a StateDisk; see state_file.h for the shape.
+// Sets a member read from the file; a member met again takes the later value and keeps the first spelling.
+void assignMember(platform::CanonicalMap<std::string>& map, std::string& key, std::string& value) {
+  map.insert_or_assign(std::move(key), std::move(value));
+}
+void assignMember(TextMap& map, std::string& key, std::string& value) { map.assign(key, value); }
+
+// Reads the three members into a StateDisk or a StateData; see state_file.h for the shape.
+template <class Disk>
 class StateReader final : public JsonShapeReader {
  public:
-  StateDisk disk;
+  Disk disk;
   bool complete() const { return haveIds_ && haveListed_ && haveAnchor_; }
 
  private:
@@ -31,11 +40,11 @@ class StateReader final : public JsonShapeReader {
         return true;
       case 2:
         if (member_ != Member::ids || value.string == nullptr) return false;
-        disk.ids.insert_or_assign(std::move(key_), std::move(*value.string));
+        assignMember(disk.ids, key_, *value.string);
         return true;
       case 3:
         if (value.string == nullptr) return false;
-        snapshot_->insert_or_assign(std::move(key_), std::move(*value.string));
+        assignMember(*snapshot_, key_, *value.string);
         return true;
       default:
         return false;
@@ -91,7 +100,7 @@ class StateReader final : public JsonShapeReader {
   bool haveAnchor_ = false;
   std::string folder_;
   std::string key_;
-  StateDisk::Snapshot* snapshot_ = nullptr;  // the folder being read; map nodes do not move
+  typename Disk::Snapshots::mapped_type* snapshot_ = nullptr;  // the folder being read; map nodes do not move
 };
 
 constexpr char kHex[] = "0123456789ABCDEF";
@@ -113,17 +122,35 @@ void appendHex(std::string& out, uint64_t value) {
 // Appends text as a JSON string: valid UTF-8 as it is, with quotation marks, backslashes and control
 // characters escaped. Text that is not UTF-8 cannot be written as JSON; the JSON library writes it with its
 // bad bytes replaced by U+FFFD.
+// Bytes that a JSON string cannot hold as they are (control characters, quotation mark, backslash), and the
+// bytes of multibyte characters, which the UTF-8 check must see.
+constexpr auto kNotPlain = [] {
+  std::array<bool, 256> table{};
+  for (int c = 0; c < 256; ++c) table[c] = c < 0x20 || c == '"' || c == '\\' || c >= 0x80;
+  return table;
+}();
+
 void appendJsonString(std::string& out, std::string_view text) {
+  // Most paths, identifiers and versions are printable ASCII: copied whole.
+  size_t plain = 0;
+  while (plain < text.size() && !kNotPlain[static_cast<unsigned char>(text[plain])]) ++plain;
+  if (plain == text.size()) {
+    out += '"';
+    out += text;
+    out += '"';
+    return;
+  }
   const size_t mark = out.size();
   out += '"';
   size_t start = 0;
   bool checkedUtf8 = false;
-  for (size_t i = 0; i < text.size(); ++i) {
+  for (size_t i = plain; i < text.size(); ++i) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     if (c >= 0x80) {
       if (!checkedUtf8 && !platform::isValidUtf8(text.substr(i))) {
         out.resize(mark);
-        out += nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+        out +=
+            nlohmann::json(std::string(text)).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
         return;
       }
       checkedUtf8 = true;
@@ -133,13 +160,27 @@ void appendJsonString(std::string& out, std::string_view text) {
     out.append(text, start, i - start);
     start = i + 1;
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         out += "\\u00";
         out += kHex[c >> 4];
@@ -190,27 +231,36 @@ std::string stateFileName(std::string_view domain) {
   return std::string(kPrefix) + escaped + std::string(kSuffix);
 }
 
-std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor,
+std::string encodeState(const TextMap& ids, const StateData::Snapshots& listed, int64_t anchor,
                         size_t sizeHint) {
   // Written straight into one string, without a document tree in between: the file is rewritten whole after
-  // every change, so this runs for every save, and for a large domain the tree cost several times the text.
+  // every change, so this runs for every save. Each map's text lies in one buffer in the order of its
+  // pairs, so the walk reads memory in order.
+  // Room for all of it at once: growing a string of many megabytes step by step copies it several times and
+  // holds two copies at each step. The text and its punctuation, and a margin for escapes (entity tags come
+  // in quotation marks); the previous encoding's size counts the escapes that the state held then.
+  auto jsonBytes = [](const TextMap& map) { return map.textBytes() + 6 * map.size(); };  // "k":"v",
+  size_t estimate = 64 + jsonBytes(ids);
+  for (const auto& [folder, children] : listed) estimate += folder.size() + 8 + jsonBytes(children);
   std::string out;
-  out.reserve(sizeHint + sizeHint / 8);
+  out.reserve(std::max(estimate + estimate / 8, sizeHint + sizeHint / 32));
   out += "{\"ids\":{";
-  bool first = true;
-  for (const auto& [id, path] : ids) {
-    appendMember(out, first, id);
-    appendJsonString(out, path);
+  for (size_t i = 0; i < ids.size(); ++i) {
+    if (i > 0) out += ',';
+    appendJsonString(out, ids.key(i));
+    out += ':';
+    appendJsonString(out, ids.value(i));
   }
   out += "},\"listed\":{";
-  first = true;
+  bool first = true;
   for (const auto& [folder, children] : listed) {
     appendMember(out, first, folder);
     out += '{';
-    bool firstChild = true;
-    for (const auto& [child, version] : children) {
-      appendMember(out, firstChild, child);
-      appendJsonString(out, version);
+    for (size_t i = 0; i < children.size(); ++i) {
+      if (i > 0) out += ',';
+      appendJsonString(out, children.key(i));
+      out += ':';
+      appendJsonString(out, children.value(i));
     }
     out += '}';
   }
@@ -220,10 +270,30 @@ std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& l
   return out;
 }
 
-std::optional<StateDisk> decodeState(std::string_view bytes) {
-  StateReader reader;
+std::string encodeState(const StateDisk::Ids& ids, const StateDisk::Snapshots& listed, int64_t anchor,
+                        size_t sizeHint) {
+  StateData data;
+  for (const auto& [id, path] : ids) data.ids.set(id, path);
+  for (const auto& [folder, children] : listed) {
+    TextMap& snapshot = data.listed[folder];
+    for (const auto& [child, version] : children) snapshot.set(child, version);
+  }
+  return encodeState(data.ids, data.listed, anchor, sizeHint);
+}
+
+namespace {
+
+template <class Disk>
+std::optional<Disk> decode(std::string_view bytes) {
+  StateReader<Disk> reader;
   if (!reader.read(bytes) || !reader.complete()) return std::nullopt;
   return std::move(reader.disk);
 }
+
+}  // namespace
+
+std::optional<StateDisk> decodeState(std::string_view bytes) { return decode<StateDisk>(bytes); }
+
+std::optional<StateData> decodeStateData(std::string_view bytes) { return decode<StateData>(bytes); }
 
 }  // namespace davfp

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
-
 #include <set>
 
 namespace davfp {
@@ -82,6 +81,57 @@ TEST(StateFileTest, RoundTripsAnyText) {
     EXPECT_EQ(json["ids"]["ID3"], ids["ID3"]);
     EXPECT_EQ(json["anchor"], anchor);
   }
+}
+
+TEST(StateFileTest, EscapesStringsTheSameWhereverTheyStand) {
+  struct Case {
+    std::string text, json;
+  } cases[] = {
+      {"", R"("")"},
+      {"/plain", R"("/plain")"},
+      {R"(/"q"\/)", R"("/\"q\"\\/")"},
+      {std::string("/\0\x01\x1f\x7f\t\n\b\f\r", 10), "\"/\\u0000\\u0001\\u001F\x7f\\t\\n\\b\\f\\r\""},
+      {"/caf\u00e9/\"\U0001F600\"", "\"/caf\u00e9/\\\"\U0001F600\\\"\""},
+      // Not UTF-8: every bad sequence becomes U+FFFD.
+      {"/x\"\xff", "\"/x\\\"\uFFFD\""},
+      {"/truncated\xc3", "\"/truncated\uFFFD\""},
+      {"\xe2\x82/\"\x01", "\"\uFFFD/\\\"\\u0001\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    const std::string& j = c.json;
+    EXPECT_EQ(encodeState({{"I", c.text}}, {{c.text, {{c.text, c.text}}}}, 1),
+              R"({"ids":{"I":)" + j + R"(},"listed":{)" + j + ":{" + j + ":" + j + R"(}},"anchor":1})");
+  }
+}
+
+TEST(StateFileTest, StateDataLoadsWhatStateDiskLoads) {
+  const char* files[] = {
+      R"({"ids":{"A":"/caf\u00e9","B":"/x"},"listed":{"/":{"/x":"1","/y":"2"},"/x":{}},"anchor":3})",
+      // Members met twice: the later value, the first spelling; an object met twice starts over.
+      "{\"ids\":{\"I\":\"/a\"},\"ids\":{\"caf\u00e9\":\"/1\",\"cafe\u0301\":\"/2\"},"
+      "\"listed\":{\"/f\":{\"/f/a\":\"1\",\"/f/a\":\"2\"},\"/f\":{\"/f/b\":\"3\"},"
+      "\"/caf\u00e9\":{\"/caf\u00e9/x\":\"1\",\"/cafe\u0301/x\":\"2\"}},\"anchor\":1}",
+      R"({"ids":{},"listed":{},"anchor":1,"ids":{"X":"/y"}})",
+  };
+  for (const char* bytes : files) {
+    SCOPED_TRACE(bytes);
+    auto disk = decodeState(bytes);
+    auto data = decodeStateData(bytes);
+    ASSERT_TRUE(disk);
+    ASSERT_TRUE(data);
+    EXPECT_EQ(data->ids.toMap(), disk->ids);
+    for (const auto& [id, path] : disk->ids) {
+      EXPECT_EQ(data->ids.key(data->ids.find(id)), disk->ids.find(id)->first);  // the spelling too
+    }
+    StateDisk::Snapshots listed;
+    for (const auto& [folder, children] : data->listed) listed.emplace(folder, children.toMap());
+    EXPECT_EQ(listed, disk->listed);
+    EXPECT_EQ(data->anchor, disk->anchor);
+    EXPECT_EQ(encodeState(data->ids, data->listed, data->anchor).size(),
+              encodeState(disk->ids, disk->listed, disk->anchor).size());
+  }
+  EXPECT_FALSE(decodeStateData(R"({"ids":{"I":"/a"},"listed":{},"anchor":"1"})"));
 }
 
 TEST(StateFileTest, APathThatIsNotUtf8StillLetsTheRestBeSaved) {
