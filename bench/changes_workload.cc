@@ -38,10 +38,11 @@ void rememberTree(BenchDrive& drive) {
   State::ChangePass pass;
   for (int i = 0; i < kFolders; ++i) {
     std::string folder = "/" + folderName(i);
-    auto kids = ext->children(folder);
-    pass.mint.push_back(folder);
-    for (const auto& kid : kids) pass.mint.push_back(kid.path);
-    pass.steps.push_back({State::PassStep::Kind::remember, folder, std::move(kids)});
+    pass.steps.push_back({State::PassStep::Kind::remember, folder, ext->children(folder)});
+  }
+  for (const auto& step : pass.steps) {
+    pass.mint.push_back(step.path);
+    for (const auto& kid : step.children) pass.mint.push_back(kid.path);
   }
   ext->state().commit(pass);
 }

@@ -49,12 +49,16 @@ void writeLargeState(BenchDrive& drive) {
     std::vector<DavEntry> files;
     for (int i = 0; i < kFilesPerFolder; ++i) {
       files.push_back(entry(folderPath(f) + "/" + fileName(i), false, f * kFilesPerFolder + i));
-      pass.mint.push_back(files.back().path);
     }
-    pass.mint.push_back(folderPath(f));
     pass.steps.push_back({State::PassStep::Kind::remember, folderPath(f), std::move(files)});
   }
   pass.steps.push_back({State::PassStep::Kind::remember, "/", std::move(folders)});
+  // The files of each folder, then the folder, as a platform that browsed them all would have asked.
+  for (const auto& step : pass.steps) {
+    if (step.path == "/") continue;
+    for (const auto& file : step.children) pass.mint.push_back(file.path);
+    pass.mint.push_back(step.path);
+  }
   state.commit(pass);
 }
 

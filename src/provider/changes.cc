@@ -100,9 +100,12 @@ Enumerator::Changes Enumerator::findChanges() {
 
   bool changed = !found.updated.empty() || !found.deleted.empty() || !gone.empty();
   found.pass.bump = changed;
+  std::vector<std::string> parents;  // reserved: the views below must not move
+  parents.reserve(found.updated.size());
   for (const auto& e : found.updated) {
+    parents.push_back(parentPath(e.path));
     found.pass.mint.push_back(e.path);
-    found.pass.mint.push_back(parentPath(e.path));
+    found.pass.mint.push_back(parents.back());
   }
   state.commit(found.pass);
   return Changes{ext_->items(std::move(found.updated)), std::move(found.deleted)};

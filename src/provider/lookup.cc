@@ -79,7 +79,8 @@ std::vector<platform::ItemRef> FileProviderExtension::rememberedItems(std::strin
 std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangePass& pass,
                                                                   std::vector<DavEntry>& entries) {
   // Every identifier the items need is minted under one lock and one save; building them then asks nothing.
-  // Each entry's own path and its parent's: siblings share their parent's slot. A listing's entries mostly
+  // Each entry's own path and its parent's (views of the entries and of the parents' map, which outlive the
+  // commit): siblings share their parent's slot. A listing's entries mostly
   // share one parent, so the previous entry's parent is tried first.
   std::vector<uint32_t> parentSlots;
   parentSlots.reserve(entries.size());
@@ -100,7 +101,7 @@ std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangeP
     }
   }
   std::vector<std::string> ids = state_->commit(pass);
-  std::vector<std::string>().swap(pass.mint);  // copies of every path, no longer needed
+  std::vector<std::string_view>().swap(pass.mint);
 
   // One shared identifier per parent, found by its slot.
   std::unordered_map<uint32_t, std::shared_ptr<const platform::ItemIdentifier>> parentIds;

@@ -239,7 +239,8 @@ void State::bumpAnchor() {
   save();
 }
 
-void State::reserveIds(const std::vector<std::string>& paths) {
+template <class Paths>
+void State::reserveIds(const Paths& paths) {
   // Room for every identifier a batch mints, made at once: growing step by step copies the identifiers and
   // rehashes the indexes several times over, and leaves the buffers up to twice the size they need.
   size_t count = 0, text = 0;

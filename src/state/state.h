@@ -80,7 +80,9 @@ class State {
   struct ChangePass {
     std::vector<PassStep> steps;
     bool bump = false;              // advance the anchor once more after the steps
-    std::vector<std::string> mint;  // paths whose identifiers are minted after the steps, as id(path) would
+    // Paths whose identifiers are minted after the steps, as id(path) would; views of text that outlives the
+    // commit (a listing's paths need no second copy).
+    std::vector<std::string_view> mint;
   };
   // Applies the steps in order (each forget advances the anchor), mints, then bumps; saves once, and not at
   // all when nothing changed (no forget, no bump, no new identifier, every remembered snapshot as it was).
@@ -98,7 +100,8 @@ class State {
   bool rememberLocked(std::string_view folder, const std::vector<DavEntry>& children);
   void advanceAnchor();
   // Makes room for the identifiers that id(path) of each path would mint.
-  void reserveIds(const std::vector<std::string>& paths);
+  template <class Paths>
+  void reserveIds(const Paths& paths);
   // Writes the file from ids_, listed_ and anchor_; a failure is dropped (see state.cc).
   void save();
 

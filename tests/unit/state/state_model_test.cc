@@ -66,7 +66,7 @@ TEST(StateModelTest, IdentifiersFollowMovesAndForgetsAndReloadTheSame) {
         break;
       case 2: {
         std::vector<std::string> paths{path, other, path + "/x"};
-        auto ids = state.commit({.mint = paths});
+        auto ids = state.commit({.mint = {paths.begin(), paths.end()}});
         for (size_t i = 0; i < paths.size(); ++i) mint(paths[i], ids[i]);
         break;
       }
