@@ -1,9 +1,11 @@
 // Item enumeration of folders, the working set and the trash.
 #include "provider/enumerator.h"
 
+#include "dav/listing.h"
 #include "platform/jobs.h"
 #include "provider/extension.h"
 #include "provider/frame.h"
+#include "provider/listing_prefetch.h"
 
 namespace davfp {
 
@@ -52,15 +54,16 @@ void Enumerator::enumerateItems(std::shared_ptr<platform::EnumerationObserver> o
 }
 
 void Enumerator::enumerateWorkingSet(platform::EnumerationObserver& observer) {
+  std::vector<std::string> folders;
+  for (const auto& [folder, snapshot] : ext_->state().knownFolders()) folders.push_back(folder);
+  // Each folder's answer is parsed while the next folder's request is on the wire.
+  ListingPrefetch fetched(ext_->dav().shared_from_this(), std::move(folders));
   std::vector<DavEntry> all;
-  for (const auto& [folder, snapshot] : ext_->state().knownFolders()) {
-    try {
-      auto kids = ext_->children(folder);
-      all.insert(all.end(), std::make_move_iterator(kids.begin()), std::make_move_iterator(kids.end()));
-    } catch (const DavError& e) {
-      // A remembered folder that vanished is left out; change enumeration reports it.
-      if (e.kind() != DavError::Kind::notFound) throw;
-    }
+  while (auto next = fetched.next()) {
+    // A remembered folder that vanished is left out; change enumeration reports it.
+    if (next->notFound) continue;
+    auto kids = childrenOf(next->folder, std::move(next->listing).entries());
+    all.insert(all.end(), std::make_move_iterator(kids.begin()), std::make_move_iterator(kids.end()));
   }
   observer.didEnumerateItems(ext_->items(std::move(all)));
 }
