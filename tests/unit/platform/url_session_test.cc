@@ -307,6 +307,63 @@ TEST(UrlSessionTest, CancellingARequestThatWaitsForItsTurnEndsItAtOnce) {
   for (const auto& r : server.requests()) EXPECT_NE(r.target, "/waiting");
 }
 
+// Exchanges on one connection reuse one libcurl handle: nothing of an exchange (method, body, headers,
+// credentials, cookies) may carry over to the next, while a cookie still goes back within its own exchange.
+TEST(UrlSessionTest, NothingOfAnExchangeCarriesOverToTheNextOnTheSameConnection) {
+  FakeServer server;
+  UrlSession session;
+  server.setHandler([](const FakeServer::Received& r) {
+    if (r.target == "/auth" && !r.header("Authorization")) {
+      return Reply{.status = 401,
+                   .headers = {{"WWW-Authenticate", "Basic realm=\"dav\""}, {"Set-Cookie", "sid=1; Path=/"}},
+                   .body = "denied"};
+    }
+    return Reply{.headers = {{"Set-Cookie", "seen=" + r.method + "; Path=/"}}, .body = r.method + " " + r.body};
+  });
+  const std::string withUser = "http://user:pw@127.0.0.1:" + std::to_string(server.port());
+  struct Step {
+    HttpRequest request;
+    std::string answer;  // the body delivered
+  } steps[] = {
+      {request("GET", withUser + "/auth"), "GET "},
+      {request("HEAD", server.url("/head")), ""},
+      {HttpRequest{.method = "PROPFIND", .url = server.url("/p"), .headers = {{"Depth", "1"}}, .body = "<x/>"},
+       "PROPFIND <x/>"},
+      {request("GET", server.url("/after")), "GET "},
+      {request("PUT", server.url("/put"), "data"), "PUT data"},
+      {request("GET", server.url("/last")), "GET "},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.request.method + " " + step.request.url);
+    auto got = session.data(step.request);
+    EXPECT_EQ(got.response.status, 200);
+    EXPECT_EQ(got.body, step.answer);
+  }
+  auto received = server.requests();
+  ASSERT_EQ(received.size(), 7u);
+  // The challenge's cookie goes back with the authenticated request of the same exchange.
+  EXPECT_EQ(received[0].header("Cookie"), std::nullopt);
+  EXPECT_EQ(received[1].header("Cookie"), "sid=1");
+  EXPECT_TRUE(received[1].header("Authorization"));
+  const char* methods[] = {"GET", "GET", "HEAD", "PROPFIND", "GET", "PUT", "GET"};
+  for (size_t i = 0; i < received.size(); ++i) {
+    SCOPED_TRACE(received[i].target);
+    EXPECT_EQ(received[i].method, methods[i]);
+    EXPECT_EQ(received[i].connection, 1);
+    if (i < 2) continue;
+    EXPECT_EQ(received[i].header("Cookie"), std::nullopt);
+    EXPECT_EQ(received[i].header("Authorization"), std::nullopt);
+    if (received[i].method != "PROPFIND") {
+      EXPECT_EQ(received[i].header("Depth"), std::nullopt);
+    }
+    if (received[i].method == "GET") {
+      EXPECT_EQ(received[i].body, "");
+      EXPECT_EQ(received[i].header("Content-Length").value_or("0"), "0");
+    }
+  }
+  EXPECT_EQ(session.connectionsOpened(), 1);
+}
+
 TEST(UrlSessionRedirectTest, SameOriginRedirectsKeepMethodBodyAndCredentials) {
   FakeServer server;
   UrlSession session;
