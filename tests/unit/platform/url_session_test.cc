@@ -364,6 +364,88 @@ TEST(UrlSessionTest, NothingOfAnExchangeCarriesOverToTheNextOnTheSameConnection)
   EXPECT_EQ(session.connectionsOpened(), 1);
 }
 
+// A started exchange: the request is on the wire when start() returns, finish() drives the answer to its end and
+// follows redirects, and a failure to start is thrown by finish() alone.
+TEST(UrlSessionStartedTest, StartsNowAndFinishesLaterOnTheSameConnection) {
+  FakeServer server;
+  UrlSession session;
+  TempDir dir;
+  server.on("PROPFIND", "/a/", Reply{.status = 207, .body = "<a/>"});
+  server.on("PROPFIND", "/old/", Reply{.status = 301, .headers = {{"Location", "/b/"}}, .body = "moved"});
+  server.on("PROPFIND", "/b/", Reply{.status = 207, .body = "<b/>"});
+  ASSERT_EQ(session.data(request("GET", server.url("/warm"))).response.status, 404);
+
+  struct Case {
+    const char* what;
+    HttpRequest request;
+    long status;                      // of the final response; 0: finish() throws
+    std::string body;                 // delivered by finish()
+    std::optional<long> error;        // the code finish() throws
+    std::vector<std::string> served;  // targets the server received
+  } cases[] = {
+      {"answered", request("PROPFIND", server.url("/a/"), "<p/>"), 207, "<a/>", {}, {"/a/"}},
+      {"redirected", request("PROPFIND", server.url("/old/"), "<p/>"), 207, "<b/>", {}, {"/old/", "/b/"}},
+      {"an invalid header", HttpRequest{.url = server.url("/x"), .headers = {{"Bad Name", "1"}}}, 0, "",
+       urlerr::kBadURL, {}},
+      {"a body file that is not there", HttpRequest{.method = "PUT", .url = server.url("/x"),
+                                                    .bodyFile = dir.file("missing")},
+       0, "", urlerr::kFileDoesNotExist, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    server.clearRequests();
+    std::string heads, body;
+    auto started = session.start(
+        c.request, [&](const HttpResponse& r) { heads += std::to_string(r.status); },
+        [&](std::string_view piece) { body.append(piece); });
+    // On the warm connection the first request is out before anything is driven.
+    if (!c.served.empty()) {
+      ASSERT_TRUE(server.waitForRequests(1));
+    }
+    auto error = errorFrom([&] {
+      auto response = started.finish();
+      EXPECT_EQ(response.status, c.status);
+      EXPECT_EQ(heads, std::to_string(c.status));
+    });
+    EXPECT_EQ(error ? std::optional(error->code()) : std::nullopt, c.error);
+    EXPECT_EQ(body, c.body);
+    std::vector<std::string> served;
+    for (const auto& r : server.requests()) served.push_back(r.target);
+    EXPECT_EQ(served, c.served);
+  }
+  EXPECT_EQ(session.connectionsOpened(), 1);
+  EXPECT_EQ(server.connections(), 1);
+}
+
+// A started exchange that is dropped unfinished ends its transfer and frees its slot; one whose job is cancelled
+// before finish() ends at once with kCancelled.
+TEST(UrlSessionStartedTest, DroppingOrCancellingAStartedExchangeEndsIt) {
+  FakeServer server;
+  UrlSession session;
+  server.on("GET", "/silent", Reply{.noAnswer = true});
+  ASSERT_EQ(session.data(request("GET", server.url("/warm"))).response.status, 404);
+  {
+    // On the warm connection the request is out at once; dropping the exchange closes that connection.
+    auto started = session.start(request("GET", server.url("/silent")), nullptr, nullptr);
+    ASSERT_TRUE(server.waitForRequests(2));
+  }
+  // More dropped exchanges than the session has slots: each one gave its slot back.
+  for (long i = 0; i < UrlSession::kMaxConnections + 1; ++i) {
+    auto started = session.start(request("GET", server.url("/silent")), nullptr, nullptr);
+  }
+  EXPECT_EQ(session.data(request("GET", server.url("/after"))).response.status, 404);
+  EXPECT_EQ(server.requests().back().target, "/after");
+
+  std::stop_source source;
+  runWithStopToken(source.get_token(), [&] {
+    auto started = session.start(request("GET", server.url("/silent")), nullptr, nullptr);
+    source.request_stop();
+    auto error = errorFrom([&] { started.finish(); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), urlerr::kCancelled);
+  });
+}
+
 TEST(UrlSessionRedirectTest, SameOriginRedirectsKeepMethodBodyAndCredentials) {
   FakeServer server;
   UrlSession session;
