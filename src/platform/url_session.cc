@@ -242,10 +242,13 @@ struct UrlSession::Started::State {
         headers(request.headers),
         timeout(request.timeout && request.timeout->count() > 0 ? *request.timeout : session.requestTimeout) {}
 
-  // Opens the request's body (its file, when it has one); throws what RequestBody::file throws.
+  // Opens the request's body (its file, when it has one); throws what RequestBody::file throws. A body in
+  // memory is read from the request, which must outlive the exchange, unless it was copied into ownedBody.
   void openBody(const HttpRequest& request) {
     if (request.bodyFile) {
       body.emplace(RequestBody::file(*request.bodyFile));
+    } else if (ownedBody) {
+      body.emplace(RequestBody::bytes(*ownedBody));
     } else if (request.body) {
       body.emplace(RequestBody::bytes(*request.body));
     }
@@ -256,6 +259,9 @@ struct UrlSession::Started::State {
   Impl& impl;
   Consumer& consumer;
   std::unique_ptr<Consumer> ownedConsumer;  // the consumer of a started exchange, which owns its callbacks
+  // The body of a started exchange: its request may be gone before a hop sends it (on a new connection, or
+  // again after a redirect).
+  std::optional<std::string> ownedBody;
   const bool intoFile;                      // the body goes to a file (larger transfer buffers)
   std::optional<RequestBody> body;
   std::string method;
@@ -396,6 +402,7 @@ UrlSession::Started UrlSession::start(const HttpRequest& request,
   auto keep = std::make_unique<Keep>(std::move(onResponse), std::move(onBody));
   auto state = std::make_unique<Started::State>(*impl_, request, *keep, false);
   state->ownedConsumer = std::move(keep);
+  if (request.body && !request.bodyFile) state->ownedBody = *request.body;
   try {
     state->openBody(request);
     state->startHop();

@@ -373,7 +373,14 @@ TEST(UrlSessionStartedTest, StartsNowAndFinishesLaterOnTheSameConnection) {
   server.on("PROPFIND", "/a/", Reply{.status = 207, .body = "<a/>"});
   server.on("PROPFIND", "/old/", Reply{.status = 301, .headers = {{"Location", "/b/"}}, .body = "moved"});
   server.on("PROPFIND", "/b/", Reply{.status = 207, .body = "<b/>"});
-  ASSERT_EQ(session.data(request("GET", server.url("/warm"))).response.status, 404);
+  {
+    // On a new connection the request leaves only in finish(), after the caller's request object is gone.
+    auto started = session.start(request("PUT", server.url("/cold"), std::string(300, 'b')), nullptr, nullptr);
+    EXPECT_EQ(started.finish().status, 404);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].body, std::string(300, 'b'));
+    server.clearRequests();
+  }
 
   struct Case {
     const char* what;
