@@ -72,9 +72,9 @@ class Transfer {
     // In this order, while every field is alive: libcurl may call back (to forget a socket) while it lets go.
     if (added_) curl_multi_remove_handle(loop_.multi.get(), easy_.get());
     if (loop_.multi) {
-      // The easy handle goes back with its loop, for the next transfer to reset and reuse; its error buffer
-      // must not point into this transfer once it is gone.
-      if (easy_) curl_easy_setopt(easy_.get(), CURLOPT_ERRORBUFFER, nullptr);
+      // The easy handle goes back with its loop for the next transfer, every option back to its default: none
+      // may point into this transfer (its buffers, header list and callbacks' data) once it is gone.
+      if (easy_) curl_easy_reset(easy_.get());
       loop_.easy = std::move(easy_);
       // The multi handle outlives this transfer when it goes back to the pool: its callbacks must no longer
       // reach it.
@@ -376,10 +376,9 @@ void Transfer::start() {
 
   loop_ = options_.multis ? options_.multis->take() : newLoop();
   if (loop_.easy) {
-    // The last transfer's handle: every option back to its default, and its cookies dropped, so that the
-    // exchange starts as on a new handle (cookies live only within the exchange that received them).
+    // The last transfer's handle, its options reset when it came back: its cookies are dropped too, so that
+    // the exchange starts as on a new handle (cookies live only within the exchange that received them).
     easy_ = std::move(loop_.easy);
-    curl_easy_reset(easy_.get());
     curl::setopt(easy_.get(), CURLOPT_COOKIELIST, "ALL");
   } else {
     easy_.reset(curl_easy_init());
