@@ -74,7 +74,11 @@ class Transfer {
     if (loop_.multi) {
       // The easy handle goes back with its loop for the next transfer, every option back to its default: none
       // may point into this transfer (its buffers, header list and callbacks' data) once it is gone.
-      if (easy_) curl_easy_reset(easy_.get());
+      if (easy_) {
+        // The list of cookie files goes first: curl_easy_reset would drop it without freeing it.
+        curl_easy_setopt(easy_.get(), CURLOPT_COOKIEFILE, static_cast<char*>(nullptr));
+        curl_easy_reset(easy_.get());
+      }
       loop_.easy = std::move(easy_);
       // The multi handle outlives this transfer when it goes back to the pool: its callbacks must no longer
       // reach it.
