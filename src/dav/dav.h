@@ -56,6 +56,30 @@ class Dav : public std::enable_shared_from_this<Dav> {
   // The same PROPFIND, its answer taken as a Listing to be parsed afterwards (a large one is parsed while it
   // arrives). The exchange is over when this returns, so the next request may go out while it is parsed.
   Listing listing(std::string_view path, int depth);
+
+  // The same listing in two steps on the calling thread (see platform::UrlSession::start), so that the caller
+  // can parse one answer while the server prepares the next: startListing() sends the request, finish() takes
+  // the answer. Movable; keeps its Dav alive. Destroying it unfinished ends its transfer. Not thread-safe.
+  class StartedListing {
+   public:
+    // What listing() returns or throws, the retry after a lost server included (that retry runs here,
+    // whole). Call once.
+    Listing finish();
+
+   private:
+    friend class Dav;
+    StartedListing() = default;
+
+    std::shared_ptr<Dav> dav_;
+    std::string path_;
+    int depth_ = 1;
+    std::optional<std::string> base_;                 // none when resolving it failed
+    std::exception_ptr failure_;                      // what kept the exchange from starting
+    std::unique_ptr<ListingReceiver> receiver_;       // declared before started_, which feeds it
+    std::optional<platform::UrlSession::Started> started_;
+  };
+  StartedListing startListing(std::string_view path, int depth);
+
   // GET into a new file (mode 0600) in the temporary directory; the caller owns it.
   std::string download(std::string_view path);
   // PUT of the file's bytes, or of an empty body when there is no file.
@@ -79,6 +103,11 @@ class Dav : public std::enable_shared_from_this<Dav> {
   // Runs body with the base URL; when it fails because the server is gone, resolves again and runs it once more.
   template <class Body>
   auto withServer(Body&& body) -> decltype(body(std::string()));
+  // The same, the first attempt on base first being attempt(), and the retry on a fresh base again(fresh).
+  template <class First, class Again>
+  auto retried(const std::string& first, First&& attempt, Again&& again) -> decltype(attempt());
+  // One listing exchange on base.
+  Listing listingOn(std::string_view path, int depth, const std::string& base);
 
   platform::HttpRequest request(std::string_view method, std::string url) const;
   // The PROPFIND of a listing with the given depth, addressed on base.

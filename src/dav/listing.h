@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -14,6 +15,8 @@
 #include "dav/entry.h"
 
 namespace davfp {
+
+class PropfindParser;
 
 // The largest listing body held whole for a later parse.
 inline constexpr size_t kHeldListingBody = 1 << 20;
@@ -28,12 +31,32 @@ class Listing {
   size_t heldBytes() const { return body_.size(); }
 
  private:
-  friend class Dav;
+  friend class ListingReceiver;
 
   std::string basePath_;  // the base URL's decoded path, which entry paths are made relative to
   std::string body_;
   bool parsed_ = false;  // the body was parsed while it arrived, into entries_
   std::vector<DavEntry> entries_;
+};
+
+// Takes the body of a listing's answer as it arrives: holds it while it fits in kHeldListingBody, and from the
+// piece that would outgrow that on parses it as it arrives (what was held first). Used by one thread at a time.
+class ListingReceiver {
+ public:
+  // basePath: the base URL's decoded path, which entry paths are made relative to.
+  explicit ListingReceiver(std::string basePath);
+  ~ListingReceiver();
+  ListingReceiver(const ListingReceiver&) = delete;
+  ListingReceiver& operator=(const ListingReceiver&) = delete;
+
+  // Takes the next piece of the body. False once the parse has stopped: the rest need not be read.
+  bool take(std::string_view bytes);
+  // The listing received: its held body, or the entries parsed so far. Call once, at the body's end.
+  Listing listing();
+
+ private:
+  Listing listing_;
+  std::unique_ptr<PropfindParser> parser_;  // none while the body is held
 };
 
 // The entries of a depth-1 listing of folder that are its direct children, in server order: neither the folder

@@ -27,11 +27,10 @@ std::string basePathOf(const std::string& base) {
 
 }  // namespace
 
-template <class Body>
-auto Dav::withServer(Body&& body) -> decltype(body(std::string())) {
-  std::string first = base(std::nullopt);
+template <class First, class Again>
+auto Dav::retried(const std::string& first, First&& attempt, Again&& again) -> decltype(attempt()) {
   try {
-    return body(first);
+    return attempt();
   } catch (...) {
     auto error = std::current_exception();
     if (!gone(first, error)) std::rethrow_exception(mapped(error));
@@ -43,10 +42,16 @@ auto Dav::withServer(Body&& body) -> decltype(body(std::string())) {
     std::rethrow_exception(mapped(std::current_exception()));
   }
   try {
-    return body(fresh);
+    return again(fresh);
   } catch (...) {
     std::rethrow_exception(mapped(std::current_exception()));
   }
+}
+
+template <class Body>
+auto Dav::withServer(Body&& body) -> decltype(body(std::string())) {
+  std::string first = base(std::nullopt);
+  return retried(first, [&] { return body(first); }, body);
 }
 
 platform::HttpResponse Dav::exchange(const platform::HttpRequest& request, bool checked, std::string* body) {
@@ -112,38 +117,59 @@ std::vector<DavEntry> Dav::list(std::string_view path, int depth) {
   });
 }
 
+Listing Dav::listingOn(std::string_view path, int depth, const std::string& base) {
+  platform::HttpRequest r = propfind(path, depth, base);
+  ListingReceiver receiver(basePathOf(base));
+  try {
+    session_->stream(
+        r, [](const platform::HttpResponse& response) { check(response); },
+        [&](std::string_view bytes) {
+          if (!receiver.take(bytes)) throw BodyEnded();
+        });
+  } catch (const BodyEnded&) {
+    // As in list(): the listing is what the parser read before it stopped.
+  }
+  return receiver.listing();
+}
+
 Listing Dav::listing(std::string_view path, int depth) {
-  return withServer([&](const std::string& base) {
-    platform::HttpRequest r = propfind(path, depth, base);
-    Listing listing;
-    listing.basePath_ = basePathOf(base);
-    // Created when the body outgrows what is held; from then on the body is parsed as it arrives.
-    std::optional<PropfindParser> parser;
-    try {
-      session_->stream(
-          r, [](const platform::HttpResponse& response) { check(response); },
-          [&](std::string_view bytes) {
-            if (!parser) {
-              if (listing.body_.size() + bytes.size() <= kHeldListingBody) {
-                listing.body_.append(bytes);
-                return;
-              }
-              parser.emplace(listing.basePath_);
-              parser->feed(listing.body_);
-              std::string().swap(listing.body_);
-            }
-            parser->feed(bytes);
-            if (parser->stopped()) throw BodyEnded();
-          });
-    } catch (const BodyEnded&) {
-      // As in list(): the listing is what the parser read before it stopped.
-    }
-    if (parser) {
-      listing.entries_ = parser->finish();
-      listing.parsed_ = true;
-    }
-    return listing;
-  });
+  return withServer([&](const std::string& base) { return listingOn(path, depth, base); });
+}
+
+Dav::StartedListing Dav::startListing(std::string_view path, int depth) {
+  StartedListing started;
+  started.dav_ = shared_from_this();
+  started.path_ = std::string(path);
+  started.depth_ = depth;
+  try {
+    started.base_ = base(std::nullopt);
+    started.receiver_ = std::make_unique<ListingReceiver>(basePathOf(*started.base_));
+    started.started_.emplace(session_->start(
+        propfind(path, depth, *started.base_), [](const platform::HttpResponse& response) { check(response); },
+        [receiver = started.receiver_.get()](std::string_view bytes) {
+          if (!receiver->take(bytes)) throw BodyEnded();
+        }));
+  } catch (...) {
+    started.failure_ = std::current_exception();
+  }
+  return started;
+}
+
+Listing Dav::StartedListing::finish() {
+  // As withServer(): a failure to find the server is thrown as it is; the exchange's failures are judged.
+  if (!base_) std::rethrow_exception(failure_);
+  return dav_->retried(
+      *base_,
+      [&] {
+        if (failure_) std::rethrow_exception(failure_);
+        try {
+          started_->finish();
+        } catch (const BodyEnded&) {
+          // As in list(): the listing is what the parser read before it stopped.
+        }
+        return receiver_->listing();
+      },
+      [&](const std::string& fresh) { return dav_->listingOn(path_, depth_, fresh); });
 }
 
 std::string Dav::download(std::string_view path) {

@@ -337,7 +337,11 @@ size_t ResponseReader::baseLength(std::string_view encodedPath) const {
     if (slashes > baseSlashes_) break;
   }
   if (cut == std::string_view::npos) return cut;
-  auto prefix = platform::percentDecode(encodedPath.substr(0, cut));
+  // What servers send: the base path spelt as it is, nothing escaped. Such a spelling decodes to itself (when
+  // it is UTF-8), and equal text is canonically equal: nothing need be decoded or normalised.
+  std::string_view spelt = encodedPath.substr(0, cut);
+  if (spelt == basePath_ && spelt.find('%') == std::string_view::npos && platform::isValidUtf8(spelt)) return cut;
+  auto prefix = platform::percentDecode(spelt);
   if (!prefix || !platform::canonicalEqual(*prefix, basePath_)) return std::string_view::npos;
   return cut;
 }

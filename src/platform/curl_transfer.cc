@@ -60,13 +60,26 @@ bool isFieldValue(std::string_view s) {
   return true;
 }
 
+}  // namespace
+
+// One exchange on a loop of its own while it runs: started, then driven to its end.
 class Transfer {
  public:
-  Transfer(const TransferOptions& options, TransferSink& sink) : options_(options), sink_(sink) {}
+  Transfer(const TransferOptions& options, TransferSink& sink, std::atomic<long>& connections)
+      : options_(options), sink_(sink), connections_(connections) {}
   ~Transfer() {
+    if (added_ && !counted_) countConnections();
     // In this order, while every field is alive: libcurl may call back (to forget a socket) while it lets go.
     if (added_) curl_multi_remove_handle(loop_.multi.get(), easy_.get());
     if (loop_.multi) {
+      // The easy handle goes back with its loop for the next transfer, every option back to its default: none
+      // may point into this transfer (its buffers, header list and callbacks' data) once it is gone.
+      if (easy_) {
+        // The list of cookie files goes first: curl_easy_reset would drop it without freeing it.
+        curl_easy_setopt(easy_.get(), CURLOPT_COOKIEFILE, static_cast<char*>(nullptr));
+        curl_easy_reset(easy_.get());
+      }
+      loop_.easy = std::move(easy_);
       // The multi handle outlives this transfer when it goes back to the pool: its callbacks must no longer
       // reach it.
       curl_multi_setopt(loop_.multi.get(), CURLMOPT_SOCKETDATA, nullptr);
@@ -79,10 +92,12 @@ class Transfer {
   Transfer(const Transfer&) = delete;
   Transfer& operator=(const Transfer&) = delete;
 
-  TransferResult run(std::atomic<long>& connections);
+  // Sends what the connection takes at once; finish() drives the rest.
+  void start();
+  TransferResult finish();
 
   // libcurl's callbacks, entered through the trampolines below. A callback that fails keeps the exception for
-  // run() and tells libcurl to abort.
+  // finish() and tells libcurl to abort.
   size_t header(std::string_view line);
   size_t write(std::string_view bytes);
   size_t read(char* buffer, size_t n);
@@ -97,9 +112,12 @@ class Transfer {
   End drive(const std::stop_token& token);
   void act(curl_socket_t socket, int events);
   void wake();
+  void countConnections();
 
   const TransferOptions& options_;
   TransferSink& sink_;
+  std::atomic<long>& connections_;
+  bool counted_ = false;  // the connections it opened are in connections_
   curl::EasyPtr easy_;
   TransferLoop loop_;
   curl::SlistPtr headerList_;
@@ -110,6 +128,8 @@ class Transfer {
   std::exception_ptr callbackError_;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
+
+namespace {
 
 extern "C" {
 
@@ -164,6 +184,8 @@ TransferLoop newLoop() {
   }
   return loop;
 }
+
+}  // namespace
 
 size_t Transfer::header(std::string_view line) {
   try {
@@ -308,8 +330,8 @@ void Transfer::act(curl_socket_t socket, int events) {
 
 Transfer::End Transfer::drive(const std::stop_token& token) {
   std::stop_callback onStop(token, [this] { wake(); });
+  // Silence counts from here: while the caller worked between start and finish, nobody was looking.
   auto lastActivity = Clock::now();
-  act(CURL_SOCKET_TIMEOUT, 0);
   std::vector<pollfd> fds;
   for (;;) {
     if (result_) return End::kDone;
@@ -352,14 +374,20 @@ Transfer::End Transfer::drive(const std::stop_token& token) {
   }
 }
 
-TransferResult Transfer::run(std::atomic<long>& connections) {
+void Transfer::start() {
   curl::globalInit();
-  std::stop_token token = currentStopToken();
-  if (token.stop_requested()) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
+  if (currentStopToken().stop_requested()) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
 
-  easy_.reset(curl_easy_init());
-  if (!easy_) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
   loop_ = options_.multis ? options_.multis->take() : newLoop();
+  if (loop_.easy) {
+    // The last transfer's handle, its options reset when it came back: its cookies are dropped too, so that
+    // the exchange starts as on a new handle (cookies live only within the exchange that received them).
+    easy_ = std::move(loop_.easy);
+    curl::setopt(easy_.get(), CURLOPT_COOKIELIST, "ALL");
+  } else {
+    easy_.reset(curl_easy_init());
+    if (!easy_) throw Error(kURLErrorDomain, urlerr::kUnknown, "libcurl could not create a transfer");
+  }
   configure();
   if (curl_multi_setopt(loop_.multi.get(), CURLMOPT_SOCKETDATA, this) != CURLM_OK ||
       curl_multi_setopt(loop_.multi.get(), CURLMOPT_TIMERDATA, this) != CURLM_OK) {
@@ -369,11 +397,20 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
     throw Error(kURLErrorDomain, urlerr::kUnknown, curl_multi_strerror(rc));
   }
   added_ = true;
+  // libcurl takes the pooled connection (or starts a new one) and writes the request as far as it can.
+  act(CURL_SOCKET_TIMEOUT, 0);
+}
 
-  End end = drive(token);
-
+void Transfer::countConnections() {
+  counted_ = true;
   long connects = 0;
-  if (curl_easy_getinfo(easy_.get(), CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK) connections += connects;
+  if (curl_easy_getinfo(easy_.get(), CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK) connections_ += connects;
+}
+
+TransferResult Transfer::finish() {
+  End end = drive(currentStopToken());
+
+  countConnections();
   if (callbackError_) std::rethrow_exception(callbackError_);
   if (end == End::kCancelled) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
   if (end == End::kIdle) {
@@ -388,8 +425,6 @@ TransferResult Transfer::run(std::atomic<long>& connections) {
   curl_easy_getinfo(easy_.get(), CURLINFO_HTTPAUTH_AVAIL, &result.authOffered);
   return result;
 }
-
-}  // namespace
 
 TransferLoop MultiPool::take() {
   {
@@ -410,8 +445,21 @@ void MultiPool::give(TransferLoop loop) {
 
 TransferResult runTransfer(const TransferOptions& options, TransferSink& sink,
                            std::atomic<long>& connections) {
-  Transfer transfer(options, sink);
-  return transfer.run(connections);
+  return StartedTransfer(options, sink, connections).finish();
+}
+
+StartedTransfer::StartedTransfer(const TransferOptions& options, TransferSink& sink,
+                                 std::atomic<long>& connections)
+    : transfer_(std::make_unique<Transfer>(options, sink, connections)) {
+  transfer_->start();
+}
+
+StartedTransfer::~StartedTransfer() = default;
+
+TransferResult StartedTransfer::finish() {
+  // Gone when this returns or throws: the loop is back in the pool for the next transfer.
+  std::unique_ptr<Transfer> transfer = std::move(transfer_);
+  return transfer->finish();
 }
 
 }  // namespace davfp::platform

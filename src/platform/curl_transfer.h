@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -35,12 +36,14 @@ class TransferSink {
   virtual void onBody(std::string_view bytes) = 0;
 };
 
-// What drives one transfer at a time: a multi handle, which keeps the connections its transfers opened, and
-// the event that wakes its loop when the transfer's job is cancelled. Kept between transfers, so that the next
-// one reuses the connection and sets up neither.
+// What drives one transfer at a time: a multi handle, which keeps the connections its transfers opened, the
+// event that wakes its loop when the transfer's job is cancelled, and the easy handle of the last transfer.
+// Kept between transfers, so that the next one reuses the connection and sets up none of them. A reused easy
+// handle starts from libcurl's defaults with no cookies: nothing of one exchange carries over to the next.
 struct TransferLoop {
   curl::MultiPtr multi;
   UniqueFd wake;
+  curl::EasyPtr easy;  // none until a transfer has run on this loop
 };
 
 // Transfer loops lent to one transfer at a time. Lending the one returned last lets the next exchange reuse its
@@ -79,5 +82,29 @@ struct TransferResult {
 // The new connections it made are added to connections, also when it throws.
 TransferResult runTransfer(const TransferOptions& options, TransferSink& sink,
                            std::atomic<long>& connections);
+
+class Transfer;
+
+// The same exchange in two steps on one thread, so that the caller can work while the server answers: the
+// constructor starts it (on a reused connection the request leaves at once, a small body with it), finish()
+// drives it to its end. Nothing runs in between: the sink is called only inside the constructor and finish(),
+// and the idle timeout counts from the start of finish(). options, sink and connections must outlive it.
+// Destroying it unfinished ends the transfer (libcurl closes a connection whose answer did not arrive whole).
+// Not thread-safe.
+class StartedTransfer {
+ public:
+  // Throws as runTransfer does when the transfer cannot start (cancelled, an option refused).
+  StartedTransfer(const TransferOptions& options, TransferSink& sink, std::atomic<long>& connections);
+  ~StartedTransfer();
+  StartedTransfer(const StartedTransfer&) = delete;
+  StartedTransfer& operator=(const StartedTransfer&) = delete;
+
+  // Drives the transfer to its end and throws as runTransfer does. Call once. The loop goes back to the pool
+  // before it returns, so that the next transfer can take over the connection.
+  TransferResult finish();
+
+ private:
+  std::unique_ptr<Transfer> transfer_;
+};
 
 }  // namespace davfp::platform

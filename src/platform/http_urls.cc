@@ -49,6 +49,8 @@ std::optional<std::string> originOf(const std::string& url) {
 }
 
 std::optional<std::string> userOf(const std::string& url) {
+  // Userinfo ends with "@": a URL without one has no user, and most requests need no parse to know it.
+  if (url.find('@') == std::string::npos) return std::nullopt;
   curl::UrlPtr handle = parse(url);
   if (!handle) return std::nullopt;
   auto user = part(handle.get(), CURLUPART_USER);

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <stdexcept>
 #include <stop_token>
 
 #include "platform/curl_handles.h"
@@ -228,66 +229,128 @@ void UrlSession::Impl::learnAuth(const std::string& url, long offered, long stat
   }
 }
 
-HttpResponse UrlSession::Impl::perform(const HttpRequest& request, Consumer& consumer, bool intoFile) {
-  std::optional<RequestBody> body;
-  if (request.bodyFile) {
-    body.emplace(RequestBody::file(*request.bodyFile));
-  } else if (request.body) {
-    body.emplace(RequestBody::bytes(*request.body));
-  }
-  std::string method = request.method;
-  std::string url = request.url;
-  HeaderList headers = request.headers;
-  auto timeout = request.timeout && request.timeout->count() > 0 ? *request.timeout : requestTimeout;
+// One request from its first hop to its final response: each hop is started, then finished, and the next one
+// (a redirect, an authentication retry) started in turn. Stays at one address while a hop runs: the hop's
+// transfer holds references into it.
+struct UrlSession::Started::State {
+  State(Impl& session, const HttpRequest& request, Consumer& to, bool file)
+      : impl(session),
+        consumer(to),
+        intoFile(file),
+        method(request.method),
+        url(request.url),
+        headers(request.headers),
+        timeout(request.timeout && request.timeout->count() > 0 ? *request.timeout : session.requestTimeout) {}
 
+  // Opens the request's body (its file, when it has one); throws what RequestBody::file throws. A body in
+  // memory is read from the request, which must outlive the exchange, unless it was copied into ownedBody.
+  void openBody(const HttpRequest& request) {
+    if (request.bodyFile) {
+      body.emplace(RequestBody::file(*request.bodyFile));
+    } else if (ownedBody) {
+      body.emplace(RequestBody::bytes(*ownedBody));
+    } else if (request.body) {
+      body.emplace(RequestBody::bytes(*request.body));
+    }
+  }
+  void startHop();
+  HttpResponse finish();
+
+  Impl& impl;
+  Consumer& consumer;
+  std::unique_ptr<Consumer> ownedConsumer;  // the consumer of a started exchange, which owns its callbacks
+  // The body of a started exchange: its request may be gone before a hop sends it (on a new connection, or
+  // again after a redirect).
+  std::optional<std::string> ownedBody;
+  const bool intoFile;                      // the body goes to a file (larger transfer buffers)
+  std::optional<RequestBody> body;
+  std::string method;
+  std::string url;
+  HeaderList headers;
+  const std::chrono::milliseconds timeout;
   int redirects = 0;
   bool authRetried = false;
-  for (;;) {
-    long auth = authFor(url);
-    HopSink sink(method, url, !authRetried && auth != 0 && auth != kNegotiatedAuth, consumer);
-    TransferOptions options;
-    options.method = method;
-    options.url = url;
-    options.headers = &headers;
-    options.body = body ? &*body : nullptr;
-    options.idleTimeout = timeout;
-    options.auth = auth;
-    options.share = share.get();
-    options.multis = &multis;
-    options.intoFile = intoFile;
-    if (body) body->seek(0);
-    TransferResult result;
-    {
-      Slots::Held slot(slots);
-      result = runTransfer(options, sink, connections);
-    }
-    HttpResponse response = sink.response();
-    learnAuth(url, result.authOffered, response.status);
+  std::exception_ptr startFailure;  // what kept a started exchange from starting
 
-    if (sink.retry()) {
+  // The hop in flight, destroyed in reverse order: the transfer before its slot.
+  TransferOptions options;
+  std::optional<HopSink> sink;
+  std::optional<Slots::Held> slot;
+  std::optional<StartedTransfer> transfer;
+};
+
+void UrlSession::Started::State::startHop() {
+  long auth = impl.authFor(url);
+  sink.emplace(method, url, !authRetried && auth != 0 && auth != kNegotiatedAuth, consumer);
+  options = TransferOptions{};
+  options.method = method;
+  options.url = url;
+  options.headers = &headers;
+  options.body = body ? &*body : nullptr;
+  options.idleTimeout = timeout;
+  options.auth = auth;
+  options.share = impl.share.get();
+  options.multis = &impl.multis;
+  options.intoFile = intoFile;
+  if (body) body->seek(0);
+  slot.emplace(impl.slots);
+  transfer.emplace(options, *sink, impl.connections);
+}
+
+HttpResponse UrlSession::Started::State::finish() {
+  if (startFailure) std::rethrow_exception(startFailure);
+  for (;;) {
+    TransferResult result = transfer->finish();
+    transfer.reset();
+    slot.reset();
+    HttpResponse response = sink->response();
+    impl.learnAuth(url, result.authOffered, response.status);
+
+    if (sink->retry()) {
       // The method learned from earlier answers was refused here (another realm, a changed server):
       // negotiate.
       authRetried = true;
+      startHop();
       continue;
     }
-    if (!sink.next()) {
-      sink.deliverHead();
+    if (!sink->next()) {
+      sink->deliverHead();
       return response;
     }
     if (++redirects > kMaxRedirects) {
       throw Error(kURLErrorDomain, urlerr::kHTTPTooManyRedirects,
                   "more than " + std::to_string(kMaxRedirects) + " redirects");
     }
-    const RedirectStep& step = *sink.next();
+    RedirectStep step = *sink->next();
     if (!step.keepBody) {
       body.reset();
       removeHeaders(headers, isBodyHeader);
     }
     // Credentials that were dropped on the way to another origin stay dropped for the rest of the chain.
     if (step.crossOrigin) removeHeaders(headers, isCredentialHeader);
-    method = step.method;
-    url = step.url;
+    method = std::move(step.method);
+    url = std::move(step.url);
+    startHop();
   }
+}
+
+HttpResponse UrlSession::Impl::perform(const HttpRequest& request, Consumer& consumer, bool intoFile) {
+  Started::State exchange(*this, request, consumer, intoFile);
+  exchange.openBody(request);
+  exchange.startHop();
+  return exchange.finish();
+}
+
+UrlSession::Started::Started(std::unique_ptr<State> state) : state_(std::move(state)) {}
+UrlSession::Started::Started(Started&&) noexcept = default;
+UrlSession::Started& UrlSession::Started::operator=(Started&&) noexcept = default;
+UrlSession::Started::~Started() = default;
+
+HttpResponse UrlSession::Started::finish() {
+  if (!state_) throw std::logic_error("UrlSession::Started::finish called twice");
+  // Gone when this returns or throws: its slot and connection are free for the next exchange.
+  std::unique_ptr<State> state = std::move(state_);
+  return state->finish();
 }
 
 UrlSession::Data UrlSession::data(const HttpRequest& request) {
@@ -318,6 +381,35 @@ HttpResponse UrlSession::stream(const HttpRequest& request,
     const std::function<void(std::string_view)>& body;
   } forward(onResponse, onBody);
   return impl_->perform(request, forward);
+}
+
+UrlSession::Started UrlSession::start(const HttpRequest& request,
+                                      std::function<void(const HttpResponse&)> onResponse,
+                                      std::function<void(std::string_view)> onBody) {
+  // Owns the callbacks for as long as the exchange runs.
+  struct Keep : Consumer {
+    Keep(std::function<void(const HttpResponse&)> r, std::function<void(std::string_view)> b)
+        : response(std::move(r)), body(std::move(b)) {}
+    void onResponse(const HttpResponse& head) override {
+      if (response) response(head);
+    }
+    void onBody(std::string_view bytes) override {
+      if (body) body(bytes);
+    }
+    std::function<void(const HttpResponse&)> response;
+    std::function<void(std::string_view)> body;
+  };
+  auto keep = std::make_unique<Keep>(std::move(onResponse), std::move(onBody));
+  auto state = std::make_unique<Started::State>(*impl_, request, *keep, false);
+  state->ownedConsumer = std::move(keep);
+  if (request.body && !request.bodyFile) state->ownedBody = *request.body;
+  try {
+    state->openBody(request);
+    state->startHop();
+  } catch (...) {
+    state->startFailure = std::current_exception();
+  }
+  return Started(std::move(state));
 }
 
 UrlSession::Download UrlSession::download(const HttpRequest& request, const std::string& directory) {

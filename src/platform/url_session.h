@@ -72,6 +72,31 @@ class UrlSession {
   HttpResponse stream(const HttpRequest& request, const std::function<void(const HttpResponse&)>& onResponse,
                       const std::function<void(std::string_view)>& onBody);
 
+  // An exchange started now and finished later on the same thread, so that the caller can work while the
+  // server answers: start() sends the request as far as the connection takes it at once (on a reused
+  // connection, the whole request with a small body), finish() drives it to its end as stream() does,
+  // redirects and authentication included. The callbacks run only inside start() and finish(), on the calling
+  // thread; the idle timeout counts only while finish() runs. start() never throws: what keeps the exchange
+  // from starting is thrown by finish(), so that failures arrive in the order of the exchanges. From start to
+  // the end of finish() the exchange holds one of the session's slots (and so a connection); destroying it
+  // unfinished ends its transfer at once. The session must outlive it. Not thread-safe.
+  class Started {
+   public:
+    Started(Started&&) noexcept;
+    Started& operator=(Started&&) noexcept;
+    ~Started();
+    // The final response, as stream() returns it, or what stream() would throw. Call once.
+    HttpResponse finish();
+
+   private:
+    friend class UrlSession;
+    struct State;
+    explicit Started(std::unique_ptr<State> state);
+    std::unique_ptr<State> state_;
+  };
+  Started start(const HttpRequest& request, std::function<void(const HttpResponse&)> onResponse,
+                std::function<void(std::string_view)> onBody);
+
   struct Download {
     HttpResponse response;
     std::string file;  // a new file (mode 0600) holding the body, whatever the status; the caller owns it

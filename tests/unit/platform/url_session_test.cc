@@ -307,6 +307,152 @@ TEST(UrlSessionTest, CancellingARequestThatWaitsForItsTurnEndsItAtOnce) {
   for (const auto& r : server.requests()) EXPECT_NE(r.target, "/waiting");
 }
 
+// Exchanges on one connection reuse one libcurl handle: nothing of an exchange (method, body, headers,
+// credentials, cookies) may carry over to the next, while a cookie still goes back within its own exchange.
+TEST(UrlSessionTest, NothingOfAnExchangeCarriesOverToTheNextOnTheSameConnection) {
+  FakeServer server;
+  UrlSession session;
+  server.setHandler([](const FakeServer::Received& r) {
+    if (r.target == "/auth" && !r.header("Authorization")) {
+      return Reply{.status = 401,
+                   .headers = {{"WWW-Authenticate", "Basic realm=\"dav\""}, {"Set-Cookie", "sid=1; Path=/"}},
+                   .body = "denied"};
+    }
+    return Reply{.headers = {{"Set-Cookie", "seen=" + r.method + "; Path=/"}}, .body = r.method + " " + r.body};
+  });
+  const std::string withUser = "http://user:pw@127.0.0.1:" + std::to_string(server.port());
+  struct Step {
+    HttpRequest request;
+    std::string answer;  // the body delivered
+  } steps[] = {
+      {request("HEAD", server.url("/head")), ""},
+      {request("GET", withUser + "/auth"), "GET "},
+      {HttpRequest{.method = "PROPFIND", .url = server.url("/p"), .headers = {{"Depth", "1"}}, .body = "<x/>"},
+       "PROPFIND <x/>"},
+      {request("GET", server.url("/after")), "GET "},
+      {request("PUT", server.url("/put"), "data"), "PUT data"},
+      {request("GET", server.url("/last")), "GET "},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.request.method + " " + step.request.url);
+    auto got = session.data(step.request);
+    EXPECT_EQ(got.response.status, 200);
+    EXPECT_EQ(got.body, step.answer);
+  }
+  auto received = server.requests();
+  ASSERT_EQ(received.size(), 7u);
+  // The challenge's cookie goes back with the authenticated request of the same exchange, on a reused handle.
+  EXPECT_EQ(received[1].header("Cookie"), std::nullopt);
+  EXPECT_EQ(received[2].header("Cookie"), "sid=1");
+  EXPECT_TRUE(received[2].header("Authorization"));
+  const char* methods[] = {"HEAD", "GET", "GET", "PROPFIND", "GET", "PUT", "GET"};
+  for (size_t i = 0; i < received.size(); ++i) {
+    SCOPED_TRACE(received[i].target);
+    EXPECT_EQ(received[i].method, methods[i]);
+    EXPECT_EQ(received[i].connection, 1);
+    if (i == 1 || i == 2) continue;
+    EXPECT_EQ(received[i].header("Cookie"), std::nullopt);
+    EXPECT_EQ(received[i].header("Authorization"), std::nullopt);
+    if (received[i].method != "PROPFIND") {
+      EXPECT_EQ(received[i].header("Depth"), std::nullopt);
+    }
+    if (received[i].method == "GET") {
+      EXPECT_EQ(received[i].body, "");
+      EXPECT_EQ(received[i].header("Content-Length").value_or("0"), "0");
+    }
+  }
+  EXPECT_EQ(session.connectionsOpened(), 1);
+}
+
+// A started exchange: the request is on the wire when start() returns, finish() drives the answer to its end and
+// follows redirects, and a failure to start is thrown by finish() alone.
+TEST(UrlSessionStartedTest, StartsNowAndFinishesLaterOnTheSameConnection) {
+  FakeServer server;
+  UrlSession session;
+  TempDir dir;
+  server.on("PROPFIND", "/a/", Reply{.status = 207, .body = "<a/>"});
+  server.on("PROPFIND", "/old/", Reply{.status = 301, .headers = {{"Location", "/b/"}}, .body = "moved"});
+  server.on("PROPFIND", "/b/", Reply{.status = 207, .body = "<b/>"});
+  {
+    // On a new connection the request leaves only in finish(), after the caller's request object is gone.
+    auto started = session.start(request("PUT", server.url("/cold"), std::string(300, 'b')), nullptr, nullptr);
+    EXPECT_EQ(started.finish().status, 404);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].body, std::string(300, 'b'));
+    server.clearRequests();
+  }
+
+  struct Case {
+    const char* what;
+    HttpRequest request;
+    long status;                      // of the final response; 0: finish() throws
+    std::string body;                 // delivered by finish()
+    std::optional<long> error;        // the code finish() throws
+    std::vector<std::string> served;  // targets the server received
+  } cases[] = {
+      {"answered", request("PROPFIND", server.url("/a/"), "<p/>"), 207, "<a/>", {}, {"/a/"}},
+      {"redirected", request("PROPFIND", server.url("/old/"), "<p/>"), 207, "<b/>", {}, {"/old/", "/b/"}},
+      {"an invalid header", HttpRequest{.url = server.url("/x"), .headers = {{"Bad Name", "1"}}}, 0, "",
+       urlerr::kBadURL, {}},
+      {"a body file that is not there", HttpRequest{.method = "PUT", .url = server.url("/x"),
+                                                    .bodyFile = dir.file("missing")},
+       0, "", urlerr::kFileDoesNotExist, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    server.clearRequests();
+    std::string heads, body;
+    auto started = session.start(
+        c.request, [&](const HttpResponse& r) { heads += std::to_string(r.status); },
+        [&](std::string_view piece) { body.append(piece); });
+    // On the warm connection the first request is out before anything is driven.
+    if (!c.served.empty()) {
+      ASSERT_TRUE(server.waitForRequests(1));
+    }
+    auto error = errorFrom([&] {
+      auto response = started.finish();
+      EXPECT_EQ(response.status, c.status);
+      EXPECT_EQ(heads, std::to_string(c.status));
+    });
+    EXPECT_EQ(error ? std::optional(error->code()) : std::nullopt, c.error);
+    EXPECT_EQ(body, c.body);
+    std::vector<std::string> served;
+    for (const auto& r : server.requests()) served.push_back(r.target);
+    EXPECT_EQ(served, c.served);
+  }
+  EXPECT_EQ(session.connectionsOpened(), 1);
+  EXPECT_EQ(server.connections(), 1);
+}
+
+// A started exchange that is dropped unfinished ends its transfer and frees its slot; one whose job is cancelled
+// before finish() ends at once with kCancelled.
+TEST(UrlSessionStartedTest, DroppingOrCancellingAStartedExchangeEndsIt) {
+  FakeServer server;
+  UrlSession session;
+  server.on("GET", "/silent", Reply{.noAnswer = true});
+  ASSERT_EQ(session.data(request("GET", server.url("/warm"))).response.status, 404);
+  {
+    // On the warm connection the request is out at once; dropping the exchange closes that connection.
+    auto started = session.start(request("GET", server.url("/silent")), nullptr, nullptr);
+    ASSERT_TRUE(server.waitForRequests(2));
+  }
+  // More dropped exchanges than the session has slots: each one gave its slot back.
+  for (long i = 0; i < UrlSession::kMaxConnections + 1; ++i) {
+    auto started = session.start(request("GET", server.url("/silent")), nullptr, nullptr);
+  }
+  EXPECT_EQ(session.data(request("GET", server.url("/after"))).response.status, 404);
+  EXPECT_EQ(server.requests().back().target, "/after");
+
+  std::stop_source source;
+  runWithStopToken(source.get_token(), [&] {
+    auto started = session.start(request("GET", server.url("/silent")), nullptr, nullptr);
+    source.request_stop();
+    auto error = errorFrom([&] { started.finish(); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), urlerr::kCancelled);
+  });
+}
+
 TEST(UrlSessionRedirectTest, SameOriginRedirectsKeepMethodBodyAndCredentials) {
   FakeServer server;
   UrlSession session;

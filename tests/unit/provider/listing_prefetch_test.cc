@@ -1,5 +1,6 @@
-// The change pass's prefetch: folders fetched in order, one request at a time on one connection, nothing
-// fetched that the pass found gone or that a failure ended, and nothing left running when the pass ends.
+// The change pass's prefetch: folders fetched in order, one request at a time on one connection, the next one
+// out while the pass works, nothing fetched that the pass found gone or that a failure ended, and nothing left
+// running when the pass ends.
 #include "provider/listing_prefetch.h"
 
 #include <gtest/gtest.h>
@@ -57,6 +58,35 @@ TEST_F(ListingPrefetchTest, DeliversInOrderAndStopsAtTheFirstFailure) {
   EXPECT_EQ(server_.connections(), 1);
 }
 
+// Each folder's request is on the wire while the pass works on the folder before, except a folder below that
+// one, which waits until the pass has finished with it.
+TEST_F(ListingPrefetchTest, TheNextRequestIsOutWhileThePassWorksOnTheAnswerBefore) {
+  auto dav = warmDav();
+  for (auto target : {"/dav/a/", "/dav/a/sub/", "/dav/b/", "/dav/c/"}) server_.on("PROPFIND", target, listing({}));
+  server_.clearRequests();
+  ListingPrefetch fetched(dav, {"/a", "/a/sub", "/b", "/c"});
+  ASSERT_TRUE(server_.waitForRequests(1));
+  struct Step {
+    const char* folder;
+    Strings sentWhileThePassWorks;
+  } steps[] = {
+      {"/a", {"PROPFIND /dav/a/"}},
+      {"/a/sub", {"PROPFIND /dav/a/", "PROPFIND /dav/a/sub/", "PROPFIND /dav/b/"}},
+      {"/b", {"PROPFIND /dav/a/", "PROPFIND /dav/a/sub/", "PROPFIND /dav/b/", "PROPFIND /dav/c/"}},
+      {"/c", {"PROPFIND /dav/a/", "PROPFIND /dav/a/sub/", "PROPFIND /dav/b/", "PROPFIND /dav/c/"}},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.folder);
+    auto next = fetched.next();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->folder, step.folder);
+    ASSERT_TRUE(server_.waitForRequests(step.sentWhileThePassWorks.size()));
+    EXPECT_EQ(propfinds(), step.sentWhileThePassWorks);
+  }
+  EXPECT_FALSE(fetched.next());
+  EXPECT_EQ(server_.connections(), 1);
+}
+
 TEST_F(ListingPrefetchTest, FetchesNothingBelowWhatThePassFoundGone) {
   auto dav = warmDav();
   for (auto target : {"/dav/a/", "/dav/a/sub/", "/dav/a/sub/deep/", "/dav/ab/", "/dav/b/"}) {
@@ -74,15 +104,15 @@ TEST_F(ListingPrefetchTest, FetchesNothingBelowWhatThePassFoundGone) {
   EXPECT_EQ(server_.connections(), 1);
 }
 
-TEST_F(ListingPrefetchTest, EndingThePassStopsItsFetcherAtOnce) {
+TEST_F(ListingPrefetchTest, EndingThePassEndsItsRequestAtOnce) {
   auto dav = warmDav();
-  // An answer that never comes: only cancelling the fetcher ends its request before the server stops.
+  // An answer that never comes: only ending the pass ends its request before the server stops.
   server_.on("PROPFIND", "/dav/a/", listing({}));
   server_.on("PROPFIND", "/dav/b/", Reply{.noAnswer = true});
   const size_t jobsBefore = platform::poolCounts().jobs;
   struct Case {
     const char* what;
-    bool cancelThePass;  // else the pass ends by itself (a failure) while the fetcher waits
+    bool cancelThePass;  // else the pass ends by itself (a failure) while its request waits
   } cases[] = {{"pass cancelled while it waits", true}, {"pass ended early", false}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
