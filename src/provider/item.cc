@@ -1,6 +1,9 @@
 #include "provider/item.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <mutex>
+#include <stdexcept>
 #include <unordered_set>
 
 #include "platform/mime_registry.h"
@@ -37,8 +40,20 @@ Item::Item(const DavEntry& entry, State& state, std::string_view domainName, pla
 Item::Item(DavEntry entry, platform::ItemIdentifier identifier,
            std::shared_ptr<const platform::ItemIdentifier> parent, std::string_view domainName,
            platform::Env& env)
-    : identifier_(std::move(identifier)), parent_(std::move(parent)), version_(entry.version()) {
-  if (entry.path == "/") rootName_ = std::make_unique<const std::string>(domainName);
+    : parent_(std::move(parent)) {
+  const std::string version = entry.version();
+  const std::string_view texts[kTexts] = {identifier, entry.path, version,
+                                          entry.path == "/" ? domainName : std::string_view()};
+  size_t size = 0;
+  for (auto t : texts) size += t.size();
+  // Texts that long are no paths, names or versions a server sends; the offsets are 32 bits.
+  if (size > UINT32_MAX) throw std::length_error("item texts too long");
+  text_ = std::make_unique_for_overwrite<char[]>(size);
+  start_[0] = 0;
+  for (int i = 0; i < kTexts; ++i) {
+    std::copy(texts[i].begin(), texts[i].end(), text_.get() + start_[i]);
+    start_[i + 1] = start_[i] + static_cast<uint32_t>(texts[i].size());
+  }
   if (entry.modified) {
     modified_ = *entry.modified;
     hasModified_ = true;
@@ -55,7 +70,14 @@ Item::Item(DavEntry entry, platform::ItemIdentifier identifier,
     documentSize_ = entry.size;
     hasSize_ = true;
   }
-  path_ = std::move(entry.path);
+}
+
+platform::ItemVersion Item::itemVersion() const {
+  std::string_view version = text(Text::version), path = text(Text::path);
+  std::string metadata;
+  metadata.reserve(version.size() + 1 + path.size());
+  metadata.append(version).append(1, '|').append(path);
+  return {std::string(version), std::move(metadata)};
 }
 
 std::optional<int64_t> Item::documentSize() const {
@@ -69,9 +91,9 @@ std::optional<platform::Date> Item::contentModificationDate() const {
 }
 
 std::string Item::filename() const {
-  if (path_ == "/") return rootName_ ? *rootName_ : std::string();
+  std::string_view p = text(Text::path);
+  if (p == "/") return std::string(text(Text::rootName));
   // The last component, as DavEntry::name() gives it.
-  std::string_view p = path_;
   while (!p.empty() && p.back() == '/') p.remove_suffix(1);
   size_t slash = p.rfind('/');
   return std::string(slash == std::string_view::npos ? p : p.substr(slash + 1));

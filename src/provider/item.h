@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "dav/entry.h"
 #include "platform/env.h"
@@ -30,7 +31,7 @@ class Item final : public platform::ItemProtocol {
        std::shared_ptr<const platform::ItemIdentifier> parent, std::string_view domainName,
        platform::Env& env);
 
-  platform::ItemIdentifier itemIdentifier() const override { return identifier_; }
+  platform::ItemIdentifier itemIdentifier() const override { return std::string(text(Text::identifier)); }
   platform::ItemIdentifier parentItemIdentifier() const override { return *parent_; }
   std::string filename() const override;
   std::optional<std::string> contentType() const override { return *contentType_; }
@@ -39,27 +40,33 @@ class Item final : public platform::ItemProtocol {
   std::optional<platform::Date> creationDate() const override { return contentModificationDate(); }
   // The content version is the entry's version; the metadata version adds the path, so that a rename or a
   // move changes it.
-  platform::ItemVersion itemVersion() const override { return {version_, version_ + "|" + path_}; }
+  platform::ItemVersion itemVersion() const override;
   platform::ItemCapabilities capabilities() const override { return kCapabilities; }
 
   // The server path the item was built from (not part of the platform's protocol).
-  const std::string& path() const { return path_; }
+  std::string_view path() const { return text(Text::path); }
 
  private:
-  // What an item holds is kept small: a listing hands the platform one item per child, all at once. Texts
-  // that many items have alike are held once: the parent's identifier by the items of one listing, the
-  // content type by every item of the process (see item.cc).
-  std::string path_;
-  platform::ItemIdentifier identifier_;
+  // The item's own texts, back to back in text_: its identifier, its path, its version and, for the root
+  // only, its shown name (the others' names come from their paths).
+  enum class Text { identifier, path, version, rootName };
+  static constexpr int kTexts = 4;
+  std::string_view text(Text which) const {
+    const auto i = static_cast<int>(which);
+    return {text_.get() + start_[i], start_[i + 1] - start_[i]};
+  }
+
+  // What an item holds is kept small: a listing hands the platform one item per child, all at once. Its own
+  // texts take one allocation; texts that many items have alike are held once: the parent's identifier by the
+  // items of one listing, the content type by every item of the process (see item.cc).
+  std::unique_ptr<char[]> text_;
+  uint32_t start_[kTexts + 1];  // where each text begins in text_; the last is the end of the last
+  bool hasSize_ = false;
+  bool hasModified_ = false;
   std::shared_ptr<const platform::ItemIdentifier> parent_;
-  std::unique_ptr<const std::string>
-      rootName_;  // the root's shown name; the others' names come from their paths
   const std::string* contentType_;
   int64_t documentSize_ = 0;
   platform::Date modified_;
-  bool hasSize_ = false;
-  bool hasModified_ = false;
-  std::string version_;
 };
 
 // The extension of a file name as the platform computes it: the text after the last ".", none for a name that

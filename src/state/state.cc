@@ -133,12 +133,16 @@ std::optional<std::string> State::existingId(std::string_view path) const {
 }
 
 std::string State::idLocked(std::string_view path, bool& minted) {
-  if (size_t i = ids_.findValue(path); i != TextMap::npos) return std::string(ids_.key(i));
+  return std::string(ids_.key(idPositionLocked(path, minted)));
+}
+
+size_t State::idPositionLocked(std::string_view path, bool& minted) {
+  if (size_t i = ids_.findValue(path); i != TextMap::npos) return i;
   for (;;) {
-    std::string id = platform::uuidString();
-    if (!ids_.tryAdd(id, path).second) continue;  // an identifier already handed out: draw another
+    auto [i, added] = ids_.tryAdd(platform::uuidString(), path);
+    if (!added) continue;  // an identifier already handed out: draw another
     minted = true;
-    return id;
+    return i;
   }
 }
 
@@ -272,8 +276,11 @@ std::vector<std::string> State::ids(const std::vector<std::string>& paths) {
 }
 
 std::vector<std::string> State::commit(const ChangePass& pass) {
-  std::vector<std::string> ids;
-  ids.reserve(pass.mint.size());
+  // Where each identifier lies in ids_; the texts are copied out after the save, so that a large batch does
+  // not hold them and the file's text at once. Nothing is erased in between, so the positions hold.
+  constexpr size_t kRoot = TextMap::npos;
+  std::vector<size_t> at;
+  at.reserve(pass.mint.size());
   std::lock_guard lock(mu_);
   bool changed = false;
   for (const auto& step : pass.steps) {
@@ -290,7 +297,7 @@ std::vector<std::string> State::commit(const ChangePass& pass) {
   reserveIds(pass.mint);
   for (const auto& path : pass.mint) {
     bool minted = false;
-    ids.push_back(path == "/" ? platform::kRootContainerItemIdentifier : idLocked(path, minted));
+    at.push_back(path == "/" ? kRoot : idPositionLocked(path, minted));
     changed = minted || changed;
   }
   if (pass.bump) {
@@ -298,6 +305,11 @@ std::vector<std::string> State::commit(const ChangePass& pass) {
     changed = true;
   }
   if (changed) save();
+  std::vector<std::string> ids;
+  ids.reserve(at.size());
+  for (size_t i : at) {
+    ids.push_back(i == kRoot ? std::string(platform::kRootContainerItemIdentifier) : std::string(ids_.key(i)));
+  }
   return ids;
 }
 

@@ -95,6 +95,8 @@ class State {
  private:
   // All REQUIRES: mu_ held.
   std::string idLocked(std::string_view path, bool& minted);
+  // The position in ids_ of the identifier that idLocked() gives.
+  size_t idPositionLocked(std::string_view path, bool& minted);
   void forgetLocked(std::string_view path);
   // True when the snapshot differs from the one held (or the folder was not known).
   bool rememberLocked(std::string_view folder, const std::vector<DavEntry>& children);
