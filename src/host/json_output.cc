@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "platform/text.h"
+#include "platform/json_text.h"
 
 namespace davfp::cli {
 
@@ -40,51 +40,9 @@ nlohmann::ordered_json itemJson(const platform::ItemProtocol& item) {
 
 namespace {
 
-// Text as a JSON string, escaped as the JSON library escapes it; text that is not UTF-8 goes through the
-// library, which replaces its bad bytes.
+// Text as a JSON string, escaped as the JSON library escapes it.
 void appendString(std::string& out, std::string_view text) {
-  if (!platform::isAscii(text) && !platform::isValidUtf8(text)) {
-    out += nlohmann::ordered_json(std::string(text))
-               .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-    return;
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  for (char ch : text) {
-    auto c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          out += "\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0x0F];
-        } else {
-          out += ch;
-        }
-    }
-  }
-  out += '"';
+  platform::appendJsonString(out, text, platform::HexCase::lower);
 }
 
 }  // namespace
