@@ -3,7 +3,6 @@
 #include <string>
 
 #include "dav/dav.h"
-#include "dav/propfind_parser.h"
 #include "dav/request.h"
 #include "platform/url.h"
 
@@ -99,23 +98,7 @@ platform::HttpRequest Dav::propfind(std::string_view path, int depth, const std:
   return r;
 }
 
-std::vector<DavEntry> Dav::list(std::string_view path, int depth) {
-  return withServer([&](const std::string& base) {
-    platform::HttpRequest r = propfind(path, depth, base);
-    PropfindParser parser(basePathOf(base));
-    try {
-      session_->stream(
-          r, [](const platform::HttpResponse& response) { check(response); },
-          [&parser](std::string_view bytes) {
-            parser.feed(bytes);
-            if (parser.stopped()) throw BodyEnded();
-          });
-    } catch (const BodyEnded&) {
-      // The listing is what the parser read before it stopped, as for a body that ends there.
-    }
-    return parser.finish();
-  });
-}
+std::vector<DavEntry> Dav::list(std::string_view path, int depth) { return listing(path, depth).entries(); }
 
 Listing Dav::listingOn(std::string_view path, int depth, const std::string& base) {
   platform::HttpRequest r = propfind(path, depth, base);
@@ -127,7 +110,7 @@ Listing Dav::listingOn(std::string_view path, int depth, const std::string& base
           if (!receiver.take(bytes)) throw BodyEnded();
         });
   } catch (const BodyEnded&) {
-    // As in list(): the listing is what the parser read before it stopped.
+    // The listing is what the parser read before it stopped, as for a body that ends there.
   }
   return receiver.listing();
 }
@@ -165,7 +148,7 @@ Listing Dav::StartedListing::finish() {
         try {
           started_->finish();
         } catch (const BodyEnded&) {
-          // As in list(): the listing is what the parser read before it stopped.
+          // As in listingOn(): the listing is what the parser read before it stopped.
         }
         return receiver_->listing();
       },
