@@ -443,11 +443,6 @@ void MultiPool::give(TransferLoop loop) {
   idle_.push_back(std::move(loop));
 }
 
-TransferResult runTransfer(const TransferOptions& options, TransferSink& sink,
-                           std::atomic<long>& connections) {
-  return StartedTransfer(options, sink, connections).finish();
-}
-
 StartedTransfer::StartedTransfer(const TransferOptions& options, TransferSink& sink,
                                  std::atomic<long>& connections)
     : transfer_(std::make_unique<Transfer>(options, sink, connections)) {

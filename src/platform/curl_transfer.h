@@ -25,7 +25,7 @@
 
 namespace davfp::platform {
 
-// Receives what arrives. A method that throws ends the exchange; runTransfer rethrows the exception.
+// Receives what arrives. A method that throws ends the exchange; StartedTransfer rethrows the exception.
 class TransferSink {
  public:
   virtual ~TransferSink() = default;
@@ -77,29 +77,25 @@ struct TransferResult {
   long authOffered = 0;  // CURLAUTH_* methods the server offered in a challenge, if any
 };
 
-// Runs the exchange. Throws Error(kURLErrorDomain, ...): kCancelled when the current job is cancelled,
-// kTimedOut when no byte moved for idleTimeout, the mapped libcurl failure otherwise; or what the sink threw.
-// The new connections it made are added to connections, also when it throws.
-TransferResult runTransfer(const TransferOptions& options, TransferSink& sink,
-                           std::atomic<long>& connections);
-
 class Transfer;
 
-// The same exchange in two steps on one thread, so that the caller can work while the server answers: the
+// One exchange in two steps on one thread, so that the caller can work while the server answers: the
 // constructor starts it (on a reused connection the request leaves at once, a small body with it), finish()
 // drives it to its end. Nothing runs in between: the sink is called only inside the constructor and finish(),
 // and the idle timeout counts from the start of finish(). options, sink and connections must outlive it.
 // Destroying it unfinished ends the transfer (libcurl closes a connection whose answer did not arrive whole).
-// Not thread-safe.
+// Failures are Error(kURLErrorDomain, ...): kCancelled when the current job is cancelled, kTimedOut when no
+// byte moved for idleTimeout, the mapped libcurl failure otherwise; or what the sink threw. The new
+// connections it made are added to connections, also when it fails. Not thread-safe.
 class StartedTransfer {
  public:
-  // Throws as runTransfer does when the transfer cannot start (cancelled, an option refused).
+  // Throws when the transfer cannot start (cancelled, an option refused).
   StartedTransfer(const TransferOptions& options, TransferSink& sink, std::atomic<long>& connections);
   ~StartedTransfer();
   StartedTransfer(const StartedTransfer&) = delete;
   StartedTransfer& operator=(const StartedTransfer&) = delete;
 
-  // Drives the transfer to its end and throws as runTransfer does. Call once. The loop goes back to the pool
+  // Drives the transfer to its end; throws what the exchange failed with. Call once. The loop goes back to the pool
   // before it returns, so that the next transfer can take over the connection.
   TransferResult finish();
 
