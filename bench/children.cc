@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <iostream>
 
-#include "host/json_output.h"
+#include "host/commands.h"
 #include "platform/env.h"
 #include "platform_calls.h"
 #include "provider/extension.h"
@@ -14,8 +14,6 @@
 namespace davfp::bench {
 
 namespace {
-
-constexpr size_t kPrintBuffer = 1 << 16;
 
 std::shared_ptr<FileProviderExtension> standardExtension() {
   return FileProviderExtension::create(platform::Domain{"bench", "Bench"}, platform::Env::standard());
@@ -33,16 +31,8 @@ int enumerateChild(const std::vector<std::string>& args) {
   std::string container = args[0] == "root" ? platform::kRootContainerItemIdentifier : args[0];
   try {
     auto ext = standardExtension();
-    std::string out;
-    for (const auto& item : enumerateItems(*ext, container)) {
-      cli::appendItemLine(out, *item);
-      if (out.size() >= kPrintBuffer) {
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        out.clear();
-      }
-    }
-    std::fwrite(out.data(), 1, out.size(), stdout);
-    std::fflush(stdout);
+    // Printed as the davfp program prints a listing.
+    cli::emitItems(enumerateItems(*ext, container));
     // A platform keeps its extension for as long as the process lives: taking the extension, its state and
     // the items apart is no part of answering a listing, so the process ends here.
     std::_Exit(std::ferror(stdout) ? 1 : 0);
