@@ -25,10 +25,6 @@ struct PassResult {
   std::vector<platform::ItemIdentifier> deleted;
 };
 
-bool underAny(std::string_view path, const std::vector<std::string>& folders) {
-  return std::any_of(folders.begin(), folders.end(), [&](const std::string& f) { return isUnder(path, f); });
-}
-
 }  // namespace
 
 void Enumerator::enumerateChanges(std::shared_ptr<platform::ChangeObserver> observer, platform::SyncAnchor) {
@@ -74,7 +70,7 @@ Enumerator::Changes Enumerator::findChanges() {
 
   while (auto next = fetched.next()) {
     const std::string& folder = next->folder;
-    if (underAny(folder, gone)) continue;
+    if (isUnderAny(folder, gone)) continue;
     if (next->notFound) {
       // The root container cannot be deleted, and forgetting "/" would drop every identifier: a drive whose
       // root is missing is not being served there now, and the pass fails like one that cannot reach it.
@@ -93,7 +89,7 @@ Enumerator::Changes Enumerator::findChanges() {
       if (it == prev.end() || !sameVersion(it->second, kid.version())) found.updated.push_back(kid);
     }
     for (const auto& [child, version] : prev) {
-      if (!current.contains(child) && !underAny(child, gone)) vanish(child);
+      if (!current.contains(child) && !isUnderAny(child, gone)) vanish(child);
     }
     found.pass.steps.push_back({State::PassStep::Kind::remember, folder, std::move(kids)});
   }

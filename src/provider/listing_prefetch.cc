@@ -1,6 +1,5 @@
 #include "provider/listing_prefetch.h"
 
-#include <algorithm>
 #include <exception>
 
 #include "platform/error.h"
@@ -8,14 +7,6 @@
 #include "state/paths.h"
 
 namespace davfp {
-
-namespace {
-
-bool underAny(std::string_view path, const std::vector<std::string>& folders) {
-  return std::any_of(folders.begin(), folders.end(), [&](const std::string& f) { return isUnder(path, f); });
-}
-
-}  // namespace
 
 ListingPrefetch::ListingPrefetch(std::shared_ptr<Dav> dav, std::vector<std::string> folders)
     : dav_(std::move(dav)), folders_(std::move(folders)) {
@@ -26,7 +17,7 @@ ListingPrefetch::ListingPrefetch(std::shared_ptr<Dav> dav, std::vector<std::stri
 ListingPrefetch::~ListingPrefetch() = default;
 
 void ListingPrefetch::startNext(bool passDone) {
-  while (following_ < folders_.size() && underAny(folders_[following_], skipped_)) ++following_;
+  while (following_ < folders_.size() && isUnderAny(folders_[following_], skipped_)) ++following_;
   if (following_ == folders_.size()) return;
   const std::string& folder = folders_[following_];
   // The pass may yet find this folder gone in the answer it is about to compare.

@@ -1,5 +1,7 @@
 #include "state/paths.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace davfp {
@@ -23,6 +25,10 @@ bool isUnder(std::string_view path, std::string_view folder) {
   std::string prefix(folder);
   prefix += '/';
   return platform::canonicalHasPrefix(path, prefix);
+}
+
+bool isUnderAny(std::string_view path, const std::vector<std::string>& folders) {
+  return std::any_of(folders.begin(), folders.end(), [&](const std::string& f) { return isUnder(path, f); });
 }
 
 }  // namespace davfp

@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace davfp {
 
@@ -16,5 +17,7 @@ std::string join(std::string_view parent, std::string_view name);
 
 // True when path equals folder or begins with folder followed by "/" (canonical comparison).
 bool isUnder(std::string_view path, std::string_view folder);
+// True when path is under any of the folders.
+bool isUnderAny(std::string_view path, const std::vector<std::string>& folders);
 
 }  // namespace davfp

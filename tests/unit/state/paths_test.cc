@@ -42,6 +42,9 @@ TEST(PathsTest, UnderComparesWholeComponentsCanonically) {
     SCOPED_TRACE(std::string(c.path) + " under " + c.folder);
     EXPECT_EQ(isUnder(c.path, c.folder), c.under);
   }
+  EXPECT_TRUE(isUnderAny("/b/c", {"/a", "/b"}));
+  EXPECT_FALSE(isUnderAny("/bc", {"/a", "/b"}));
+  EXPECT_FALSE(isUnderAny("/a", {}));
 }
 
 }  // namespace
