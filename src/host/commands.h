@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "host/drive_session.h"
 #include "host/interrupt.h"
 #include "host/options.h"
 #include "host/platform_adapter.h"
@@ -17,6 +18,8 @@ struct Context {
   ProgramEnv& env;
   Interrupt& interrupt;
   const Options& options;
+  // The drive, open while the command runs; a command that waits between passes lets it go meanwhile.
+  DriveSession& session;
 };
 
 int runPlatformCommand(Context& context);

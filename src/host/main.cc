@@ -8,13 +8,13 @@
 
 #include "host/commands.h"
 #include "host/drive_choice.h"
+#include "host/drive_session.h"
 #include "host/failure.h"
 #include "host/interrupt.h"
 #include "host/json_output.h"
 #include "host/options.h"
 #include "host/platform_adapter.h"
 #include "host/program_env.h"
-#include "provider/extension.h"
 
 namespace {
 
@@ -53,8 +53,8 @@ int main(int argc, char** argv) {
 
   int status = 0;
   std::optional<Drive> drive;
-  // Lives until the process ends (see the end of main).
-  std::shared_ptr<davfp::FileProviderExtension> extension;
+  // Lives until the process ends (see the end of main), with the drive's lock and the extension.
+  std::optional<DriveSession> session;
   auto explained = [&](Failure failure) {
     return drive ? explainUnpublished(std::move(failure), *drive, *env.load()) : failure;
   };
@@ -62,9 +62,10 @@ int main(int argc, char** argv) {
     env = new ProgramEnv(downloadBase(options));
     ProgramEnv& programEnv = *env.load();
     drive = chooseDrive(options.domain, programEnv);
-    extension = davfp::FileProviderExtension::create({drive->domain, drive->displayName}, programEnv);
-    Platform platform(extension, interrupt);
-    Context context{platform, programEnv, interrupt, options};
+    session.emplace(davfp::platform::Domain{drive->domain, drive->displayName}, programEnv, interrupt,
+                    !options.noWait);
+    session->open();
+    Context context{session->platform(), programEnv, interrupt, options, *session};
     status = isPlatformCommand(options.command) ? runPlatformCommand(context) : runPathCommand(context);
   } catch (const UsageError& e) {
     std::fprintf(stderr, "davfp: %s\n", e.what());

@@ -78,6 +78,8 @@ struct Parser {
         ->envname("DAVFP_DOMAIN");
     app.add_flag("-v,--verbose", o.verbose, "Show the platform's error domain and code with errors");
     app.add_flag("--json", o.json, "Path commands print the platform commands' JSON instead of text");
+    app.add_flag("--no-wait", o.noWait,
+                 "Fail at once (status 1) when another davfp process is using the drive, instead of waiting");
 
     auto* item = command("item", Command::item, "Print the item with this identifier");
     item->add_option("ID", o.id, "Item identifier or alias")->required();

@@ -36,6 +36,8 @@ struct Options {
   std::optional<std::string> domain;
   bool verbose = false;
   bool json = false;
+  // Fail at once when another process is using the drive, instead of waiting for it.
+  bool noWait = false;
 
   // Identifiers and containers (aliases allowed), as given.
   std::string id;

@@ -263,14 +263,21 @@ int watch(Context& c, PathResolver& r) {
   if (known.empty()) known = r.children(r.root());
   for (const auto& item : known) r.learn(*item);
   std::fprintf(stderr, "davfp: watching for changes every %d s; Ctrl-C stops\n", o.interval);
+  // The drive is held for each pass only, so that other commands can use it in between; each pass starts
+  // the extension again on the state as those commands left it.
   while (!c.interrupt.interrupted()) {
     try {
+      c.session.open();
       showChanges(o, r, c.platform.changes(ws, c.platform.currentAnchor(ws)));
+    } catch (const Failure& failure) {
+      if (c.interrupt.interrupted()) break;
+      std::fprintf(stderr, "%s\n", humanMessage(failure, o.verbose).c_str());
     } catch (const platform::Error& e) {
       if (c.interrupt.interrupted()) break;
       // A server away for a moment is no reason to stop watching.
       std::fprintf(stderr, "%s\n", humanMessage(Failure{{}, e, {}}, o.verbose).c_str());
     }
+    c.session.close();
     if (!c.interrupt.sleepFor(std::chrono::seconds(o.interval))) break;
   }
   return 0;

@@ -95,6 +95,10 @@ class ChangeCollector final : public platform::ChangeObserver {
 Platform::Platform(std::shared_ptr<platform::ReplicatedExtension> extension, Interrupt& interrupt)
     : extension_(std::move(extension)), interrupt_(interrupt) {}
 
+void Platform::attach(std::shared_ptr<platform::ReplicatedExtension> extension) {
+  extension_ = std::move(extension);
+}
+
 ItemRef Platform::item(const platform::ItemIdentifier& identifier) {
   auto delivery = std::make_shared<Delivery<ItemRef>>();
   auto progress = extension_->itemForIdentifier(identifier, platform::Request{},

@@ -20,6 +20,10 @@ class Platform {
  public:
   Platform(std::shared_ptr<platform::ReplicatedExtension> extension, Interrupt& interrupt);
 
+  // The extension that requests go to from now on (the engine started again on the drive's state); none
+  // while the program has let the drive go, when there must be no requests.
+  void attach(std::shared_ptr<platform::ReplicatedExtension> extension);
+
   platform::ItemRef item(const platform::ItemIdentifier& identifier);
   // Every item of the container, across as many didEnumerateItems calls as the enumerator makes.
   std::vector<platform::ItemRef> enumerate(const platform::ItemIdentifier& container);

@@ -101,6 +101,12 @@ State::State(std::string_view domain, platform::Env& env)
   load();
 }
 
+std::string State::lockFile(std::string_view domain, platform::Env& env) {
+  std::string name = stateFileName(domain);
+  name.replace(name.size() - std::string_view(".json").size(), std::string::npos, ".lock");
+  return platform::joinPath(stateDirectory(env), name);
+}
+
 void State::load() {
   std::optional<StateData> disk;
   try {

@@ -91,6 +91,10 @@ class State {
 
   // Where the state file is.
   const std::string& file() const { return file_; }
+  // The file beside the domain's state file ("state-DOMAIN.lock") that the platform's side locks for as long
+  // as a process uses the domain, from before its State is loaded: one State per domain at a time. The state
+  // itself never takes it. Creates the directory, as the State does.
+  static std::string lockFile(std::string_view domain, platform::Env& env = platform::Env::standard());
 
  private:
   // All REQUIRES: mu_ held.

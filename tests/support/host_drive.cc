@@ -87,8 +87,11 @@ std::map<std::string, std::string> HostDrive::stateFiles() const {
   std::map<std::string, std::string> files;
   std::string dir = stateHome() + "/org.davfp.host.extension";
   if (!fs::is_directory(dir)) return files;
-  for (const auto& entry : fs::directory_iterator(dir))
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    // A drive's lock file holds no state, only the id of the process that used the drive last.
+    if (entry.path().extension() == ".lock") continue;
     files[entry.path().filename()] = readFile(entry.path());
+  }
   return files;
 }
 

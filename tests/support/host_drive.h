@@ -52,7 +52,7 @@ class HostDrive {
 
   // Every file and folder under the served folder: relative path -> contents ("<dir>" for a folder).
   std::map<std::string, std::string> serverTree() const;
-  // Every file of the engine's state directory: name -> contents.
+  // Every state file of the engine's state directory (not the drives' lock files): name -> contents.
   std::map<std::string, std::string> stateFiles() const;
 
   // Creates a file (and its folders) in the served folder behind the server's back.

@@ -35,6 +35,7 @@ class ChildProcess {
   // Waits for the end (killing the process when the time runs out) and returns everything it wrote.
   ProcessResult finish(std::chrono::milliseconds timeout);
 
+  pid_t pid() const { return pid_; }
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
 

@@ -1,0 +1,71 @@
+#include "host/drive_session.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <stop_token>
+
+#include "host/failure.h"
+
+namespace davfp::cli {
+
+namespace {
+
+// How long a process waits for the drive before it says what it is waiting for.
+constexpr std::chrono::seconds kPatience{1};
+
+std::string inUse(const std::string& domain, const platform::FileLock::Holder& holder) {
+  std::string text = "drive \"" + domain + "\" is in use by ";
+  if (holder.pid == 0) return text + "another process";
+  text += "process " + std::to_string(holder.pid);
+  if (!holder.command.empty()) text += " (" + holder.command + ")";
+  return text;
+}
+
+}  // namespace
+
+DriveSession::DriveSession(platform::Domain domain, platform::Env& env, Interrupt& interrupt, bool wait)
+    : domain_(std::move(domain)),
+      env_(env),
+      interrupt_(interrupt),
+      wait_(wait),
+      platform_(nullptr, interrupt) {}
+
+void DriveSession::open() {
+  if (extension_) return;
+  const std::string path = State::lockFile(domain_.identifier, env_);
+  try {
+    if (!wait_) {
+      lock_ = platform::FileLock::tryTake(path);
+      if (!lock_) {
+        throw Failure{{},
+                      platform::Error(platform::kPOSIXErrorDomain, EBUSY,
+                                      inUse(domain_.identifier, platform::FileLock::holder(path))),
+                      "without --no-wait, davfp waits for it"};
+      }
+    } else {
+      std::stop_source stop;
+      Interrupt::Scope scope(interrupt_, [&stop] { stop.request_stop(); });
+      lock_ = platform::FileLock::take(
+          path, kPatience,
+          [this](const platform::FileLock::Holder& holder) {
+            std::fprintf(stderr, "davfp: %s; waiting until it is done (Ctrl-C gives up)\n",
+                         inUse(domain_.identifier, holder).c_str());
+          },
+          stop.get_token());
+      if (!lock_) throw Failure{{}, cancelledError(), {}};
+    }
+  } catch (const platform::Error& e) {
+    throw localFailure(path, static_cast<int>(e.code()));
+  }
+  extension_ = FileProviderExtension::create(domain_, env_);
+  platform_.attach(extension_);
+}
+
+void DriveSession::close() {
+  platform_.attach(nullptr);
+  extension_.reset();
+  lock_.reset();
+}
+
+}  // namespace davfp::cli
