@@ -6,6 +6,7 @@
 #include <stop_token>
 
 #include "host/failure.h"
+#include "host/visible_text.h"
 
 namespace davfp::cli {
 
@@ -49,8 +50,10 @@ void DriveSession::open() {
       lock_ = platform::FileLock::take(
           path, kPatience,
           [this](const platform::FileLock::Holder& holder) {
-            std::fprintf(stderr, "davfp: %s; waiting until it is done (Ctrl-C gives up)\n",
-                         inUse(domain_.identifier, holder).c_str());
+            std::fprintf(stderr, "%s\n",
+                         visible("davfp: " + inUse(domain_.identifier, holder) +
+                                 "; waiting until it is done (Ctrl-C gives up)")
+                             .c_str());
           },
           stop.get_token());
       if (!lock_) throw Failure{{}, cancelledError(), {}};

@@ -6,6 +6,7 @@
 #include <chrono>
 
 #include "host/path_resolver.h"
+#include "host/visible_text.h"
 
 namespace davfp::cli {
 
@@ -28,7 +29,7 @@ std::vector<platform::ItemRef> sortedByName(std::vector<platform::ItemRef> items
 
 std::string shortListing(const std::vector<platform::ItemRef>& items) {
   std::string out;
-  for (const auto& item : items) out += item->filename() + (isFolder(*item) ? "/" : "") + "\n";
+  for (const auto& item : items) out += visible(item->filename()) + (isFolder(*item) ? "/" : "") + "\n";
   return out;
 }
 
@@ -42,7 +43,7 @@ std::string longListing(const std::vector<platform::ItemRef>& items) {
     bool folder = isFolder(*item);
     auto size = item->documentSize();
     Row row{folder ? "d" : "-", !folder && size ? std::to_string(*size) : "-",
-            localDate(item->contentModificationDate()), item->filename() + (folder ? "/" : "")};
+            localDate(item->contentModificationDate()), visible(item->filename()) + (folder ? "/" : "")};
     sizeWidth = std::max(sizeWidth, row.size.size());
     rows.push_back(std::move(row));
   }

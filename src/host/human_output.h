@@ -9,6 +9,8 @@
 
 namespace davfp::cli {
 
+// Names are shown as visible() shows them, so that each is one piece of its line.
+
 // One name per line; folders end in "/".
 std::string shortListing(const std::vector<platform::ItemRef>& items);
 

@@ -15,6 +15,7 @@
 #include "host/options.h"
 #include "host/platform_adapter.h"
 #include "host/program_env.h"
+#include "host/visible_text.h"
 
 namespace {
 
@@ -28,7 +29,7 @@ int report(const Failure& failure, const Options& options, bool json, const Inte
   if (json) {
     emit(jsonLine(errorJson(failure.error)));
   } else {
-    std::fprintf(stderr, "%s\n", humanMessage(failure, options.verbose).c_str());
+    std::fprintf(stderr, "%s\n", visible(humanMessage(failure, options.verbose)).c_str());
   }
   bool cancelled =
       failure.error.is(davfp::platform::kCocoaErrorDomain, davfp::platform::cocoa::kUserCancelled);
@@ -68,7 +69,7 @@ int main(int argc, char** argv) {
     Context context{session->platform(), programEnv, interrupt, options, *session};
     status = isPlatformCommand(options.command) ? runPlatformCommand(context) : runPathCommand(context);
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "davfp: %s\n", e.what());
+    std::fprintf(stderr, "davfp: %s\n", visible(e.what()).c_str());
     status = kUsage;
   } catch (const Failure& failure) {
     status = report(explained(failure), options, json, interrupt);

@@ -13,6 +13,7 @@
 #include "host/path_resolver.h"
 #include "host/progress_bar.h"
 #include "host/template_item.h"
+#include "host/visible_text.h"
 #include "platform/mime_registry.h"
 
 namespace davfp::cli {
@@ -238,8 +239,8 @@ void showChanges(const Options& o, PathResolver& r, const Platform::Changes& cha
         continue;
       }
       std::string where = r.pathOf(item.itemIdentifier()).value_or(".../" + item.filename());
-      emit(clock() + "  " + (known ? "changed" : "new    ") + "  " + where + (isFolder(item) ? "/" : "") +
-           "\n");
+      emit(clock() + "  " + (known ? "changed" : "new    ") + "  " + visible(where) +
+           (isFolder(item) ? "/" : "") + "\n");
     } else {
       const auto& id = *change.deleted;
       std::string where = r.pathOf(id).value_or("(an item never shown, " + id + ")");
@@ -247,7 +248,7 @@ void showChanges(const Options& o, PathResolver& r, const Platform::Changes& cha
       if (o.json) {
         emit(jsonLine(ordered_json{{"deleted", id}}));
       } else {
-        emit(clock() + "  deleted  " + where + "\n");
+        emit(clock() + "  deleted  " + visible(where) + "\n");
       }
     }
   }
@@ -271,11 +272,11 @@ int watch(Context& c, PathResolver& r) {
       showChanges(o, r, c.platform.changes(ws, c.platform.currentAnchor(ws)));
     } catch (const Failure& failure) {
       if (c.interrupt.interrupted()) break;
-      std::fprintf(stderr, "%s\n", humanMessage(failure, o.verbose).c_str());
+      std::fprintf(stderr, "%s\n", visible(humanMessage(failure, o.verbose)).c_str());
     } catch (const platform::Error& e) {
       if (c.interrupt.interrupted()) break;
       // A server away for a moment is no reason to stop watching.
-      std::fprintf(stderr, "%s\n", humanMessage(Failure{{}, e, {}}, o.verbose).c_str());
+      std::fprintf(stderr, "%s\n", visible(humanMessage(Failure{{}, e, {}}, o.verbose)).c_str());
     }
     c.session.close();
     if (!c.interrupt.sleepFor(std::chrono::seconds(o.interval))) break;

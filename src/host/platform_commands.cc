@@ -14,7 +14,7 @@ using nlohmann::ordered_json;
 using platform::ItemRef;
 
 void emit(const std::string& text) {
-  std::fputs(text.c_str(), stdout);
+  std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
 }
 

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "host/visible_text.h"
+
 namespace davfp::cli {
 
 namespace {
@@ -40,7 +42,7 @@ std::string humanBytes(int64_t bytes) {
 }
 
 std::string progressLine(const std::string& label, int64_t done, std::optional<int64_t> total, int width) {
-  std::string line = label + " ";
+  std::string line = visible(label) + " ";
   if (total && *total > 0) {
     int64_t shown = std::min(done, *total);
     int filled = static_cast<int>(shown * width / *total);

@@ -36,7 +36,8 @@ class ProgressBar {
   std::thread thread_;
 };
 
-// The line the bar shows: the label, a bar of `width` cells when the total is known, and the byte counts.
+// The line the bar shows: the label (as visible() shows it), a bar of `width` cells when the total is known,
+// and the byte counts.
 std::string progressLine(const std::string& label, int64_t done, std::optional<int64_t> total, int width);
 
 // A byte count as people read it: "512 B", "3.0 MiB".
