@@ -8,6 +8,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -80,10 +81,13 @@ class Dav : public std::enable_shared_from_this<Dav> {
   };
   StartedListing startListing(std::string_view path, int depth);
 
-  // GET into a new file (mode 0600) in the temporary directory; the caller owns it.
-  std::string download(std::string_view path);
-  // PUT of the file's bytes, or of an empty body when there is no file.
-  void upload(std::string_view path, const std::optional<std::string>& file);
+  // GET into a new file (mode 0600) in the temporary directory; the caller owns it. When the size is expected
+  // (a listing reported it) and a different number of bytes arrives, the file is removed and the download
+  // fails as a lost connection: a server may end a body that has no length by closing the connection, and a
+  // body cut that way cannot be told from a whole one otherwise.
+  std::string download(std::string_view path, std::optional<int64_t> expectedSize = std::nullopt);
+  // PUT of the file's bytes, or of an empty body when there is no file. Returns the size of the body sent.
+  int64_t upload(std::string_view path, const std::optional<std::string>& file);
   // MOVE without overwriting. A folder is moved as a collection (source and Destination with "/").
   void move(std::string_view from, std::string_view to, Target target = Target::resource);
 

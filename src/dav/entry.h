@@ -13,6 +13,7 @@ namespace davfp {
 struct DavEntry {
   std::string path;  // relative to the drive's base URL: begins with "/", percent-decoded, no trailing "/"
   bool isDir = false;
+  bool sizeKnown = false;  // the server reported a length (a valid getcontentlength); else size is 0
   int64_t size = 0;
   std::optional<std::chrono::system_clock::time_point> modified;
   std::optional<std::string> etag;  // as reported, trimmed, quotes and weak prefix kept

@@ -4,6 +4,8 @@
 
 #include "dav/dav.h"
 #include "dav/request.h"
+#include "platform/error.h"
+#include "platform/request_body.h"
 #include "platform/url.h"
 
 namespace davfp {
@@ -155,7 +157,7 @@ Listing Dav::StartedListing::finish() {
       [&](const std::string& fresh) { return dav_->listingOn(path_, depth_, fresh); });
 }
 
-std::string Dav::download(std::string_view path) {
+std::string Dav::download(std::string_view path, std::optional<int64_t> expectedSize) {
   return withServer([&](const std::string& base) {
     platform::HttpRequest r;
     r.method = "GET";
@@ -163,11 +165,17 @@ std::string Dav::download(std::string_view path) {
     auto got = session_->download(r, env_.temporaryDirectory());
     try {
       check(got.response);
+      if (expectedSize && got.size != *expectedSize) {
+        // A cut body: as when the transport sees the connection end early, and retried the same way.
+        throw platform::Error(platform::kURLErrorDomain, platform::urlerr::kNetworkConnectionLost,
+                              std::to_string(got.size) + " bytes downloaded where " +
+                                  std::to_string(*expectedSize) + " were listed");
+      }
     } catch (...) {
       try {
         env_.removeFile(got.file);
       } catch (...) {
-        // The failed response's file is already gone or cannot be removed; the status error matters more.
+        // The failed response's file is already gone or cannot be removed; the error matters more.
       }
       throw;
     }
@@ -175,16 +183,20 @@ std::string Dav::download(std::string_view path) {
   });
 }
 
-void Dav::upload(std::string_view path, const std::optional<std::string>& file) {
-  withServer([&](const std::string& base) {
+int64_t Dav::upload(std::string_view path, const std::optional<std::string>& file) {
+  return withServer([&](const std::string& base) {
     platform::HttpRequest r = request("PUT", requestUrl(path, base));
+    int64_t size = 0;
     if (file) {
+      // The transport sends the size the file has when it opens it, a moment later; a file that changes
+      // meanwhile is sent as it then is, and shows as a difference from this size.
+      size = platform::RequestBody::file(*file).size();
       r.bodyFile = *file;
     } else {
       r.body = std::string();
     }
     exchange(r, true);
-    return 0;
+    return size;
   });
 }
 

@@ -67,19 +67,19 @@ bool holdsValue(Element e) {
          e == Element::etag;
 }
 
-// A signed 64-bit decimal integer: an optional "+" or "-", then ASCII digits only; 0 for anything else
+// A signed 64-bit decimal integer: an optional "+" or "-", then ASCII digits only; none for anything else
 // (empty, a sign alone, other characters, out of range).
-int64_t parseContentLength(std::string_view value) {
+std::optional<int64_t> parseContentLength(std::string_view value) {
   std::string_view digits = value;
   if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
-  if (digits.empty()) return 0;
+  if (digits.empty()) return std::nullopt;
   for (char c : digits) {
-    if (c < '0' || c > '9') return 0;
+    if (c < '0' || c > '9') return std::nullopt;
   }
   if (value[0] == '+') value.remove_prefix(1);
   int64_t result = 0;
   auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), result);
-  if (error != std::errc() || end != value.data() + value.size()) return 0;
+  if (error != std::errc() || end != value.data() + value.size()) return std::nullopt;
   return result;
 }
 
@@ -131,7 +131,7 @@ class ResponseReader {
   // The response being read.
   std::string href_;
   bool isDir_ = false;
-  int64_t size_ = 0;
+  std::optional<int64_t> size_;
   std::optional<std::chrono::system_clock::time_point> modified_;
   std::optional<std::string> etag_;
 };
@@ -250,7 +250,7 @@ void ResponseReader::start(const XML_Char* name) {
   if (element == Element::response) {
     href_.clear();
     isDir_ = false;
-    size_ = 0;
+    size_.reset();
     modified_.reset();
     etag_.reset();
   } else if (element == Element::collection) {
@@ -303,8 +303,12 @@ void ResponseReader::end() {
 }
 
 void ResponseReader::finishEntry() {
-  DavEntry entry{
-      .path = relativePath(href_), .isDir = isDir_, .size = size_, .modified = modified_, .etag = etag_};
+  DavEntry entry{.path = relativePath(href_),
+                 .isDir = isDir_,
+                 .sizeKnown = size_.has_value(),
+                 .size = size_.value_or(0),
+                 .modified = modified_,
+                 .etag = etag_};
   if (sink_) {
     sink_(std::move(entry));
   } else {

@@ -59,6 +59,7 @@ void handleSignals(Interrupt& interrupt, std::function<void()> lastWords) {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   std::thread([&interrupt, set, lastWords = std::move(lastWords)] {
     bool first = true;

@@ -1,7 +1,8 @@
-// Interrupt: what Ctrl-C (SIGINT) or SIGTERM does to the running command. While the program waits for the
-// engine it holds a Scope saying how to cancel that wait (cancel the request's progress, end an enumeration
-// wait); an interruption runs it once. Commands that loop (watch) ask interrupted() and sleep through
-// sleepFor(). Thread-safe: trigger() comes from the signal thread while the main thread waits.
+// Interrupt: what Ctrl-C (SIGINT), SIGTERM or a closed terminal (SIGHUP) does to the running command. While
+// the program waits for the engine it holds a Scope saying how to cancel that wait (cancel the request's
+// progress, end an enumeration wait); an interruption runs it once. Commands that loop (watch) ask
+// interrupted() and sleep through sleepFor(). Thread-safe: trigger() comes from the signal thread while the
+// main thread waits.
 #pragma once
 
 #include <chrono>
@@ -41,9 +42,9 @@ class Interrupt {
   bool cancelling_ = false;       // guarded by mu_: a cancel runs outside the lock right now
 };
 
-// Blocks SIGINT and SIGTERM in the calling thread, and so in every thread started after it, and starts a
-// thread that turns the first of them into interrupt.trigger(). A second one runs lastWords and ends the
-// process at once with status 130. Call at the start of main, before any other thread exists.
+// Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread started after it, and
+// starts a thread that turns the first of them into interrupt.trigger(). A second one runs lastWords and ends
+// the process at once with status 130. Call at the start of main, before any other thread exists.
 void handleSignals(Interrupt& interrupt, std::function<void()> lastWords);
 
 }  // namespace davfp::cli

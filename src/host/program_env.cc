@@ -1,11 +1,8 @@
 #include "host/program_env.h"
 
-#include <stdlib.h>
-
-#include <cerrno>
 #include <filesystem>
 
-#include "platform/error.h"
+#include "host/download_dirs.h"
 
 namespace davfp::cli {
 
@@ -19,9 +16,9 @@ std::string ProgramEnv::baseDirectory() { return base_.empty() ? target().tempor
 std::string ProgramEnv::temporaryDirectory() {
   std::lock_guard guard(mu_);
   if (dir_.empty()) {
-    std::string pattern = platform::joinPath(baseDirectory(), ".davfp-XXXXXX");
-    if (::mkdtemp(pattern.data()) == nullptr) throw platform::posixError(errno, "mkdtemp " + pattern);
-    dir_ = pattern;
+    // What killed processes left here goes first: nothing else would ever remove it.
+    removeAbandonedDownloadDirectories(baseDirectory());
+    dir_ = makeDownloadDirectory(baseDirectory());
   }
   return dir_;
 }

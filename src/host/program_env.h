@@ -1,8 +1,8 @@
 // ProgramEnv: the operating system's services as this program offers them to the engine. Everything is the
 // standard Env except the temporary directory, where the engine puts downloads: a private directory made on
 // first use inside a base directory the command chooses (next to the file being saved, so that placing it is
-// a rename on the same file system, not a copy through /tmp), removed with whatever is left in it when the
-// ProgramEnv goes. Thread-safe.
+// a rename on the same file system, not a copy through /tmp; see download_dirs.h), removed with whatever is
+// left in it when the ProgramEnv goes. Thread-safe.
 #pragma once
 
 #include <mutex>

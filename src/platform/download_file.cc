@@ -39,6 +39,7 @@ void DownloadFile::write(std::string_view bytes) {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) throw fileError(urlerr::kCannotWriteToFile, errno, "writing the download file " + path_);
     bytes.remove_prefix(static_cast<size_t>(n));
+    size_ += n;
   }
 }
 

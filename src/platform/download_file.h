@@ -2,6 +2,7 @@
 // fresh UUID name, and removed again unless the download is kept. Not thread-safe: one writer.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -19,6 +20,8 @@ class DownloadFile {
   DownloadFile& operator=(const DownloadFile&) = delete;
 
   const std::string& path() const { return path_; }
+  // The bytes written so far.
+  int64_t size() const { return size_; }
   // Throws Error(kURLErrorDomain, kCannotWriteToFile).
   void write(std::string_view bytes);
   // Closes the file and leaves it to the caller. Throws Error(kURLErrorDomain, kCannotWriteToFile) when the
@@ -28,6 +31,7 @@ class DownloadFile {
  private:
   std::string path_;
   UniqueFd fd_;
+  int64_t size_ = 0;
   bool kept_ = false;
 };
 

@@ -425,6 +425,7 @@ UrlSession::Download UrlSession::download(const HttpRequest& request, const std:
   download.response = impl_->perform(request, sink, true);
   file.keep();
   download.file = file.path();
+  download.size = file.size();
   return download;
 }
 

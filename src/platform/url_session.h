@@ -18,6 +18,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -100,6 +101,7 @@ class UrlSession {
   struct Download {
     HttpResponse response;
     std::string file;  // a new file (mode 0600) holding the body, whatever the status; the caller owns it
+    int64_t size = 0;  // the bytes of the body that arrived: the file's size
   };
   // Streams the body of the response into a new file in directory.
   Download download(const HttpRequest& request, const std::string& directory);

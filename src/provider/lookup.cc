@@ -135,7 +135,11 @@ std::pair<std::string, ItemPtr> FileProviderExtension::fetch(const platform::Ite
   auto path = state_->path(identifier);
   if (!path) throw noSuchItem();
   DavEntry e = entry(*path);
-  std::string file = dav_->download(*path);
+  // A file's listed length tells a whole download from a cut one (a folder's, such as lighttpd's 4096, does
+  // not describe any body).
+  std::optional<int64_t> size;
+  if (!e.isDir && e.sizeKnown) size = e.size;
+  std::string file = dav_->download(*path, size);
   try {
     return {file, item(e)};
   } catch (...) {

@@ -31,10 +31,11 @@ using platform::kRootContainerItemIdentifier;
 constexpr uint64_t kMiB = 1 << 20;
 constexpr uint64_t kEndless = std::numeric_limits<uint64_t>::max();
 
+// No length: the bodies that these servers send are of every size.
 std::string response(const std::string& href, bool folder) {
   return "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop><D:resourcetype>" +
          (folder ? "<D:collection/>" : "") +
-         "</D:resourcetype><D:getcontentlength>1</D:getcontentlength><D:getetag>\"e\"</D:getetag></D:prop>"
+         "</D:resourcetype><D:getetag>\"e\"</D:getetag></D:prop>"
          "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
 }
 

@@ -311,10 +311,12 @@ bool FakeServer::answer(int fd, const Received& request, const Reply& reply) {
   // Clients read the status code only; one reason phrase serves every status.
   std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
   for (const auto& [name, value] : reply.headers) text += name + ": " + value + "\r\n";
-  if (!bodiless && !find(reply.headers, "Content-Length") && !find(reply.headers, "Transfer-Encoding")) {
+  if (!bodiless && !reply.noLength && !find(reply.headers, "Content-Length") &&
+      !find(reply.headers, "Transfer-Encoding")) {
     text += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
   }
-  if (reply.closeAfter) text += "Connection: close\r\n";
+  const bool close = reply.closeAfter || reply.noLength;
+  if (close) text += "Connection: close\r\n";
   text += "\r\n";
   if (request.method != "HEAD" && !bodiless) text += reply.body;
   if (reply.dropAfterBytes && *reply.dropAfterBytes < text.size()) text.resize(*reply.dropAfterBytes);
@@ -327,7 +329,7 @@ bool FakeServer::answer(int fd, const Received& request, const Reply& reply) {
   } else if (!sendAll(fd, text)) {
     return false;
   }
-  return !reply.dropAfterBytes && !reply.closeAfter;
+  return !reply.dropAfterBytes && !close;
 }
 
 }  // namespace davfp::testing

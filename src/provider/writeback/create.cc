@@ -6,6 +6,7 @@
 #include "platform/mime_registry.h"
 #include "provider/extension.h"
 #include "provider/writeback/child_path.h"
+#include "provider/writeback/stored_upload.h"
 
 namespace davfp {
 
@@ -30,6 +31,7 @@ ItemPtr FileProviderExtension::create(const platform::ItemProtocol& itemTemplate
   if (!parent) throw platform::Error(platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem);
   const std::string path = childPath(*parent, itemTemplate.filename());
 
+  std::optional<int64_t> sent;  // the size of the body uploaded, for a file
   switch (kindOf(itemTemplate)) {
     case Kind::symbolicLink:
       throw platform::Error(platform::kCocoaErrorDomain, platform::cocoa::kFeatureUnsupported);
@@ -43,11 +45,13 @@ ItemPtr FileProviderExtension::create(const platform::ItemProtocol& itemTemplate
       }
       break;
     case Kind::file:
-      dav_->upload(path, contents);
+      sent = dav_->upload(path, contents);
       break;
   }
 
   DavEntry created = entry(path);
+  // Nothing is noted of a file that the server did not keep whole.
+  if (sent) checkStoredUpload(created, *sent);
   state_->noteChild(created);
   return item(created);
 }

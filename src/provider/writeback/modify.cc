@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "provider/extension.h"
 #include "provider/writeback/child_path.h"
+#include "provider/writeback/stored_upload.h"
 
 namespace davfp {
 
@@ -52,9 +53,12 @@ std::pair<ItemPtr, platform::ItemFields> FileProviderExtension::modify(
     }
   }
 
-  if ((changedFields & kContents) && contents) dav_->upload(path, contents);
+  std::optional<int64_t> sent;  // the size of the contents uploaded, when they were
+  if ((changedFields & kContents) && contents) sent = dav_->upload(path, contents);
 
   DavEntry written = entry(path);
+  // The state keeps the version it had while the server does not hold the contents whole.
+  if (sent) checkStoredUpload(written, *sent);
   // Also where the item moved into another folder: there the next listing finds it as noted, not as new.
   state_->noteChild(written);
   return {item(written), changedFields & kPendingFields};

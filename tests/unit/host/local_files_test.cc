@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 
+#include "host/download_dirs.h"
 #include "host/failure.h"
 #include "host/program_env.h"
 #include "host/progress_bar.h"
@@ -107,6 +110,30 @@ TEST(LocalFilesTest, DownloadsGoToAPrivateDirectoryThatIsRemovedWithItsContents)
   // A base where nothing can be made fails as a local error.
   ProgramEnv nowhere(tmp.file("missing"));
   EXPECT_THROW(nowhere.temporaryDirectory(), platform::Error);
+}
+
+// Only folders whose name names a process that is gone are leftovers; anything else stays.
+TEST(LocalFilesTest, OnlyDownloadFoldersOfProcessesThatAreGoneAreRemoved) {
+  TempDir tmp;
+  pid_t gone = ::fork();
+  if (gone == 0) ::_exit(0);
+  ASSERT_GT(gone, 0);
+  ASSERT_EQ(::waitpid(gone, nullptr, 0), gone);
+  const std::string dead = ".davfp-" + std::to_string(gone) + "-";
+  struct Case {
+    std::string name;
+    bool removed;
+  } cases[] = {
+      {dead + "Ab12Cd", true},
+      {".davfp-1-Ab12Cd", false},  // init runs (of another user: kill() is refused, not answered "none")
+      {".davfp-Ab12Cd", false},    // names no process, as those of older versions
+      {dead + "toolong", false},
+  };
+  for (const auto& c : cases) std::filesystem::create_directory(tmp.file(c.name));
+  std::filesystem::create_directory_symlink(tmp.path(), tmp.file(dead + "isLink"));
+  removeAbandonedDownloadDirectories(tmp.path());
+  for (const auto& c : cases) EXPECT_EQ(davfp::testing::fileExists(tmp.file(c.name)), !c.removed) << c.name;
+  EXPECT_TRUE(std::filesystem::is_symlink(tmp.file(dead + "isLink")));
 }
 
 }  // namespace

@@ -61,6 +61,60 @@ TEST_F(FetchTest, FailuresDeliverTheConvertedErrorAndLeaveNoFile) {
   }
 }
 
+// A body without a length ends where the server closes the connection, so a cut one looks whole to the
+// transport: the length listed for the file tells. A download of another size fails as a lost connection
+// (sent once more, then unreachable) and leaves no file; where nothing was listed, the body is taken as it
+// came.
+TEST_F(FetchTest, ADownloadOfAnotherSizeThanListedIsCut) {
+  using Reply = FakeServer::Reply;
+  const std::string bytes(1000, 'x');
+  const Reply whole{.body = bytes, .noLength = true};
+  const Reply half{.body = bytes.substr(0, 500), .noLength = true};
+  struct Case {
+    const char* what;
+    std::vector<Reply> gets;            // the answers to the GETs, the last one repeated
+    bool listsLength;                   // the lookup reports the file's 1000 bytes
+    std::optional<std::string> served;  // what is delivered; none: the fetch fails unreachable
+    size_t getsSent;
+  } cases[] = {
+      {"whole", {whole}, true, bytes, 1},
+      {"cut", {half}, true, std::nullopt, 2},
+      {"longer than listed", {Reply{.body = bytes + "more", .noLength = true}}, true, std::nullopt, 2},
+      {"cut, then whole when sent again", {half, whole}, true, bytes, 2},
+      {"cut, no length listed", {half}, false, bytes.substr(0, 500), 1},
+  };
+  auto ext = extension();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = "f" + std::to_string(&c - cases) + ".bin";
+    tree.file("/" + name, bytes);
+    for (const auto& get : c.gets) server.on("GET", "/dav/" + name, get);
+    if (!c.listsLength) {
+      server.on(
+          "PROPFIND", "/dav/" + name,
+          {.status = 207,
+           .body = "<?xml version=\"1.0\"?><D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/" + name +
+                   "</D:href><D:propstat><D:prop><D:resourcetype/></D:prop>"
+                   "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response></D:multistatus>"});
+    }
+
+    Fetched fetched = fetch(*ext, ext->state().id("/" + name));
+    if (c.served) {
+      ASSERT_FALSE(fetched.error) << fetched.error->what();
+      EXPECT_EQ(readFile(*fetched.file), *c.served);
+      EXPECT_EQ(env.temporaryFiles(), (Strings{*fetched.file}));
+      env.removeFile(*fetched.file);
+    } else {
+      expectError(fetched.error, platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
+      EXPECT_FALSE(fetched.file);
+      EXPECT_TRUE(env.temporaryFiles().empty());
+    }
+    Strings sent{"PROPFIND 0 /dav/" + name};
+    sent.insert(sent.end(), c.getsSent, "GET /dav/" + name);
+    EXPECT_EQ(tree.sent(), sent);
+  }
+}
+
 TEST_F(FetchTest, CancelledBeforeDeliveryGetsCancellationAndRemovesTheDownload) {
   tree.file("/a.txt", "contents");
   auto ext = extension();
