@@ -118,9 +118,14 @@ TEST(KilledProcessTest, TheStateAlwaysLoadsAndHoldsOnlyPathsTheServerHad) {
   for (int kill = 0; kill < kKills; ++kill) {
     pid_t pid = start({DAVFP_WRITEBACK_LOOP, kDomain, std::to_string(rng())}, env);
     ASSERT_GT(pid, 0);
-    // A random moment: often in the middle of a request or of a save, sometimes before the first one.
-    std::this_thread::sleep_for(
-        std::chrono::microseconds(std::uniform_int_distribution<int>(0, 60'000)(rng)));
+    // A random moment, counted in the loop's own progress so that a slow machine kills as late in the work as
+    // a fast one: after a random number of requests have reached the server (none: often before the first
+    // save), then a little more, often in the middle of a request or of a save.
+    const size_t requests = std::uniform_int_distribution<size_t>(0, 12)(rng);
+    if (requests > 0) {
+      ASSERT_TRUE(server.waitForRequests(requests)) << "the loop stopped sending";
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3'000)(rng)));
     ::kill(pid, SIGKILL);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
