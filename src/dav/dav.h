@@ -52,7 +52,8 @@ class Dav : public std::enable_shared_from_this<Dav> {
   std::string send(std::string_view method, std::string_view path, const platform::HeaderList& headers = {},
                    const std::optional<std::string>& body = std::nullopt, Target target = Target::resource);
   // PROPFIND with the given depth (a depth-1 listing addresses the folder as a collection); the entries in
-  // document order: listing()'s, parsed.
+  // document order: listing()'s, parsed, and failing as Listing::entries() does on an answer that is no
+  // whole listing.
   std::vector<DavEntry> list(std::string_view path, int depth);
   // The same PROPFIND, its answer taken as a Listing to be parsed afterwards (a large one is parsed while it
   // arrives). The exchange is over when this returns, so the next request may go out while it is parsed.

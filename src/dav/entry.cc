@@ -20,7 +20,7 @@ std::string DavEntry::version() const {
     // duration_cast truncates toward zero, so half a second before 1970 counts as 0, not -1.
     seconds = std::chrono::duration_cast<std::chrono::seconds>(modified->time_since_epoch()).count();
   }
-  return std::to_string(size) + "-" + std::to_string(seconds);
+  return std::to_string(size.value_or(0)) + "-" + std::to_string(seconds);
 }
 
 DavError::DavError(Kind kind, int code) : kind_(kind), code_(code) {

@@ -13,14 +13,16 @@ namespace davfp {
 struct DavEntry {
   std::string path;  // relative to the drive's base URL: begins with "/", percent-decoded, no trailing "/"
   bool isDir = false;
-  bool sizeKnown = false;  // the server reported a length (a valid getcontentlength); else size is 0
-  int64_t size = 0;
+  // Content length in bytes; none when the server reports none, or a value that is no length (negative, not
+  // a decimal integer, out of range).
+  std::optional<int64_t> size;
   std::optional<std::chrono::system_clock::time_point> modified;
   std::optional<std::string> etag;  // as reported, trimmed, quotes and weak prefix kept
 
   // The last non-empty component of path; empty for the root.
   std::string name() const;
-  // The change token: the entity tag, else size "-" whole seconds since 1970 (truncated toward zero).
+  // The change token: the entity tag, else size (0 when unknown) "-" whole seconds since 1970 (truncated
+  // toward zero).
   std::string version() const;
 };
 

@@ -21,11 +21,22 @@ class PropfindParser;
 // The largest listing body held whole for a later parse.
 inline constexpr size_t kHeldListingBody = 1 << 20;
 
+// The status of the DavError that a listing fails with when its answer is no whole listing (see
+// Listing::entries()): the server answered, but not with a listing, as a gateway does with 502. The platform
+// gets "server unreachable", a failure to try again later: not "no such item", which would make it drop the
+// folder's items. It is raised after the exchange, outside the server frame, so it never makes the client
+// probe or look for its server anew.
+inline constexpr int kBrokenListingStatus = 502;
+
 class Listing {
  public:
   Listing() = default;
 
-  // The entries in document order, as PropfindParser gives them; parses a held body now. Never fails.
+  // The entries in document order, as PropfindParser gives them; parses a held body now. Only an answer read
+  // whole counts: one multistatus document parsed to its end without error, that describes what was asked
+  // for (with depth 0 at least one resource, otherwise the folder itself among its entries). Anything else
+  // (another document, an empty body, one cut off or ended early by an error or a limit) throws
+  // DavError::status(kBrokenListingStatus): the entries read before the break are no folder's contents.
   std::vector<DavEntry> entries() &&;
   // Bytes held for a later parse: none for a body parsed while it arrived, or once entries() has run.
   size_t heldBytes() const { return body_.size(); }
@@ -33,9 +44,15 @@ class Listing {
  private:
   friend class ListingReceiver;
 
+  // Throws unless the entries are those of a whole answer (complete) to the request.
+  void checkWhole(bool complete, const std::vector<DavEntry>& entries) const;
+
   std::string basePath_;  // the base URL's decoded path, which entry paths are made relative to
+  std::string path_;      // the path listed
+  int depth_ = 1;
   std::string body_;
-  bool parsed_ = false;  // the body was parsed while it arrived, into entries_
+  bool parsed_ = false;    // the body was parsed while it arrived, into entries_
+  bool complete_ = false;  // that parse read one whole multistatus document
   std::vector<DavEntry> entries_;
 };
 
@@ -43,8 +60,9 @@ class Listing {
 // piece that would outgrow that on parses it as it arrives (what was held first). Used by one thread at a time.
 class ListingReceiver {
  public:
-  // basePath: the base URL's decoded path, which entry paths are made relative to.
-  explicit ListingReceiver(std::string basePath);
+  // basePath: the base URL's decoded path, which entry paths are made relative to; path and depth: what the
+  // PROPFIND asked for.
+  ListingReceiver(std::string basePath, std::string_view path, int depth);
   ~ListingReceiver();
   ListingReceiver(const ListingReceiver&) = delete;
   ListingReceiver& operator=(const ListingReceiver&) = delete;
@@ -59,8 +77,11 @@ class ListingReceiver {
   std::unique_ptr<PropfindParser> parser_;  // none while the body is held
 };
 
-// The entries of a depth-1 listing of folder that are its direct children, in server order: neither the folder
-// itself nor anything deeper (which some servers list).
+// The entries of a depth-1 listing of folder that are its direct children, in server order: neither the
+// folder itself nor anything deeper (which some servers list), no entry named "." or "..", and each child
+// once: of entries whose paths are equal as the engine compares them (the same href twice, or two spellings
+// that differ only in Unicode composition) the first is kept. The state cannot tell such spellings apart, so
+// the later one is left out rather than merged into the first.
 std::vector<DavEntry> childrenOf(std::string_view folder, std::vector<DavEntry> listing);
 
 }  // namespace davfp

@@ -104,7 +104,7 @@ std::vector<DavEntry> Dav::list(std::string_view path, int depth) { return listi
 
 Listing Dav::listingOn(std::string_view path, int depth, const std::string& base) {
   platform::HttpRequest r = propfind(path, depth, base);
-  ListingReceiver receiver(basePathOf(base));
+  ListingReceiver receiver(basePathOf(base), path, depth);
   try {
     session_->stream(
         r, [](const platform::HttpResponse& response) { check(response); },
@@ -112,7 +112,7 @@ Listing Dav::listingOn(std::string_view path, int depth, const std::string& base
           if (!receiver.take(bytes)) throw BodyEnded();
         });
   } catch (const BodyEnded&) {
-    // The listing is what the parser read before it stopped, as for a body that ends there.
+    // The parser stopped: the listing is cut short, which taking its entries reports.
   }
   return receiver.listing();
 }
@@ -128,7 +128,7 @@ Dav::StartedListing Dav::startListing(std::string_view path, int depth) {
   started.depth_ = depth;
   try {
     started.base_ = base(std::nullopt);
-    started.receiver_ = std::make_unique<ListingReceiver>(basePathOf(*started.base_));
+    started.receiver_ = std::make_unique<ListingReceiver>(basePathOf(*started.base_), path, depth);
     started.started_.emplace(session_->start(
         propfind(path, depth, *started.base_), [](const platform::HttpResponse& response) { check(response); },
         [receiver = started.receiver_.get()](std::string_view bytes) {
@@ -150,7 +150,7 @@ Listing Dav::StartedListing::finish() {
         try {
           started_->finish();
         } catch (const BodyEnded&) {
-          // As in listingOn(): the listing is what the parser read before it stopped.
+          // As in listingOn(): the listing is cut short, which taking its entries reports.
         }
         return receiver_->listing();
       },

@@ -35,7 +35,16 @@ constexpr uint64_t kMaxPendingBytes = 1 << 20;
 constexpr size_t kMaxDepth = 64;
 
 // The elements the parser acts on, by local name; every other element is `other`.
-enum class Element : uint8_t { other, response, collection, href, contentLength, lastModified, etag };
+enum class Element : uint8_t {
+  other,
+  multistatus,
+  response,
+  collection,
+  href,
+  contentLength,
+  lastModified,
+  etag
+};
 
 Element classify(const XML_Char* name) {
   // One pass to the local name (after the last separator), then one comparison: this runs for every element
@@ -45,6 +54,8 @@ Element classify(const XML_Char* name) {
     if (*p == kNamespaceSeparator) local = p + 1;
   }
   switch (local[0]) {
+    case 'm':
+      return std::strcmp(local, "multistatus") == 0 ? Element::multistatus : Element::other;
     case 'r':
       return std::strcmp(local, "response") == 0 ? Element::response : Element::other;
     case 'c':
@@ -67,20 +78,53 @@ bool holdsValue(Element e) {
          e == Element::etag;
 }
 
-// A signed 64-bit decimal integer: an optional "+" or "-", then ASCII digits only; none for anything else
-// (empty, a sign alone, other characters, out of range).
+// A length in bytes: ASCII decimal digits, optionally after a "+", within the signed 64-bit range. Anything
+// else (empty, a sign alone, a negative number, other characters, out of range) is no length at all.
 std::optional<int64_t> parseContentLength(std::string_view value) {
-  std::string_view digits = value;
-  if (!digits.empty() && (digits[0] == '+' || digits[0] == '-')) digits.remove_prefix(1);
-  if (digits.empty()) return std::nullopt;
-  for (char c : digits) {
+  if (value.starts_with('+')) value.remove_prefix(1);
+  if (value.empty()) return std::nullopt;
+  for (char c : value) {
     if (c < '0' || c > '9') return std::nullopt;
   }
-  if (value[0] == '+') value.remove_prefix(1);
   int64_t result = 0;
   auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), result);
   if (error != std::errc() || end != value.data() + value.size()) return std::nullopt;
   return result;
+}
+
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// A path as the engine keeps it: every well-formed escape read as its byte, and a "%" that begins none kept
+// as itself (what a server that leaves "%" unescaped means), so that the request layer, which escapes the
+// text kept, addresses the resource the href names. None when the result is not UTF-8: no name could show it,
+// and no path the engine keeps would address it.
+std::optional<std::string> decodePath(std::string_view encoded) {
+  if (encoded.find('%') == std::string_view::npos) {
+    if (!platform::isValidUtf8(encoded)) return std::nullopt;
+    return std::string(encoded);
+  }
+  std::string out;
+  out.reserve(encoded.size());
+  for (size_t i = 0; i < encoded.size(); ++i) {
+    int hi = -1, lo = -1;
+    if (encoded[i] == '%' && i + 2 < encoded.size()) {
+      hi = hexDigit(encoded[i + 1]);
+      lo = hexDigit(encoded[i + 2]);
+    }
+    if (hi >= 0 && lo >= 0) {
+      out += static_cast<char>(hi * 16 + lo);
+      i += 2;
+    } else {
+      out += encoded[i];
+    }
+  }
+  if (!platform::isValidUtf8(out)) return std::nullopt;
+  return out;
 }
 
 // The parse state of one body: the expat parser, the fields of the response being read, and what is kept.
@@ -100,6 +144,7 @@ class ResponseReader {
   // Notes that expat reported the input up to the end of the current event.
   void reported();
   bool stopped() const { return stopped_ || finished_; }
+  bool complete() const { return complete_; }
 
  private:
   struct ParserFree {
@@ -107,7 +152,7 @@ class ResponseReader {
   };
 
   void finishEntry();
-  std::string relativePath(std::string_view href) const;
+  std::optional<std::string> relativePath(std::string_view href) const;
   size_t baseLength(std::string_view encodedPath) const;
   void rethrowError();
 
@@ -121,6 +166,8 @@ class ResponseReader {
   // or a failing sink.
   bool stopped_ = false;
   bool finished_ = false;
+  bool multistatus_ = false;  // the document element is a multistatus
+  bool complete_ = false;     // finish() parsed the whole body as one multistatus document, without error
   uint64_t fed_ = 0;       // bytes handed to expat
   uint64_t reported_ = 0;  // the end of the last event expat reported
 
@@ -210,7 +257,9 @@ void ResponseReader::feed(std::string_view bytes) {
 
 std::vector<DavEntry> ResponseReader::finish() {
   if (!stopped_ && !finished_) {
+    // Expat reports a body that ends before its document element does (empty, cut off) as an error here.
     if (XML_Parse(parser_.get(), nullptr, 0, XML_TRUE) != XML_STATUS_OK) stopped_ = true;
+    complete_ = !stopped_ && multistatus_;
   }
   finished_ = true;
   rethrowError();
@@ -244,6 +293,7 @@ void ResponseReader::start(const XML_Char* name) {
     return;
   }
   Element element = classify(name);
+  if (open_.empty()) multistatus_ = element == Element::multistatus;
   open_.push_back(element);
   text_.clear();
   collecting_ = holdsValue(element);
@@ -294,6 +344,7 @@ void ResponseReader::end() {
     case Element::response:
       finishEntry();
       break;
+    case Element::multistatus:
     case Element::collection:
     case Element::other:
       break;
@@ -303,12 +354,11 @@ void ResponseReader::end() {
 }
 
 void ResponseReader::finishEntry() {
-  DavEntry entry{.path = relativePath(href_),
-                 .isDir = isDir_,
-                 .sizeKnown = size_.has_value(),
-                 .size = size_.value_or(0),
-                 .modified = modified_,
-                 .etag = etag_};
+  std::optional<std::string> path = relativePath(href_);
+  // A resource whose path is no text is left out: nothing the engine keeps could name or address it.
+  if (!path) return;
+  DavEntry entry{
+      .path = std::move(*path), .isDir = isDir_, .size = size_, .modified = modified_, .etag = etag_};
   if (sink_) {
     sink_(std::move(entry));
   } else {
@@ -350,7 +400,7 @@ size_t ResponseReader::baseLength(std::string_view encodedPath) const {
   return cut;
 }
 
-std::string ResponseReader::relativePath(std::string_view href) const {
+std::optional<std::string> ResponseReader::relativePath(std::string_view href) const {
   // The path of the href in encoded form: an absolute URL gives its path, a query or fragment is dropped;
   // an href that is not a valid URL reference is taken as it is.
   // An absolute path without query or fragment, what servers send, is its own path, valid or not.
@@ -366,12 +416,12 @@ std::string ResponseReader::relativePath(std::string_view href) const {
   size_t cut = baseLength(encoded);
   std::string_view rest = cut == std::string_view::npos ? encoded : encoded.substr(cut);
 
-  // Escapes are read as UTF-8; a path that does not decode stays encoded.
-  std::optional<std::string> decoded = platform::percentDecode(rest);
-  std::string path = decoded ? std::move(*decoded) : std::string(rest);
+  std::optional<std::string> decoded = decodePath(rest);
+  if (!decoded) return std::nullopt;
+  std::string& path = *decoded;
   if (path.size() >= 2 && path.ends_with('/')) path.pop_back();
   if (!path.starts_with('/')) path.insert(0, 1, '/');
-  return path;
+  return decoded;
 }
 
 }  // namespace
@@ -392,6 +442,8 @@ void PropfindParser::feed(std::string_view bytes) { impl_->feed(bytes); }
 bool PropfindParser::stopped() const { return impl_->stopped(); }
 
 std::vector<DavEntry> PropfindParser::finish() { return impl_->finish(); }
+
+bool PropfindParser::complete() const { return impl_->complete(); }
 
 std::vector<DavEntry> PropfindParser::parse(std::string_view body, std::string_view basePath) {
   PropfindParser parser(basePath);

@@ -1,13 +1,16 @@
 // PropfindParser: turns a PROPFIND multistatus body into DavEntry values, one per response element, in
-// document order, with each path made relative to the drive's base path. The body is fed in pieces of any
-// size as it arrives and is never held whole; per response only its current fields are kept.
+// document order, with each path made relative to the drive's base path and percent-decoded. A response whose
+// path does not decode to UTF-8 gives no entry: no path the engine keeps could name or address it. The body
+// is fed in pieces of any size as it arrives and is never held whole; per response only its current fields
+// are kept.
 //
 // Malformed XML ends the parse silently at its first error: the entries finished before it are kept, the
-// response in progress is dropped and later pieces are ignored. No DTD can make it fetch anything or expand
-// entities: a body that declares an entity ends the parse there. Memory stays bounded whatever the body: a
-// value read over 1 MiB, more than 1 MiB of input held unreported (one endless tag or comment) or elements
-// nested more than 64 deep end the parse in the same way. What stays is the entries: each holds at most two
-// values of 1 MiB (its path and its entity tag).
+// response in progress is dropped and later pieces are ignored; complete() tells whether the body was one
+// whole multistatus document, which a caller needs before it takes the entries for a folder's contents. No
+// DTD can make it fetch anything or expand entities: a body that declares an entity ends the parse there.
+// Memory stays bounded whatever the body: a value read over 1 MiB, more than 1 MiB of input held unreported
+// (one endless tag or comment) or elements nested more than 64 deep end the parse in the same way. What stays
+// is the entries: each holds at most two values of 1 MiB (its path and its entity tag).
 //
 // One parser serves one body on one thread at a time; distinct parsers are independent.
 #pragma once
@@ -39,8 +42,11 @@ class PropfindParser {
   bool stopped() const;
   // Ends the body and returns the entries kept so far. Later feeds are ignored.
   std::vector<DavEntry> finish();
+  // True once finish() has read the whole body as one document whose element is a multistatus (of any
+  // namespace), to its end, without an error, an entity declaration or a limit reached.
+  bool complete() const;
 
-  // The entries of a whole body. Never fails.
+  // The entries of a whole body, complete or not. Never fails.
   static std::vector<DavEntry> parse(std::string_view body, std::string_view basePath);
 
  private:

@@ -3,6 +3,8 @@
 // A pass is delivered whole or not at all: what it finds (forgotten paths, new snapshots, identifiers of new
 // items, the anchor's rises) is committed to the state in one step, just before it is reported. A pass that
 // fails on any folder reports nothing and changes nothing, so the next pass finds the same changes again.
+// A remembered folder that the server refuses to list (401, 403: access revoked) is no failure of the pass:
+// it and everything below it are left out of it, their snapshots kept, so nothing in them is reported.
 #include <algorithm>
 #include <string_view>
 #include <unordered_set>
@@ -71,6 +73,12 @@ Enumerator::Changes Enumerator::findChanges() {
   while (auto next = fetched.next()) {
     const std::string& folder = next->folder;
     if (isUnderAny(folder, gone)) continue;
+    if (next->forbidden) {
+      // Refused at the root, the drive itself is refused: the pass fails as for an unreachable server.
+      if (folder == "/") throw DavError::forbidden();
+      fetched.skip(folder);
+      continue;
+    }
     if (next->notFound) {
       // The root container cannot be deleted, and forgetting "/" would drop every identifier: a drive whose
       // root is missing is not being served there now, and the pass fails like one that cannot reach it.

@@ -60,8 +60,13 @@ void Enumerator::enumerateWorkingSet(platform::EnumerationObserver& observer) {
   ListingPrefetch fetched(ext_->dav().shared_from_this(), std::move(folders));
   std::vector<DavEntry> all;
   while (auto next = fetched.next()) {
-    // A remembered folder that vanished is left out; change enumeration reports it.
+    // A remembered folder that vanished is left out; change enumeration reports it. So is one that the
+    // server refuses to list, unless it is the root: then the drive itself is refused.
     if (next->notFound) continue;
+    if (next->forbidden) {
+      if (next->folder == "/") throw DavError::forbidden();
+      continue;
+    }
     auto kids = childrenOf(next->folder, std::move(next->listing).entries());
     all.insert(all.end(), std::make_move_iterator(kids.begin()), std::make_move_iterator(kids.end()));
   }

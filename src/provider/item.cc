@@ -67,8 +67,10 @@ Item::Item(DavEntry entry, platform::ItemIdentifier identifier,
     std::optional<std::string> type;
     if (!ext.empty()) type = env.typeForFilenameExtension(ext);
     contentType_ = type ? sharedType(std::move(*type)) : data;
-    documentSize_ = entry.size;
-    hasSize_ = true;
+    if (entry.size) {
+      documentSize_ = *entry.size;
+      hasSize_ = true;
+    }
   }
 }
 

@@ -45,11 +45,14 @@ std::optional<ListingPrefetch::Fetched> ListingPrefetch::next() {
   try {
     fetched.listing = started->finish();
   } catch (const DavError& e) {
-    if (e.kind() != DavError::Kind::notFound) {
+    if (e.kind() == DavError::Kind::notFound) {
+      fetched.notFound = true;
+    } else if (e.kind() == DavError::Kind::forbidden) {
+      fetched.forbidden = true;
+    } else {
       ended_ = true;
       throw;
     }
-    fetched.notFound = true;
   } catch (...) {
     ended_ = true;
     if (platform::cancelled()) throw platform::Cancelled();

@@ -28,7 +28,8 @@ class ListingPrefetch {
   struct Fetched {
     std::string folder;
     Listing listing;
-    bool notFound = false;  // the folder's listing was answered "not found": listing is empty
+    bool notFound = false;   // the folder's listing was answered "not found": listing is empty
+    bool forbidden = false;  // the folder's listing was refused (401 or 403): listing is empty
   };
 
   // Fetches folders, in this order, with depth-1 listings; the first request goes out now.
@@ -38,8 +39,9 @@ class ListingPrefetch {
   ListingPrefetch& operator=(const ListingPrefetch&) = delete;
 
   // The next folder fetched, in order; nothing after the last. Each call ends the pass's work on the folder
-  // returned before. A folder answered "not found" is a result; any other failure of a listing is thrown in
-  // its place, and nothing after it is fetched. Throws platform::Cancelled when the calling job is cancelled.
+  // returned before. A folder answered "not found" or refused is a result; any other failure of a listing is
+  // thrown in its place, and nothing after it is fetched. Throws platform::Cancelled when the calling job is
+  // cancelled.
   std::optional<Fetched> next();
   // The folder at path and everything below it are not fetched any more: call before next() for each path
   // that the folder returned last found gone.

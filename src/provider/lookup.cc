@@ -137,9 +137,7 @@ std::pair<std::string, ItemPtr> FileProviderExtension::fetch(const platform::Ite
   DavEntry e = entry(*path);
   // A file's listed length tells a whole download from a cut one (a folder's, such as lighttpd's 4096, does
   // not describe any body).
-  std::optional<int64_t> size;
-  if (!e.isDir && e.sizeKnown) size = e.size;
-  std::string file = dav_->download(*path, size);
+  std::string file = dav_->download(*path, e.isDir ? std::nullopt : e.size);
   try {
     return {file, item(e)};
   } catch (...) {

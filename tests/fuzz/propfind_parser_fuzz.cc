@@ -1,6 +1,7 @@
 // Fuzzes the PROPFIND parser with hostile bodies. An input is "BASE\nBODY" when it begins with "/" (the base
 // path, at most 256 bytes), else a body alone with an empty base path. Checks that
-//   - feeding the body in pieces of any size gives exactly the entries of parsing it whole;
+//   - feeding the body in pieces of any size gives exactly the entries of parsing it whole, and the same
+//     judgement of whether it was one whole multistatus document;
 //   - the base path changes entries' paths only: their number and every other field stay;
 //   - every path begins with "/";
 //   - an exception thrown by the sink ends the parse, comes out of the feed() or finish() that delivered the
@@ -19,7 +20,8 @@ namespace davfp::fuzz {
 namespace {
 
 std::string describe(const DavEntry& e) {
-  std::string out = printable(e.path) + (e.isDir ? " d " : " f ") + std::to_string(e.size) + " ";
+  std::string out =
+      printable(e.path) + (e.isDir ? " d " : " f ") + (e.size ? std::to_string(*e.size) : "-") + " ";
   out += e.modified ? std::to_string(e.modified->time_since_epoch().count()) : "-";
   return out + " " + (e.etag ? printable(*e.etag) : "-");
 }
@@ -43,7 +45,8 @@ bool sameEntries(const std::vector<DavEntry>& a, const std::vector<DavEntry>& b)
 }
 
 // Feeds body in pieces of random sizes, mostly small, sometimes large, and collects entries through a sink.
-std::vector<DavEntry> parseInPieces(std::string_view body, std::string_view base, InputRandom& random) {
+std::vector<DavEntry> parseInPieces(std::string_view body, std::string_view base, InputRandom& random,
+                                    bool& complete) {
   std::vector<DavEntry> out;
   PropfindParser parser(base, [&out](DavEntry&& e) { out.push_back(std::move(e)); });
   while (!body.empty()) {
@@ -53,6 +56,7 @@ std::vector<DavEntry> parseInPieces(std::string_view body, std::string_view base
     body.remove_prefix(n);
   }
   FUZZ_CHECK(parser.finish().empty(), "a parser with a sink kept entries");
+  complete = parser.complete();
   return out;
 }
 
@@ -98,11 +102,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   auto [base, body] = splitHead(input, "/", 256);
   InputRandom random(input);
 
-  std::vector<DavEntry> whole = PropfindParser::parse(body, base);
+  PropfindParser wholeParser(base);
+  wholeParser.feed(body);
+  std::vector<DavEntry> whole = wholeParser.finish();
   for (const auto& e : whole) FUZZ_CHECK(e.path.starts_with('/'), describe(e));
 
-  std::vector<DavEntry> pieces = parseInPieces(body, base, random);
+  bool completeInPieces = false;
+  std::vector<DavEntry> pieces = parseInPieces(body, base, random, completeInPieces);
   FUZZ_CHECK(sameEntries(whole, pieces), "whole:\n" + describe(whole) + "in pieces:\n" + describe(pieces));
+  FUZZ_CHECK(wholeParser.complete() == completeInPieces, "complete whole but not in pieces, or the reverse");
 
   std::vector<DavEntry> unbased = PropfindParser::parse(body, "");
   bool sameButPaths = whole.size() == unbased.size();

@@ -332,7 +332,10 @@ TEST(DiskFullTest, AFailedSaveLosesNothingAndLeavesAWholeFile) {
                           "<D:resourcetype><D:collection/></D:resourcetype></D:prop>"
                           "</D:propstat></D:response></D:multistatus>"});
   server.on("PROPFIND", "/dav/big/", Reply{.status = 207, .body = folder});
-  server.on("PROPFIND", "/dav/other/", Reply{.status = 207, .body = "<D:multistatus xmlns:D=\"DAV:\"/>"});
+  server.on("PROPFIND", "/dav/other/",
+            Reply{.status = 207,
+                  .body = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/other/</D:href>"
+                          "</D:response></D:multistatus>"});
   ReliabilityDrive drive(server.url("/dav/"));
   auto root = drive.enumerate(kRootContainerItemIdentifier);
   ASSERT_EQ(root.items.size(), 2u);

@@ -140,19 +140,30 @@ void StreamServer::serve(int fd) {
     std::string target = head.substr(targetStart, head.find(' ', targetStart) - targetStart);
     Answer answer = respond_(method, target);
     if (!answer.pieces) answer.pieces = [] { return std::nullopt; };
-    open = sendAll(fd, "HTTP/1.1 " + std::to_string(answer.status) +
-                           " Status\r\nDAV: 1, 2\r\nContent-Type: application/xml\r\n"
-                           "Transfer-Encoding: chunked\r\n\r\n");
+    std::string answerHead = "HTTP/1.1 " + std::to_string(answer.status) + " Status\r\nDAV: 1, 2\r\n";
+    bool typed = false;
+    for (const auto& [name, value] : answer.headers) {
+      answerHead += name + ": " + value + "\r\n";
+      typed = typed || name == "Content-Type";
+    }
+    if (!typed) answerHead += "Content-Type: application/xml\r\n";
+    answerHead += answer.closeDelimited ? "Connection: close\r\n\r\n" : "Transfer-Encoding: chunked\r\n\r\n";
+    open = sendAll(fd, answerHead);
     Pieces& pieces = answer.pieces;
     while (open) {
       std::optional<std::string> piece = pieces();
       if (!piece) break;
       if (piece->empty()) continue;
-      char size[32];
-      std::snprintf(size, sizeof size, "%zx\r\n", piece->size());
-      open = sendAll(fd, size) && sendAll(fd, *piece) && sendAll(fd, "\r\n");
+      if (answer.closeDelimited) {
+        open = sendAll(fd, *piece);
+      } else {
+        char size[32];
+        std::snprintf(size, sizeof size, "%zx\r\n", piece->size());
+        open = sendAll(fd, size) && sendAll(fd, *piece) && sendAll(fd, "\r\n");
+      }
       if (open) sent_ += piece->size();
     }
+    if (answer.closeDelimited) break;  // the body ends where the connection does
     open = open && sendAll(fd, "0\r\n\r\n");
   }
   {

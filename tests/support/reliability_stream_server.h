@@ -1,9 +1,10 @@
 // StreamServer: a loopback HTTP/1.1 server whose answers are made piece by piece while they are sent, for
 // bodies too large to hold in a test (a listing of gigabytes, a body without end). Every request gets the
-// status that the answer function gives for it, the header "DAV: 1, 2" (so that a server probe finds a WebDAV
-// server) and a chunked body whose pieces the answer's piece function returns one after another (none ends
-// the body). The server never holds more than one piece. Thread-safe; stop() (also run by the destructor)
-// refuses new connections, ends the open ones and joins every thread.
+// status that the answer function gives for it, its headers, the header "DAV: 1, 2" (so that a server probe
+// finds a WebDAV server) and a body whose pieces the answer's piece function returns one after another (none
+// ends the body): chunked, or without any length, ended by closing the connection (so that a body cut short
+// cannot be told from a whole one). The server never holds more than one piece. Thread-safe; stop() (also run
+// by the destructor) refuses new connections, ends the open ones and joins every thread.
 #pragma once
 
 #include <atomic>
@@ -13,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace davfp::testing {
@@ -24,6 +26,8 @@ class StreamServer {
   struct Answer {
     int status = 200;
     Pieces pieces;  // none: an empty body
+    std::vector<std::pair<std::string, std::string>> headers = {};
+    bool closeDelimited = false;  // no length and no chunks: the connection closes after the body
   };
   // Called once per request with its method and target.
   using Respond = std::function<Answer(const std::string& method, const std::string& target)>;

@@ -1,12 +1,14 @@
 #include "provider/writeback/child_path.h"
 
 #include "platform/error.h"
+#include "platform/text.h"
 #include "state/paths.h"
 
 namespace davfp {
 
 std::string childPath(std::string_view parent, std::string_view name) {
-  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos) {
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos ||
+      !platform::isValidUtf8(name)) {
     throw platform::Error(platform::kCocoaErrorDomain, platform::cocoa::kFileWriteInvalidFileName,
                           "not a file name: \"" + std::string(name) + "\"");
   }

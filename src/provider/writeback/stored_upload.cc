@@ -7,9 +7,9 @@
 namespace davfp {
 
 void checkStoredUpload(const DavEntry& stored, int64_t sent) {
-  if (stored.isDir || !stored.sizeKnown || stored.size == sent) return;
+  if (stored.isDir || !stored.size || *stored.size == sent) return;
   throw platform::Error(platform::kCocoaErrorDomain, platform::cocoa::kFileWriteUnknown,
-                        "the server accepted the upload but lists " + std::to_string(stored.size) +
+                        "the server accepted the upload but lists " + std::to_string(*stored.size) +
                             " bytes for the file, not the " + std::to_string(sent) + " sent");
 }
 

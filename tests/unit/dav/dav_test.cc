@@ -210,7 +210,8 @@ TEST_F(DavTest, ATimeoutResolvesAgainAndRetriesTheSameURLWhenItAnswers) {
 
 TEST_F(DavTest, ALostConnectionIsRetriedOnceAndThenEndsUnreachable) {
   auto dav = warmDav();
-  std::vector<Listed> many;
+  // One body answers for every folder listed below, so it holds each one's own entry.
+  std::vector<Listed> many = {{"/dav/lost0/", true}, {"/dav/lost1/", true}, {"/dav/lost2/", true}};
   for (int i = 0; i < 400; ++i) many.push_back({"/dav/big/entry-" + std::to_string(i) + ".txt", false, i});
   Reply big = listing(many);
   Reply cut = big;

@@ -32,7 +32,8 @@ TEST(DavEntryTest, VersionIsTheEtagElseSizeAndWholeSeconds) {
       {{.path = "/a", .size = 12}, "12-0"},
       {{.path = "/a", .size = 3, .modified = at(-500)}, "3-0"},  // half a second before 1970: 0, not -1
       {{.path = "/a", .size = 3, .modified = at(-1500)}, "3--1"},
-      {{.path = "/a", .size = -5, .etag = "W/\"x\""}, "W/\"x\""},
+      {{.path = "/a", .etag = "W/\"x\""}, "W/\"x\""},
+      {{.path = "/a", .modified = at(100900)}, "0-100"},  // an unknown size counts as 0, as it always did
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.version);

@@ -19,7 +19,9 @@ class ListingTest : public DavFixture {};
 
 Strings pathsOf(const std::vector<DavEntry>& entries) {
   Strings out;
-  for (const auto& e : entries) out.push_back(e.path + (e.isDir ? "/" : "") + "|" + std::to_string(e.size));
+  for (const auto& e : entries) {
+    out.push_back(e.path + (e.isDir ? "/" : "") + "|" + (e.size ? std::to_string(*e.size) : "-"));
+  }
   return out;
 }
 
@@ -36,7 +38,6 @@ TEST_F(ListingTest, GivesWhatListGivesAndHoldsOnlySmallAnswers) {
     bool held;
   } cases[] = {
       {"small", "/small", "/dav/small/", {{"/dav/small/", true}, {"/dav/small/a.txt", false, 3}}, true},
-      {"no entries", "/none", "/dav/none/", {}, true},
       {"large", "/big", "/dav/big/", many, false},
   };
   // Taken at once, or started and finished later: the same answer.
@@ -66,7 +67,7 @@ TEST_F(ListingTest, GivesWhatListGivesAndHoldsOnlySmallAnswers) {
 // goes out), and a lost connection retried once after a probe (the retry's listing alone counts).
 TEST_F(ListingTest, AStartedListingFailsAndRetriesAsListingDoes) {
   auto dav = warmDav();
-  std::vector<Listed> many;
+  std::vector<Listed> many = {{"/dav/lost/", true}};
   for (int i = 0; i < 400; ++i) many.push_back({"/dav/lost/entry-" + std::to_string(i), false, i});
   Reply big = listing(many);
   Reply cut = big;
@@ -108,6 +109,59 @@ TEST_F(ListingTest, AStartedListingFailsAndRetriesAsListingDoes) {
   }
 }
 
+// An answer counts only when it is one whole multistatus document describing what was asked for. Anything
+// else fails with kBrokenListingStatus, however it is taken, after one exchange: no probe, no second attempt.
+TEST_F(ListingTest, AnAnswerThatIsNoWholeListingFails) {
+  auto dav = warmDav();
+  const std::string folder = multistatus({{"/dav/f/", true}, {"/dav/f/a", false, 1}});
+  std::vector<Listed> many = {{"/dav/f/", true}};
+  for (int i = 0; i < 6000; ++i) many.push_back({"/dav/f/file-" + std::to_string(i), false, i, "\"e\""});
+  const std::string large = multistatus(many);
+  auto reply = [](int status, std::string body) { return Reply{.status = status, .body = std::move(body)}; };
+  struct Case {
+    const char* what;
+    int depth;
+    Reply reply;
+    std::optional<Strings> paths;  // none: the listing fails
+  } cases[] = {
+      {"a whole listing", 1, reply(207, folder), Strings{"/f/|-", "/f/a|1"}},
+      {"the folder spelled without its slash", 1, reply(207, multistatus({{"/dav/f", true}})),
+       Strings{"/f/|-"}},
+      {"a resource spelled otherwise", 0, reply(207, multistatus({{"/dav/other", false, 2}})),
+       Strings{"/other|2"}},
+      {"an HTML page", 1, reply(200, "<html><body>Sign in</body></html>"), std::nullopt},
+      {"an empty body", 1, reply(207, ""), std::nullopt},
+      {"an empty multistatus", 1, reply(207, multistatus({})), std::nullopt},
+      {"an empty multistatus for a resource", 0, reply(207, multistatus({})), std::nullopt},
+      {"without the folder itself", 1, reply(207, multistatus({{"/dav/f/a", false, 1}})), std::nullopt},
+      {"cut off", 1, reply(207, folder.substr(0, folder.size() - 5)), std::nullopt},
+      {"a large one cut off", 1, reply(207, large.substr(0, large.size() - 5)), std::nullopt},
+      {"a large one with an invalid byte", 1,
+       reply(207, large.substr(0, large.size() / 2) + "\xff" + large.substr(large.size() / 2)), std::nullopt},
+  };
+  using Take = std::function<std::vector<DavEntry>(Dav&, int)>;
+  const std::pair<const char*, Take> ways[] = {
+      {"list()", [](Dav& d, int depth) { return d.list("/f", depth); }},
+      {"listing()", [](Dav& d, int depth) { return d.listing("/f", depth).entries(); }},
+      {"started, then finished",
+       [](Dav& d, int depth) { return d.startListing("/f", depth).finish().entries(); }},
+  };
+  for (const auto& [how, take] : ways) {
+    SCOPED_TRACE(how);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.what);
+      server_.on("PROPFIND", c.depth == 0 ? "/dav/f" : "/dav/f/", c.reply);
+      server_.clearRequests();
+      if (c.paths) {
+        EXPECT_EQ(pathsOf(take(*dav, c.depth)), *c.paths);
+      } else {
+        EXPECT_EQ(davErrorOf([&] { take(*dav, c.depth); }), DavError::status(kBrokenListingStatus));
+      }
+      EXPECT_EQ(lines(server_.requests()), Strings{std::string("PROPFIND /dav/f") + (c.depth ? "/" : "")});
+    }
+  }
+}
+
 TEST(ChildrenOfTest, KeepsTheFolderDirectChildrenOnly) {
   auto entry = [](std::string path) { return DavEntry{.path = std::move(path)}; };
   struct Case {
@@ -115,9 +169,21 @@ TEST(ChildrenOfTest, KeepsTheFolderDirectChildrenOnly) {
     std::string folder;
     Strings listed, kept;
   } cases[] = {
-      {"folder itself and deeper entries dropped", "/a", {"/a", "/a/x", "/a/y/z", "/b", "/a/y"}, {"/a/x", "/a/y"}},
+      {"folder itself and deeper entries dropped",
+       "/a",
+       {"/a", "/a/x", "/a/y/z", "/b", "/a/y"},
+       {"/a/x", "/a/y"}},
       {"root", "/", {"/", "/x", "/x/y"}, {"/x"}},
-      {"canonically equal spellings", "/caf\xC3\xA9", {"/cafe\xCC\x81", "/cafe\xCC\x81/n"}, {"/cafe\xCC\x81/n"}},
+      {"canonically equal spellings",
+       "/caf\xC3\xA9",
+       {"/cafe\xCC\x81", "/cafe\xCC\x81/n"},
+       {"/cafe\xCC\x81/n"}},
+      {"an href twice", "/", {"/", "/x", "/y", "/x", "/"}, {"/x", "/y"}},
+      {"two spellings of one name: the first",
+       "/",
+       {"/", "/cafe\xCC\x81", "/caf\xC3\xA9", "/z"},
+       {"/cafe\xCC\x81", "/z"}},
+      {"dot names", "/a", {"/a", "/a/.", "/a/..", "/a/.x", "/a/..."}, {"/a/.x", "/a/..."}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

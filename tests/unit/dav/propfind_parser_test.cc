@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -12,9 +13,10 @@ namespace {
 using std::chrono::seconds;
 using std::chrono::system_clock;
 
-// One line per entry: path|d or f|size|modified seconds or -|etag or -.
+// One line per entry: path|d or f|size or -|modified seconds or -|etag or -.
 std::string describe(const DavEntry& e) {
-  std::string out = e.path + "|" + (e.isDir ? "d" : "f") + "|" + std::to_string(e.size) + "|";
+  std::string out =
+      e.path + "|" + (e.isDir ? "d" : "f") + "|" + (e.size ? std::to_string(*e.size) : "-") + "|";
   out += e.modified
              ? std::to_string(std::chrono::duration_cast<seconds>(e.modified->time_since_epoch()).count())
              : "-";
@@ -105,17 +107,21 @@ TEST(PropfindParserTest, ReadsEveryServersListing) {
     const char* body;
     std::vector<std::string> entries;
   } cases[] = {
-      {"apache", kApache, {folder + "0|" + std::to_string(k1994) + "|\"1000-5d8a\"", file + "|W/\"c-5d8a\""}},
-      {"nginx", kNginx, {folder + "0|" + std::to_string(k1994) + "|-", file + "|-"}},
+      {"apache", kApache, {folder + "-|" + std::to_string(k1994) + "|\"1000-5d8a\"", file + "|W/\"c-5d8a\""}},
+      {"nginx", kNginx, {folder + "-|" + std::to_string(k1994) + "|-", file + "|-"}},
       {"lighttpd",
        kLighttpd,
        {folder + "4096|" + std::to_string(k1994) + "|\"3194218917\"", file + "|\"1204753\""}},
-      {"rclone", kRclone, {folder + "0|" + std::to_string(k1994) + "|-", file + "|\"17f4c2b0a1e0c\""}},
+      {"rclone", kRclone, {folder + "-|" + std::to_string(k1994) + "|-", file + "|\"17f4c2b0a1e0c\""}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.server);
     EXPECT_EQ(parse(c.body), c.entries);
     EXPECT_EQ(parse(c.body, "/dav/"), c.entries);
+    PropfindParser parser("/dav");
+    parser.feed(c.body);
+    parser.finish();
+    EXPECT_TRUE(parser.complete());
   }
 }
 
@@ -134,7 +140,7 @@ TEST(PropfindParserTest, MakesHrefsRelativeToTheBasePath) {
       {"/davx/y", "/dav", "/davx/y"},      // not under the base path
       {"/Dav/x", "/dav", "/Dav/x"},        // case matters
       {"/dav/x", "", "/dav/x"},            // an empty base takes every path whole
-      {"/dav/%zz/b", "/dav", "/%zz/b"},    // not decodable: stays encoded, still made relative
+      {"/dav/%zz/b", "/dav", "/%zz/b"},    // a "%" that begins no escape stays; still made relative
       {"/d%61v/x", "/dav", "/x"},          // escaped unreserved letters compare decoded
       {"/dav%2Fx/y", "/dav", "/dav/x/y"},  // an escaped "/" is no separator of the base path
       {"/dav/%2E%2E", "/dav", "/.."},      // decoded; the request layer refuses to address it
@@ -161,24 +167,33 @@ TEST(PropfindParserTest, ReadsPropertyValues) {
   } cases[] = {
       {"<D:getcontentlength>12</D:getcontentlength>", "f|12|-|-"},
       {"<D:getcontentlength>\n  007 \t</D:getcontentlength>", "f|7|-|-"},
-      {"<D:getcontentlength>9223372036854775808</D:getcontentlength>", "f|0|-|-"},
-      {"<D:getcontentlength>12 bytes</D:getcontentlength>", "f|0|-|-"},
-      {"<D:getcontentlength>\xd9\xa1\xd9\xa2</D:getcontentlength>", "f|0|-|-"},        // Arabic-Indic digits
-      {"<D:getcontentlength>5</D:getcontentlength><D:getcontentlength/>", "f|0|-|-"},  // the last one wins
-      {"<D:getlastmodified>\n Sun, 06 Nov 1994 08:49:37 GMT\n</D:getlastmodified>", "f|0|784111777|-"},
-      {"<D:getlastmodified>1994-11-06T08:49:37Z</D:getlastmodified>", "f|0|-|-"},
-      {"<D:getetag>\n\t W/\"x\" \r\n</D:getetag>", "f|0|-|W/\"x\""},
-      {"<D:getetag>\xc2\xa0\"x\"\xe2\x80\xa8</D:getetag>", "f|0|-|\"x\""},  // Unicode white space
-      {"<D:getetag><![CDATA[\"x]]>\"</D:getetag>", "f|0|-|\"x\""},
-      {"<D:getetag>\"a<!-- c -->b\"</D:getetag>", "f|0|-|\"ab\""},
-      {"<D:getetag/>", "f|0|-|-"},
-      {"<D:getetag><D:b>\"x\"</D:b>\"y\"</D:getetag>", "f|0|-|\"y\""},  // only the text after the last child
+      {"", "f|-|-|-"},
+      {"<D:getcontentlength>+12</D:getcontentlength>", "f|12|-|-"},
+      {"<D:getcontentlength>0</D:getcontentlength>", "f|0|-|-"},
+      {"<D:getcontentlength>9223372036854775807</D:getcontentlength>", "f|9223372036854775807|-|-"},
+      // Anything that is no length is an unknown length, not 0 and not kept as it is.
+      {"<D:getcontentlength>9223372036854775808</D:getcontentlength>", "f|-|-|-"},
+      {"<D:getcontentlength>-5</D:getcontentlength>", "f|-|-|-"},
+      {"<D:getcontentlength>-0</D:getcontentlength>", "f|-|-|-"},
+      {"<D:getcontentlength>+</D:getcontentlength>", "f|-|-|-"},
+      {"<D:getcontentlength>1e3</D:getcontentlength>", "f|-|-|-"},
+      {"<D:getcontentlength>12 bytes</D:getcontentlength>", "f|-|-|-"},
+      {"<D:getcontentlength>\xd9\xa1\xd9\xa2</D:getcontentlength>", "f|-|-|-"},        // Arabic-Indic digits
+      {"<D:getcontentlength>5</D:getcontentlength><D:getcontentlength/>", "f|-|-|-"},  // the last one wins
+      {"<D:getlastmodified>\n Sun, 06 Nov 1994 08:49:37 GMT\n</D:getlastmodified>", "f|-|784111777|-"},
+      {"<D:getlastmodified>1994-11-06T08:49:37Z</D:getlastmodified>", "f|-|-|-"},
+      {"<D:getetag>\n\t W/\"x\" \r\n</D:getetag>", "f|-|-|W/\"x\""},
+      {"<D:getetag>\xc2\xa0\"x\"\xe2\x80\xa8</D:getetag>", "f|-|-|\"x\""},  // Unicode white space
+      {"<D:getetag><![CDATA[\"x]]>\"</D:getetag>", "f|-|-|\"x\""},
+      {"<D:getetag>\"a<!-- c -->b\"</D:getetag>", "f|-|-|\"ab\""},
+      {"<D:getetag/>", "f|-|-|-"},
+      {"<D:getetag><D:b>\"x\"</D:b>\"y\"</D:getetag>", "f|-|-|\"y\""},  // only the text after the last child
       // A collection element of any namespace, at any depth, marks a folder; status is never read.
       {"<D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop>"
        "<D:status>HTTP/1.1 404 Not Found</D:status></D:propstat>",
-       "d|0|-|-"},
-      {"<x:collection xmlns:x='urn:other'/>", "d|0|-|-"},
-      {"<D:resourcetype><D:Collection/></D:resourcetype>", "f|0|-|-"},  // local names are case-sensitive
+       "d|-|-|-"},
+      {"<x:collection xmlns:x='urn:other'/>", "d|-|-|-"},
+      {"<D:resourcetype><D:Collection/></D:resourcetype>", "f|-|-|-"},  // local names are case-sensitive
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.props);
@@ -216,8 +231,8 @@ TEST(PropfindParserTest, ResponsesAreIndependentAndInDocumentOrder) {
   // Properties outside any response never reach an entry.
   body.insert(body.find("<D:response>"),
               "<D:href>/dav/stray</D:href><D:collection/><D:getetag>x</D:getetag>");
-  EXPECT_EQ(parse(body), (std::vector<std::string>{"/docs|d|0|-|\"f\"", "/docs/a|f|1|-|-", "/docs/b|f|0|-|-",
-                                                   "/|f|0|-|\"no-href\"", "/docs/sub|f|0|-|-"}));
+  EXPECT_EQ(parse(body), (std::vector<std::string>{"/docs|d|-|-|\"f\"", "/docs/a|f|1|-|-", "/docs/b|f|-|-|-",
+                                                   "/|f|-|-|\"no-href\"", "/docs/sub|f|-|-|-"}));
 }
 
 TEST(PropfindParserTest, GivesTheSameEntriesWhateverTheChunking) {
@@ -241,7 +256,9 @@ TEST(PropfindParserTest, GivesTheSameEntriesWhateverTheChunking) {
       from = cut;
     }
     parser.feed(std::string_view(body).substr(from));
-    return describe(parser.finish());
+    auto entries = describe(parser.finish());
+    EXPECT_TRUE(parser.complete());
+    return entries;
   };
   for (size_t size = 1; size <= body.size(); ++size) {
     SCOPED_TRACE("chunk size " + std::to_string(size));
@@ -253,7 +270,7 @@ TEST(PropfindParserTest, GivesTheSameEntriesWhateverTheChunking) {
 
 TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstError) {
   const std::string three = multistatus({href("/dav/1"), href("/dav/2"), href("/dav/3")});
-  const std::vector<std::string> two = {"/1|f|0|-|-", "/2|f|0|-|-"};
+  const std::vector<std::string> two = {"/1|f|-|-|-", "/2|f|-|-|-"};
   const size_t third = three.find("/dav/3");
   struct Case {
     const char* name;
@@ -263,7 +280,7 @@ TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstError) {
       {"truncated in the third response", three.substr(0, third), two},
       {"truncated before the closing tag",
        three.substr(0, three.rfind("</D:multistatus>")),
-       {"/1|f|0|-|-", "/2|f|0|-|-", "/3|f|0|-|-"}},
+       {"/1|f|-|-|-", "/2|f|-|-|-", "/3|f|-|-|-"}},
       {"mismatched tag in the third response", three.substr(0, third) + "</D:prop>" + three.substr(third),
        two},
       {"invalid UTF-8", three.substr(0, third) + "\xff" + three.substr(third), two},
@@ -272,7 +289,10 @@ TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstError) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(parse(c.body), c.entries);
+    PropfindParser parser("/dav");
+    parser.feed(c.body);
+    EXPECT_EQ(describe(parser.finish()), c.entries);
+    EXPECT_FALSE(parser.complete());
   }
 
   // After the first error later pieces change nothing.
@@ -280,6 +300,75 @@ TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstError) {
   parser.feed(three.substr(0, third) + "</D:oops>");
   parser.feed(three.substr(third));
   EXPECT_EQ(describe(parser.finish()), two);
+  EXPECT_FALSE(parser.complete());
+}
+
+// Only a body read to its end as one multistatus document is complete: whatever else a server sends with a
+// success status (a page, nothing, a document cut off or carrying more than the listing) is not.
+TEST(PropfindParserTest, TellsWhetherTheBodyWasOneWholeMultistatus) {
+  const std::string whole = multistatus({href("/dav/1")});
+  struct Case {
+    const char* name;
+    std::string body;
+    bool complete;
+  } cases[] = {
+      {"a multistatus", whole, true},
+      {"a multistatus without responses", "<D:multistatus xmlns:D='DAV:'/>", true},
+      {"of another prefix and namespace", "<m:multistatus xmlns:m='urn:x'><m:response/></m:multistatus>",
+       true},
+      {"followed by white space and a comment", whole + "\n <!-- end -->\n", true},
+      {"empty", "", false},
+      {"white space only", " \n", false},
+      {"an HTML page", "<!DOCTYPE html><html><body><p>Sign in</p></body></html>", false},
+      {"XHTML", "<html xmlns='http://www.w3.org/1999/xhtml'><body/></html>", false},
+      {"a multistatus inside another element", "<x>" + whole.substr(whole.find("<D:multistatus")) + "</x>",
+       false},
+      {"not XML", "Internal Server Error", false},
+      {"cut off before its end tag", whole.substr(0, whole.rfind("</D:multistatus>")), false},
+      {"cut off inside a response", whole.substr(0, whole.find("/dav/1")), false},
+      {"an invalid UTF-8 byte",
+       whole.substr(0, whole.find("/dav/1")) + "\xe9" + whole.substr(whole.find("/dav/1")), false},
+      {"an entity declaration", "<!DOCTYPE m [<!ENTITY e 'x'>]>" + whole.substr(whole.find("<D:multistatus")),
+       false},
+      {"junk after the document", whole + "<D:multistatus/>", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    PropfindParser parser("/dav");
+    parser.feed(c.body);
+    EXPECT_FALSE(parser.complete()) << "before finish()";
+    parser.finish();
+    EXPECT_EQ(parser.complete(), c.complete);
+  }
+}
+
+// A path that decodes to no text names nothing the engine could show or address: its response gives no entry.
+// A "%" that begins no escape is a character of the name.
+TEST(PropfindParserTest, LeavesOutResourcesWhosePathIsNoText) {
+  struct Case {
+    std::string href;
+    std::optional<std::string> path;
+  } cases[] = {
+      {"/dav/caf%E9.txt", std::nullopt},  // Latin-1
+      {"/dav/%C3", std::nullopt},         // a sequence cut short
+      {"/dav/%zz%E9", std::nullopt},
+      {"http://h/dav/caf%E9/x", std::nullopt},
+      {"/dav/caf%C3%A9.txt", "/caf\xc3\xa9.txt"},
+      {"/dav/100%", "/100%"},
+      {"/dav/a%20b%zz", "/a b%zz"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.href);
+    std::vector<std::string> expected = {"/before"};
+    if (c.path) expected.push_back(*c.path);
+    expected.push_back("/after");
+    std::vector<std::string> paths;
+    PropfindParser parser("/dav");
+    parser.feed(multistatus({href("/dav/before"), href(c.href), href("/dav/after")}));
+    for (const auto& e : parser.finish()) paths.push_back(e.path);
+    EXPECT_EQ(paths, expected);
+    EXPECT_TRUE(parser.complete());
+  }
 }
 
 TEST(PropfindParserTest, NeverExpandsOrFetchesEntities) {
@@ -307,7 +396,7 @@ TEST(PropfindParserTest, NeverExpandsOrFetchesEntities) {
       // A DTD without declarations is harmless: its external subset is never read.
       {"external subset only",
        "<!DOCTYPE m SYSTEM 'http://127.0.0.1:9/m.dtd'>" + multistatus({href("/dav/a")}).substr(39),
-       {"/a|f|0|-|-"}},
+       {"/a|f|-|-|-"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -329,12 +418,12 @@ TEST(PropfindParserTest, KeepsLongNamesAndEscapedControlCharacters) {
   // A value beyond any real name ends the parse; what came before is kept.
   auto overlong = PropfindParser::parse(
       multistatus({href("/dav/a"), href("/dav/" + std::string(2 << 20, 'x')), href("/dav/c")}), "/dav");
-  EXPECT_EQ(describe(overlong), std::vector<std::string>{"/a|f|0|-|-"});
+  EXPECT_EQ(describe(overlong), std::vector<std::string>{"/a|f|-|-|-"});
   // Large text outside the values read is never kept, so it ends nothing.
   auto largeOther = PropfindParser::parse(
       multistatus({href("/dav/a") + "<D:displayname>" + std::string(3 << 20, 'x') + "</D:displayname>"}),
       "/dav");
-  EXPECT_EQ(describe(largeOther), std::vector<std::string>{"/a|f|0|-|-"});
+  EXPECT_EQ(describe(largeOther), std::vector<std::string>{"/a|f|-|-|-"});
 }
 
 TEST(PropfindParserTest, StreamsEntriesToASink) {
@@ -343,7 +432,7 @@ TEST(PropfindParserTest, StreamsEntriesToASink) {
   PropfindParser parser("/dav", [&](DavEntry&& e) { seen.push_back(describe(e)); });
   size_t second = body.find("<D:response>", body.find("/dav/2"));
   parser.feed(body.substr(0, second));
-  EXPECT_EQ(seen, (std::vector<std::string>{"/1|f|0|-|-", "/2|f|0|-|-"}));  // delivered as they end
+  EXPECT_EQ(seen, (std::vector<std::string>{"/1|f|-|-|-", "/2|f|-|-|-"}));  // delivered as they end
   parser.feed(body.substr(second));
   EXPECT_TRUE(parser.finish().empty());
   EXPECT_EQ(seen.size(), 3u);

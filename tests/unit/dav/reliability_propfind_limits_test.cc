@@ -56,6 +56,7 @@ TEST(PropfindLimitsTest, HostileBodiesEndTheParseWithinBoundedInput) {
     EXPECT_TRUE(parser.stopped());
     EXPECT_LE(fed, kMiB + piece.size()) << "still reading after " << fed / 1024 << " KiB";
     EXPECT_EQ(paths(parser.finish()), std::vector<std::string>{"/kept"});
+    EXPECT_FALSE(parser.complete());
   }
 }
 
@@ -75,6 +76,7 @@ TEST(PropfindLimitsTest, LargeBodiesWithinTheLimitsParseWhole) {
     EXPECT_FALSE(parser.stopped());
     EXPECT_EQ(paths(parser.finish()), (std::vector<std::string>{"/kept", "/big"}));
     EXPECT_TRUE(parser.stopped());
+    EXPECT_TRUE(parser.complete());
   }
 }
 

@@ -196,6 +196,51 @@ TEST_F(ChangesTest, PassThatFailsReportsNothingAndChangesNothing) {
   }
 }
 
+// A remembered folder whose access was revoked fails neither the pass nor the working set: it is left out
+// with everything below it, its snapshot kept and nothing in it reported, and the other folders' changes
+// come.
+TEST_F(ChangesTest, ARefusedFolderIsLeftOutAndTheRestReported) {
+  for (int status : {403, 401}) {
+    SCOPED_TRACE(status);
+    const std::string domain = "refused " + std::to_string(status);
+    tree.file("/a/sub/deep.txt", "d", "\"d1\"");
+    auto ext = remembering({"/", "/a", "/a/sub", "/b"}, domain);
+    const std::string xId = idOf(*ext, "/a/x.txt");
+    const auto known = ext->state().knownFolders();
+    tree.fail("/dav/a/", {.status = status});
+    tree.remove("/a/x.txt");
+    tree.file("/b/y.txt", "y changed", "\"y2\"");
+
+    auto rec = changes(*ext);
+    EXPECT_EQ(rec->calls(), (Strings{"updated", "finishChanges"}));
+    EXPECT_EQ(filenames(rec->updated()), (Strings{"y.txt"}));
+    EXPECT_EQ(listed(), (Strings{"PROPFIND 1 /dav/", "PROPFIND 1 /dav/a/", "PROPFIND 1 /dav/b/"}));
+    for (auto folder : {"/a", "/a/sub"}) EXPECT_EQ(ext->state().knownFolders().at(folder), known.at(folder));
+    EXPECT_EQ(idOf(*ext, "/a/x.txt"), xId);
+    auto workingSet = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
+    EXPECT_EQ(workingSet->calls(), (Strings{"items", "finishPage"}));
+    EXPECT_EQ(sorted(filenames(workingSet->items())), (Strings{"a", "b", "deep.txt", "f.txt", "y.txt"}));
+
+    // Once access is back, what changed meanwhile is found.
+    tree.heal();
+    auto back = changes(*ext);
+    EXPECT_EQ(back->calls(), (Strings{"deleted", "finishChanges"}));
+    EXPECT_EQ(back->deleted(), (Strings{xId}));
+  }
+
+  // A refused root is the drive refused: the pass fails whole, as the working set does.
+  auto ext = remembering({"/", "/a"}, "refused root");
+  tree.fail("/dav/", {.status = 403});
+  const int64_t anchor = anchorOf(*ext);
+  auto failed = changes(*ext);
+  EXPECT_EQ(failed->calls(), (Strings{"error"}));
+  expectError(failed->error(), platform::kCocoaErrorDomain, platform::cocoa::kFileWriteNoPermission);
+  EXPECT_EQ(anchorOf(*ext), anchor);
+  auto workingSet = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
+  EXPECT_EQ(workingSet->calls(), (Strings{"error"}));
+  tree.heal();
+}
+
 TEST_F(ChangesTest, AnchorIsTheCounterInDecimal) {
   auto ext = remembering({"/"});
   ext->state().setAnchor(41);

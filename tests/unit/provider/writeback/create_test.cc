@@ -105,6 +105,7 @@ TEST(WritebackCreateTest, FailsWithoutRecordingAnything) {
       {"empty name", TemplateItem::file(""), {}, kCocoaErrorDomain, kInvalidName, {}},
       {"name with a slash", TemplateItem::file("sub/a.txt"), {}, kCocoaErrorDomain, kInvalidName, {}},
       {"dot-dot name", TemplateItem::folder(".."), {}, kCocoaErrorDomain, kInvalidName, {}},
+      {"name that is not UTF-8", TemplateItem::file("caf\xe9.txt"), {}, kCocoaErrorDomain, kInvalidName, {}},
       {"folder where a file is", TemplateItem::folder("old.txt"), {}, kCocoaErrorDomain, 512,
        {"MKCOL /dav/docs/old.txt/", "PROPFIND 0 /dav/docs/old.txt"}},
       {"folder in a folder gone from the server", TemplateItem::folder("sub"),

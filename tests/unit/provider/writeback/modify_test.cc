@@ -151,6 +151,8 @@ TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
       {"unknown parent", "?", "a.txt", true, kParentItemIdentifier, {}, kFileProviderErrorDomain, -1005, {}},
       {"name with a slash", "/docs", "sub/a.txt", true, kFilename, {}, kCocoaErrorDomain,
        platform::cocoa::kFileWriteInvalidFileName, {}},
+      {"name that is not UTF-8", "/docs", "caf\xe9.txt", true, kFilename | kContents, {}, kCocoaErrorDomain,
+       platform::cocoa::kFileWriteInvalidFileName, {}},
       {"onto a name that is taken", "/archive", "taken.txt", true, kFilename | kParentItemIdentifier | kContents, {},
        kCocoaErrorDomain, 512, {"MOVE /dav/docs/a.txt /dav/archive/taken.txt"}},
       {"move answered 207", "/docs", "b.txt", true, kFilename, {{"MOVE", 207}}, kFileProviderErrorDomain, -1004,

@@ -1,0 +1,209 @@
+// A hostile server's listings, through the extension as the platform drives it: answers that are no whole
+// listing (a page, nothing, a document cut off or poisoned) and listings with odd entries (lengths that are
+// none, an href twice, dot names, two spellings of one name). A broken answer fails its request and the
+// change pass whole, and loses nothing: no item is reported deleted, and every identifier stays. An odd entry
+// gives one item or none, and requests for it go where its kept spelling says.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/error.h"
+#include "support/dav_test_util.h"
+#include "support/fake_server.h"
+#include "support/reliability_drive.h"
+#include "support/reliability_stream_server.h"
+#include "support/temp_dir.h"
+
+namespace davfp::testing {
+namespace {
+
+using platform::kFileProviderErrorDomain;
+using platform::kRootContainerItemIdentifier;
+using platform::kWorkingSetContainerItemIdentifier;
+using Answer = StreamServer::Answer;
+
+constexpr std::string_view kOpen =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">";
+constexpr std::string_view kClose = "</D:multistatus>";
+
+std::string response(const std::string& href, bool folder, const std::string& length = "1",
+                     const std::string& etag = "\"e\"") {
+  return "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop><D:resourcetype>" +
+         (folder ? "<D:collection/>" : "") + "</D:resourcetype><D:getcontentlength>" + length +
+         "</D:getcontentlength><D:getetag>" + etag +
+         "</D:getetag></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
+}
+
+std::string multistatus(const std::vector<std::string>& responses) {
+  std::string body(kOpen);
+  for (const auto& r : responses) body += r;
+  return body + std::string(kClose);
+}
+
+Answer answer(int status, std::string body, std::vector<std::pair<std::string, std::string>> headers = {},
+              bool closeDelimited = false) {
+  return {status, StreamServer::once({std::move(body)}), std::move(headers), closeDelimited};
+}
+
+std::vector<std::string> names(const std::vector<platform::ItemRef>& items) {
+  std::vector<std::string> out;
+  for (const auto& item : items) out.push_back(item->filename());
+  return out;
+}
+
+// The whole answer to the listing of /dav/sub/ (sub and its file c.txt), or to the depth-0 lookup of c.txt.
+std::string wholeAnswer(bool folder) {
+  if (!folder) return multistatus({response("/dav/sub/c.txt", false)});
+  return multistatus({response("/dav/sub/", true), response("/dav/sub/c.txt", false)});
+}
+
+TEST(HostileListingTest, AnAnswerThatIsNoWholeListingFailsAndLosesNothing) {
+  FakeServer elsewhere;  // another origin, no WebDAV server: a sign-in page for every request
+  elsewhere.setHandler([](const FakeServer::Received&) { return FakeServer::Reply{.body = "<html/>"}; });
+  std::string many;  // some 2 MiB of entries: parsed while it arrives, not held
+  for (int i = 0; i < 15'000; ++i) many += response("/dav/sub/f" + std::to_string(i), false);
+  const std::string html = "<!DOCTYPE html><html><body>Sign in</body></html>";
+  struct Case {
+    const char* what;
+    int status;
+    std::function<std::string(std::string whole)> body;  // made from the whole answer
+    std::vector<std::pair<std::string, std::string>> headers = {};
+    bool closeDelimited = false;
+  } cases[] = {
+      // clang-format off
+      {"an HTML page with 200", 200, [&](std::string) { return html; }, {{"Content-Type", "text/html"}}},
+      {"an empty 207", 207, [](std::string) { return ""; }},
+      {"an empty multistatus", 207, [](std::string) { return multistatus({}); }},
+      {"without the folder itself", 207,  // for c.txt's lookup: without any resource
+       [](std::string w) { auto at = w.find("<D:re"); return w.erase(at, w.find("</D:re") + 13 - at); }},
+      {"one invalid UTF-8 byte", 207, [](std::string w) { return w.insert(w.rfind("<D:re"), "\xe9"); }},
+      {"an entity declaration", 207, [](std::string w) { return "<!DOCTYPE m [<!ENTITY e 'x'>]>" + w; }},
+      {"cut off, the connection closed without a length", 207,
+       [](std::string w) { return w.substr(0, w.rfind("c.txt")); }, {}, true},
+      {"a large one cut off, the connection closed without a length", 207,
+       [&](std::string w) { return w.substr(0, w.rfind("<D:response>")) + many; }, {}, true},
+      {"a redirect to another origin's page", 302, [](std::string) { return ""; },
+       {{"Location", elsewhere.url("/sign-in")}}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::atomic<bool> broken = false, added = false;
+    StreamServer server([&](const std::string& method, const std::string& target) -> Answer {
+      if (method == "GET") return answer(200, "contents");
+      if (method != "PROPFIND") return {};
+      if (target == "/dav/") {
+        std::vector<std::string> root = {response("/dav/", true), response("/dav/a.txt", false),
+                                         response("/dav/sub/", true)};
+        // A change that the failed pass must not lose.
+        if (added) root.push_back(response("/dav/new.txt", false));
+        return answer(207, multistatus(root));
+      }
+      std::string whole = wholeAnswer(target == "/dav/sub/");
+      if (broken) return answer(c.status, c.body(whole), c.headers, c.closeDelimited);
+      return answer(207, whole);
+    });
+    ReliabilityDrive drive(server.url("/dav/"));
+    auto root = drive.enumerate(kRootContainerItemIdentifier);
+    ASSERT_EQ(names(root.items), (std::vector<std::string>{"a.txt", "sub"}));
+    auto sub = drive.enumerate(root.items[1]->itemIdentifier());
+    ASSERT_EQ(names(sub.items), std::vector<std::string>{"c.txt"});
+    const std::string cId = sub.items[0]->itemIdentifier();
+    const auto known = drive.state().knownFolders();
+
+    broken = added = true;
+    auto failed = drive.changes();
+    expectError(failed.error, kFileProviderErrorDomain, platform::fp::kServerUnreachable);
+    EXPECT_TRUE(failed.updated.empty());
+    EXPECT_TRUE(failed.deleted.empty());
+    EXPECT_EQ(drive.state().knownFolders(), known);
+    // Not "no such item", which would make the platform drop it.
+    expectError(drive.lookup(cId).error, kFileProviderErrorDomain, platform::fp::kServerUnreachable);
+    expectError(drive.enumerate(kWorkingSetContainerItemIdentifier).error, kFileProviderErrorDomain,
+                platform::fp::kServerUnreachable);
+
+    broken = false;
+    auto pass = drive.changes();
+    ASSERT_FALSE(pass.error) << pass.error->what();
+    EXPECT_EQ(names(pass.updated), std::vector<std::string>{"new.txt"});
+    EXPECT_TRUE(pass.deleted.empty());
+    auto looked = drive.lookup(cId);
+    ASSERT_FALSE(looked.error) << looked.error->what();
+    EXPECT_EQ(looked.item->filename(), "c.txt");
+  }
+}
+
+TEST(HostileListingTest, OddEntriesGiveOneItemOrNone) {
+  const std::string nfc = "/dav/caf%C3%A9", nfd = "/dav/cafe%CC%81";  // one name, composed and not
+  struct Case {
+    const char* what;
+    std::vector<std::string> responses;  // in the root's listing, after plain.txt
+    std::optional<std::string> name;     // the item they give
+    std::optional<int64_t> size;         // its size and version
+    std::string version;
+    std::string at, never;  // where its fetch goes; a target no request may name
+  } cases[] = {
+      // clang-format off
+      {"a negative length", {response("/dav/neg", false, "-5")}, "neg", {}, "\"e\"", "/dav/neg", ""},
+      {"a length that is no number", {response("/dav/junk", false, "12 bytes")}, "junk", {}, "\"e\"",
+       "/dav/junk", ""},
+      {"an href twice",
+       {response("/dav/dup", false, "1", "\"1\""), response("/dav/dup", false, "2", "\"2\"")},
+       "dup", 1, "\"1\"", "/dav/dup", ""},
+      {"dot names", {response("/dav/.", true), response("/dav/..", true), response("/dav/%2E%2E/", true)},
+       std::nullopt, std::nullopt, "", "", "/dav/.."},
+      {"composed, then decomposed", {response(nfc, false, "1", "\"c\""), response(nfd, false, "2", "\"d\"")},
+       "caf\xc3\xa9", 1, "\"c\"", nfc, nfd},
+      {"decomposed, then composed", {response(nfd, false, "2", "\"d\""), response(nfc, false, "1", "\"c\"")},
+       "cafe\xcc\x81", 2, "\"d\"", nfd, nfc},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::mutex mu;
+    std::vector<std::string> targets;
+    StreamServer server([&](const std::string& method, const std::string& target) -> Answer {
+      {
+        std::lock_guard lock(mu);
+        targets.push_back(target);
+      }
+      if (method == "GET") return answer(200, target);
+      if (method != "PROPFIND") return {};
+      if (target != "/dav/") return answer(207, multistatus({response(target, false)}));
+      std::vector<std::string> root = {response("/dav/", true), response("/dav/plain.txt", false)};
+      root.insert(root.end(), c.responses.begin(), c.responses.end());
+      return answer(207, multistatus(root));
+    });
+    ReliabilityDrive drive(server.url("/dav/"));
+    auto root = drive.enumerate(kRootContainerItemIdentifier);
+    ASSERT_FALSE(root.error) << root.error->what();
+    std::vector<std::string> expected = {"plain.txt"};
+    if (c.name) expected.push_back(*c.name);
+    ASSERT_EQ(names(root.items), expected);
+    if (c.name) {
+      EXPECT_EQ(root.items[1]->documentSize(), c.size);
+      EXPECT_EQ(root.items[1]->itemVersion().contentVersion, c.version);
+      auto fetched = drive.fetch(root.items[1]->itemIdentifier());
+      ASSERT_FALSE(fetched.error) << fetched.error->what();
+      EXPECT_EQ(readFile(*fetched.file), c.at);
+    }
+    auto pass = drive.changes();
+    EXPECT_FALSE(pass.error) << pass.error->what();
+    EXPECT_TRUE(pass.updated.empty()) << pass.updated[0]->filename();
+    EXPECT_TRUE(pass.deleted.empty());
+    std::lock_guard lock(mu);
+    for (const auto& t : targets) {
+      if (!c.never.empty()) {
+        EXPECT_FALSE(t.starts_with(c.never)) << t;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace davfp::testing
