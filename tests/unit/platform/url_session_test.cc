@@ -112,15 +112,45 @@ TEST(UrlSessionTest, TransportFailuresHaveTheirOwnCodes) {
     EXPECT_EQ(error->domain(), kURLErrorDomain);
     EXPECT_EQ(error->code(), c.code) << error->what();
     EXPECT_EQ(std::string(error->what()).find("s3cret"), std::string::npos) << error->what();
+    // The cause names the exchange, and libcurl's words or the timeout.
+    EXPECT_TRUE(error->cause().starts_with("GET /") || error->cause().starts_with("GET (an invalid URL)"))
+        << error->cause();
+    EXPECT_EQ(error->cause().find("s3cret"), std::string::npos) << error->cause();
   }
 }
 
-TEST(UrlSessionTest, TheTimeoutIsForSilenceNotForTheWholeTransfer) {
+TEST(UrlSessionTest, TheHeadMustBeWholeInTimeAndADeadlineEndsAnyExchange) {
   FakeServer server;
   UrlSession session;
-  // About 100 bytes, head included, at one per 8 ms: twice the timeout in all, never silent for long.
-  const std::string body = "slow but steady, one byte at a time, head and body";
-  server.on("GET", "/trickle", Reply{.body = body, .byteInterval = milliseconds(8)});
+  // Never silent for long, but whole only after seconds: a head whose header comes a byte every 5 ms, and a
+  // body that does the same after its head.
+  server.on("GET", "/slow-head",
+            Reply{.headers = {{"X-Pad", std::string(2000, 'x')}}, .byteInterval = milliseconds(5)});
+  server.on("GET", "/slow-body",
+            Reply{.body = std::string(2000, 'x'), .byteInterval = milliseconds(5), .headAtOnce = true});
+  struct Case {
+    const char* what;
+    std::string path;
+    bool deadline;  // 300 ms from the start
+  } cases[] = {{"a slow head", "/slow-head", false}, {"a slow body past the deadline", "/slow-body", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    HttpRequest r{.url = server.url(c.path), .timeout = milliseconds(300)};
+    if (c.deadline) r.deadline = std::chrono::steady_clock::now() + milliseconds(300);
+    auto error = errorFrom([&] { session.data(r); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code(), urlerr::kTimedOut) << error->what();
+    EXPECT_TRUE(error->cause().starts_with("GET " + c.path + ": ")) << error->cause();
+  }
+}
+
+TEST(UrlSessionTest, TheTimeoutIsForSilenceNotForTheWholeBody) {
+  FakeServer server;
+  UrlSession session;
+  // About 100 bytes of body at one per 8 ms: twice the timeout in all, never silent for long.
+  const std::string body =
+      "slow but steady, one byte at a time, more than twice as long as the timeout lasts";
+  server.on("GET", "/trickle", Reply{.body = body, .byteInterval = milliseconds(8), .headAtOnce = true});
   HttpRequest r = request("GET", server.url("/trickle"));
   r.timeout = milliseconds(400);
   EXPECT_EQ(session.data(r).body, body);
