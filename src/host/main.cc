@@ -56,12 +56,14 @@ int main(int argc, char** argv) {
   // Lives until the process ends (see the end of main).
   std::shared_ptr<davfp::FileProviderExtension> extension;
   auto explained = [&](Failure failure) {
-    return drive ? explainUnpublished(std::move(failure), *drive, *env.load()) : failure;
+    return drive ? explainUnpublished(explainRefused(std::move(failure), *drive), *drive, *env.load())
+                 : failure;
   };
   try {
     env = new ProgramEnv(downloadBase(options));
     ProgramEnv& programEnv = *env.load();
     drive = chooseDrive(options.domain, programEnv);
+    programEnv.setDomain(drive->domain);
     extension = davfp::FileProviderExtension::create({drive->domain, drive->displayName}, programEnv);
     Platform platform(extension, interrupt);
     Context context{platform, programEnv, interrupt, options};

@@ -31,6 +31,7 @@ TEST(FpErrorTest, ConvertsEveryKindOfError) {
       {convert(DavError::status(429)), fp, -1004}, {convert(DavError::status(500)), fp, -1004},
       {convert(DavError::status(301)), fp, -1004}, {convert(DavError::unreachable()), fp, -1004},
       {convert(DavError::notFound()), fp, -1005}, {convert(DavError::forbidden()), cocoa, 513},
+      {convert(DavError::notAuthenticated()), fp, -1000},
       {convert(Error(fp, -1005)), fp, -1005}, {convert(Error(cocoa, 3328)), cocoa, 3328},
       {convert(Error(platform::kURLErrorDomain, platform::urlerr::kNotConnectedToInternet)), fp, -1004},
       {convert(platform::posixError(ENOSPC, "write")), fp, -1004}, {convert(platform::Cancelled()), fp, -1004},
@@ -41,6 +42,29 @@ TEST(FpErrorTest, ConvertsEveryKindOfError) {
     SCOPED_TRACE("case " + std::to_string(&c - cases) + ": " + c.converted.what());
     EXPECT_EQ(c.converted.domain(), c.domain);
     EXPECT_EQ(c.converted.code(), c.code);
+  }
+}
+
+TEST(FpErrorTest, KeepsTheCauseOfTheErrorItStandsFor) {
+  const std::string_view url = platform::kURLErrorDomain;
+  struct Case {
+    Error converted;
+    std::string cause;
+  } cases[] = {
+      {convert(DavError::status(409).because("PUT /dav/a: HTTP 409")), "PUT /dav/a: HTTP 409"},
+      {convert(DavError::notAuthenticated().because("OPTIONS /dav/: HTTP 401")), "OPTIONS /dav/: HTTP 401"},
+      {convert(DavError::unreachable().because("GET /dav/a: refused")), "GET /dav/a: refused"},
+      {convert(
+           Error(url, platform::urlerr::kServerCertificateUntrusted, "untrusted", "OPTIONS /: untrusted")),
+       "OPTIONS /: untrusted"},
+      {convert(Error(url, platform::urlerr::kHTTPTooManyRedirects, "more than 10 redirects")),
+       "more than 10 redirects"},
+      {convert(Error(platform::kCocoaErrorDomain, 512, {}, "kept")), "kept"},
+      {convert(DavError::notFound()), ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.converted.what());
+    EXPECT_EQ(c.converted.cause(), c.cause);
   }
 }
 
