@@ -104,6 +104,7 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
     SCOPED_TRACE(e.what());
     EXPECT_FALSE(leaks(e.what()));
     EXPECT_FALSE(leaks(e.message()));
+    EXPECT_FALSE(leaks(e.cause()));
   }
 
   // Nothing the server received carries them outside the authentication the transport does.

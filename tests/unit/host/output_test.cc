@@ -91,13 +91,6 @@ TEST(JsonOutputTest, ErrorsSayWhatTheyMean) {
             "davfp: /a b: the folder is not empty, or something in it could not be deleted "
             "(NSFileProviderErrorDomain -1007); use -r");
   EXPECT_EQ(humanMessage(localFailure("x", ENOENT), false), "davfp: x: No such file or directory");
-  // What lies underneath follows the domain and code, and only with -v.
-  Failure refused{
-      "/", platform::Error(platform::kFileProviderErrorDomain, -1000, {}, "OPTIONS /dav/: HTTP 401"), {}};
-  EXPECT_EQ(humanMessage(refused, false), "davfp: /: the server refused the credentials");
-  EXPECT_EQ(humanMessage(refused, true),
-            "davfp: /: the server refused the credentials (NSFileProviderErrorDomain -1000; OPTIONS /dav/: "
-            "HTTP 401)");
   // An error's own text wins over the generic one.
   EXPECT_EQ(describe(platform::Error(platform::kFileProviderErrorDomain, -1004, "no drive \"d\"")),
             "no drive \"d\"");

@@ -45,29 +45,6 @@ TEST(FpErrorTest, ConvertsEveryKindOfError) {
   }
 }
 
-TEST(FpErrorTest, KeepsTheCauseOfTheErrorItStandsFor) {
-  const std::string_view url = platform::kURLErrorDomain;
-  struct Case {
-    Error converted;
-    std::string cause;
-  } cases[] = {
-      {convert(DavError::status(409).because("PUT /dav/a: HTTP 409")), "PUT /dav/a: HTTP 409"},
-      {convert(DavError::notAuthenticated().because("OPTIONS /dav/: HTTP 401")), "OPTIONS /dav/: HTTP 401"},
-      {convert(DavError::unreachable().because("GET /dav/a: refused")), "GET /dav/a: refused"},
-      {convert(
-           Error(url, platform::urlerr::kServerCertificateUntrusted, "untrusted", "OPTIONS /: untrusted")),
-       "OPTIONS /: untrusted"},
-      {convert(Error(url, platform::urlerr::kHTTPTooManyRedirects, "more than 10 redirects")),
-       "more than 10 redirects"},
-      {convert(Error(platform::kCocoaErrorDomain, 512, {}, "kept")), "kept"},
-      {convert(DavError::notFound()), ""},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.converted.what());
-    EXPECT_EQ(c.converted.cause(), c.cause);
-  }
-}
-
 TEST(PerformTest, CancellationAnswersAtOnceReachesTheWorkAndDropsTheLateResult) {
   std::atomic<int> calls = 0;
   std::optional<Error> error;
