@@ -1,8 +1,11 @@
 // Server resolution: finding, probing and caching the base URL, and the frame every exchange runs in.
 #include "dav/dav.h"
 
+#include <algorithm>
+
 #include "dav/request.h"
 #include "platform/error.h"
+#include "platform/http_urls.h"
 #include "platform/jobs.h"
 #include "platform/url.h"
 #include "state/drive_config.h"
@@ -24,40 +27,84 @@ std::string Dav::base(const std::optional<std::string>& stale) {
 }
 
 std::string Dav::resolve() {
-  if (auto url = published()) return *url;
-  launchApp();
-  for (int i = 0; i < timings_.polls; ++i) {
-    if (!platform::sleepFor(timings_.pollInterval)) throw platform::Cancelled();
-    if (auto url = published()) return *url;
+  using Clock = std::chrono::steady_clock;
+  Published found = published(std::nullopt);
+  if (found.url) return *found.url;
+  // A drive that is not published and that no host application can publish is not worth waiting for.
+  if (!launchApp() && !found.listed) {
+    throw DavError::unreachable().because(found.why + ", and no host application is installed to publish it");
   }
-  throw DavError::unreachable();
+  // However slow each probe is, the wait ends in time: every sleep and probe ends by then.
+  const auto end = Clock::now() + timings_.launchWait;
+  for (int i = 0; i < timings_.polls; ++i) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
+    if (left.count() <= 0) break;
+    if (!platform::sleepFor(std::min(timings_.pollInterval, left))) throw platform::Cancelled();
+    if (Clock::now() >= end) break;
+    found = published(end);
+    if (found.url) return *found.url;
+  }
+  throw DavError::unreachable().because(found.why);
 }
 
-std::optional<std::string> Dav::published() {
+Dav::Published Dav::published(Deadline deadline) {
+  Published found;
   auto drive = driveInfo(domain_, env_);
-  if (!drive) return std::nullopt;
+  if (!drive) {
+    found.why = "the drive is not published";
+    return found;
+  }
+  found.listed = true;
   auto url = platform::Url::parse(drive->url);
-  if (!url || (url->scheme != "http" && url->scheme != "https") || url->host.empty()) return std::nullopt;
-  if (!answers(drive->url)) return std::nullopt;
-  return drive->url;
+  if (!url || (url->scheme != "http" && url->scheme != "https") || url->host.empty()) {
+    found.why = "the drive's published address is not an http or https URL";
+    return found;
+  }
+  found.why = probe(drive->url, deadline);
+  if (found.why.empty()) found.url = drive->url;
+  return found;
+}
+
+std::string Dav::probe(const std::string& url, Deadline deadline) {
+  platform::HttpRequest options = request("OPTIONS", url);
+  options.timeout = timings_.probeTimeout;
+  options.deadline = deadline;
+  platform::HttpResponse response;
+  try {
+    response = exchange(options, false);
+  } catch (const platform::Error& e) {
+    bool tls = e.domain() == platform::kURLErrorDomain &&
+               (e.code() == platform::urlerr::kServerCertificateUntrusted ||
+                e.code() == platform::urlerr::kSecureConnectionFailed);
+    if (tls) throw;
+    return causeOf(e);
+  } catch (...) {
+    // Any other failure of the probe means the server does not answer.
+    return platform::requestLine("OPTIONS", url) + ": failed";
+  }
+  const long status = response.status;
+  std::string answered = platform::requestLine("OPTIONS", response.url.empty() ? url : response.url) +
+                         ": HTTP " + std::to_string(status);
+  if (status == 401) throw DavError::notAuthenticated().because(std::move(answered));
+  if (status == 403) throw DavError::forbidden().because(std::move(answered));
+  if (status < 200 || status > 299) return answered;
+  if (!response.header("DAV")) return answered + " without a DAV header";
+  return {};
 }
 
 bool Dav::answers(const std::string& url) {
-  platform::HttpRequest probe = request("OPTIONS", url);
-  probe.timeout = timings_.probeTimeout;
   try {
-    auto response = exchange(probe, false);
-    return response.status >= 200 && response.status <= 299 && response.header("DAV").has_value();
+    return probe(url, std::nullopt).empty();
   } catch (...) {
-    // Any failure of the probe means the server does not answer.
-    return false;
+    return true;  // it answers, though not to these credentials or not over a trusted connection
   }
 }
 
-void Dav::launchApp() {
+bool Dav::launchApp() {
   auto location = env_.applicationLocation(kAppBundleID);
-  if (!location) return;
+  if (!location) return false;
   env_.openApplication(*location, {"--login"});
+  return true;
 }
 
 bool Dav::gone(const std::string& base, std::exception_ptr error) {

@@ -2,9 +2,10 @@
 //
 // It finds its server from the drive the host application publishes, probes and caches it (one resolution in
 // flight), starts the host application and waits for it when nothing answers, and re-resolves once after a
-// lost server. Every exchange runs inside withServer(). Dav holds no mutable state of its own besides the server
-// cache; any number of jobs may use one Dav at once. Always owned by a shared_ptr (see create()): a running
-// resolution keeps the client alive.
+// lost server. A server that answers the probe but refuses the credentials (401, 403) or cannot be trusted
+// (TLS) ends the resolution at once: waiting would change nothing. Every exchange runs inside withServer().
+// Dav holds no mutable state of its own besides the server cache; any number of jobs may use one Dav at once.
+// Always owned by a shared_ptr (see create()): a running resolution keeps the client alive.
 #pragma once
 
 #include <chrono>
@@ -31,6 +32,8 @@ struct DavTimings {
   std::chrono::milliseconds probeTimeout{5'000};
   std::chrono::milliseconds pollInterval{500};
   int polls = 30;
+  // The wait for the host application after starting it: its polls, probes included, end by then.
+  std::chrono::milliseconds launchWait{15'000};
 };
 
 // The most of an answer's body that is read, except for listings and downloads.
@@ -98,11 +101,28 @@ class Dav : public std::enable_shared_from_this<Dav> {
  private:
   Dav(std::string domain, platform::Env& env, DavTimings timings);
 
+  using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+  // What a look at the published drive found: its URL when it answers; otherwise whether drives.json lists
+  // it, and why it was not taken.
+  struct Published {
+    std::optional<std::string> url;
+    bool listed = false;
+    std::string why;
+  };
+
   std::string base(const std::optional<std::string>& stale);
   std::string resolve();
-  std::optional<std::string> published();
+  // Throws what probe() throws.
+  Published published(Deadline deadline);
+  // Probes url with OPTIONS, the probe ending by deadline when given: empty when a WebDAV server answers
+  // there, else why not. Throws when the answer proves that the address is live but not usable as it is:
+  // DavError::notAuthenticated() for 401, forbidden() for 403, the URL-loading error of a failed TLS
+  // handshake.
+  std::string probe(const std::string& url, Deadline deadline);
+  // True when something answers at url: a WebDAV server, or one that refuses the credentials or the TLS.
   bool answers(const std::string& url);
-  void launchApp();
+  // False when no host application is installed.
+  bool launchApp();
   bool gone(const std::string& base, std::exception_ptr error);
 
   // Runs body with the base URL; when it fails because the server is gone, resolves again and runs it once more.

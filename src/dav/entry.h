@@ -26,14 +26,23 @@ struct DavEntry {
   std::string version() const;
 };
 
+// An error of the WebDAV client. Its cause says what lies underneath for the people who look into a failure
+// ("PROPFIND /dav/a/: HTTP 404", "OPTIONS /dav/: connection refused"); it never holds credentials, and
+// errors compare without it.
 class DavError : public std::exception {
  public:
-  enum class Kind { status, unreachable, notFound, forbidden };
+  // notAuthenticated: the server refused the drive's credentials (401) when it was probed.
+  enum class Kind { status, unreachable, notFound, forbidden, notAuthenticated };
 
   static DavError status(int code) { return DavError(Kind::status, code); }
   static DavError unreachable() { return DavError(Kind::unreachable, 0); }
   static DavError notFound() { return DavError(Kind::notFound, 0); }
   static DavError forbidden() { return DavError(Kind::forbidden, 0); }
+  static DavError notAuthenticated() { return DavError(Kind::notAuthenticated, 0); }
+
+  // The same error with this cause.
+  DavError because(std::string cause) const;
+  const std::string& cause() const { return cause_; }
 
   Kind kind() const { return kind_; }
   // The HTTP status of a `status` error; 0 for the other cases.
@@ -47,6 +56,7 @@ class DavError : public std::exception {
   DavError(Kind kind, int code);
   Kind kind_;
   int code_;
+  std::string cause_;
   std::string what_;
 };
 

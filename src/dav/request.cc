@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "dav/entry.h"
+#include "platform/http_urls.h"
 #include "platform/url.h"
 
 namespace davfp {
@@ -47,10 +48,14 @@ std::string requestUrl(std::string_view path, std::string_view base, bool collec
 void check(const platform::HttpResponse& response) {
   long status = response.status;
   if (status == 0 || (status >= 200 && status <= 299)) return;
-  if (status == 401 || status == 403) throw DavError::forbidden();
-  if (status == 404) throw DavError::notFound();
-  throw DavError::status(static_cast<int>(status));
+  std::string cause =
+      platform::requestLine(response.method, response.url) + ": HTTP " + std::to_string(status);
+  if (status == 401 || status == 403) throw DavError::forbidden().because(std::move(cause));
+  if (status == 404) throw DavError::notFound().because(std::move(cause));
+  throw DavError::status(static_cast<int>(status)).because(std::move(cause));
 }
+
+std::string causeOf(const platform::Error& e) { return e.cause().empty() ? e.message() : e.cause(); }
 
 bool isConnectionLost(const std::exception& e) {
   auto error = dynamic_cast<const platform::Error*>(&e);
@@ -62,10 +67,11 @@ std::exception_ptr mapped(std::exception_ptr e) {
   if (!e) return e;
   try {
     std::rethrow_exception(e);
-  } catch (const std::exception& error) {
-    if (isConnectionLost(error)) return std::make_exception_ptr(DavError::unreachable());
+  } catch (const platform::Error& error) {
+    if (isConnectionLost(error))
+      return std::make_exception_ptr(DavError::unreachable().because(causeOf(error)));
   } catch (...) {
-    // Not a standard exception, so not a lost connection: passed on unchanged below.
+    // Not a platform error, so not a lost connection: passed on unchanged below.
   }
   return e;
 }

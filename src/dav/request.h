@@ -30,14 +30,18 @@ inline constexpr std::array<long, 3> kConnectionLost = {platform::urlerr::kCanno
 std::string requestUrl(std::string_view path, std::string_view base, bool collection = false);
 
 // Judges an HTTP response: 2xx passes; 401 and 403 throw DavError::forbidden(), 404 DavError::notFound(),
-// anything else DavError::status(code). A response without an HTTP status (0: not an HTTP exchange) passes.
+// anything else DavError::status(code), each because of "METHOD /path: HTTP status". A response without an
+// HTTP status (0: not an HTTP exchange) passes.
 void check(const platform::HttpResponse& response);
+
+// What lies underneath a platform error: its cause, else its message.
+std::string causeOf(const platform::Error& e);
 
 // True when e is a URL-loading platform::Error whose code is in kConnectionLost.
 bool isConnectionLost(const std::exception& e);
 
-// The error that leaves the WebDAV client: a lost connection becomes DavError::unreachable(); every other
-// error (and a null pointer) is returned unchanged.
+// The error that leaves the WebDAV client: a lost connection becomes DavError::unreachable() with the
+// connection's cause; every other error (and a null pointer) is returned unchanged.
 std::exception_ptr mapped(std::exception_ptr e);
 
 }  // namespace davfp

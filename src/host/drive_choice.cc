@@ -66,8 +66,17 @@ Failure explainUnpublished(Failure failure, const Drive& drive, platform::Env& e
   }
   failure.error = platform::Error(failure.error.domain(), failure.error.code(),
                                   "no drive \"" + drive.domain + "\" is published in " + drivesFile(env) +
-                                      "; the host application was started but did not publish it");
+                                      "; the host application was started but did not publish it",
+                                  failure.error.cause());
   failure.hint = "see davfp-host list";
+  return failure;
+}
+
+Failure explainRefused(Failure failure, const Drive& drive) {
+  if (!failure.error.is(platform::kFileProviderErrorDomain, platform::fp::kNotAuthenticated)) return failure;
+  failure.error = platform::Error(
+      failure.error.domain(), failure.error.code(),
+      "the server refused the credentials for drive \"" + drive.domain + "\" (401)", failure.error.cause());
   return failure;
 }
 

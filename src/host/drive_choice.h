@@ -26,4 +26,7 @@ Drive chooseDrive(const std::optional<std::string>& domain, platform::Env& env);
 // of blaming a server. Other failures come back unchanged.
 Failure explainUnpublished(Failure failure, const Drive& drive, platform::Env& env);
 
+// A failure because the server refused the drive's credentials names the drive. Others come back unchanged.
+Failure explainRefused(Failure failure, const Drive& drive);
+
 }  // namespace davfp::cli

@@ -17,6 +17,8 @@ std::string describe(const Error& error) {
   namespace cocoa = platform::cocoa;
   if (error.domain() == platform::kFileProviderErrorDomain) {
     switch (error.code()) {
+      case fp::kNotAuthenticated:
+        return "the server refused the credentials";
       case fp::kInsufficientQuota:
         return "the server has no room left";
       case fp::kServerUnreachable:
@@ -47,7 +49,11 @@ std::string humanMessage(const Failure& failure, bool verbose) {
   std::string line = "davfp: ";
   if (!failure.subject.empty()) line += failure.subject + ": ";
   line += describe(failure.error);
-  if (verbose) line += " (" + failure.error.domain() + " " + std::to_string(failure.error.code()) + ")";
+  if (verbose) {
+    line += " (" + failure.error.domain() + " " + std::to_string(failure.error.code());
+    if (!failure.error.cause().empty()) line += "; " + failure.error.cause();
+    line += ")";
+  }
   if (!failure.hint.empty()) line += "; " + failure.hint;
   return line;
 }

@@ -28,8 +28,8 @@ Failure localFailure(const std::string& path, int err);
 // What an error means, in words a person understands ("no such item on the server").
 std::string describe(const platform::Error& error);
 
-// The one line a person reads: "davfp: SUBJECT: DESCRIPTION[ (DOMAIN CODE)][; HINT]", the platform's domain
-// and code when verbose.
+// The one line a person reads: "davfp: SUBJECT: DESCRIPTION[ (DOMAIN CODE[; CAUSE])][; HINT]", the platform's
+// domain and code, and the cause underneath when known, when verbose.
 std::string humanMessage(const Failure& failure, bool verbose);
 
 }  // namespace davfp::cli

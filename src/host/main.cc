@@ -57,12 +57,14 @@ int main(int argc, char** argv) {
   // Lives until the process ends (see the end of main), with the drive's lock and the extension.
   std::optional<DriveSession> session;
   auto explained = [&](Failure failure) {
-    return drive ? explainUnpublished(std::move(failure), *drive, *env.load()) : failure;
+    return drive ? explainUnpublished(explainRefused(std::move(failure), *drive), *drive, *env.load())
+                 : failure;
   };
   try {
     env = new ProgramEnv(downloadBase(options));
     ProgramEnv& programEnv = *env.load();
     drive = chooseDrive(options.domain, programEnv);
+    programEnv.setDomain(drive->domain);
     session.emplace(davfp::platform::Domain{drive->domain, drive->displayName}, programEnv, interrupt,
                     !options.noWait);
     session->open();

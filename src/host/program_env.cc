@@ -1,8 +1,15 @@
 #include "host/program_env.h"
 
+#include <stdlib.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 
+#include "dav/dav.h"
 #include "host/download_dirs.h"
+#include "platform/error.h"
 
 namespace davfp::cli {
 
@@ -27,6 +34,25 @@ std::optional<std::string> ProgramEnv::madeDirectory() const {
   std::lock_guard guard(mu_);
   if (dir_.empty()) return std::nullopt;
   return dir_;
+}
+
+void ProgramEnv::setDomain(std::string domain) {
+  std::lock_guard guard(mu_);
+  domain_ = std::move(domain);
+}
+
+void ProgramEnv::openApplication(const std::string& location, const std::vector<std::string>& arguments) {
+  std::string domain;
+  {
+    std::lock_guard guard(mu_);
+    domain = domain_;
+  }
+  auto wait = std::chrono::duration_cast<std::chrono::seconds>(DavTimings{}.launchWait).count();
+  std::fprintf(
+      stderr,
+      "davfp: started the host application; waiting up to %lld s for it to publish the drive \"%s\"\n",
+      static_cast<long long>(wait), domain.c_str());
+  target().openApplication(location, arguments);
 }
 
 void ProgramEnv::cleanUp() {

@@ -2,12 +2,14 @@
 // standard Env except the temporary directory, where the engine puts downloads: a private directory made on
 // first use inside a base directory the command chooses (next to the file being saved, so that placing it is
 // a rename on the same file system, not a copy through /tmp; see download_dirs.h), removed with whatever is
-// left in it when the ProgramEnv goes. Thread-safe.
+// left in it when the ProgramEnv goes. When the engine starts the host application, the program says on
+// stderr what it waits for. Thread-safe.
 #pragma once
 
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/env.h"
 
@@ -30,10 +32,16 @@ class ProgramEnv final : public platform::EnvWrapper {
   // Removes the private directory and everything in it. Idempotent; also for the last words of the program.
   void cleanUp();
 
+  // The drive whose publication a start of the host application waits for.
+  void setDomain(std::string domain);
+  // Starts the host application, saying on stderr that the command waits for it to publish the drive.
+  void openApplication(const std::string& location, const std::vector<std::string>& arguments) override;
+
  private:
   const std::string base_;
   mutable std::mutex mu_;
-  std::string dir_;  // guarded by mu_; empty until made
+  std::string dir_;     // guarded by mu_; empty until made
+  std::string domain_;  // guarded by mu_
 };
 
 }  // namespace davfp::cli

@@ -57,8 +57,8 @@ long urlErrorCode(CURLcode code) {
   }
 }
 
-Error transportError(CURLcode code, std::string message) {
-  return Error(kURLErrorDomain, urlErrorCode(code), std::move(message));
+Error transportError(CURLcode code, std::string message, std::string cause) {
+  return Error(kURLErrorDomain, urlErrorCode(code), std::move(message), std::move(cause));
 }
 
 }  // namespace davfp::platform

@@ -13,7 +13,7 @@ namespace davfp::platform {
 // The URL-loading error code for a libcurl result (urlerr::kUnknown for results without a closer match).
 long urlErrorCode(CURLcode code);
 
-// Error(kURLErrorDomain, urlErrorCode(code), message).
-Error transportError(CURLcode code, std::string message);
+// Error(kURLErrorDomain, urlErrorCode(code), message, cause).
+Error transportError(CURLcode code, std::string message, std::string cause = {});
 
 }  // namespace davfp::platform

@@ -106,13 +106,15 @@ class Transfer {
   void timerChanged(long ms);
 
  private:
-  enum class End { kDone, kCancelled, kIdle };
+  enum class End { kDone, kCancelled, kIdle, kNoHead, kDeadline };
 
   void configure();
   End drive(const std::stop_token& token);
   void act(curl_socket_t socket, int events);
   void wake();
   void countConnections();
+  // The failure of an exchange that ended without libcurl's result.
+  Error timedOut(End end) const;
 
   const TransferOptions& options_;
   TransferSink& sink_;
@@ -125,6 +127,13 @@ class Transfer {
   std::map<curl_socket_t, short> sockets_;  // the events libcurl waits for, per socket
   std::optional<Clock::time_point> timerDue_;
   std::optional<CURLcode> result_;
+  // The head of the final response: the request is out since sentAt_ (none while its body is still being
+  // read), and a head other than a 1xx one is whole once headArrived_ (or body bytes came).
+  // informational_: the head in progress is a 1xx one.
+  std::optional<Clock::time_point> sentAt_;
+  bool streamedBody_ = false;
+  bool informational_ = false;
+  bool headArrived_ = false;
   std::exception_ptr callbackError_;
   char errorBuffer_[CURL_ERROR_SIZE] = {};
 };
@@ -188,6 +197,14 @@ TransferLoop newLoop() {
 }  // namespace
 
 size_t Transfer::header(std::string_view line) {
+  if (line.starts_with("HTTP/")) {
+    // A new head: after a 1xx one, or after an authentication challenge that libcurl answers itself.
+    size_t space = line.find(' ');
+    informational_ = space != std::string_view::npos && space + 1 < line.size() && line[space + 1] == '1';
+    headArrived_ = false;
+  } else if (line == "\r\n" || line == "\n") {
+    headArrived_ = !informational_;
+  }
   try {
     sink_.onHeaderLine(line);
     return line.size();
@@ -198,6 +215,7 @@ size_t Transfer::header(std::string_view line) {
 }
 
 size_t Transfer::write(std::string_view bytes) {
+  headArrived_ = true;
   try {
     sink_.onBody(bytes);
     return bytes.size();
@@ -209,7 +227,9 @@ size_t Transfer::write(std::string_view bytes) {
 
 size_t Transfer::read(char* buffer, size_t n) {
   try {
-    return options_.body->read(buffer, n);
+    size_t got = options_.body->read(buffer, n);
+    if (got == 0 && !sentAt_) sentAt_ = Clock::now();
+    return got;
   } catch (...) {
     callbackError_ = std::current_exception();
     return CURL_READFUNC_ABORT;
@@ -219,6 +239,7 @@ size_t Transfer::read(char* buffer, size_t n) {
 int Transfer::seek(curl_off_t offset, int origin) {
   if (origin != SEEK_SET || offset < 0 || offset > options_.body->size()) return CURL_SEEKFUNC_FAIL;
   options_.body->seek(offset);
+  sentAt_.reset();  // the body goes out again
   return CURL_SEEKFUNC_OK;
 }
 
@@ -263,6 +284,7 @@ void Transfer::configure() {
   setopt(h, CURLOPT_WRITEFUNCTION, writeTrampoline);
   setopt(h, CURLOPT_WRITEDATA, this);
   if (options_.auth != 0) setopt(h, CURLOPT_HTTPAUTH, static_cast<unsigned long>(options_.auth));
+  if (options_.caFile) setopt(h, CURLOPT_CAINFO, options_.caFile->c_str());
 
   if (!isToken(options_.method)) {
     throw Error(kURLErrorDomain, urlerr::kBadURL, "the request method is not a valid HTTP token");
@@ -294,6 +316,7 @@ void Transfer::configure() {
     if (!contentTypeSet) curl::append(headerList_, "Content-Type:");
     if (!expectSet) curl::append(headerList_, "Expect:");
   } else if (options_.body != nullptr) {
+    streamedBody_ = true;
     setopt(h, CURLOPT_UPLOAD, 1L);
     setopt(h, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(options_.body->size()));
     setopt(h, CURLOPT_READFUNCTION, readTrampoline);
@@ -330,15 +353,26 @@ void Transfer::act(curl_socket_t socket, int events) {
 
 Transfer::End Transfer::drive(const std::stop_token& token) {
   std::stop_callback onStop(token, [this] { wake(); });
-  // Silence counts from here: while the caller worked between start and finish, nobody was looking.
+  // Silence counts from here: while the caller worked between start and finish, nobody was looking. So does
+  // the wait for the head of a request that went out before.
   auto lastActivity = Clock::now();
+  if (!streamedBody_ || sentAt_) sentAt_ = lastActivity;
   std::vector<pollfd> fds;
   for (;;) {
     if (result_) return End::kDone;
     if (token.stop_requested()) return End::kCancelled;
     auto now = Clock::now();
     auto due = lastActivity + options_.idleTimeout;
-    if (now >= due) return End::kIdle;
+    End late = End::kIdle;
+    if (!headArrived_ && sentAt_ && *sentAt_ + options_.idleTimeout < due) {
+      due = *sentAt_ + options_.idleTimeout;
+      late = End::kNoHead;
+    }
+    if (options_.deadline && *options_.deadline < due) {
+      due = *options_.deadline;
+      late = End::kDeadline;
+    }
+    if (now >= due) return late;
     if (timerDue_ && *timerDue_ < due) due = *timerDue_;
     auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - now).count();
     int waitMs =
@@ -413,17 +447,26 @@ TransferResult Transfer::finish() {
   countConnections();
   if (callbackError_) std::rethrow_exception(callbackError_);
   if (end == End::kCancelled) throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
-  if (end == End::kIdle) {
-    throw Error(kURLErrorDomain, urlerr::kTimedOut,
-                "no data moved for " + std::to_string(options_.idleTimeout.count()) + " ms");
-  }
+  if (end != End::kDone) throw timedOut(end);
   if (*result_ != CURLE_OK) {
-    std::string message = errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(*result_);
-    throw transportError(*result_, withoutCredentials(std::move(message), options_.url));
+    std::string message = withoutCredentials(
+        errorBuffer_[0] != '\0' ? errorBuffer_ : curl_easy_strerror(*result_), options_.url);
+    std::string cause = message + " (curl " + std::to_string(static_cast<int>(*result_)) + ")";
+    throw transportError(*result_, std::move(message),
+                         requestLine(options_.method, options_.url) + ": " + cause);
   }
   TransferResult result;
   curl_easy_getinfo(easy_.get(), CURLINFO_HTTPAUTH_AVAIL, &result.authOffered);
   return result;
+}
+
+Error Transfer::timedOut(End end) const {
+  std::string limit = std::to_string(options_.idleTimeout.count()) + " ms";
+  std::string message = end == End::kIdle     ? "no data moved for " + limit
+                        : end == End::kNoHead ? "the response head was not whole within " + limit
+                                              : "the exchange was not over in time";
+  std::string cause = requestLine(options_.method, options_.url) + ": " + message;
+  return Error(kURLErrorDomain, urlerr::kTimedOut, std::move(message), std::move(cause));
 }
 
 TransferLoop MultiPool::take() {

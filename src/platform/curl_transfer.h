@@ -2,23 +2,25 @@
 //
 // The exchange runs in a multi handle lent to it alone, in libcurl's socket mode, so that the loop sees every
 // socket event: the idle timeout counts from the last moment a byte could move in either direction, never
-// from the start, and cancellation of the calling job wakes the loop at once. Connections come with the lent
+// from the start, and cancellation of the calling job wakes the loop at once. The same timeout bounds the
+// wait for the head of the response in total, from the moment the request is out: a head that trickles in
+// byte by byte does not hold the exchange for longer. Connections come with the lent
 // multi handle (see MultiPool); DNS and TLS sessions from the share handle given. A small body in memory goes
 // out with the request's head, in one write. Not thread-safe: one exchange per object.
 #pragma once
 
 #include <curl/curl.h>
 
-#include "platform/curl_handles.h"
-
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <vector>
 #include <string_view>
+#include <vector>
 
+#include "platform/curl_handles.h"
 #include "platform/request_body.h"
 #include "platform/unique_fd.h"
 #include "platform/url_session.h"
@@ -66,7 +68,10 @@ struct TransferOptions {
   std::string url;
   const HeaderList* headers = nullptr;
   RequestBody* body = nullptr;  // none: the request has no body
-  std::chrono::milliseconds idleTimeout{120000};
+  std::chrono::milliseconds idleTimeout{120000};  // also the wait for the head of the response
+  // The exchange fails with kTimedOut when it is not over by then.
+  std::optional<std::chrono::steady_clock::time_point> deadline;
+  const std::string* caFile = nullptr;  // trust the authorities in this file instead of the system's
   long auth = 0;  // CURLAUTH_* methods allowed with the URL's credentials; 0 for none
   CURLSH* share = nullptr;      // DNS and TLS sessions only
   MultiPool* multis = nullptr;  // none: a loop of the transfer's own
@@ -85,8 +90,9 @@ class Transfer;
 // and the idle timeout counts from the start of finish(). options, sink and connections must outlive it.
 // Destroying it unfinished ends the transfer (libcurl closes a connection whose answer did not arrive whole).
 // Failures are Error(kURLErrorDomain, ...): kCancelled when the current job is cancelled, kTimedOut when no
-// byte moved for idleTimeout, the mapped libcurl failure otherwise; or what the sink threw. The new
-// connections it made are added to connections, also when it fails. Not thread-safe.
+// byte moved for idleTimeout, when the head was not whole idleTimeout after the request was out, or at the
+// deadline, the mapped libcurl failure otherwise, each with its cause ("GET /a: ..."); or what the sink
+// threw. The new connections it made are added to connections, also when it fails. Not thread-safe.
 class StartedTransfer {
  public:
   // Throws when the transfer cannot start (cancelled, an option refused).

@@ -1,5 +1,7 @@
-// Errors of the platform's services: a domain and a code, as the operating system reports them.
-// Thrown by value, caught by const reference; immutable, so safe to share across threads.
+// Errors of the platform's services: a domain and a code, as the operating system reports them, and the cause
+// underneath when one is known (an HTTP status and the request it answered, libcurl's message and code), for
+// the people who look into a failure. Thrown by value, caught by const reference; immutable, so safe to share
+// across threads.
 #pragma once
 
 #include <exception>
@@ -15,6 +17,7 @@ inline constexpr std::string_view kPOSIXErrorDomain = "NSPOSIXErrorDomain";
 
 // File provider error codes.
 namespace fp {
+inline constexpr long kNotAuthenticated = -1000;
 inline constexpr long kInsufficientQuota = -1003;
 inline constexpr long kServerUnreachable = -1004;
 inline constexpr long kNoSuchItem = -1005;
@@ -59,11 +62,14 @@ inline constexpr long kCannotWriteToFile = -3003;
 
 class Error : public std::exception {
  public:
-  Error(std::string_view domain, long code, std::string message = {});
+  Error(std::string_view domain, long code, std::string message = {}, std::string cause = {});
 
   const std::string& domain() const { return domain_; }
   long code() const { return code_; }
   const std::string& message() const { return message_; }
+  // What lies underneath, in a developer's words ("PROPFIND /dav/docs/: HTTP 404"); empty when unknown. Never
+  // holds credentials.
+  const std::string& cause() const { return cause_; }
   const char* what() const noexcept override { return what_.c_str(); }
 
   bool is(std::string_view domain, long code) const { return domain_ == domain && code_ == code; }
@@ -72,6 +78,7 @@ class Error : public std::exception {
   std::string domain_;
   long code_;
   std::string message_;
+  std::string cause_;
   std::string what_;
 };
 

@@ -73,6 +73,12 @@ std::string withoutCredentials(std::string message, const std::string& url) {
   return message;
 }
 
+std::string requestLine(std::string_view method, const std::string& url) {
+  curl::UrlPtr handle = parse(url);
+  auto path = handle ? part(handle.get(), CURLUPART_PATH) : std::nullopt;
+  return std::string(method) + " " + path.value_or("(an invalid URL)");
+}
+
 std::optional<RedirectStep> redirectStep(std::string_view method, const std::string& from, long status,
                                          const std::optional<std::string>& location) {
   if (!isRedirect(status) || !location || location->empty()) return std::nullopt;

@@ -33,4 +33,8 @@ std::optional<std::string> originOf(const std::string& url);
 // message with the user name and password of url blanked out, for error texts that may quote the URL.
 std::string withoutCredentials(std::string message, const std::string& url);
 
+// "METHOD /path" of a request to url, for saying which exchange failed: the path as sent, no host, no
+// credentials, no query.
+std::string requestLine(std::string_view method, const std::string& url);
+
 }  // namespace davfp::platform

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -71,6 +72,7 @@ class HopSink : public TransferSink {
   HttpResponse response() const {
     HttpResponse response;
     response.status = head_.status();
+    response.method = method_;
     response.url = url_;
     response.headers = head_.headers();
     return response;
@@ -164,10 +166,21 @@ class Slots {
   long free_;  // guarded by mu_
 };
 
+// The file of trusted authorities that the environment names, as for curl: CURL_CA_BUNDLE, else
+// SSL_CERT_FILE.
+std::optional<std::string> caFileFromEnvironment() {
+  for (const char* name : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return value;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 struct UrlSession::Impl {
-  explicit Impl(std::chrono::milliseconds timeout) : requestTimeout(timeout) {}
+  explicit Impl(std::chrono::milliseconds timeout)
+      : requestTimeout(timeout), caFile(caFileFromEnvironment()) {}
 
   // intoFile: the body goes to a file (larger transfer buffers).
   HttpResponse perform(const HttpRequest& request, Consumer& consumer, bool intoFile = false);
@@ -175,6 +188,7 @@ struct UrlSession::Impl {
   void learnAuth(const std::string& url, long offered, long status);
 
   const std::chrono::milliseconds requestTimeout;
+  const std::optional<std::string> caFile;
   ShareLocks shareLocks;  // declared before share: destroyed after it
   curl::SharePtr share;
   MultiPool multis;  // declared after share: its connections go before the share handle does
@@ -240,7 +254,8 @@ struct UrlSession::Started::State {
         method(request.method),
         url(request.url),
         headers(request.headers),
-        timeout(request.timeout && request.timeout->count() > 0 ? *request.timeout : session.requestTimeout) {}
+        timeout(request.timeout && request.timeout->count() > 0 ? *request.timeout : session.requestTimeout),
+        deadline(request.deadline) {}
 
   // Opens the request's body (its file, when it has one); throws what RequestBody::file throws. A body in
   // memory is read from the request, which must outlive the exchange, unless it was copied into ownedBody.
@@ -268,6 +283,7 @@ struct UrlSession::Started::State {
   std::string url;
   HeaderList headers;
   const std::chrono::milliseconds timeout;
+  const std::optional<std::chrono::steady_clock::time_point> deadline;
   int redirects = 0;
   bool authRetried = false;
   std::exception_ptr startFailure;  // what kept a started exchange from starting
@@ -288,6 +304,8 @@ void UrlSession::Started::State::startHop() {
   options.headers = &headers;
   options.body = body ? &*body : nullptr;
   options.idleTimeout = timeout;
+  options.deadline = deadline;
+  options.caFile = impl.caFile ? &*impl.caFile : nullptr;
   options.auth = auth;
   options.share = impl.share.get();
   options.multis = &impl.multis;
@@ -318,8 +336,9 @@ HttpResponse UrlSession::Started::State::finish() {
       return response;
     }
     if (++redirects > kMaxRedirects) {
-      throw Error(kURLErrorDomain, urlerr::kHTTPTooManyRedirects,
-                  "more than " + std::to_string(kMaxRedirects) + " redirects");
+      std::string message = "more than " + std::to_string(kMaxRedirects) + " redirects";
+      throw Error(kURLErrorDomain, urlerr::kHTTPTooManyRedirects, message,
+                  requestLine(method, url) + ": " + message);
     }
     RedirectStep step = *sink->next();
     if (!step.keepBody) {

@@ -2,10 +2,13 @@
 //
 // One session per domain. All transfers of a session share the DNS and TLS session caches, and reuse each
 // other's connections (an exchange takes over the connections of one that ended). Nothing is kept on disk.
-// A request's timeout is an idle timeout (no bytes in either direction for that long), never
-// a limit on the whole transfer. Redirects are followed with method and body kept; a redirect to another
-// origin is followed only for GET and PROPFIND, and without credentials; https never downgrades to http.
-// TLS certificates are verified. Credentials in the URL authenticate.
+// A request's timeout bounds two waits: the head of the response must be whole within it once the request
+// has been sent (however the server spreads its bytes), and the body may then be silent (no bytes in either
+// direction) for no longer; it never limits a body that keeps coming. Redirects are followed with method and
+// body kept; a redirect to another origin is followed only for GET and PROPFIND, and without credentials;
+// https never downgrades to http. TLS certificates are verified against the system's authorities, or those of
+// the file that CURL_CA_BUNDLE or else SSL_CERT_FILE names when the session is made (as curl does).
+// Credentials in the URL authenticate.
 //
 // At most kMaxConnections exchanges of a session run at once, so a session never holds more connections than
 // that: a burst of requests reuses the same few connections, and the requests beyond the limit wait their
@@ -13,8 +16,9 @@
 //
 // Transport failures are thrown as Error in the URL-loading domain with the platform's codes: refused or
 // unreachable -> kCannotConnectToHost, lost mid-exchange -> kNetworkConnectionLost, idle -> kTimedOut,
-// unknown host -> kCannotFindHost, and so on. A transfer of a job that is cancelled ends at once with
-// kCancelled. Every method may be called from any number of threads at once.
+// unknown host -> kCannotFindHost, and so on; their cause names the request ("GET /dav/a") and what libcurl
+// said. A transfer of a job that is cancelled ends at once with kCancelled. Every method may be called from
+// any number of threads at once.
 #pragma once
 
 #include <chrono>
@@ -37,13 +41,16 @@ struct HttpRequest {
   HeaderList headers;
   std::optional<std::string> body;      // the body; none sends no body
   std::optional<std::string> bodyFile;  // stream this file as the body instead
-  // Idle timeout of this request; none takes the session's.
+  // The timeout of this request (for its head, then for silence); none takes the session's.
   std::optional<std::chrono::milliseconds> timeout;
+  // When given, the exchange, redirects included, fails with kTimedOut if it is not over by then.
+  std::optional<std::chrono::steady_clock::time_point> deadline;
 };
 
 struct HttpResponse {
   long status = 0;
-  std::string url;  // the URL that answered, after redirects
+  std::string method;  // the method of the request that it answers, after redirects
+  std::string url;     // the URL that answered, after redirects
   HeaderList headers;
   // The first header of that name, compared without regard to case.
   std::optional<std::string> header(std::string_view name) const;

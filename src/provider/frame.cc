@@ -8,23 +8,35 @@ using platform::Error;
 
 namespace {
 
-Error fileProviderError(long code) { return Error(platform::kFileProviderErrorDomain, code); }
+// The platform's error, carrying the cause of the error it stands for.
+Error fileProviderError(long code, std::string cause = {}) {
+  return Error(platform::kFileProviderErrorDomain, code, {}, std::move(cause));
+}
+Error cocoaError(long code, std::string cause) {
+  return Error(platform::kCocoaErrorDomain, code, {}, std::move(cause));
+}
 
 Error fromDavError(const DavError& e) {
+  std::string cause = e.cause();
   switch (e.kind()) {
     case DavError::Kind::status: {
       int code = e.code();
-      if (code == 507) return fileProviderError(platform::fp::kInsufficientQuota);
+      if (code == 507) return fileProviderError(platform::fp::kInsufficientQuota, std::move(cause));
       if (code >= 400 && code <= 499 && code != 408 && code != 429) {
-        return Error(platform::kCocoaErrorDomain, platform::cocoa::kFileWriteUnknown);
+        return cocoaError(platform::cocoa::kFileWriteUnknown, std::move(cause));
       }
-      return fileProviderError(platform::fp::kServerUnreachable);
+      return fileProviderError(platform::fp::kServerUnreachable, std::move(cause));
     }
-    case DavError::Kind::unreachable: return fileProviderError(platform::fp::kServerUnreachable);
-    case DavError::Kind::notFound: return fileProviderError(platform::fp::kNoSuchItem);
-    case DavError::Kind::forbidden: return Error(platform::kCocoaErrorDomain, platform::cocoa::kFileWriteNoPermission);
+    case DavError::Kind::unreachable:
+      return fileProviderError(platform::fp::kServerUnreachable, std::move(cause));
+    case DavError::Kind::notFound:
+      return fileProviderError(platform::fp::kNoSuchItem, std::move(cause));
+    case DavError::Kind::forbidden:
+      return cocoaError(platform::cocoa::kFileWriteNoPermission, std::move(cause));
+    case DavError::Kind::notAuthenticated:
+      return fileProviderError(platform::fp::kNotAuthenticated, std::move(cause));
   }
-  return fileProviderError(platform::fp::kServerUnreachable);
+  return fileProviderError(platform::fp::kServerUnreachable, std::move(cause));
 }
 
 }  // namespace
@@ -36,7 +48,8 @@ Error fpError(std::exception_ptr error) {
     return fromDavError(e);
   } catch (const Error& e) {
     if (e.domain() == platform::kFileProviderErrorDomain || e.domain() == platform::kCocoaErrorDomain) return e;
-    return fileProviderError(platform::fp::kServerUnreachable);
+    // A URL-loading or local failure: the server cannot be reached, and what went wrong stays its cause.
+    return fileProviderError(platform::fp::kServerUnreachable, e.cause().empty() ? e.message() : e.cause());
   } catch (...) {
     return fileProviderError(platform::fp::kServerUnreachable);
   }

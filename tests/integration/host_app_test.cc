@@ -91,11 +91,15 @@ TEST_F(HostAppTest, ColdStartLaunchesTheHostApplicationThroughItsDesktopEntry) {
 TEST_F(HostAppTest, ADomainTheHostApplicationDoesNotPublishIsNamedAsSuch) {
   ASSERT_EQ(host({"add", "d", drive_.served()}).status, 0);
   ASSERT_EQ(host({"install"}).status, 0);
-  // The engine starts the host application and waits its 15 seconds for a drive that never comes.
+  // The engine starts the host application and waits its 15 seconds for a drive that never comes; the
+  // program says so when the wait begins.
   ProcessResult r = drive_.davfp({"--domain", "other", "ls"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "davfp: /: no drive \"other\" is published in " + drive_.drivesFile() +
-                       "; the host application was started but did not publish it; see davfp-host list\n");
+  EXPECT_EQ(r.err,
+            "davfp: started the host application; waiting up to 15 s for it to publish the drive \"other\"\n"
+            "davfp: /: no drive \"other\" is published in " +
+                drive_.drivesFile() +
+                "; the host application was started but did not publish it; see davfp-host list\n");
   EXPECT_TRUE(drives().contains("d"));
   EXPECT_EQ(drive_.stateFiles().size(), 0u);
 }

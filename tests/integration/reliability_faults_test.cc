@@ -290,9 +290,11 @@ TEST(SilentServerTest, ATrickleWithinTheIdleTimeoutEndsWhenCancelled) {
   DavTimings timings = ReliabilityDrive::quickTimings();
   timings.requestTimeout = std::chrono::milliseconds(500);
   FakeServer server;
-  server.on(
-      "PROPFIND", "/dav/a",
-      Reply{.status = 207, .body = std::string(100'000, ' '), .byteInterval = std::chrono::milliseconds(20)});
+  server.on("PROPFIND", "/dav/a",
+            Reply{.status = 207,
+                  .body = std::string(100'000, ' '),
+                  .byteInterval = std::chrono::milliseconds(20),
+                  .headAtOnce = true});
   ReliabilityDrive drive(server.url("/dav/"), timings);
   std::atomic<int> calls{0};
   std::promise<std::optional<platform::Error>> done;

@@ -15,6 +15,7 @@
 #include "state/state_file.h"
 #include "support/reliability_drive.h"
 #include "support/reliability_tls_server.h"
+#include "support/scoped_env.h"
 
 namespace davfp::testing {
 namespace {
@@ -103,6 +104,7 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
     SCOPED_TRACE(e.what());
     EXPECT_FALSE(leaks(e.what()));
     EXPECT_FALSE(leaks(e.message()));
+    EXPECT_FALSE(leaks(e.cause()));
   }
 
   // Nothing the server received carries them outside the authentication the transport does.
@@ -155,14 +157,25 @@ TEST(SecurityTest, CertificatesAreVerified) {
     EXPECT_EQ(e.domain(), platform::kURLErrorDomain);
     EXPECT_EQ(e.code(), platform::urlerr::kServerCertificateUntrusted) << e.what();
   }
-  // A drive published there is no server the engine talks to.
+  // A drive published there is no server the engine talks to, and the error says why.
   ReliabilityDrive drive(tls.url("/dav/", userinfo()));
   auto root = drive.enumerate(kRootContainerItemIdentifier);
   ASSERT_TRUE(root.error);
   EXPECT_EQ(root.error->code(), platform::fp::kServerUnreachable);
+  EXPECT_NE(root.error->cause().find("certificate"), std::string::npos) << root.error->cause();
+  EXPECT_FALSE(leaks(root.error->cause())) << root.error->cause();
   auto created = drive.create(TemplateItem::folder("x"));
   ASSERT_TRUE(created.error);
   EXPECT_EQ(created.error->code(), platform::fp::kServerUnreachable);
+  // An authority named by the environment, as for curl, is trusted by the sessions made afterwards.
+  for (bool bundle : {false, true}) {
+    SCOPED_TRACE(bundle ? "CURL_CA_BUNDLE" : "SSL_CERT_FILE");
+    ScopedEnv env;
+    env.set("CURL_CA_BUNDLE", bundle ? std::optional(tls.certificate()) : std::nullopt);  // first, when set
+    env.set("SSL_CERT_FILE", bundle ? "/nonexistent" : tls.certificate());
+    platform::UrlSession trusting(std::chrono::seconds(5));
+    EXPECT_EQ(trusting.data(platform::HttpRequest{.url = tls.url("/")}).response.status, 200);
+  }
 }
 
 TEST(SecurityTest, DomainIdentifiersCannotPlaceTheStateFileElsewhere) {

@@ -322,7 +322,10 @@ bool FakeServer::answer(int fd, const Received& request, const Reply& reply) {
   if (reply.dropAfterBytes && *reply.dropAfterBytes < text.size()) text.resize(*reply.dropAfterBytes);
 
   if (reply.byteInterval.count() > 0) {
-    for (size_t i = 0; i < text.size(); ++i) {
+    size_t headEnd = text.find("\r\n\r\n");
+    size_t head = headEnd == std::string::npos ? text.size() : headEnd + 4;
+    if (reply.headAtOnce && !sendAll(fd, std::string_view(text).substr(0, head))) return false;
+    for (size_t i = reply.headAtOnce ? head : 0; i < text.size(); ++i) {
       if (!sendAll(fd, std::string_view(text).substr(i, 1))) return false;
       if (i + 1 < text.size() && !pause(reply.byteInterval)) return false;
     }

@@ -7,8 +7,8 @@
 //   2. for OPTIONS, 200 with "DAV: 1, 2" (so that a server probe finds a live WebDAV server);
 //   3. the handler given to setHandler();
 //   4. 404.
-// A reply can be delayed, trickled one byte at a time, cut off after some bytes, sent without a length, or
-// withheld until stop().
+// A reply can be delayed, trickled one byte at a time (the head too, or only the body), cut off after some
+// bytes, sent without a length, or withheld until stop().
 // Thread-safe. stop() (also run by the destructor) closes the listener, so that the port then refuses, ends
 // every connection, waiting or not, and joins every thread: a test never hangs on the server.
 #pragma once
@@ -40,6 +40,7 @@ class FakeServer {
     std::optional<size_t> dropAfterBytes;       // close the connection after this many bytes of the response
     bool noAnswer = false;                      // read the request, never answer (until stop)
     std::chrono::milliseconds byteInterval{0};  // send the response one byte per interval
+    bool headAtOnce = false;                    // with byteInterval: only the body trickles
     bool closeAfter = false;                    // "Connection: close", and close after the response
     bool noLength = false;  // neither Content-Length nor chunks: the body ends where the connection closes
   };

@@ -124,7 +124,9 @@ RealServer::RealServer(ServerKind kind, std::string root, std::string prefix)
     : kind_(kind), root_(std::move(root)), prefix_(std::move(prefix)) {}
 
 std::unique_ptr<RealServer> RealServer::start(ServerKind kind, const std::string& root,
-                                              const std::string& prefix) {
+                                              const std::string& prefix, std::optional<BasicAuth> basicAuth) {
+  if (basicAuth && kind != ServerKind::apache)
+    throw std::invalid_argument("Basic authentication: Apache only");
   if (prefix.empty() || prefix.front() != '/' || prefix.back() != '/' ||
       prefix.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/-_") !=
           std::string::npos ||
@@ -139,6 +141,7 @@ std::unique_ptr<RealServer> RealServer::start(ServerKind kind, const std::string
   requirePlainPath(rootPath);
 
   std::unique_ptr<RealServer> server(new RealServer(kind, rootPath, prefix));
+  server->basicAuth_ = std::move(basicAuth);
   server->dir_ = temporaryBase() + "/davfp-" + server->name() + "-XXXXXX";
   if (::mkdtemp(server->dir_.data()) == nullptr) {
     server->dir_.clear();
@@ -169,7 +172,9 @@ RealServer::~RealServer() {
   }
 }
 
-std::string RealServer::baseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + prefix_; }
+std::string RealServer::baseUrl(const std::string& userinfo) const {
+  return "http://" + userinfo + "127.0.0.1:" + std::to_string(port_) + prefix_;
+}
 
 std::string RealServer::name() const { return serverName(kind_); }
 
@@ -262,8 +267,9 @@ bool RealServer::waitUntilReady() {
       fail("exited while starting (status " + std::to_string(info.si_status) + ")");
     }
     try {
+      std::string userinfo = basicAuth_ ? basicAuth_->user + ":" + basicAuth_->password + "@" : "";
       platform::HttpRequest options{
-          .method = "OPTIONS", .url = baseUrl(), .timeout = std::chrono::seconds(2)};
+          .method = "OPTIONS", .url = baseUrl(userinfo), .timeout = std::chrono::seconds(2)};
       if (platform::UrlSession().data(options).response.status == 200) return true;
     } catch (const platform::Error&) {
       // Not listening yet.

@@ -18,20 +18,28 @@ namespace davfp::testing {
 
 enum class ServerKind { apache, nginx, lighttpd, rclone };
 
+// A user name and password that every request must carry (HTTP Basic authentication).
+struct BasicAuth {
+  std::string user;
+  std::string password;
+};
+
 class RealServer {
  public:
   // Starts the server serving the directory `root` under the URL path `prefix` ("/" or "/name/.../") and
   // waits until it answers OPTIONS there (20 seconds at most). Throws std::runtime_error with the server's
   // log when it does not come up. When the tests run as root, a server that refuses to serve as root runs
   // as www-data: root then becomes www-data's, and every directory above root must be searchable by it.
+  // With basicAuth (Apache only), every request without those credentials is answered 401.
   static std::unique_ptr<RealServer> start(ServerKind kind, const std::string& root,
-                                           const std::string& prefix = "/dav/");
+                                           const std::string& prefix = "/dav/",
+                                           std::optional<BasicAuth> basicAuth = std::nullopt);
   ~RealServer();
   RealServer(const RealServer&) = delete;
   RealServer& operator=(const RealServer&) = delete;
 
-  // "http://127.0.0.1:PORT" followed by the prefix.
-  std::string baseUrl() const;
+  // "http://" + userinfo + "127.0.0.1:PORT" followed by the prefix; userinfo is "user:password@" or empty.
+  std::string baseUrl(const std::string& userinfo = {}) const;
   int port() const { return port_; }
   ServerKind kind() const { return kind_; }
   std::string name() const;
@@ -57,6 +65,7 @@ class RealServer {
   // One start on a fresh port. Returns false when the port was taken meanwhile (the server could not bind).
   bool tryStart();
   void writeConfiguration();
+  void writePasswordFile();
   std::vector<std::string> commandLine() const;
   void spawn();
   bool waitUntilReady();  // false: the port was taken
@@ -67,6 +76,7 @@ class RealServer {
   std::string prefix_;  // begins and ends with "/"
   std::string dir_;     // private directory: configuration, pid file, logs, lock database, temporary files
   std::optional<Account> account_;  // the unprivileged user the server runs as, when not the current one
+  std::optional<BasicAuth> basicAuth_;
   int port_ = 0;
   pid_t pid_ = -1;  // the server's main process, also the id of its process group; -1 when not running
 };

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "support/real_server.h"
+#include "support/reliability_tls_server.h"
 #include "support/temp_dir.h"
 
 namespace davfp::testing {
@@ -57,6 +58,21 @@ Alias {PREFIX} "{ROOT}/"
 
 // keepalive_requests: one kept-alive connection carries a long run of requests (a change pass over a thousand
 // folders); nginx's default closes it after 1,000.
+// Added to kApache for Basic authentication: a second section for the same location, merged with the first.
+constexpr const char* kApacheBasicAuth =
+    R"(LoadModule auth_basic_module /usr/lib/apache2/modules/mod_auth_basic.so
+LoadModule authn_core_module /usr/lib/apache2/modules/mod_authn_core.so
+LoadModule authn_file_module /usr/lib/apache2/modules/mod_authn_file.so
+LoadModule authz_user_module /usr/lib/apache2/modules/mod_authz_user.so
+<Location {PREFIX}>
+  AuthType Basic
+  AuthName "davfp test"
+  AuthBasicProvider file
+  AuthUserFile "{DIR}/htpasswd"
+  Require valid-user
+</Location>
+)";
+
 constexpr const char* kNginx = R"(daemon off;
 master_process on;
 worker_processes 1;
@@ -103,6 +119,15 @@ $HTTP["url"] =~ "^{PREFIX}" {
 
 }  // namespace
 
+void RealServer::writePasswordFile() {
+  const std::string file = dir_ + "/htpasswd";
+  if (runProgram({"htpasswd", "-c", "-b", "-m", file, basicAuth_->user, basicAuth_->password},
+                 dir_ + "/htpasswd.log") != 0) {
+    throw std::runtime_error("htpasswd failed: " + readFile(dir_ + "/htpasswd.log"));
+  }
+  ::chmod(file.c_str(), 0644);  // the server's own user reads it
+}
+
 void RealServer::writeConfiguration() {
   makeDirectory(dir_ + "/temp");
   makeDirectory(dir_ + "/lock");
@@ -119,7 +144,9 @@ void RealServer::writeConfiguration() {
       {"DIR", dir_}, {"ROOT", root_}, {"PREFIX", prefix_}, {"PORT", std::to_string(port_)}, {"USER", user}};
   switch (kind_) {
     case ServerKind::apache:
-      return writeFile(dir_ + "/httpd.conf", filled(kApache, values));
+      if (basicAuth_) writePasswordFile();
+      return writeFile(dir_ + "/httpd.conf",
+                       filled(std::string(kApache) + (basicAuth_ ? kApacheBasicAuth : ""), values));
     case ServerKind::nginx:
       return writeFile(dir_ + "/nginx.conf", filled(kNginx, values));
     case ServerKind::lighttpd:

@@ -1,7 +1,7 @@
-// TlsServer: an HTTPS server on a free loopback port whose certificate nobody trusts: a self-signed one, made
-// for 127.0.0.1 when the server starts (the distribution's openssl: "req" for the certificate, "s_server
-// -www" for the server). For checking that certificates are verified and that the client fails closed.
-// Stopped by its destructor. Use from one thread.
+// TlsServer: an HTTPS server on a free loopback port whose certificate nobody trusts unless told to: a
+// self-signed one, made for 127.0.0.1 when the server starts (the distribution's openssl: "req" for the
+// certificate, "s_server -www" for the server). For checking that certificates are verified and that the
+// client fails closed. Stopped by its destructor. Use from one thread.
 #pragma once
 
 #include <sys/types.h>
@@ -27,6 +27,8 @@ class TlsServer {
   std::string url(std::string_view target = "/", std::string_view userinfo = {}) const;
   // What openssl printed so far.
   std::string log() const;
+  // The server's certificate (PEM), which a client may be told to trust.
+  std::string certificate() const { return dir_.file("cert.pem"); }
 
  private:
   TempDir dir_;

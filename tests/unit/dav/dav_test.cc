@@ -7,10 +7,12 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <future>
 
 #include "platform/error.h"
 #include "platform/jobs.h"
 #include "platform/task.h"
+#include "support/reliability_tls_server.h"
 #include "unit/dav/dav_fixture.h"
 
 namespace davfp::testing {
@@ -62,15 +64,23 @@ TEST_F(DavTest, AcceptsOnlyAPublishedURLWhoseServerAnswersAsAWebDavServer) {
     std::optional<Reply> options;
     bool found;
     size_t probes;  // without the DAV header the server is no WebDAV server: probed again at every poll
+    int reads;      // of drives.json: a drive that is not listed, with no host application, is not waited for
+    std::string cause;
   } cases[] = {
-      {"DAV header", kDomain, "BASE", kLive, true, 1},
-      {"empty DAV header", kDomain, "BASE", Reply{.headers = {{"DAV", ""}}}, true, 1},
-      {"no DAV header", kDomain, "BASE", Reply{.headers = {{"Allow", "GET, PUT"}}}, false, 4},
-      {"DAV header on a 404", kDomain, "BASE", Reply{.status = 404, .headers = {{"DAV", "1"}}}, false, 4},
-      {"no drives.json", "", "BASE", kLive, false, 0},
-      {"another domain only", "org.example.other", "BASE", kLive, false, 0},
-      {"not a URL", kDomain, "BASE with space", kLive, false, 0},
-      {"not an http URL", kDomain, "ftp://127.0.0.1/", kLive, false, 0},
+      {"DAV header", kDomain, "BASE", kLive, true, 1, 1, ""},
+      {"empty DAV header", kDomain, "BASE", Reply{.headers = {{"DAV", ""}}}, true, 1, 1, ""},
+      {"no DAV header", kDomain, "BASE", Reply{.headers = {{"Allow", "GET, PUT"}}}, false, 4, 4,
+       "OPTIONS /c2/: HTTP 200 without a DAV header"},
+      {"DAV header on a 404", kDomain, "BASE", Reply{.status = 404, .headers = {{"DAV", "1"}}}, false, 4, 4,
+       "OPTIONS /c3/: HTTP 404"},
+      {"no drives.json", "", "BASE", kLive, false, 0, 1,
+       "the drive is not published, and no host application is installed to publish it"},
+      {"another domain only", "org.example.other", "BASE", kLive, false, 0, 1,
+       "the drive is not published, and no host application is installed to publish it"},
+      {"not a URL", kDomain, "BASE with space", kLive, false, 0, 4,
+       "the drive's published address is not an http or https URL"},
+      {"not an http URL", kDomain, "ftp://127.0.0.1/", kLive, false, 0, 4,
+       "the drive's published address is not an http or https URL"},
   };
   int reads = 0;
   for (size_t i = 0; i < std::size(cases); ++i) {
@@ -87,9 +97,11 @@ TEST_F(DavTest, AcceptsOnlyAPublishedURLWhoseServerAnswersAsAWebDavServer) {
     if (c.found) {
       EXPECT_EQ(dav->send("GET", "/f"), "contents");
     } else {
-      EXPECT_EQ(davErrorOf([&] { dav->send("GET", "/f"); }), DavError::unreachable());
+      auto error = davErrorOf([&] { dav->send("GET", "/f"); });
+      EXPECT_EQ(error, DavError::unreachable());
+      EXPECT_EQ(error.value_or(DavError::status(0)).cause(), c.cause);
     }
-    reads += c.found ? 1 : 1 + fast().polls;  // once before the launch, once per poll
+    reads += c.reads;  // once before the launch, once per poll
     EXPECT_EQ(count(server_.requests(), "OPTIONS"), c.probes);
     EXPECT_EQ(env_.drivesReads(), reads);
   }
@@ -134,6 +146,71 @@ TEST_F(DavTest, GivesUpAfterThePollsAndStartsTheApplicationAgainOnTheNextRequest
   EXPECT_TRUE(server_.requests().empty());
 }
 
+TEST_F(DavTest, AProbeRefusedOrNotTrustedEndsTheResolutionAtOnceWithoutTheHostApplication) {
+  TlsServer tls;  // a certificate nobody trusts
+  server_.on("OPTIONS", "/401/",
+             Reply{.status = 401, .headers = {{"WWW-Authenticate", "Basic realm=\"d\""}}});
+  server_.on("OPTIONS", "/403/", Reply{.status = 403});
+  struct Case {
+    const char* what;
+    std::string url;
+    bool publishedByTheApplication;  // found at the first poll after the launch instead of before it
+    std::string error;               // the DavError's text, or the platform error's domain and code
+  } cases[] = {
+      {"401", server_.url("/401/"), false, "WebDAV credentials refused (OPTIONS /401/: HTTP 401)"},
+      {"403", server_.url("/403/"), false, "WebDAV access forbidden (OPTIONS /403/: HTTP 403)"},
+      {"401 once published", server_.url("/401/"), true,
+       "WebDAV credentials refused (OPTIONS /401/: HTTP 401)"},
+      {"untrusted certificate", tls.url("/dav/"), false, "NSURLErrorDomain -1202"},
+  };
+  int reads = 0;
+  size_t launches = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    env_.onLaunch(nullptr);
+    if (c.publishedByTheApplication) {
+      env_.unpublish();
+      env_.onLaunch([&] { env_.publish(kDomain, c.url); });
+    } else {
+      env_.publish(kDomain, c.url);
+    }
+    auto dav = makeDav();
+    std::string error;
+    try {
+      dav->list("/", 1);
+    } catch (const DavError& e) {
+      error = e.what();
+    } catch (const platform::Error& e) {
+      error = e.domain() + " " + std::to_string(e.code());
+    }
+    EXPECT_EQ(error, c.error);
+    reads += c.publishedByTheApplication ? 2 : 1;
+    launches += c.publishedByTheApplication ? 1 : 0;
+    EXPECT_EQ(env_.drivesReads(), reads);  // no more polls
+    EXPECT_EQ(env_.launches().size(), launches);
+  }
+  EXPECT_EQ(count(server_.requests(), "PROPFIND"), 0u);
+}
+
+TEST_F(DavTest, TheWaitForTheHostApplicationEndsInTimeHoweverSlowItsProbes) {
+  // The host application publishes an address that takes connections and never answers.
+  FakeServer silent;
+  silent.on("OPTIONS", "/dav/", Reply{.noAnswer = true});
+  env_.onLaunch([&] { env_.publish(kDomain, silent.url("/dav/")); });
+  DavTimings timings = fast();
+  timings.probeTimeout = std::chrono::minutes(10);  // a probe that took its own time would hold the test
+  timings.launchWait = 200ms;
+  auto dav = makeDav(timings);
+  auto request = std::async(std::launch::async, [&] { return davErrorOf([&] { dav->list("/", 1); }); });
+  bool inTime = request.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+  silent.stop();  // ends a probe that is still waiting
+  EXPECT_TRUE(inTime) << "the wait outlasted its bound";
+  auto error = request.get();
+  ASSERT_EQ(error, DavError::unreachable());
+  EXPECT_TRUE(error->cause().starts_with("OPTIONS /dav/: ")) << error->cause();
+  EXPECT_EQ(env_.launches().size(), 1u);
+}
+
 TEST_F(DavTest, OnlyNotFoundOrBadGatewayProbeALiveServerAndNothingIsRetried) {
   auto dav = warmDav();
   struct Case {
@@ -152,7 +229,9 @@ TEST_F(DavTest, OnlyNotFoundOrBadGatewayProbeALiveServerAndNothingIsRetried) {
     server_.on("GET", "/dav" + path, Reply{.status = c.status, .body = "refused"});
     server_.on("PROPFIND", "/dav" + path + "/", Reply{.status = c.status, .body = "refused"});
     server_.clearRequests();
-    EXPECT_EQ(davErrorOf([&] { dav->download(path); }), c.error);
+    auto downloaded = davErrorOf([&] { dav->download(path); });
+    EXPECT_EQ(downloaded, c.error);
+    EXPECT_EQ(downloaded.value_or(c.error).cause(), "GET /dav" + path + ": HTTP " + std::to_string(c.status));
     EXPECT_EQ(davErrorOf([&] { dav->list(path, 1); }), c.error);
     Strings sent = {"GET /dav" + path, "PROPFIND /dav" + path + "/"};
     if (c.probed) sent = {sent[0], "OPTIONS /dav/", sent[1], "OPTIONS /dav/"};
@@ -235,7 +314,10 @@ TEST_F(DavTest, ALostConnectionIsRetriedOnceAndThenEndsUnreachable) {
     if (c.succeeds) {
       EXPECT_EQ(dav->list(path, 1).size(), many.size());  // the retry's listing alone: nothing of the cut one
     } else {
-      EXPECT_EQ(davErrorOf([&] { dav->list(path, 1); }), DavError::unreachable());
+      auto error = davErrorOf([&] { dav->list(path, 1); }).value_or(DavError::status(0));
+      EXPECT_EQ(error, DavError::unreachable());
+      // Because of the lost connection: the exchange, then libcurl's words.
+      EXPECT_TRUE(error.cause().starts_with("PROPFIND /dav" + path + "/: ")) << error.cause();
     }
     // The transport itself sends a request once more on a fresh connection when a reused one ends before any
     // answer (an idle connection the server has just closed); what counts here is one retry by the client.

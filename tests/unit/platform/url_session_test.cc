@@ -112,15 +112,34 @@ TEST(UrlSessionTest, TransportFailuresHaveTheirOwnCodes) {
     EXPECT_EQ(error->domain(), kURLErrorDomain);
     EXPECT_EQ(error->code(), c.code) << error->what();
     EXPECT_EQ(std::string(error->what()).find("s3cret"), std::string::npos) << error->what();
+    // The cause names the exchange, and libcurl's words or the timeout.
+    EXPECT_TRUE(error->cause().starts_with("GET /") || error->cause().starts_with("GET (an invalid URL)"))
+        << error->cause();
+    EXPECT_EQ(error->cause().find("s3cret"), std::string::npos) << error->cause();
   }
 }
 
-TEST(UrlSessionTest, TheTimeoutIsForSilenceNotForTheWholeTransfer) {
+TEST(UrlSessionTest, TheHeadMustBeWholeWithinTheTimeoutHoweverItTrickles) {
   FakeServer server;
   UrlSession session;
-  // About 100 bytes, head included, at one per 8 ms: twice the timeout in all, never silent for long.
-  const std::string body = "slow but steady, one byte at a time, head and body";
-  server.on("GET", "/trickle", Reply{.body = body, .byteInterval = milliseconds(8)});
+  // Never silent for long, but whole only after seconds: a header that comes a byte every 5 ms.
+  server.on("GET", "/slow-head",
+            Reply{.headers = {{"X-Pad", std::string(2000, 'x')}}, .byteInterval = milliseconds(5)});
+  HttpRequest r = request("GET", server.url("/slow-head"));
+  r.timeout = milliseconds(300);
+  auto error = errorFrom([&] { session.data(r); });
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), urlerr::kTimedOut) << error->what();
+  EXPECT_TRUE(error->cause().starts_with("GET /slow-head: ")) << error->cause();
+}
+
+TEST(UrlSessionTest, TheTimeoutIsForSilenceNotForTheWholeBody) {
+  FakeServer server;
+  UrlSession session;
+  // About 100 bytes of body at one per 8 ms: twice the timeout in all, never silent for long.
+  const std::string body =
+      "slow but steady, one byte at a time, more than twice as long as the timeout lasts";
+  server.on("GET", "/trickle", Reply{.body = body, .byteInterval = milliseconds(8), .headAtOnce = true});
   HttpRequest r = request("GET", server.url("/trickle"));
   r.timeout = milliseconds(400);
   EXPECT_EQ(session.data(r).body, body);
