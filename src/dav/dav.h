@@ -47,7 +47,7 @@ class Dav : public std::enable_shared_from_this<Dav> {
   const std::string& domain() const { return domain_; }
 
   // One request with the given method; returns the response body (its first MiB: no more is read). A DELETE
-  // or MOVE answered 207 (some member was kept) fails with status 207.
+  // or MOVE answered 207 (some member was kept) fails with a MultiStatusFailure (dav/multistatus.h).
   std::string send(std::string_view method, std::string_view path, const platform::HeaderList& headers = {},
                    const std::optional<std::string>& body = std::nullopt, Target target = Target::resource);
   // PROPFIND with the given depth (a depth-1 listing addresses the folder as a collection); the entries in

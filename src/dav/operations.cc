@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dav/dav.h"
+#include "dav/multistatus.h"
 #include "dav/request.h"
 #include "platform/url.h"
 
@@ -85,7 +86,7 @@ std::string Dav::send(std::string_view method, std::string_view path, const plat
     auto response = exchange(r, true, &answer);
     if (response.status == 207 && (method == "DELETE" || method == "MOVE")) {
       // Multi-Status to a DELETE or MOVE: the server kept or failed some member, so the request did not succeed.
-      throw DavError::status(207);
+      throw MultiStatusFailure(multiStatusFailure(answer, r.url).value_or(207));
     }
     return answer;
   });
@@ -197,7 +198,10 @@ void Dav::move(std::string_view from, std::string_view to, Target target) {
     if (parsed) destination = parsed->withoutCredentials();
     platform::HttpRequest r = request("MOVE", requestUrl(from, base, collection));
     r.headers = {{"Destination", destination}, {"Overwrite", "F"}};
-    if (exchange(r, true).status == 207) throw DavError::status(207);
+    std::string answer;
+    if (exchange(r, true, &answer).status == 207) {
+      throw MultiStatusFailure(multiStatusFailure(answer, r.url).value_or(207));
+    }
     return 0;
   });
 }

@@ -112,6 +112,15 @@ TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
   EXPECT_EQ(drive.state().path(id), "/archive/b.txt");
   expectQuiet("a refused move");
 
+  // A folder onto an existing name: refused alike by every server (lighttpd in a Multi-Status answer).
+  auto folderOnto = drive.modify(TemplateItem::folder("archive", root, docs->itemIdentifier()), kFilename);
+  ASSERT_TRUE(folderOnto.error) << "a folder's move onto an existing name succeeded";
+  EXPECT_EQ(folderOnto.error->domain(), platform::kCocoaErrorDomain);
+  EXPECT_EQ(folderOnto.error->code(), 512);
+  EXPECT_EQ(readFile(disk("/docs/c.txt")), "gamma");
+  EXPECT_EQ(drive.state().path(docs->itemIdentifier()), "/docs");
+  expectQuiet("a refused folder move");
+
   const std::string c = drive.id("/docs/c.txt");
   ok(drive.modify(TemplateItem::folder("papers", root, docs->itemIdentifier()), kFilename),
      "rename a folder");

@@ -7,6 +7,7 @@
 // fails with directoryNotEmpty. The state changes only when the deletion is complete.
 #include <optional>
 
+#include "dav/multistatus.h"
 #include "platform/error.h"
 #include "platform/jobs.h"
 #include "platform/text.h"
@@ -100,14 +101,15 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
     try {
       dav_->send("DELETE", member.path, {}, std::nullopt,
                  member.isDir ? Target::collection : Target::resource);
+    } catch (const MultiStatusFailure&) {
+      // The server deleted some of the folder and kept the rest.
+      if (isTop) throw directoryNotEmpty();
+      failed = true;
+      kept.insert(parentPath(member.path));
     } catch (const DavError& e) {
       if (is(e, DavError::Kind::unreachable)) throw;
       if (is(e, DavError::Kind::notFound)) continue;  // gone already, which is what was asked
-      if (isTop) {
-        // 207: the server deleted some of the folder and kept the rest.
-        if (e.isStatus(207)) throw directoryNotEmpty();
-        throw;
-      }
+      if (isTop) throw;
       failed = true;
       kept.insert(parentPath(member.path));
     } catch (...) {

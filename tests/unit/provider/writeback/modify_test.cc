@@ -135,6 +135,13 @@ TEST(WritebackModifyTest, LeavesTheRootAlone) {
   }
 }
 
+const FakeServer::Reply kMoveRefused{
+    .status = 207,
+    .body =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\"><D:response>"
+        "<D:href>/dav/docs/a.txt</D:href><D:status>HTTP/1.1 412 Precondition Failed</D:status></D:response>"
+        "</D:multistatus>"};
+
 TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
   // clang-format off
   struct Case {
@@ -142,7 +149,7 @@ TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
     std::string parent, filename;  // of /docs/a.txt after the change; a parent "?" is one the state never named
     bool known;                    // the item is /docs/a.txt, not one the state never named
     platform::ItemFields changed;
-    std::optional<std::pair<std::string, int>> refusal;  // the method refused for /docs/a.txt, and its status
+    std::optional<std::pair<std::string, FakeServer::Reply>> refusal;  // the method refused for /docs/a.txt
     std::string_view domain;
     long code;
     Strings requests;
@@ -153,16 +160,19 @@ TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
        platform::cocoa::kFileWriteInvalidFileName, {}},
       {"onto a name that is taken", "/archive", "taken.txt", true, kFilename | kParentItemIdentifier | kContents, {},
        kCocoaErrorDomain, 512, {"MOVE /dav/docs/a.txt /dav/archive/taken.txt"}},
-      {"move answered 207", "/docs", "b.txt", true, kFilename, {{"MOVE", 207}}, kFileProviderErrorDomain, -1004,
-       {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
-      {"upload refused", "/docs", "a.txt", true, kContents, {{"PUT", 409}}, kCocoaErrorDomain, 512,
+      // As lighttpd refuses a folder's move onto an existing name.
+      {"move answered 207 with the refusal", "/docs", "b.txt", true, kFilename, {{"MOVE", kMoveRefused}},
+       kCocoaErrorDomain, 512, {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
+      {"move answered 207 without a reason", "/docs", "b.txt", true, kFilename, {{"MOVE", {.status = 207}}},
+       kCocoaErrorDomain, 512, {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
+      {"upload refused", "/docs", "a.txt", true, kContents, {{"PUT", {.status = 409}}}, kCocoaErrorDomain, 512,
        {"PUT /dav/docs/a.txt"}},
   };
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ModifyWorld world;
-    if (c.refusal) world.server.on(c.refusal->first, "/dav/docs/a.txt", {.status = c.refusal->second});
+    if (c.refusal) world.server.on(c.refusal->first, "/dav/docs/a.txt", c.refusal->second);
     TemplateItem item =
         TemplateItem::file(c.filename, c.parent == "?" ? "forgotten-id" : world.drive.id(c.parent),
                            c.known ? world.drive.id("/docs/a.txt") : "forgotten-id");
