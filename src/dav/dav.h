@@ -108,6 +108,8 @@ class Dav : public std::enable_shared_from_this<Dav> {
   auto retried(const std::string& first, First&& attempt, Again&& again) -> decltype(attempt());
   // One listing exchange on base.
   Listing listingOn(std::string_view path, int depth, const std::string& base);
+  // Whether a depth-0 listing on base finds the path.
+  bool exists(std::string_view path, const std::string& base);
 
   platform::HttpRequest request(std::string_view method, std::string url) const;
   // The PROPFIND of a listing with the given depth, addressed on base.

@@ -199,11 +199,28 @@ void Dav::move(std::string_view from, std::string_view to, Target target) {
     platform::HttpRequest r = request("MOVE", requestUrl(from, base, collection));
     r.headers = {{"Destination", destination}, {"Overwrite", "F"}};
     std::string answer;
-    if (exchange(r, true, &answer).status == 207) {
-      throw MultiStatusFailure(multiStatusFailure(answer, r.url).value_or(207));
+    try {
+      if (exchange(r, true, &answer).status == 207) {
+        throw MultiStatusFailure(multiStatusFailure(answer, r.url).value_or(207));
+      }
+    } catch (const DavError& e) {
+      // A MOVE sent again after its connection broke finds its source gone when the server had done it
+      // before the answer was lost; the transport itself sends a request again on a fresh connection when a
+      // kept-alive one ends before any answer. So a missing source is looked into: when the destination is
+      // there and the source is not, the move was done.
+      if (e.kind() != DavError::Kind::notFound || !exists(to, base) || exists(from, base)) throw;
     }
     return 0;
   });
+}
+
+bool Dav::exists(std::string_view path, const std::string& base) {
+  try {
+    return !listingOn(path, 0, base).entries().empty();
+  } catch (const DavError& e) {
+    if (e.kind() == DavError::Kind::notFound) return false;
+    throw;
+  }
 }
 
 }  // namespace davfp
