@@ -3,8 +3,9 @@
 //
 // What changed on the server since the platform last saw it is not deleted: a file whose version differs
 // from the one the platform deleted, and inside a folder anything new or changed since the folder's snapshot.
-// A member that cannot be deleted keeps every folder above it; the rest is still deleted and the request
-// fails with directoryNotEmpty. The state changes only when the deletion is complete.
+// Nothing is deleted unless the whole tree below the top could be listed. A member that cannot be deleted
+// keeps every folder above it; the rest is still deleted and the request fails with directoryNotEmpty. The
+// state changes only when the deletion is complete.
 #include <optional>
 
 #include "dav/multistatus.h"
@@ -39,6 +40,31 @@ void checkUnchanged(const std::vector<DavEntry>& members, const State::Snapshots
     auto noted = folder->second.find(member.path);
     if (noted == folder->second.end()) throw deletionRejected();
     if (!member.isDir && !sameVersion(noted->second, member.version())) throw deletionRejected();
+  }
+}
+
+// The deepest a tree is walked below the folder being deleted. A server that follows symbolic links shows a
+// link to a folder above as a folder of its own, and the walk would go round that loop until the server gives
+// up; a loop holds the folders around it, which must never be deleted as members of this one.
+constexpr int kMaxTreeDepth = 64;
+
+// Adds every member below folder (depth levels below the top) to out, each folder after its own members.
+// The tree is read whole or not at all. A folder below the top that its parent's listing just named but that
+// answers 404 itself (as a link loop does at the server's limit) and a tree deeper than kMaxTreeDepth both
+// refuse the deletion; other failures pass out as they are.
+void walk(FileProviderExtension& ext, const std::string& folder, int depth, std::vector<DavEntry>& out) {
+  std::vector<DavEntry> kids;
+  try {
+    kids = ext.children(folder);
+  } catch (const DavError& e) {
+    if (!is(e, DavError::Kind::notFound)) throw;
+    if (depth == 0) return;  // the top itself is gone: nothing below it
+    throw deletionRejected();
+  }
+  if (!kids.empty() && depth == kMaxTreeDepth) throw deletionRejected();
+  for (auto& kid : kids) {
+    if (kid.isDir) walk(ext, kid.path, depth + 1, out);
+    out.push_back(std::move(kid));
   }
 }
 
@@ -81,7 +107,7 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
       throw deletionRejected();
     }
   } else {
-    doomed = tree(top.path);
+    walk(*this, top.path, 0, doomed);
     if (!doomed.empty() && !recursive) throw directoryNotEmpty();
     checkUnchanged(doomed, state_->knownFolders());
   }
@@ -98,26 +124,27 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
       if (!isTop) kept.insert(parentPath(member.path));
       continue;
     }
+    bool stays = false;  // kept on the server, and with it every folder above
     try {
       dav_->send("DELETE", member.path, {}, std::nullopt,
                  member.isDir ? Target::collection : Target::resource);
     } catch (const MultiStatusFailure&) {
       // The server deleted some of the folder and kept the rest.
-      if (isTop) throw directoryNotEmpty();
-      failed = true;
-      kept.insert(parentPath(member.path));
+      stays = true;
     } catch (const DavError& e) {
       if (is(e, DavError::Kind::unreachable)) throw;
       if (is(e, DavError::Kind::notFound)) continue;  // gone already, which is what was asked
       if (isTop) throw;
-      failed = true;
-      kept.insert(parentPath(member.path));
+      stays = true;
     } catch (...) {
       if (platform::cancelled()) throw platform::Cancelled();
       if (isTop) throw;
-      failed = true;
-      kept.insert(parentPath(member.path));
+      stays = true;
     }
+    if (!stays) continue;
+    if (isTop) throw directoryNotEmpty();
+    failed = true;
+    kept.insert(parentPath(member.path));
   }
   if (failed) throw directoryNotEmpty();
 }
