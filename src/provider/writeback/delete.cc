@@ -3,9 +3,11 @@
 //
 // What changed on the server since the platform last saw it is not deleted: a file whose version differs
 // from the one the platform deleted, and inside a folder anything new or changed since the folder's snapshot.
-// Nothing is deleted unless the whole tree below the top could be listed. A member that cannot be deleted
-// keeps every folder above it; the rest is still deleted and the request fails with directoryNotEmpty. The
-// state changes only when the deletion is complete.
+// Nothing is deleted unless the whole tree below the top could be listed; and a folder is deleted only when
+// its listing just before shows nothing that this deletion did not delete already (what appeared meanwhile
+// stays, and so does its folder). A member that cannot be deleted keeps every folder above it; the rest is
+// still deleted and the request fails with directoryNotEmpty. The state changes only when the deletion is
+// complete.
 #include <optional>
 
 #include "dav/multistatus.h"
@@ -68,6 +70,18 @@ void walk(FileProviderExtension& ext, const std::string& folder, int depth, std:
   }
 }
 
+// True when the folder's listing shows something that is not among what the deletion deleted (by path and
+// version): a member created, or created again, since the tree was listed. Throws DavError::notFound when the
+// folder is gone.
+bool holdsOthers(FileProviderExtension& ext, const std::string& folder,
+                 const platform::CanonicalMap<std::string>& deleted) {
+  for (const auto& child : ext.children(folder)) {
+    auto gone = deleted.find(child.path);
+    if (gone == deleted.end() || !sameVersion(gone->second, child.version())) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void FileProviderExtension::remove(const platform::ItemIdentifier& identifier,
@@ -113,7 +127,8 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
   }
   doomed.push_back(top);
 
-  platform::CanonicalSet kept;  // folders that stay because something inside them stays
+  platform::CanonicalSet kept;                  // folders that stay because something inside them stays
+  platform::CanonicalMap<std::string> deleted;  // what this deletion deleted: path to version
   bool failed = false;
   for (size_t i = 0; i < doomed.size(); ++i) {
     const DavEntry& member = doomed[i];
@@ -126,8 +141,13 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
     }
     bool stays = false;  // kept on the server, and with it every folder above
     try {
-      dav_->send("DELETE", member.path, {}, std::nullopt,
-                 member.isDir ? Target::collection : Target::resource);
+      // A folder's DELETE takes whatever it holds by then: it goes out only when nothing new is in it.
+      stays = member.isDir && holdsOthers(*this, member.path, deleted);
+      if (!stays) {
+        dav_->send("DELETE", member.path, {}, std::nullopt,
+                   member.isDir ? Target::collection : Target::resource);
+        deleted.emplace(member.path, member.version());
+      }
     } catch (const MultiStatusFailure&) {
       // The server deleted some of the folder and kept the rest.
       stays = true;
