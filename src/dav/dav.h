@@ -51,7 +51,7 @@ class Dav : public std::enable_shared_from_this<Dav> {
   const std::string& domain() const { return domain_; }
 
   // One request with the given method; returns the response body (its first MiB: no more is read). A DELETE
-  // or MOVE answered 207 (some member was kept) fails with status 207.
+  // or MOVE answered 207 (some member was kept) fails with a MultiStatusFailure (dav/multistatus.h).
   std::string send(std::string_view method, std::string_view path, const platform::HeaderList& headers = {},
                    const std::optional<std::string>& body = std::nullopt, Target target = Target::resource);
   // PROPFIND with the given depth (a depth-1 listing addresses the folder as a collection); the entries in
@@ -133,6 +133,8 @@ class Dav : public std::enable_shared_from_this<Dav> {
   auto retried(const std::string& first, First&& attempt, Again&& again) -> decltype(attempt());
   // One listing exchange on base.
   Listing listingOn(std::string_view path, int depth, const std::string& base);
+  // Whether a depth-0 listing on base finds the path.
+  bool exists(std::string_view path, const std::string& base);
 
   platform::HttpRequest request(std::string_view method, std::string url) const;
   // The PROPFIND of a listing with the given depth, addressed on base.

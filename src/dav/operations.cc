@@ -3,6 +3,7 @@
 #include <string>
 
 #include "dav/dav.h"
+#include "dav/multistatus.h"
 #include "dav/request.h"
 #include "platform/error.h"
 #include "platform/request_body.h"
@@ -87,7 +88,7 @@ std::string Dav::send(std::string_view method, std::string_view path, const plat
     auto response = exchange(r, true, &answer);
     if (response.status == 207 && (method == "DELETE" || method == "MOVE")) {
       // Multi-Status to a DELETE or MOVE: the server kept or failed some member, so the request did not succeed.
-      throw DavError::status(207);
+      throw MultiStatusFailure(multiStatusFailure(answer, r.url).value_or(207));
     }
     return answer;
   });
@@ -209,9 +210,29 @@ void Dav::move(std::string_view from, std::string_view to, Target target) {
     if (parsed) destination = parsed->withoutCredentials();
     platform::HttpRequest r = request("MOVE", requestUrl(from, base, collection));
     r.headers = {{"Destination", destination}, {"Overwrite", "F"}};
-    if (exchange(r, true).status == 207) throw DavError::status(207);
+    std::string answer;
+    try {
+      if (exchange(r, true, &answer).status == 207) {
+        throw MultiStatusFailure(multiStatusFailure(answer, r.url).value_or(207));
+      }
+    } catch (const DavError& e) {
+      // A MOVE sent again after its connection broke finds its source gone when the server had done it
+      // before the answer was lost; the transport itself sends a request again on a fresh connection when a
+      // kept-alive one ends before any answer. So a missing source is looked into: when the destination is
+      // there and the source is not, the move was done.
+      if (e.kind() != DavError::Kind::notFound || !exists(to, base) || exists(from, base)) throw;
+    }
     return 0;
   });
+}
+
+bool Dav::exists(std::string_view path, const std::string& base) {
+  try {
+    return !listingOn(path, 0, base).entries().empty();
+  } catch (const DavError& e) {
+    if (e.kind() == DavError::Kind::notFound) return false;
+    throw;
+  }
 }
 
 }  // namespace davfp

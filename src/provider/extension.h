@@ -70,8 +70,6 @@ class FileProviderExtension final : public platform::ReplicatedExtension,
   DavEntry entry(std::string_view path);
   // The direct children of a folder, in server order.
   std::vector<DavEntry> children(std::string_view path);
-  // Everything below a folder, each folder after all of its descendants.
-  std::vector<DavEntry> tree(std::string_view path);
   // The item of an entry.
   ItemPtr item(const DavEntry& entry);
   // The items of many entries, their identifiers minted in one step.

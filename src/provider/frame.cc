@@ -22,7 +22,9 @@ Error fromDavError(const DavError& e) {
     case DavError::Kind::status: {
       int code = e.code();
       if (code == 507) return fileProviderError(platform::fp::kInsufficientQuota, std::move(cause));
-      if (code >= 400 && code <= 499 && code != 408 && code != 429) {
+      // A success status as a failure: a Multi-Status answer in which no failing status could be read. The
+      // request did not do what was asked, and sending it again would not change that.
+      if (code == 207 || (code >= 400 && code <= 499 && code != 408 && code != 429)) {
         return cocoaError(platform::cocoa::kFileWriteUnknown, std::move(cause));
       }
       return fileProviderError(platform::fp::kServerUnreachable, std::move(cause));

@@ -39,25 +39,6 @@ std::vector<DavEntry> FileProviderExtension::children(std::string_view path) {
   return childrenOf(path, dav_->list(path, 1));
 }
 
-std::vector<DavEntry> FileProviderExtension::tree(std::string_view path) {
-  std::vector<DavEntry> kids;
-  try {
-    kids = children(path);
-  } catch (const DavError& e) {
-    if (e.kind() == DavError::Kind::notFound) return {};
-    throw;
-  }
-  std::vector<DavEntry> out;
-  for (auto& kid : kids) {
-    if (kid.isDir) {
-      auto below = tree(kid.path);
-      out.insert(out.end(), std::make_move_iterator(below.begin()), std::make_move_iterator(below.end()));
-    }
-    out.push_back(std::move(kid));
-  }
-  return out;
-}
-
 ItemPtr FileProviderExtension::item(const DavEntry& entry) {
   return std::make_shared<const Item>(entry, *state_, domain_.displayName, env_);
 }

@@ -1,6 +1,6 @@
 // Write-back against real WebDAV servers: creating, renaming, moving, replacing and deleting through the
 // extension, checked on the server's disk, and after every step a change pass of the working set that finds
-// nothing the platform does not know already.
+// nothing the platform does not know already; and a deletion refused where the served tree loops.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -112,6 +112,15 @@ TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
   EXPECT_EQ(drive.state().path(id), "/archive/b.txt");
   expectQuiet("a refused move");
 
+  // A folder onto an existing name: refused alike by every server (lighttpd in a Multi-Status answer).
+  auto folderOnto = drive.modify(TemplateItem::folder("archive", root, docs->itemIdentifier()), kFilename);
+  ASSERT_TRUE(folderOnto.error) << "a folder's move onto an existing name succeeded";
+  EXPECT_EQ(folderOnto.error->domain(), platform::kCocoaErrorDomain);
+  EXPECT_EQ(folderOnto.error->code(), 512);
+  EXPECT_EQ(readFile(disk("/docs/c.txt")), "gamma");
+  EXPECT_EQ(drive.state().path(docs->itemIdentifier()), "/docs");
+  expectQuiet("a refused folder move");
+
   const std::string c = drive.id("/docs/c.txt");
   ok(drive.modify(TemplateItem::folder("papers", root, docs->itemIdentifier()), kFilename),
      "rename a folder");
@@ -145,6 +154,34 @@ TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
   EXPECT_FALSE(error) << error->what();
   EXPECT_FALSE(fs::exists(disk("/archive/b.txt")));
   expectQuiet("delete a file");
+}
+
+// rclone serving with -L shows a link to a folder above as a folder: the tree of /a goes round
+// /a/up/a/up/... while every level also holds /keep. Deleting /a must delete nothing of /keep through the
+// loop: the walk is refused before any DELETE.
+TEST(WritebackLinksTest, DeletesNothingOfATreeThatLoops) {
+  TempDir tmp;
+  ASSERT_EQ(::chmod(tmp.path().c_str(), 0755), 0);
+  const std::string root = tmp.file("root");
+  fs::create_directories(root + "/a");
+  fs::create_directories(root + "/keep");
+  writeFile(root + "/a/mine.txt", "mine");
+  writeFile(root + "/keep/important.txt", "important");
+  fs::create_directory_symlink("..", root + "/a/up");
+  auto server = RealServer::start(ServerKind::rclone, root, "/dav/", std::nullopt, /*followLinks=*/true);
+  WritebackDriver drive(server->baseUrl());
+  drive.enumerate(platform::kRootContainerItemIdentifier);
+  const std::string a = drive.id("/a");
+  drive.enumerate(a);
+
+  auto error = drive.remove(a, "", true);
+  ASSERT_TRUE(error) << "the looping tree was deleted";
+  EXPECT_EQ(error->domain(), platform::kFileProviderErrorDomain);
+  EXPECT_EQ(error->code(), platform::fp::kDeletionRejected);
+  EXPECT_EQ(readFile(root + "/keep/important.txt"), "important");
+  EXPECT_EQ(readFile(root + "/a/mine.txt"), "mine");
+  EXPECT_TRUE(fs::is_symlink(root + "/a/up"));
+  EXPECT_EQ(drive.state().path(a), "/a");
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, WritebackServersTest, ::testing::ValuesIn(allServerKinds()),

@@ -120,13 +120,16 @@ std::vector<ServerKind> allServerKinds() {
   return {ServerKind::apache, ServerKind::nginx, ServerKind::lighttpd, ServerKind::rclone};
 }
 
-RealServer::RealServer(ServerKind kind, std::string root, std::string prefix)
-    : kind_(kind), root_(std::move(root)), prefix_(std::move(prefix)) {}
+RealServer::RealServer(ServerKind kind, std::string root, std::string prefix, bool followLinks)
+    : kind_(kind), root_(std::move(root)), prefix_(std::move(prefix)), followLinks_(followLinks) {}
 
 std::unique_ptr<RealServer> RealServer::start(ServerKind kind, const std::string& root,
-                                              const std::string& prefix, std::optional<BasicAuth> basicAuth) {
+                                              const std::string& prefix, std::optional<BasicAuth> basicAuth,
+                                              bool followLinks) {
   if (basicAuth && kind != ServerKind::apache)
     throw std::invalid_argument("Basic authentication: Apache only");
+  if (followLinks && kind != ServerKind::rclone)
+    throw std::invalid_argument("links are followed by rclone only");
   if (prefix.empty() || prefix.front() != '/' || prefix.back() != '/' ||
       prefix.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/-_") !=
           std::string::npos ||
@@ -140,7 +143,7 @@ std::unique_ptr<RealServer> RealServer::start(ServerKind kind, const std::string
   while (rootPath.size() > 1 && rootPath.back() == '/') rootPath.pop_back();
   requirePlainPath(rootPath);
 
-  std::unique_ptr<RealServer> server(new RealServer(kind, rootPath, prefix));
+  std::unique_ptr<RealServer> server(new RealServer(kind, rootPath, prefix, followLinks));
   server->basicAuth_ = std::move(basicAuth);
   server->dir_ = temporaryBase() + "/davfp-" + server->name() + "-XXXXXX";
   if (::mkdtemp(server->dir_.data()) == nullptr) {

@@ -30,10 +30,12 @@ class RealServer {
   // waits until it answers OPTIONS there (20 seconds at most). Throws std::runtime_error with the server's
   // log when it does not come up. When the tests run as root, a server that refuses to serve as root runs
   // as www-data: root then becomes www-data's, and every directory above root must be searchable by it.
-  // With basicAuth (Apache only), every request without those credentials is answered 401.
+  // With basicAuth (Apache only), every request without those credentials is answered 401. followLinks
+  // (rclone only: its -L) serves a symbolic link as what it points to, a folder's as a folder.
   static std::unique_ptr<RealServer> start(ServerKind kind, const std::string& root,
                                            const std::string& prefix = "/dav/",
-                                           std::optional<BasicAuth> basicAuth = std::nullopt);
+                                           std::optional<BasicAuth> basicAuth = std::nullopt,
+                                           bool followLinks = false);
   ~RealServer();
   RealServer(const RealServer&) = delete;
   RealServer& operator=(const RealServer&) = delete;
@@ -61,7 +63,7 @@ class RealServer {
     gid_t gid;
   };
 
-  RealServer(ServerKind kind, std::string root, std::string prefix);
+  RealServer(ServerKind kind, std::string root, std::string prefix, bool followLinks);
   // One start on a fresh port. Returns false when the port was taken meanwhile (the server could not bind).
   bool tryStart();
   void writeConfiguration();
@@ -74,6 +76,7 @@ class RealServer {
   ServerKind kind_;
   std::string root_;    // absolute, without a trailing "/"
   std::string prefix_;  // begins and ends with "/"
+  bool followLinks_;
   std::string dir_;     // private directory: configuration, pid file, logs, lock database, temporary files
   std::optional<Account> account_;  // the unprivileged user the server runs as, when not the current one
   std::optional<BasicAuth> basicAuth_;

@@ -174,6 +174,7 @@ std::vector<std::string> RealServer::commandLine() const {
                                        "--dir-cache-time", "0s",
                                        "--config",         dir_ + "/rclone.conf",
                                        "--cache-dir",      dir_ + "/cache"};
+      if (followLinks_) args.push_back("--copy-links");
       if (prefix_ != "/") {
         args.push_back("--baseurl");
         args.push_back(prefix_.substr(0, prefix_.size() - 1));

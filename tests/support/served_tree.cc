@@ -94,6 +94,16 @@ std::vector<std::string> ServedTree::sent() {
 }
 
 Reply ServedTree::answer(const FakeServer::Received& request) {
+  Reply reply = respond(request);
+  std::lock_guard lock(mu_);
+  if (lost_ && lost_->first == request.method && lost_->second == request.target) {
+    reply.dropAfterBytes = 0;
+    lost_.reset();
+  }
+  return reply;
+}
+
+Reply ServedTree::respond(const FakeServer::Received& request) {
   std::function<void(const FakeServer::Received&)> hook;
   {
     std::lock_guard lock(mu_);

@@ -56,6 +56,11 @@ class ServedTree {
   void heal() {
     locked([&] { failures_.clear(); });
   }
+  // Does the next request of this method for target (as sent), then breaks its connection before the answer:
+  // the request's answer is lost after the tree changed.
+  void loseAnswer(std::string method, std::string target) {
+    locked([&] { lost_.emplace(std::move(method), std::move(target)); });
+  }
   // Runs hook with every request the tree answers, just before it answers.
   void beforeEach(std::function<void(const FakeServer::Received&)> hook) {
     locked([&] { hook_ = std::move(hook); });
@@ -98,16 +103,18 @@ class ServedTree {
     return f();
   }
   FakeServer::Reply answer(const FakeServer::Received& request);
+  FakeServer::Reply respond(const FakeServer::Received& request);
   FakeServer::Reply move(const std::string& from, bool slash, const FakeServer::Received& request);
   void put(const std::string& path, Node node);  // REQUIRES: mu_ held
   std::string newTag();                          // REQUIRES: mu_ held
 
   FakeServer& server_;
   mutable std::mutex mu_;
-  std::map<std::string, Node> nodes_;                      // guarded by mu_; path -> node, "/" always there
-  std::map<std::string, FakeServer::Reply> failures_;      // guarded by mu_; request target -> reply
-  std::function<void(const FakeServer::Received&)> hook_;  // guarded by mu_
-  int written_ = 0;                                        // guarded by mu_
+  std::map<std::string, Node> nodes_;                        // guarded by mu_; path -> node, "/" always there
+  std::map<std::string, FakeServer::Reply> failures_;        // guarded by mu_; request target -> reply
+  std::function<void(const FakeServer::Received&)> hook_;    // guarded by mu_
+  std::optional<std::pair<std::string, std::string>> lost_;  // guarded by mu_; method and target
+  int written_ = 0;                                          // guarded by mu_
 };
 
 }  // namespace davfp::testing

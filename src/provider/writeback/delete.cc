@@ -3,10 +3,14 @@
 //
 // What changed on the server since the platform last saw it is not deleted: a file whose version differs
 // from the one the platform deleted, and inside a folder anything new or changed since the folder's snapshot.
-// A member that cannot be deleted keeps every folder above it; the rest is still deleted and the request
-// fails with directoryNotEmpty. The state changes only when the deletion is complete.
+// Nothing is deleted unless the whole tree below the top could be listed; and a folder is deleted only when
+// its listing just before shows nothing that this deletion did not delete already (what appeared meanwhile
+// stays, and so does its folder). A member that cannot be deleted keeps every folder above it; the rest is
+// still deleted and the request fails with directoryNotEmpty. The state changes only when the deletion is
+// complete.
 #include <optional>
 
+#include "dav/multistatus.h"
 #include "platform/error.h"
 #include "platform/jobs.h"
 #include "platform/text.h"
@@ -39,6 +43,43 @@ void checkUnchanged(const std::vector<DavEntry>& members, const State::Snapshots
     if (noted == folder->second.end()) throw deletionRejected();
     if (!member.isDir && !sameVersion(noted->second, member.version())) throw deletionRejected();
   }
+}
+
+// The deepest a tree is walked below the folder being deleted. A server that follows symbolic links shows a
+// link to a folder above as a folder of its own, and the walk would go round that loop until the server gives
+// up; a loop holds the folders around it, which must never be deleted as members of this one.
+constexpr int kMaxTreeDepth = 64;
+
+// Adds every member below folder (depth levels below the top) to out, each folder after its own members.
+// The tree is read whole or not at all. A folder below the top that its parent's listing just named but that
+// answers 404 itself (as a link loop does at the server's limit) and a tree deeper than kMaxTreeDepth both
+// refuse the deletion; other failures pass out as they are.
+void walk(FileProviderExtension& ext, const std::string& folder, int depth, std::vector<DavEntry>& out) {
+  std::vector<DavEntry> kids;
+  try {
+    kids = ext.children(folder);
+  } catch (const DavError& e) {
+    if (!is(e, DavError::Kind::notFound)) throw;
+    if (depth == 0) return;  // the top itself is gone: nothing below it
+    throw deletionRejected();
+  }
+  if (!kids.empty() && depth == kMaxTreeDepth) throw deletionRejected();
+  for (auto& kid : kids) {
+    if (kid.isDir) walk(ext, kid.path, depth + 1, out);
+    out.push_back(std::move(kid));
+  }
+}
+
+// True when the folder's listing shows something that is not among what the deletion deleted (by path and
+// version): a member created, or created again, since the tree was listed. Throws DavError::notFound when the
+// folder is gone.
+bool holdsOthers(FileProviderExtension& ext, const std::string& folder,
+                 const platform::CanonicalMap<std::string>& deleted) {
+  for (const auto& child : ext.children(folder)) {
+    auto gone = deleted.find(child.path);
+    if (gone == deleted.end() || !sameVersion(gone->second, child.version())) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -80,13 +121,14 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
       throw deletionRejected();
     }
   } else {
-    doomed = tree(top.path);
+    walk(*this, top.path, 0, doomed);
     if (!doomed.empty() && !recursive) throw directoryNotEmpty();
     checkUnchanged(doomed, state_->knownFolders());
   }
   doomed.push_back(top);
 
-  platform::CanonicalSet kept;  // folders that stay because something inside them stays
+  platform::CanonicalSet kept;                  // folders that stay because something inside them stays
+  platform::CanonicalMap<std::string> deleted;  // what this deletion deleted: path to version
   bool failed = false;
   for (size_t i = 0; i < doomed.size(); ++i) {
     const DavEntry& member = doomed[i];
@@ -97,25 +139,32 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
       if (!isTop) kept.insert(parentPath(member.path));
       continue;
     }
+    bool stays = false;  // kept on the server, and with it every folder above
     try {
-      dav_->send("DELETE", member.path, {}, std::nullopt,
-                 member.isDir ? Target::collection : Target::resource);
+      // A folder's DELETE takes whatever it holds by then: it goes out only when nothing new is in it.
+      stays = member.isDir && holdsOthers(*this, member.path, deleted);
+      if (!stays) {
+        dav_->send("DELETE", member.path, {}, std::nullopt,
+                   member.isDir ? Target::collection : Target::resource);
+        deleted.emplace(member.path, member.version());
+      }
+    } catch (const MultiStatusFailure&) {
+      // The server deleted some of the folder and kept the rest.
+      stays = true;
     } catch (const DavError& e) {
       if (is(e, DavError::Kind::unreachable)) throw;
       if (is(e, DavError::Kind::notFound)) continue;  // gone already, which is what was asked
-      if (isTop) {
-        // 207: the server deleted some of the folder and kept the rest.
-        if (e.isStatus(207)) throw directoryNotEmpty();
-        throw;
-      }
-      failed = true;
-      kept.insert(parentPath(member.path));
+      if (isTop) throw;
+      stays = true;
     } catch (...) {
       if (platform::cancelled()) throw platform::Cancelled();
       if (isTop) throw;
-      failed = true;
-      kept.insert(parentPath(member.path));
+      stays = true;
     }
+    if (!stays) continue;
+    if (isTop) throw directoryNotEmpty();
+    failed = true;
+    kept.insert(parentPath(member.path));
   }
   if (failed) throw directoryNotEmpty();
 }

@@ -30,6 +30,7 @@ TEST(FpErrorTest, ConvertsEveryKindOfError) {
       {convert(DavError::status(423)), cocoa, 512}, {convert(DavError::status(408)), fp, -1004},
       {convert(DavError::status(429)), fp, -1004}, {convert(DavError::status(500)), fp, -1004},
       {convert(DavError::status(301)), fp, -1004}, {convert(DavError::unreachable()), fp, -1004},
+      {convert(DavError::status(207)), cocoa, 512},
       {convert(DavError::notFound()), fp, -1005}, {convert(DavError::forbidden()), cocoa, 513},
       {convert(DavError::notAuthenticated()), fp, -1000},
       {convert(Error(fp, -1005)), fp, -1005}, {convert(Error(cocoa, 3328)), cocoa, 3328},

@@ -1,4 +1,4 @@
-// Item lookup, the item model, and the listings behind them (entry, tree).
+// Item lookup, the item model, and the listings behind them (entry).
 #include <gtest/gtest.h>
 
 #include "platform/mime_registry.h"
@@ -8,12 +8,6 @@ namespace davfp::testing {
 namespace {
 
 class LookupTest : public ProviderTest {};
-
-std::vector<std::string> pathsOf(const std::vector<DavEntry>& entries) {
-  std::vector<std::string> out;
-  for (const auto& e : entries) out.push_back(e.path);
-  return out;
-}
 
 TEST_F(LookupTest, RootIsAnsweredWithoutTheServerAndOtherItemsNeedIt) {
   server.stop();           // the published address now refuses connections
@@ -109,21 +103,6 @@ TEST_F(LookupTest, AnswerSpelledDifferentlyKeepsThePathAskedFor) {
   EXPECT_EQ(looked.item->itemVersion().metadataVersion, "\"m\"|/asked.txt");
   EXPECT_EQ(looked.item->documentSize(), 2);
   EXPECT_FALSE(ext->state().existingId("/Moved.txt"));
-}
-
-TEST_F(LookupTest, TreeListsDescendantsBeforeTheirFolder) {
-  tree.file("/t/a/x", "x");
-  tree.file("/t/a/y/deep", "deep");
-  tree.file("/t/b", "b");
-  tree.folder("/t/c");
-  tree.fail("/dav/t/c/", {.status = 404});  // vanished by the time it is listed
-  auto ext = extension();
-  EXPECT_EQ(pathsOf(ext->tree("/t")), (Strings{"/t/a/x", "/t/a/y/deep", "/t/a/y", "/t/a", "/t/b", "/t/c"}));
-  EXPECT_TRUE(ext->tree("/missing").empty());
-
-  // Any other failure ends the whole walk.
-  tree.fail("/dav/t/a/y/", {.status = 503});
-  EXPECT_EQ(davErrorOf([&] { ext->tree("/t"); }), DavError::status(503));
 }
 
 }  // namespace

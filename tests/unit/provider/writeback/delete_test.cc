@@ -1,7 +1,10 @@
-// Deleting items and trees: the order of the DELETE requests, the refusals of what changed on the server,
-// the folders kept above what could not be deleted, and the state left untouched by every failure.
+// Deleting items and trees: the order of the DELETE requests, the refusals of what changed on the server or
+// could not be listed whole, the folders kept above what could not be deleted or appeared meanwhile, and the
+// state left untouched by every failure.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <memory>
 #include <stop_token>
 
 #include "platform/jobs.h"
@@ -21,6 +24,13 @@ const Strings kReadA = {"PROPFIND 0 /dav/a", "PROPFIND 1 /dav/a/", "PROPFIND 1 /
 Strings concat(Strings a, const Strings& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
+}
+
+// A file the given number of levels below the folder /deep: /deep/d/d/.../f.
+std::string deepFile(int levels) {
+  std::string path = "/deep";
+  for (int i = 1; i < levels; ++i) path += "/d";
+  return path + "/f";
 }
 
 // A drive holding /a/x.txt, /a/b/y.txt and /c.txt, every folder enumerated.
@@ -49,8 +59,10 @@ TEST(WritebackDeleteTest, DeletesATreeDeepestFirstAndThenForgetsIt) {
   const std::string a = world.drive.id("/a"), y = world.drive.id("/a/b/y.txt");
   auto error = world.removeTree("/a");
   ASSERT_FALSE(error) << error->what();
-  EXPECT_EQ(world.tree.sent(), concat(kReadA, {"DELETE /dav/a/b/y.txt", "DELETE /dav/a/b/",
-                                               "DELETE /dav/a/x.txt", "DELETE /dav/a/"}));
+  // Each folder is listed again just before its own DELETE.
+  EXPECT_EQ(world.tree.sent(),
+            concat(kReadA, {"DELETE /dav/a/b/y.txt", "PROPFIND 1 /dav/a/b/", "DELETE /dav/a/b/",
+                            "DELETE /dav/a/x.txt", "PROPFIND 1 /dav/a/", "DELETE /dav/a/"}));
   EXPECT_EQ(world.tree.paths(), (Strings{"/c.txt", "/e"}));
   EXPECT_EQ(world.drive.state().path(a), std::nullopt);
   EXPECT_EQ(world.drive.state().path(y), std::nullopt);
@@ -86,9 +98,11 @@ TEST(WritebackDeleteTest, DeletesFilesAndEmptyFolders) {
       {"file never synced, changed since",
        {[](DeleteWorld& w) { w.tree.file("/c.txt", "changed"); }, "/c.txt", platform::kBeforeFirstSyncComponent, false},
        {"PROPFIND 0 /dav/c.txt", "DELETE /dav/c.txt"}},
-      {"empty folder, not recursive", {{}, "/e", "", false}, {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"}},
+      {"empty folder, not recursive", {{}, "/e", "", false},
+       {"PROPFIND 0 /dav/e", "PROPFIND 1 /dav/e/", "PROPFIND 1 /dav/e/", "DELETE /dav/e/"}},
       {"file in a folder that was never listed", {[](DeleteWorld& w) { w.tree.file("/n/new.txt"); }, "/n", "", true},
-       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "DELETE /dav/n/"}},
+       {"PROPFIND 0 /dav/n", "PROPFIND 1 /dav/n/", "DELETE /dav/n/new.txt", "PROPFIND 1 /dav/n/", "DELETE /dav/n/"}},
+      {"a tree 64 levels deep", {[](DeleteWorld& w) { w.tree.file(deepFile(64)); }, "/deep", "", true}, {}},
   };
   // clang-format on
   for (const auto& c : cases) {
@@ -97,7 +111,9 @@ TEST(WritebackDeleteTest, DeletesFilesAndEmptyFolders) {
     const std::string id = world.drive.id(c.deletion.path);
     auto error = c.deletion.run(world);
     ASSERT_FALSE(error) << error->what();
-    EXPECT_EQ(world.tree.sent(), c.requests);
+    if (!c.requests.empty()) {
+      EXPECT_EQ(world.tree.sent(), c.requests);
+    }
     EXPECT_FALSE(world.tree.has(c.deletion.path));
     EXPECT_EQ(world.drive.state().path(id), std::nullopt);
   }
@@ -170,7 +186,6 @@ TEST(WritebackDeleteTest, KeepsTheFoldersAboveWhatCouldNotBeDeleted) {
        {"/a", "/a/x.txt"}},
       {"member folder answered 207", b, {.status = 207}, {y, b, x}, {{kFileProviderErrorDomain, -1007}},
        {"/a", "/a/b"}},
-      {"member already gone", y, {.status = 404}, {y, b, x, a}, {}, {}},
       {"top locked", a, {.status = 423}, {y, b, x, a}, {{kCocoaErrorDomain, 512}}, {"/a"}},
       {"top answered 207", a, {.status = 207}, {y, b, x, a}, {{kFileProviderErrorDomain, -1007}}, {"/a"}},
       {"top forbidden", a, {.status = 403}, {y, b, x, a}, {{kFileProviderErrorDomain, -1006}}, {"/a"}},
@@ -204,6 +219,113 @@ TEST(WritebackDeleteTest, KeepsTheFoldersAboveWhatCouldNotBeDeleted) {
     Strings left;
     for (auto& path : world.tree.paths()) {
       if (path.rfind("/a", 0) == 0) left.push_back(path);
+    }
+    EXPECT_EQ(left, c.left);
+  }
+}
+
+TEST(WritebackDeleteTest, DeletesNothingUnlessTheWholeTreeWasListed) {
+  // clang-format off
+  struct Case {
+    const char* name;
+    std::function<void(DeleteWorld&)> arrange;
+    long code;  // file provider error
+  } cases[] = {
+      // A server that follows symbolic links shows a link to a folder above as a folder, and answers 404 when
+      // the walk has gone round the loop as often as it allows; what lies beside the loop is no member.
+      {"a folder below answers 404",
+       [](DeleteWorld& w) {
+         w.tree.file("/deep/up/keep/important.txt", "k");
+         w.tree.folder("/deep/up/deep/up/deep/up");
+         w.tree.fail("/dav/deep/up/deep/up/deep/up/", {.status = 404});
+       }, -1006},
+      {"a folder below fails", [](DeleteWorld& w) {
+         w.tree.file("/deep/up/keep/important.txt", "k");
+         w.tree.fail("/dav/deep/up/keep/", {.status = 503});
+       }, -1004},
+      {"deeper than 64 levels", [](DeleteWorld& w) { w.tree.file(deepFile(65)); }, -1006},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteWorld world;
+    const std::string id = world.drive.id("/deep");
+    c.arrange(world);
+    const auto paths = world.tree.paths();
+    const std::string before = world.stateFile();
+
+    expectError(world.drive.remove(id, "", true), kFileProviderErrorDomain, c.code);
+
+    for (const auto& line : world.tree.sent()) EXPECT_FALSE(line.starts_with("DELETE")) << line;
+    EXPECT_EQ(world.tree.paths(), paths);
+    EXPECT_EQ(world.stateFile(), before);
+  }
+}
+
+TEST(WritebackDeleteTest, DeletesAFolderOnlyWhenItsListingShowsNothingElse) {
+  const std::string y = "/dav/a/b/y.txt", b = "/dav/a/b/", x = "/dav/a/x.txt";
+  // The server changes just before it answers the first request sent as `when` once deleting has begun.
+  auto changeAt = [](std::string when, std::function<void(ServedTree&)> change) {
+    return [when, change](DeleteWorld& w) {
+      auto deleting = std::make_shared<bool>(false);
+      w.tree.beforeEach([&tree = w.tree, when, change, deleting](const FakeServer::Received& r) {
+        if (r.method == "DELETE") *deleting = true;
+        if (*deleting && r.method + " " + r.target == when) {
+          change(tree);
+          tree.beforeEach(nullptr);  // once
+        }
+      });
+    };
+  };
+  // clang-format off
+  struct Case {
+    const char* name;
+    std::function<void(DeleteWorld&)> arrange;
+    Strings deletes;  // the DELETE requests sent, in order
+    bool kept;        // the request fails with directoryNotEmpty
+    Strings left;     // what stays on the server under /a
+  } cases[] = {
+      {"a file created in a member folder", changeAt("DELETE " + y, [](ServedTree& t) { t.file("/a/b/new.txt"); }),
+       {y, x}, true, {"/a", "/a/b", "/a/b/new.txt"}},
+      {"a file created in the top folder", changeAt("DELETE " + x, [](ServedTree& t) { t.file("/a/new.txt"); }),
+       {y, b, x}, true, {"/a", "/a/new.txt"}},
+      {"a deleted file created again", changeAt("PROPFIND " + b, [](ServedTree& t) { t.file("/a/b/y.txt", "2"); }),
+       {y, x}, true, {"/a", "/a/b", "/a/b/y.txt"}},
+      {"a member gone before its DELETE", changeAt("DELETE " + y, [](ServedTree& t) { t.remove("/a/b/y.txt"); }),
+       {y, b, x, "/dav/a/"}, false, {}},
+      // The server says it has nothing there, and its folder's listing shows it all the same.
+      {"a member answered 404 and still listed", [y](DeleteWorld& w) { w.server.on("DELETE", y, {.status = 404}); },
+       {y, x}, true, {"/a", "/a/b", "/a/b/y.txt"}},
+      {"a listing that still shows what was deleted, unchanged",
+       [b](DeleteWorld& w) {
+         w.server.on("PROPFIND", b, {.status = 207, .body = multistatus({{b, true}, {"/dav/a/b/y.txt", false, 1,
+                                                                                  w.tree.etag("/a/b/y.txt")}})});
+       }, {y, b, x, "/dav/a/"}, false, {}},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteWorld world;
+    const std::string id = world.drive.id("/a");
+    const std::string before = world.stateFile();
+    c.arrange(world);
+
+    auto error = world.removeTree("/a");
+
+    if (c.kept) {
+      expectError(error, kFileProviderErrorDomain, -1007);
+      EXPECT_EQ(world.stateFile(), before);
+    } else {
+      EXPECT_FALSE(error) << error->what();
+      EXPECT_EQ(world.drive.state().path(id), std::nullopt);
+    }
+    Strings deletes, left;
+    for (auto& line : world.tree.sent()) {
+      if (line.starts_with("DELETE ")) deletes.push_back(line.substr(7));
+    }
+    EXPECT_EQ(deletes, c.deletes);
+    for (auto& path : world.tree.paths()) {
+      if (path.starts_with("/a")) left.push_back(path);
     }
     EXPECT_EQ(left, c.left);
   }

@@ -2,6 +2,8 @@
 // accepted change, the fields reported back as pending, and what stays on failure.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "writeback_world.h"
 
 namespace davfp::testing {
@@ -11,6 +13,11 @@ using platform::kCocoaErrorDomain;
 using platform::kFileProviderErrorDomain;
 using namespace platform::field;
 using Strings = std::vector<std::string>;
+
+Strings concat(Strings a, const Strings& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
 
 constexpr platform::ItemFields kEveryField = 0xFFFF;
 
@@ -135,6 +142,13 @@ TEST(WritebackModifyTest, LeavesTheRootAlone) {
   }
 }
 
+const FakeServer::Reply kMoveRefused{
+    .status = 207,
+    .body =
+        "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\"><D:response>"
+        "<D:href>/dav/docs/a.txt</D:href><D:status>HTTP/1.1 412 Precondition Failed</D:status></D:response>"
+        "</D:multistatus>"};
+
 TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
   // clang-format off
   struct Case {
@@ -142,7 +156,7 @@ TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
     std::string parent, filename;  // of /docs/a.txt after the change; a parent "?" is one the state never named
     bool known;                    // the item is /docs/a.txt, not one the state never named
     platform::ItemFields changed;
-    std::optional<std::pair<std::string, int>> refusal;  // the method refused for /docs/a.txt, and its status
+    std::optional<std::pair<std::string, FakeServer::Reply>> refusal;  // the method refused for /docs/a.txt
     std::string_view domain;
     long code;
     Strings requests;
@@ -155,16 +169,19 @@ TEST(WritebackModifyTest, FailsAndKeepsWhatTheServerRefused) {
        platform::cocoa::kFileWriteInvalidFileName, {}},
       {"onto a name that is taken", "/archive", "taken.txt", true, kFilename | kParentItemIdentifier | kContents, {},
        kCocoaErrorDomain, 512, {"MOVE /dav/docs/a.txt /dav/archive/taken.txt"}},
-      {"move answered 207", "/docs", "b.txt", true, kFilename, {{"MOVE", 207}}, kFileProviderErrorDomain, -1004,
-       {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
-      {"upload refused", "/docs", "a.txt", true, kContents, {{"PUT", 409}}, kCocoaErrorDomain, 512,
+      // As lighttpd refuses a folder's move onto an existing name.
+      {"move answered 207 with the refusal", "/docs", "b.txt", true, kFilename, {{"MOVE", kMoveRefused}},
+       kCocoaErrorDomain, 512, {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
+      {"move answered 207 without a reason", "/docs", "b.txt", true, kFilename, {{"MOVE", {.status = 207}}},
+       kCocoaErrorDomain, 512, {"MOVE /dav/docs/a.txt /dav/docs/b.txt"}},
+      {"upload refused", "/docs", "a.txt", true, kContents, {{"PUT", {.status = 409}}}, kCocoaErrorDomain, 512,
        {"PUT /dav/docs/a.txt"}},
   };
   // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ModifyWorld world;
-    if (c.refusal) world.server.on(c.refusal->first, "/dav/docs/a.txt", {.status = c.refusal->second});
+    if (c.refusal) world.server.on(c.refusal->first, "/dav/docs/a.txt", c.refusal->second);
     TemplateItem item =
         TemplateItem::file(c.filename, c.parent == "?" ? "forgotten-id" : world.drive.id(c.parent),
                            c.known ? world.drive.id("/docs/a.txt") : "forgotten-id");
@@ -200,6 +217,58 @@ TEST(WritebackModifyTest, AMoveStaysDoneWhenTheUploadAfterItFails) {
                                kParentItemIdentifier | kContents, world.drive.contents("x"));
   ASSERT_FALSE(outcome.error) << outcome.error->what();
   EXPECT_EQ(world.tree.sent(), (Strings{"PUT /dav/archive/a.txt", "PROPFIND 0 /dav/archive/a.txt"}));
+}
+
+TEST(WritebackModifyTest, AMoveWhoseSourceIsGoneCountsWhenTheDestinationIsThere) {
+  const std::string move = "MOVE /dav/docs/a.txt /dav/archive/a.txt";
+  const Strings look = {"PROPFIND 0 /dav/archive/a.txt", "PROPFIND 0 /dav/docs/a.txt"};
+  // clang-format off
+  struct Case {
+    const char* name;
+    std::function<void(ModifyWorld&)> arrange;
+    bool done;  // the move counts as done; else the request fails with noSuchItem and changes nothing
+    Strings requests;  // after the MOVE requests
+  } cases[] = {
+      // The server moved the file and the connection broke before its answer; the MOVE sent again finds no
+      // source.
+      {"the answer lost", [](ModifyWorld& w) { w.tree.loseAnswer("MOVE", "/dav/docs/a.txt"); }, true,
+       concat(look, {"PROPFIND 0 /dav/archive/a.txt"})},
+      {"the source gone, nothing at the destination", [](ModifyWorld& w) { w.tree.remove("/docs/a.txt"); }, false,
+       {"PROPFIND 0 /dav/archive/a.txt"}},
+      {"a 404 with the source still there", [](ModifyWorld& w) {
+         w.tree.file("/archive/a.txt", "other");
+         w.server.on("MOVE", "/dav/docs/a.txt", {.status = 404});
+       }, false, look},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ModifyWorld world;
+    const std::string id = world.drive.id("/docs/a.txt");
+    c.arrange(world);
+    const std::string before = world.stateFile();
+
+    auto outcome = world.drive.modify(world.a("/archive", "a.txt"), kParentItemIdentifier);
+
+    Strings sent = world.tree.sent(), moves;
+    while (!sent.empty() && sent.front() == move) {
+      moves.push_back(sent.front());
+      sent.erase(sent.begin());
+    }
+    EXPECT_FALSE(moves.empty());
+    EXPECT_EQ(sent, c.requests);
+    if (c.done) {
+      ASSERT_FALSE(outcome.error) << outcome.error->what();
+      EXPECT_EQ(outcome.item->itemIdentifier(), id);
+      EXPECT_EQ(world.drive.state().path(id), "/archive/a.txt");
+      EXPECT_EQ(world.tree.body("/archive/a.txt"), "A");
+      // The item lives on under its identifier: no deletion and no new item.
+      world.expectQuiet();
+    } else {
+      expectError(outcome.error, kFileProviderErrorDomain, -1005);
+      EXPECT_EQ(world.stateFile(), before);
+    }
+  }
 }
 
 }  // namespace
