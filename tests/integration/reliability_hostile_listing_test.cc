@@ -174,7 +174,10 @@ TEST(HostileListingTest, OddEntriesGiveOneItemOrNone) {
       }
       if (method == "GET") return answer(200, target);
       if (method != "PROPFIND") return {};
-      if (target != "/dav/") return answer(207, multistatus({response(target, false)}));
+      // A file's own entry lists the length of its contents, which are its request target.
+      if (target != "/dav/") {
+        return answer(207, multistatus({response(target, false, std::to_string(target.size()))}));
+      }
       std::vector<std::string> root = {response("/dav/", true), response("/dav/plain.txt", false)};
       root.insert(root.end(), c.responses.begin(), c.responses.end());
       return answer(207, multistatus(root));
