@@ -9,6 +9,7 @@
 
 #include "dav/dav.h"
 #include "host/download_dirs.h"
+#include "host/visible_text.h"
 #include "platform/error.h"
 
 namespace davfp::cli {
@@ -51,7 +52,7 @@ void ProgramEnv::openApplication(const std::string& location, const std::vector<
   std::fprintf(
       stderr,
       "davfp: started the host application; waiting up to %lld s for it to publish the drive \"%s\"\n",
-      static_cast<long long>(wait), domain.c_str());
+      static_cast<long long>(wait), visible(domain).c_str());
   target().openApplication(location, arguments);
 }
 
