@@ -92,39 +92,11 @@ std::optional<int64_t> parseContentLength(std::string_view value) {
   return result;
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // A path as the engine keeps it: every well-formed escape read as its byte, and a "%" that begins none kept
-// as itself (what a server that leaves "%" unescaped means), so that the request layer, which escapes the
-// text kept, addresses the resource the href names. None when the result is not UTF-8: no name could show it,
-// and no path the engine keeps would address it.
+// as itself, so that the request layer, which escapes the text kept, addresses the resource the href names.
+// None when the result is not UTF-8: no name could show it, and no path the engine keeps would address it.
 std::optional<std::string> decodePath(std::string_view encoded) {
-  if (encoded.find('%') == std::string_view::npos) {
-    if (!platform::isValidUtf8(encoded)) return std::nullopt;
-    return std::string(encoded);
-  }
-  std::string out;
-  out.reserve(encoded.size());
-  for (size_t i = 0; i < encoded.size(); ++i) {
-    int hi = -1, lo = -1;
-    if (encoded[i] == '%' && i + 2 < encoded.size()) {
-      hi = hexDigit(encoded[i + 1]);
-      lo = hexDigit(encoded[i + 2]);
-    }
-    if (hi >= 0 && lo >= 0) {
-      out += static_cast<char>(hi * 16 + lo);
-      i += 2;
-    } else {
-      out += encoded[i];
-    }
-  }
-  if (!platform::isValidUtf8(out)) return std::nullopt;
-  return out;
+  return platform::percentDecode(encoded, platform::MalformedEscape::keep);
 }
 
 // The parse state of one body: the expat parser, the fields of the response being read, and what is kept.

@@ -389,7 +389,7 @@ std::string percentEncode(std::string_view s, bool (*allowed)(unsigned char)) {
   return out;
 }
 
-std::optional<std::string> percentDecode(std::string_view s) {
+std::optional<std::string> percentDecode(std::string_view s, MalformedEscape malformed) {
   if (s.find('%') == std::string_view::npos) {
     if (!isValidUtf8(s)) return std::nullopt;
     return std::string(s);
@@ -401,12 +401,16 @@ std::optional<std::string> percentDecode(std::string_view s) {
       out += s[i];
       continue;
     }
-    if (i + 2 >= s.size()) return std::nullopt;
-    auto hi = static_cast<unsigned char>(s[i + 1]);
-    auto lo = static_cast<unsigned char>(s[i + 2]);
-    if (!isHex(hi) || !isHex(lo)) return std::nullopt;
-    out += static_cast<char>(hexValue(hi) * 16 + hexValue(lo));
-    i += 2;
+    auto hi = i + 2 < s.size() ? static_cast<unsigned char>(s[i + 1]) : 0;
+    auto lo = i + 2 < s.size() ? static_cast<unsigned char>(s[i + 2]) : 0;
+    if (isHex(hi) && isHex(lo)) {
+      out += static_cast<char>(hexValue(hi) * 16 + hexValue(lo));
+      i += 2;
+    } else if (malformed == MalformedEscape::keep) {
+      out += '%';
+    } else {
+      return std::nullopt;
+    }
   }
   if (!isValidUtf8(out)) return std::nullopt;
   return out;

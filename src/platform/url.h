@@ -40,7 +40,12 @@ std::optional<Url> resolveReference(const Url& base, std::string_view reference)
 // Percent-encodes every byte that `allowed` rejects, as upper-case hexadecimal.
 std::string percentEncode(std::string_view s, bool (*allowed)(unsigned char));
 
-// Percent-decodes; none when an escape is malformed or the result is not valid UTF-8.
-std::optional<std::string> percentDecode(std::string_view s);
+// What percentDecode makes of a "%" that begins no well-formed escape: a failure, or the "%" itself (what a
+// server that leaves "%" unescaped in an href means).
+enum class MalformedEscape { fail, keep };
+
+// Percent-decodes; none when the result is not valid UTF-8, or when an escape is malformed and malformed is
+// fail.
+std::optional<std::string> percentDecode(std::string_view s, MalformedEscape malformed = MalformedEscape::fail);
 
 }  // namespace davfp::platform
