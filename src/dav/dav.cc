@@ -56,7 +56,7 @@ Dav::Published Dav::published(Deadline deadline) {
   }
   found.listed = true;
   auto url = platform::Url::parse(drive->url);
-  if (!url || (url->scheme != "http" && url->scheme != "https") || url->host.empty()) {
+  if (!url || (url->scheme() != "http" && url->scheme() != "https")) {
     found.why = "the drive's published address is not an http or https URL";
     return found;
   }

@@ -129,7 +129,7 @@ class Reader {
   void finishResponse() {
     if (!status_ || (*status_ >= 200 && *status_ <= 299)) return;
     if (!own_ && request_ && !href_.empty()) {
-      auto href = platform::resolveReference(*request_, href_);
+      auto href = request_->resolve(href_);
       if (href && platform::canonicalEqual(comparable(*href), target_)) {
         own_ = status_;
         return;

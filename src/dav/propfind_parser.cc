@@ -376,13 +376,13 @@ std::optional<std::string> ResponseReader::relativePath(std::string_view href) c
   // The path of the href in encoded form: an absolute URL gives its path, a query or fragment is dropped;
   // an href that is not a valid URL reference is taken as it is.
   // An absolute path without query or fragment, what servers send, is its own path, valid or not.
-  std::optional<platform::Url> url;
+  std::optional<std::string> referencePath;
   std::string_view encoded = href;
   bool plainPath = href.starts_with('/') && !href.starts_with("//") &&
                    std::none_of(href.begin(), href.end(), [](char c) { return c == '?' || c == '#'; });
   if (!plainPath) {
-    url = platform::Url::parse(href);
-    if (url) encoded = url->path;
+    referencePath = platform::pathOfReference(href);
+    if (referencePath) encoded = *referencePath;
   }
 
   size_t cut = baseLength(encoded);

@@ -41,7 +41,7 @@ std::string requestUrl(std::string_view path, std::string_view base, bool collec
   // The pieces are encoded, so a query or fragment here comes from the base, and the path would land inside
   // it: the request would go to the base itself (a DELETE of one file would delete the whole tree).
   auto parsed = platform::Url::parse(url);
-  if (!parsed || parsed->query || parsed->fragment) throw DavError::status(400);
+  if (!parsed || parsed->query() || parsed->fragment()) throw DavError::status(400);
   return url;
 }
 

@@ -471,7 +471,7 @@ Error Transfer::timedOut(End end) const {
 
 TransferLoop MultiPool::take() {
   {
-    std::lock_guard lock(mu_);
+    MutexLock lock(mu_);
     if (!idle_.empty()) {
       TransferLoop loop = std::move(idle_.back());
       idle_.pop_back();
@@ -482,7 +482,7 @@ TransferLoop MultiPool::take() {
 }
 
 void MultiPool::give(TransferLoop loop) {
-  std::lock_guard lock(mu_);
+  MutexLock lock(mu_);
   idle_.push_back(std::move(loop));
 }
 

@@ -24,6 +24,7 @@
 #include "platform/request_body.h"
 #include "platform/unique_fd.h"
 #include "platform/url_session.h"
+#include "platform/mutex.h"
 
 namespace davfp::platform {
 
@@ -59,8 +60,8 @@ class MultiPool {
   void give(TransferLoop loop);
 
  private:
-  std::mutex mu_;
-  std::vector<TransferLoop> idle_;  // guarded by mu_
+  Mutex mu_;
+  std::vector<TransferLoop> idle_ GUARDED_BY(mu_);
 };
 
 struct TransferOptions {

@@ -1,9 +1,11 @@
 // Env: the operating system's services that the engine uses, behind one interface (files and locations,
-// starting applications, the type registry). Env::standard() is the real one; EnvWrapper forwards every call
-// to another Env, so that a test overrides only what it needs (a disk that fills, a launcher that records).
+// starting applications, the type registry, the clock). Env::standard() is the real one; EnvWrapper forwards
+// every call to another Env, so that a test overrides only what it needs (a disk that fills, a launcher that
+// records, a clock that jumps).
 // All methods are thread-safe. Failures are thrown as Error (POSIX domain) unless a method says otherwise.
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -50,6 +52,12 @@ class Env {
   // --- Types ---
   // The type registered for a filename extension (without the dot), or none.
   virtual std::optional<std::string> typeForFilenameExtension(std::string_view extension) = 0;
+
+  // --- Time ---
+  // The monotonic clock, for deadlines.
+  virtual std::chrono::steady_clock::time_point now() = 0;
+  // Waits for d, or less when the current job is asked to stop; false when it was.
+  virtual bool sleepFor(std::chrono::nanoseconds d) = 0;
 };
 
 // Forwards every call to a target Env.
@@ -81,6 +89,8 @@ class EnvWrapper : public Env {
   std::optional<std::string> typeForFilenameExtension(std::string_view extension) override {
     return target_.typeForFilenameExtension(extension);
   }
+  std::chrono::steady_clock::time_point now() override { return target_.now(); }
+  bool sleepFor(std::chrono::nanoseconds d) override { return target_.sleepFor(d); }
 
  private:
   Env& target_;

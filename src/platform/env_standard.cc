@@ -14,6 +14,7 @@
 #include "platform/desktop_apps.h"
 #include "platform/env.h"
 #include "platform/error.h"
+#include "platform/jobs.h"
 #include "platform/mime_registry.h"
 
 namespace davfp::platform {
@@ -224,6 +225,9 @@ class StandardEnv final : public Env {
   std::optional<std::string> typeForFilenameExtension(std::string_view extension) override {
     return mimeTypeForExtension(extension);
   }
+
+  std::chrono::steady_clock::time_point now() override { return std::chrono::steady_clock::now(); }
+  bool sleepFor(std::chrono::nanoseconds d) override { return platform::sleepFor(d); }
 };
 
 }  // namespace

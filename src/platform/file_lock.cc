@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/error.h"
+#include "platform/mutex.h"
 
 namespace davfp::platform {
 
@@ -92,12 +93,12 @@ std::optional<FileLock> FileLock::take(const std::string& path, std::chrono::mil
   // A blocking flock cannot be called off, so it waits on a thread of its own; a caller that stops waiting
   // leaves it behind, and the lock it may still get is released at once.
   struct Wait {
-    std::mutex mu;
-    std::condition_variable_any cv;
-    bool done = false;           // guarded by mu
-    bool abandoned = false;      // guarded by mu
-    UniqueFd fd;                 // guarded by mu: holds the lock once done without error
-    std::optional<Error> error;  // guarded by mu
+    Mutex mu;
+    StoppableCondVar cv;
+    bool done GUARDED_BY(mu) = false;
+    bool abandoned GUARDED_BY(mu) = false;
+    UniqueFd fd GUARDED_BY(mu);  // holds the lock once done without error
+    std::optional<Error> error GUARDED_BY(mu);
   };
   auto wait = std::make_shared<Wait>();
   std::thread([wait, path, fd = openLockFile(path)]() mutable {
@@ -107,20 +108,22 @@ std::optional<FileLock> FileLock::take(const std::string& path, std::chrono::mil
     } catch (const Error& e) {
       error = e;
     }
-    std::lock_guard guard(wait->mu);
+    MutexLock lock(wait->mu);
     if (wait->abandoned) return;  // fd closes here, releasing the lock
     wait->fd = std::move(fd);
     wait->error = std::move(error);
     wait->done = true;
-    wait->cv.notify_all();
+    wait->cv.notifyAll();
   }).detach();
 
-  std::unique_lock lock(wait->mu);
-  if (!wait->cv.wait_for(lock, stop, patience, [&] { return wait->done; }) && !stop.stop_requested()) {
+  MutexLock lock(wait->mu);
+  // The predicates run with the lock held, inside the waits.
+  auto done = [&]() NO_THREAD_SAFETY_ANALYSIS { return wait->done; };
+  if (!wait->cv.waitFor(wait->mu, stop, patience, done) && !stop.stop_requested()) {
     lock.unlock();
     waiting(holder(path));
     lock.lock();
-    wait->cv.wait(lock, stop, [&] { return wait->done; });
+    wait->cv.wait(wait->mu, stop, done);
   }
   if (!wait->done) {
     wait->abandoned = true;

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "platform/error.h"
+#include "platform/mutex.h"
 
 namespace davfp::platform {
 
@@ -13,9 +14,9 @@ namespace detail {
 struct JobState {
   std::function<void()> fn;
   std::stop_source stop;
-  std::mutex mu;
-  std::condition_variable cv;
-  bool done = false;  // guarded by mu
+  Mutex mu;
+  CondVar cv;
+  bool done GUARDED_BY(mu) = false;
 };
 }  // namespace detail
 
@@ -28,32 +29,34 @@ constexpr auto kIdleRetirement = std::chrono::seconds(20);
 
 class Pool {
  public:
-  void submit(std::shared_ptr<detail::JobState> job) {
-    std::unique_lock lock(mu_);
+  void submit(std::shared_ptr<detail::JobState> job) EXCLUDES(mu_) {
+    MutexLock lock(mu_);
     queue_.push_back(std::move(job));
     if (queue_.size() > idle_) {
       // Every idle worker already has a job waiting for it: start one more.
       std::thread([this] { work(); }).detach();
       ++workers_;
     } else {
-      cv_.notify_one();
+      cv_.notifyOne();
     }
   }
 
-  PoolCounts counts() {
-    std::lock_guard guard(mu_);
+  PoolCounts counts() EXCLUDES(mu_) {
+    MutexLock lock(mu_);
     return PoolCounts{.workers = workers_, .jobs = running_ + queue_.size()};
   }
 
  private:
-  void work() {
-    std::unique_lock lock(mu_);
+  void work() EXCLUDES(mu_) {
+    MutexLock lock(mu_);
     for (;;) {
       if (queue_.empty()) {
         ++idle_;
-        bool woke = cv_.wait_for(lock, kIdleRetirement, [this] { return !queue_.empty(); });
+        const auto retirement = std::chrono::steady_clock::now() + kIdleRetirement;
+        while (queue_.empty() && cv_.waitUntil(mu_, retirement)) {
+        }
         --idle_;
-        if (!woke) {
+        if (queue_.empty()) {
           --workers_;
           return;
         }
@@ -85,18 +88,18 @@ class Pool {
 
   static void markDone(detail::JobState& job) {
     {
-      std::lock_guard guard(job.mu);
+      MutexLock lock(job.mu);
       job.done = true;
     }
-    job.cv.notify_all();
+    job.cv.notifyAll();
   }
 
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::deque<std::shared_ptr<detail::JobState>> queue_;  // guarded by mu_
-  size_t idle_ = 0;                                      // guarded by mu_: workers waiting for work
-  size_t workers_ = 0;                                   // guarded by mu_: workers started, not retired
-  size_t running_ = 0;                                   // guarded by mu_: jobs taken from the queue
+  Mutex mu_;
+  CondVar cv_;
+  std::deque<std::shared_ptr<detail::JobState>> queue_ GUARDED_BY(mu_);
+  size_t idle_ GUARDED_BY(mu_) = 0;     // workers waiting for work
+  size_t workers_ GUARDED_BY(mu_) = 0;  // workers started, not retired
+  size_t running_ GUARDED_BY(mu_) = 0;  // jobs taken from the queue
 };
 
 Pool& pool() {
@@ -115,13 +118,13 @@ bool Job::cancelRequested() const { return state_ && state_->stop.stop_requested
 
 void Job::wait() const {
   if (!state_) return;
-  std::unique_lock lock(state_->mu);
-  state_->cv.wait(lock, [this] { return state_->done; });
+  MutexLock lock(state_->mu);
+  while (!state_->done) state_->cv.wait(state_->mu);
 }
 
 bool Job::done() const {
   if (!state_) return true;
-  std::lock_guard guard(state_->mu);
+  MutexLock lock(state_->mu);
   return state_->done;
 }
 
@@ -148,7 +151,7 @@ bool sleepFor(std::chrono::nanoseconds d) {
   return !tCurrentToken.stop_requested();
 }
 
-PoolCounts poolCounts() { return pool().counts(); }
+PoolCounts poolCountsForTesting() { return pool().counts(); }
 
 void runWithStopToken(std::stop_token token, const std::function<void()>& fn) {
   auto saved = tCurrentToken;

@@ -54,11 +54,11 @@ bool sleepFor(std::chrono::nanoseconds d);
 // Runs fn on this thread with token as the current stop token (the davfp program's main thread, tests).
 void runWithStopToken(std::stop_token token, const std::function<void()>& fn);
 
-// The pool as it is now, for checking that no job is left behind and no thread leaks.
+// The pool as it is now, for tests that check that no job is left behind and no thread leaks.
 struct PoolCounts {
   size_t workers = 0;  // threads of the pool, running a job or idle until they retire
   size_t jobs = 0;     // jobs spawned that have not yet returned
 };
-PoolCounts poolCounts();
+PoolCounts poolCountsForTesting();
 
 }  // namespace davfp::platform

@@ -5,7 +5,7 @@ namespace davfp::platform {
 void Progress::cancel() {
   std::function<void()> handler;
   {
-    std::lock_guard guard(mu_);
+    MutexLock lock(mu_);
     if (cancelled_.exchange(true)) return;
     handler = std::move(handler_);
     handler_ = nullptr;
@@ -15,7 +15,7 @@ void Progress::cancel() {
 
 void Progress::setCancellationHandler(std::function<void()> handler) {
   {
-    std::lock_guard guard(mu_);
+    MutexLock lock(mu_);
     if (!cancelled_.load()) {
       handler_ = std::move(handler);
       return;

@@ -8,6 +8,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/mutex.h"
+
 namespace davfp::platform {
 
 class Progress {
@@ -34,8 +36,8 @@ class Progress {
   std::atomic<int64_t> total_;
   std::atomic<int64_t> completed_{0};
   std::atomic<bool> cancelled_{false};
-  std::mutex mu_;
-  std::function<void()> handler_;  // guarded by mu_; taken out (and so run at most once) on cancellation
+  Mutex mu_;
+  std::function<void()> handler_ GUARDED_BY(mu_);  // taken out (and so run at most once) on cancellation
 };
 
 }  // namespace davfp::platform

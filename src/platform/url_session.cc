@@ -19,6 +19,7 @@
 #include "platform/http_head.h"
 #include "platform/http_urls.h"
 #include "platform/jobs.h"
+#include "platform/mutex.h"
 
 namespace davfp::platform {
 
@@ -146,8 +147,8 @@ class Slots {
  private:
   void acquire() {
     std::stop_token token = currentStopToken();
-    std::unique_lock lock(mu_);
-    if (!cv_.wait(lock, token, [this] { return free_ > 0; })) {
+    MutexLock lock(mu_);
+    if (!cv_.wait(mu_, token, [this]() NO_THREAD_SAFETY_ANALYSIS { return free_ > 0; })) {
       throw Error(kURLErrorDomain, urlerr::kCancelled, "cancelled");
     }
     --free_;
@@ -155,15 +156,15 @@ class Slots {
 
   void release() {
     {
-      std::lock_guard lock(mu_);
+      MutexLock lock(mu_);
       ++free_;
     }
-    cv_.notify_one();
+    cv_.notifyOne();
   }
 
-  std::mutex mu_;
-  std::condition_variable_any cv_;
-  long free_;  // guarded by mu_
+  Mutex mu_;
+  StoppableCondVar cv_;
+  long free_ GUARDED_BY(mu_);
 };
 
 // The file of trusted authorities that the environment names, as for curl: CURL_CA_BUNDLE, else
@@ -195,10 +196,10 @@ struct UrlSession::Impl {
   std::atomic<long> connections{0};
   Slots slots{kMaxConnections};
 
-  std::mutex mu;
+  Mutex mu;
   // For "origin user:password", the authentication method the server asked for, so that later requests send
   // Basic credentials at once, and uploads to a Digest server probe with an empty body first.
-  std::map<std::string, long> learnedAuth;  // guarded by mu
+  std::map<std::string, long> learnedAuth GUARDED_BY(mu);
 };
 
 UrlSession::UrlSession(std::chrono::milliseconds requestTimeout)
@@ -224,7 +225,7 @@ UrlSession::~UrlSession() = default;
 long UrlSession::Impl::authFor(const std::string& url) {
   auto user = userOf(url);
   if (!user) return 0;
-  std::lock_guard guard(mu);
+  MutexLock lock(mu);
   auto it = learnedAuth.find(originOf(url).value_or("") + " " + *user);
   return it != learnedAuth.end() ? it->second : kNegotiatedAuth;
 }
@@ -233,7 +234,7 @@ void UrlSession::Impl::learnAuth(const std::string& url, long offered, long stat
   auto user = userOf(url);
   if (!user) return;
   std::string key = originOf(url).value_or("") + " " + *user;
-  std::lock_guard guard(mu);
+  MutexLock lock(mu);
   if (status == 401) {
     learnedAuth.erase(key);  // whatever was learned no longer works
   } else if (offered & CURLAUTH_DIGEST) {

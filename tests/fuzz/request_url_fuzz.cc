@@ -81,8 +81,8 @@ bool isDotSegment(std::string_view s) { return s == "." || s == ".."; }
 // The base URLs that server resolution accepts and that a path can be appended to.
 std::optional<platform::Url> usableBase(std::string_view base) {
   auto url = platform::Url::parse(base);
-  if (!url || (url->scheme != "http" && url->scheme != "https") || url->host.empty()) return std::nullopt;
-  if (url->query || url->fragment) return std::nullopt;
+  if (!url || (url->scheme() != "http" && url->scheme() != "https")) return std::nullopt;
+  if (url->query() || url->fragment()) return std::nullopt;
   return url;
 }
 
@@ -92,10 +92,11 @@ void checkUrlRoundTrip(std::string_view text) {
   if (!url) return;
   std::string written = url->absoluteString();
   std::optional<platform::Url> again = platform::Url::parse(written);
-  FUZZ_CHECK(again && again->scheme == url->scheme && again->hasAuthority == url->hasAuthority &&
-                 again->user == url->user && again->password == url->password && again->host == url->host &&
-                 again->port == url->port && again->path == url->path && again->query == url->query &&
-                 again->fragment == url->fragment && again->absoluteString() == written,
+  FUZZ_CHECK(again && again->scheme() == url->scheme() && again->user() == url->user() &&
+                 again->password() == url->password() && again->host() == url->host() &&
+                 again->origin() == url->origin() && again->path() == url->path() &&
+                 again->query() == url->query() && again->fragment() == url->fragment() &&
+                 again->absoluteString() == written,
              "url " + printable(text) + "\nwritten " + printable(written));
 }
 
@@ -134,7 +135,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   context += "\nurl  " + printable(url);
   FUZZ_CHECK(!dotPiece, context);
   std::optional<platform::Url> parsed = platform::Url::parse(url);
-  FUZZ_CHECK(parsed && !parsed->query && !parsed->fragment, context);
+  FUZZ_CHECK(parsed && !parsed->query() && !parsed->fragment(), context);
 
   FUZZ_CHECK(url.starts_with(base), context);
   std::string_view suffix = std::string_view(url).substr(base.size());
@@ -159,26 +160,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   if (usable) {
-    FUZZ_CHECK(parsed->origin() == usable->origin() && parsed->user == usable->user &&
-                   parsed->password == usable->password,
+    FUZZ_CHECK(parsed->origin() == usable->origin() && parsed->user() == usable->user() &&
+                   parsed->password() == usable->password(),
                context);
-    std::string expectedPath = usable->path;
+    std::string expectedPath = usable->path();
     if (!expectedPath.ends_with('/')) expectedPath += '/';
     expectedPath += suffix;
     if (collection && !pieces.empty()) expectedPath += '/';
-    FUZZ_CHECK(parsed->path == expectedPath, context + "\nits path " + printable(parsed->path));
+    FUZZ_CHECK(parsed->path() == expectedPath, context + "\nits path " + printable(parsed->path()));
 
     // A server lists the resource under the URL's path, or the whole URL; the listing gives back the path in
     // the form the engine keeps paths in, whenever that path is text (valid UTF-8). Left out: a base path
     // beginning with "//" (a path-only href of that form names a host, as RFC 3986 says), and one with an
     // escaped "/" (the parser finds the base path in an href by its "/" separators).
-    bool plainBase = !usable->path.starts_with("//") && usable->path.find("%2F") == std::string::npos &&
-                     usable->path.find("%2f") == std::string::npos && platform::percentDecode(usable->path);
+    bool plainBase = !usable->path().starts_with("//") && usable->path().find("%2F") == std::string::npos &&
+                     usable->path().find("%2f") == std::string::npos && platform::percentDecode(usable->path());
     if (platform::isValidUtf8(path) && plainBase) {
       std::string canonical;
       for (auto piece : pieces) canonical += "/" + std::string(piece);
       if (canonical.empty()) canonical = "/";
-      std::string href = random.flip() ? url : parsed->path;
+      std::string href = random.flip() ? url : parsed->path();
       std::vector<DavEntry> entries =
           PropfindParser::parse("<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>" + xmlEscape(href) +
                                     "</D:href></D:response></D:multistatus>",

@@ -226,7 +226,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, ServerKilledTest, ::testing::ValuesIn(allServe
 // Waits until every job has returned; false after the deadline (a job is stuck).
 bool jobsSettle(std::chrono::seconds deadline) {
   auto until = std::chrono::steady_clock::now() + deadline;
-  while (platform::poolCounts().jobs != 0) {
+  while (platform::poolCountsForTesting().jobs != 0) {
     if (std::chrono::steady_clock::now() > until) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }

@@ -103,7 +103,7 @@ struct ChangesObserver : platform::ChangeObserver {
 bool settles(std::optional<size_t> threadsBefore = std::nullopt, size_t workersBefore = 0) {
   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   for (;;) {
-    platform::PoolCounts pool = platform::poolCounts();
+    platform::PoolCounts pool = platform::poolCountsForTesting();
     if (pool.jobs == 0 &&
         (!threadsBefore || threadCount() - pool.workers == *threadsBefore - workersBefore)) {
       return true;
@@ -121,9 +121,9 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
     TreeServer world;
     ReliabilityDrive(world.server.url("/dav/"), timings).enumerate(kRootContainerItemIdentifier);
   }
-  ASSERT_TRUE(settles(threadCount(), platform::poolCounts().workers));
+  ASSERT_TRUE(settles(threadCount(), platform::poolCountsForTesting().workers));
   const size_t threadsBefore = threadCount();
-  const size_t workersBefore = platform::poolCounts().workers;
+  const size_t workersBefore = platform::poolCountsForTesting().workers;
   const auto descriptorsBefore = openDescriptors();
 
   const unsigned seed = std::random_device()();
@@ -263,9 +263,9 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
       std::abort();
     }
     std::cout << kRequests << " requests: " << completions.summary() << "; the pool grew to "
-              << platform::poolCounts().workers << " workers\n";
+              << platform::poolCountsForTesting().workers << " workers\n";
     // Outcomes that come after a cancellation's answer must be dropped: wait until every job has returned.
-    ASSERT_TRUE(settles()) << "jobs still running: " << platform::poolCounts().jobs;
+    ASSERT_TRUE(settles()) << "jobs still running: " << platform::poolCountsForTesting().jobs;
     auto calls = completions.calls();
     for (int r = 0; r < kRequests; ++r) {
       EXPECT_EQ(calls[r], 1) << "request " << r << " (" << kKinds[r % kKindCount] << ")";
@@ -280,7 +280,7 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
   }
   // With the extension and the server gone, the process holds what it held before.
   EXPECT_TRUE(settles(threadsBefore, workersBefore))
-      << threadCount() << " threads, " << platform::poolCounts().workers << " of them workers, against "
+      << threadCount() << " threads, " << platform::poolCountsForTesting().workers << " of them workers, against "
       << threadsBefore << " and " << workersBefore;
   EXPECT_EQ(openDescriptors(), descriptorsBefore);
 }

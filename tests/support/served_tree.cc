@@ -30,8 +30,8 @@ bool unreserved(unsigned char c) {
 // The server path that a request target or a Destination URL names below the prefix, and whether it ended in
 // "/"; none outside the prefix.
 std::optional<std::pair<std::string, bool>> served(std::string_view target) {
-  auto url = platform::Url::parse(target);
-  auto decoded = url ? platform::percentDecode(url->path) : std::nullopt;
+  auto encoded = platform::pathOfReference(target);
+  auto decoded = encoded ? platform::percentDecode(*encoded) : std::nullopt;
   if (!decoded || !decoded->starts_with(kPrefix)) return std::nullopt;
   std::string path = decoded->substr(kPrefix.size());
   if (path.empty()) path = "/";

@@ -11,19 +11,19 @@ namespace {
 
 TEST(PoolCountsTest, CountJobsUntilTheyReturnAndWorkersUntilTheyRetire) {
   // Jobs of earlier tests in this process may still be winding down; none of these is counted twice.
-  const PoolCounts before = poolCounts();
+  const PoolCounts before = poolCountsForTesting();
   constexpr size_t kJobs = 16;
   std::latch release(1);
   std::vector<Job> jobs;
   for (size_t i = 0; i < kJobs; ++i) jobs.push_back(spawn([&] { release.wait(); }));
-  PoolCounts busy = poolCounts();
+  PoolCounts busy = poolCountsForTesting();
   EXPECT_GE(busy.jobs, kJobs);
   EXPECT_LE(busy.jobs, before.jobs + kJobs);
   EXPECT_GE(busy.workers, kJobs);  // no job ever waits for a worker
 
   release.count_down();
   for (auto& job : jobs) job.wait();
-  PoolCounts after = poolCounts();
+  PoolCounts after = poolCountsForTesting();
   EXPECT_LE(after.jobs, before.jobs);  // counted out by the time their handles say done
   EXPECT_GE(after.workers, kJobs);     // idle now, retiring only after a while
 }

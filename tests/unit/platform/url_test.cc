@@ -9,58 +9,55 @@ TEST(UrlTest, ParsesComponents) {
   struct Case {
     const char* text;
     const char* scheme;
-    bool hasAuthority;
     std::optional<std::string> user, password;
     const char* host;
-    std::optional<int> port;
+    const char* origin;
     const char* path;
     std::optional<std::string> query, fragment;
   } cases[] = {
-      {"http://example.com/dav/", "http", true, {}, {}, "example.com", {}, "/dav/", {}, {}},
-      {"HTTPS://Host:8443", "https", true, {}, {}, "Host", 8443, "", {}, {}},
-      {"http://u:p%40ss@h:80/a%20b?x=1&y=/?#f/?", "http", true, "u", "p%40ss", "h", 80, "/a%20b", "x=1&y=/?",
-       "f/?"},
-      {"http://user@h/", "http", true, "user", {}, "h", {}, "/", {}, {}},
-      {"http://h:/p", "http", true, {}, {}, "h", {}, "/p", {}, {}},  // empty port: the default
-      {"http://[::1]:8080/x", "http", true, {}, {}, "[::1]", 8080, "/x", {}, {}},
-      {"http://[::ffff:192.0.2.1]/", "http", true, {}, {}, "[::ffff:192.0.2.1]", {}, "/", {}, {}},
-      {"file:///etc/x", "file", true, {}, {}, "", {}, "/etc/x", {}, {}},
-      {"/dav/a%c3%a9;x=1+&/", "", false, {}, {}, "", {}, "/dav/a%c3%a9;x=1+&/", {}, {}},
-      {"//other/p", "", true, {}, {}, "other", {}, "/p", {}, {}},
-      {"a/b:c", "", false, {}, {}, "", {}, "a/b:c", {}, {}},
-      {"", "", false, {}, {}, "", {}, "", {}, {}},
+      {"http://example.com/dav/", "http", {}, {}, "example.com", "http://example.com:80", "/dav/", {}, {}},
+      {"HTTPS://Host:8443", "https", {}, {}, "Host", "https://host:8443", "", {}, {}},
+      {"http://u:p%40ss@h:80/a%20b?x=1&y=/?#f/?", "http", "u", "p%40ss", "h", "http://h:80", "/a%20b",
+       "x=1&y=/?", "f/?"},
+      {"http://user@h/", "http", "user", {}, "h", "http://h:80", "/", {}, {}},
+      {"http://h:/p", "http", {}, {}, "h", "http://h:80", "/p", {}, {}},  // empty port: the default
+      {"http://[::1]:8080/x/../y", "http", {}, {}, "[::1]", "http://[::1]:8080", "/x/../y", {}, {}},
+      {"http://[::ffff:192.0.2.1]/", "http", {}, {}, "[::ffff:192.0.2.1]", "http://[::ffff:192.0.2.1]:80", "/",
+       {}, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
     auto url = Url::parse(c.text);
     ASSERT_TRUE(url);
-    EXPECT_EQ(url->scheme, c.scheme);
-    EXPECT_EQ(url->hasAuthority, c.hasAuthority);
-    EXPECT_EQ(url->user, c.user);
-    EXPECT_EQ(url->password, c.password);
-    EXPECT_EQ(url->host, c.host);
-    EXPECT_EQ(url->port, c.port);
-    EXPECT_EQ(url->path, c.path);
-    EXPECT_EQ(url->query, c.query);
-    EXPECT_EQ(url->fragment, c.fragment);
+    EXPECT_EQ(url->scheme(), c.scheme);
+    EXPECT_EQ(url->user(), c.user);
+    EXPECT_EQ(url->password(), c.password);
+    EXPECT_EQ(url->host(), c.host);
+    EXPECT_EQ(url->origin(), c.origin);
+    EXPECT_EQ(url->path(), c.path);
+    EXPECT_EQ(url->query(), c.query);
+    EXPECT_EQ(url->fragment(), c.fragment);
+    EXPECT_EQ(Url::parse(url->absoluteString())->absoluteString(), url->absoluteString());
   }
+  EXPECT_EQ(Url::parse("http://u:p@h:81/a?q#f")->withoutCredentials(), "http://h:81/a?q#f");
+  EXPECT_EQ(Url::parse("http://u:p@h:81/a?q#f")->absoluteString(), "http://u:p@h:81/a?q#f");
 }
 
-TEST(UrlTest, RejectsInvalidReferences) {
+TEST(UrlTest, RejectsInvalidUrls) {
   // clang-format off
   const char* cases[] = {
       // Characters never allowed: spaces, control characters, DEL, raw UTF-8, and "<>\"{}|\\^`".
       "http://h/a b", "http://h/a\tb", "http://h/a\x7f", "http://h/caf\xc3\xa9", "http://h/a<b>", "http://h/{x}",
       "http://h/a\\b", "http://h/a^b",
       // Malformed escapes.
-      "http://h/%", "http://h/%zz", "http://h/%%41",
+      "http://h/%", "http://h/%zz", "http://h/%%41", "http://h/%4", "http://h/%4g/",
       // Bad ports.
       "http://h:65536/", "http://h:99999999999999999999/", "http://h:-1/", "http://h:80:81/",
-      // Bad hosts and IPv6 literals.
+      // Bad hosts and IPv6 literals; no host at all.
       "http://a@b@c/", "http://[::1/", "http://[::1]x/", "http://[1:2:3:4:5:6:7:8:9]/", "http://[1::2::3]/",
-      "http://[::ffff:256.0.0.1]/", "http://[g::]/",
-      // Delimiters out of place, bad schemes.
-      "http://h/#a#b", "http://h/[x]", "1http://h/", ":x", "ht%74p://h/",
+      "http://[::ffff:256.0.0.1]/", "http://[g::]/", "http:///x", "http:/x",
+      // Delimiters out of place, bad schemes, relative references.
+      "http://h/#a#b", "http://h/[x]", "1http://h/", ":x", "ht%74p://h/", "/dav/x", "//h/x", "",
   };
   // clang-format on
   for (const char* text : cases) {
@@ -68,6 +65,31 @@ TEST(UrlTest, RejectsInvalidReferences) {
     EXPECT_FALSE(Url::parse(text));
   }
   EXPECT_FALSE(Url::parse(std::string_view("http://h/a\0b", 12)));
+  EXPECT_TRUE(Url::parse("http://h/a b", Url::Syntax::asSent) == std::nullopt);  // libcurl refuses spaces too
+  EXPECT_TRUE(Url::parse("http://h/{x}", Url::Syntax::asSent));
+}
+
+TEST(UrlTest, ResolvesReferencesAndTakesTheirPaths) {
+  const Url base = *Url::parse("http://u:p@h:8080/dav/a/b");
+  struct Case {
+    const char* reference;
+    std::optional<std::string> resolved, path;
+  } cases[] = {
+      {"c", "http://u:p@h:8080/dav/a/c", "c"},
+      {"../c/", "http://u:p@h:8080/dav/c/", "../c/"},
+      {"/x/./y?q#f", "http://u:p@h:8080/x/y?q#f", "/x/./y"},
+      {"//other/p", "http://other/p", "/p"},
+      {"https://o:81/dav/../z", "https://o:81/z", "/dav/../z"},
+      {"a b", std::nullopt, std::nullopt},
+      {"%zz", std::nullopt, std::nullopt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reference);
+    auto url = base.resolve(c.reference);
+    EXPECT_EQ(url ? std::optional(url->absoluteString()) : std::nullopt, c.resolved);
+    EXPECT_EQ(pathOfReference(c.reference), c.path);
+  }
+  EXPECT_EQ(base.resolve("/with space", Url::Syntax::asSent)->path(), "/with%20space");
 }
 
 TEST(UrlTest, PercentDecodesOnlyWellFormedUtf8) {
@@ -89,8 +111,8 @@ TEST(UrlTest, PercentDecodesOnlyWellFormedUtf8) {
     EXPECT_EQ(percentDecode(c.in), c.out);
   }
 
-  EXPECT_EQ(Url::parse("/a%20b/%C3%A9")->decodedPath(), "/a b/\xc3\xa9");
-  EXPECT_EQ(Url::parse("/a%20b/%e9")->decodedPath(), "/a%20b/%e9");
+  EXPECT_EQ(Url::parse("http://h/a%20b/%C3%A9")->decodedPath(), "/a b/\xc3\xa9");
+  EXPECT_EQ(Url::parse("http://h/a%20b/%e9")->decodedPath(), "/a%20b/%e9");
 }
 
 }  // namespace

@@ -18,6 +18,18 @@ using platform::Error;
 
 Error convert(auto error) { return fpError(std::make_exception_ptr(error)); }
 
+// Counts down a latch when the last copy goes: captured by a request's work, it marks the end of the job
+// that ran the work, after anything that job could deliver.
+class JobEnd {
+ public:
+  static std::shared_ptr<JobEnd> on(std::latch& ended) { return std::shared_ptr<JobEnd>(new JobEnd(ended)); }
+  ~JobEnd() { ended_.count_down(); }
+
+ private:
+  explicit JobEnd(std::latch& ended) : ended_(ended) {}
+  std::latch& ended_;
+};
+
 TEST(FpErrorTest, ConvertsEveryKindOfError) {
   const std::string_view fp = platform::kFileProviderErrorDomain, cocoa = platform::kCocoaErrorDomain;
   struct Case {
@@ -49,10 +61,10 @@ TEST(FpErrorTest, ConvertsEveryKindOfError) {
 TEST(PerformTest, CancellationAnswersAtOnceReachesTheWorkAndDropsTheLateResult) {
   std::atomic<int> calls = 0;
   std::optional<Error> error;
-  std::latch started(1), release(1);
+  std::latch started(1), release(1), ended(1);
   std::promise<bool> sawCancellation;
   auto progress = perform<int>(
-      [&] {
+      [&, end = JobEnd::on(ended)] {
         started.count_down();
         // Waits until cancelled: the job's blocking waits end early when it is.
         while (platform::sleepFor(std::chrono::milliseconds(10))) {
@@ -74,21 +86,18 @@ TEST(PerformTest, CancellationAnswersAtOnceReachesTheWorkAndDropsTheLateResult) 
   EXPECT_EQ(progress->completedUnitCount(), 1);
   EXPECT_TRUE(sawCancellation.get_future().get());
   release.count_down();
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // room for a wrong second delivery to show
+  ended.wait();  // a wrong second delivery would have come by now
   EXPECT_EQ(calls, 1);
 }
 
 TEST(PerformTest, CompletionRacingCancellationIsDeliveredExactlyOnce) {
   constexpr int kRequests = 3000;
   std::vector<std::atomic<int>> calls(kRequests);
-  std::atomic<int> workDone{0};
+  std::latch ended(kRequests);
   std::vector<std::shared_ptr<platform::Progress>> progresses(kRequests);
   for (int i = 0; i < kRequests; ++i) {
     progresses[i] = perform<int>(
-        [&workDone, i] {
-          workDone.fetch_add(1);
-          return i;
-        },
+        [i, end = JobEnd::on(ended)] { return i; },
         [&calls, i](std::optional<int>, std::optional<Error>) { calls[i].fetch_add(1); });
     if (i % 2 == 0) progresses[i]->cancel();  // races the work's own delivery
   }
@@ -96,8 +105,7 @@ TEST(PerformTest, CompletionRacingCancellationIsDeliveredExactlyOnce) {
     for (int i = 1; i < kRequests; i += 2) progresses[i]->cancel();
   });
   canceller.join();
-  while (workDone.load() < kRequests) std::this_thread::yield();
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // room for a wrong second delivery to show
+  ended.wait();  // a wrong second delivery would have come by now
   for (int i = 0; i < kRequests; ++i) {
     ASSERT_EQ(calls[i].load(), 1) << "request " << i;
     EXPECT_EQ(progresses[i]->completedUnitCount(), 1);

@@ -113,10 +113,10 @@ TEST_F(ListingPrefetchTest, EndingThePassEndsItsRequestAtOnce) {
   server_.on("PROPFIND", "/dav/b/", Reply{.noAnswer = true});
   // Jobs of earlier tests in this process (a prefetch that ended, a frame's delivery) may still be counting
   // themselves out; wait for them, so that what is left afterwards is this test's own.
-  size_t jobsBefore = platform::poolCounts().jobs;
+  size_t jobsBefore = platform::poolCountsForTesting().jobs;
   for (int i = 0; i < 10'000 && jobsBefore > 0; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    jobsBefore = platform::poolCounts().jobs;
+    jobsBefore = platform::poolCountsForTesting().jobs;
   }
   struct Case {
     const char* what;
@@ -144,7 +144,7 @@ TEST_F(ListingPrefetchTest, EndingThePassEndsItsRequestAtOnce) {
     pass.wait();
     EXPECT_EQ(cancelled, c.cancelThePass);
     EXPECT_EQ(propfinds(), (Strings{"PROPFIND /dav/a/", "PROPFIND /dav/b/"}));
-    EXPECT_EQ(platform::poolCounts().jobs, jobsBefore);
+    EXPECT_EQ(platform::poolCountsForTesting().jobs, jobsBefore);
   }
 }
 
