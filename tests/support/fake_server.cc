@@ -232,7 +232,7 @@ void FakeServer::serve(int fd, int connection) {
 }
 
 bool FakeServer::receiveBody(Connection& client, Reader& reader, Received& request) {
-  if (wire::hasToken(request.headers, "Expect", "100-continue") &&
+  if (wire::headerIs(request.headers, "Expect", "100-continue") &&
       !send(client, "HTTP/1.1 100 Continue\r\n\r\n")) {
     return false;
   }
@@ -290,7 +290,7 @@ std::optional<FakeServer::Reply> FakeServer::forward(Connection& client, Reader&
     return upstream.reader->head(text) && wire::parseResponse(text, status, headers);
   };
   // Asked to, the server says whether it wants the body (or answers at once): it goes on to the client.
-  const bool expects = wire::hasToken(request.headers, "Expect", "100-continue");
+  const bool expects = wire::headerIs(request.headers, "Expect", "100-continue");
   if (expects && !readHead()) return std::nullopt;
   if (!expects || status < 200) {
     if (expects && !send(client, "HTTP/1.1 100 Continue\r\n\r\n")) return std::nullopt;
@@ -310,7 +310,7 @@ std::optional<FakeServer::Reply> FakeServer::forward(Connection& client, Reader&
   const bool bodiless = request.method == "HEAD" || status == 204 || status == 304;
   Reply reply{.status = status,
               .headers = headers,
-              .closeAfter = wire::hasToken(headers, "Connection", "close"),
+              .closeAfter = wire::headerIs(headers, "Connection", "close"),
               .noLength = body->framing() == BodyReader::Framing::untilClose && !bodiless};
   if (!bodiless) {
     // The body as it comes; an end too soon cuts the client's connection too, so that no cut body passes

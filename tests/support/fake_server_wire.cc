@@ -50,7 +50,7 @@ std::optional<std::string> find(const platform::HeaderList& headers, std::string
   return std::nullopt;
 }
 
-bool hasToken(const platform::HeaderList& headers, std::string_view name, std::string_view value) {
+bool headerIs(const platform::HeaderList& headers, std::string_view name, std::string_view value) {
   auto found = find(headers, name);
   return found && equalsIgnoringCase(*found, value);
 }
@@ -164,8 +164,8 @@ bool parseResponse(const std::string& head, int& status, platform::HeaderList& h
 }
 
 BodyReader::BodyReader(Reader& reader, const platform::HeaderList& headers, bool response)
-    : reader_(reader), framing_(response ? Framing::untilClose : Framing::none) {
-  if (hasToken(headers, "Transfer-Encoding", "chunked")) {
+    : reader_(reader), framing_(response ? Framing::untilClose : Framing::length) {
+  if (headerIs(headers, "Transfer-Encoding", "chunked")) {
     framing_ = Framing::chunked;
   } else if (auto length = find(headers, "Content-Length")) {
     framing_ = Framing::length;
@@ -175,7 +175,7 @@ BodyReader::BodyReader(Reader& reader, const platform::HeaderList& headers, bool
 
 std::optional<std::string> BodyReader::next() {
   std::string piece;
-  if (done_ || framing_ == Framing::none) return std::nullopt;
+  if (done_) return std::nullopt;
   if (framing_ == Framing::untilClose) {
     if (reader_.some(kPiece, piece)) return piece;
     done_ = true;

@@ -19,7 +19,8 @@ namespace davfp::testing::wire {
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 // The first header of that name, compared without regard to case.
 std::optional<std::string> find(const platform::HeaderList& headers, std::string_view name);
-bool hasToken(const platform::HeaderList& headers, std::string_view name, std::string_view value);
+// Whether the first header of that name has this value, compared without regard to case.
+bool headerIs(const platform::HeaderList& headers, std::string_view name, std::string_view value);
 
 // A TLS server context with this certificate; throws std::runtime_error when it does not load.
 std::shared_ptr<SSL_CTX> tlsContext(const Certificate& certificate);
@@ -77,10 +78,10 @@ bool parseResponse(const std::string& head, int& status, platform::HeaderList& h
 // The body of one message, read piece by piece as it arrives.
 class BodyReader {
  public:
-  enum class Framing { none, length, chunked, untilClose };
+  enum class Framing { length, chunked, untilClose };
 
   // Framed as the headers say: chunked, or of a Content-Length, or else for a response up to the end of the
-  // connection and for a request none.
+  // connection and for a request empty.
   BodyReader(Reader& reader, const platform::HeaderList& headers, bool response);
   Framing framing() const { return framing_; }
   // The next piece of the body; none at its end. failed() tells an end too soon or malformed framing.
