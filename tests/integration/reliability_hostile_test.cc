@@ -332,8 +332,9 @@ TEST(HostileServerTest, EndlessBodiesOfOtherAnswersAreNotHeld) {
     FakeServer server;
     if (c.method == "OPTIONS") server.on("OPTIONS", "/dav/", streamed(200, endlessly));
     server.setHandler([&](const FakeServer::Received& r) {
-      if (r.method == c.method)
+      if (r.method == c.method) {
         return streamed(r.method == "MKCOL" || r.method == "PUT" ? 201 : 200, endlessly);
+      }
       if (r.method == "PROPFIND" && r.target == "/dav/") {
         return streamed(
             207, FakeServer::once({multistatus({response("/dav/", true), response("/dav/a.txt", false)})}));

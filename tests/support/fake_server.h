@@ -5,7 +5,7 @@
 // answered. Each request is recorded and answered by the first of:
 //   1. a reply scripted with on() for its method and exact request target (several replies for one route are
 //      used in order, and the last one repeats);
-//   2. forwarding to a real server, when the options name one (below);
+//   2. forwarding to a real server, when the options name one (below): nothing else then answers;
 //   3. for OPTIONS, 200 with "DAV: 1, 2" (so that a server probe finds a live WebDAV server);
 //   4. the handler given to setHandler();
 //   5. 404.
@@ -19,8 +19,8 @@
 // it comes (through alterForwarded() when set). In every mode the server can die on cue (dieAfter()), as a
 // killed server would: after some bytes in one direction it stops listening and ends every connection.
 //
-// Thread-safe. stop() (also run by the destructor) closes the listener, so that the port then refuses, ends
-// every connection, waiting or not, and joins every thread: a test never hangs on the server.
+// Thread-safe. stop() (also run by the destructor) stops listening, so that the port then refuses, ends every
+// connection, waiting or not, and joins every thread: a test never hangs on the server.
 #pragma once
 
 #include <atomic>
