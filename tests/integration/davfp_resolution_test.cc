@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
+#include "support/fake_server.h"
 #include "support/host_drive.h"
-#include "support/reliability_tls_server.h"
 
 namespace davfp::testing {
 namespace {
@@ -18,7 +18,7 @@ TEST(DavfpResolutionTest, RefusedCredentialsAndUntrustedCertificatesEndTheComman
   std::filesystem::create_directories(tmp.file("root/docs"));
   auto apache =
       RealServer::start(ServerKind::apache, tmp.file("root"), "/dav/", BasicAuth{"zeta", "right-Pa55"});
-  TlsServer tls;
+  FakeServer tls({.tls = selfSignedCertificate(tmp)});
   struct Case {
     const char* what;
     std::string url;

@@ -16,7 +16,6 @@
 #include "state/state_file.h"
 #include "support/fake_server.h"
 #include "support/real_server.h"
-#include "support/reliability_cut_proxy.h"
 #include "support/reliability_drive.h"
 
 namespace davfp::testing {
@@ -27,7 +26,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Reply = FakeServer::Reply;
-using Direction = CutProxy::Direction;
+using Direction = FakeServer::Direction;
 using platform::kFileProviderErrorDomain;
 using platform::kRootContainerItemIdentifier;
 using namespace platform::field;
@@ -58,9 +57,10 @@ std::vector<std::string> filesBelow(const std::string& dir) {
 }
 
 // A real server serving a root that holds big.bin, old.bin and folder/ with kFolderFiles files; each case
-// reaches it through a CutProxy that dies on cue, as the server would if killed. The server then "comes back"
-// on its own port: the host application publishes that URL either at the moment of the death (so the request
-// that was cut re-resolves and succeeds) or only after the request has failed (so the next one does).
+// reaches it through a FakeServer that forwards to it and dies on cue, as the server would if killed. The
+// server then "comes back" on its own port: the host application publishes that URL either at the moment of
+// the death (so the request that was cut re-resolves and succeeds) or only after the request has failed (so
+// the next one does).
 class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
  protected:
   void SetUp() override {
@@ -90,13 +90,13 @@ class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
       writeFile(root_ + "/old.bin", old_);
       server_->adopt(root_ + "/old.bin");
       fs::remove(root_ + "/new.bin");
-      CutProxy proxy(server_->port());
+      FakeServer proxy({.upstream = server_->port()});
       ReliabilityDrive drive(proxy.url("/dav/"));
       ASSERT_FALSE(drive.enumerate(kRootContainerItemIdentifier).error);
       const std::string stateBefore = readFile(drive.state().file());
       std::function<void()> comeBack;
       if (republishedAtDeath) comeBack = [&] { drive.publish(server_->baseUrl()); };
-      proxy.cutAfter(c.direction, c.cutAfter, comeBack);
+      proxy.dieAfter(c.direction, c.cutAfter, comeBack);
 
       auto error = c.request(drive);
       ASSERT_TRUE(proxy.dead()) << "the request ended before the cut";

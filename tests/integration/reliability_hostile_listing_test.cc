@@ -5,9 +5,9 @@
 // gives one item or none, and requests for it go where its kept spelling says.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +16,6 @@
 #include "support/dav_test_util.h"
 #include "support/fake_server.h"
 #include "support/reliability_drive.h"
-#include "support/reliability_stream_server.h"
 #include "support/temp_dir.h"
 
 namespace davfp::testing {
@@ -25,7 +24,7 @@ namespace {
 using platform::kFileProviderErrorDomain;
 using platform::kRootContainerItemIdentifier;
 using platform::kWorkingSetContainerItemIdentifier;
-using Answer = StreamServer::Answer;
+using Reply = FakeServer::Reply;
 
 constexpr std::string_view kOpen =
     "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">";
@@ -45,9 +44,17 @@ std::string multistatus(const std::vector<std::string>& responses) {
   return body + std::string(kClose);
 }
 
-Answer answer(int status, std::string body, std::vector<std::pair<std::string, std::string>> headers = {},
-              bool closeDelimited = false) {
-  return {status, StreamServer::once({std::move(body)}), std::move(headers), closeDelimited};
+// An answer as a WebDAV server sends it while it makes it: chunked, or without any length, ended by closing
+// the connection (so that a body cut short cannot be told from a whole one).
+Reply answer(int status, std::string body, platform::HeaderList headers = {}, bool closeDelimited = false) {
+  headers.insert(headers.begin(), {"DAV", "1, 2"});
+  if (!std::any_of(headers.begin(), headers.end(), [](const auto& h) { return h.first == "Content-Type"; })) {
+    headers.emplace_back("Content-Type", "application/xml");
+  }
+  return Reply{.status = status,
+               .headers = std::move(headers),
+               .noLength = closeDelimited,
+               .pieces = FakeServer::once({std::move(body)})};
 }
 
 std::vector<std::string> names(const std::vector<platform::ItemRef>& items) {
@@ -72,7 +79,7 @@ TEST(HostileListingTest, AnAnswerThatIsNoWholeListingFailsAndLosesNothing) {
     const char* what;
     int status;
     std::function<std::string(std::string whole)> body;  // made from the whole answer
-    std::vector<std::pair<std::string, std::string>> headers = {};
+    platform::HeaderList headers = {};
     bool closeDelimited = false;
   } cases[] = {
       // clang-format off
@@ -94,9 +101,11 @@ TEST(HostileListingTest, AnAnswerThatIsNoWholeListingFailsAndLosesNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     std::atomic<bool> broken = false, added = false;
-    StreamServer server([&](const std::string& method, const std::string& target) -> Answer {
-      if (method == "GET") return answer(200, "contents");
-      if (method != "PROPFIND") return {};
+    FakeServer server;
+    server.setHandler([&](const FakeServer::Received& r) {
+      const std::string& target = r.target;
+      if (r.method == "GET") return answer(200, "contents");
+      if (r.method != "PROPFIND") return answer(200, "");
       if (target == "/dav/") {
         std::vector<std::string> root = {response("/dav/", true), response("/dav/a.txt", false),
                                          response("/dav/sub/", true)};
@@ -165,15 +174,11 @@ TEST(HostileListingTest, OddEntriesGiveOneItemOrNone) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    std::mutex mu;
-    std::vector<std::string> targets;
-    StreamServer server([&](const std::string& method, const std::string& target) -> Answer {
-      {
-        std::lock_guard lock(mu);
-        targets.push_back(target);
-      }
-      if (method == "GET") return answer(200, target);
-      if (method != "PROPFIND") return {};
+    FakeServer server;
+    server.setHandler([&](const FakeServer::Received& r) {
+      const std::string& target = r.target;
+      if (r.method == "GET") return answer(200, target);
+      if (r.method != "PROPFIND") return answer(200, "");
       // A file's own entry lists the length of its contents, which are its request target.
       if (target != "/dav/") {
         return answer(207, multistatus({response(target, false, std::to_string(target.size()))}));
@@ -199,10 +204,9 @@ TEST(HostileListingTest, OddEntriesGiveOneItemOrNone) {
     EXPECT_FALSE(pass.error) << pass.error->what();
     EXPECT_TRUE(pass.updated.empty()) << pass.updated[0]->filename();
     EXPECT_TRUE(pass.deleted.empty());
-    std::lock_guard lock(mu);
-    for (const auto& t : targets) {
+    for (const auto& r : server.requests()) {
       if (!c.never.empty()) {
-        EXPECT_FALSE(t.starts_with(c.never)) << t;
+        EXPECT_FALSE(r.target.starts_with(c.never)) << r.target;
       }
     }
   }

@@ -17,7 +17,6 @@
 #include "support/fake_server.h"
 #include "support/reliability_drive.h"
 #include "support/reliability_process.h"
-#include "support/reliability_stream_server.h"
 
 namespace davfp::testing {
 namespace {
@@ -52,6 +51,13 @@ std::string multistatus(const std::vector<std::string>& responses) {
 Reply listing(const std::vector<std::string>& responses) {
   return Reply{
       .status = 207, .headers = {{"Content-Type", "application/xml"}}, .body = multistatus(responses)};
+}
+
+// An answer whose body is made while it is sent, chunked.
+Reply streamed(int status, FakeServer::Pieces pieces = FakeServer::once({})) {
+  return Reply{.status = status,
+               .headers = {{"DAV", "1, 2"}, {"Content-Type", "application/xml"}},
+               .pieces = std::move(pieces)};
 }
 
 std::string repeated(std::string_view piece, size_t times) {
@@ -241,16 +247,17 @@ TEST(HostileServerTest, XmlAttacksEndTheListingWithMemoryBounded) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    StreamServer server([&c](const std::string& method, const std::string&) -> StreamServer::Answer {
-      if (method != "PROPFIND") return {};
+    FakeServer server;
+    server.setHandler([&c](const FakeServer::Received& r) {
+      if (r.method != "PROPFIND") return streamed(200);
       auto step = std::make_shared<uint64_t>(0);
-      return {207, [&c, step]() -> std::optional<std::string> {
-                uint64_t i = (*step)++;
-                if (i == 0) return c.head;
-                if (i <= c.times) return c.repeat;
-                if (i == c.times + 1) return c.tail;
-                return std::nullopt;
-              }};
+      return streamed(207, [&c, step]() -> std::optional<std::string> {
+        uint64_t i = (*step)++;
+        if (i == 0) return c.head;
+        if (i <= c.times) return c.repeat;
+        if (i == c.times + 1) return c.tail;
+        return std::nullopt;
+      });
     });
     ReliabilityDrive drive(server.url("/dav/"));
     const uint64_t resident = residentBytes();
@@ -268,26 +275,27 @@ TEST(HostileServerTest, XmlAttacksEndTheListingWithMemoryBounded) {
 TEST(HostileServerTest, ATwoGigabyteListingIsStreamedNotHeld) {
   constexpr int kEntries = 2048;
   const std::string filler = "<D:displayname>" + std::string(kMiB, 'x') + "</D:displayname>";
-  StreamServer server([&](const std::string& method, const std::string&) -> StreamServer::Answer {
-    if (method != "PROPFIND") return {};
+  FakeServer server;
+  server.setHandler([&](const FakeServer::Received& r) {
+    if (r.method != "PROPFIND") return streamed(200);
     auto step = std::make_shared<int>(0);
-    return {207, [&, step]() -> std::optional<std::string> {
-              int i = (*step)++;
-              if (i == 0) return std::string(kOpen) + response("/dav/", true);
-              if (i <= kEntries) {
-                std::string entry = response("/dav/f" + std::to_string(i), false);
-                return entry.insert(entry.find("</D:prop>"), filler);
-              }
-              if (i == kEntries + 1) return std::string(kClose);
-              return std::nullopt;
-            }};
+    return streamed(207, [&, step]() -> std::optional<std::string> {
+      int i = (*step)++;
+      if (i == 0) return std::string(kOpen) + response("/dav/", true);
+      if (i <= kEntries) {
+        std::string entry = response("/dav/f" + std::to_string(i), false);
+        return entry.insert(entry.find("</D:prop>"), filler);
+      }
+      if (i == kEntries + 1) return std::string(kClose);
+      return std::nullopt;
+    });
   });
   ReliabilityDrive drive(server.url("/dav/"));
   const uint64_t resident = residentBytes();
   auto root = drive.enumerate(kRootContainerItemIdentifier);
   ASSERT_FALSE(root.error) << root.error->what();
   EXPECT_EQ(root.items.size(), static_cast<size_t>(kEntries));
-  EXPECT_GE(server.bytesSent(), 2 * 1024 * kMiB);
+  EXPECT_GE(server.bodyBytesSent(), 2 * 1024 * kMiB);
   EXPECT_LT(peakResidentBytes(), resident + 64 * kMiB + kFreedButResident)
       << "grew by " << (peakResidentBytes() - resident) / kMiB << " MiB";
 }
@@ -320,17 +328,20 @@ TEST(HostileServerTest, EndlessBodiesOfOtherAnswersAreNotHeld) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.method);
-    StreamServer server([&](const std::string& method, const std::string& target) -> StreamServer::Answer {
-      if (method == c.method) {
-        return {method == "MKCOL" || method == "PUT" ? 201 : 200,
-                [&]() -> std::optional<std::string> { return endless; }};
+    const FakeServer::Pieces endlessly = [&]() -> std::optional<std::string> { return endless; };
+    FakeServer server;
+    if (c.method == "OPTIONS") server.on("OPTIONS", "/dav/", streamed(200, endlessly));
+    server.setHandler([&](const FakeServer::Received& r) {
+      if (r.method == c.method) {
+        return streamed(r.method == "MKCOL" || r.method == "PUT" ? 201 : 200, endlessly);
       }
-      if (method == "PROPFIND" && target == "/dav/") {
-        return {207,
-                StreamServer::once({multistatus({response("/dav/", true), response("/dav/a.txt", false)})})};
+      if (r.method == "PROPFIND" && r.target == "/dav/") {
+        return streamed(
+            207, FakeServer::once({multistatus({response("/dav/", true), response("/dav/a.txt", false)})}));
       }
-      if (method == "PROPFIND") return {207, StreamServer::once({multistatus({response(target, false)})})};
-      return {201, nullptr};
+      if (r.method == "PROPFIND")
+        return streamed(207, FakeServer::once({multistatus({response(r.target, false)})}));
+      return streamed(201);
     });
     ReliabilityDrive drive(server.url("/dav/"));
     std::string file;

@@ -13,8 +13,8 @@
 #include "platform/url_session.h"
 #include "reliability_tree_server.h"
 #include "state/state_file.h"
+#include "support/fake_server.h"
 #include "support/reliability_drive.h"
-#include "support/reliability_tls_server.h"
 #include "support/scoped_env.h"
 
 namespace davfp::testing {
@@ -147,7 +147,10 @@ TEST(SecurityTest, DownloadsAndTheStateAreTheUsersAlone) {
 }
 
 TEST(SecurityTest, CertificatesAreVerified) {
-  TlsServer tls;
+  TempDir dir;
+  const Certificate certificate = selfSignedCertificate(dir);
+  FakeServer tls({.tls = certificate});
+  tls.on("GET", "/", FakeServer::Reply{});
   // The session fails closed at the handshake: the certificate is nobody's.
   platform::UrlSession session(std::chrono::seconds(5));
   try {
@@ -171,8 +174,8 @@ TEST(SecurityTest, CertificatesAreVerified) {
   for (bool bundle : {false, true}) {
     SCOPED_TRACE(bundle ? "CURL_CA_BUNDLE" : "SSL_CERT_FILE");
     ScopedEnv env;
-    env.set("CURL_CA_BUNDLE", bundle ? std::optional(tls.certificate()) : std::nullopt);  // first, when set
-    env.set("SSL_CERT_FILE", bundle ? "/nonexistent" : tls.certificate());
+    env.set("CURL_CA_BUNDLE", bundle ? std::optional(certificate.file) : std::nullopt);  // first, when set
+    env.set("SSL_CERT_FILE", bundle ? "/nonexistent" : certificate.file);
     platform::UrlSession trusting(std::chrono::seconds(5));
     EXPECT_EQ(trusting.data(platform::HttpRequest{.url = tls.url("/")}).response.status, 200);
   }

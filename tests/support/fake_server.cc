@@ -3,168 +3,94 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <strings.h>
-#include <sys/eventfd.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdlib>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
+#include <utility>
+
+#include "support/fake_server_wire.h"
 
 namespace davfp::testing {
 
+using wire::BodyReader;
+using wire::Connection;
+using wire::Reader;
+
 namespace {
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+sockaddr_in loopback(int port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  return address;
 }
 
-std::optional<std::string> find(const platform::HeaderList& headers, std::string_view name) {
-  for (const auto& [key, value] : headers) {
-    if (equalsIgnoringCase(key, name)) return value;
-  }
-  return std::nullopt;
+// The size line that begins a chunk of n bytes.
+std::string chunkSize(size_t n) {
+  char line[32];
+  std::snprintf(line, sizeof line, "%zx\r\n", n);
+  return line;
 }
 
-std::string_view trimmed(std::string_view s) {
-  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-  return s;
-}
-
-bool sendAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
+// Forwarding: waits for the client's next request; false when the upstream server ends the connection first
+// (as it ends one that is idle), which then ends the client's too.
+bool clientSpeaksFirst(const Connection& client, const Connection& upstream) {
+  pollfd fds[2] = {{client.fd(), POLLIN, 0}, {upstream.fd(), POLLIN, 0}};
+  while (::poll(fds, 2, -1) < 0) {
+    if (errno != EINTR) return false;
   }
-  return true;
-}
-
-// Buffered reading of one connection's requests; each read is false when the connection ends first.
-class Reader {
- public:
-  explicit Reader(int fd) : fd_(fd) {}
-
-  // The bytes up to the delimiter, which is consumed and not returned.
-  bool until(std::string_view delimiter, std::string& out) {
-    size_t end;
-    while ((end = buffer_.find(delimiter)) == std::string::npos) {
-      if (!fill()) return false;
-    }
-    out = buffer_.substr(0, end);
-    buffer_.erase(0, end + delimiter.size());
-    return true;
-  }
-  bool head(std::string& out) { return until("\r\n\r\n", out); }  // request line and header lines
-  bool line(std::string& out) { return until("\r\n", out); }
-
-  bool exactly(size_t n, std::string& out) {
-    while (buffer_.size() < n) {
-      if (!fill()) return false;
-    }
-    out.append(buffer_, 0, n);
-    buffer_.erase(0, n);
-    return true;
-  }
-
- private:
-  bool fill() {
-    char chunk[16384];
-    ssize_t n;
-    while ((n = ::recv(fd_, chunk, sizeof chunk, 0)) < 0 && errno == EINTR) {
-    }
-    if (n <= 0) return false;
-    buffer_.append(chunk, static_cast<size_t>(n));
-    return true;
-  }
-
-  int fd_;
-  std::string buffer_;
-};
-
-// Parses the head of a request into received; false when it is malformed.
-bool parseHead(const std::string& head, FakeServer::Received& received, std::string& version) {
-  size_t lineEnd = head.find("\r\n");
-  std::string_view requestLine = std::string_view(head).substr(0, lineEnd);
-  auto first = requestLine.find(' ');
-  auto last = requestLine.rfind(' ');
-  if (first == std::string_view::npos || first == last) return false;
-  received.method = std::string(requestLine.substr(0, first));
-  received.target = std::string(requestLine.substr(first + 1, last - first - 1));
-  version = std::string(requestLine.substr(last + 1));
-  while (lineEnd != std::string::npos) {
-    size_t start = lineEnd + 2;
-    lineEnd = head.find("\r\n", start);
-    std::string_view field = std::string_view(head).substr(
-        start, lineEnd == std::string::npos ? std::string::npos : lineEnd - start);
-    auto colon = field.find(':');
-    if (colon == std::string_view::npos) return false;
-    received.headers.emplace_back(std::string(field.substr(0, colon)),
-                                  std::string(trimmed(field.substr(colon + 1))));
-  }
-  return true;
-}
-
-// Reads a chunked body; false when the connection ends or the framing is malformed.
-bool readChunked(Reader& reader, std::string& body) {
-  for (;;) {
-    std::string sizeLine;
-    if (!reader.line(sizeLine)) return false;
-    char* end = nullptr;
-    unsigned long size = std::strtoul(sizeLine.c_str(), &end, 16);
-    if (end == sizeLine.c_str()) return false;
-    if (size == 0) {
-      std::string trailer;
-      do {
-        if (!reader.line(trailer)) return false;
-      } while (!trailer.empty());
-      return true;
-    }
-    std::string crlf;
-    if (!reader.exactly(size, body) || !reader.line(crlf) || !crlf.empty()) return false;
-  }
+  return fds[1].revents == 0;
 }
 
 }  // namespace
 
-std::optional<std::string> FakeServer::Received::header(std::string_view name) const {
-  return find(headers, name);
+FakeServer::Pieces FakeServer::once(std::vector<std::string> pieces) {
+  auto next = std::make_shared<size_t>(0);
+  return [pieces = std::move(pieces), next]() -> std::optional<std::string> {
+    if (*next == pieces.size()) return std::nullopt;
+    return pieces[(*next)++];
+  };
 }
 
-FakeServer::FakeServer() {
+std::optional<std::string> FakeServer::Received::header(std::string_view name) const {
+  return wire::find(headers, name);
+}
+
+FakeServer::FakeServer(Options options) : options_(std::move(options)) {
+  if (options_.tls && options_.upstream)
+    throw std::invalid_argument("FakeServer: https or forwarding, not both");
+  if (options_.tls) tls_ = wire::tlsContext(*options_.tls);
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listenFd_ < 0) throw std::runtime_error("FakeServer: socket failed");
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  sockaddr_in address = loopback(0);
   socklen_t length = sizeof address;
-  if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+  if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listenFd_, 256) != 0 ||
       ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    ::close(listenFd_);
-    throw std::runtime_error(std::string("FakeServer: cannot listen: ") + std::strerror(errno));
+    int error = errno;
+    if (listenFd_ >= 0) ::close(listenFd_);
+    throw std::runtime_error(std::string("FakeServer: cannot listen: ") + std::strerror(error));
   }
   port_ = ntohs(address.sin_port);
-  wakeFd_ = ::eventfd(0, EFD_CLOEXEC);
-  if (wakeFd_ < 0) {
-    ::close(listenFd_);
-    throw std::runtime_error("FakeServer: eventfd failed");
-  }
   acceptThread_ = std::thread([this] { acceptLoop(); });
 }
 
 FakeServer::~FakeServer() {
   stop();
-  ::close(wakeFd_);
+  ::close(listenFd_);
 }
 
-std::string FakeServer::url(std::string_view target) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + std::string(target);
+std::string FakeServer::url(std::string_view target, std::string_view userinfo) const {
+  return (tls_ ? "https://" : "http://") + std::string(userinfo) + "127.0.0.1:" + std::to_string(port_) +
+         std::string(target);
 }
 
 void FakeServer::on(std::string method, std::string target, Reply reply) {
@@ -175,6 +101,11 @@ void FakeServer::on(std::string method, std::string target, Reply reply) {
 void FakeServer::setHandler(std::function<Reply(const Received&)> handler) {
   std::lock_guard guard(mu_);
   handler_ = std::move(handler);
+}
+
+void FakeServer::alterForwarded(std::function<void(const Received&, Reply&)> alter) {
+  std::lock_guard guard(mu_);
+  alter_ = std::move(alter);
 }
 
 std::vector<FakeServer::Received> FakeServer::requests() const {
@@ -197,20 +128,43 @@ bool FakeServer::waitForRequests(size_t n, std::chrono::milliseconds timeout) co
   return cv_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
 }
 
-void FakeServer::stop() {
-  std::lock_guard stopping(stopMu_);
+void FakeServer::dieAfter(Direction direction, uint64_t bytes, std::function<void()> onDeath) {
+  std::lock_guard guard(mu_);
+  budget_ = {direction, bytes};
+  onDeath_ = std::move(onDeath);
+}
+
+bool FakeServer::dead() const {
+  std::lock_guard guard(mu_);
+  return stopped_;
+}
+
+void FakeServer::die() {
+  std::function<void()> onDeath;
   {
     std::lock_guard guard(mu_);
     if (stopped_) return;
     stopped_ = true;
-    // Wakes every connection thread out of its read; each closes its own descriptor.
-    for (int fd : openFds_) ::shutdown(fd, SHUT_RDWR);
+    onDeath = std::move(onDeath_);
   }
   cv_.notify_all();
-  uint64_t one = 1;
-  (void)!::write(wakeFd_, &one, sizeof one);
-  acceptThread_.join();
-  ::close(listenFd_);
+  // A listening socket that is shut down stops listening at once: connections are refused from here on, and
+  // the accept loop wakes.
+  ::shutdown(listenFd_, SHUT_RDWR);
+  if (onDeath) onDeath();
+  // Wakes every connection thread out of its read or write; each closes its own descriptors.
+  std::lock_guard guard(mu_);
+  for (int fd : openFds_) ::shutdown(fd, SHUT_RDWR);
+}
+
+void FakeServer::stop() {
+  std::lock_guard stopping(stopMu_);
+  {
+    std::lock_guard guard(mu_);
+    onDeath_ = nullptr;  // a stop is no death on cue
+  }
+  die();
+  if (acceptThread_.joinable()) acceptThread_.join();
   std::vector<std::thread> threads;
   {
     std::lock_guard guard(mu_);
@@ -220,18 +174,21 @@ void FakeServer::stop() {
 }
 
 void FakeServer::acceptLoop() {
+  // A write to a connection that the client has closed raises SIGPIPE in the writing thread (a TLS write
+  // cannot ask otherwise): blocked here and in the connection threads, which inherit the mask, it is a failed
+  // write.
+  sigset_t pipe;
+  ::sigemptyset(&pipe);
+  ::sigaddset(&pipe, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
   for (;;) {
-    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
-    if (fds[1].revents != 0) return;
-    if (fds[0].revents == 0) continue;
     int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (fd < 0) continue;
     std::lock_guard guard(mu_);
     if (stopped_) {
-      ::close(fd);
+      if (fd >= 0) ::close(fd);
       return;
     }
+    if (fd < 0) continue;
     openFds_.push_back(fd);
     int connection = static_cast<int>(++connections_);
     threads_.emplace_back([this, fd, connection] { serve(fd, connection); });
@@ -239,41 +196,54 @@ void FakeServer::acceptLoop() {
 }
 
 void FakeServer::serve(int fd, int connection) {
-  Reader reader(fd);
-  for (;;) {
-    std::string head, version;
-    Received received;
-    received.connection = connection;
-    if (!reader.head(head) || !parseHead(head, received, version)) break;
-
-    auto expect = received.header("Expect");
-    if (expect && equalsIgnoringCase(*expect, "100-continue") &&
-        !sendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n"))
-      break;
-    auto encoding = received.header("Transfer-Encoding");
-    if (encoding && equalsIgnoringCase(*encoding, "chunked")) {
-      if (!readChunked(reader, received.body)) break;
-    } else if (auto length = received.header("Content-Length")) {
-      if (!reader.exactly(std::strtoull(length->c_str(), nullptr, 10), received.body)) break;
+  Connection client(fd, Direction::toClient);
+  Upstream upstream;
+  if (!tls_ || client.acceptTls(tls_.get())) {
+    Reader reader(client);
+    for (;;) {
+      if (upstream.connection && !reader.buffered() && !clientSpeaksFirst(client, *upstream.connection))
+        break;
+      std::string head, version;
+      Received received;
+      received.connection = connection;
+      if (!reader.head(head) || !wire::parseRequest(head, received, version)) break;
+      auto connectionHeader = received.header("Connection");
+      bool keepAlive = version == "HTTP/1.1"
+                           ? !(connectionHeader && wire::equalsIgnoringCase(*connectionHeader, "close"))
+                           : connectionHeader && wire::equalsIgnoringCase(*connectionHeader, "keep-alive");
+      std::optional<Reply> reply;
+      if (options_.upstream && !routed(received)) {
+        if (!(reply = forward(client, reader, head, received, upstream))) break;
+      } else if (!receiveBody(client, reader, received)) {
+        break;
+      }
+      {
+        std::lock_guard guard(mu_);
+        requests_.push_back(received);
+      }
+      cv_.notify_all();
+      if (!reply) reply = replyFor(received);
+      if (!answer(client, received, *reply) || !keepAlive) break;
     }
-    auto connectionHeader = received.header("Connection");
-    bool keepAlive = version == "HTTP/1.1"
-                         ? !(connectionHeader && equalsIgnoringCase(*connectionHeader, "close"))
-                         : connectionHeader && equalsIgnoringCase(*connectionHeader, "keep-alive");
-    {
-      std::lock_guard guard(mu_);
-      requests_.push_back(received);
-    }
-    cv_.notify_all();
+  }
+  std::lock_guard guard(mu_);
+  std::erase(openFds_, fd);
+  if (upstream.connection) std::erase(openFds_, upstream.connection->fd());
+}
 
-    Reply reply = replyFor(received);
-    if (!answer(fd, received, reply) || !keepAlive) break;
+bool FakeServer::receiveBody(Connection& client, Reader& reader, Received& request) {
+  if (wire::headerIs(request.headers, "Expect", "100-continue") &&
+      !send(client, "HTTP/1.1 100 Continue\r\n\r\n")) {
+    return false;
   }
-  {
-    std::lock_guard guard(mu_);
-    std::erase(openFds_, fd);
-  }
-  ::close(fd);
+  BodyReader body(reader, request.headers, false);
+  while (auto piece = body.next()) request.body += *piece;
+  return !body.failed();
+}
+
+bool FakeServer::routed(const Received& request) const {
+  std::lock_guard guard(mu_);
+  return routes_.contains({request.method, request.target});
 }
 
 FakeServer::Reply FakeServer::replyFor(const Received& request) {
@@ -294,12 +264,95 @@ FakeServer::Reply FakeServer::replyFor(const Received& request) {
   return Reply{.status = 404};
 }
 
+std::optional<FakeServer::Reply> FakeServer::forward(Connection& client, Reader& reader,
+                                                     const std::string& head, Received& request,
+                                                     Upstream& upstream) {
+  if (!upstream.connection) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return std::nullopt;
+    upstream.connection = std::make_unique<Connection>(fd, Direction::toServer);
+    upstream.reader = std::make_unique<Reader>(*upstream.connection);
+    sockaddr_in address = loopback(*options_.upstream);
+    {
+      std::lock_guard guard(mu_);
+      if (stopped_) return std::nullopt;
+      openFds_.push_back(fd);
+    }
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return std::nullopt;
+  }
+  Connection& server = *upstream.connection;
+  if (!send(server, head + "\r\n\r\n")) return std::nullopt;
+  int status = 0;
+  platform::HeaderList headers;
+  auto readHead = [&] {
+    std::string text;
+    headers.clear();
+    return upstream.reader->head(text) && wire::parseResponse(text, status, headers);
+  };
+  // Asked to, the server says whether it wants the body (or answers at once): it goes on to the client.
+  const bool expects = wire::headerIs(request.headers, "Expect", "100-continue");
+  if (expects && !readHead()) return std::nullopt;
+  if (!expects || status < 200) {
+    if (expects && !send(client, "HTTP/1.1 100 Continue\r\n\r\n")) return std::nullopt;
+    BodyReader body(reader, request.headers, false);
+    const bool chunked = body.framing() == BodyReader::Framing::chunked;
+    while (auto piece = body.next()) {
+      request.body += *piece;
+      if (chunked && !send(server, chunkSize(piece->size()))) return std::nullopt;
+      if (!send(server, *piece) || (chunked && !send(server, "\r\n"))) return std::nullopt;
+    }
+    if (body.failed() || (chunked && !send(server, "0\r\n\r\n"))) return std::nullopt;
+    do {
+      if (!readHead()) return std::nullopt;
+    } while (status < 200);
+  }
+  auto body = std::make_shared<BodyReader>(*upstream.reader, headers, true);
+  const bool bodiless = request.method == "HEAD" || status == 204 || status == 304;
+  Reply reply{.status = status,
+              .headers = headers,
+              .closeAfter = wire::headerIs(headers, "Connection", "close"),
+              .noLength = body->framing() == BodyReader::Framing::untilClose && !bodiless};
+  if (!bodiless) {
+    // The body as it comes; an end too soon cuts the client's connection too, so that no cut body passes
+    // for a whole one.
+    reply.pieces = [body, fd = client.fd()] {
+      auto piece = body->next();
+      if (!piece && body->failed()) ::shutdown(fd, SHUT_RDWR);
+      return piece;
+    };
+  }
+  std::function<void(const Received&, Reply&)> alter;
+  {
+    std::lock_guard guard(mu_);
+    alter = alter_;
+  }
+  if (alter) alter(request, reply);
+  return reply;
+}
+
+bool FakeServer::send(Connection& connection, std::string_view bytes) {
+  size_t allowed = bytes.size();
+  bool dies = false;
+  {
+    std::lock_guard guard(mu_);
+    if (stopped_) return false;
+    if (budget_ && budget_->first == connection.sending()) {
+      allowed = static_cast<size_t>(std::min<uint64_t>(allowed, budget_->second));
+      budget_->second -= allowed;
+      dies = budget_->second == 0;
+    }
+  }
+  bool sent = connection.sendAll(bytes.substr(0, allowed));
+  if (dies) die();
+  return sent && !dies;
+}
+
 bool FakeServer::pause(std::chrono::milliseconds d) {
   std::unique_lock lock(mu_);
   return !cv_.wait_for(lock, d, [this] { return stopped_; });
 }
 
-bool FakeServer::answer(int fd, const Received& request, const Reply& reply) {
+bool FakeServer::answer(Connection& client, const Received& request, const Reply& reply) {
   if (reply.noAnswer) {
     std::unique_lock lock(mu_);
     cv_.wait(lock, [this] { return stopped_; });
@@ -307,32 +360,52 @@ bool FakeServer::answer(int fd, const Received& request, const Reply& reply) {
   }
   if (reply.delay.count() > 0 && !pause(reply.delay)) return false;
 
-  bool bodiless = reply.status < 200 || reply.status == 204 || reply.status == 304;
-  // Clients read the status code only; one reason phrase serves every status.
-  std::string text = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
-  for (const auto& [name, value] : reply.headers) text += name + ": " + value + "\r\n";
-  if (!bodiless && !reply.noLength && !find(reply.headers, "Content-Length") &&
-      !find(reply.headers, "Transfer-Encoding")) {
-    text += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
-  }
+  const bool bodiless = reply.status < 200 || reply.status == 204 || reply.status == 304;
+  const bool sized = wire::find(reply.headers, "Content-Length").has_value();
+  const bool encoded = wire::find(reply.headers, "Transfer-Encoding").has_value();
+  const bool chunked = reply.pieces && !sized && !reply.noLength && !bodiless;
   const bool close = reply.closeAfter || reply.noLength;
-  if (close) text += "Connection: close\r\n";
-  text += "\r\n";
-  if (request.method != "HEAD" && !bodiless) text += reply.body;
-  if (reply.dropAfterBytes && *reply.dropAfterBytes < text.size()) text.resize(*reply.dropAfterBytes);
-
-  if (reply.byteInterval.count() > 0) {
-    size_t headEnd = text.find("\r\n\r\n");
-    size_t head = headEnd == std::string::npos ? text.size() : headEnd + 4;
-    if (reply.headAtOnce && !sendAll(fd, std::string_view(text).substr(0, head))) return false;
-    for (size_t i = reply.headAtOnce ? head : 0; i < text.size(); ++i) {
-      if (!sendAll(fd, std::string_view(text).substr(i, 1))) return false;
-      if (i + 1 < text.size() && !pause(reply.byteInterval)) return false;
-    }
-  } else if (!sendAll(fd, text)) {
-    return false;
+  const bool ends = close || reply.dropAfterBytes;  // the connection ends after the reply
+  // Clients read the status code only; one reason phrase serves every status.
+  std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
+  for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
+  if (chunked && !encoded) head += "Transfer-Encoding: chunked\r\n";
+  if (!bodiless && !reply.pieces && !reply.noLength && !sized && !encoded) {
+    head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
   }
-  return !reply.dropAfterBytes && !close;
+  if (close && !wire::find(reply.headers, "Connection")) head += "Connection: close\r\n";
+  head += "\r\n";
+
+  size_t sent = 0;    // bytes of this reply so far, for dropAfterBytes
+  bool first = true;  // of the bytes that trickle: no pause before it
+  // Sends the reply's next bytes, at once or trickling; false when the connection ended or is to be cut.
+  auto emit = [&](std::string_view bytes, bool atOnce) {
+    const size_t drop = reply.dropAfterBytes.value_or(SIZE_MAX);
+    bytes = bytes.substr(0, drop - std::min(sent, drop));
+    sent += bytes.size();
+    if (atOnce || reply.byteInterval.count() == 0) return send(client, bytes) && sent < drop;
+    for (char c : bytes) {
+      if (!std::exchange(first, false) && !pause(reply.byteInterval)) return false;
+      if (!send(client, std::string_view(&c, 1))) return false;
+    }
+    return sent < drop;
+  };
+  bool open = emit(head, reply.headAtOnce);
+  if (!open || request.method == "HEAD" || bodiless) return open && !ends;
+  if (!reply.pieces) {
+    open = emit(reply.body, false);
+    if (open) bodyBytes_ += reply.body.size();
+    return open && !ends;
+  }
+  while (open) {
+    std::optional<std::string> piece = reply.pieces();
+    if (!piece) break;
+    if (piece->empty()) continue;
+    open = (!chunked || emit(chunkSize(piece->size()), false)) && emit(*piece, false) &&
+           (!chunked || emit("\r\n", false));
+    if (open) bodyBytes_ += piece->size();
+  }
+  return open && (!chunked || emit("0\r\n\r\n", false)) && !ends;
 }
 
 }  // namespace davfp::testing

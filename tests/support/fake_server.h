@@ -1,23 +1,36 @@
-// FakeServer: a scriptable HTTP/1.1 server on a free loopback port, standing in for a WebDAV server in tests.
+// FakeServer: a scriptable HTTP/1.1 server on a free loopback port, standing in for a WebDAV server in tests,
+// or standing in front of a real one.
 //
 // Real sockets: keep-alive connections, Content-Length and chunked request bodies, "Expect: 100-continue"
 // answered. Each request is recorded and answered by the first of:
 //   1. a reply scripted with on() for its method and exact request target (several replies for one route are
 //      used in order, and the last one repeats);
-//   2. for OPTIONS, 200 with "DAV: 1, 2" (so that a server probe finds a live WebDAV server);
-//   3. the handler given to setHandler();
-//   4. 404.
+//   2. forwarding to a real server, when the options name one (below): nothing else then answers;
+//   3. for OPTIONS, 200 with "DAV: 1, 2" (so that a server probe finds a live WebDAV server);
+//   4. the handler given to setHandler();
+//   5. 404.
 // A reply can be delayed, trickled one byte at a time (the head too, or only the body), cut off after some
-// bytes, sent without a length, or withheld until stop().
-// Thread-safe. stop() (also run by the destructor) closes the listener, so that the port then refuses, ends
-// every connection, waiting or not, and joins every thread: a test never hangs on the server.
+// bytes, sent without a length, withheld until stop(), or made piece by piece while it is sent (a body too
+// large to hold, or one without end).
+//
+// The options choose how the server is reached and who answers: https with a given certificate instead of
+// http; or forwarding every request to a real server on another loopback port, over one connection of its
+// own per connection taken, the request's body passed on as it arrives and the server's answer sent back as
+// it comes (through alterForwarded() when set). In every mode the server can die on cue (dieAfter()), as a
+// killed server would: after some bytes in one direction it stops listening and ends every connection.
+//
+// Thread-safe. stop() (also run by the destructor) stops listening, so that the port then refuses, ends every
+// connection, waiting or not, and joins every thread: a test never hangs on the server.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,11 +40,35 @@
 #include <vector>
 
 #include "platform/url_session.h"
+#include "support/temp_dir.h"
+
+struct ssl_ctx_st;
 
 namespace davfp::testing {
 
+// A certificate and its private key, as PEM files.
+struct Certificate {
+  std::string file;
+  std::string keyFile;
+};
+
+// A self-signed certificate for 127.0.0.1, made in dir by the distribution's openssl: nobody trusts it
+// unless told to. Throws std::runtime_error with openssl's output when it cannot be made.
+Certificate selfSignedCertificate(const TempDir& dir);
+
+namespace wire {
+class Connection;
+class Reader;
+}  // namespace wire
+
 class FakeServer {
  public:
+  // The pieces of a body made while it is sent: called again and again on the connection's thread until it
+  // returns none.
+  using Pieces = std::function<std::optional<std::string>()>;
+  // Pieces that give each of these once, in order.
+  static Pieces once(std::vector<std::string> pieces);
+
   struct Reply {
     int status = 200;
     platform::HeaderList headers;  // Content-Length is added unless given (or Transfer-Encoding is)
@@ -43,6 +80,7 @@ class FakeServer {
     bool headAtOnce = false;                    // with byteInterval: only the body trickles
     bool closeAfter = false;                    // "Connection: close", and close after the response
     bool noLength = false;  // neither Content-Length nor chunks: the body ends where the connection closes
+    Pieces pieces;  // the body instead of `body`: chunked unless a Content-Length is given or noLength
   };
   struct Received {
     std::string method, target;
@@ -52,23 +90,41 @@ class FakeServer {
     // The first header of that name, compared without regard to case.
     std::optional<std::string> header(std::string_view name) const;
   };
+  struct Options {
+    std::optional<Certificate> tls;  // https with this certificate
+    std::optional<int> upstream;     // forward to the server on this loopback port (not with tls)
+  };
+  // The bytes that go to the client, or to the upstream server.
+  enum class Direction { toServer, toClient };
 
-  FakeServer();  // listens on 127.0.0.1, on a free port
+  explicit FakeServer(Options options = {});  // listens on 127.0.0.1, on a free port
   ~FakeServer();
   FakeServer(const FakeServer&) = delete;
   FakeServer& operator=(const FakeServer&) = delete;
 
   int port() const { return port_; }
-  std::string url(std::string_view target = "/") const;  // "http://127.0.0.1:PORT" + target
+  // "http://" (or "https://") + userinfo + "127.0.0.1:PORT" + target; userinfo is "user:password@" or empty.
+  std::string url(std::string_view target = "/", std::string_view userinfo = {}) const;
 
   void on(std::string method, std::string target, Reply reply);
   void setHandler(std::function<Reply(const Received&)> handler);
+  // Changes each answer that the upstream server gives before it is sent on (its body still unread).
+  void alterForwarded(std::function<void(const Received&, Reply&)> alter);
 
   std::vector<Received> requests() const;  // in arrival order
   void clearRequests();
   long connections() const;  // connections accepted so far
   // Blocks until at least n requests have arrived since the last clearRequests(); false after timeout.
   bool waitForRequests(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
+  // Body bytes of replies sent so far, over every request.
+  uint64_t bodyBytesSent() const { return bodyBytes_.load(); }
+
+  // After `bytes` more bytes in direction (over all connections) the server dies: it sends no more, stops
+  // listening (connections are refused from then on), runs onDeath, and ends every connection. onDeath runs
+  // on a connection's thread: what it does (publishing the server elsewhere) is done by the time the client
+  // can notice.
+  void dieAfter(Direction direction, uint64_t bytes, std::function<void()> onDeath = {});
+  bool dead() const;  // it died, or was stopped
 
   void stop();
 
@@ -77,30 +133,51 @@ class FakeServer {
     std::vector<Reply> replies;
     size_t next = 0;
   };
+  // Forwarding: a connection's own connection to the upstream server, opened at its first request.
+  struct Upstream {
+    std::unique_ptr<wire::Connection> connection;
+    std::unique_ptr<wire::Reader> reader;
+  };
 
   void acceptLoop();
   void serve(int fd, int connection);
+  // Reads the request's body; false when the connection ends first.
+  bool receiveBody(wire::Connection& client, wire::Reader& reader, Received& request);
+  bool routed(const Received& request) const;  // a reply is scripted for it
   Reply replyFor(const Received& request);
+  // Passes the request on upstream, its body as it comes, and returns the answer, which reads its body from
+  // upstream while it is sent; none when either side ended first.
+  std::optional<Reply> forward(wire::Connection& client, wire::Reader& reader, const std::string& head,
+                               Received& request, Upstream& upstream);
   // Sends the reply; false when the connection is to be closed afterwards.
-  bool answer(int fd, const Received& request, const Reply& reply);
+  bool answer(wire::Connection& client, const Received& request, const Reply& reply);
+  // Sends bytes as far as a death on cue lets them go; false when the connection or the server ended.
+  bool send(wire::Connection& connection, std::string_view bytes);
   // Waits for d, or less when the server stops; false when it stops.
   bool pause(std::chrono::milliseconds d);
+  // Stops listening, runs onDeath, ends every connection; joins nothing. Idempotent.
+  void die();
 
+  const Options options_;
+  std::shared_ptr<ssl_ctx_st> tls_;
   int listenFd_ = -1;
-  int wakeFd_ = -1;  // written by stop() to end the accept loop
   int port_ = 0;
   std::thread acceptThread_;
+  std::atomic<uint64_t> bodyBytes_{0};
   std::mutex stopMu_;  // makes stop() run once at a time
 
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;                           // signalled at stop and at each new request
-  bool stopped_ = false;                                         // guarded by mu_
+  bool stopped_ = false;                                         // guarded by mu_: died or stopped
   std::map<std::pair<std::string, std::string>, Route> routes_;  // guarded by mu_
   std::function<Reply(const Received&)> handler_;                // guarded by mu_
+  std::function<void(const Received&, Reply&)> alter_;           // guarded by mu_
   std::vector<Received> requests_;                               // guarded by mu_
   long connections_ = 0;                                         // guarded by mu_
-  std::vector<int> openFds_;                                     // guarded by mu_: connections being served
-  std::vector<std::thread> threads_;                             // guarded by mu_: one per connection
+  std::optional<std::pair<Direction, uint64_t>> budget_;  // guarded by mu_: bytes still sent before the death
+  std::function<void()> onDeath_;                         // guarded by mu_
+  std::vector<int> openFds_;          // guarded by mu_: connections being served, and theirs upstream
+  std::vector<std::thread> threads_;  // guarded by mu_: one per connection
 };
 
 }  // namespace davfp::testing

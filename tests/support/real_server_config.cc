@@ -6,8 +6,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "support/host_process.h"
 #include "support/real_server.h"
-#include "support/reliability_tls_server.h"
 #include "support/temp_dir.h"
 
 namespace davfp::testing {
@@ -121,10 +121,9 @@ $HTTP["url"] =~ "^{PREFIX}" {
 
 void RealServer::writePasswordFile() {
   const std::string file = dir_ + "/htpasswd";
-  if (runProgram({"htpasswd", "-c", "-b", "-m", file, basicAuth_->user, basicAuth_->password},
-                 dir_ + "/htpasswd.log") != 0) {
-    throw std::runtime_error("htpasswd failed: " + readFile(dir_ + "/htpasswd.log"));
-  }
+  ProcessResult r =
+      runProcess({"/usr/bin/htpasswd", "-c", "-b", "-m", file, basicAuth_->user, basicAuth_->password}, {});
+  if (r.status != 0) throw std::runtime_error("htpasswd failed: " + r.out + r.err);
   ::chmod(file.c_str(), 0644);  // the server's own user reads it
 }
 

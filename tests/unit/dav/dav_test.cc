@@ -12,7 +12,7 @@
 #include "platform/error.h"
 #include "platform/jobs.h"
 #include "platform/task.h"
-#include "support/reliability_tls_server.h"
+#include "support/temp_dir.h"
 #include "unit/dav/dav_fixture.h"
 
 namespace davfp::testing {
@@ -147,7 +147,8 @@ TEST_F(DavTest, GivesUpAfterThePollsAndStartsTheApplicationAgainOnTheNextRequest
 }
 
 TEST_F(DavTest, AProbeRefusedOrNotTrustedEndsTheResolutionAtOnceWithoutTheHostApplication) {
-  TlsServer tls;  // a certificate nobody trusts
+  TempDir dir;
+  FakeServer tls({.tls = selfSignedCertificate(dir)});  // a certificate nobody trusts
   server_.on("OPTIONS", "/401/",
              Reply{.status = 401, .headers = {{"WWW-Authenticate", "Basic realm=\"d\""}}});
   server_.on("OPTIONS", "/403/", Reply{.status = 403});
