@@ -4,6 +4,7 @@
 // lateCalls), never taken as the outcome. Thread-safe.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -47,6 +48,8 @@ class Enumeration final : public platform::EnumerationObserver, public platform:
   // enumeration finished with. When cancel asks to stop first, the wait ends with the user-cancelled error:
   // an enumeration has no progress to cancel, so it runs out unobserved. One waiter, once.
   Record wait(std::stop_token cancel = {});
+  // Blocks until the first finish call or until timeout has passed, ending nothing; true when it came.
+  bool waitFor(std::chrono::milliseconds timeout) const { return finished_.waitFor(timeout); }
   // Everything received so far, late calls included.
   Record record() const;
 
