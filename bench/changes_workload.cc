@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "client/platform_client.h"
 #include "drive.h"
-#include "platform_calls.h"
 #include "propfind_loop.h"
 #include "state/paths.h"
 #include "summary.h"
@@ -58,9 +58,12 @@ Pass timedPass(BenchDrive& drive) {
   long writesBefore = drive.stateWrites();
   double cpuStart = processCpuSeconds();
   auto start = Clock::now();
-  ChangeSet changes = enumerateChanges(*ext);
+  auto changes =
+      client::PlatformClient(ext).changes(platform::kWorkingSetContainerItemIdentifier, ext->anchor());
   double seconds = since(start);
-  return Pass{seconds, processCpuSeconds() - cpuStart, changes.updated.size(), changes.deleted.size(),
+  size_t updated = 0;
+  for (const auto& change : changes.changes) updated += change.updated ? 1 : 0;
+  return Pass{seconds, processCpuSeconds() - cpuStart, updated, changes.changes.size() - updated,
               drive.stateWrites() - writesBefore, ext->dav().connectionsOpened()};
 }
 

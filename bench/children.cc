@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "client/platform_client.h"
 #include "host/commands.h"
 #include "platform/env.h"
-#include "platform_calls.h"
 #include "provider/extension.h"
 #include "workloads.h"
 
@@ -32,7 +32,7 @@ int enumerateChild(const std::vector<std::string>& args) {
   try {
     auto ext = standardExtension();
     // Printed as the davfp program prints a listing.
-    cli::emitItems(enumerateItems(*ext, container));
+    cli::emitItems(client::PlatformClient(ext).enumerate(container));
     // A platform keeps its extension for as long as the process lives: taking the extension, its state and
     // the items apart is no part of answering a listing, so the process ends here.
     std::_Exit(std::ferror(stdout) ? 1 : 0);
@@ -47,7 +47,7 @@ int fetchChild(const std::vector<std::string>& args) {
     auto ext = standardExtension();
     // The identifier the platform would have from an earlier enumeration of the file's folder.
     std::string id = ext->state().id(args[0]);
-    std::cout << startFetch(*ext, id).get() << std::endl;
+    std::cout << client::PlatformClient(ext).fetch(id, std::nullopt).file << std::endl;
     return 0;
   } catch (const std::exception& e) {
     return failed(e);
@@ -59,8 +59,9 @@ int uploadChild(const std::vector<std::string>& args) {
   try {
     auto ext = standardExtension();
     // As the platform writes a changed file back: it knows the item, and sends it with its new contents.
-    platform::ItemRef item = startLookup(*ext, ext->state().id(args[0])).get();
-    startModify(*ext, item, platform::field::kContents, args[1]).get();
+    client::PlatformClient platform(ext);
+    platform::ItemRef item = platform.item(ext->state().id(args[0]));
+    platform.modify(item, item->itemVersion(), platform::field::kContents, args[1]);
     return 0;
   } catch (const std::exception& e) {
     return failed(e);

@@ -10,10 +10,10 @@
 #include <stdexcept>
 
 #include "child_process.h"
+#include "client/platform_client.h"
 #include "clients.h"
 #include "drive.h"
 #include "platform/url_session.h"
-#include "platform_calls.h"
 #include "summary.h"
 #include "support/real_server.h"
 #include "support/temp_dir.h"
@@ -51,10 +51,11 @@ struct Batch {
 template <class Start, class Check>
 Batch runBatch(BenchDrive& drive, const std::vector<std::string>& ids, Start start, Check check) {
   auto ext = drive.extension();
+  client::PlatformClient platform(ext);
   auto begin = Clock::now();
-  std::vector<decltype(start(*ext, ids.front()))> pending;
-  for (const auto& id : ids) pending.push_back(start(*ext, id));
-  for (auto& p : pending) check(p.get());
+  std::vector<decltype(start(platform, ids.front()))> pending;
+  for (const auto& id : ids) pending.push_back(start(platform, id));
+  for (auto& p : pending) check(p.wait());
   Batch batch{.seconds = since(begin), .connections = ext->dav().connectionsOpened()};
   for (auto& p : pending) batch.exactlyOnce = batch.exactlyOnce && p.completions() == 1;
   return batch;
@@ -78,7 +79,7 @@ int concurrencyWorkload(int runs) {
   {
     auto ext = drive.extension();
     std::map<std::string, std::string> byName;
-    for (const auto& item : enumerateItems(*ext, platform::kRootContainerItemIdentifier)) {
+    for (const auto& item : client::PlatformClient(ext).enumerate(platform::kRootContainerItemIdentifier)) {
       byName[item->filename()] = item->itemIdentifier();
     }
     for (int i = 0; i < kRequests; ++i) ids.push_back(byName.at(fileName(i)));
@@ -105,7 +106,12 @@ int concurrencyWorkload(int runs) {
   bool exactlyOnce = true;
   for (int run = 0; run < runs; ++run) {
     fetchCurl.add(curlBatch(true));
-    Batch fetches = runBatch(drive, ids, startFetch, [](const std::string& file) {
+    auto startFetch = [](client::PlatformClient& p, const std::string& id) {
+      return p.startFetch(id, std::nullopt);
+    };
+    auto startLookup = [](client::PlatformClient& p, const std::string& id) { return p.startItem(id); };
+    Batch fetches = runBatch(drive, ids, startFetch, [](const client::PlatformClient::Fetched& fetched) {
+      const std::string& file = fetched.file;
       struct stat st {};
       if (::stat(file.c_str(), &st) != 0 || st.st_size < 100) throw std::runtime_error("a fetch delivered no file");
       std::filesystem::remove(file);

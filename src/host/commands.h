@@ -5,16 +5,16 @@
 
 #include <string>
 
+#include "client/platform_client.h"
 #include "host/drive_session.h"
 #include "host/interrupt.h"
 #include "host/options.h"
-#include "host/platform_adapter.h"
 #include "host/program_env.h"
 
 namespace davfp::cli {
 
 struct Context {
-  Platform& platform;
+  client::PlatformClient& platform;
   ProgramEnv& env;
   Interrupt& interrupt;
   const Options& options;

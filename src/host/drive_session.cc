@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <stop_token>
 
+#include "client/errors.h"
 #include "host/failure.h"
 #include "host/visible_text.h"
 
@@ -30,7 +30,7 @@ DriveSession::DriveSession(platform::Domain domain, platform::Env& env, Interrup
       env_(env),
       interrupt_(interrupt),
       wait_(wait),
-      platform_(nullptr, interrupt) {}
+      platform_(nullptr, interrupt.token()) {}
 
 void DriveSession::open() {
   if (extension_) return;
@@ -45,8 +45,6 @@ void DriveSession::open() {
                       "without --no-wait, davfp waits for it"};
       }
     } else {
-      std::stop_source stop;
-      Interrupt::Scope scope(interrupt_, [&stop] { stop.request_stop(); });
       lock_ = platform::FileLock::take(
           path, kPatience,
           [this](const platform::FileLock::Holder& holder) {
@@ -55,8 +53,8 @@ void DriveSession::open() {
                                  "; waiting until it is done (Ctrl-C gives up)")
                              .c_str());
           },
-          stop.get_token());
-      if (!lock_) throw Failure{{}, cancelledError(), {}};
+          interrupt_.token());
+      if (!lock_) throw Failure{{}, client::cancelledError(), {}};
     }
   } catch (const platform::Error& e) {
     throw localFailure(path, static_cast<int>(e.code()));

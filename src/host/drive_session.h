@@ -11,8 +11,8 @@
 #include <memory>
 #include <optional>
 
+#include "client/platform_client.h"
 #include "host/interrupt.h"
-#include "host/platform_adapter.h"
 #include "platform/env.h"
 #include "platform/file_lock.h"
 #include "provider/extension.h"
@@ -35,7 +35,7 @@ class DriveSession {
   void close();
 
   // The platform's side of the contract, on the extension of the latest open().
-  Platform& platform() { return platform_; }
+  client::PlatformClient& platform() { return platform_; }
 
  private:
   const platform::Domain domain_;
@@ -44,7 +44,7 @@ class DriveSession {
   const bool wait_;
   std::optional<platform::FileLock> lock_;
   std::shared_ptr<FileProviderExtension> extension_;
-  Platform platform_;
+  client::PlatformClient platform_;
 };
 
 }  // namespace davfp::cli

@@ -8,40 +8,13 @@
 
 namespace davfp::cli {
 
-Interrupt::Scope::Scope(Interrupt& interrupt, std::function<void()> cancel) : interrupt_(interrupt) {
-  std::unique_lock lock(interrupt_.mu_);
-  if (interrupt_.interrupted_) {
-    lock.unlock();
-    cancel();
-    return;
-  }
-  interrupt_.cancel_ = std::move(cancel);
-}
-
-Interrupt::Scope::~Scope() {
-  std::unique_lock lock(interrupt_.mu_);
-  interrupt_.cancel_ = nullptr;
-  // The cancel may refer to what the waiting code owns; it must be over before that goes.
-  interrupt_.cv_.wait(lock, [this] { return !interrupt_.cancelling_; });
-}
-
 void Interrupt::trigger() {
-  std::function<void()> cancel;
   {
     std::lock_guard guard(mu_);
     interrupted_ = true;
-    cancel = std::move(cancel_);
-    cancel_ = nullptr;
-    cancelling_ = static_cast<bool>(cancel);
   }
   cv_.notify_all();
-  if (!cancel) return;
-  cancel();
-  {
-    std::lock_guard guard(mu_);
-    cancelling_ = false;
-  }
-  cv_.notify_all();
+  stop_.request_stop();
 }
 
 bool Interrupt::interrupted() const {

@@ -1,45 +1,33 @@
-// Interrupt: what Ctrl-C (SIGINT), SIGTERM or a closed terminal (SIGHUP) does to the running command. While
-// the program waits for the engine it holds a Scope saying how to cancel that wait (cancel the request's
-// progress, end an enumeration wait); an interruption runs it once. Commands that loop (watch) ask
-// interrupted() and sleep through sleepFor(). Thread-safe: trigger() comes from the signal thread while the
-// main thread waits.
+// Interrupt: what Ctrl-C (SIGINT), SIGTERM or a closed terminal (SIGHUP) does to the running command. It asks
+// the program's stop token to stop: the platform client watching it cancels the request it waits for through
+// the request's progress, or ends an enumeration wait; a wait for the drive's lock gives up. Commands that
+// loop (watch) ask interrupted() and sleep through sleepFor(). Thread-safe: trigger() comes from the signal
+// thread while the main thread waits.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <stop_token>
 
 namespace davfp::cli {
 
 class Interrupt {
  public:
-  // Cancels the current wait while it lives. One scope at a time; the main thread is the only one that waits.
-  class Scope {
-   public:
-    // Runs cancel at once when the program is already interrupted.
-    Scope(Interrupt& interrupt, std::function<void()> cancel);
-    // Returns after a cancel that is running on the signal thread has finished.
-    ~Scope();
-    Scope(const Scope&) = delete;
-    Scope& operator=(const Scope&) = delete;
-
-   private:
-    Interrupt& interrupt_;
-  };
-
-  // Marks the program interrupted and runs the current scope's cancel, at most once per scope.
+  // Marks the program interrupted and asks token() to stop, which runs what waits on it on this thread.
   void trigger();
   bool interrupted() const;
+  // Stops once the program is interrupted; a wait that begins after that is cancelled at once.
+  std::stop_token token() const { return stop_.get_token(); }
   // Sleeps for d, or less when interrupted meanwhile. Returns false when interrupted.
   bool sleepFor(std::chrono::milliseconds d);
 
  private:
   mutable std::mutex mu_;
   std::condition_variable cv_;
-  bool interrupted_ = false;      // guarded by mu_
-  std::function<void()> cancel_;  // guarded by mu_; taken out when it runs
-  bool cancelling_ = false;       // guarded by mu_: a cancel runs outside the lock right now
+  bool interrupted_ = false;  // guarded by mu_
+  std::stop_source stop_;
 };
 
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread started after it, and

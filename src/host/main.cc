@@ -13,7 +13,6 @@
 #include "host/interrupt.h"
 #include "host/json_output.h"
 #include "host/options.h"
-#include "host/platform_adapter.h"
 #include "host/program_env.h"
 #include "host/visible_text.h"
 

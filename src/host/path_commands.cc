@@ -56,7 +56,7 @@ ItemRef createIn(Context& c, const ItemRef& folder, const DrivePath& path, bool 
   ProgressBar bar(path.name(), size,
                   [file = contents.value_or("")] { return file.empty() ? 0 : readOffsetOf(file); });
   return about(path.text(), [&] {
-    return c.platform.create(std::make_shared<TemplateItem>(std::move(properties)), fields, contents);
+    return c.platform.create(std::make_shared<TemplateItem>(std::move(properties)), fields, contents).item;
   });
 }
 
@@ -91,7 +91,7 @@ int get(Context& c, PathResolver& r) {
   std::string dest = saveLocation(o.local, item->filename());
   checkWritableDestination(dest);
   std::string dir = prepareDownload(c.env);
-  Platform::Fetched fetched;
+  client::PlatformClient::Fetched fetched;
   {
     ProgressBar bar(item->filename(), item->documentSize(), [dir] { return bytesInDirectory(dir); });
     fetched =
@@ -228,7 +228,7 @@ std::string clock() {
   return text;
 }
 
-void showChanges(const Options& o, PathResolver& r, const Platform::Changes& changes) {
+void showChanges(const Options& o, PathResolver& r, const client::PlatformClient::Changes& changes) {
   for (const auto& change : changes.changes) {
     if (change.updated) {
       const auto& item = *change.updated;

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "client/platform_client.h"
 #include "host/drive_path.h"
-#include "host/platform_adapter.h"
 
 namespace davfp::cli {
 
@@ -18,7 +18,7 @@ bool isFolder(const platform::ItemProtocol& item);
 
 class PathResolver {
  public:
-  explicit PathResolver(Platform& platform) : platform_(platform) {}
+  explicit PathResolver(client::PlatformClient& platform) : platform_(platform) {}
 
   // The item at path. Throws Failure (no such item) naming the first part of the path that is missing, or
   // (not a directory) naming a file that the path goes through.
@@ -48,7 +48,7 @@ class PathResolver {
   // find() without naming the path in failures; walked is how far it got.
   platform::ItemRef walk(const DrivePath& path, DrivePath& walked);
 
-  Platform& platform_;
+  client::PlatformClient& platform_;
   platform::ItemRef root_;
   std::map<platform::ItemIdentifier, std::vector<platform::ItemRef>> listings_;
   struct Place {

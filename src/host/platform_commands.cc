@@ -64,7 +64,7 @@ int fetch(Context& c) {
   const Options& o = c.options;
   checkWritableDestination(o.dest);
   std::string dir = prepareDownload(c.env);
-  Platform::Fetched fetched;
+  client::PlatformClient::Fetched fetched;
   {
     ProgressBar bar(o.dest, std::nullopt, [dir] { return bytesInDirectory(dir); });
     fetched = c.platform.fetch(identifierFor(o.id), std::nullopt);
@@ -89,7 +89,8 @@ int create(Context& c) {
   {
     ProgressBar bar(*o.name, size,
                     [file = o.contents.value_or("")] { return file.empty() ? 0 : readOffsetOf(file); });
-    created = c.platform.create(std::make_shared<TemplateItem>(std::move(properties)), fields, o.contents);
+    created =
+        c.platform.create(std::make_shared<TemplateItem>(std::move(properties)), fields, o.contents).item;
   }
   emitItem(*created);
   return 0;
@@ -114,7 +115,7 @@ int modify(Context& c) {
   if (o.name) properties.filename = *o.name;
   if (o.newParent) properties.parent = identifierFor(*o.newParent);
   if (size) properties.documentSize = size;
-  Platform::Modified modified;
+  client::PlatformClient::Written modified;
   {
     ProgressBar bar(properties.filename, size,
                     [file = o.contents.value_or("")] { return file.empty() ? 0 : readOffsetOf(file); });

@@ -4,15 +4,13 @@
 // task itself runs on, since it has a stop source of its own. Thread-safe.
 #pragma once
 
-#include <condition_variable>
 #include <exception>
 #include <memory>
-#include <mutex>
-#include <optional>
 #include <type_traits>
 
 #include "platform/error.h"
 #include "platform/jobs.h"
+#include "platform/once.h"
 
 namespace davfp::platform {
 
@@ -24,12 +22,8 @@ class Task {
   // Waits for the task's outcome: returns its value or rethrows its error. Throws Cancelled when the waiting
   // job is asked to stop first.
   T get() const {
-    std::unique_lock lock(state_->mu);
-    std::stop_token token = currentStopToken();
-    state_->cv.wait(lock, token, [this] { return state_->finished; });
-    if (!state_->finished) throw Cancelled();
-    if (state_->error) std::rethrow_exception(state_->error);
-    return *state_->value;
+    if (!outcome_->wait(currentStopToken())) throw Cancelled();
+    return outcome_->get();
   }
 
   const Job& job() const { return job_; }
@@ -38,14 +32,7 @@ class Task {
   friend Task<std::invoke_result_t<F>> spawnTask(F fn);
 
  private:
-  struct State {
-    std::mutex mu;
-    std::condition_variable_any cv;
-    bool finished = false;          // guarded by mu
-    std::optional<T> value;         // guarded by mu
-    std::exception_ptr error;       // guarded by mu
-  };
-  std::shared_ptr<State> state_;
+  std::shared_ptr<Once<T>> outcome_;
   Job job_;
 };
 
@@ -53,22 +40,13 @@ template <class F>
 Task<std::invoke_result_t<F>> spawnTask(F fn) {
   using T = std::invoke_result_t<F>;
   Task<T> task;
-  task.state_ = std::make_shared<typename Task<T>::State>();
-  task.job_ = spawn([state = task.state_, fn = std::move(fn)]() mutable {
-    std::optional<T> value;
-    std::exception_ptr error;
+  task.outcome_ = std::make_shared<Once<T>>();
+  task.job_ = spawn([outcome = task.outcome_, fn = std::move(fn)]() mutable {
     try {
-      value.emplace(fn());
+      outcome->deliver(fn());
     } catch (...) {
-      error = std::current_exception();
+      outcome->fail(std::current_exception());
     }
-    {
-      std::lock_guard guard(state->mu);
-      state->value = std::move(value);
-      state->error = error;
-      state->finished = true;
-    }
-    state->cv.notify_all();
   });
   return task;
 }

@@ -3,6 +3,7 @@
 
 #include "dav/listing.h"
 #include "platform/jobs.h"
+#include "platform/once.h"
 #include "provider/extension.h"
 #include "provider/frame.h"
 #include "provider/listing_prefetch.h"
@@ -17,18 +18,17 @@ class ItemFinishGuard {
  public:
   explicit ItemFinishGuard(platform::EnumerationObserver& observer) : observer_(observer) {}
   void finish() {
-    finished_ = true;
+    finished_.claim();
     observer_.finishEnumeratingUpToPage(std::nullopt);
   }
   void fail(std::exception_ptr error) {
-    if (finished_) return;
-    finished_ = true;
+    if (!finished_.claim()) return;
     observer_.finishEnumeratingWithError(fpError(error));
   }
 
  private:
   platform::EnumerationObserver& observer_;
-  bool finished_ = false;
+  platform::Once<> finished_;
 };
 
 }  // namespace

@@ -12,8 +12,8 @@
 
 #include "platform/error.h"
 #include "platform/jobs.h"
+#include "platform/once.h"
 #include "platform/progress.h"
-#include "provider/once.h"
 
 namespace davfp {
 
@@ -32,7 +32,7 @@ template <class T>
 std::shared_ptr<platform::Progress> perform(std::function<T()> work, Finish<T> finish,
                                             std::function<void(T&)> discard = nullptr) {
   auto progress = platform::Progress::make(1);
-  auto once = std::make_shared<Once>();
+  auto once = std::make_shared<platform::Once<>>();
   // The progress is held weakly: it holds the cancellation handler, which holds this.
   std::weak_ptr<platform::Progress> weakProgress = progress;
   auto deliver = [weakProgress, once, finish = std::move(finish), discard = std::move(discard)](

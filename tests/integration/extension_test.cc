@@ -4,10 +4,10 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <future>
 #include <map>
 #include <set>
 
+#include "client/platform_client.h"
 #include "support/real_server.h"
 #include "support/temp_dir.h"
 #include "support/writeback_driver.h"
@@ -73,16 +73,9 @@ TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
   EXPECT_EQ(children(gone["sub"]->itemIdentifier()).size(), 1u);
 
   // Fetch: the server's bytes.
-  std::promise<std::optional<std::string>> fetched;
-  drive_->ext().fetchContents(
-      top["hello.bin"]->itemIdentifier(), std::nullopt, {},
-      [&](std::optional<std::string> file, platform::ItemRef, std::optional<platform::Error> e) {
-        EXPECT_FALSE(e) << e->what();
-        fetched.set_value(file);
-      });
-  auto file = fetched.get_future().get();
-  ASSERT_TRUE(file);
-  EXPECT_EQ(readFile(*file), bytes);
+  auto fetched = client::PlatformClient(drive_->ext().shared_from_this())
+                     .fetch(top["hello.bin"]->itemIdentifier(), std::nullopt);
+  EXPECT_EQ(readFile(fetched.file), bytes);
 
   // Nothing changed yet (a server may call a fresh entity tag weak first and strong later: no change).
   auto quiet = drive_->changes();

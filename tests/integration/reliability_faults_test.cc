@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 
+#include "client/platform_client.h"
 #include "platform/jobs.h"
 #include "state/state_file.h"
 #include "support/fake_server.h"
@@ -296,20 +297,18 @@ TEST(SilentServerTest, ATrickleWithinTheIdleTimeoutEndsWhenCancelled) {
                   .byteInterval = std::chrono::milliseconds(20),
                   .headAtOnce = true});
   ReliabilityDrive drive(server.url("/dav/"), timings);
-  std::atomic<int> calls{0};
-  std::promise<std::optional<platform::Error>> done;
-  auto progress = drive.ext().itemForIdentifier(drive.state().id("/a"), {},
-                                                [&](platform::ItemRef, std::optional<platform::Error> e) {
-                                                  if (calls++ == 0) done.set_value(e);
-                                                });
+  auto lookup = client::PlatformClient(drive.shared()).startItem(drive.state().id("/a"));
   ASSERT_TRUE(server.waitForRequests(2));  // the probe, then the listing that trickles
-  ASSERT_TRUE(progress);
-  progress->cancel();
-  auto error = done.get_future().get();
-  ASSERT_TRUE(error.has_value());
-  EXPECT_EQ(error->code(), platform::cocoa::kUserCancelled);
+  ASSERT_TRUE(lookup.progress());
+  lookup.progress()->cancel();
+  try {
+    lookup.wait();
+    ADD_FAILURE() << "no error";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.code(), platform::cocoa::kUserCancelled);
+  }
   EXPECT_TRUE(jobsSettle(std::chrono::seconds(10))) << "the cancelled job is stuck";
-  EXPECT_EQ(calls.load(), 1);
+  EXPECT_EQ(lookup.completions(), 1);
 }
 
 // The disk fills while the state is saved: the write fails half way (the file size limit stands for a full

@@ -8,15 +8,15 @@ std::shared_ptr<RecordingObserver> RecordingObserver::make() {
   return std::shared_ptr<RecordingObserver>(new RecordingObserver);
 }
 
-std::shared_ptr<RecordingObserver> RecordingObserver::handle() {
+std::shared_ptr<client::Enumeration> RecordingObserver::handle() {
   {
     std::lock_guard guard(mu_);
     if (handed_) ADD_FAILURE() << "one RecordingObserver serves one enumeration";
     handed_ = true;
   }
-  // Shares the observer's life, but runs released() when the enumeration lets go of its last copy.
-  auto self = shared_from_this();
-  return std::shared_ptr<RecordingObserver>(self.get(), [self](RecordingObserver*) { self->released(); });
+  // Shares the record's life, but runs released() when the enumeration lets go of its last copy.
+  return std::shared_ptr<client::Enumeration>(
+      enumeration_.get(), [self = shared_from_this()](client::Enumeration*) { self->released(); });
 }
 
 void RecordingObserver::released() {
@@ -26,69 +26,33 @@ void RecordingObserver::released() {
 }
 
 bool RecordingObserver::wait(std::chrono::milliseconds timeout) {
-  std::unique_lock lock(mu_);
-  if (!cv_.wait_for(lock, timeout, [this] { return released_; })) {
-    ADD_FAILURE() << "the enumeration still holds its observer";
-    return false;
+  {
+    std::unique_lock lock(mu_);
+    if (!cv_.wait_for(lock, timeout, [this] { return released_; })) {
+      ADD_FAILURE() << "the enumeration still holds its observer";
+      return false;
+    }
   }
-  EXPECT_EQ(finishes_, 1) << "finish calls of one enumeration";
+  auto record = enumeration_->record();
+  EXPECT_EQ(record.finishes, 1) << "finish calls of one enumeration";
+  for (const auto& call : record.lateCalls) ADD_FAILURE() << call << " after the enumeration finished";
   return true;
 }
 
-std::unique_lock<std::mutex> RecordingObserver::record(const char* call) {
-  std::unique_lock lock(mu_);
-  if (finishes_ > 0) ADD_FAILURE() << call << " after the enumeration finished";
-  calls_.emplace_back(call);
-  return lock;
+std::vector<platform::ItemRef> RecordingObserver::updated() const {
+  std::vector<platform::ItemRef> out;
+  for (const auto& change : enumeration_->record().changes) {
+    if (change.updated) out.push_back(change.updated);
+  }
+  return out;
 }
 
-void RecordingObserver::finishedLocked() {
-  ++finishes_;
-  finishThread_ = std::this_thread::get_id();
+std::vector<platform::ItemIdentifier> RecordingObserver::deleted() const {
+  std::vector<platform::ItemIdentifier> out;
+  for (const auto& change : enumeration_->record().changes) {
+    if (change.deleted) out.push_back(*change.deleted);
+  }
+  return out;
 }
-
-void RecordingObserver::didEnumerateItems(std::vector<platform::ItemRef> items) {
-  auto lock = record("items");
-  items_.insert(items_.end(), items.begin(), items.end());
-}
-
-void RecordingObserver::finishEnumeratingUpToPage(std::optional<platform::Page> nextPage) {
-  auto lock = record("finishPage");
-  nextPage_ = std::move(nextPage);
-  finishedLocked();
-}
-
-void RecordingObserver::finishEnumeratingWithError(const platform::Error& error) {
-  auto lock = record("error");
-  error_ = error;
-  finishedLocked();
-}
-
-void RecordingObserver::didUpdateItems(std::vector<platform::ItemRef> items) {
-  auto lock = record("updated");
-  updated_.insert(updated_.end(), items.begin(), items.end());
-}
-
-void RecordingObserver::didDeleteItemsWithIdentifiers(std::vector<platform::ItemIdentifier> identifiers) {
-  auto lock = record("deleted");
-  deleted_.insert(deleted_.end(), identifiers.begin(), identifiers.end());
-}
-
-void RecordingObserver::finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor anchor, bool moreComing) {
-  auto lock = record("finishChanges");
-  anchor_ = std::move(anchor);
-  moreComing_ = moreComing;
-  finishedLocked();
-}
-
-std::vector<std::string> RecordingObserver::calls() const { return locked(calls_); }
-std::vector<platform::ItemRef> RecordingObserver::items() const { return locked(items_); }
-std::vector<platform::ItemRef> RecordingObserver::updated() const { return locked(updated_); }
-std::vector<platform::ItemIdentifier> RecordingObserver::deleted() const { return locked(deleted_); }
-std::optional<platform::Error> RecordingObserver::error() const { return locked(error_); }
-std::optional<platform::SyncAnchor> RecordingObserver::anchor() const { return locked(anchor_); }
-std::optional<platform::Page> RecordingObserver::nextPage() const { return locked(nextPage_); }
-bool RecordingObserver::moreComing() const { return locked(moreComing_); }
-std::thread::id RecordingObserver::finishThread() const { return locked(finishThread_); }
 
 }  // namespace davfp::testing

@@ -1,23 +1,24 @@
 // ReliabilityDrive: a real FileProviderExtension for one domain, with client timings short enough for tests
-// of faults and hostile servers, driven the way the platform drives it. Each request helper waits for the one
-// completion call and returns its outcome; a completion that does not come within a minute fails the test
-// instead of hanging it. The environment (shared container, data and temporary directories) is private, as in
-// WritebackEnv. Use one drive from one test thread.
+// of faults and hostile servers, driven the way the platform drives it (through a client::PlatformClient).
+// Each request helper waits for the one completion call and returns its outcome, an error as a value; a
+// completion that does not come within a minute fails the test instead of hanging it, and each enumeration is
+// checked against the observer rules (support/recording_observer.h). The environment (shared container, data
+// and temporary directories) is private, as in WritebackEnv. Use one drive from one test thread.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <vector>
 
+#include "client/platform_client.h"
 #include "dav/dav.h"
 #include "platform/file_provider.h"
 #include "provider/extension.h"
+#include "support/recording_observer.h"
 #include "support/writeback_driver.h"
 #include "support/writeback_items.h"
 
@@ -41,6 +42,7 @@ class ReliabilityDrive {
       : domain_(std::move(domain)) {
     env_.publish(domain_, url);
     ext_ = FileProviderExtension::create(platform::Domain{domain_, "Drive"}, env_, timings);
+    client_.attach(ext_);
   }
 
   FileProviderExtension& ext() { return *ext_; }
@@ -63,11 +65,13 @@ class ReliabilityDrive {
     std::optional<platform::Error> error;
   };
   Looked lookup(const platform::ItemIdentifier& id) {
-    auto done = std::make_shared<std::promise<Looked>>();
-    ext_->itemForIdentifier(id, {}, [done](platform::ItemRef item, std::optional<platform::Error> error) {
-      done->set_value({std::move(item), std::move(error)});
-    });
-    return wait(done, "lookup");
+    auto pending = client_.startItem(id);
+    if (!arrived(pending, "lookup")) return {nullptr, noCompletion()};
+    try {
+      return {pending.wait(), std::nullopt};
+    } catch (const platform::Error& e) {
+      return {nullptr, e};
+    }
   }
 
   struct Fetched {
@@ -76,13 +80,14 @@ class ReliabilityDrive {
     std::optional<platform::Error> error;
   };
   Fetched fetch(const platform::ItemIdentifier& id) {
-    auto done = std::make_shared<std::promise<Fetched>>();
-    ext_->fetchContents(id, std::nullopt, {},
-                        [done](std::optional<std::string> file, platform::ItemRef item,
-                               std::optional<platform::Error> error) {
-                          done->set_value({std::move(file), std::move(item), std::move(error)});
-                        });
-    return wait(done, "fetch");
+    auto pending = client_.startFetch(id, std::nullopt);
+    if (!arrived(pending, "fetch")) return {std::nullopt, nullptr, noCompletion()};
+    try {
+      auto fetched = pending.wait();
+      return {std::move(fetched.file), std::move(fetched.item), std::nullopt};
+    } catch (const platform::Error& e) {
+      return {std::nullopt, nullptr, e};
+    }
   }
 
   struct Listed {
@@ -90,108 +95,63 @@ class ReliabilityDrive {
     std::optional<platform::Error> error;
   };
   Listed enumerate(const platform::ItemIdentifier& container) {
-    struct Observer : platform::EnumerationObserver {
-      Listed listed;
-      std::promise<Listed> done;
-      void didEnumerateItems(std::vector<platform::ItemRef> more) override {
-        listed.items.insert(listed.items.end(), more.begin(), more.end());
-      }
-      void finishEnumeratingUpToPage(std::optional<platform::Page>) override { done.set_value(listed); }
-      void finishEnumeratingWithError(const platform::Error& error) override {
-        listed.error = error;
-        done.set_value(listed);
-      }
-    };
-    auto observer = std::make_shared<Observer>();
-    auto future = observer->done.get_future();
-    ext_->enumerator(container, {})->enumerateItems(observer, platform::kInitialPageSortedByName);
-    return waitFor(future, "enumeration");
+    auto rec = RecordingObserver::make();
+    ext_->enumerator(container, {})->enumerateItems(rec->handle(), platform::kInitialPageSortedByName);
+    if (!rec->wait(kPatience)) return {{}, noCompletion()};
+    return {rec->items(), rec->error()};
   }
 
   WriteOutcome create(const TemplateItem& item, std::optional<std::string> contents = std::nullopt) {
-    auto done = std::make_shared<std::promise<WriteOutcome>>();
-    ext_->createItem(std::make_shared<TemplateItem>(item), 0, std::move(contents), 0, {},
-                     writeCompletion(done));
-    return wait(done, "create");
+    auto pending = client_.startCreate(std::make_shared<TemplateItem>(item), 0, std::move(contents));
+    if (!arrived(pending, "create")) return {.error = noCompletion()};
+    return writeOutcome(pending);
   }
 
   WriteOutcome modify(const TemplateItem& item, platform::ItemFields changed,
                       std::optional<std::string> contents = std::nullopt) {
-    auto done = std::make_shared<std::promise<WriteOutcome>>();
-    ext_->modifyItem(std::make_shared<TemplateItem>(item), {}, changed, std::move(contents), 0, {},
-                     writeCompletion(done));
-    return wait(done, "modify");
+    auto pending =
+        client_.startModify(std::make_shared<TemplateItem>(item), {}, changed, std::move(contents));
+    if (!arrived(pending, "modify")) return {.error = noCompletion()};
+    return writeOutcome(pending);
   }
 
   std::optional<platform::Error> remove(const platform::ItemIdentifier& id, const std::string& contentVersion,
                                         bool recursive) {
-    auto done = std::make_shared<std::promise<std::optional<platform::Error>>>();
-    ext_->deleteItem(id, platform::ItemVersion{contentVersion, {}},
-                     recursive ? platform::kDeleteRecursive : 0, {},
-                     [done](std::optional<platform::Error> error) { done->set_value(std::move(error)); });
-    return wait(done, "delete");
+    auto pending = client_.startRemove(id, platform::ItemVersion{contentVersion, {}}, recursive);
+    if (!arrived(pending, "delete")) return noCompletion();
+    try {
+      pending.wait();
+      return std::nullopt;
+    } catch (const platform::Error& e) {
+      return e;
+    }
   }
 
   // One change pass of the working set.
   ChangePassOutcome changes() {
-    struct Observer : platform::ChangeObserver {
-      ChangePassOutcome outcome;
-      std::promise<ChangePassOutcome> done;
-      void didUpdateItems(std::vector<platform::ItemRef> items) override {
-        outcome.updated.insert(outcome.updated.end(), items.begin(), items.end());
-      }
-      void didDeleteItemsWithIdentifiers(std::vector<platform::ItemIdentifier> ids) override {
-        outcome.deleted.insert(outcome.deleted.end(), ids.begin(), ids.end());
-      }
-      void finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor anchor, bool) override {
-        outcome.anchor = std::move(anchor);
-        done.set_value(outcome);
-      }
-      void finishEnumeratingWithError(const platform::Error& error) override {
-        outcome.error = error;
-        done.set_value(outcome);
-      }
-    };
-    auto observer = std::make_shared<Observer>();
-    auto future = observer->done.get_future();
+    auto rec = RecordingObserver::make();
     ext_->enumerator(platform::kWorkingSetContainerItemIdentifier, {})
-        ->enumerateChanges(observer, ext_->anchor());
-    return waitFor(future, "change pass");
+        ->enumerateChanges(rec->handle(), ext_->anchor());
+    if (!rec->wait(kPatience)) return {.error = noCompletion()};
+    return {rec->updated(), rec->deleted(), rec->error(), rec->anchor().value_or("")};
   }
 
  private:
-  static platform::WriteCompletion writeCompletion(std::shared_ptr<std::promise<WriteOutcome>> done) {
-    return [done](platform::ItemRef item, platform::ItemFields pending, bool fetch,
-                  std::optional<platform::Error> error) {
-      done->set_value({std::move(item), pending, fetch, std::move(error)});
-    };
-  }
+  static constexpr std::chrono::minutes kPatience{1};
 
+  // Whether the request completed within a minute; a test failure when it did not.
   template <class T>
-  static T wait(const std::shared_ptr<std::promise<T>>& done, const char* what) {
-    auto future = done->get_future();
-    return waitFor(future, what);
+  static bool arrived(const client::Pending<T>& pending, const char* what) {
+    if (pending.waitFor(kPatience)) return true;
+    ADD_FAILURE() << what << ": no completion within a minute";
+    return false;
   }
-
-  template <class T>
-  static T waitFor(std::future<T>& future, const char* what) {
-    if (future.wait_for(std::chrono::minutes(1)) != std::future_status::ready) {
-      ADD_FAILURE() << what << ": no completion within a minute";
-      platform::Error none("test", -1, "no completion");
-      if constexpr (std::is_same_v<T, std::optional<platform::Error>>) {
-        return none;
-      } else {
-        T timedOut{};
-        timedOut.error = none;
-        return timedOut;
-      }
-    }
-    return future.get();
-  }
+  static platform::Error noCompletion() { return platform::Error("test", -1, "no completion"); }
 
   std::string domain_;
   WritebackEnv env_;
   std::shared_ptr<FileProviderExtension> ext_;
+  client::PlatformClient client_{nullptr};
   int files_ = 0;
 };
 

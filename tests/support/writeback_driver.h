@@ -3,18 +3,18 @@
 //
 // Its Env keeps the shared container, the extension's data directory and the temporary directory in a private
 // temporary directory, writes drives.json there naming the given server URL, and never finds the host
-// application. Each request waits for its completion handler, so a test reads like a sequence of platform
-// calls. Use one driver from one test thread.
+// application. Each request waits for its completion handler (through a client::PlatformClient), so a test
+// reads like a sequence of platform calls. Use one driver from one test thread.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "client/platform_client.h"
 #include "platform/env.h"
 #include "platform/file_provider.h"
 #include "platform/mime_registry.h"
@@ -64,6 +64,16 @@ struct ChangePassOutcome {
   platform::SyncAnchor anchor;
 };
 
+// What a creation or modification completed with; an error as a value, as the completion handler gave it.
+inline WriteOutcome writeOutcome(const client::Pending<client::PlatformClient::Written>& pending) {
+  try {
+    auto written = pending.wait();
+    return {std::move(written.item), written.pendingFields, written.shouldFetchContent, std::nullopt};
+  } catch (const platform::Error& e) {
+    return {nullptr, 0, false, e};
+  }
+}
+
 class WritebackDriver {
  public:
   static constexpr const char* kDomain = "writeback-drive";
@@ -71,6 +81,7 @@ class WritebackDriver {
   explicit WritebackDriver(const std::string& url) {
     env_.publish(kDomain, url);
     ext_ = FileProviderExtension::create(platform::Domain{kDomain, "Drive"}, env_);
+    client_.attach(ext_);
   }
 
   FileProviderExtension& ext() { return *ext_; }
@@ -88,33 +99,23 @@ class WritebackDriver {
   std::string id(const std::string& path) { return state().id(path); }
 
   WriteOutcome create(const TemplateItem& item, std::optional<std::string> contents = std::nullopt) {
-    std::promise<WriteOutcome> done;
-    ext_->createItem(
-        std::make_shared<TemplateItem>(item), 0, std::move(contents), 0, {},
-        [&done](platform::ItemRef i, platform::ItemFields f, bool fetch, std::optional<platform::Error> e) {
-          done.set_value({std::move(i), f, fetch, std::move(e)});
-        });
-    return done.get_future().get();
+    return writeOutcome(client_.startCreate(std::make_shared<TemplateItem>(item), 0, std::move(contents)));
   }
 
   WriteOutcome modify(const TemplateItem& item, platform::ItemFields changed,
                       std::optional<std::string> contents = std::nullopt) {
-    std::promise<WriteOutcome> done;
-    ext_->modifyItem(
-        std::make_shared<TemplateItem>(item), {}, changed, std::move(contents), 0, {},
-        [&done](platform::ItemRef i, platform::ItemFields f, bool fetch, std::optional<platform::Error> e) {
-          done.set_value({std::move(i), f, fetch, std::move(e)});
-        });
-    return done.get_future().get();
+    return writeOutcome(
+        client_.startModify(std::make_shared<TemplateItem>(item), {}, changed, std::move(contents)));
   }
 
   std::optional<platform::Error> remove(const platform::ItemIdentifier& id, const std::string& contentVersion,
                                         bool recursive) {
-    std::promise<std::optional<platform::Error>> done;
-    ext_->deleteItem(id, platform::ItemVersion{contentVersion, {}},
-                     recursive ? platform::kDeleteRecursive : 0, {},
-                     [&done](std::optional<platform::Error> e) { done.set_value(std::move(e)); });
-    return done.get_future().get();
+    try {
+      client_.remove(id, platform::ItemVersion{contentVersion, {}}, recursive);
+      return std::nullopt;
+    } catch (const platform::Error& e) {
+      return e;
+    }
   }
 
   // Enumerates a folder as the file manager does when it opens it: the folder becomes known.
@@ -138,6 +139,7 @@ class WritebackDriver {
  private:
   WritebackEnv env_;
   std::shared_ptr<FileProviderExtension> ext_;
+  client::PlatformClient client_{nullptr};
   int files_ = 0;
 };
 

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -17,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "client/enumeration.h"
+#include "client/platform_client.h"
 #include "platform/file_provider.h"
 #include "platform/mime_registry.h"
 #include "provider/extension.h"
@@ -49,7 +50,7 @@ struct Template : platform::ItemProtocol {
 
 class Loop {
  public:
-  Loop(std::shared_ptr<FileProviderExtension> ext, unsigned seed) : ext_(std::move(ext)), rng_(seed) {}
+  Loop(std::shared_ptr<FileProviderExtension> ext, unsigned seed) : ext_(ext), client_(ext), rng_(seed) {}
 
   // One request; false when its completion does not come.
   bool step() {
@@ -99,27 +100,15 @@ class Loop {
                                            item->parentItemIdentifier(), item->itemVersion().contentVersion};
   }
 
-  template <class T>
-  static bool arrived(std::future<T>& future) {
-    return future.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
-  }
+  static constexpr std::chrono::seconds kPatience{30};
 
   bool enumerate(const ItemIdentifier& folder) {
-    struct Observer : platform::EnumerationObserver {
-      std::vector<ItemRef> items;
-      std::promise<bool> done;
-      void didEnumerateItems(std::vector<ItemRef> more) override {
-        items.insert(items.end(), more.begin(), more.end());
-      }
-      void finishEnumeratingUpToPage(std::optional<platform::Page>) override { done.set_value(true); }
-      void finishEnumeratingWithError(const platform::Error&) override { done.set_value(false); }
-    };
-    auto observer = std::make_shared<Observer>();
-    auto future = observer->done.get_future();
+    auto observer = std::make_shared<client::Enumeration>();
     ext_->enumerator(folder, {})->enumerateItems(observer, platform::kInitialPageSortedByName);
-    if (!arrived(future)) return false;
-    if (future.get()) {
-      for (const auto& item : observer->items) learn(item);
+    if (!observer->waitFor(kPatience)) return false;
+    auto record = observer->record();
+    if (!record.error) {
+      for (const auto& item : record.items) learn(item);
     } else {
       known_.erase(folder);
     }
@@ -127,39 +116,25 @@ class Loop {
   }
 
   bool changes() {
-    struct Observer : platform::ChangeObserver {
-      std::vector<ItemRef> updated;
-      std::vector<ItemIdentifier> deleted;
-      std::promise<void> done;
-      void didUpdateItems(std::vector<ItemRef> items) override {
-        updated.insert(updated.end(), items.begin(), items.end());
-      }
-      void didDeleteItemsWithIdentifiers(std::vector<ItemIdentifier> ids) override {
-        deleted.insert(deleted.end(), ids.begin(), ids.end());
-      }
-      void finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor, bool) override { done.set_value(); }
-      void finishEnumeratingWithError(const platform::Error&) override { done.set_value(); }
-    };
-    auto observer = std::make_shared<Observer>();
-    auto future = observer->done.get_future();
+    auto observer = std::make_shared<client::Enumeration>();
     ext_->enumerator(platform::kWorkingSetContainerItemIdentifier, {})
         ->enumerateChanges(observer, ext_->anchor());
-    if (!arrived(future)) return false;
-    for (const auto& item : observer->updated) learn(item);
-    for (const auto& id : observer->deleted) known_.erase(id);
+    if (!observer->waitFor(kPatience)) return false;
+    for (const auto& change : observer->record().changes) {
+      if (change.updated) learn(change.updated);
+      if (change.deleted) known_.erase(*change.deleted);
+    }
     return true;
   }
 
-  // Runs a create or modify request and learns the item it returns.
-  template <class Start>
-  bool write(Start start) {
-    auto done = std::make_shared<std::promise<ItemRef>>();
-    auto future = done->get_future();
-    start([done](ItemRef item, platform::ItemFields, bool, std::optional<platform::Error>) {
-      done->set_value(std::move(item));
-    });
-    if (!arrived(future)) return false;
-    learn(future.get());
+  // Waits for a create or modify request and learns the item it returns.
+  bool written(const client::Pending<client::PlatformClient::Written>& pending) {
+    if (!pending.waitFor(kPatience)) return false;
+    try {
+      learn(pending.wait().item);
+    } catch (const platform::Error&) {
+      // A refused request changes nothing the loop knows; the next enumeration tells.
+    }
     return true;
   }
 
@@ -179,9 +154,7 @@ class Loop {
     item->name = (folder ? "d" : "f") + std::to_string(pick(4));
     std::optional<std::string> file;
     if (!folder) file = contents();
-    bool ok = write([&](platform::WriteCompletion completion) {
-      ext_->createItem(item, 0, file, 0, {}, std::move(completion));
-    });
+    bool ok = written(client_.startCreate(item, 0, file));
     if (file) std::remove(file->c_str());
     return ok;
   }
@@ -195,10 +168,8 @@ class Loop {
     changed->folder = item.folder;
     changed->parent = item.folder ? platform::kRootContainerItemIdentifier : randomFolder();
     changed->name = (item.folder ? "d" : "f") + std::to_string(pick(4));
-    return write([&](platform::WriteCompletion completion) {
-      ext_->modifyItem(changed, {}, platform::field::kFilename | platform::field::kParentItemIdentifier,
-                       std::nullopt, 0, {}, std::move(completion));
-    });
+    return written(client_.startModify(
+        changed, {}, platform::field::kFilename | platform::field::kParentItemIdentifier, std::nullopt));
   }
 
   bool replace() {
@@ -210,9 +181,7 @@ class Loop {
     changed->parent = item.parent;
     changed->name = item.name;
     std::string file = contents();
-    bool ok = write([&](platform::WriteCompletion completion) {
-      ext_->modifyItem(changed, {}, platform::field::kContents, file, 0, {}, std::move(completion));
-    });
+    bool ok = written(client_.startModify(changed, {}, platform::field::kContents, file));
     std::remove(file.c_str());
     return ok;
   }
@@ -221,16 +190,14 @@ class Loop {
     auto id = randomItem(false);
     if (!id) return create(true);
     std::string version = known_[*id].version;
-    auto done = std::make_shared<std::promise<void>>();
-    auto future = done->get_future();
-    ext_->deleteItem(*id, platform::ItemVersion{version, {}}, platform::kDeleteRecursive, {},
-                     [done](std::optional<platform::Error>) { done->set_value(); });
-    if (!arrived(future)) return false;
+    auto pending = client_.startRemove(*id, platform::ItemVersion{version, {}}, true);
+    if (!pending.waitFor(kPatience)) return false;
     known_.erase(*id);
     return true;
   }
 
   std::shared_ptr<FileProviderExtension> ext_;
+  client::PlatformClient client_;
   std::mt19937 rng_;
   std::map<ItemIdentifier, Known> known_;
   const std::string tmp_ = platform::Env::standard().temporaryDirectory();

@@ -1,7 +1,8 @@
 // FakeExtension: an extension for the davfp program's unit tests. It holds a tree of items in memory and
 // answers requests and enumerations from other threads, as the real one does; enumerations deliver their
 // items in batches of one. An item named "slow" is never answered until its request is cancelled (a folder
-// of that name never finishes its enumeration), and one named "twice" gets two completions. Thread-safe.
+// of that name never finishes its enumeration), one named "twice" gets two completions, and a folder named
+// "paged" gives each child on a page of its own. Thread-safe.
 #pragma once
 
 #include <atomic>
@@ -117,14 +118,22 @@ class FakeExtension final : public platform::ReplicatedExtension,
     Enumerator(std::shared_ptr<FakeExtension> ext, platform::ItemIdentifier container)
         : ext_(std::move(ext)), container_(std::move(container)) {}
     void invalidate() override {}
-    void enumerateItems(std::shared_ptr<platform::EnumerationObserver> observer, platform::Page) override {
+    void enumerateItems(std::shared_ptr<platform::EnumerationObserver> observer,
+                        platform::Page page) override {
       ++ext_->enumerations_;
       auto ext = ext_;
       auto container = container_;
-      ext_->later([ext, container, observer] {
+      ext_->later([ext, container, observer, page] {
         auto folder = ext->find(container);
         if (!folder) return observer->finishEnumeratingWithError(noSuchItem());
         if (folder->filename() == "slow") return;  // never finishes
+        if (folder->filename() == "paged") {
+          auto children = ext->childrenOf(container);
+          size_t at = page == platform::kInitialPageSortedByName ? 0 : std::stoul(page);
+          if (at < children.size()) observer->didEnumerateItems({children[at]});
+          return observer->finishEnumeratingUpToPage(
+              at + 1 < children.size() ? std::optional(std::to_string(at + 1)) : std::nullopt);
+        }
         for (const auto& child : ext->childrenOf(container)) observer->didEnumerateItems({child});
         observer->finishEnumeratingUpToPage(std::nullopt);
       });

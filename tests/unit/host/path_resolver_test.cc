@@ -31,8 +31,7 @@ class PathResolverTest : public ::testing::Test {
   }
 
   std::shared_ptr<FakeExtension> ext_ = std::make_shared<FakeExtension>();
-  Interrupt interrupt_;
-  Platform platform_{ext_, interrupt_};
+  client::PlatformClient platform_{ext_};
   PathResolver resolver_{platform_};
 };
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <future>
 
+#include "client/platform_client.h"
 #include "provider/extension.h"
 #include "state/state_file.h"
 #include "support/fake_server.h"
@@ -15,25 +15,9 @@ namespace {
 
 using testing::FakeServer;
 
-class Collect final : public platform::EnumerationObserver {
- public:
-  void didEnumerateItems(std::vector<platform::ItemRef> items) override { items_ = std::move(items); }
-  void finishEnumeratingUpToPage(std::optional<platform::Page>) override { done_.set_value(items_); }
-  void finishEnumeratingWithError(const platform::Error& error) override {
-    done_.set_exception(std::make_exception_ptr(error));
-  }
-  std::future<std::vector<platform::ItemRef>> result() { return done_.get_future(); }
-
- private:
-  std::vector<platform::ItemRef> items_;
-  std::promise<std::vector<platform::ItemRef>> done_;
-};
-
-std::vector<platform::ItemRef> enumerate(FileProviderExtension& ext, const platform::ItemIdentifier& container) {
-  auto observer = std::make_shared<Collect>();
-  auto result = observer->result();
-  ext.enumerator(container, {})->enumerateItems(observer, platform::kInitialPageSortedByName);
-  return result.get();
+std::vector<platform::ItemRef> enumerate(FileProviderExtension& ext,
+                                         const platform::ItemIdentifier& container) {
+  return client::PlatformClient(ext.shared_from_this()).enumerate(container);
 }
 
 std::string listing(const std::string& secondEtag) {

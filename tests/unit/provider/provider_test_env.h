@@ -5,12 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <future>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "client/platform_client.h"
 #include "platform/file_provider.h"
 #include "provider/extension.h"
 #include "support/dav_test_env.h"
@@ -45,22 +45,21 @@ class ProviderTest : public ::testing::Test {
     platform::ItemRef item;
     std::optional<platform::Error> error;
   };
-  // Run the request and wait for its completion.
+  // Run the request and wait for its completion; an error as a value.
   static Looked lookup(FileProviderExtension& ext, const platform::ItemIdentifier& id) {
-    auto done = std::make_shared<std::promise<Looked>>();
-    ext.itemForIdentifier(id, {}, [done](platform::ItemRef item, std::optional<platform::Error> error) {
-      done->set_value({std::move(item), std::move(error)});
-    });
-    return done->get_future().get();
+    try {
+      return {client::PlatformClient(ext.shared_from_this()).item(id), std::nullopt};
+    } catch (const platform::Error& e) {
+      return {nullptr, e};
+    }
   }
   static Fetched fetch(FileProviderExtension& ext, const platform::ItemIdentifier& id) {
-    auto done = std::make_shared<std::promise<Fetched>>();
-    ext.fetchContents(
-        id, std::nullopt, {},
-        [done](std::optional<std::string> file, platform::ItemRef item, std::optional<platform::Error> e) {
-          done->set_value({std::move(file), std::move(item), std::move(e)});
-        });
-    return done->get_future().get();
+    try {
+      auto fetched = client::PlatformClient(ext.shared_from_this()).fetch(id, std::nullopt);
+      return {std::move(fetched.file), std::move(fetched.item), std::nullopt};
+    } catch (const platform::Error& e) {
+      return {std::nullopt, nullptr, e};
+    }
   }
   // Run one enumeration of the container and wait until it has let go of its observer.
   static std::shared_ptr<RecordingObserver> enumerate(FileProviderExtension& ext,

@@ -1,12 +1,13 @@
 // The program's side of the contract: every request and enumeration waits for its one outcome, whatever
 // thread delivers it and however often; an interruption cancels the request through its progress.
-#include "host/platform_adapter.h"
+#include "client/platform_client.h"
 
 #include <gtest/gtest.h>
 
 #include <thread>
 
 #include "fake_extension.h"
+#include "host/interrupt.h"
 
 namespace davfp::cli {
 namespace {
@@ -23,7 +24,7 @@ class PlatformTest : public ::testing::Test {
 
   std::shared_ptr<FakeExtension> ext_ = std::make_shared<FakeExtension>();
   Interrupt interrupt_;
-  Platform platform_{ext_, interrupt_};
+  client::PlatformClient platform_{ext_, interrupt_.token()};
 };
 
 TEST_F(PlatformTest, RequestsAndEnumerationsWaitForTheirOutcome) {
@@ -33,6 +34,12 @@ TEST_F(PlatformTest, RequestsAndEnumerationsWaitForTheirOutcome) {
   ASSERT_EQ(children.size(), 2u);
   EXPECT_EQ(children[1]->itemIdentifier(), "b");
   EXPECT_EQ(platform_.currentAnchor(platform::kWorkingSetContainerItemIdentifier), "41");
+  // Pages are followed to the last.
+  ext_->add("p", "docs", "paged", true);
+  for (const char* id : {"p1", "p2", "p3"}) ext_->add(id, "p", id, false);
+  auto paged = platform_.enumerate("p");
+  ASSERT_EQ(paged.size(), 3u);
+  EXPECT_EQ(paged[2]->itemIdentifier(), "p3");
   // Updates and deletions in the order the observer got them, then the anchor.
   auto changes = platform_.changes(platform::kWorkingSetContainerItemIdentifier, "41");
   ASSERT_EQ(changes.changes.size(), 3u);
@@ -42,7 +49,7 @@ TEST_F(PlatformTest, RequestsAndEnumerationsWaitForTheirOutcome) {
 
   auto created = platform_.create(
       std::make_shared<TemplateItem>(TemplateItem::forNewItem("docs", "new", std::nullopt)), 0, std::nullopt);
-  EXPECT_EQ(created->itemIdentifier(), "created-new");
+  EXPECT_EQ(created.item->itemIdentifier(), "created-new");
   auto modified = platform_.modify(ext_->find("a"), {}, platform::field::kFilename | 0x80, std::nullopt);
   EXPECT_EQ(modified.pendingFields, 0x80u);
   EXPECT_NO_THROW(platform_.remove("a", {}, false));

@@ -1,0 +1,76 @@
+#include "client/enumeration.h"
+
+#include <exception>
+#include <utility>
+
+#include "client/errors.h"
+
+namespace davfp::client {
+
+Enumeration::Record Enumeration::wait(std::stop_token cancel) {
+  std::stop_callback onCancel(cancel, [this] { finished_.fail(std::make_exception_ptr(cancelledError())); });
+  return finished_.take();
+}
+
+Enumeration::Record Enumeration::record() const {
+  std::lock_guard guard(mu_);
+  return record_;
+}
+
+std::unique_lock<std::mutex> Enumeration::received(const char* call) {
+  std::unique_lock lock(mu_);
+  if (record_.finishes > 0) record_.lateCalls.emplace_back(call);
+  record_.calls.emplace_back(call);
+  return lock;
+}
+
+bool Enumeration::finishedLocked() {
+  if (++record_.finishes > 1) return false;
+  record_.finishThread = std::this_thread::get_id();
+  return true;
+}
+
+void Enumeration::didEnumerateItems(std::vector<platform::ItemRef> items) {
+  auto lock = received("items");
+  record_.items.insert(record_.items.end(), std::make_move_iterator(items.begin()),
+                       std::make_move_iterator(items.end()));
+}
+
+void Enumeration::didUpdateItems(std::vector<platform::ItemRef> items) {
+  auto lock = received("updated");
+  for (auto& item : items) record_.changes.push_back({std::move(item), std::nullopt});
+}
+
+void Enumeration::didDeleteItemsWithIdentifiers(std::vector<platform::ItemIdentifier> identifiers) {
+  auto lock = received("deleted");
+  for (auto& id : identifiers) record_.changes.push_back({nullptr, std::move(id)});
+}
+
+void Enumeration::finishEnumeratingUpToPage(std::optional<platform::Page> nextPage) {
+  auto lock = received("finishPage");
+  if (!finishedLocked()) return;
+  record_.nextPage = std::move(nextPage);
+  Record snapshot = record_;
+  lock.unlock();
+  finished_.deliver(std::move(snapshot));
+}
+
+void Enumeration::finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor anchor, bool moreComing) {
+  auto lock = received("finishChanges");
+  if (!finishedLocked()) return;
+  record_.anchor = std::move(anchor);
+  record_.moreComing = moreComing;
+  Record snapshot = record_;
+  lock.unlock();
+  finished_.deliver(std::move(snapshot));
+}
+
+void Enumeration::finishEnumeratingWithError(const platform::Error& error) {
+  auto lock = received("error");
+  if (!finishedLocked()) return;
+  record_.error = error;
+  lock.unlock();
+  finished_.fail(std::make_exception_ptr(error));
+}
+
+}  // namespace davfp::client
