@@ -10,7 +10,6 @@
 #include "drive.h"
 #include "platform_calls.h"
 #include "propfind_loop.h"
-#include "state/paths.h"
 #include "summary.h"
 #include "support/real_server.h"
 #include "support/temp_dir.h"

@@ -6,7 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "state/drive_config.h"
+#include "dav/drive_config.h"
+#include "platform/app_identity.h"
 #include "state/state_file.h"
 
 namespace davfp::bench {
@@ -39,10 +40,10 @@ class BenchDrive::CountingEnv final : public platform::EnvWrapper {
 BenchDrive::BenchDrive(const std::string& dir, const std::string& url)
     : dataHome_(dir + "/data"),
       stateHome_(dir + "/state"),
-      stateDir_(platform::joinPath(stateHome_, std::string(kAppBundleID) + ".extension")),
+      stateDir_(platform::joinPath(stateHome_, std::string(platform::kAppBundleID) + ".extension")),
       tmpDir_(dir + "/tmp"),
       env_(std::make_unique<CountingEnv>(*this)) {
-  std::string container = platform::joinPath(dataHome_, kAppGroup);
+  std::string container = platform::joinPath(dataHome_, platform::kAppGroup);
   for (const auto& d : {container, stateDir_, tmpDir_}) fs::create_directories(d);
   nlohmann::json drives = {{kBenchDomain, {{"name", "Bench"}, {"url", url}}}};
   std::ofstream out(platform::joinPath(container, kDrivesFileName));

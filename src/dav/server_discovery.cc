@@ -2,14 +2,15 @@
 
 #include <algorithm>
 
+#include "dav/drive_config.h"
 #include "dav/entry.h"
 #include "dav/exchange.h"
 #include "dav/request.h"
+#include "platform/app_identity.h"
 #include "platform/error.h"
 #include "platform/http_urls.h"
 #include "platform/jobs.h"
 #include "platform/url.h"
-#include "state/drive_config.h"
 
 namespace davfp {
 
@@ -94,7 +95,7 @@ bool ServerDiscovery::answers(const std::string& url) {
 }
 
 bool ServerDiscovery::launchApp() {
-  auto location = env_.applicationLocation(kAppBundleID);
+  auto location = env_.applicationLocation(platform::kAppBundleID);
   if (!location) return false;
   env_.openApplication(*location, {"--login"});
   return true;

@@ -14,8 +14,8 @@
 #include "provider/enumerator.h"
 #include "provider/extension.h"
 #include "provider/frame.h"
+#include "platform/server_path.h"
 #include "provider/listing_prefetch.h"
-#include "state/paths.h"
 
 namespace davfp {
 
@@ -72,7 +72,7 @@ Enumerator::Changes Enumerator::findChanges() {
 
   while (auto next = fetched.next()) {
     const std::string& folder = next->folder;
-    if (isUnderAny(folder, gone)) continue;
+    if (platform::isUnderAny(folder, gone)) continue;
     if (next->forbidden) {
       // Refused at the root, the drive itself is refused: the pass fails as for an unreachable server.
       if (folder == "/") throw DavError::forbidden();
@@ -97,7 +97,7 @@ Enumerator::Changes Enumerator::findChanges() {
       if (it == prev.end() || !sameVersion(it->second, kid.version())) found.updated.push_back(kid);
     }
     for (const auto& [child, version] : prev) {
-      if (!current.contains(child) && !isUnderAny(child, gone)) vanish(child);
+      if (!current.contains(child) && !platform::isUnderAny(child, gone)) vanish(child);
     }
     found.pass.steps.push_back({State::PassStep::Kind::remember, folder, std::move(kids)});
   }
@@ -107,7 +107,7 @@ Enumerator::Changes Enumerator::findChanges() {
   std::vector<std::string> parents;  // reserved: the views below must not move
   parents.reserve(found.updated.size());
   for (const auto& e : found.updated) {
-    parents.push_back(parentPath(e.path));
+    parents.push_back(platform::parentPath(e.path));
     found.pass.mint.push_back(e.path);
     found.pass.mint.push_back(parents.back());
   }

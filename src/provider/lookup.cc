@@ -6,8 +6,8 @@
 #include "platform/error.h"
 #include "platform/jobs.h"
 #include "platform/text.h"
+#include "platform/server_path.h"
 #include "provider/extension.h"
-#include "state/paths.h"
 
 namespace davfp {
 
@@ -71,7 +71,7 @@ std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangeP
   for (const auto& e : entries) pass.mint.push_back(e.path);
   const std::string* lastParent = nullptr;
   for (const auto& e : entries) {
-    std::string parent = parentPath(e.path);
+    std::string parent = platform::parentPath(e.path);
     if (lastParent == nullptr || *lastParent != parent) {
       auto [it, added] = parents.try_emplace(std::move(parent), static_cast<uint32_t>(pass.mint.size()));
       if (added) pass.mint.push_back(it->first);

@@ -5,20 +5,22 @@
 #include <limits>
 #include <utility>
 
+#include "platform/app_identity.h"
 #include "platform/file_provider.h"
+#include "platform/server_path.h"
 #include "platform/uuid.h"
-#include "state/drive_config.h"
-#include "state/paths.h"
 #include "state/state_file.h"
 
 namespace davfp {
 namespace {
 
 using platform::CanonicalMap;
+using platform::isUnder;
+using platform::parentPath;
 
 // The extension's own data directory, else the temporary directory; created if missing.
 std::string stateDirectory(platform::Env& env) {
-  auto dir = env.applicationDataDirectory(std::string(kAppBundleID) + ".extension");
+  auto dir = env.applicationDataDirectory(std::string(platform::kAppBundleID) + ".extension");
   std::string out = dir && !dir->empty() ? *dir : env.temporaryDirectory();
   try {
     env.createDirectories(out);

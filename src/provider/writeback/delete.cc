@@ -14,8 +14,8 @@
 #include "platform/error.h"
 #include "platform/jobs.h"
 #include "platform/text.h"
+#include "platform/server_path.h"
 #include "provider/extension.h"
-#include "state/paths.h"
 
 namespace davfp {
 
@@ -37,7 +37,7 @@ bool is(const DavError& e, DavError::Kind kind) { return e.kind() == kind; }
 // snapshot covers.
 void checkUnchanged(const std::vector<DavEntry>& members, const State::Snapshots& known) {
   for (const auto& member : members) {
-    auto folder = known.find(parentPath(member.path));
+    auto folder = known.find(platform::parentPath(member.path));
     if (folder == known.end()) continue;  // never listed: nothing to compare with
     auto noted = folder->second.find(member.path);
     if (noted == folder->second.end()) throw deletionRejected();
@@ -136,7 +136,7 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
     // The platform has had its answer already when it cancelled; what is deleted so far stays deleted.
     platform::checkCancellation();
     if (kept.contains(member.path)) {
-      if (!isTop) kept.insert(parentPath(member.path));
+      if (!isTop) kept.insert(platform::parentPath(member.path));
       continue;
     }
     bool stays = false;  // kept on the server, and with it every folder above
@@ -164,7 +164,7 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
     if (!stays) continue;
     if (isTop) throw directoryNotEmpty();
     failed = true;
-    kept.insert(parentPath(member.path));
+    kept.insert(platform::parentPath(member.path));
   }
   if (failed) throw directoryNotEmpty();
 }

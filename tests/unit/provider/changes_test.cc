@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "state/paths.h"
+#include "platform/server_path.h"
 #include "unit/provider/provider_test_env.h"
 
 namespace davfp::testing {
@@ -128,7 +128,7 @@ TEST_F(ChangesTest, VanishedFolderIsReportedByItsOwnIdentifierOnly) {
     EXPECT_EQ(rec->anchor(), std::to_string(anchor + 2));
     for (auto path : {"/a", "/a/x.txt", "/a/sub", "/a/sub/deep.txt"}) EXPECT_EQ(idOf(*ext, path), "") << path;
     for (const auto& [folder, snapshot] : ext->state().knownFolders()) {
-      EXPECT_FALSE(isUnder(folder, "/a")) << folder;
+      EXPECT_FALSE(platform::isUnder(folder, "/a")) << folder;
       EXPECT_FALSE(snapshot.contains("/a")) << folder;
     }
 
