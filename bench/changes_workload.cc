@@ -10,6 +10,7 @@
 #include "drive.h"
 #include "platform_calls.h"
 #include "propfind_loop.h"
+#include "provider/snapshots.h"
 #include "summary.h"
 #include "support/real_server.h"
 #include "support/temp_dir.h"
@@ -34,16 +35,18 @@ std::string folderName(int i) {
 // snapshot and an identifier for every folder and file, in one save.
 void rememberTree(BenchDrive& drive) {
   auto ext = drive.extension();
-  State::ChangePass pass;
+  State::Batch batch;
+  std::vector<std::vector<DavEntry>> listed;  // the views in batch.mint point into them
   for (int i = 0; i < kFolders; ++i) {
     std::string folder = "/" + folderName(i);
-    pass.steps.push_back({State::PassStep::Kind::remember, folder, ext->children(folder)});
+    listed.push_back(ext->children(folder));
+    batch.steps.push_back({State::Step::Kind::remember, folder, snapshotOf(listed.back())});
   }
-  for (const auto& step : pass.steps) {
-    pass.mint.push_back(step.path);
-    for (const auto& kid : step.children) pass.mint.push_back(kid.path);
+  for (size_t i = 0; i < batch.steps.size(); ++i) {
+    batch.mint.push_back(batch.steps[i].path);
+    for (const auto& kid : listed[i]) batch.mint.push_back(kid.path);
   }
-  ext->state().commit(pass);
+  ext->state().commit(std::move(batch));
 }
 
 struct Pass {

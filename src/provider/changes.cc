@@ -16,13 +16,14 @@
 #include "provider/frame.h"
 #include "platform/server_path.h"
 #include "provider/listing_prefetch.h"
+#include "provider/snapshots.h"
 
 namespace davfp {
 
 namespace {
 
 struct PassResult {
-  State::ChangePass pass;
+  State::Batch pass;
   std::vector<DavEntry> updated;
   std::vector<platform::ItemIdentifier> deleted;
 };
@@ -65,7 +66,7 @@ Enumerator::Changes Enumerator::findChanges() {
   auto vanish = [&](const std::string& path) {
     // Only identifiers the platform already knows are reported; none is minted to report a deletion.
     if (auto id = state.existingId(path)) found.deleted.push_back(*id);
-    found.pass.steps.push_back({State::PassStep::Kind::forget, path, {}});
+    found.pass.steps.push_back({State::Step::Kind::forget, path, {}});
     gone.push_back(path);
     fetched.skip(path);
   };
@@ -99,7 +100,7 @@ Enumerator::Changes Enumerator::findChanges() {
     for (const auto& [child, version] : prev) {
       if (!current.contains(child) && !platform::isUnderAny(child, gone)) vanish(child);
     }
-    found.pass.steps.push_back({State::PassStep::Kind::remember, folder, std::move(kids)});
+    found.pass.steps.push_back({State::Step::Kind::remember, folder, snapshotOf(kids)});
   }
 
   bool changed = !found.updated.empty() || !found.deleted.empty() || !gone.empty();
@@ -111,7 +112,7 @@ Enumerator::Changes Enumerator::findChanges() {
     found.pass.mint.push_back(e.path);
     found.pass.mint.push_back(parents.back());
   }
-  state.commit(found.pass);
+  state.commit(std::move(found.pass));
   return Changes{ext_->items(std::move(found.updated)), std::move(found.deleted)};
 }
 

@@ -93,9 +93,9 @@ class FileProviderExtension final : public platform::ReplicatedExtension,
  private:
   FileProviderExtension(platform::Domain domain, platform::Env& env, DavTimings timings);
 
-  // Commits the pass with the identifiers of the entries and of their parents added to its mint, then builds
+  // Commits the batch with the identifiers of the entries and of their parents added to its mint, then builds
   // the entries' items with the identifiers the commit returns. The entries are used up.
-  std::vector<platform::ItemRef> commitItems(State::ChangePass& pass, std::vector<DavEntry>& entries);
+  std::vector<platform::ItemRef> commitItems(State::Batch& batch, std::vector<DavEntry>& entries);
 
   // Deletes an entry on the server, member by member, deepest first; throws when something must stay.
   void deleteTree(const DavEntry& entry, const std::string& baseContentVersion, bool recursive);

@@ -8,6 +8,7 @@
 #include "platform/text.h"
 #include "platform/server_path.h"
 #include "provider/extension.h"
+#include "provider/snapshots.h"
 
 namespace davfp {
 
@@ -44,20 +45,20 @@ ItemPtr FileProviderExtension::item(const DavEntry& entry) {
 }
 
 std::vector<platform::ItemRef> FileProviderExtension::items(std::vector<DavEntry> entries) {
-  State::ChangePass pass;
-  return commitItems(pass, entries);
+  State::Batch batch;
+  return commitItems(batch, entries);
 }
 
 std::vector<platform::ItemRef> FileProviderExtension::rememberedItems(std::string_view folder,
                                                                       std::vector<DavEntry> children) {
   // The listing is held at its size while the state and the items are built beside it.
   children.shrink_to_fit();
-  State::ChangePass pass;
-  pass.steps.push_back({State::PassStep::Kind::remember, std::string(folder), std::move(children)});
-  return commitItems(pass, pass.steps.front().children);
+  State::Batch batch;
+  batch.steps.push_back({State::Step::Kind::remember, std::string(folder), snapshotOf(children)});
+  return commitItems(batch, children);
 }
 
-std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangePass& pass,
+std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::Batch& batch,
                                                                   std::vector<DavEntry>& entries) {
   // Every identifier the items need is minted under one lock and one save; building them then asks nothing.
   // Each entry's own path and its parent's (views of the entries and of the parents' map, which outlive the
@@ -66,23 +67,22 @@ std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangeP
   std::vector<uint32_t> parentSlots;
   parentSlots.reserve(entries.size());
   platform::CanonicalMap<uint32_t> parents;
-  const size_t first = pass.mint.size();
-  pass.mint.reserve(first + entries.size() + 1);
-  for (const auto& e : entries) pass.mint.push_back(e.path);
+  const size_t first = batch.mint.size();
+  batch.mint.reserve(first + entries.size() + 1);
+  for (const auto& e : entries) batch.mint.push_back(e.path);
   const std::string* lastParent = nullptr;
   for (const auto& e : entries) {
     std::string parent = platform::parentPath(e.path);
     if (lastParent == nullptr || *lastParent != parent) {
-      auto [it, added] = parents.try_emplace(std::move(parent), static_cast<uint32_t>(pass.mint.size()));
-      if (added) pass.mint.push_back(it->first);
+      auto [it, added] = parents.try_emplace(std::move(parent), static_cast<uint32_t>(batch.mint.size()));
+      if (added) batch.mint.push_back(it->first);
       lastParent = &it->first;  // map nodes do not move
       parentSlots.push_back(it->second);
     } else {
       parentSlots.push_back(parentSlots.back());
     }
   }
-  std::vector<std::string> ids = state_->commit(pass);
-  std::vector<std::string_view>().swap(pass.mint);
+  std::vector<std::string> ids = state_->commit(std::move(batch));
 
   // One shared identifier per parent, found by its slot.
   std::unordered_map<uint32_t, std::shared_ptr<const platform::ItemIdentifier>> parentIds;

@@ -52,7 +52,7 @@ ItemPtr FileProviderExtension::create(const platform::ItemProtocol& itemTemplate
   DavEntry created = entry(path);
   // Nothing is noted of a file that the server did not keep whole.
   if (sent) checkStoredUpload(created, *sent);
-  state_->noteChild(created);
+  state_->noteChild(created.path, created.version());
   return item(created);
 }
 

@@ -60,7 +60,7 @@ std::pair<ItemPtr, platform::ItemFields> FileProviderExtension::modify(
   // The state keeps the version it had while the server does not hold the contents whole.
   if (sent) checkStoredUpload(written, *sent);
   // Also where the item moved into another folder: there the next listing finds it as noted, not as new.
-  state_->noteChild(written);
+  state_->noteChild(written.path, written.version());
   return {item(written), changedFields & kPendingFields};
 }
 

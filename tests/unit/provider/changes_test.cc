@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "platform/server_path.h"
+#include "provider/snapshots.h"
 #include "unit/provider/provider_test_env.h"
 
 namespace davfp::testing {
@@ -142,7 +143,7 @@ TEST_F(ChangesTest, NoIdentifierIsMintedToReportADeletion) {
   // A snapshot entry whose item the platform was never told about, gone from the server.
   auto kids = ext->children("/");
   kids.push_back(DavEntry{.path = "/ghost.txt", .etag = "\"g\""});
-  ext->state().remember("/", kids);
+  ext->state().remember("/", snapshotOf(kids));
   const int64_t anchor = anchorOf(*ext);
 
   auto rec = changes(*ext);
