@@ -10,6 +10,7 @@
 #include "drive.h"
 #include "platform_calls.h"
 #include "propfind_loop.h"
+#include "dav/listing.h"
 #include "provider/snapshots.h"
 #include "summary.h"
 #include "support/real_server.h"
@@ -39,14 +40,14 @@ void rememberTree(BenchDrive& drive) {
   std::vector<std::vector<DavEntry>> listed;  // the views in batch.mint point into them
   for (int i = 0; i < kFolders; ++i) {
     std::string folder = "/" + folderName(i);
-    listed.push_back(ext->children(folder));
+    listed.push_back(childrenOf(folder, ext.dav->list(folder, 1)));
     batch.steps.push_back({State::Step::Kind::remember, folder, snapshotOf(listed.back())});
   }
   for (size_t i = 0; i < batch.steps.size(); ++i) {
     batch.mint.push_back(batch.steps[i].path);
     for (const auto& kid : listed[i]) batch.mint.push_back(kid.path);
   }
-  ext->state().commit(std::move(batch));
+  ext.state->commit(std::move(batch));
 }
 
 struct Pass {
@@ -63,7 +64,7 @@ Pass timedPass(BenchDrive& drive) {
   ChangeSet changes = enumerateChanges(*ext);
   double seconds = since(start);
   return Pass{seconds, processCpuSeconds() - cpuStart, changes.updated.size(), changes.deleted.size(),
-              drive.stateWrites() - writesBefore, ext->dav().connectionsOpened()};
+              drive.stateWrites() - writesBefore, ext.dav->connectionsOpened()};
 }
 
 }  // namespace

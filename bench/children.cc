@@ -7,17 +7,15 @@
 
 #include "host/commands.h"
 #include "platform/env.h"
+#include "drive.h"
 #include "platform_calls.h"
-#include "provider/extension.h"
 #include "workloads.h"
 
 namespace davfp::bench {
 
 namespace {
 
-std::shared_ptr<FileProviderExtension> standardExtension() {
-  return FileProviderExtension::create(platform::Domain{"bench", "Bench"}, platform::Env::standard());
-}
+BenchExtension standardExtension() { return makeExtension(platform::Env::standard()); }
 
 int failed(const std::exception& e) {
   std::cerr << e.what() << "\n";
@@ -46,7 +44,7 @@ int fetchChild(const std::vector<std::string>& args) {
   try {
     auto ext = standardExtension();
     // The identifier the platform would have from an earlier enumeration of the file's folder.
-    std::string id = ext->state().id(args[0]);
+    std::string id = ext.state->id(args[0]);
     std::cout << startFetch(*ext, id).get() << std::endl;
     return 0;
   } catch (const std::exception& e) {
@@ -59,7 +57,7 @@ int uploadChild(const std::vector<std::string>& args) {
   try {
     auto ext = standardExtension();
     // As the platform writes a changed file back: it knows the item, and sends it with its new contents.
-    platform::ItemRef item = startLookup(*ext, ext->state().id(args[0])).get();
+    platform::ItemRef item = startLookup(*ext, ext.state->id(args[0])).get();
     startModify(*ext, item, platform::field::kContents, args[1]).get();
     return 0;
   } catch (const std::exception& e) {

@@ -55,7 +55,7 @@ Batch runBatch(BenchDrive& drive, const std::vector<std::string>& ids, Start sta
   std::vector<decltype(start(*ext, ids.front()))> pending;
   for (const auto& id : ids) pending.push_back(start(*ext, id));
   for (auto& p : pending) check(p.get());
-  Batch batch{.seconds = since(begin), .connections = ext->dav().connectionsOpened()};
+  Batch batch{.seconds = since(begin), .connections = ext.dav->connectionsOpened()};
   for (auto& p : pending) batch.exactlyOnce = batch.exactlyOnce && p.completions() == 1;
   return batch;
 }

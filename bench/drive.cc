@@ -55,9 +55,16 @@ BenchDrive::~BenchDrive() = default;
 
 platform::Env& BenchDrive::env() { return *env_; }
 
-std::shared_ptr<FileProviderExtension> BenchDrive::extension() {
-  return FileProviderExtension::create(platform::Domain{kBenchDomain, "Bench"}, *env_);
+BenchExtension makeExtension(platform::Env& env) {
+  BenchExtension made;
+  made.dav = Dav::create(kBenchDomain, env);
+  made.state = std::make_shared<State>(kBenchDomain, env);
+  made.ext =
+      FileProviderExtension::create(platform::Domain{kBenchDomain, "Bench"}, made.dav, made.state, env);
+  return made;
 }
+
+BenchExtension BenchDrive::extension() { return makeExtension(*env_); }
 
 std::map<std::string, std::string> BenchDrive::childEnvironment() const {
   return {{"XDG_DATA_HOME", dataHome_}, {"XDG_STATE_HOME", stateHome_}, {"TMPDIR", tmpDir_}};
