@@ -10,7 +10,8 @@
 #include "client/platform_client.h"
 #include "drive.h"
 #include "propfind_loop.h"
-#include "state/paths.h"
+#include "dav/listing.h"
+#include "provider/snapshots.h"
 #include "summary.h"
 #include "support/real_server.h"
 #include "support/temp_dir.h"
@@ -35,16 +36,18 @@ std::string folderName(int i) {
 // snapshot and an identifier for every folder and file, in one save.
 void rememberTree(BenchDrive& drive) {
   auto ext = drive.extension();
-  State::ChangePass pass;
+  State::Batch batch;
+  std::vector<std::vector<DavEntry>> listed;  // the views in batch.mint point into them
   for (int i = 0; i < kFolders; ++i) {
     std::string folder = "/" + folderName(i);
-    pass.steps.push_back({State::PassStep::Kind::remember, folder, ext->children(folder)});
+    listed.push_back(childrenOf(folder, ext.dav->list(folder, 1)));
+    batch.steps.push_back({State::Step::Kind::remember, folder, snapshotOf(listed.back())});
   }
-  for (const auto& step : pass.steps) {
-    pass.mint.push_back(step.path);
-    for (const auto& kid : step.children) pass.mint.push_back(kid.path);
+  for (size_t i = 0; i < batch.steps.size(); ++i) {
+    batch.mint.push_back(batch.steps[i].path);
+    for (const auto& kid : listed[i]) batch.mint.push_back(kid.path);
   }
-  ext->state().commit(pass);
+  ext.state->commit(std::move(batch));
 }
 
 struct Pass {
@@ -59,12 +62,12 @@ Pass timedPass(BenchDrive& drive) {
   double cpuStart = processCpuSeconds();
   auto start = Clock::now();
   auto changes =
-      client::PlatformClient(ext).changes(platform::kWorkingSetContainerItemIdentifier, ext->anchor());
+      client::PlatformClient(ext.ext).changes(platform::kWorkingSetContainerItemIdentifier, ext->anchor());
   double seconds = since(start);
   size_t updated = 0;
   for (const auto& change : changes.changes) updated += change.updated ? 1 : 0;
   return Pass{seconds, processCpuSeconds() - cpuStart, updated, changes.changes.size() - updated,
-              drive.stateWrites() - writesBefore, ext->dav().connectionsOpened()};
+              drive.stateWrites() - writesBefore, ext.dav->connectionsOpened()};
 }
 
 }  // namespace

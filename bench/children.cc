@@ -8,6 +8,7 @@
 #include "client/platform_client.h"
 #include "host/commands.h"
 #include "platform/env.h"
+#include "drive.h"
 #include "provider/extension.h"
 #include "workloads.h"
 
@@ -15,9 +16,7 @@ namespace davfp::bench {
 
 namespace {
 
-std::shared_ptr<FileProviderExtension> standardExtension() {
-  return FileProviderExtension::create(platform::Domain{"bench", "Bench"}, platform::Env::standard());
-}
+BenchExtension standardExtension() { return makeExtension(platform::Env::standard()); }
 
 int failed(const std::exception& e) {
   std::cerr << e.what() << "\n";
@@ -32,7 +31,7 @@ int enumerateChild(const std::vector<std::string>& args) {
   try {
     auto ext = standardExtension();
     // Printed as the davfp program prints a listing.
-    cli::emitItems(client::PlatformClient(ext).enumerate(container));
+    cli::emitItems(client::PlatformClient(ext.ext).enumerate(container));
     // A platform keeps its extension for as long as the process lives: taking the extension, its state and
     // the items apart is no part of answering a listing, so the process ends here.
     std::_Exit(std::ferror(stdout) ? 1 : 0);
@@ -46,8 +45,8 @@ int fetchChild(const std::vector<std::string>& args) {
   try {
     auto ext = standardExtension();
     // The identifier the platform would have from an earlier enumeration of the file's folder.
-    std::string id = ext->state().id(args[0]);
-    std::cout << client::PlatformClient(ext).fetch(id, std::nullopt).file << std::endl;
+    std::string id = ext.state->id(args[0]);
+    std::cout << client::PlatformClient(ext.ext).fetch(id, std::nullopt).file << std::endl;
     return 0;
   } catch (const std::exception& e) {
     return failed(e);
@@ -59,8 +58,8 @@ int uploadChild(const std::vector<std::string>& args) {
   try {
     auto ext = standardExtension();
     // As the platform writes a changed file back: it knows the item, and sends it with its new contents.
-    client::PlatformClient platform(ext);
-    platform::ItemRef item = platform.item(ext->state().id(args[0]));
+    client::PlatformClient platform(ext.ext);
+    platform::ItemRef item = platform.item(ext.state->id(args[0]));
     platform.modify(item, item->itemVersion(), platform::field::kContents, args[1]);
     return 0;
   } catch (const std::exception& e) {

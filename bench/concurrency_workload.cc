@@ -51,12 +51,12 @@ struct Batch {
 template <class Start, class Check>
 Batch runBatch(BenchDrive& drive, const std::vector<std::string>& ids, Start start, Check check) {
   auto ext = drive.extension();
-  client::PlatformClient platform(ext);
+  client::PlatformClient platform(ext.ext);
   auto begin = Clock::now();
   std::vector<decltype(start(platform, ids.front()))> pending;
   for (const auto& id : ids) pending.push_back(start(platform, id));
   for (auto& p : pending) check(p.wait());
-  Batch batch{.seconds = since(begin), .connections = ext->dav().connectionsOpened()};
+  Batch batch{.seconds = since(begin), .connections = ext.dav->connectionsOpened()};
   for (auto& p : pending) batch.exactlyOnce = batch.exactlyOnce && p.completions() == 1;
   return batch;
 }
@@ -79,7 +79,7 @@ int concurrencyWorkload(int runs) {
   {
     auto ext = drive.extension();
     std::map<std::string, std::string> byName;
-    for (const auto& item : client::PlatformClient(ext).enumerate(platform::kRootContainerItemIdentifier)) {
+    for (const auto& item : client::PlatformClient(ext.ext).enumerate(platform::kRootContainerItemIdentifier)) {
       byName[item->filename()] = item->itemIdentifier();
     }
     for (int i = 0; i < kRequests; ++i) ids.push_back(byName.at(fileName(i)));

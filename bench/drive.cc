@@ -6,7 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "state/drive_config.h"
+#include "dav/drive_config.h"
+#include "platform/app_identity.h"
 #include "state/state_file.h"
 
 namespace davfp::bench {
@@ -39,10 +40,10 @@ class BenchDrive::CountingEnv final : public platform::EnvWrapper {
 BenchDrive::BenchDrive(const std::string& dir, const std::string& url)
     : dataHome_(dir + "/data"),
       stateHome_(dir + "/state"),
-      stateDir_(platform::joinPath(stateHome_, std::string(kAppBundleID) + ".extension")),
+      stateDir_(platform::joinPath(stateHome_, std::string(platform::kAppBundleID) + ".extension")),
       tmpDir_(dir + "/tmp"),
       env_(std::make_unique<CountingEnv>(*this)) {
-  std::string container = platform::joinPath(dataHome_, kAppGroup);
+  std::string container = platform::joinPath(dataHome_, platform::kAppGroup);
   for (const auto& d : {container, stateDir_, tmpDir_}) fs::create_directories(d);
   nlohmann::json drives = {{kBenchDomain, {{"name", "Bench"}, {"url", url}}}};
   std::ofstream out(platform::joinPath(container, kDrivesFileName));
@@ -54,9 +55,16 @@ BenchDrive::~BenchDrive() = default;
 
 platform::Env& BenchDrive::env() { return *env_; }
 
-std::shared_ptr<FileProviderExtension> BenchDrive::extension() {
-  return FileProviderExtension::create(platform::Domain{kBenchDomain, "Bench"}, *env_);
+BenchExtension makeExtension(platform::Env& env) {
+  BenchExtension made;
+  made.dav = Dav::create(kBenchDomain, env);
+  made.state = std::make_shared<State>(kBenchDomain, env);
+  made.ext =
+      FileProviderExtension::create(platform::Domain{kBenchDomain, "Bench"}, made.dav, made.state, env);
+  return made;
 }
+
+BenchExtension BenchDrive::extension() { return makeExtension(*env_); }
 
 std::map<std::string, std::string> BenchDrive::childEnvironment() const {
   return {{"XDG_DATA_HOME", dataHome_}, {"XDG_STATE_HOME", stateHome_}, {"TMPDIR", tmpDir_}};

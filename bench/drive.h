@@ -12,12 +12,28 @@
 #include <memory>
 #include <string>
 
+#include "dav/dav.h"
 #include "platform/env.h"
 #include "provider/extension.h"
+#include "state/state.h"
 
 namespace davfp::bench {
 
 inline constexpr const char* kBenchDomain = "bench";
+
+// An extension of the domain with its client and state, which the workloads look into. Used as a pointer to
+// the extension.
+struct BenchExtension {
+  std::shared_ptr<Dav> dav;
+  std::shared_ptr<State> state;
+  std::shared_ptr<FileProviderExtension> ext;
+
+  FileProviderExtension& operator*() const { return *ext; }
+  FileProviderExtension* operator->() const { return ext.get(); }
+};
+
+// A new extension of the domain on env.
+BenchExtension makeExtension(platform::Env& env);
 
 class BenchDrive {
  public:
@@ -29,7 +45,7 @@ class BenchDrive {
 
   platform::Env& env();
   // A new extension of the domain on env().
-  std::shared_ptr<FileProviderExtension> extension();
+  BenchExtension extension();
 
   // XDG_DATA_HOME, XDG_STATE_HOME and TMPDIR for a child process that uses the standard Env.
   std::map<std::string, std::string> childEnvironment() const;

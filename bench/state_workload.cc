@@ -12,6 +12,7 @@
 
 #include "drive.h"
 #include "micro.h"
+#include "provider/snapshots.h"
 #include "state/state.h"
 #include "summary.h"
 #include "support/temp_dir.h"
@@ -42,24 +43,23 @@ DavEntry entry(std::string path, bool isDir, int i) {
 // One save: what browsing every folder leaves behind.
 void writeLargeState(BenchDrive& drive) {
   State state(kBenchDomain, drive.env());
-  State::ChangePass pass;
+  State::Batch batch;
   std::vector<DavEntry> folders;
+  std::vector<std::vector<DavEntry>> files(kFolders);  // the views in batch.mint point into them
   for (int f = 0; f < kFolders; ++f) {
     folders.push_back(entry(folderPath(f), true, f));
-    std::vector<DavEntry> files;
     for (int i = 0; i < kFilesPerFolder; ++i) {
-      files.push_back(entry(folderPath(f) + "/" + fileName(i), false, f * kFilesPerFolder + i));
+      files[f].push_back(entry(folderPath(f) + "/" + fileName(i), false, f * kFilesPerFolder + i));
     }
-    pass.steps.push_back({State::PassStep::Kind::remember, folderPath(f), std::move(files)});
+    batch.steps.push_back({State::Step::Kind::remember, folderPath(f), snapshotOf(files[f])});
   }
-  pass.steps.push_back({State::PassStep::Kind::remember, "/", std::move(folders)});
+  batch.steps.push_back({State::Step::Kind::remember, "/", snapshotOf(folders)});
   // The files of each folder, then the folder, as a platform that browsed them all would have asked.
-  for (const auto& step : pass.steps) {
-    if (step.path == "/") continue;
-    for (const auto& file : step.children) pass.mint.push_back(file.path);
-    pass.mint.push_back(step.path);
+  for (int f = 0; f < kFolders; ++f) {
+    for (const auto& file : files[f]) batch.mint.push_back(file.path);
+    batch.mint.push_back(batch.steps[f].path);
   }
-  state.commit(pass);
+  state.commit(std::move(batch));
 }
 
 void writeAndSync(const std::string& path, const std::string& bytes) {
@@ -88,15 +88,15 @@ int stateWorkload(int runs) {
        std::to_string(kFolders + 1) + " folders, state file " + formatBytes(static_cast<double>(bytes.size())));
 
   benchmark::RegisterBenchmark("StartExtension", [&](benchmark::State& st) {
-    std::shared_ptr<FileProviderExtension> ext;
+    BenchExtension ext;
     for (auto _ : st) {
       st.PauseTiming();
-      ext.reset();  // tearing the previous one down is not part of a start
+      ext = {};  // tearing the previous one down is not part of a start
       st.ResumeTiming();
       ext = drive.extension();
-      benchmark::DoNotOptimize(ext.get());
+      benchmark::DoNotOptimize(ext.ext.get());
     }
-    if (!ext->state().existingId("/d0000/" + fileName(0))) st.SkipWithError("the extension did not load the state file");
+    if (!ext.state->existingId("/d0000/" + fileName(0))) st.SkipWithError("the extension did not load the state file");
   })->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 
   auto ext = drive.extension();
@@ -104,7 +104,8 @@ int stateWorkload(int runs) {
   benchmark::RegisterBenchmark("SaveState", [&](benchmark::State& st) {
     for (auto _ : st) {
       // A file the extension has just created in a known folder: recorded, the anchor advanced, all saved.
-      ext->state().noteChild(entry("/d0000/new.txt", false, ++saves));
+      DavEntry created = entry("/d0000/new.txt", false, ++saves);
+      ext.state->noteChild(created.path, created.version());
     }
   })->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5);
 

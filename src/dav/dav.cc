@@ -1,16 +1,27 @@
-// Server resolution: finding, probing and caching the base URL, and the frame every exchange runs in.
 #include "dav/dav.h"
 
-#include <algorithm>
-
+#include "dav/exchange.h"
+#include "dav/multistatus.h"
 #include "dav/request.h"
 #include "platform/error.h"
-#include "platform/http_urls.h"
-#include "platform/jobs.h"
+#include "platform/request_body.h"
 #include "platform/url.h"
-#include "state/drive_config.h"
 
 namespace davfp {
+
+namespace {
+
+constexpr std::string_view kPropfindBody =
+    "<?xml version=\"1.0\"?><D:propfind xmlns:D=\"DAV:\"><D:prop><D:resourcetype/><D:getcontentlength/>"
+    "<D:getlastmodified/><D:getetag/></D:prop></D:propfind>";
+
+// The base URL's path, percent-decoded: what listing entries are made relative to.
+std::string basePathOf(const std::string& base) {
+  auto url = platform::Url::parse(base);
+  return url ? url->decodedPath() : std::string();
+}
+
+}  // namespace
 
 std::shared_ptr<Dav> Dav::create(std::string domain, platform::Env& env, DavTimings timings) {
   return std::shared_ptr<Dav>(new Dav(std::move(domain), env, timings));
@@ -20,91 +31,13 @@ Dav::Dav(std::string domain, platform::Env& env, DavTimings timings)
     : domain_(std::move(domain)),
       env_(env),
       timings_(timings),
-      session_(std::make_unique<platform::UrlSession>(timings.sessionTimeout)) {}
+      session_(std::make_unique<platform::UrlSession>(timings.sessionTimeout)),
+      discovery_(domain_, env, *session_, timings) {}
+
+// --- The server frame ---
 
 std::string Dav::base(const std::optional<std::string>& stale) {
-  return server_.get(stale, [self = shared_from_this()] { return self->resolve(); });
-}
-
-std::string Dav::resolve() {
-  using Clock = std::chrono::steady_clock;
-  Published found = published(std::nullopt);
-  if (found.url) return *found.url;
-  // A drive that is not published and that no host application can publish is not worth waiting for.
-  if (!launchApp() && !found.listed) {
-    throw DavError::unreachable().because(found.why + ", and no host application is installed to publish it");
-  }
-  // However slow each probe is, the wait ends in time: every sleep and probe ends by then.
-  const auto end = Clock::now() + timings_.launchWait;
-  for (int i = 0; i < timings_.polls; ++i) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(end - Clock::now());
-    if (left.count() <= 0) break;
-    if (!platform::sleepFor(std::min(timings_.pollInterval, left))) throw platform::Cancelled();
-    if (Clock::now() >= end) break;
-    found = published(end);
-    if (found.url) return *found.url;
-  }
-  throw DavError::unreachable().because(found.why);
-}
-
-Dav::Published Dav::published(Deadline deadline) {
-  Published found;
-  auto drive = driveInfo(domain_, env_);
-  if (!drive) {
-    found.why = "the drive is not published";
-    return found;
-  }
-  found.listed = true;
-  auto url = platform::Url::parse(drive->url);
-  if (!url || (url->scheme() != "http" && url->scheme() != "https")) {
-    found.why = "the drive's published address is not an http or https URL";
-    return found;
-  }
-  found.why = probe(drive->url, deadline);
-  if (found.why.empty()) found.url = drive->url;
-  return found;
-}
-
-std::string Dav::probe(const std::string& url, Deadline deadline) {
-  platform::HttpRequest options = request("OPTIONS", url);
-  options.timeout = timings_.probeTimeout;
-  options.deadline = deadline;
-  platform::HttpResponse response;
-  try {
-    response = exchange(options, false);
-  } catch (const platform::Error& e) {
-    bool tls = e.domain() == platform::kURLErrorDomain &&
-               (e.code() == platform::urlerr::kServerCertificateUntrusted ||
-                e.code() == platform::urlerr::kSecureConnectionFailed);
-    if (tls) throw;
-    return causeOf(e);
-  } catch (...) {
-    // Any other failure of the probe means the server does not answer.
-    return platform::requestLine("OPTIONS", url) + ": failed";
-  }
-  const long status = response.status;
-  std::string answered = platform::requestLine("OPTIONS", response.url.empty() ? url : response.url) +
-                         ": HTTP " + std::to_string(status);
-  if (status == 401) throw DavError::notAuthenticated().because(std::move(answered));
-  if (status == 403) throw DavError::forbidden().because(std::move(answered));
-  if (status < 200 || status > 299) return answered;
-  if (!response.header("DAV")) return answered + " without a DAV header";
-  return {};
-}
-
-bool Dav::answers(const std::string& url) {
-  try {
-    return probe(url, std::nullopt).empty();
-  } catch (...) {
-    return true;  // it answers, though not to these credentials or not over a trusted connection
-  }
-}
-
-bool Dav::launchApp() {
-  auto location = env_.applicationLocation(kAppBundleID);
-  if (!location) return false;
-  env_.openApplication(*location, {"--login"});
-  return true;
+  return server_.get(stale, [self = shared_from_this()] { return self->discovery_.resolve(); });
 }
 
 bool Dav::gone(const std::string& base, std::exception_ptr error) {
@@ -113,11 +46,38 @@ bool Dav::gone(const std::string& base, std::exception_ptr error) {
   } catch (const platform::Error& e) {
     return isConnectionLost(e);
   } catch (const DavError& e) {
-    if (e.kind() == DavError::Kind::notFound || e.isStatus(502)) return !answers(base);
+    if (e.kind() == DavError::Kind::notFound || e.isStatus(502)) return !discovery_.answers(base);
     return false;
   } catch (...) {
     return false;
   }
+}
+
+template <class First, class Again>
+auto Dav::retried(const std::string& first, First&& attempt, Again&& again) -> decltype(attempt()) {
+  try {
+    return attempt();
+  } catch (...) {
+    auto error = std::current_exception();
+    if (!gone(first, error)) std::rethrow_exception(mapped(error));
+  }
+  std::string fresh;
+  try {
+    fresh = base(first);
+  } catch (...) {
+    std::rethrow_exception(mapped(std::current_exception()));
+  }
+  try {
+    return again(fresh);
+  } catch (...) {
+    std::rethrow_exception(mapped(std::current_exception()));
+  }
+}
+
+template <class Body>
+auto Dav::withServer(Body&& body) -> decltype(body(std::string())) {
+  std::string first = base(std::nullopt);
+  return retried(first, [&] { return body(first); }, body);
 }
 
 platform::HttpRequest Dav::request(std::string_view method, std::string url) const {
@@ -126,6 +86,165 @@ platform::HttpRequest Dav::request(std::string_view method, std::string url) con
   r.url = std::move(url);
   r.timeout = timings_.requestTimeout;
   return r;
+}
+
+// --- The exchanges ---
+
+std::string Dav::send(std::string_view method, std::string_view path, const platform::HeaderList& headers,
+                      const std::optional<std::string>& body, Target target) {
+  return withServer([&](const std::string& base) {
+    platform::HttpRequest r = request(method, requestUrl(path, base, target == Target::collection));
+    r.headers = headers;
+    r.body = body;
+    std::string answer;
+    auto response = exchange(*session_, r, true, &answer);
+    if (response.status == 207 && (method == "DELETE" || method == "MOVE")) {
+      // Multi-Status to a DELETE or MOVE: the server kept or failed some member, so the request did not succeed.
+      throw MultiStatusFailure(multiStatusFailure(answer, r.url).value_or(207));
+    }
+    return answer;
+  });
+}
+
+platform::HttpRequest Dav::propfind(std::string_view path, int depth, const std::string& base) const {
+  platform::HttpRequest r = request("PROPFIND", requestUrl(path, base, depth > 0));
+  r.headers = {{"Depth", std::to_string(depth)}, {"Content-Type", "text/xml"}};
+  r.body = std::string(kPropfindBody);
+  return r;
+}
+
+std::vector<DavEntry> Dav::list(std::string_view path, int depth) { return listing(path, depth).entries(); }
+
+Listing Dav::listingOn(std::string_view path, int depth, const std::string& base) {
+  platform::HttpRequest r = propfind(path, depth, base);
+  ListingReceiver receiver(basePathOf(base), path, depth);
+  try {
+    session_->stream(
+        r, [](const platform::HttpResponse& response) { check(response); },
+        [&](std::string_view bytes) {
+          if (!receiver.take(bytes)) throw BodyEnded();
+        });
+  } catch (const BodyEnded&) {
+    // The parser stopped: the listing is cut short, which taking its entries reports.
+  }
+  return receiver.listing();
+}
+
+Listing Dav::listing(std::string_view path, int depth) {
+  return withServer([&](const std::string& base) { return listingOn(path, depth, base); });
+}
+
+Dav::StartedListing Dav::startListing(std::string_view path, int depth) {
+  StartedListing started;
+  started.dav_ = shared_from_this();
+  started.path_ = std::string(path);
+  started.depth_ = depth;
+  try {
+    started.base_ = base(std::nullopt);
+    started.receiver_ = std::make_unique<ListingReceiver>(basePathOf(*started.base_), path, depth);
+    started.started_.emplace(session_->start(
+        propfind(path, depth, *started.base_), [](const platform::HttpResponse& response) { check(response); },
+        [receiver = started.receiver_.get()](std::string_view bytes) {
+          if (!receiver->take(bytes)) throw BodyEnded();
+        }));
+  } catch (...) {
+    started.failure_ = std::current_exception();
+  }
+  return started;
+}
+
+Listing Dav::StartedListing::finish() {
+  // As withServer(): a failure to find the server is thrown as it is; the exchange's failures are judged.
+  if (!base_) std::rethrow_exception(failure_);
+  return dav_->retried(
+      *base_,
+      [&] {
+        if (failure_) std::rethrow_exception(failure_);
+        try {
+          started_->finish();
+        } catch (const BodyEnded&) {
+          // As in listingOn(): the listing is cut short, which taking its entries reports.
+        }
+        return receiver_->listing();
+      },
+      [&](const std::string& fresh) { return dav_->listingOn(path_, depth_, fresh); });
+}
+
+std::string Dav::download(std::string_view path, std::optional<int64_t> expectedSize) {
+  return withServer([&](const std::string& base) {
+    platform::HttpRequest r;
+    r.method = "GET";
+    r.url = requestUrl(path, base);
+    auto got = session_->download(r, env_.temporaryDirectory());
+    try {
+      check(got.response);
+      if (expectedSize && got.size != *expectedSize) {
+        // A cut body: as when the transport sees the connection end early, and retried the same way.
+        throw platform::Error(platform::kURLErrorDomain, platform::urlerr::kNetworkConnectionLost,
+                              std::to_string(got.size) + " bytes downloaded where " +
+                                  std::to_string(*expectedSize) + " were listed");
+      }
+    } catch (...) {
+      try {
+        env_.removeFile(got.file);
+      } catch (...) {
+        // The failed response's file is already gone or cannot be removed; the error matters more.
+      }
+      throw;
+    }
+    return got.file;
+  });
+}
+
+int64_t Dav::upload(std::string_view path, const std::optional<std::string>& file) {
+  return withServer([&](const std::string& base) {
+    platform::HttpRequest r = request("PUT", requestUrl(path, base));
+    int64_t size = 0;
+    if (file) {
+      // The transport sends the size the file has when it opens it, a moment later; a file that changes
+      // meanwhile is sent as it then is, and shows as a difference from this size.
+      size = platform::RequestBody::file(*file).size();
+      r.bodyFile = *file;
+    } else {
+      r.body = std::string();
+    }
+    exchange(*session_, r, true);
+    return size;
+  });
+}
+
+void Dav::move(std::string_view from, std::string_view to, Target target) {
+  withServer([&](const std::string& base) {
+    bool collection = target == Target::collection;
+    std::string destination = requestUrl(to, base, collection);
+    // Credentials travel only where the transport puts them, never in a header.
+    auto parsed = platform::Url::parse(destination);
+    if (parsed) destination = parsed->withoutCredentials();
+    platform::HttpRequest r = request("MOVE", requestUrl(from, base, collection));
+    r.headers = {{"Destination", destination}, {"Overwrite", "F"}};
+    std::string answer;
+    try {
+      if (exchange(*session_, r, true, &answer).status == 207) {
+        throw MultiStatusFailure(multiStatusFailure(answer, r.url).value_or(207));
+      }
+    } catch (const DavError& e) {
+      // A MOVE sent again after its connection broke finds its source gone when the server had done it
+      // before the answer was lost; the transport itself sends a request again on a fresh connection when a
+      // kept-alive one ends before any answer. So a missing source is looked into: when the destination is
+      // there and the source is not, the move was done.
+      if (e.kind() != DavError::Kind::notFound || !exists(to, base) || exists(from, base)) throw;
+    }
+    return 0;
+  });
+}
+
+bool Dav::exists(std::string_view path, const std::string& base) {
+  try {
+    return !listingOn(path, 0, base).entries().empty();
+  } catch (const DavError& e) {
+    if (e.kind() == DavError::Kind::notFound) return false;
+    throw;
+  }
 }
 
 }  // namespace davfp

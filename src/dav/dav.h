@@ -1,14 +1,11 @@
 // Dav: the WebDAV client of one domain.
 //
-// It finds its server from the drive the host application publishes, probes and caches it (one resolution in
-// flight), starts the host application and waits for it when nothing answers, and re-resolves once after a
-// lost server. A server that answers the probe but refuses the credentials (401, 403) or cannot be trusted
-// (TLS) ends the resolution at once: waiting would change nothing. Every exchange runs inside withServer().
-// Dav holds no mutable state of its own besides the server cache; any number of jobs may use one Dav at once.
-// Always owned by a shared_ptr (see create()): a running resolution keeps the client alive.
+// It finds its server through a ServerDiscovery and caches the answer (one resolution in flight), and looks
+// for the server anew once after losing it. Every exchange runs inside withServer(). Dav holds no mutable
+// state of its own besides the server cache; any number of jobs may use one Dav at once. Always owned by a
+// shared_ptr (see create()): a running resolution keeps the client alive.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -17,27 +14,15 @@
 #include <string_view>
 #include <vector>
 
+#include "dav/dav_timings.h"
 #include "dav/entry.h"
 #include "dav/listing.h"
 #include "dav/server_cache.h"
+#include "dav/server_discovery.h"
 #include "platform/env.h"
 #include "platform/url_session.h"
 
 namespace davfp {
-
-// The client's fixed timings. Tests shorten them; the product uses the defaults.
-struct DavTimings {
-  std::chrono::milliseconds sessionTimeout{120'000};
-  std::chrono::milliseconds requestTimeout{60'000};
-  std::chrono::milliseconds probeTimeout{5'000};
-  std::chrono::milliseconds pollInterval{500};
-  int polls = 30;
-  // The wait for the host application after starting it: its polls, probes included, end by then.
-  std::chrono::milliseconds launchWait{15'000};
-};
-
-// The most of an answer's body that is read, except for listings and downloads.
-inline constexpr size_t kMaxAnswerBody = 1 << 20;
 
 // What a path names, where the engine knows it: collections are addressed with a trailing "/", since common
 // servers redirect or refuse folder requests without it.
@@ -101,28 +86,9 @@ class Dav : public std::enable_shared_from_this<Dav> {
  private:
   Dav(std::string domain, platform::Env& env, DavTimings timings);
 
-  using Deadline = std::optional<std::chrono::steady_clock::time_point>;
-  // What a look at the published drive found: its URL when it answers; otherwise whether drives.json lists
-  // it, and why it was not taken.
-  struct Published {
-    std::optional<std::string> url;
-    bool listed = false;
-    std::string why;
-  };
-
+  // The cached base URL unless it equals stale; else the outcome of a resolution.
   std::string base(const std::optional<std::string>& stale);
-  std::string resolve();
-  // Throws what probe() throws.
-  Published published(Deadline deadline);
-  // Probes url with OPTIONS, the probe ending by deadline when given: empty when a WebDAV server answers
-  // there, else why not. Throws when the answer proves that the address is live but not usable as it is:
-  // DavError::notAuthenticated() for 401, forbidden() for 403, the URL-loading error of a failed TLS
-  // handshake.
-  std::string probe(const std::string& url, Deadline deadline);
-  // True when something answers at url: a WebDAV server, or one that refuses the credentials or the TLS.
-  bool answers(const std::string& url);
-  // False when no host application is installed.
-  bool launchApp();
+  // True when error, from an exchange on base, means that the server is gone from there.
   bool gone(const std::string& base, std::exception_ptr error);
 
   // Runs body with the base URL; when it fails because the server is gone, resolves again and runs it once more.
@@ -139,17 +105,12 @@ class Dav : public std::enable_shared_from_this<Dav> {
   platform::HttpRequest request(std::string_view method, std::string url) const;
   // The PROPFIND of a listing with the given depth, addressed on base.
   platform::HttpRequest propfind(std::string_view path, int depth, const std::string& base) const;
-  // Sends the request and returns the head of its response, judged by check() first when checked is set (a
-  // failed status ends the exchange there). At most kMaxAnswerBody bytes of the body are kept in body, when
-  // given, and no more is read: no answer to a probe, MKCOL, PUT, MOVE or DELETE needs more, and a hostile
-  // server could send one without end.
-  platform::HttpResponse exchange(const platform::HttpRequest& request, bool checked,
-                                  std::string* body = nullptr);
 
   const std::string domain_;
   platform::Env& env_;
   const DavTimings timings_;
   const std::unique_ptr<platform::UrlSession> session_;
+  ServerDiscovery discovery_;  // uses session_, which is made before it
   ServerCache server_;
 };
 

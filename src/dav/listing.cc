@@ -6,7 +6,7 @@
 
 #include "dav/propfind_parser.h"
 #include "platform/text.h"
-#include "state/paths.h"
+#include "platform/server_path.h"
 
 namespace davfp {
 
@@ -104,7 +104,8 @@ std::vector<DavEntry> childrenOf(std::string_view folder, std::vector<DavEntry> 
   const DavEntry* first = listing.data();
   std::erase_if(listing, [&](const DavEntry& e) {
     if (repeated[static_cast<size_t>(&e - first)]) return true;
-    if (platform::canonicalEqual(e.path, folder) || !platform::canonicalEqual(parentPath(e.path), folder)) {
+    if (platform::canonicalEqual(e.path, folder) ||
+        !platform::canonicalEqual(platform::parentPath(e.path), folder)) {
       return true;
     }
     // "." and ".." name no child: requests could never address them as one.

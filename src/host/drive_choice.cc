@@ -1,7 +1,8 @@
 #include "host/drive_choice.h"
 
+#include "dav/drive_config.h"
 #include "host/failure.h"
-#include "state/drive_config.h"
+#include "platform/app_identity.h"
 
 namespace davfp::cli {
 
@@ -38,10 +39,10 @@ Drive chooseDrive(const std::optional<std::string>& domain, platform::Env& env) 
   if (domain) {
     if (auto info = driveInfo(*domain, env)) return Drive{*domain, info->name};
     // Not published now: the engine starts the host application and waits for it, when there is one.
-    if (env.applicationLocation(kAppBundleID)) return Drive{*domain, *domain, false};
+    if (env.applicationLocation(platform::kAppBundleID)) return Drive{*domain, *domain, false};
     auto drives = publishedDrives(env);
     std::string message = "no drive \"" + *domain + "\" is published in " + drivesFile(env) +
-                          ", and no host application (" + std::string(kAppBundleID) +
+                          ", and no host application (" + std::string(platform::kAppBundleID) +
                           ".desktop) is installed to publish it";
     if (!drives.empty()) message += "; published: " + listing(drives);
     throw Failure{

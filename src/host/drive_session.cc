@@ -7,6 +7,7 @@
 #include "client/errors.h"
 #include "host/failure.h"
 #include "host/visible_text.h"
+#include "state/state.h"
 
 namespace davfp::cli {
 

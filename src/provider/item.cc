@@ -7,7 +7,7 @@
 #include <unordered_set>
 
 #include "platform/mime_registry.h"
-#include "state/paths.h"
+#include "platform/server_path.h"
 
 namespace davfp {
 
@@ -34,8 +34,8 @@ std::string pathExtension(std::string_view name) {
 
 Item::Item(const DavEntry& entry, State& state, std::string_view domainName, platform::Env& env)
     : Item(entry, state.id(entry.path),
-           std::make_shared<const platform::ItemIdentifier>(state.id(parentPath(entry.path))), domainName,
-           env) {}
+           std::make_shared<const platform::ItemIdentifier>(state.id(platform::parentPath(entry.path))),
+           domainName, env) {}
 
 Item::Item(DavEntry entry, platform::ItemIdentifier identifier,
            std::shared_ptr<const platform::ItemIdentifier> parent, std::string_view domainName,

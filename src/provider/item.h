@@ -69,6 +69,9 @@ class Item final : public platform::ItemProtocol {
   platform::Date modified_;
 };
 
+// How items travel between the extension's parts: shared, never changed.
+using ItemPtr = std::shared_ptr<const Item>;
+
 // The extension of a file name as the platform computes it: the text after the last ".", none for a name that
 // has no "." after its first character.
 std::string pathExtension(std::string_view name);

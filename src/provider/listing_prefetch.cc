@@ -4,7 +4,7 @@
 
 #include "platform/error.h"
 #include "platform/jobs.h"
-#include "state/paths.h"
+#include "platform/server_path.h"
 
 namespace davfp {
 
@@ -17,11 +17,11 @@ ListingPrefetch::ListingPrefetch(std::shared_ptr<Dav> dav, std::vector<std::stri
 ListingPrefetch::~ListingPrefetch() = default;
 
 void ListingPrefetch::startNext(bool passDone) {
-  while (following_ < folders_.size() && isUnderAny(folders_[following_], skipped_)) ++following_;
+  while (following_ < folders_.size() && platform::isUnderAny(folders_[following_], skipped_)) ++following_;
   if (following_ == folders_.size()) return;
   const std::string& folder = folders_[following_];
   // The pass may yet find this folder gone in the answer it is about to compare.
-  if (!passDone && last_ && isUnder(folder, *last_)) return;
+  if (!passDone && last_ && platform::isUnder(folder, *last_)) return;
   inFlight_ = folder;
   started_.emplace(dav_->startListing(folder, 1));
   ++following_;

@@ -1,13 +1,13 @@
-// Item lookup: entries, children and trees of server paths, and the items built from them.
+#include "provider/lookup.h"
+
 #include <cstdint>
 #include <unordered_map>
 
 #include "dav/listing.h"
 #include "platform/error.h"
-#include "platform/jobs.h"
+#include "platform/server_path.h"
 #include "platform/text.h"
-#include "provider/extension.h"
-#include "state/paths.h"
+#include "provider/snapshots.h"
 
 namespace davfp {
 
@@ -25,7 +25,11 @@ platform::Error noSuchItem() {
 
 }  // namespace
 
-DavEntry FileProviderExtension::entry(std::string_view path) {
+Lookup::Lookup(std::shared_ptr<Dav> dav, std::shared_ptr<State> state, std::string domainName,
+               platform::Env& env)
+    : dav_(std::move(dav)), state_(std::move(state)), domainName_(std::move(domainName)), env_(env) {}
+
+DavEntry Lookup::entry(std::string_view path) const {
   if (path == "/") return DavEntry{.path = "/", .isDir = true, .size = 0, .modified = {}, .etag = "root"};
   auto listing = dav_->list(path, 0);
   if (listing.empty()) throw DavError::notFound();
@@ -35,30 +39,28 @@ DavEntry FileProviderExtension::entry(std::string_view path) {
   return found;
 }
 
-std::vector<DavEntry> FileProviderExtension::children(std::string_view path) {
+std::vector<DavEntry> Lookup::children(std::string_view path) const {
   return childrenOf(path, dav_->list(path, 1));
 }
 
-ItemPtr FileProviderExtension::item(const DavEntry& entry) {
-  return std::make_shared<const Item>(entry, *state_, domain_.displayName, env_);
+ItemPtr Lookup::item(const DavEntry& entry) const {
+  return std::make_shared<const Item>(entry, *state_, domainName_, env_);
 }
 
-std::vector<platform::ItemRef> FileProviderExtension::items(std::vector<DavEntry> entries) {
-  State::ChangePass pass;
-  return commitItems(pass, entries);
+std::vector<platform::ItemRef> Lookup::items(std::vector<DavEntry> entries) const {
+  return commitItems(State::Batch{}, std::move(entries));
 }
 
-std::vector<platform::ItemRef> FileProviderExtension::rememberedItems(std::string_view folder,
-                                                                      std::vector<DavEntry> children) {
+std::vector<platform::ItemRef> Lookup::rememberedItems(std::string_view folder,
+                                                       std::vector<DavEntry> children) const {
   // The listing is held at its size while the state and the items are built beside it.
   children.shrink_to_fit();
-  State::ChangePass pass;
-  pass.steps.push_back({State::PassStep::Kind::remember, std::string(folder), std::move(children)});
-  return commitItems(pass, pass.steps.front().children);
+  State::Batch batch;
+  batch.steps.push_back({State::Step::Kind::remember, std::string(folder), snapshotOf(children)});
+  return commitItems(std::move(batch), std::move(children));
 }
 
-std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangePass& pass,
-                                                                  std::vector<DavEntry>& entries) {
+std::vector<platform::ItemRef> Lookup::commitItems(State::Batch batch, std::vector<DavEntry> entries) const {
   // Every identifier the items need is minted under one lock and one save; building them then asks nothing.
   // Each entry's own path and its parent's (views of the entries and of the parents' map, which outlive the
   // commit): siblings share their parent's slot. A listing's entries mostly
@@ -66,23 +68,22 @@ std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangeP
   std::vector<uint32_t> parentSlots;
   parentSlots.reserve(entries.size());
   platform::CanonicalMap<uint32_t> parents;
-  const size_t first = pass.mint.size();
-  pass.mint.reserve(first + entries.size() + 1);
-  for (const auto& e : entries) pass.mint.push_back(e.path);
+  const size_t first = batch.mint.size();
+  batch.mint.reserve(first + entries.size() + 1);
+  for (const auto& e : entries) batch.mint.push_back(e.path);
   const std::string* lastParent = nullptr;
   for (const auto& e : entries) {
-    std::string parent = parentPath(e.path);
+    std::string parent = platform::parentPath(e.path);
     if (lastParent == nullptr || *lastParent != parent) {
-      auto [it, added] = parents.try_emplace(std::move(parent), static_cast<uint32_t>(pass.mint.size()));
-      if (added) pass.mint.push_back(it->first);
+      auto [it, added] = parents.try_emplace(std::move(parent), static_cast<uint32_t>(batch.mint.size()));
+      if (added) batch.mint.push_back(it->first);
       lastParent = &it->first;  // map nodes do not move
       parentSlots.push_back(it->second);
     } else {
       parentSlots.push_back(parentSlots.back());
     }
   }
-  std::vector<std::string> ids = state_->commit(pass);
-  std::vector<std::string_view>().swap(pass.mint);
+  std::vector<std::string> ids = state_->commit(std::move(batch));
 
   // One shared identifier per parent, found by its slot.
   std::unordered_map<uint32_t, std::shared_ptr<const platform::ItemIdentifier>> parentIds;
@@ -97,7 +98,7 @@ std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangeP
   std::vector<platform::ItemRef> out(entries.size());
   for (size_t i = entries.size(); i-- > 0;) {
     out[i] = std::make_shared<const Item>(std::move(entries.back()), std::move(ids.back()),
-                                          parentIds.at(parentSlots[i]), domain_.displayName, env_);
+                                          parentIds.at(parentSlots[i]), domainName_, env_);
     entries.pop_back();
     ids.pop_back();
     releaseSpare(entries);
@@ -106,13 +107,13 @@ std::vector<platform::ItemRef> FileProviderExtension::commitItems(State::ChangeP
   return out;
 }
 
-ItemPtr FileProviderExtension::lookup(const platform::ItemIdentifier& identifier) {
+ItemPtr Lookup::lookup(const platform::ItemIdentifier& identifier) const {
   auto path = state_->path(identifier);
   if (!path) throw noSuchItem();
   return item(entry(*path));
 }
 
-std::pair<std::string, ItemPtr> FileProviderExtension::fetch(const platform::ItemIdentifier& identifier) {
+std::pair<std::string, ItemPtr> Lookup::fetch(const platform::ItemIdentifier& identifier) const {
   auto path = state_->path(identifier);
   if (!path) throw noSuchItem();
   DavEntry e = entry(*path);

@@ -5,20 +5,22 @@
 #include <limits>
 #include <utility>
 
+#include "platform/app_identity.h"
 #include "platform/file_provider.h"
+#include "platform/server_path.h"
 #include "platform/uuid.h"
-#include "state/drive_config.h"
-#include "state/paths.h"
 #include "state/state_file.h"
 
 namespace davfp {
 namespace {
 
 using platform::CanonicalMap;
+using platform::isUnder;
+using platform::parentPath;
 
 // The extension's own data directory, else the temporary directory; created if missing.
 std::string stateDirectory(platform::Env& env) {
-  auto dir = env.applicationDataDirectory(std::string(kAppBundleID) + ".extension");
+  auto dir = env.applicationDataDirectory(std::string(platform::kAppBundleID) + ".extension");
   std::string out = dir && !dir->empty() ? *dir : env.temporaryDirectory();
   try {
     env.createDirectories(out);
@@ -91,8 +93,6 @@ void rebaseKeys(TextMap& map, std::string_view from, std::string_view to) {
 
 // The length of the identifiers minted here: UUIDs in text.
 constexpr size_t kMintedIdSize = 36;
-// About the length of a version made from size and date, where an entry has no entity tag.
-constexpr size_t kDateVersionSize = 24;
 
 }  // namespace
 
@@ -202,30 +202,23 @@ void State::forgetLocked(std::string_view path) {
   advanceAnchor();
 }
 
-void State::remember(std::string_view folder, const std::vector<DavEntry>& children) {
+void State::remember(std::string_view folder, FolderSnapshot children) {
   std::lock_guard lock(mu_);
-  rememberLocked(folder, children);
+  rememberLocked(folder, std::move(children));
   save();
 }
 
-bool State::rememberLocked(std::string_view folder, const std::vector<DavEntry>& children) {
-  TextMap snapshot;
-  size_t text = 0;
-  for (const auto& entry : children) {
-    text += entry.path.size() + (entry.etag ? entry.etag->size() : kDateVersionSize);
-  }
-  snapshot.reserve(children.size(), text);
-  for (const auto& entry : children) snapshot.tryAdd(entry.path, entry.version());  // the first one wins
+bool State::rememberLocked(std::string_view folder, FolderSnapshot children) {
   auto it = listed_.find(folder);
-  if (it != listed_.end() && it->first == folder && it->second.sameAs(snapshot)) return false;
-  setKey(listed_, std::string(folder), std::move(snapshot));
+  if (it != listed_.end() && it->first == folder && it->second.sameAs(children.children_)) return false;
+  setKey(listed_, std::string(folder), std::move(children.children_));
   return true;
 }
 
-void State::noteChild(const DavEntry& entry) {
+void State::noteChild(std::string_view path, std::string_view version) {
   std::lock_guard lock(mu_);
-  if (auto it = listed_.find(parentPath(entry.path)); it != listed_.end()) {
-    it->second.set(entry.path, entry.version());
+  if (auto it = listed_.find(parentPath(path)); it != listed_.end()) {
+    it->second.set(path, version);
   }
   advanceAnchor();
   save();
@@ -281,32 +274,32 @@ std::vector<std::string> State::ids(const std::vector<std::string>& paths) {
   return out;
 }
 
-std::vector<std::string> State::commit(const ChangePass& pass) {
+std::vector<std::string> State::commit(Batch batch) {
   // Where each identifier lies in ids_; the texts are copied out after the save, so that a large batch does
   // not hold them and the file's text at once. Nothing is erased in between, so the positions hold.
   constexpr size_t kRoot = TextMap::npos;
   std::vector<size_t> at;
-  at.reserve(pass.mint.size());
+  at.reserve(batch.mint.size());
   std::lock_guard lock(mu_);
   bool changed = false;
-  for (const auto& step : pass.steps) {
+  for (auto& step : batch.steps) {
     switch (step.kind) {
-      case PassStep::Kind::forget:
+      case Step::Kind::forget:
         forgetLocked(step.path);
         changed = true;
         break;
-      case PassStep::Kind::remember:
-        changed = rememberLocked(step.path, step.children) || changed;
+      case Step::Kind::remember:
+        changed = rememberLocked(step.path, std::move(step.children)) || changed;
         break;
     }
   }
-  reserveIds(pass.mint);
-  for (const auto& path : pass.mint) {
+  reserveIds(batch.mint);
+  for (const auto& path : batch.mint) {
     bool minted = false;
     at.push_back(path == "/" ? kRoot : idPositionLocked(path, minted));
     changed = minted || changed;
   }
-  if (pass.bump) {
+  if (batch.bump) {
     advanceAnchor();
     changed = true;
   }

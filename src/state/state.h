@@ -18,9 +18,9 @@
 #include <string_view>
 #include <vector>
 
-#include "dav/entry.h"
 #include "platform/env.h"
 #include "platform/text.h"
+#include "state/folder_snapshot.h"
 #include "state/state_file.h"
 #include "state/text_map.h"
 
@@ -53,12 +53,12 @@ class State {
   // Drops the identifiers of path and of everything under it, the snapshots of the folders among them, and
   // path's own entry in the other snapshots. Advances the anchor.
   void forget(std::string_view path);
-  // Records the folder's snapshot from a listing, replacing the earlier one; where a path occurs twice, the
-  // first entry wins. An empty listing still makes the folder known.
-  void remember(std::string_view folder, const std::vector<DavEntry>& children);
-  // Records an entry that the extension itself has just written in its folder's snapshot, when that folder
-  // is known. Advances the anchor either way.
-  void noteChild(const DavEntry& entry);
+  // Records the folder's snapshot from a listing, replacing the earlier one. An empty snapshot still makes
+  // the folder known.
+  void remember(std::string_view folder, FolderSnapshot children);
+  // Records a child that the extension itself has just written, with its version, in its folder's snapshot,
+  // when that folder is known. Advances the anchor either way.
+  void noteChild(std::string_view path, std::string_view version);
   // A copy of every known folder's snapshot.
   Snapshots knownFolders() const;
 
@@ -72,22 +72,22 @@ class State {
   // that the number of writes does not grow with the work.
   // id(path) of each path, in order; saves once if any identifier was minted.
   std::vector<std::string> ids(const std::vector<std::string>& paths);
-  struct PassStep {
+  struct Step {
     enum class Kind { forget, remember } kind;
-    std::string path;                // the path to forget, or the folder to remember
-    std::vector<DavEntry> children;  // remember only
+    std::string path;         // the path to forget, or the folder to remember
+    FolderSnapshot children;  // remember only
   };
-  struct ChangePass {
-    std::vector<PassStep> steps;
-    bool bump = false;              // advance the anchor once more after the steps
+  struct Batch {
+    std::vector<Step> steps;
+    bool bump = false;  // advance the anchor once more after the steps
     // Paths whose identifiers are minted after the steps, as id(path) would; views of text that outlives the
     // commit (a listing's paths need no second copy).
     std::vector<std::string_view> mint;
   };
-  // Applies the steps in order (each forget advances the anchor), mints, then bumps; saves once, and not at
-  // all when nothing changed (no forget, no bump, no new identifier, every remembered snapshot as it was).
-  // Returns id(path) of each path in mint, in order.
-  std::vector<std::string> commit(const ChangePass& pass);
+  // Applies the steps in order (each forget advances the anchor; each snapshot is taken over, not copied),
+  // mints, then bumps; saves once, and not at all when nothing changed (no forget, no bump, no new
+  // identifier, every remembered snapshot as it was). Returns id(path) of each path in mint, in order.
+  std::vector<std::string> commit(Batch batch);
 
   // Where the state file is.
   const std::string& file() const { return file_; }
@@ -103,7 +103,7 @@ class State {
   size_t idPositionLocked(std::string_view path, bool& minted);
   void forgetLocked(std::string_view path);
   // True when the snapshot differs from the one held (or the folder was not known).
-  bool rememberLocked(std::string_view folder, const std::vector<DavEntry>& children);
+  bool rememberLocked(std::string_view folder, FolderSnapshot children);
   void advanceAnchor();
   // Makes room for the identifiers that id(path) of each path would mint.
   template <class Paths>

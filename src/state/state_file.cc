@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/json_text.h"
-#include "state/json_reader.h"
+#include "platform/json_shape_reader.h"
 
 namespace davfp {
 namespace {
@@ -21,7 +21,7 @@ void assignMember(TextMap& map, std::string& key, std::string& value) { map.assi
 
 // Reads the three members into a StateDisk or a StateData; see state_file.h for the shape.
 template <class Disk>
-class StateReader final : public JsonShapeReader {
+class StateReader final : public platform::JsonShapeReader {
  public:
   Disk disk;
   bool complete() const { return haveIds_ && haveListed_ && haveAnchor_; }

@@ -10,7 +10,7 @@
 
 #include "fuzz_support.h"
 #include "json_reference.h"
-#include "state/drive_config.h"
+#include "dav/drive_config.h"
 
 namespace davfp::fuzz {
 namespace {

@@ -150,7 +150,7 @@ TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
   expectQuiet("delete a tree");
 
   error = drive.remove(
-      id, drive.ext().item(drive.ext().entry("/archive/b.txt"))->itemVersion().contentVersion, false);
+      id, drive.lookup().item(drive.lookup().entry("/archive/b.txt"))->itemVersion().contentVersion, false);
   EXPECT_FALSE(error) << error->what();
   EXPECT_FALSE(fs::exists(disk("/archive/b.txt")));
   expectQuiet("delete a file");

@@ -18,6 +18,7 @@
 #include "dav/dav.h"
 #include "platform/file_provider.h"
 #include "provider/extension.h"
+#include "state/state.h"
 #include "support/recording_observer.h"
 #include "support/writeback_driver.h"
 #include "support/writeback_items.h"
@@ -41,13 +42,16 @@ class ReliabilityDrive {
                             std::string domain = kDomain)
       : domain_(std::move(domain)) {
     env_.publish(domain_, url);
-    ext_ = FileProviderExtension::create(platform::Domain{domain_, "Drive"}, env_, timings);
+    dav_ = Dav::create(domain_, env_, timings);
+    state_ = std::make_shared<State>(domain_, env_);
+    ext_ = FileProviderExtension::create(platform::Domain{domain_, "Drive"}, dav_, state_, env_);
     client_.attach(ext_);
   }
 
   FileProviderExtension& ext() { return *ext_; }
   std::shared_ptr<FileProviderExtension> shared() { return ext_; }
-  State& state() { return ext_->state(); }
+  // The extension's state, for what a test checks beside the requests.
+  State& state() { return *state_; }
   WritebackEnv& env() { return env_; }
   const std::string& domain() const { return domain_; }
   // Publishes the drive at another URL, as the host application does when its server moves.
@@ -150,6 +154,8 @@ class ReliabilityDrive {
 
   std::string domain_;
   WritebackEnv env_;
+  std::shared_ptr<Dav> dav_;
+  std::shared_ptr<State> state_;
   std::shared_ptr<FileProviderExtension> ext_;
   client::PlatformClient client_{nullptr};
   int files_ = 0;

@@ -15,10 +15,12 @@
 #include <vector>
 
 #include "client/platform_client.h"
+#include "dav/dav.h"
 #include "platform/env.h"
 #include "platform/file_provider.h"
 #include "platform/mime_registry.h"
 #include "provider/extension.h"
+#include "provider/lookup.h"
 #include "state/state.h"
 #include "support/recording_observer.h"
 #include "support/temp_dir.h"
@@ -80,12 +82,18 @@ class WritebackDriver {
 
   explicit WritebackDriver(const std::string& url) {
     env_.publish(kDomain, url);
-    ext_ = FileProviderExtension::create(platform::Domain{kDomain, "Drive"}, env_);
+    dav_ = Dav::create(kDomain, env_);
+    state_ = std::make_shared<State>(kDomain, env_);
+    lookup_ = std::make_unique<Lookup>(dav_, state_, "Drive", env_);
+    ext_ = FileProviderExtension::create(platform::Domain{kDomain, "Drive"}, dav_, state_, env_);
     client_.attach(ext_);
   }
 
   FileProviderExtension& ext() { return *ext_; }
-  State& state() { return ext_->state(); }
+  // The extension's client and state, and a lookup over them, for what a test checks beside the requests.
+  Dav& dav() { return *dav_; }
+  State& state() { return *state_; }
+  const Lookup& lookup() { return *lookup_; }
   WritebackEnv& env() { return env_; }
 
   // A local file holding bytes, as the platform hands contents to the extension.
@@ -138,6 +146,9 @@ class WritebackDriver {
 
  private:
   WritebackEnv env_;
+  std::shared_ptr<Dav> dav_;
+  std::shared_ptr<State> state_;
+  std::unique_ptr<Lookup> lookup_;
   std::shared_ptr<FileProviderExtension> ext_;
   client::PlatformClient client_{nullptr};
   int files_ = 0;

@@ -1,8 +1,8 @@
 #include "provider/writeback/child_path.h"
 
 #include "platform/error.h"
+#include "platform/server_path.h"
 #include "platform/text.h"
-#include "state/paths.h"
 
 namespace davfp {
 
@@ -12,7 +12,7 @@ std::string childPath(std::string_view parent, std::string_view name) {
     throw platform::Error(platform::kCocoaErrorDomain, platform::cocoa::kFileWriteInvalidFileName,
                           "not a file name: \"" + std::string(name) + "\"");
   }
-  return join(parent, name);
+  return platform::join(parent, name);
 }
 
 }  // namespace davfp

@@ -7,9 +7,10 @@
 
 namespace davfp {
 
-// join(parent, name) when name names one item: not empty, not "." or "..", without a "/", which would place
-// the item in another folder than the one the platform asked for, and text (valid UTF-8): listings leave out
-// a resource whose name is not, so an item written under such a name would be lost to the next change pass.
+// platform::join(parent, name) when name names one item: not empty, not "." or "..", without a "/", which
+// would place the item in another folder than the one the platform asked for, and text (valid UTF-8):
+// listings leave out a resource whose name is not, so an item written under such a name would be lost to the
+// next change pass.
 // Any other name is refused with the platform's invalid-file-name error (Cocoa 514) before anything is sent.
 std::string childPath(std::string_view parent, std::string_view name);
 

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 
-#include "state/paths.h"
+#include "dav/listing.h"
+#include "platform/server_path.h"
+#include "provider/snapshots.h"
 #include "unit/provider/provider_test_env.h"
 
 namespace davfp::testing {
@@ -23,14 +25,12 @@ class ChangesTest : public ProviderTest {
     tree.file("/b/y.txt", "y", "\"y1\"");
     auto ext = extension(domain);
     for (std::string folder : folders) {
-      EXPECT_EQ(enumerate(*ext, ext->state().id(folder))->calls(), (Strings{"items", "finishPage"}))
+      EXPECT_EQ(enumerate(*ext, state().id(folder))->calls(), (Strings{"items", "finishPage"}))
           << folder;
     }
     tree.sent();
     return ext;
   }
-
-  static int64_t anchorOf(FileProviderExtension& ext) { return ext.state().anchor(); }
 
   // The folders listed since the last look at what the server was sent.
   Strings listed() {
@@ -44,7 +44,7 @@ class ChangesTest : public ProviderTest {
 
 TEST_F(ChangesTest, UnchangedFoldersGiveNothingAndKeepTheAnchor) {
   auto ext = remembering({"/", "/a"});
-  const int64_t anchor = anchorOf(*ext);
+  const int64_t anchor = state().anchor();
   const int writes = env.writes;
 
   auto rec = changes(*ext);
@@ -58,14 +58,14 @@ TEST_F(ChangesTest, UnchangedFoldersGiveNothingAndKeepTheAnchor) {
   tree.file("/f.txt", "f", "W/\"f1\"");
   tree.folder("/a", "W/\"a1\"");
   EXPECT_EQ(changes(*ext)->calls(), (Strings{"finishChanges"}));
-  EXPECT_EQ(anchorOf(*ext), anchor);
+  EXPECT_EQ(state().anchor(), anchor);
 }
 
 TEST_F(ChangesTest, NewChangedAndDeletedChildrenAreReportedOnceInOnePass) {
   auto ext = remembering({"/", "/a"});
-  const int64_t anchor = anchorOf(*ext);
-  const std::string fId = idOf(*ext, "/f.txt");
-  const std::string xId = idOf(*ext, "/a/x.txt");
+  const int64_t anchor = state().anchor();
+  const std::string fId = idOf("/f.txt");
+  const std::string xId = idOf("/a/x.txt");
   const int writes = env.writes;
 
   tree.file("/f.txt", "f changed", "\"f2\"");
@@ -78,15 +78,15 @@ TEST_F(ChangesTest, NewChangedAndDeletedChildrenAreReportedOnceInOnePass) {
   EXPECT_EQ(sorted(filenames(updated)), (Strings{"f.txt", "new.txt"}));
   ASSERT_TRUE(findItem(updated, fId)) << "a changed file keeps its identifier";
   EXPECT_EQ(findItem(updated, fId)->itemVersion().contentVersion, "\"f2\"");
-  const std::string newId = idOf(*ext, "/a/new.txt");
+  const std::string newId = idOf("/a/new.txt");
   ASSERT_TRUE(findItem(updated, newId));
-  EXPECT_EQ(findItem(updated, newId)->parentItemIdentifier(), idOf(*ext, "/a"));
+  EXPECT_EQ(findItem(updated, newId)->parentItemIdentifier(), idOf("/a"));
   EXPECT_EQ(rec->deleted(), (Strings{xId}));
-  EXPECT_EQ(idOf(*ext, "/a/x.txt"), "");
-  EXPECT_FALSE(ext->state().path(xId));
+  EXPECT_EQ(idOf("/a/x.txt"), "");
+  EXPECT_FALSE(state().path(xId));
 
   // One forgotten path and one more at the end, handed over as the final value; the state written once.
-  EXPECT_EQ(anchorOf(*ext), anchor + 2);
+  EXPECT_EQ(state().anchor(), anchor + 2);
   EXPECT_EQ(rec->anchor(), std::to_string(anchor + 2));
   EXPECT_EQ(env.writes, writes + 1);
 
@@ -117,8 +117,8 @@ TEST_F(ChangesTest, VanishedFolderIsReportedByItsOwnIdentifierOnly) {
     SCOPED_TRACE(c.name);
     tree.file("/a/sub/deep.txt", "d", "\"d1\"");
     auto ext = remembering(c.remembered, c.name);
-    const std::string aId = idOf(*ext, "/a");
-    const int64_t anchor = anchorOf(*ext);
+    const std::string aId = idOf("/a");
+    const int64_t anchor = state().anchor();
     tree.remove("/a");
 
     auto rec = changes(*ext);
@@ -126,9 +126,9 @@ TEST_F(ChangesTest, VanishedFolderIsReportedByItsOwnIdentifierOnly) {
     EXPECT_EQ(rec->deleted(), (Strings{aId}));
     EXPECT_EQ(listed(), c.listedInPass);
     EXPECT_EQ(rec->anchor(), std::to_string(anchor + 2));
-    for (auto path : {"/a", "/a/x.txt", "/a/sub", "/a/sub/deep.txt"}) EXPECT_EQ(idOf(*ext, path), "") << path;
-    for (const auto& [folder, snapshot] : ext->state().knownFolders()) {
-      EXPECT_FALSE(isUnder(folder, "/a")) << folder;
+    for (auto path : {"/a", "/a/x.txt", "/a/sub", "/a/sub/deep.txt"}) EXPECT_EQ(idOf(path), "") << path;
+    for (const auto& [folder, snapshot] : state().knownFolders()) {
+      EXPECT_FALSE(platform::isUnder(folder, "/a")) << folder;
       EXPECT_FALSE(snapshot.contains("/a")) << folder;
     }
 
@@ -140,15 +140,15 @@ TEST_F(ChangesTest, VanishedFolderIsReportedByItsOwnIdentifierOnly) {
 TEST_F(ChangesTest, NoIdentifierIsMintedToReportADeletion) {
   auto ext = remembering({"/"});
   // A snapshot entry whose item the platform was never told about, gone from the server.
-  auto kids = ext->children("/");
+  auto kids = childrenOf("/", dav().list("/", 1));
   kids.push_back(DavEntry{.path = "/ghost.txt", .etag = "\"g\""});
-  ext->state().remember("/", kids);
-  const int64_t anchor = anchorOf(*ext);
+  state().remember("/", snapshotOf(kids));
+  const int64_t anchor = state().anchor();
 
   auto rec = changes(*ext);
   EXPECT_EQ(rec->calls(), (Strings{"finishChanges"}));
-  EXPECT_EQ(idOf(*ext, "/ghost.txt"), "");
-  EXPECT_FALSE(ext->state().knownFolders().at("/").contains("/ghost.txt"));
+  EXPECT_EQ(idOf("/ghost.txt"), "");
+  EXPECT_FALSE(state().knownFolders().at("/").contains("/ghost.txt"));
   EXPECT_EQ(rec->anchor(), std::to_string(anchor + 2));
 }
 
@@ -172,18 +172,18 @@ TEST_F(ChangesTest, PassThatFailsReportsNothingAndChangesNothing) {
     tree.file(added, "new", "\"n1\"");  // in the first folder
     tree.remove("/a/x.txt");            // in the second
     tree.fail(c.target, c.reply);
-    const std::string xId = idOf(*ext, "/a/x.txt");
-    const int64_t anchor = anchorOf(*ext);
-    const auto known = ext->state().knownFolders();
+    const std::string xId = idOf("/a/x.txt");
+    const int64_t anchor = state().anchor();
+    const auto known = state().knownFolders();
     const int writes = env.writes;
 
     auto failed = changes(*ext);
     EXPECT_EQ(failed->calls(), (Strings{"error"}));
     expectError(failed->error(), platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
-    EXPECT_EQ(anchorOf(*ext), anchor);
-    EXPECT_EQ(ext->state().knownFolders(), known);
-    EXPECT_EQ(idOf(*ext, "/a/x.txt"), xId);
-    EXPECT_EQ(idOf(*ext, added), "");
+    EXPECT_EQ(state().anchor(), anchor);
+    EXPECT_EQ(state().knownFolders(), known);
+    EXPECT_EQ(idOf("/a/x.txt"), xId);
+    EXPECT_EQ(idOf(added), "");
     EXPECT_EQ(env.writes, writes);
 
     // The next pass finds the same changes.
@@ -205,8 +205,8 @@ TEST_F(ChangesTest, ARefusedFolderIsLeftOutAndTheRestReported) {
     const std::string domain = "refused " + std::to_string(status);
     tree.file("/a/sub/deep.txt", "d", "\"d1\"");
     auto ext = remembering({"/", "/a", "/a/sub", "/b"}, domain);
-    const std::string xId = idOf(*ext, "/a/x.txt");
-    const auto known = ext->state().knownFolders();
+    const std::string xId = idOf("/a/x.txt");
+    const auto known = state().knownFolders();
     tree.fail("/dav/a/", {.status = status});
     tree.remove("/a/x.txt");
     tree.file("/b/y.txt", "y changed", "\"y2\"");
@@ -215,8 +215,8 @@ TEST_F(ChangesTest, ARefusedFolderIsLeftOutAndTheRestReported) {
     EXPECT_EQ(rec->calls(), (Strings{"updated", "finishChanges"}));
     EXPECT_EQ(filenames(rec->updated()), (Strings{"y.txt"}));
     EXPECT_EQ(listed(), (Strings{"PROPFIND 1 /dav/", "PROPFIND 1 /dav/a/", "PROPFIND 1 /dav/b/"}));
-    for (auto folder : {"/a", "/a/sub"}) EXPECT_EQ(ext->state().knownFolders().at(folder), known.at(folder));
-    EXPECT_EQ(idOf(*ext, "/a/x.txt"), xId);
+    for (auto folder : {"/a", "/a/sub"}) EXPECT_EQ(state().knownFolders().at(folder), known.at(folder));
+    EXPECT_EQ(idOf("/a/x.txt"), xId);
     auto workingSet = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
     EXPECT_EQ(workingSet->calls(), (Strings{"items", "finishPage"}));
     EXPECT_EQ(sorted(filenames(workingSet->items())), (Strings{"a", "b", "deep.txt", "f.txt", "y.txt"}));
@@ -231,11 +231,11 @@ TEST_F(ChangesTest, ARefusedFolderIsLeftOutAndTheRestReported) {
   // A refused root is the drive refused: the pass fails whole, as the working set does.
   auto ext = remembering({"/", "/a"}, "refused root");
   tree.fail("/dav/", {.status = 403});
-  const int64_t anchor = anchorOf(*ext);
+  const int64_t anchor = state().anchor();
   auto failed = changes(*ext);
   EXPECT_EQ(failed->calls(), (Strings{"error"}));
   expectError(failed->error(), platform::kCocoaErrorDomain, platform::cocoa::kFileWriteNoPermission);
-  EXPECT_EQ(anchorOf(*ext), anchor);
+  EXPECT_EQ(state().anchor(), anchor);
   auto workingSet = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
   EXPECT_EQ(workingSet->calls(), (Strings{"error"}));
   tree.heal();
@@ -243,7 +243,7 @@ TEST_F(ChangesTest, ARefusedFolderIsLeftOutAndTheRestReported) {
 
 TEST_F(ChangesTest, AnchorIsTheCounterInDecimal) {
   auto ext = remembering({"/"});
-  ext->state().setAnchor(41);
+  state().setAnchor(41);
   auto currentAnchor = [&](const platform::ItemIdentifier& container) {
     std::optional<platform::SyncAnchor> delivered;
     ext->enumerator(container, {})->currentSyncAnchor([&](std::optional<platform::SyncAnchor> a) {
@@ -251,7 +251,7 @@ TEST_F(ChangesTest, AnchorIsTheCounterInDecimal) {
     });
     return delivered;  // delivered before currentSyncAnchor returned
   };
-  const std::string fId = ext->state().id("/f.txt");
+  const std::string fId = state().id("/f.txt");
   for (const auto& container : {platform::kWorkingSetContainerItemIdentifier, fId}) {
     SCOPED_TRACE(container);
     EXPECT_EQ(currentAnchor(container), "41");
@@ -280,21 +280,21 @@ TEST_F(ChangesTest, RestartKeepsIdentifiersSnapshotsAndAnchor) {
   tree.remove("/a/x.txt");
   tree.file("/a/later.txt", "l", "\"l1\"");
   ASSERT_EQ(changes(*ext)->calls(), (Strings{"updated", "deleted", "finishChanges"}));
-  const auto known = ext->state().knownFolders();
-  const int64_t anchor = anchorOf(*ext);
+  const auto known = state().knownFolders();
+  const int64_t anchor = state().anchor();
   std::map<std::string, std::string> ids;
-  for (auto path : {"/f.txt", "/a", "/a/later.txt", "/b"}) ids[path] = idOf(*ext, path);
+  for (auto path : {"/f.txt", "/a", "/a/later.txt", "/b"}) ids[path] = idOf(path);
   ext.reset();
 
   auto restarted = extension();
-  EXPECT_EQ(anchorOf(*restarted), anchor);
-  EXPECT_EQ(restarted->state().knownFolders(), known);
+  EXPECT_EQ(state().anchor(), anchor);
+  EXPECT_EQ(state().knownFolders(), known);
   for (const auto& [path, id] : ids) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(id.empty());
-    EXPECT_EQ(idOf(*restarted, path), id);
+    EXPECT_EQ(idOf(path), id);
   }
-  EXPECT_EQ(idOf(*restarted, "/a/x.txt"), "");
+  EXPECT_EQ(idOf("/a/x.txt"), "");
   Looked looked = lookup(*restarted, ids["/a/later.txt"]);
   ASSERT_TRUE(looked.item);
   EXPECT_EQ(looked.item->itemIdentifier(), ids["/a/later.txt"]);

@@ -21,7 +21,7 @@ TEST_F(EnumeratorTest, FolderReportsItsDirectChildrenOnceAndIsRemembered) {
                                   {"/dav/elsewhere.txt"},
                                   {"/dav/dd/x.txt"}})});
   auto ext = extension();
-  const std::string d = ext->state().id("/d");
+  const std::string d = state().id("/d");
   auto rec = enumerate(*ext, d);
 
   EXPECT_EQ(rec->calls(), (Strings{"items", "finishPage"}));
@@ -29,12 +29,12 @@ TEST_F(EnumeratorTest, FolderReportsItsDirectChildrenOnceAndIsRemembered) {
   auto items = rec->items();
   EXPECT_EQ(filenames(items), (Strings{"z.txt", "a"}));  // server order
   ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0]->itemIdentifier(), idOf(*ext, "/d/z.txt"));
-  EXPECT_EQ(items[1]->itemIdentifier(), idOf(*ext, "/d/a"));
+  EXPECT_EQ(items[0]->itemIdentifier(), idOf("/d/z.txt"));
+  EXPECT_EQ(items[1]->itemIdentifier(), idOf("/d/a"));
   EXPECT_NE(items[0]->itemIdentifier(), items[1]->itemIdentifier());
   for (const auto& item : items) EXPECT_EQ(item->parentItemIdentifier(), d);
   EXPECT_EQ(tree.sent(), (Strings{"PROPFIND 1 /dav/d/"}));
-  EXPECT_EQ(ext->state().knownFolders(),
+  EXPECT_EQ(state().knownFolders(),
             (State::Snapshots{{"/d", {{"/d/z.txt", "\"Z\""}, {"/d/a", "\"A\""}}}}));
 }
 
@@ -56,7 +56,7 @@ TEST_F(EnumeratorTest, TrashAndPlaceholderDomainFinishAtOnceWithNothing) {
     EXPECT_EQ(rec->calls(), (Strings{"finishPage"}));
     EXPECT_FALSE(rec->nextPage());
     EXPECT_EQ(rec->finishThread(), std::this_thread::get_id());
-    EXPECT_TRUE(ext->state().knownFolders().empty());
+    EXPECT_TRUE(state().knownFolders().empty());
   }
   EXPECT_TRUE(server.requests().empty());
 }
@@ -73,8 +73,8 @@ TEST_F(EnumeratorTest, FailuresFinishWithTheConvertedErrorAndRecordNothing) {
     long code;
   } cases[] = {
       {"unknown identifier", "0F8C2D1E-9A3B-4C5D-8E7F-102030405060", platform::fp::kNoSuchItem},
-      {"folder gone", ext->state().id("/gone"), platform::fp::kNoSuchItem},
-      {"server busy", ext->state().id("/busy"), platform::fp::kServerUnreachable},
+      {"folder gone", state().id("/gone"), platform::fp::kNoSuchItem},
+      {"server busy", state().id("/busy"), platform::fp::kServerUnreachable},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -82,7 +82,7 @@ TEST_F(EnumeratorTest, FailuresFinishWithTheConvertedErrorAndRecordNothing) {
     EXPECT_EQ(rec->calls(), (Strings{"error"}));
     expectError(rec->error(), platform::kFileProviderErrorDomain, c.code);
   }
-  EXPECT_TRUE(ext->state().knownFolders().empty());
+  EXPECT_TRUE(state().knownFolders().empty());
 }
 
 TEST_F(EnumeratorTest, WorkingSetReportsTheChildrenOfEveryRememberedFolder) {
@@ -98,16 +98,16 @@ TEST_F(EnumeratorTest, WorkingSetReportsTheChildrenOfEveryRememberedFolder) {
   tree.file("/c/vanishing.txt", "c");
   tree.file("/top.txt", "t");
   for (auto path : {"/", "/a", "/c"}) {
-    ASSERT_EQ(enumerate(*ext, ext->state().id(path))->calls(), (Strings{"items", "finishPage"})) << path;
+    ASSERT_EQ(enumerate(*ext, state().id(path))->calls(), (Strings{"items", "finishPage"})) << path;
   }
   tree.remove("/c");
-  auto known = ext->state().knownFolders();
+  auto known = state().knownFolders();
 
   auto rec = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
   EXPECT_EQ(rec->calls(), (Strings{"items", "finishPage"}));
   EXPECT_EQ(sorted(filenames(rec->items())), (Strings{"a", "b", "top.txt", "x.txt"}));
-  EXPECT_EQ(findItem(rec->items(), idOf(*ext, "/a/x.txt"))->parentItemIdentifier(), idOf(*ext, "/a"));
-  EXPECT_EQ(ext->state().knownFolders(), known);  // the vanished folder stays remembered
+  EXPECT_EQ(findItem(rec->items(), idOf("/a/x.txt"))->parentItemIdentifier(), idOf("/a"));
+  EXPECT_EQ(state().knownFolders(), known);  // the vanished folder stays remembered
 
   tree.fail("/dav/a/", {.status = 500});
   auto failed = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
@@ -119,7 +119,7 @@ TEST_F(EnumeratorTest, StateWritesDoNotGrowWithTheNumberOfChildren) {
   auto ext = extension();
   auto writesFor = [&](const std::string& folder, int children) {
     for (int i = 0; i < children; ++i) tree.file(folder + "/f" + std::to_string(i) + ".txt", "x");
-    const std::string id = ext->state().id(folder);
+    const std::string id = state().id(folder);
     const int before = env.writes;
     EXPECT_EQ(enumerate(*ext, id)->items().size(), static_cast<size_t>(children));
     return env.writes - before;

@@ -15,7 +15,7 @@ TEST_F(FetchTest, DeliversTheServerBytesWithTheItemOfTheLookup) {
   for (int i = 0; i < 3 * 256; ++i) bytes += static_cast<char>(i % 256);  // every byte value, NUL included
   tree.file("/docs/all bytes.bin", bytes, "\"v1\"");
   auto ext = extension();
-  const std::string id = ext->state().id("/docs/all bytes.bin");
+  const std::string id = state().id("/docs/all bytes.bin");
 
   Fetched fetched = fetch(*ext, id);
   ASSERT_FALSE(fetched.error) << fetched.error->what();
@@ -42,12 +42,12 @@ TEST_F(FetchTest, FailuresDeliverTheConvertedErrorAndLeaveNoFile) {
     Strings sent;
   } cases[] = {
       {"0F8C2D1E-9A3B-4C5D-8E7F-102030405060", platform::fp::kNoSuchItem, {}},
-      {ext->state().id("/gone-meanwhile.txt"),
+      {state().id("/gone-meanwhile.txt"),
        platform::fp::kNoSuchItem,
        {"PROPFIND 0 /dav/gone-meanwhile.txt"}},
       // An empty answer says nothing of the item: no reason for the platform to drop it.
-      {ext->state().id("/broken.txt"), platform::fp::kServerUnreachable, {"PROPFIND 0 /dav/broken.txt"}},
-      {ext->state().id("/busy.txt"),
+      {state().id("/broken.txt"), platform::fp::kServerUnreachable, {"PROPFIND 0 /dav/broken.txt"}},
+      {state().id("/busy.txt"),
        platform::fp::kServerUnreachable,
        {"PROPFIND 0 /dav/busy.txt", "GET /dav/busy.txt"}},
   };
@@ -99,7 +99,7 @@ TEST_F(FetchTest, ADownloadOfAnotherSizeThanListedIsCut) {
                    "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response></D:multistatus>"});
     }
 
-    Fetched fetched = fetch(*ext, ext->state().id("/" + name));
+    Fetched fetched = fetch(*ext, state().id("/" + name));
     if (c.served) {
       ASSERT_FALSE(fetched.error) << fetched.error->what();
       EXPECT_EQ(readFile(*fetched.file), *c.served);
@@ -119,7 +119,7 @@ TEST_F(FetchTest, ADownloadOfAnotherSizeThanListedIsCut) {
 TEST_F(FetchTest, CancelledBeforeDeliveryGetsCancellationAndRemovesTheDownload) {
   tree.file("/a.txt", "contents");
   auto ext = extension();
-  const std::string id = ext->state().id("/a.txt");
+  const std::string id = state().id("/a.txt");
 
   // The download is complete when the item is built; hold the work there until the platform has cancelled.
   std::promise<void> downloaded, cancelled;

@@ -24,15 +24,15 @@ TEST_F(LookupTest, RootIsAnsweredWithoutTheServerAndOtherItemsNeedIt) {
   EXPECT_EQ(root.item->itemVersion(), (platform::ItemVersion{"root", "root|/"}));
   EXPECT_EQ(root.item->capabilities(), 47u);
 
-  Looked other = lookup(*ext, ext->state().id("/a.txt"));
+  Looked other = lookup(*ext, state().id("/a.txt"));
   EXPECT_FALSE(other.item);
   expectError(other.error, platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
 }
 
 TEST_F(LookupTest, IdentifiersWithoutAPathFailWithNoSuchItemAndNoTraffic) {
   auto ext = extension();
-  std::string forgotten = ext->state().id("/gone.txt");
-  ext->state().forget("/gone.txt");
+  std::string forgotten = state().id("/gone.txt");
+  state().forget("/gone.txt");
   for (const auto& id :
        {platform::ItemIdentifier("0F8C2D1E-9A3B-4C5D-8E7F-102030405060"), forgotten,
         platform::kWorkingSetContainerItemIdentifier, platform::kTrashContainerItemIdentifier}) {
@@ -54,7 +54,7 @@ TEST_F(LookupTest, ItemFieldsComeFromTheEntry) {
   tree.file("/docs/bare.txt", "abc", std::nullopt);  // neither entity tag nor date
   tree.folder("/docs/sub", std::nullopt);
   auto ext = extension();
-  const std::string root = platform::kRootContainerItemIdentifier, docs = ext->state().id("/docs");
+  const std::string root = platform::kRootContainerItemIdentifier, docs = state().id("/docs");
   struct Case {
     std::string path, parent, filename, type;
     std::optional<int64_t> size;
@@ -71,7 +71,7 @@ TEST_F(LookupTest, ItemFieldsComeFromTheEntry) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    const std::string id = ext->state().id(c.path);
+    const std::string id = state().id(c.path);
     Looked looked = lookup(*ext, id);
     ASSERT_FALSE(looked.error) << looked.error->what();
     const auto& item = *looked.item;
@@ -87,7 +87,7 @@ TEST_F(LookupTest, ItemFieldsComeFromTheEntry) {
   }
   // A lookup lists the path alone and remembers nothing.
   EXPECT_EQ(tree.sent().front(), "PROPFIND 0 /dav/docs");
-  EXPECT_TRUE(ext->state().knownFolders().empty());
+  EXPECT_TRUE(state().knownFolders().empty());
 }
 
 TEST_F(LookupTest, AnswerSpelledDifferentlyKeepsThePathAskedFor) {
@@ -95,14 +95,14 @@ TEST_F(LookupTest, AnswerSpelledDifferentlyKeepsThePathAskedFor) {
   server.on("PROPFIND", "/dav/asked.txt",
             {.status = 207, .body = multistatus({{"/dav/Moved.txt", false, 2, "\"m\""}})});
   auto ext = extension();
-  const std::string id = ext->state().id("/asked.txt");
+  const std::string id = state().id("/asked.txt");
   Looked looked = lookup(*ext, id);
   ASSERT_FALSE(looked.error) << looked.error->what();
   EXPECT_EQ(looked.item->itemIdentifier(), id);
   EXPECT_EQ(looked.item->filename(), "asked.txt");
   EXPECT_EQ(looked.item->itemVersion().metadataVersion, "\"m\"|/asked.txt");
   EXPECT_EQ(looked.item->documentSize(), 2);
-  EXPECT_FALSE(ext->state().existingId("/Moved.txt"));
+  EXPECT_FALSE(state().existingId("/Moved.txt"));
 }
 
 }  // namespace

@@ -11,8 +11,10 @@
 #include <vector>
 
 #include "client/platform_client.h"
+#include "dav/dav.h"
 #include "platform/file_provider.h"
 #include "provider/extension.h"
+#include "state/state.h"
 #include "support/dav_test_env.h"
 #include "support/dav_test_util.h"
 #include "support/fake_server.h"
@@ -31,10 +33,17 @@ class ProviderTest : public ::testing::Test {
   ProviderTest() { env.publish(kDomain, server.url("/dav/")); }
 
   // A new extension of the domain. An unreachable server fails at once: no waiting for a host application.
+  // Its client and state are kept: dav() and state() are those of the extension made last.
   std::shared_ptr<FileProviderExtension> extension(std::string domain = std::string(kDomain)) {
-    return FileProviderExtension::create({std::move(domain), std::string(kDisplayName)}, env,
-                                         DavTimings{.polls = 0});
+    // The state of an extension let go of before is gone before the new one loads, as in a new process.
+    dav_.reset();
+    state_.reset();
+    dav_ = Dav::create(domain, env, DavTimings{.polls = 0});
+    state_ = std::make_shared<State>(domain, env);
+    return FileProviderExtension::create({std::move(domain), std::string(kDisplayName)}, dav_, state_, env);
   }
+  Dav& dav() { return *dav_; }
+  State& state() { return *state_; }
 
   struct Looked {
     platform::ItemRef item;
@@ -79,13 +88,15 @@ class ProviderTest : public ::testing::Test {
   }
 
   // The identifier the state holds for path, or "" when it holds none.
-  static std::string idOf(FileProviderExtension& ext, const std::string& path) {
-    return ext.state().existingId(path).value_or("");
-  }
+  std::string idOf(const std::string& path) { return state().existingId(path).value_or(""); }
 
   DavTestEnv env;
   FakeServer server;
   ServedTree tree{server};
+
+ private:
+  std::shared_ptr<Dav> dav_;
+  std::shared_ptr<State> state_;
 };
 
 inline Strings sorted(Strings strings) {

@@ -8,7 +8,6 @@
 namespace davfp {
 namespace {
 
-using testing::entry;
 
 // Many jobs mint, move, forget and record at once, each in its own folder, and all of them mint the same
 // shared paths. Afterwards every identifier is where its job left it, the maps are each other's inverse,
@@ -35,15 +34,15 @@ TEST(StateConcurrencyTest, OperationsFromManyThreadsStayConsistent) {
         std::string n = std::to_string(i);
         std::string f = state.id(base + "/f" + n);
         out.shared.push_back(state.id("/shared/" + std::to_string(i % kShared)));
-        state.remember(base, {entry(base + "/f" + n, n)});
+        state.remember(base, {{base + "/f" + n, n}});
         state.move(f, base + "/f" + n, base + "/g" + n);
-        state.noteChild(entry(base + "/g" + n, n));
+        state.noteChild(base + "/g" + n, n);
         auto batch = state.ids({base + "/g" + n, base + "/b" + n});
         EXPECT_EQ(batch[0], f);
         out.items.emplace_back(batch[1], base + "/b" + n);
         out.advances += 2;
         if (i % 3 == 0) {
-          state.commit({.steps = {{State::PassStep::Kind::forget, base + "/g" + n, {}}}});
+          state.commit({.steps = {{State::Step::Kind::forget, base + "/g" + n, {}}}});
           out.items.emplace_back(f, std::nullopt);
           out.advances += 1;
         } else {

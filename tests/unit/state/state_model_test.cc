@@ -15,7 +15,6 @@ namespace {
 
 using platform::canonicalEqual;
 using platform::nfc;
-using testing::entry;
 
 // Paths one to three deep over few names, each spelled composed or decomposed.
 std::string randomPath(std::mt19937& rng) {
@@ -83,10 +82,10 @@ TEST(StateModelTest, IdentifiersFollowMovesAndForgetsAndReloadTheSame) {
         }
         break;
       case 5:
-        state.remember(path, {entry(path + "/a", "A"), entry(other, "O")});
+        state.remember(path, {{path + "/a", "A"}, {other, "O"}});
         break;
       case 6:
-        state.noteChild(entry(path, std::to_string(step)));
+        state.noteChild(path, std::to_string(step));
         break;
     }
     for (const auto& [id, p] : model) {

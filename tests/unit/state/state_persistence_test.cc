@@ -9,7 +9,6 @@
 namespace davfp {
 namespace {
 
-using testing::entry;
 using testing::fileExists;
 using testing::readFile;
 using testing::writeFile;
@@ -69,12 +68,12 @@ TEST_F(StatePersistenceTest, LoadsAGoodFileWhoseIdentifiersMayShareAPath) {
 TEST_F(StatePersistenceTest, FailedWritesLoseNothing) {
   State state("dom", env_);
   std::set<std::string> ids{state.id("/a"), state.id("/a/x")};
-  state.remember("/a", {entry("/a/x", "X")});
+  state.remember("/a", {{"/a/x", "X"}});
 
   env_.failWrites = true;  // the disk is full from here on
   ids.insert(state.id("/b"));
   state.move("", "/a", "/c");
-  state.noteChild(entry("/c/y", "Y"));
+  state.noteChild("/c/y", "Y");
   state.commit({.bump = true});
   EXPECT_EQ(state.anchor(), 4);  // memory moves on
   {

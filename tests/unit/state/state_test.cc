@@ -11,7 +11,6 @@ namespace davfp {
 namespace {
 
 using platform::kRootContainerItemIdentifier;
-using testing::entry;
 using Snapshots = State::Snapshots;
 
 class StateTest : public ::testing::Test {
@@ -56,8 +55,8 @@ TEST_F(StateTest, MintsOneIdentifierPerPathAndWritesOnlyThen) {
 
 TEST_F(StateTest, MoveCarriesIdentifiersAndSnapshotsAlong) {
   std::string a = id("/a"), ax = id("/a/x"), ab = id("/ab");
-  state_.remember("/", {entry("/a", "A"), entry("/ab", "AB"), entry("/c", "C")});
-  state_.remember("/a", {entry("/a/x", "X")});
+  state_.remember("/", {{"/a", "A"}, {"/ab", "AB"}, {"/c", "C"}});
+  state_.remember("/a", {{"/a/x", "X"}});
   int writes = env_.writes;
   state_.move(a, "/a", "/b");
   EXPECT_EQ(state_.path(a), "/b");
@@ -73,8 +72,8 @@ TEST_F(StateTest, MoveCarriesIdentifiersAndSnapshotsAlong) {
 
 TEST_F(StateTest, MoveIntoAnotherFolderLeavesTheOldFoldersSnapshot) {
   std::string f = id("/a/f"), d = id("/a/d"), dx = id("/a/d/x");
-  state_.remember("/a", {entry("/a/f", "F"), entry("/a/d", "D"), entry("/a/g", "G")});
-  state_.remember("/a/d", {entry("/a/d/x", "X")});
+  state_.remember("/a", {{"/a/f", "F"}, {"/a/d", "D"}, {"/a/g", "G"}});
+  state_.remember("/a/d", {{"/a/d/x", "X"}});
   state_.remember("/b", {});
   state_.move(f, "/a/f", "/b/f");
   state_.move(d, "/a/d", "/b/d");
@@ -89,9 +88,9 @@ TEST_F(StateTest, MoveIntoAnotherFolderLeavesTheOldFoldersSnapshot) {
 
 TEST_F(StateTest, MoveOntoAKnownPathLetsTheMovedItemWin) {
   std::string m = id("/m"), d = id("/d");
-  state_.remember("/", {entry("/m", "M"), entry("/d", "D")});
-  state_.remember("/m", {entry("/m/new", "N")});
-  state_.remember("/d", {entry("/d/old", "O")});
+  state_.remember("/", {{"/m", "M"}, {"/d", "D"}});
+  state_.remember("/m", {{"/m/new", "N"}});
+  state_.remember("/d", {{"/d/old", "O"}});
   state_.move(m, "/m", "/d");
   EXPECT_EQ(state_.path(m), "/d");
   EXPECT_EQ(state_.path(d), "/d");
@@ -118,8 +117,8 @@ TEST_F(StateTest, MoveEdgeCases) {
 
 TEST_F(StateTest, ForgetDropsThePathAndEverythingUnderIt) {
   std::string a = id("/a"), ax = id("/a/x"), ab = id("/ab"), cafe = id("/caf\u00e9/y");
-  state_.remember("/", {entry("/a", "A"), entry("/ab", "AB")});
-  state_.remember("/a", {entry("/a/x", "X")});
+  state_.remember("/", {{"/a", "A"}, {"/ab", "AB"}});
+  state_.remember("/a", {{"/a/x", "X"}});
   state_.remember("/a/x", {});
   state_.remember("/ab", {});
   state_.forget("/a");
@@ -139,16 +138,16 @@ TEST_F(StateTest, ForgetDropsThePathAndEverythingUnderIt) {
 }
 
 TEST_F(StateTest, RememberAndNoteChildKeepSnapshots) {
-  state_.remember("/f", {entry("/f/a", "1"), entry("/f/a", "2"), DavEntry{.path = "/f/b", .size = 12}});
+  state_.remember("/f", {{"/f/a", "1"}, {"/f/a", "2"}, {"/f/b", "12-0"}});
   state_.remember("/e", {});
   EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/f", {{"/f/a", "1"}, {"/f/b", "12-0"}}}, {"/e", {}}}));
   EXPECT_EQ(state_.anchor(), 1);
   EXPECT_EQ(env_.writes, 2);
-  state_.remember("/f", {entry("/f/c", "3")});
-  state_.noteChild(entry("/f/d", "4"));
-  state_.noteChild(entry("/f/c", "5"));
+  state_.remember("/f", {{"/f/c", "3"}});
+  state_.noteChild("/f/d", "4");
+  state_.noteChild("/f/c", "5");
   int writes = env_.writes;
-  state_.noteChild(entry("/unknown/x", "6"));  // no snapshot is created for an unknown folder
+  state_.noteChild("/unknown/x", "6");  // no snapshot is created for an unknown folder
   EXPECT_EQ(env_.writes, writes + 1);
   EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/f", {{"/f/c", "5"}, {"/f/d", "4"}}}, {"/e", {}}}));
   EXPECT_EQ(state_.anchor(), 4);
@@ -173,13 +172,13 @@ TEST_F(StateTest, BatchIdentifiersWriteOnce) {
 }
 
 TEST_F(StateTest, CommitAppliesStepsInOrderAndSavesOnceOrNotAtAll) {
-  using Kind = State::PassStep::Kind;
+  using Kind = State::Step::Kind;
   std::string ax = id("/a/x");
-  state_.remember("/", {entry("/a", "A")});
-  state_.remember("/a", {entry("/a/x", "X")});
+  state_.remember("/", {{"/a", "A"}});
+  state_.remember("/a", {{"/a/x", "X"}});
   int writes = env_.writes;
   state_.commit({.steps = {{Kind::forget, "/a", {}},
-                           {Kind::remember, "/", {entry("/b", "B")}},
+                           {Kind::remember, "/", {{"/b", "B"}}},
                            {Kind::remember, "/gone", {}},
                            {Kind::forget, "/gone", {}},
                            {Kind::remember, "/new", {}}},
@@ -189,11 +188,11 @@ TEST_F(StateTest, CommitAppliesStepsInOrderAndSavesOnceOrNotAtAll) {
   EXPECT_EQ(state_.anchor(), 4);
   EXPECT_EQ(env_.writes, writes + 1);
 
-  state_.commit({.steps = {{Kind::remember, "/", {entry("/b", "B")}}, {Kind::remember, "/new", {}}}});
+  state_.commit({.steps = {{Kind::remember, "/", {{"/b", "B"}}}, {Kind::remember, "/new", {}}}});
   state_.commit({});
   EXPECT_EQ(env_.writes, writes + 1);  // every snapshot as it was: nothing to write
   EXPECT_EQ(state_.anchor(), 4);
-  state_.commit({.steps = {{Kind::remember, "/", {entry("/b", "B2")}}}});
+  state_.commit({.steps = {{Kind::remember, "/", {{"/b", "B2"}}}}});
   EXPECT_EQ(env_.writes, writes + 2);
   EXPECT_EQ(state_.anchor(), 4);
   state_.commit({.bump = true});
@@ -203,7 +202,7 @@ TEST_F(StateTest, CommitAppliesStepsInOrderAndSavesOnceOrNotAtAll) {
 }
 
 TEST_F(StateTest, CommitMintsAfterItsStepsInTheSameSaveAndExistingIdNeverMints) {
-  using Kind = State::PassStep::Kind;
+  using Kind = State::Step::Kind;
   std::string a = id("/a");
   int writes = env_.writes;
   EXPECT_EQ(state_.existingId("/a"), a);
@@ -231,7 +230,7 @@ TEST_F(StateTest, AnchorStaysAtItsLargestValue) {
   state_.bumpAnchor();
   EXPECT_EQ(state_.anchor(), INT64_MAX);
   state_.bumpAnchor();
-  state_.noteChild(entry("/x", "1"));
+  state_.noteChild("/x", "1");
   state_.forget("/x");
   state_.move("", "/x", "/y");
   state_.commit({.bump = true});

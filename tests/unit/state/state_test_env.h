@@ -11,7 +11,6 @@
 #include <set>
 #include <string>
 
-#include "dav/entry.h"
 #include "platform/error.h"
 #include "platform/file_provider.h"
 #include "state/state.h"
@@ -40,10 +39,6 @@ class StateTestEnv : public DavTestEnv {
   std::atomic<bool> noDataDirectory{false};
   std::atomic<bool> failWrites{false};
 };
-
-inline DavEntry entry(std::string path, std::string version) {
-  return DavEntry{.path = std::move(path), .etag = std::move(version)};
-}
 
 // The state file holds exactly what state holds, read directly and through a new State of the same domain.
 // ids: every identifier the test was handed, forgotten ones included.

@@ -8,6 +8,7 @@
 #include <stop_token>
 
 #include "platform/jobs.h"
+#include "provider/writeback/deletion.h"
 #include "writeback_world.h"
 
 namespace davfp::testing {
@@ -355,8 +356,9 @@ TEST(WritebackDeleteTest, StopsBeforeTheNextMemberWhenCancelled) {
   const std::string id = world.drive.id("/a");
   const std::string before = world.stateFile();
 
-  platform::runWithStopToken(
-      stop.get_token(), [&] { EXPECT_THROW(world.drive.ext().remove(id, "", true), platform::Cancelled); });
+  davfp::Deletion deletion(world.drive.dav(), world.drive.state(), world.drive.lookup());
+  platform::runWithStopToken(stop.get_token(),
+                             [&] { EXPECT_THROW(deletion.remove(id, "", true), platform::Cancelled); });
 
   EXPECT_EQ(world.tree.sent(), concat(kReadA, {"DELETE /dav/a/b/y.txt"}));
   EXPECT_EQ(world.stateFile(), before);

@@ -1,7 +1,8 @@
 // JsonShapeReader: decodes JSON of a fixed shape in one pass, without building a document. Nesting never
 // recurses, values that the shape ignores are passed over without being stored, and the first value of a
 // wrong type stops the parse, so a huge or deeply nested file costs no more memory than the values kept.
-// A reader decodes one document on one thread. Internal to the state layer (it exposes nlohmann/json).
+// A reader decodes one document on one thread. It exposes nlohmann/json: a library that derives a reader
+// links nlohmann_json itself.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-namespace davfp {
+namespace davfp::platform {
 
 class JsonShapeReader : public nlohmann::json_sax<nlohmann::json> {
  public:
@@ -59,4 +60,4 @@ class JsonShapeReader : public nlohmann::json_sax<nlohmann::json> {
   size_t skipFrom_ = 0;  // when not 0: the depth_ just inside the container being skipped
 };
 
-}  // namespace davfp
+}  // namespace davfp::platform

@@ -1,7 +1,8 @@
 // Drive configuration: which drive a file provider domain presents and where the host application publishes
 // it now, read from "drives.json" in the container that the host application shares with the extension. The
 // file belongs to the host application: it is only read here, afresh on every call, never cached.
-// Stateless functions, safe to call from any thread.
+// Stateless functions, safe to call from any thread. The application group and the host application's bundle
+// identifier are the platform's (platform/app_identity.h).
 #pragma once
 
 #include <map>
@@ -13,10 +14,6 @@
 
 namespace davfp {
 
-// The application group shared by the host application and the extension.
-inline constexpr std::string_view kAppGroup = "org.davfp.shared";
-// The host application's bundle identifier, by which it is located and started.
-inline constexpr std::string_view kAppBundleID = "org.davfp.host";
 // The drive list, directly in the shared container.
 inline constexpr std::string_view kDrivesFileName = "drives.json";
 

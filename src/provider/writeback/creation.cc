@@ -1,10 +1,7 @@
-// Create item: a folder made locally becomes an MKCOL, a file a PUT; the item is then read back from the
-// server, noted in its folder's snapshot and handed to the platform as the server holds it.
-//
-// There is no conflict detection: a file already at the path is replaced, a folder already there is adopted.
+#include "provider/writeback/creation.h"
+
 #include "platform/error.h"
 #include "platform/mime_registry.h"
-#include "provider/extension.h"
 #include "provider/writeback/child_path.h"
 #include "provider/writeback/stored_upload.h"
 
@@ -25,9 +22,9 @@ Kind kindOf(const platform::ItemProtocol& itemTemplate) {
 
 }  // namespace
 
-ItemPtr FileProviderExtension::create(const platform::ItemProtocol& itemTemplate,
-                                      const std::optional<std::string>& contents) {
-  auto parent = state_->path(itemTemplate.parentItemIdentifier());
+ItemPtr Creation::create(const platform::ItemProtocol& itemTemplate,
+                         const std::optional<std::string>& contents) {
+  auto parent = state_.path(itemTemplate.parentItemIdentifier());
   if (!parent) throw platform::Error(platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem);
   const std::string path = childPath(*parent, itemTemplate.filename());
 
@@ -37,23 +34,23 @@ ItemPtr FileProviderExtension::create(const platform::ItemProtocol& itemTemplate
       throw platform::Error(platform::kCocoaErrorDomain, platform::cocoa::kFeatureUnsupported);
     case Kind::folder:
       try {
-        dav_->send("MKCOL", path, {}, std::nullopt, Target::collection);
+        dav_.send("MKCOL", path, {}, std::nullopt, Target::collection);
       } catch (const DavError& e) {
         // 405: something is there already. A folder is adopted as the one asked for; anything else stays.
         if (!e.isStatus(405)) throw;
-        if (!entry(path).isDir) throw;
+        if (!lookup_.entry(path).isDir) throw;
       }
       break;
     case Kind::file:
-      sent = dav_->upload(path, contents);
+      sent = dav_.upload(path, contents);
       break;
   }
 
-  DavEntry created = entry(path);
+  DavEntry created = lookup_.entry(path);
   // Nothing is noted of a file that the server did not keep whole.
   if (sent) checkStoredUpload(created, *sent);
-  state_->noteChild(created);
-  return item(created);
+  state_.noteChild(created.path, created.version());
+  return lookup_.item(created);
 }
 
 }  // namespace davfp

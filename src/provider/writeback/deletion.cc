@@ -1,21 +1,12 @@
-// Delete item: a file or a whole folder tree deleted locally is deleted on the server, member by member,
-// deepest first, and forgotten by the state once nothing of it is left.
-//
-// What changed on the server since the platform last saw it is not deleted: a file whose version differs
-// from the one the platform deleted, and inside a folder anything new or changed since the folder's snapshot.
-// Nothing is deleted unless the whole tree below the top could be listed; and a folder is deleted only when
-// its listing just before shows nothing that this deletion did not delete already (what appeared meanwhile
-// stays, and so does its folder). A member that cannot be deleted keeps every folder above it; the rest is
-// still deleted and the request fails with directoryNotEmpty. The state changes only when the deletion is
-// complete.
+#include "provider/writeback/deletion.h"
+
 #include <optional>
 
 #include "dav/multistatus.h"
 #include "platform/error.h"
 #include "platform/jobs.h"
+#include "platform/server_path.h"
 #include "platform/text.h"
-#include "provider/extension.h"
-#include "state/paths.h"
 
 namespace davfp {
 
@@ -37,7 +28,7 @@ bool is(const DavError& e, DavError::Kind kind) { return e.kind() == kind; }
 // snapshot covers.
 void checkUnchanged(const std::vector<DavEntry>& members, const State::Snapshots& known) {
   for (const auto& member : members) {
-    auto folder = known.find(parentPath(member.path));
+    auto folder = known.find(platform::parentPath(member.path));
     if (folder == known.end()) continue;  // never listed: nothing to compare with
     auto noted = folder->second.find(member.path);
     if (noted == folder->second.end()) throw deletionRejected();
@@ -54,10 +45,10 @@ constexpr int kMaxTreeDepth = 64;
 // The tree is read whole or not at all. A folder below the top that its parent's listing just named but that
 // answers 404 itself (as a link loop does at the server's limit) and a tree deeper than kMaxTreeDepth both
 // refuse the deletion; other failures pass out as they are.
-void walk(FileProviderExtension& ext, const std::string& folder, int depth, std::vector<DavEntry>& out) {
+void walk(const Lookup& lookup, const std::string& folder, int depth, std::vector<DavEntry>& out) {
   std::vector<DavEntry> kids;
   try {
-    kids = ext.children(folder);
+    kids = lookup.children(folder);
   } catch (const DavError& e) {
     if (!is(e, DavError::Kind::notFound)) throw;
     if (depth == 0) return;  // the top itself is gone: nothing below it
@@ -65,7 +56,7 @@ void walk(FileProviderExtension& ext, const std::string& folder, int depth, std:
   }
   if (!kids.empty() && depth == kMaxTreeDepth) throw deletionRejected();
   for (auto& kid : kids) {
-    if (kid.isDir) walk(ext, kid.path, depth + 1, out);
+    if (kid.isDir) walk(lookup, kid.path, depth + 1, out);
     out.push_back(std::move(kid));
   }
 }
@@ -73,9 +64,9 @@ void walk(FileProviderExtension& ext, const std::string& folder, int depth, std:
 // True when the folder's listing shows something that is not among what the deletion deleted (by path and
 // version): a member created, or created again, since the tree was listed. Throws DavError::notFound when the
 // folder is gone.
-bool holdsOthers(FileProviderExtension& ext, const std::string& folder,
+bool holdsOthers(const Lookup& lookup, const std::string& folder,
                  const platform::CanonicalMap<std::string>& deleted) {
-  for (const auto& child : ext.children(folder)) {
+  for (const auto& child : lookup.children(folder)) {
     auto gone = deleted.find(child.path);
     if (gone == deleted.end() || !sameVersion(gone->second, child.version())) return true;
   }
@@ -84,19 +75,19 @@ bool holdsOthers(FileProviderExtension& ext, const std::string& folder,
 
 }  // namespace
 
-void FileProviderExtension::remove(const platform::ItemIdentifier& identifier,
-                                   const std::string& baseContentVersion, bool recursive) {
-  auto path = state_->path(identifier);
+void Deletion::remove(const platform::ItemIdentifier& identifier, const std::string& baseContentVersion,
+                      bool recursive) {
+  auto path = state_.path(identifier);
   if (!path) return;  // never handed out, or already forgotten: nothing of it to delete
   // The root is the drive itself; deleting it would empty the whole published tree.
   if (*path == "/") throw deletionRejected();
 
   DavEntry top;
   try {
-    top = entry(*path);
+    top = lookup_.entry(*path);
   } catch (const DavError& e) {
     if (is(e, DavError::Kind::notFound)) {
-      state_->forget(*path);  // already gone from the server
+      state_.forget(*path);  // already gone from the server
       return;
     }
     if (is(e, DavError::Kind::forbidden)) throw deletionRejected();
@@ -108,11 +99,10 @@ void FileProviderExtension::remove(const platform::ItemIdentifier& identifier,
     if (is(e, DavError::Kind::forbidden)) throw deletionRejected();
     throw;
   }
-  state_->forget(*path);
+  state_.forget(*path);
 }
 
-void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& baseContentVersion,
-                                       bool recursive) {
+void Deletion::deleteTree(const DavEntry& top, const std::string& baseContentVersion, bool recursive) {
   std::vector<DavEntry> doomed;  // every member before its folder, the top entry last
   if (!top.isDir) {
     // The server's entity tag may have turned from weak to strong since the platform read it.
@@ -121,9 +111,9 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
       throw deletionRejected();
     }
   } else {
-    walk(*this, top.path, 0, doomed);
+    walk(lookup_, top.path, 0, doomed);
     if (!doomed.empty() && !recursive) throw directoryNotEmpty();
-    checkUnchanged(doomed, state_->knownFolders());
+    checkUnchanged(doomed, state_.knownFolders());
   }
   doomed.push_back(top);
 
@@ -136,16 +126,16 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
     // The platform has had its answer already when it cancelled; what is deleted so far stays deleted.
     platform::checkCancellation();
     if (kept.contains(member.path)) {
-      if (!isTop) kept.insert(parentPath(member.path));
+      if (!isTop) kept.insert(platform::parentPath(member.path));
       continue;
     }
     bool stays = false;  // kept on the server, and with it every folder above
     try {
       // A folder's DELETE takes whatever it holds by then: it goes out only when nothing new is in it.
-      stays = member.isDir && holdsOthers(*this, member.path, deleted);
+      stays = member.isDir && holdsOthers(lookup_, member.path, deleted);
       if (!stays) {
-        dav_->send("DELETE", member.path, {}, std::nullopt,
-                   member.isDir ? Target::collection : Target::resource);
+        dav_.send("DELETE", member.path, {}, std::nullopt,
+                  member.isDir ? Target::collection : Target::resource);
         deleted.emplace(member.path, member.version());
       }
     } catch (const MultiStatusFailure&) {
@@ -164,7 +154,7 @@ void FileProviderExtension::deleteTree(const DavEntry& top, const std::string& b
     if (!stays) continue;
     if (isTop) throw directoryNotEmpty();
     failed = true;
-    kept.insert(parentPath(member.path));
+    kept.insert(platform::parentPath(member.path));
   }
   if (failed) throw directoryNotEmpty();
 }

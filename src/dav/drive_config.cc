@@ -1,15 +1,16 @@
-#include "state/drive_config.h"
+#include "dav/drive_config.h"
 
 #include <exception>
 
+#include "platform/app_identity.h"
+#include "platform/json_shape_reader.h"
 #include "platform/text.h"
-#include "state/json_reader.h"
 
 namespace davfp {
 namespace {
 
 // { "<domain>": { "name": "...", "url": "...", ...ignored }, ... }
-class DrivesReader final : public JsonShapeReader {
+class DrivesReader final : public platform::JsonShapeReader {
  public:
   std::map<std::string, DriveInfo> drives;
 
@@ -58,7 +59,7 @@ class DrivesReader final : public JsonShapeReader {
 
 }  // namespace
 
-std::optional<std::string> groupDir(platform::Env& env) { return env.groupContainer(kAppGroup); }
+std::optional<std::string> groupDir(platform::Env& env) { return env.groupContainer(platform::kAppGroup); }
 
 std::optional<std::map<std::string, DriveInfo>> decodeDrives(std::string_view bytes) {
   DrivesReader reader;

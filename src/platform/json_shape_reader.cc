@@ -1,8 +1,8 @@
-#include "state/json_reader.h"
+#include "platform/json_shape_reader.h"
 
 #include <limits>
 
-namespace davfp {
+namespace davfp::platform {
 
 bool JsonShapeReader::read(std::string_view bytes) {
   depth_ = 0;
@@ -47,4 +47,4 @@ bool JsonShapeReader::close() {
   return onClose(depth_);
 }
 
-}  // namespace davfp
+}  // namespace davfp::platform

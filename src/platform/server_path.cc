@@ -1,10 +1,10 @@
-#include "state/paths.h"
+#include "platform/server_path.h"
 
 #include <algorithm>
 
 #include "platform/text.h"
 
-namespace davfp {
+namespace davfp::platform {
 
 std::string parentPath(std::string_view path) {
   auto slash = path.rfind('/');
@@ -20,15 +20,15 @@ std::string join(std::string_view parent, std::string_view name) {
 }
 
 bool isUnder(std::string_view path, std::string_view folder) {
-  if (platform::canonicalEqual(path, folder)) return true;
+  if (canonicalEqual(path, folder)) return true;
   if (folder == "/") return path.starts_with('/');
   std::string prefix(folder);
   prefix += '/';
-  return platform::canonicalHasPrefix(path, prefix);
+  return canonicalHasPrefix(path, prefix);
 }
 
 bool isUnderAny(std::string_view path, const std::vector<std::string>& folders) {
   return std::any_of(folders.begin(), folders.end(), [&](const std::string& f) { return isUnder(path, f); });
 }
 
-}  // namespace davfp
+}  // namespace davfp::platform

@@ -1,11 +1,11 @@
-#include "state/paths.h"
+#include "platform/server_path.h"
 
 #include <gtest/gtest.h>
 
-namespace davfp {
+namespace davfp::platform {
 namespace {
 
-TEST(PathsTest, ParentAndJoin) {
+TEST(ServerPathTest, ParentAndJoin) {
   struct Case {
     const char* path;
     const char* parent;
@@ -20,7 +20,7 @@ TEST(PathsTest, ParentAndJoin) {
   EXPECT_EQ(join("/a", "b/c"), "/a/b/c");  // the name goes in verbatim
 }
 
-TEST(PathsTest, UnderComparesWholeComponentsCanonically) {
+TEST(ServerPathTest, UnderComparesWholeComponentsCanonically) {
   struct Case {
     const char* path;
     const char* folder;
@@ -48,4 +48,4 @@ TEST(PathsTest, UnderComparesWholeComponentsCanonically) {
 }
 
 }  // namespace
-}  // namespace davfp
+}  // namespace davfp::platform
