@@ -13,15 +13,13 @@ Enumeration::Record Enumeration::wait(std::stop_token cancel) {
 }
 
 Enumeration::Record Enumeration::record() const {
-  std::lock_guard guard(mu_);
+  platform::MutexLock lock(mu_);
   return record_;
 }
 
-std::unique_lock<std::mutex> Enumeration::received(const char* call) {
-  std::unique_lock lock(mu_);
+void Enumeration::received(const char* call) {
   if (record_.finishes > 0) record_.lateCalls.emplace_back(call);
   record_.calls.emplace_back(call);
-  return lock;
 }
 
 bool Enumeration::finishedLocked() {
@@ -31,23 +29,27 @@ bool Enumeration::finishedLocked() {
 }
 
 void Enumeration::didEnumerateItems(std::vector<platform::ItemRef> items) {
-  auto lock = received("items");
+  platform::MutexLock lock(mu_);
+  received("items");
   record_.items.insert(record_.items.end(), std::make_move_iterator(items.begin()),
                        std::make_move_iterator(items.end()));
 }
 
 void Enumeration::didUpdateItems(std::vector<platform::ItemRef> items) {
-  auto lock = received("updated");
+  platform::MutexLock lock(mu_);
+  received("updated");
   for (auto& item : items) record_.changes.push_back({std::move(item), std::nullopt});
 }
 
 void Enumeration::didDeleteItemsWithIdentifiers(std::vector<platform::ItemIdentifier> identifiers) {
-  auto lock = received("deleted");
+  platform::MutexLock lock(mu_);
+  received("deleted");
   for (auto& id : identifiers) record_.changes.push_back({nullptr, std::move(id)});
 }
 
 void Enumeration::finishEnumeratingUpToPage(std::optional<platform::Page> nextPage) {
-  auto lock = received("finishPage");
+  platform::MutexLock lock(mu_);
+  received("finishPage");
   if (!finishedLocked()) return;
   record_.nextPage = std::move(nextPage);
   Record snapshot = record_;
@@ -56,7 +58,8 @@ void Enumeration::finishEnumeratingUpToPage(std::optional<platform::Page> nextPa
 }
 
 void Enumeration::finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor anchor, bool moreComing) {
-  auto lock = received("finishChanges");
+  platform::MutexLock lock(mu_);
+  received("finishChanges");
   if (!finishedLocked()) return;
   record_.anchor = std::move(anchor);
   record_.moreComing = moreComing;
@@ -66,7 +69,8 @@ void Enumeration::finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor an
 }
 
 void Enumeration::finishEnumeratingWithError(const platform::Error& error) {
-  auto lock = received("error");
+  platform::MutexLock lock(mu_);
+  received("error");
   if (!finishedLocked()) return;
   record_.error = error;
   lock.unlock();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/file_provider.h"
+#include "platform/mutex.h"
 #include "platform/once.h"
 
 namespace davfp::client {
@@ -63,13 +64,13 @@ class Enumeration final : public platform::EnumerationObserver, public platform:
   void finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor anchor, bool moreComing) override;
 
  private:
-  // Records one call, as a late one when a finish came before. Returns with mu_ held.
-  std::unique_lock<std::mutex> received(const char* call);
-  // Counts a finish call; true for the first, whose fields the caller then records. REQUIRES: mu_ held.
-  bool finishedLocked();
+  // Records one call, as a late one when a finish came before.
+  void received(const char* call) REQUIRES(mu_);
+  // Counts a finish call; true for the first, whose fields the caller then records.
+  bool finishedLocked() REQUIRES(mu_);
 
-  mutable std::mutex mu_;
-  Record record_;  // guarded by mu_
+  mutable platform::Mutex mu_;
+  Record record_ GUARDED_BY(mu_);
   // The record as the first finish left it, or the error it gave, or the cancellation of the wait.
   platform::Once<Record> finished_;
 };

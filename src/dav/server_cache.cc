@@ -5,7 +5,7 @@ namespace davfp {
 std::string ServerCache::get(const std::optional<std::string>& stale, Resolve resolve) {
   platform::Task<std::string> task;
   {
-    std::lock_guard guard(shared_->mu);
+    platform::MutexLock lock(shared_->mu);
     if (shared_->url && (!stale || *shared_->url != *stale)) return *shared_->url;
     shared_->url.reset();
     if (shared_->pending) {
@@ -15,12 +15,12 @@ std::string ServerCache::get(const std::optional<std::string>& stale, Resolve re
       task = platform::spawnTask([shared = shared_, resolve = std::move(resolve)] {
         try {
           std::string url = resolve();
-          std::lock_guard inner(shared->mu);
+          platform::MutexLock inner(shared->mu);
           shared->url = url;
           shared->pending.reset();
           return url;
         } catch (...) {
-          std::lock_guard inner(shared->mu);
+          platform::MutexLock inner(shared->mu);
           shared->pending.reset();
           throw;
         }

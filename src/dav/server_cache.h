@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/mutex.h"
 #include "platform/task.h"
 
 namespace davfp {
@@ -28,9 +29,9 @@ class ServerCache {
 
  private:
   struct Shared {
-    std::mutex mu;
-    std::optional<std::string> url;                   // guarded by mu
-    std::optional<platform::Task<std::string>> pending;  // guarded by mu
+    platform::Mutex mu;
+    std::optional<std::string> url GUARDED_BY(mu);
+    std::optional<platform::Task<std::string>> pending GUARDED_BY(mu);
   };
   std::shared_ptr<Shared> shared_;
 };

@@ -10,21 +10,24 @@ namespace davfp::cli {
 
 void Interrupt::trigger() {
   {
-    std::lock_guard guard(mu_);
+    platform::MutexLock lock(mu_);
     interrupted_ = true;
   }
-  cv_.notify_all();
+  cv_.notifyAll();
   stop_.request_stop();
 }
 
 bool Interrupt::interrupted() const {
-  std::lock_guard guard(mu_);
+  platform::MutexLock lock(mu_);
   return interrupted_;
 }
 
 bool Interrupt::sleepFor(std::chrono::milliseconds d) {
-  std::unique_lock lock(mu_);
-  return !cv_.wait_for(lock, d, [this] { return interrupted_; });
+  const auto end = std::chrono::steady_clock::now() + d;
+  platform::MutexLock lock(mu_);
+  while (!interrupted_ && cv_.waitUntil(mu_, end)) {
+  }
+  return !interrupted_;
 }
 
 void handleSignals(Interrupt& interrupt, std::function<void()> lastWords) {

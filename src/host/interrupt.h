@@ -11,6 +11,8 @@
 #include <mutex>
 #include <stop_token>
 
+#include "platform/mutex.h"
+
 namespace davfp::cli {
 
 class Interrupt {
@@ -24,9 +26,9 @@ class Interrupt {
   bool sleepFor(std::chrono::milliseconds d);
 
  private:
-  mutable std::mutex mu_;
-  std::condition_variable cv_;
-  bool interrupted_ = false;  // guarded by mu_
+  mutable platform::Mutex mu_;
+  platform::CondVar cv_;
+  bool interrupted_ GUARDED_BY(mu_) = false;
   std::stop_source stop_;
 };
 

@@ -22,7 +22,7 @@ ProgramEnv::~ProgramEnv() { cleanUp(); }
 std::string ProgramEnv::baseDirectory() { return base_.empty() ? target().temporaryDirectory() : base_; }
 
 std::string ProgramEnv::temporaryDirectory() {
-  std::lock_guard guard(mu_);
+  platform::MutexLock lock(mu_);
   if (dir_.empty()) {
     // What killed processes left here goes first: nothing else would ever remove it.
     removeAbandonedDownloadDirectories(baseDirectory());
@@ -32,20 +32,20 @@ std::string ProgramEnv::temporaryDirectory() {
 }
 
 std::optional<std::string> ProgramEnv::madeDirectory() const {
-  std::lock_guard guard(mu_);
+  platform::MutexLock lock(mu_);
   if (dir_.empty()) return std::nullopt;
   return dir_;
 }
 
 void ProgramEnv::setDomain(std::string domain) {
-  std::lock_guard guard(mu_);
+  platform::MutexLock lock(mu_);
   domain_ = std::move(domain);
 }
 
 void ProgramEnv::openApplication(const std::string& location, const std::vector<std::string>& arguments) {
   std::string domain;
   {
-    std::lock_guard guard(mu_);
+    platform::MutexLock lock(mu_);
     domain = domain_;
   }
   auto wait = std::chrono::duration_cast<std::chrono::seconds>(DavTimings{}.launchWait).count();
@@ -57,7 +57,7 @@ void ProgramEnv::openApplication(const std::string& location, const std::vector<
 }
 
 void ProgramEnv::cleanUp() {
-  std::lock_guard guard(mu_);
+  platform::MutexLock lock(mu_);
   if (dir_.empty()) return;
   std::error_code ignored;  // nothing more can be done about a directory that will not go
   std::filesystem::remove_all(dir_, ignored);

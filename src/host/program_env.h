@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/mutex.h"
 
 namespace davfp::cli {
 
@@ -39,9 +40,9 @@ class ProgramEnv final : public platform::EnvWrapper {
 
  private:
   const std::string base_;
-  mutable std::mutex mu_;
-  std::string dir_;     // guarded by mu_; empty until made
-  std::string domain_;  // guarded by mu_
+  mutable platform::Mutex mu_;
+  std::string dir_ GUARDED_BY(mu_);  // empty until made
+  std::string domain_ GUARDED_BY(mu_);
 };
 
 }  // namespace davfp::cli

@@ -103,17 +103,24 @@ ProgressBar::ProgressBar(std::string label, std::optional<int64_t> total, std::f
 ProgressBar::~ProgressBar() {
   if (!thread_.joinable()) return;
   {
-    std::lock_guard guard(mu_);
+    platform::MutexLock lock(mu_);
     stop_ = true;
   }
-  cv_.notify_all();
+  cv_.notifyAll();
   thread_.join();
 }
 
+bool ProgressBar::waitForStop() {
+  const auto end = std::chrono::steady_clock::now() + kRedraw;
+  while (!stop_ && cv_.waitUntil(mu_, end)) {
+  }
+  return stop_;
+}
+
 void ProgressBar::run() {
-  std::unique_lock lock(mu_);
+  platform::MutexLock lock(mu_);
   // Short transfers finish before the first redraw and never show a bar.
-  while (!cv_.wait_for(lock, kRedraw, [this] { return stop_; })) {
+  while (!waitForStop()) {
     int columns = terminalWidth();
     std::string line = progressLine(label_, bytesDone_(), total_, std::max(10, columns - 60));
     size_t fits = static_cast<size_t>(columns - 1);

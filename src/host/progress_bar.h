@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "platform/mutex.h"
+
 namespace davfp::cli {
 
 class ProgressBar {
@@ -25,13 +27,15 @@ class ProgressBar {
 
  private:
   void run();
+  // Waits one redraw interval, or less when the bar is stopped meanwhile; true when it is.
+  bool waitForStop() REQUIRES(mu_);
 
   const std::string label_;
   const std::optional<int64_t> total_;
   const std::function<int64_t()> bytesDone_;
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool stop_ = false;   // guarded by mu_
+  platform::Mutex mu_;
+  platform::CondVar cv_;
+  bool stop_ GUARDED_BY(mu_) = false;
   bool drawn_ = false;  // used by the bar's thread only
   std::thread thread_;
 };

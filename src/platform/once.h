@@ -14,6 +14,8 @@
 #include <utility>
 #include <variant>
 
+#include "platform/mutex.h"
+
 namespace davfp::platform {
 
 template <class T = void>
@@ -29,56 +31,61 @@ class Once {
   bool fail(std::exception_ptr error) { return settle(std::nullopt, std::move(error)); }
 
   bool done() const {
-    std::lock_guard guard(mu_);
+    MutexLock lock(mu_);
     return done_;
   }
 
   // Blocks until there is an outcome, or until token asks to stop first; true when there is an outcome.
   bool wait(std::stop_token token = {}) const {
-    std::unique_lock lock(mu_);
-    return cv_.wait(lock, token, [this] { return done_; });
+    MutexLock lock(mu_);
+    return cv_.wait(mu_, std::move(token), isDone());
   }
 
   // Blocks until there is an outcome or timeout has passed; true when there is an outcome.
   bool waitFor(std::chrono::milliseconds timeout) const {
-    std::unique_lock lock(mu_);
-    return cv_.wait_for(lock, timeout, [this] { return done_; });
+    MutexLock lock(mu_);
+    return cv_.waitFor(mu_, {}, timeout, isDone());
   }
 
   // Blocks until there is an outcome; returns a copy of its value, or rethrows its error.
   T get() const {
-    std::unique_lock lock(mu_);
-    cv_.wait(lock, [this] { return done_; });
+    MutexLock lock(mu_);
+    cv_.wait(mu_, {}, isDone());
     if (error_) std::rethrow_exception(error_);
     if constexpr (!std::is_void_v<T>) return *value_;
   }
 
   // get() for the one waiter that keeps the value: moves it out. Call at most once.
   T take() {
-    std::unique_lock lock(mu_);
-    cv_.wait(lock, [this] { return done_; });
+    MutexLock lock(mu_);
+    cv_.wait(mu_, {}, isDone());
     if (error_) std::rethrow_exception(error_);
     if constexpr (!std::is_void_v<T>) return std::move(*value_);
   }
 
  private:
+  // The waits' condition; they call it with mu_ held.
+  auto isDone() const {
+    return [this]() NO_THREAD_SAFETY_ANALYSIS { return done_; };
+  }
+
   bool settle(std::optional<Value> value, std::exception_ptr error) {
     {
-      std::lock_guard guard(mu_);
+      MutexLock lock(mu_);
       if (done_) return false;
       done_ = true;
       value_ = std::move(value);
       error_ = std::move(error);
     }
-    cv_.notify_all();
+    cv_.notifyAll();
     return true;
   }
 
-  mutable std::mutex mu_;
-  mutable std::condition_variable_any cv_;
-  bool done_ = false;           // guarded by mu_
-  std::optional<Value> value_;  // guarded by mu_
-  std::exception_ptr error_;    // guarded by mu_
+  mutable Mutex mu_;
+  mutable StoppableCondVar cv_;
+  bool done_ GUARDED_BY(mu_) = false;
+  std::optional<Value> value_ GUARDED_BY(mu_);
+  std::exception_ptr error_ GUARDED_BY(mu_);
 };
 
 }  // namespace davfp::platform

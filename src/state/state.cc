@@ -98,6 +98,7 @@ constexpr size_t kMintedIdSize = 36;
 
 State::State(std::string_view domain, platform::Env& env)
     : env_(env), file_(platform::joinPath(stateDirectory(env), stateFileName(domain))) {
+  platform::MutexLock lock(mu_);
   load();
 }
 
@@ -124,7 +125,7 @@ void State::load() {
 
 std::string State::id(std::string_view path) {
   if (path == "/") return platform::kRootContainerItemIdentifier;
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   bool minted = false;
   std::string id = idLocked(path, minted);
   if (minted) save();
@@ -133,7 +134,7 @@ std::string State::id(std::string_view path) {
 
 std::optional<std::string> State::existingId(std::string_view path) const {
   if (path == "/") return platform::kRootContainerItemIdentifier;
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   if (size_t i = ids_.findValue(path); i != TextMap::npos) return std::string(ids_.key(i));
   return std::nullopt;
 }
@@ -154,13 +155,13 @@ size_t State::idPositionLocked(std::string_view path, bool& minted) {
 
 std::optional<std::string> State::path(std::string_view id) {
   if (id == platform::kRootContainerItemIdentifier) return "/";
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   if (size_t i = ids_.find(id); i != TextMap::npos) return std::string(ids_.value(i));
   return std::nullopt;
 }
 
 void State::move(std::string_view, std::string_view from, std::string_view to) {
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   std::vector<std::pair<size_t, std::string>> moved;
   for (size_t i = 0; i < ids_.size(); ++i) {
     if (auto newPath = rewritten(ids_.value(i), from, to)) moved.emplace_back(i, std::move(*newPath));
@@ -183,7 +184,7 @@ void State::move(std::string_view, std::string_view from, std::string_view to) {
 }
 
 void State::forget(std::string_view path) {
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   forgetLocked(path);
   save();
 }
@@ -203,7 +204,7 @@ void State::forgetLocked(std::string_view path) {
 }
 
 void State::remember(std::string_view folder, FolderSnapshot children) {
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   rememberLocked(folder, std::move(children));
   save();
 }
@@ -216,7 +217,7 @@ bool State::rememberLocked(std::string_view folder, FolderSnapshot children) {
 }
 
 void State::noteChild(std::string_view path, std::string_view version) {
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   if (auto it = listed_.find(parentPath(path)); it != listed_.end()) {
     it->second.set(path, version);
   }
@@ -225,7 +226,7 @@ void State::noteChild(std::string_view path, std::string_view version) {
 }
 
 State::Snapshots State::knownFolders() const {
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   Snapshots out;
   out.reserve(listed_.size());
   for (const auto& [folder, children] : listed_) out.emplace(folder, children.toMap());
@@ -237,7 +238,7 @@ int64_t State::anchor() const { return anchor_.load(); }
 void State::setAnchor(int64_t value) { anchor_.store(value); }
 
 void State::bumpAnchor() {
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   advanceAnchor();
   save();
 }
@@ -264,7 +265,7 @@ void State::advanceAnchor() {
 std::vector<std::string> State::ids(const std::vector<std::string>& paths) {
   std::vector<std::string> out;
   out.reserve(paths.size());
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   reserveIds(paths);
   bool minted = false;
   for (const auto& path : paths) {
@@ -280,7 +281,7 @@ std::vector<std::string> State::commit(Batch batch) {
   constexpr size_t kRoot = TextMap::npos;
   std::vector<size_t> at;
   at.reserve(batch.mint.size());
-  std::lock_guard lock(mu_);
+  platform::MutexLock lock(mu_);
   bool changed = false;
   for (auto& step : batch.steps) {
     switch (step.kind) {

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/env.h"
+#include "platform/mutex.h"
 #include "platform/text.h"
 #include "state/folder_snapshot.h"
 #include "state/state_file.h"
@@ -97,29 +98,28 @@ class State {
   static std::string lockFile(std::string_view domain, platform::Env& env = platform::Env::standard());
 
  private:
-  // All REQUIRES: mu_ held.
-  std::string idLocked(std::string_view path, bool& minted);
+  std::string idLocked(std::string_view path, bool& minted) REQUIRES(mu_);
   // The position in ids_ of the identifier that idLocked() gives.
-  size_t idPositionLocked(std::string_view path, bool& minted);
-  void forgetLocked(std::string_view path);
+  size_t idPositionLocked(std::string_view path, bool& minted) REQUIRES(mu_);
+  void forgetLocked(std::string_view path) REQUIRES(mu_);
   // True when the snapshot differs from the one held (or the folder was not known).
-  bool rememberLocked(std::string_view folder, FolderSnapshot children);
-  void advanceAnchor();
+  bool rememberLocked(std::string_view folder, FolderSnapshot children) REQUIRES(mu_);
+  void advanceAnchor() REQUIRES(mu_);
   // Makes room for the identifiers that id(path) of each path would mint.
   template <class Paths>
-  void reserveIds(const Paths& paths);
+  void reserveIds(const Paths& paths) REQUIRES(mu_);
   // Writes the file from ids_, listed_ and anchor_; a failure is dropped (see state.cc).
-  void save();
+  void save() REQUIRES(mu_);
 
-  void load();
+  void load() REQUIRES(mu_);
 
   platform::Env& env_;
   const std::string file_;
-  mutable std::mutex mu_;
-  // identifier -> path, each held once; a path finds the identifier last given it. Guarded by mu_.
-  TextMap ids_{TextMap::Values::indexed};
-  StateData::Snapshots listed_;  // folder -> (child -> version); guarded by mu_
-  size_t lastSaveSize_ = 0;      // bytes of the latest encoding; guarded by mu_
+  mutable platform::Mutex mu_;
+  // identifier -> path, each held once; a path finds the identifier last given it.
+  TextMap ids_ GUARDED_BY(mu_){TextMap::Values::indexed};
+  StateData::Snapshots listed_ GUARDED_BY(mu_);  // folder -> (child -> version)
+  size_t lastSaveSize_ GUARDED_BY(mu_) = 0;      // bytes of the latest encoding
   // Changed under mu_, except by setAnchor(); read without it.
   std::atomic<int64_t> anchor_{1};
 };
