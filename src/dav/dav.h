@@ -14,9 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "dav/dav_error.h"
 #include "dav/dav_timings.h"
 #include "dav/entry.h"
 #include "dav/listing.h"
+#include "dav/listing_receiver.h"
 #include "dav/server_cache.h"
 #include "dav/server_discovery.h"
 #include "platform/env.h"

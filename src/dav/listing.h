@@ -2,12 +2,11 @@
 //
 // A body of up to kHeldListingBody bytes is held whole, so that the exchange ends before its parse starts and
 // the next request can go out while this answer is parsed. A larger body is parsed while it arrives, as
-// Dav::list does: a huge folder's body is never held whole. A value, movable between threads; not
-// thread-safe.
+// Dav::list does: a huge folder's body is never held whole. A ListingReceiver (dav/listing_receiver.h) makes
+// it from the body as it arrives. A value, movable between threads; not thread-safe.
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +15,7 @@
 
 namespace davfp {
 
-class PropfindParser;
+class ListingReceiver;
 
 // The largest listing body held whole for a later parse.
 inline constexpr size_t kHeldListingBody = 1 << 20;
@@ -54,27 +53,6 @@ class Listing {
   bool parsed_ = false;    // the body was parsed while it arrived, into entries_
   bool complete_ = false;  // that parse read one whole multistatus document
   std::vector<DavEntry> entries_;
-};
-
-// Takes the body of a listing's answer as it arrives: holds it while it fits in kHeldListingBody, and from the
-// piece that would outgrow that on parses it as it arrives (what was held first). Used by one thread at a time.
-class ListingReceiver {
- public:
-  // basePath: the base URL's decoded path, which entry paths are made relative to; path and depth: what the
-  // PROPFIND asked for.
-  ListingReceiver(std::string basePath, std::string_view path, int depth);
-  ~ListingReceiver();
-  ListingReceiver(const ListingReceiver&) = delete;
-  ListingReceiver& operator=(const ListingReceiver&) = delete;
-
-  // Takes the next piece of the body. False once the parse has stopped: the rest need not be read.
-  bool take(std::string_view bytes);
-  // The listing received: its held body, or the entries parsed so far. Call once, at the body's end.
-  Listing listing();
-
- private:
-  Listing listing_;
-  std::unique_ptr<PropfindParser> parser_;  // none while the body is held
 };
 
 // The entries of a depth-1 listing of folder that are its direct children, in server order: neither the

@@ -9,7 +9,8 @@
 #include <optional>
 #include <string_view>
 
-#include "dav/entry.h"
+#include "dav/dav_error.h"
+
 
 namespace davfp {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "dav/entry.h"
+#include "dav/dav_error.h"
 #include "platform/http_urls.h"
 #include "platform/url.h"
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "dav/dav_error.h"
 #include "dav/drive_config.h"
-#include "dav/entry.h"
 #include "dav/exchange.h"
 #include "dav/request.h"
 #include "platform/app_identity.h"

@@ -5,6 +5,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "dav/dav_error.h"
 #include "dav/listing.h"
 #include "platform/server_path.h"
 #include "platform/text.h"

@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "dav/dav_error.h"
 #include "dav/listing.h"
 #include "platform/error.h"
 #include "platform/jobs.h"

@@ -1,6 +1,6 @@
 #include "provider/frame.h"
 
-#include "dav/entry.h"
+#include "dav/dav_error.h"
 
 namespace davfp {
 

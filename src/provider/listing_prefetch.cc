@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "dav/dav_error.h"
 #include "platform/error.h"
 #include "platform/jobs.h"
 #include "platform/server_path.h"

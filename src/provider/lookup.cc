@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <unordered_map>
 
+#include "dav/dav_error.h"
 #include "dav/listing.h"
 #include "platform/error.h"
 #include "platform/server_path.h"

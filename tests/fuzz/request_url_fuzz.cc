@@ -16,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dav/dav_error.h"
 #include "dav/entry.h"
 #include "dav/propfind_parser.h"
 #include "dav/request.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dav/entry.h"
+#include "dav/dav_error.h"
 #include "platform/error.h"
 
 namespace davfp {

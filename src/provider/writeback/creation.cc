@@ -1,5 +1,6 @@
 #include "provider/writeback/creation.h"
 
+#include "dav/dav_error.h"
 #include "platform/error.h"
 #include "platform/mime_registry.h"
 #include "provider/writeback/child_path.h"

@@ -2,6 +2,7 @@
 
 #include <optional>
 
+#include "dav/dav_error.h"
 #include "dav/multistatus.h"
 #include "platform/error.h"
 #include "platform/jobs.h"

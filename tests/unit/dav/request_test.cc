@@ -1,3 +1,4 @@
+#include "dav/dav_error.h"
 #include "dav/request.h"
 
 #include <gtest/gtest.h>
@@ -5,7 +6,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "dav/entry.h"
 #include "dav/propfind_parser.h"
 #include "support/dav_test_util.h"
 

@@ -1,3 +1,4 @@
+#include "dav/dav_error.h"
 #include "provider/frame.h"
 
 #include <gtest/gtest.h>
@@ -8,7 +9,6 @@
 #include <thread>
 #include <vector>
 
-#include "dav/entry.h"
 #include "support/dav_test_util.h"
 
 namespace davfp {
