@@ -57,15 +57,25 @@ void ServedTree::put(const std::string& path, Node node) {
     if (!nodes_.contains(p)) nodes_[p] = Node{.folder = true, .etag = newTag()};
   }
   nodes_[path] = std::move(node);
+  changed();
 }
 
 void ServedTree::remove(const std::string& path) {
   std::lock_guard lock(mu_);
   std::erase_if(nodes_, [&](const auto& node) { return node.first != "/" && under(node.first, path); });
+  changed();
+}
+
+void ServedTree::changed(std::optional<std::pair<std::string, std::string>> moved) {
+  if (changeHook_) changeHook_(Change{pathsLocked(), std::move(moved)});
 }
 
 std::vector<std::string> ServedTree::paths() const {
   std::lock_guard lock(mu_);
+  return pathsLocked();
+}
+
+std::vector<std::string> ServedTree::pathsLocked() const {
   std::vector<std::string> out;
   for (const auto& [path, node] : nodes_) {
     if (path != "/") out.push_back(path);
@@ -147,18 +157,21 @@ Reply ServedTree::respond(const FakeServer::Received& request) {
     if (it != nodes_.end() && it->second.folder) return Reply{.status = 405};
     bool created = it == nodes_.end();
     nodes_[path] = Node{.body = request.body, .etag = newTag()};
+    changed();
     return Reply{.status = created ? 201 : 204};
   }
   if (request.method == "MKCOL") {
     if (it != nodes_.end()) return Reply{.status = 405};
     if (!slash || !inFolder) return Reply{.status = 409};
     nodes_[path] = Node{.folder = true, .etag = newTag()};
+    changed();
     return Reply{.status = 201};
   }
   if (request.method == "DELETE") {
     if (it == nodes_.end()) return Reply{.status = 404};
     if (it->second.folder != slash || path == "/") return Reply{.status = 409};
     std::erase_if(nodes_, [&](const auto& node) { return under(node.first, path); });
+    changed();
     return Reply{.status = 204};
   }
   return Reply{.status = 405};
@@ -189,6 +202,7 @@ Reply ServedTree::move(const std::string& from, bool slash, const FakeServer::Re
     }
   }
   nodes_.merge(moved);
+  changed(std::make_pair(from, target));
   return Reply{.status = exists ? 204 : 201};
 }
 

@@ -65,6 +65,18 @@ class ServedTree {
   void beforeEach(std::function<void(const FakeServer::Received&)> hook) {
     locked([&] { hook_ = std::move(hook); });
   }
+  // What one change did to the tree: its paths just after (as paths() gives them) and, for a MOVE, the path
+  // moved and where it went.
+  struct Change {
+    std::vector<std::string> paths;
+    std::optional<std::pair<std::string, std::string>> moved;
+  };
+  // Runs hook after every change to the tree, by a request or by the test, in the order of the changes and
+  // with the tree's lock held: hook must not call the tree. Once this returns, the hook given before runs no
+  // more.
+  void afterEachChange(std::function<void(const Change&)> hook) {
+    locked([&] { changeHook_ = std::move(hook); });
+  }
 
   bool has(const std::string& path) const {
     return locked([&] { return nodes_.contains(path); });
@@ -107,12 +119,16 @@ class ServedTree {
   FakeServer::Reply move(const std::string& from, bool slash, const FakeServer::Received& request);
   void put(const std::string& path, Node node);  // REQUIRES: mu_ held
   std::string newTag();                          // REQUIRES: mu_ held
+  std::vector<std::string> pathsLocked() const;  // REQUIRES: mu_ held
+  // Runs the change hook; REQUIRES: mu_ held.
+  void changed(std::optional<std::pair<std::string, std::string>> moved = std::nullopt);
 
   FakeServer& server_;
   mutable std::mutex mu_;
   std::map<std::string, Node> nodes_;                        // guarded by mu_; path -> node, "/" always there
   std::map<std::string, FakeServer::Reply> failures_;        // guarded by mu_; request target -> reply
   std::function<void(const FakeServer::Received&)> hook_;    // guarded by mu_
+  std::function<void(const Change&)> changeHook_;            // guarded by mu_
   std::optional<std::pair<std::string, std::string>> lost_;  // guarded by mu_; method and target
   int written_ = 0;                                          // guarded by mu_
 };
