@@ -9,10 +9,10 @@
 #include "dav/dav.h"
 #include "platform/error.h"
 #include "platform/url_session.h"
-#include "support/dav_test_env.h"
 #include "support/dav_test_util.h"
 #include "support/real_server.h"
 #include "support/temp_dir.h"
+#include "support/test_env.h"
 
 namespace davfp::testing {
 
@@ -72,7 +72,7 @@ class DavServersTest : public ::testing::TestWithParam<ServerKind> {
 
   TempDir tmp_;
   const std::string root_ = tmp_.file("root");
-  DavTestEnv env_;
+  TestEnv env_;
   std::unique_ptr<RealServer> server_;
 };
 

@@ -10,7 +10,7 @@
 #include "client/platform_client.h"
 #include "support/real_server.h"
 #include "support/temp_dir.h"
-#include "support/writeback_driver.h"
+#include "support/test_drive.h"
 
 namespace davfp::testing {
 namespace {
@@ -28,7 +28,7 @@ class ExtensionServersTest : public ::testing::TestWithParam<ServerKind> {
   // Enumerates the folder and returns its children by name.
   std::map<std::string, platform::ItemRef> children(const platform::ItemIdentifier& folder) {
     std::map<std::string, platform::ItemRef> out;
-    for (const auto& item : drive_->enumerate(folder)) out[item->filename()] = item;
+    for (const auto& item : drive_->list(folder)) out[item->filename()] = item;
     return out;
   }
 
@@ -40,7 +40,7 @@ class ExtensionServersTest : public ::testing::TestWithParam<ServerKind> {
 
   TempDir tmp_;
   const std::string root_ = tmp_.file("root");
-  std::unique_ptr<WritebackDriver> drive_;
+  std::unique_ptr<TestDrive> drive_;
 };
 
 TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
@@ -55,7 +55,7 @@ TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
   auto server = RealServer::start(GetParam(), root_);
   server->adopt(root_);
   SCOPED_TRACE(server->name());
-  drive_ = std::make_unique<WritebackDriver>(server->baseUrl());
+  drive_ = std::make_unique<TestDrive>(server->baseUrl());
 
   // Browse: the root, a subfolder, and the folders of the tree that will be deleted.
   auto top = children(platform::kRootContainerItemIdentifier);
@@ -79,8 +79,8 @@ TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
 
   // Nothing changed yet (a server may call a fresh entity tag weak first and strong later: no change).
   auto quiet = drive_->changes();
-  EXPECT_FALSE(quiet.error);
-  EXPECT_TRUE(quiet.updated.empty() && quiet.deleted.empty());
+  EXPECT_FALSE(quiet->error());
+  EXPECT_TRUE(quiet->updated().empty() && quiet->deleted().empty());
 
   // Change the tree behind the server's back: add, modify, delete a file, delete a folder with a subfolder.
   place("docs/new.txt", "a new file");
@@ -92,9 +92,9 @@ TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
   server->adopt(root_);
 
   auto pass = drive_->changes();
-  ASSERT_FALSE(pass.error) << pass.error->what();
+  ASSERT_FALSE(pass->error()) << pass->error()->what();
   std::map<std::string, platform::ItemRef> updated;
-  for (const auto& item : pass.updated) updated[item->filename()] = item;
+  for (const auto& item : pass->updated()) updated[item->filename()] = item;
   // The folders whose own version changed with their contents may come along; nothing else.
   if (updated.count("docs")) {
     EXPECT_EQ(updated["docs"]->itemIdentifier(), top["docs"]->itemIdentifier());
@@ -106,14 +106,15 @@ TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
   EXPECT_NE(updated["report.txt"]->itemVersion().contentVersion,
             docs["report.txt"]->itemVersion().contentVersion);
   EXPECT_EQ(updated["report.txt"]->documentSize(), 22);
-  EXPECT_EQ(std::set<std::string>(pass.deleted.begin(), pass.deleted.end()),
+  const auto deleted = pass->deleted();
+  EXPECT_EQ(std::set<std::string>(deleted.begin(), deleted.end()),
             (std::set<std::string>{docs["old.txt"]->itemIdentifier(), top["gone"]->itemIdentifier()}));
-  EXPECT_EQ(pass.anchor, drive_->ext().anchor());
+  EXPECT_EQ(pass->anchor(), drive_->ext().anchor());
 
   // Reported once: the next pass finds nothing.
   auto after = drive_->changes();
-  EXPECT_TRUE(after.updated.empty() && after.deleted.empty());
-  EXPECT_EQ(after.anchor, pass.anchor);
+  EXPECT_TRUE(after->updated().empty() && after->deleted().empty());
+  EXPECT_EQ(after->anchor(), pass->anchor());
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ExtensionServersTest, ::testing::ValuesIn(allServerKinds()),

@@ -17,7 +17,7 @@
 #include "state/state_file.h"
 #include "support/fake_server.h"
 #include "support/real_server.h"
-#include "support/reliability_drive.h"
+#include "support/test_drive.h"
 
 namespace davfp::testing {
 
@@ -80,9 +80,9 @@ class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
     Direction direction;
     uint64_t cutAfter;
     // Runs the request; returns its error. The drive has listed the root already.
-    std::function<std::optional<platform::Error>(ReliabilityDrive&)> request;
+    std::function<std::optional<platform::Error>(TestDrive&)> request;
     // Checks what the request left, after a failure (false) or a success (true).
-    std::function<void(ReliabilityDrive&, bool succeeded)> check;
+    std::function<void(TestDrive&, bool succeeded)> check;
   };
 
   void run(const Case& c) {
@@ -92,8 +92,8 @@ class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
       server_->adopt(root_ + "/old.bin");
       fs::remove(root_ + "/new.bin");
       FakeServer proxy({.upstream = server_->port()});
-      ReliabilityDrive drive(proxy.url("/dav/"));
-      ASSERT_FALSE(drive.enumerate(kRootContainerItemIdentifier).error);
+      TestDrive drive(proxy.url("/dav/"), TestDrive::quickTimings());
+      ASSERT_FALSE(drive.enumerate(kRootContainerItemIdentifier)->error());
       const std::string stateBefore = readFile(drive.state().file());
       std::function<void()> comeBack;
       if (republishedAtDeath) comeBack = [&] { drive.publish(server_->baseUrl()); };
@@ -124,7 +124,7 @@ class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
   // rclone also keeps the path of a cut upload locked until it notices the end of the connection, a moment
   // after the engine's retry may arrive: that upload is refused (423, a failed write for the platform), and
   // the platform repeats it. So does this, for a second at most.
-  std::optional<platform::Error> repeatWhileLocked(const Case& c, ReliabilityDrive& drive,
+  std::optional<platform::Error> repeatWhileLocked(const Case& c, TestDrive& drive,
                                                    std::optional<platform::Error> error) {
     for (int i = 0; i < 50 && error && keepsCutUploads() && error->domain() == platform::kCocoaErrorDomain &&
                     error->code() == platform::cocoa::kFileWriteUnknown;
@@ -145,12 +145,12 @@ class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
 TEST_P(ServerKilledTest, InTheMiddleOfADownload) {
   std::optional<std::string> file;
   run({"download", Direction::toClient, 256 * 1024,
-       [&](ReliabilityDrive& drive) {
+       [&](TestDrive& drive) {
          auto fetched = drive.fetch(drive.state().id("/big.bin"));
          file = fetched.file;
          return fetched.error;
        },
-       [&](ReliabilityDrive& drive, bool succeeded) {
+       [&](TestDrive& drive, bool succeeded) {
          if (succeeded) {
            ASSERT_TRUE(file.has_value());
            EXPECT_TRUE(readFile(*file) == big_) << "the file delivered is not the whole contents";
@@ -165,10 +165,10 @@ TEST_P(ServerKilledTest, InTheMiddleOfADownload) {
 
 TEST_P(ServerKilledTest, InTheMiddleOfAnUploadOfANewFile) {
   run({"upload of a new file", Direction::toServer, 256 * 1024,
-       [&](ReliabilityDrive& drive) {
+       [&](TestDrive& drive) {
          return drive.create(TemplateItem::file("new.bin"), drive.contents(big_)).error;
        },
-       [&](ReliabilityDrive& drive, bool succeeded) {
+       [&](TestDrive& drive, bool succeeded) {
          if (succeeded) {
            EXPECT_TRUE(readFile(root_ + "/new.bin") == big_) << "the server holds a cut copy";
            EXPECT_TRUE(drive.state().existingId("/new.bin").has_value());
@@ -183,14 +183,14 @@ TEST_P(ServerKilledTest, InTheMiddleOfAnUploadOfANewFile) {
 
 TEST_P(ServerKilledTest, InTheMiddleOfAReplacement) {
   run({"replacement of a file's contents", Direction::toServer, 256 * 1024,
-       [&](ReliabilityDrive& drive) {
+       [&](TestDrive& drive) {
          const std::string id = drive.state().id("/old.bin");
          return drive
              .modify(TemplateItem::file("old.bin", kRootContainerItemIdentifier, id), kContents,
                      drive.contents(big_))
              .error;
        },
-       [&](ReliabilityDrive&, bool succeeded) {
+       [&](TestDrive&, bool succeeded) {
          std::string now = readFile(root_ + "/old.bin");
          if (succeeded) {
            EXPECT_TRUE(now == big_) << "the server holds a cut copy";
@@ -202,14 +202,14 @@ TEST_P(ServerKilledTest, InTheMiddleOfAReplacement) {
 
 TEST_P(ServerKilledTest, InTheMiddleOfAListing) {
   run({"listing", Direction::toClient, 4 * 1024,
-       [&](ReliabilityDrive& drive) {
+       [&](TestDrive& drive) {
          auto listed = drive.enumerate(drive.state().id("/folder"));
-         if (!listed.error) {
-           EXPECT_EQ(listed.items.size(), static_cast<size_t>(kFolderFiles));
+         if (!listed->error()) {
+           EXPECT_EQ(listed->items().size(), static_cast<size_t>(kFolderFiles));
          }
-         return listed.error;
+         return listed->error();
        },
-       [&](ReliabilityDrive& drive, bool succeeded) {
+       [&](TestDrive& drive, bool succeeded) {
          // A listing cut short is no listing: the folder is remembered only from a whole one.
          auto known = drive.state().knownFolders();
          auto folder = known.find("/folder");
@@ -238,7 +238,7 @@ bool jobsSettle(std::chrono::seconds deadline) {
 // timeout ends each exchange, the one retry after a lost server fails the same way, the request fails as for
 // a server that is gone, and no job stays behind.
 TEST(SilentServerTest, IdleTimeoutsEndRequestsAndNoJobStaysBehind) {
-  DavTimings timings = ReliabilityDrive::quickTimings();
+  DavTimings timings = TestDrive::quickTimings();
   timings.sessionTimeout = timings.requestTimeout = timings.probeTimeout = std::chrono::milliseconds(300);
   const Reply silent{.noAnswer = true};
   const Reply trickle{
@@ -269,14 +269,14 @@ TEST(SilentServerTest, IdleTimeoutsEndRequestsAndNoJobStaysBehind) {
     SCOPED_TRACE(c.what);
     FakeServer server;
     c.script(server);
-    ReliabilityDrive drive(server.url("/dav/"), timings);
+    TestDrive drive(server.url("/dav/"), timings);
     std::optional<platform::Error> error;
     if (c.what.find("download") != std::string::npos) {
       auto root = drive.enumerate(kRootContainerItemIdentifier);
-      ASSERT_EQ(root.items.size(), 1u);
-      error = drive.fetch(root.items[0]->itemIdentifier()).error;
+      ASSERT_EQ(root->items().size(), 1u);
+      error = drive.fetch(root->items()[0]->itemIdentifier()).error;
     } else {
-      error = drive.enumerate(kRootContainerItemIdentifier).error;
+      error = drive.enumerate(kRootContainerItemIdentifier)->error();
     }
     expectUnreachable(error);
     EXPECT_TRUE(jobsSettle(std::chrono::seconds(10))) << "a job is stuck";
@@ -288,7 +288,7 @@ TEST(SilentServerTest, IdleTimeoutsEndRequestsAndNoJobStaysBehind) {
 // A server that trickles faster than the idle timeout is slow, not gone: the exchange goes on for as long as
 // bytes keep coming. What ends it is the platform's cancellation, at once, with one completion call.
 TEST(SilentServerTest, ATrickleWithinTheIdleTimeoutEndsWhenCancelled) {
-  DavTimings timings = ReliabilityDrive::quickTimings();
+  DavTimings timings = TestDrive::quickTimings();
   timings.requestTimeout = std::chrono::milliseconds(500);
   FakeServer server;
   server.on("PROPFIND", "/dav/a",
@@ -296,7 +296,7 @@ TEST(SilentServerTest, ATrickleWithinTheIdleTimeoutEndsWhenCancelled) {
                   .body = std::string(100'000, ' '),
                   .byteInterval = std::chrono::milliseconds(20),
                   .headAtOnce = true});
-  ReliabilityDrive drive(server.url("/dav/"), timings);
+  TestDrive drive(server.url("/dav/"), timings);
   auto lookup = client::PlatformClient(drive.shared()).startItem(drive.state().id("/a"));
   ASSERT_TRUE(server.waitForRequests(2));  // the probe, then the listing that trickles
   ASSERT_TRUE(lookup.progress());
@@ -337,9 +337,9 @@ TEST(DiskFullTest, AFailedSaveLosesNothingAndLeavesAWholeFile) {
             Reply{.status = 207,
                   .body = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/other/</D:href>"
                           "</D:response></D:multistatus>"});
-  ReliabilityDrive drive(server.url("/dav/"));
+  TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
   auto root = drive.enumerate(kRootContainerItemIdentifier);
-  ASSERT_EQ(root.items.size(), 2u);
+  ASSERT_EQ(root->items().size(), 2u);
   const std::string file = drive.state().file();
   const std::string saved = readFile(file);
   const std::string stateDir = fs::path(file).parent_path().string();
@@ -354,19 +354,19 @@ TEST(DiskFullTest, AFailedSaveLosesNothingAndLeavesAWholeFile) {
   auto big = drive.enumerate(drive.state().id("/big"));
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &unlimited), 0);
 
-  ASSERT_FALSE(big.error) << big.error->what();
-  ASSERT_EQ(big.items.size(), 500u);
+  ASSERT_FALSE(big->error()) << big->error()->what();
+  ASSERT_EQ(big->items().size(), 500u);
   EXPECT_EQ(readFile(file), saved) << "the file on disk changed although its write failed";
   EXPECT_TRUE(decodeState(readFile(file)).has_value());
   EXPECT_EQ(filesBelow(stateDir), std::vector<std::string>{file}) << "a piece of the failed write stays";
-  for (const auto& item : big.items) EXPECT_TRUE(drive.state().path(item->itemIdentifier()).has_value());
+  for (const auto& item : big->items()) EXPECT_TRUE(drive.state().path(item->itemIdentifier()).has_value());
   EXPECT_TRUE(drive.state().knownFolders().contains("/big"));
 
   // Room again: the next change writes all of it.
-  ASSERT_FALSE(drive.enumerate(drive.state().id("/other")).error);
+  ASSERT_FALSE(drive.enumerate(drive.state().id("/other"))->error());
   auto disk = decodeState(readFile(file));
   ASSERT_TRUE(disk.has_value());
-  for (const auto& item : big.items) {
+  for (const auto& item : big->items()) {
     auto it = disk->ids.find(item->itemIdentifier());
     ASSERT_NE(it, disk->ids.end()) << item->filename();
     EXPECT_EQ(it->second, "/big/" + item->filename());

@@ -15,8 +15,8 @@
 #include "platform/error.h"
 #include "support/dav_test_util.h"
 #include "support/fake_server.h"
-#include "support/reliability_drive.h"
 #include "support/temp_dir.h"
+#include "support/test_drive.h"
 
 namespace davfp::testing {
 namespace {
@@ -117,31 +117,31 @@ TEST(HostileListingTest, AnAnswerThatIsNoWholeListingFailsAndLosesNothing) {
       if (broken) return answer(c.status, c.body(whole), c.headers, c.closeDelimited);
       return answer(207, whole);
     });
-    ReliabilityDrive drive(server.url("/dav/"));
+    TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
     auto root = drive.enumerate(kRootContainerItemIdentifier);
-    ASSERT_EQ(names(root.items), (std::vector<std::string>{"a.txt", "sub"}));
-    auto sub = drive.enumerate(root.items[1]->itemIdentifier());
-    ASSERT_EQ(names(sub.items), std::vector<std::string>{"c.txt"});
-    const std::string cId = sub.items[0]->itemIdentifier();
+    ASSERT_EQ(names(root->items()), (std::vector<std::string>{"a.txt", "sub"}));
+    auto sub = drive.enumerate(root->items()[1]->itemIdentifier());
+    ASSERT_EQ(names(sub->items()), std::vector<std::string>{"c.txt"});
+    const std::string cId = sub->items()[0]->itemIdentifier();
     const auto known = drive.state().knownFolders();
 
     broken = added = true;
     auto failed = drive.changes();
-    expectError(failed.error, kFileProviderErrorDomain, platform::fp::kServerUnreachable);
-    EXPECT_TRUE(failed.updated.empty());
-    EXPECT_TRUE(failed.deleted.empty());
+    expectError(failed->error(), kFileProviderErrorDomain, platform::fp::kServerUnreachable);
+    EXPECT_TRUE(failed->updated().empty());
+    EXPECT_TRUE(failed->deleted().empty());
     EXPECT_EQ(drive.state().knownFolders(), known);
     // Not "no such item", which would make the platform drop it.
-    expectError(drive.lookup(cId).error, kFileProviderErrorDomain, platform::fp::kServerUnreachable);
-    expectError(drive.enumerate(kWorkingSetContainerItemIdentifier).error, kFileProviderErrorDomain,
+    expectError(drive.item(cId).error, kFileProviderErrorDomain, platform::fp::kServerUnreachable);
+    expectError(drive.enumerate(kWorkingSetContainerItemIdentifier)->error(), kFileProviderErrorDomain,
                 platform::fp::kServerUnreachable);
 
     broken = false;
     auto pass = drive.changes();
-    ASSERT_FALSE(pass.error) << pass.error->what();
-    EXPECT_EQ(names(pass.updated), std::vector<std::string>{"new.txt"});
-    EXPECT_TRUE(pass.deleted.empty());
-    auto looked = drive.lookup(cId);
+    ASSERT_FALSE(pass->error()) << pass->error()->what();
+    EXPECT_EQ(names(pass->updated()), std::vector<std::string>{"new.txt"});
+    EXPECT_TRUE(pass->deleted().empty());
+    auto looked = drive.item(cId);
     ASSERT_FALSE(looked.error) << looked.error->what();
     EXPECT_EQ(looked.item->filename(), "c.txt");
   }
@@ -187,23 +187,23 @@ TEST(HostileListingTest, OddEntriesGiveOneItemOrNone) {
       root.insert(root.end(), c.responses.begin(), c.responses.end());
       return answer(207, multistatus(root));
     });
-    ReliabilityDrive drive(server.url("/dav/"));
+    TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
     auto root = drive.enumerate(kRootContainerItemIdentifier);
-    ASSERT_FALSE(root.error) << root.error->what();
+    ASSERT_FALSE(root->error()) << root->error()->what();
     std::vector<std::string> expected = {"plain.txt"};
     if (c.name) expected.push_back(*c.name);
-    ASSERT_EQ(names(root.items), expected);
+    ASSERT_EQ(names(root->items()), expected);
     if (c.name) {
-      EXPECT_EQ(root.items[1]->documentSize(), c.size);
-      EXPECT_EQ(root.items[1]->itemVersion().contentVersion, c.version);
-      auto fetched = drive.fetch(root.items[1]->itemIdentifier());
+      EXPECT_EQ(root->items()[1]->documentSize(), c.size);
+      EXPECT_EQ(root->items()[1]->itemVersion().contentVersion, c.version);
+      auto fetched = drive.fetch(root->items()[1]->itemIdentifier());
       ASSERT_FALSE(fetched.error) << fetched.error->what();
       EXPECT_EQ(readFile(*fetched.file), c.at);
     }
     auto pass = drive.changes();
-    EXPECT_FALSE(pass.error) << pass.error->what();
-    EXPECT_TRUE(pass.updated.empty()) << pass.updated[0]->filename();
-    EXPECT_TRUE(pass.deleted.empty());
+    EXPECT_FALSE(pass->error()) << pass->error()->what();
+    EXPECT_TRUE(pass->updated().empty()) << pass->updated()[0]->filename();
+    EXPECT_TRUE(pass->deleted().empty());
     for (const auto& r : server.requests()) {
       if (!c.never.empty()) {
         EXPECT_FALSE(r.target.starts_with(c.never)) << r.target;

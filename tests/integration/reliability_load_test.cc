@@ -20,8 +20,8 @@
 
 #include "platform/jobs.h"
 #include "reliability_tree_server.h"
-#include "support/reliability_drive.h"
 #include "support/reliability_process.h"
+#include "support/test_drive.h"
 
 namespace davfp::testing {
 namespace {
@@ -114,12 +114,12 @@ bool settles(std::optional<size_t> threadsBefore = std::nullopt, size_t workersB
 }
 
 TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
-  DavTimings timings = ReliabilityDrive::quickTimings();
+  DavTimings timings = TestDrive::quickTimings();
   timings.sessionTimeout = timings.requestTimeout = timings.probeTimeout = std::chrono::seconds(30);
   {
     // Once first, so that what the libraries keep for good (their initialisation) is in the baseline.
     TreeServer world;
-    ReliabilityDrive(world.server.url("/dav/"), timings).enumerate(kRootContainerItemIdentifier);
+    TestDrive(world.server.url("/dav/"), timings).enumerate(kRootContainerItemIdentifier);
   }
   ASSERT_TRUE(settles(threadCount(), platform::poolCountsForTesting().workers));
   const size_t threadsBefore = threadCount();
@@ -135,19 +135,18 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
     ServedTree& tree = world.tree;
     for (int d = 0; d < 10; ++d) {
       tree.folder("/d" + std::to_string(d));
-      for (int f = 0; f < 10; ++f)
-        tree.file("/d" + std::to_string(d) + "/f" + std::to_string(f), "contents");
+      for (int f = 0; f < 10; ++f) tree.file("/d" + std::to_string(d) + "/f" + std::to_string(f), "contents");
     }
     // Answers take a little while, so that requests overlap and cancellations find them in flight.
     std::atomic<unsigned> latency{seed};
     tree.beforeEach([&](const FakeServer::Received&) {
       std::this_thread::sleep_for(std::chrono::microseconds(latency.fetch_add(7919) % 3000));
     });
-    ReliabilityDrive drive(server.url("/dav/"), timings);
+    TestDrive drive(server.url("/dav/"), timings);
     std::vector<std::string> folders, files;
-    for (const auto& folder : drive.enumerate(kRootContainerItemIdentifier).items) {
+    for (const auto& folder : drive.enumerate(kRootContainerItemIdentifier)->items()) {
       folders.push_back(folder->itemIdentifier());
-      for (const auto& file : drive.enumerate(folder->itemIdentifier()).items) {
+      for (const auto& file : drive.enumerate(folder->itemIdentifier())->items()) {
         files.push_back(file->itemIdentifier());
       }
     }
@@ -280,8 +279,8 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
   }
   // With the extension and the server gone, the process holds what it held before.
   EXPECT_TRUE(settles(threadsBefore, workersBefore))
-      << threadCount() << " threads, " << platform::poolCountsForTesting().workers << " of them workers, against "
-      << threadsBefore << " and " << workersBefore;
+      << threadCount() << " threads, " << platform::poolCountsForTesting().workers
+      << " of them workers, against " << threadsBefore << " and " << workersBefore;
   EXPECT_EQ(openDescriptors(), descriptorsBefore);
 }
 

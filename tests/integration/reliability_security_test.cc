@@ -14,8 +14,8 @@
 #include "reliability_tree_server.h"
 #include "state/state_file.h"
 #include "support/fake_server.h"
-#include "support/reliability_drive.h"
 #include "support/scoped_env.h"
+#include "support/test_drive.h"
 
 namespace davfp::testing {
 namespace {
@@ -56,7 +56,7 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
   tree.folder("/docs");
   tree.file("/docs/a.txt", "alpha");
   const std::string url = "http://" + userinfo() + "127.0.0.1:" + std::to_string(server.port()) + "/dav/";
-  ReliabilityDrive drive(url);
+  TestDrive drive(url, TestDrive::quickTimings());
   std::vector<platform::Error> errors;
   auto note = [&](const std::optional<platform::Error>& error) {
     if (error) errors.push_back(*error);
@@ -64,17 +64,17 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
 
   // Every kind of request, successful.
   auto root = drive.enumerate(kRootContainerItemIdentifier);
-  ASSERT_FALSE(root.error);
+  ASSERT_FALSE(root->error());
   const std::string docs = drive.state().id("/docs");
   auto listed = drive.enumerate(docs);
-  ASSERT_EQ(listed.items.size(), 1u);
-  const std::string a = listed.items[0]->itemIdentifier();
+  ASSERT_EQ(listed->items().size(), 1u);
+  const std::string a = listed->items()[0]->itemIdentifier();
   auto fetched = drive.fetch(a);
   ASSERT_TRUE(fetched.file.has_value());
   note(drive.create(TemplateItem::file("b.txt", docs), drive.contents("beta")).error);
   note(drive.modify(TemplateItem::file("renamed.txt", docs, a), kFilename | kContents, drive.contents("new"))
            .error);
-  note(drive.changes().error);
+  note(drive.changes()->error());
   note(drive.remove(drive.state().id("/docs/b.txt"), tree.etag("/docs/b.txt"), false));
   ASSERT_TRUE(errors.empty()) << errors[0].what();
 
@@ -82,9 +82,9 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
   note(drive.create(TemplateItem::file("c.txt", "no-such-parent")).error);
   note(drive.remove(docs, "", false));
   server.stop();
-  note(drive.lookup(a).error);
+  note(drive.item(a).error);
   note(drive.fetch(a).error);
-  note(drive.enumerate(docs).error);
+  note(drive.enumerate(docs)->error());
   note(drive.create(TemplateItem::folder("d", docs)).error);
   EXPECT_GE(errors.size(), 6u);
 
@@ -115,12 +115,12 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
   }
   // Nor any file the engine wrote, nor any file name.
   EXPECT_FALSE(leaks(readFile(drive.state().file())));
-  for (const auto& path : everythingBelow(drive.env().dir.path())) {
+  for (const auto& path : everythingBelow(drive.env().root())) {
     SCOPED_TRACE(path);
     if (path.find("group") == 0) continue;  // drives.json: the host application's, where the URL is published
     EXPECT_FALSE(leaks(path));
-    if (fs::is_regular_file(drive.env().dir.file(path))) {
-      EXPECT_FALSE(leaks(readFile(drive.env().dir.file(path))));
+    if (fs::is_regular_file(drive.env().file(path))) {
+      EXPECT_FALSE(leaks(readFile(drive.env().file(path))));
     }
   }
 }
@@ -133,10 +133,10 @@ TEST(SecurityTest, DownloadsAndTheStateAreTheUsersAlone) {
   ServedTree& tree = world.tree;
   tree.file("/a.txt", "alpha");
   {
-    ReliabilityDrive drive(server.url("/dav/"));
+    TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
     auto root = drive.enumerate(kRootContainerItemIdentifier);
-    ASSERT_EQ(root.items.size(), 1u);
-    auto fetched = drive.fetch(root.items[0]->itemIdentifier());
+    ASSERT_EQ(root->items().size(), 1u);
+    auto fetched = drive.fetch(root->items()[0]->itemIdentifier());
     ASSERT_TRUE(fetched.file.has_value());
     EXPECT_EQ(readFile(*fetched.file), "alpha");
     EXPECT_EQ(modeOf(*fetched.file), 0600u);
@@ -161,12 +161,12 @@ TEST(SecurityTest, CertificatesAreVerified) {
     EXPECT_EQ(e.code(), platform::urlerr::kServerCertificateUntrusted) << e.what();
   }
   // A drive published there is no server the engine talks to, and the error says why.
-  ReliabilityDrive drive(tls.url("/dav/", userinfo()));
+  TestDrive drive(tls.url("/dav/", userinfo()), TestDrive::quickTimings());
   auto root = drive.enumerate(kRootContainerItemIdentifier);
-  ASSERT_TRUE(root.error);
-  EXPECT_EQ(root.error->code(), platform::fp::kServerUnreachable);
-  EXPECT_NE(root.error->cause().find("certificate"), std::string::npos) << root.error->cause();
-  EXPECT_FALSE(leaks(root.error->cause())) << root.error->cause();
+  ASSERT_TRUE(root->error());
+  EXPECT_EQ(root->error()->code(), platform::fp::kServerUnreachable);
+  EXPECT_NE(root->error()->cause().find("certificate"), std::string::npos) << root->error()->cause();
+  EXPECT_FALSE(leaks(root->error()->cause())) << root->error()->cause();
   auto created = drive.create(TemplateItem::folder("x"));
   ASSERT_TRUE(created.error);
   EXPECT_EQ(created.error->code(), platform::fp::kServerUnreachable);
@@ -191,15 +191,15 @@ TEST(SecurityTest, DomainIdentifiersCannotPlaceTheStateFileElsewhere) {
       "%2F..%2F"};
   for (const auto& domain : domains) {
     SCOPED_TRACE(domain);
-    ReliabilityDrive drive(server.url("/dav/"), ReliabilityDrive::quickTimings(), domain);
-    ASSERT_FALSE(drive.enumerate(kRootContainerItemIdentifier).error);
-    const std::string stateDir = drive.env().dir.file("data/org.davfp.host.extension");
+    TestDrive drive(server.url("/dav/"), TestDrive::quickTimings(), domain);
+    ASSERT_FALSE(drive.enumerate(kRootContainerItemIdentifier)->error());
+    const std::string stateDir = drive.env().file("data/org.davfp.host.extension");
     EXPECT_EQ(drive.state().file(), stateDir + "/" + stateFileName(domain));
     EXPECT_EQ(fs::weakly_canonical(drive.state().file()).parent_path(), fs::path(stateDir));
     // Everything the engine wrote lies in the state directory, directly.
     const std::set<std::string> setUp = {"group", "group/drives.json", "tmp", "data",
                                          "data/org.davfp.host.extension"};
-    for (const auto& path : everythingBelow(drive.env().dir.path())) {
+    for (const auto& path : everythingBelow(drive.env().root())) {
       if (setUp.contains(path)) continue;
       EXPECT_EQ(fs::path(path).parent_path(), "data/org.davfp.host.extension")
           << "written elsewhere: " << path;

@@ -8,7 +8,7 @@
 
 #include "support/real_server.h"
 #include "support/temp_dir.h"
-#include "support/writeback_driver.h"
+#include "support/test_drive.h"
 
 namespace davfp::testing {
 
@@ -24,8 +24,8 @@ class WritebackServersTest : public ::testing::TestWithParam<ServerKind> {
     ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755), 0);
     fs::create_directory(root_);
     server_ = RealServer::start(GetParam(), root_);
-    drive_ = std::make_unique<WritebackDriver>(server_->baseUrl());
-    drive_->enumerate(platform::kRootContainerItemIdentifier);
+    drive_ = std::make_unique<TestDrive>(server_->baseUrl());
+    drive_->list(platform::kRootContainerItemIdentifier);
   }
 
   // The item after a request that must succeed.
@@ -40,9 +40,10 @@ class WritebackServersTest : public ::testing::TestWithParam<ServerKind> {
   void expectQuiet(const std::string& step) {
     SCOPED_TRACE("change pass after: " + step);
     auto pass = drive_->changes();
-    ASSERT_FALSE(pass.error) << pass.error->what();
-    EXPECT_TRUE(pass.deleted.empty()) << pass.deleted.size() << " deleted, the first " << pass.deleted[0];
-    for (const auto& item : pass.updated) {
+    ASSERT_FALSE(pass->error()) << pass->error()->what();
+    EXPECT_TRUE(pass->deleted().empty())
+        << pass->deleted().size() << " deleted, the first " << pass->deleted()[0];
+    for (const auto& item : pass->updated()) {
       EXPECT_EQ(item->contentType(), platform::kFolderType)
           << "reported as new or changed: " << item->filename();
     }
@@ -53,17 +54,17 @@ class WritebackServersTest : public ::testing::TestWithParam<ServerKind> {
   TempDir tmp_;
   const std::string root_ = tmp_.file("root");
   std::unique_ptr<RealServer> server_;
-  std::unique_ptr<WritebackDriver> drive_;
+  std::unique_ptr<TestDrive> drive_;
 };
 
 TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
-  WritebackDriver& drive = *drive_;
+  TestDrive& drive = *drive_;
   const auto root = platform::kRootContainerItemIdentifier;
 
   auto docs = ok(drive.create(TemplateItem::folder("docs")), "create folder");
   ASSERT_TRUE(docs);
   EXPECT_TRUE(fs::is_directory(disk("/docs")));
-  drive.enumerate(docs->itemIdentifier());
+  drive.list(docs->itemIdentifier());
   expectQuiet("create folder");
 
   auto again = ok(drive.create(TemplateItem::folder("docs")), "create the folder again");
@@ -72,7 +73,7 @@ TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
 
   auto archive = ok(drive.create(TemplateItem::folder("archive")), "create another folder");
   ASSERT_TRUE(archive);
-  drive.enumerate(archive->itemIdentifier());
+  drive.list(archive->itemIdentifier());
 
   auto file = ok(drive.create(TemplateItem::file("a.txt", docs->itemIdentifier()), drive.contents("alpha")),
                  "create file");
@@ -134,7 +135,7 @@ TEST_P(WritebackServersTest, CreatesRenamesMovesReplacesAndDeletes) {
     auto folder = ok(drive.create(TemplateItem::folder(name, parent)), std::string("create ") + name);
     ASSERT_TRUE(folder);
     parent = folder->itemIdentifier();
-    drive.enumerate(parent);
+    drive.list(parent);
     ok(drive.create(TemplateItem::file(std::string(name) + ".txt", parent), drive.contents(name)),
        std::string("create a file in ") + name);
   }
@@ -169,10 +170,10 @@ TEST(WritebackLinksTest, DeletesNothingOfATreeThatLoops) {
   writeFile(root + "/keep/important.txt", "important");
   fs::create_directory_symlink("..", root + "/a/up");
   auto server = RealServer::start(ServerKind::rclone, root, "/dav/", std::nullopt, /*followLinks=*/true);
-  WritebackDriver drive(server->baseUrl());
-  drive.enumerate(platform::kRootContainerItemIdentifier);
+  TestDrive drive(server->baseUrl());
+  drive.list(platform::kRootContainerItemIdentifier);
   const std::string a = drive.id("/a");
-  drive.enumerate(a);
+  drive.list(a);
 
   auto error = drive.remove(a, "", true);
   ASSERT_TRUE(error) << "the looping tree was deleted";

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "dav/dav.h"
-#include "support/dav_test_env.h"
 #include "support/dav_test_util.h"
 #include "support/fake_server.h"
+#include "support/test_env.h"
 
 namespace davfp::testing {
 
@@ -53,7 +53,7 @@ class DavFixture : public ::testing::Test {
   }
   std::shared_ptr<Dav> warmDav(DavTimings timings = fast()) { return warmDav(base_, timings); }
 
-  DavTestEnv env_;  // outlives every server and client of a test
+  TestEnv env_;  // outlives every server and client of a test
   FakeServer server_;
   const std::string base_ = server_.url("/dav/");
 };

@@ -5,28 +5,18 @@
 #include <atomic>
 #include <filesystem>
 
-#include "support/dav_test_env.h"
 #include "support/temp_dir.h"
+#include "support/test_env.h"
 
 namespace davfp {
 namespace {
-
-// A test Env whose shared container can be taken away at any point.
-class DriveConfigEnv : public testing::DavTestEnv {
- public:
-  std::optional<std::string> groupContainer(std::string_view appGroup) override {
-    return noContainer ? std::nullopt : DavTestEnv::groupContainer(appGroup);
-  }
-
-  std::atomic<bool> noContainer{false};
-};
 
 class DriveConfigTest : public ::testing::Test {
  protected:
   void SetUp() override { std::filesystem::create_directories(env_.groupPath()); }
   void publish(const std::string& bytes) { testing::writeFile(env_.groupPath() + "/drives.json", bytes); }
 
-  DriveConfigEnv env_;
+  testing::TestEnv env_;
 };
 
 const DriveInfo kDrive{"Docs", "http://127.0.0.1:8080/dav/"};

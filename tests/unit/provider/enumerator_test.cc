@@ -3,12 +3,12 @@
 
 #include <thread>
 
-#include "unit/provider/provider_test_env.h"
+#include "support/drive_test.h"
 
 namespace davfp::testing {
 namespace {
 
-class EnumeratorTest : public ProviderTest {};
+class EnumeratorTest : public DriveTest {};
 
 TEST_F(EnumeratorTest, FolderReportsItsDirectChildrenOnceAndIsRemembered) {
   // The folder itself not first, a deeper descendant, paths outside it, one sharing its name as a prefix.
@@ -20,21 +20,21 @@ TEST_F(EnumeratorTest, FolderReportsItsDirectChildrenOnceAndIsRemembered) {
                                   {"/dav/d/a/", true, 0, "\"A\""},
                                   {"/dav/elsewhere.txt"},
                                   {"/dav/dd/x.txt"}})});
-  auto ext = extension();
-  const std::string d = state().id("/d");
-  auto rec = enumerate(*ext, d);
+  drive.restart();
+  const std::string d = drive.state().id("/d");
+  auto rec = drive.enumerate(d);
 
   EXPECT_EQ(rec->calls(), (Strings{"items", "finishPage"}));
   EXPECT_FALSE(rec->nextPage());
   auto items = rec->items();
   EXPECT_EQ(filenames(items), (Strings{"z.txt", "a"}));  // server order
   ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[0]->itemIdentifier(), idOf("/d/z.txt"));
-  EXPECT_EQ(items[1]->itemIdentifier(), idOf("/d/a"));
+  EXPECT_EQ(items[0]->itemIdentifier(), drive.idOf("/d/z.txt"));
+  EXPECT_EQ(items[1]->itemIdentifier(), drive.idOf("/d/a"));
   EXPECT_NE(items[0]->itemIdentifier(), items[1]->itemIdentifier());
   for (const auto& item : items) EXPECT_EQ(item->parentItemIdentifier(), d);
   EXPECT_EQ(tree.sent(), (Strings{"PROPFIND 1 /dav/d/"}));
-  EXPECT_EQ(state().knownFolders(),
+  EXPECT_EQ(drive.state().knownFolders(),
             (State::Snapshots{{"/d", {{"/d/z.txt", "\"Z\""}, {"/d/a", "\"A\""}}}}));
 }
 
@@ -44,19 +44,19 @@ TEST_F(EnumeratorTest, TrashAndPlaceholderDomainFinishAtOnceWithNothing) {
     std::string domain;
     platform::ItemIdentifier container;
   } cases[] = {
-      {std::string(kDomain), platform::kTrashContainerItemIdentifier},
+      {TestDrive::kDomain, platform::kTrashContainerItemIdentifier},
       {"velnor-placeholder", platform::kRootContainerItemIdentifier},
       {"velnor-placeholder", platform::kWorkingSetContainerItemIdentifier},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.domain + " " + c.container);
     env.publish(c.domain, server.url("/dav/"));
-    auto ext = extension(c.domain);
-    auto rec = enumerate(*ext, c.container);
+    drive.restart(c.domain);
+    auto rec = drive.enumerate(c.container);
     EXPECT_EQ(rec->calls(), (Strings{"finishPage"}));
     EXPECT_FALSE(rec->nextPage());
     EXPECT_EQ(rec->finishThread(), std::this_thread::get_id());
-    EXPECT_TRUE(state().knownFolders().empty());
+    EXPECT_TRUE(drive.state().knownFolders().empty());
   }
   EXPECT_TRUE(server.requests().empty());
 }
@@ -66,29 +66,29 @@ TEST_F(EnumeratorTest, FailuresFinishWithTheConvertedErrorAndRecordNothing) {
   tree.folder("/busy");
   tree.fail("/dav/gone/", {.status = 404});
   tree.fail("/dav/busy/", {.status = 503});
-  auto ext = extension();
+  drive.restart();
   struct Case {
     const char* name;
     platform::ItemIdentifier container;
     long code;
   } cases[] = {
       {"unknown identifier", "0F8C2D1E-9A3B-4C5D-8E7F-102030405060", platform::fp::kNoSuchItem},
-      {"folder gone", state().id("/gone"), platform::fp::kNoSuchItem},
-      {"server busy", state().id("/busy"), platform::fp::kServerUnreachable},
+      {"folder gone", drive.state().id("/gone"), platform::fp::kNoSuchItem},
+      {"server busy", drive.state().id("/busy"), platform::fp::kServerUnreachable},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto rec = enumerate(*ext, c.container);
+    auto rec = drive.enumerate(c.container);
     EXPECT_EQ(rec->calls(), (Strings{"error"}));
     expectError(rec->error(), platform::kFileProviderErrorDomain, c.code);
   }
-  EXPECT_TRUE(state().knownFolders().empty());
+  EXPECT_TRUE(drive.state().knownFolders().empty());
 }
 
 TEST_F(EnumeratorTest, WorkingSetReportsTheChildrenOfEveryRememberedFolder) {
-  auto ext = extension();
+  drive.restart();
   // Nothing remembered yet: an empty list, and no server needed.
-  auto empty = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
+  auto empty = drive.enumerate(platform::kWorkingSetContainerItemIdentifier);
   EXPECT_EQ(empty->calls(), (Strings{"items", "finishPage"}));
   EXPECT_TRUE(empty->items().empty());
   EXPECT_TRUE(server.requests().empty());
@@ -98,30 +98,30 @@ TEST_F(EnumeratorTest, WorkingSetReportsTheChildrenOfEveryRememberedFolder) {
   tree.file("/c/vanishing.txt", "c");
   tree.file("/top.txt", "t");
   for (auto path : {"/", "/a", "/c"}) {
-    ASSERT_EQ(enumerate(*ext, state().id(path))->calls(), (Strings{"items", "finishPage"})) << path;
+    ASSERT_EQ(drive.enumerate(drive.state().id(path))->calls(), (Strings{"items", "finishPage"})) << path;
   }
   tree.remove("/c");
-  auto known = state().knownFolders();
+  auto known = drive.state().knownFolders();
 
-  auto rec = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
+  auto rec = drive.enumerate(platform::kWorkingSetContainerItemIdentifier);
   EXPECT_EQ(rec->calls(), (Strings{"items", "finishPage"}));
   EXPECT_EQ(sorted(filenames(rec->items())), (Strings{"a", "b", "top.txt", "x.txt"}));
-  EXPECT_EQ(findItem(rec->items(), idOf("/a/x.txt"))->parentItemIdentifier(), idOf("/a"));
-  EXPECT_EQ(state().knownFolders(), known);  // the vanished folder stays remembered
+  EXPECT_EQ(findItem(rec->items(), drive.idOf("/a/x.txt"))->parentItemIdentifier(), drive.idOf("/a"));
+  EXPECT_EQ(drive.state().knownFolders(), known);  // the vanished folder stays remembered
 
   tree.fail("/dav/a/", {.status = 500});
-  auto failed = enumerate(*ext, platform::kWorkingSetContainerItemIdentifier);
+  auto failed = drive.enumerate(platform::kWorkingSetContainerItemIdentifier);
   EXPECT_EQ(failed->calls(), (Strings{"error"}));
   expectError(failed->error(), platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
 }
 
 TEST_F(EnumeratorTest, StateWritesDoNotGrowWithTheNumberOfChildren) {
-  auto ext = extension();
+  drive.restart();
   auto writesFor = [&](const std::string& folder, int children) {
     for (int i = 0; i < children; ++i) tree.file(folder + "/f" + std::to_string(i) + ".txt", "x");
-    const std::string id = state().id(folder);
+    const std::string id = drive.state().id(folder);
     const int before = env.writes;
-    EXPECT_EQ(enumerate(*ext, id)->items().size(), static_cast<size_t>(children));
+    EXPECT_EQ(drive.enumerate(id)->items().size(), static_cast<size_t>(children));
     return env.writes - before;
   };
   const int few = writesFor("/few", 2);
@@ -132,8 +132,8 @@ TEST_F(EnumeratorTest, StateWritesDoNotGrowWithTheNumberOfChildren) {
 
 TEST_F(EnumeratorTest, EveryEnumerationFinishesOnceWhenSomethingUnexpectedEscapes) {
   tree.file("/a.txt", "a");
-  auto ext = extension();
-  ASSERT_EQ(enumerate(*ext, platform::kRootContainerItemIdentifier)->calls(),
+  drive.restart();
+  ASSERT_EQ(drive.enumerate(platform::kRootContainerItemIdentifier)->calls(),
             (Strings{"items", "finishPage"}));
 
   struct Case {
@@ -147,13 +147,13 @@ TEST_F(EnumeratorTest, EveryEnumerationFinishesOnceWhenSomethingUnexpectedEscape
     SCOPED_TRACE(c.name);
     tree.file("/" + std::string(c.name) + ".txt", "new");  // a change, so that the change pass builds an item
     env.onTypeLookup = [&](std::string_view) { c.raise(); };
-    auto pass = changes(*ext);
+    auto pass = drive.changes();
     EXPECT_EQ(pass->calls(), (Strings{"error"}));
     expectError(pass->error(), platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
     for (auto container :
          {platform::kRootContainerItemIdentifier, platform::kWorkingSetContainerItemIdentifier}) {
       SCOPED_TRACE(container);
-      auto rec = enumerate(*ext, container);
+      auto rec = drive.enumerate(container);
       EXPECT_EQ(rec->calls(), (Strings{"error"}));
       expectError(rec->error(), platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
     }

@@ -3,21 +3,21 @@
 
 #include <future>
 
-#include "unit/provider/provider_test_env.h"
+#include "support/drive_test.h"
 
 namespace davfp::testing {
 namespace {
 
-class FetchTest : public ProviderTest {};
+class FetchTest : public DriveTest {};
 
 TEST_F(FetchTest, DeliversTheServerBytesWithTheItemOfTheLookup) {
   std::string bytes;
   for (int i = 0; i < 3 * 256; ++i) bytes += static_cast<char>(i % 256);  // every byte value, NUL included
   tree.file("/docs/all bytes.bin", bytes, "\"v1\"");
-  auto ext = extension();
-  const std::string id = state().id("/docs/all bytes.bin");
+  drive.restart();
+  const std::string id = drive.state().id("/docs/all bytes.bin");
 
-  Fetched fetched = fetch(*ext, id);
+  Fetched fetched = drive.fetch(id);
   ASSERT_FALSE(fetched.error) << fetched.error->what();
   ASSERT_TRUE(fetched.file);
   EXPECT_EQ(readFile(*fetched.file), bytes);
@@ -35,25 +35,25 @@ TEST_F(FetchTest, FailuresDeliverTheConvertedErrorAndLeaveNoFile) {
   tree.fail("/dav/broken.txt", {.status = 207, .body = multistatus({})});  // an empty answer to the lookup
   tree.file("/busy.txt", "busy");
   server.on("GET", "/dav/busy.txt", {.status = 503, .body = "try later"});
-  auto ext = extension();
+  drive.restart();
   struct Case {
     platform::ItemIdentifier id;
     long code;
     Strings sent;
   } cases[] = {
       {"0F8C2D1E-9A3B-4C5D-8E7F-102030405060", platform::fp::kNoSuchItem, {}},
-      {state().id("/gone-meanwhile.txt"),
+      {drive.state().id("/gone-meanwhile.txt"),
        platform::fp::kNoSuchItem,
        {"PROPFIND 0 /dav/gone-meanwhile.txt"}},
       // An empty answer says nothing of the item: no reason for the platform to drop it.
-      {state().id("/broken.txt"), platform::fp::kServerUnreachable, {"PROPFIND 0 /dav/broken.txt"}},
-      {state().id("/busy.txt"),
+      {drive.state().id("/broken.txt"), platform::fp::kServerUnreachable, {"PROPFIND 0 /dav/broken.txt"}},
+      {drive.state().id("/busy.txt"),
        platform::fp::kServerUnreachable,
        {"PROPFIND 0 /dav/busy.txt", "GET /dav/busy.txt"}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.sent.empty() ? "unknown" : c.sent[0]);
-    Fetched fetched = fetch(*ext, c.id);
+    Fetched fetched = drive.fetch(c.id);
     EXPECT_FALSE(fetched.file);
     EXPECT_FALSE(fetched.item);
     expectError(fetched.error, platform::kFileProviderErrorDomain, c.code);
@@ -84,7 +84,7 @@ TEST_F(FetchTest, ADownloadOfAnotherSizeThanListedIsCut) {
       {"cut, then whole when sent again", {half, whole}, true, bytes, 2},
       {"cut, no length listed", {half}, false, bytes.substr(0, 500), 1},
   };
-  auto ext = extension();
+  drive.restart();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string name = "f" + std::to_string(&c - cases) + ".bin";
@@ -99,7 +99,7 @@ TEST_F(FetchTest, ADownloadOfAnotherSizeThanListedIsCut) {
                    "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response></D:multistatus>"});
     }
 
-    Fetched fetched = fetch(*ext, state().id("/" + name));
+    Fetched fetched = drive.fetch(drive.state().id("/" + name));
     if (c.served) {
       ASSERT_FALSE(fetched.error) << fetched.error->what();
       EXPECT_EQ(readFile(*fetched.file), *c.served);
@@ -118,8 +118,8 @@ TEST_F(FetchTest, ADownloadOfAnotherSizeThanListedIsCut) {
 
 TEST_F(FetchTest, CancelledBeforeDeliveryGetsCancellationAndRemovesTheDownload) {
   tree.file("/a.txt", "contents");
-  auto ext = extension();
-  const std::string id = state().id("/a.txt");
+  drive.restart();
+  const std::string id = drive.state().id("/a.txt");
 
   // The download is complete when the item is built; hold the work there until the platform has cancelled.
   std::promise<void> downloaded, cancelled;
@@ -134,7 +134,7 @@ TEST_F(FetchTest, CancelledBeforeDeliveryGetsCancellationAndRemovesTheDownload) 
   env.onRemove = [&](const std::string& path) { removed.set_value(path); };
   std::atomic<int> calls = 0;
   std::optional<platform::Error> error;
-  auto progress = ext->fetchContents(
+  auto progress = drive.ext().fetchContents(
       id, platform::ItemVersion{"any", "version"}, {},
       [&](std::optional<std::string> file, platform::ItemRef, std::optional<platform::Error> e) {
         EXPECT_FALSE(file);

@@ -8,7 +8,7 @@
 #include "provider/extension.h"
 #include "state/state_file.h"
 #include "support/fake_server.h"
-#include "unit/state/state_test_env.h"
+#include "unit/state/state_file_check.h"
 
 namespace davfp {
 namespace {
@@ -22,9 +22,10 @@ std::vector<platform::ItemRef> enumerate(FileProviderExtension& ext,
 
 std::string listing(const std::string& secondEtag) {
   auto file = [](const std::string& href, const std::string& etag) {
-    return "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop><D:resourcetype/>"
-           "<D:getcontentlength>3</D:getcontentlength><D:getetag>" + etag +
-           "</D:getetag></D:prop></D:propstat></D:response>";
+    return "<D:response><D:href>" + href +
+           "</D:href><D:propstat><D:prop><D:resourcetype/>"
+           "<D:getcontentlength>3</D:getcontentlength><D:getetag>" +
+           etag + "</D:getetag></D:prop></D:propstat></D:response>";
   };
   return "<?xml version=\"1.0\"?><D:multistatus xmlns:D=\"DAV:\">"
          "<D:response><D:href>/dav/</D:href><D:propstat><D:prop><D:resourcetype><D:collection/>"
@@ -35,7 +36,7 @@ std::string listing(const std::string& secondEtag) {
 }
 
 TEST(ListingSavesTest, AFolderListingSavesOnceAndAnUnchangedOneNotAtAll) {
-  testing::StateTestEnv env;
+  testing::TestEnv env;
   FakeServer server;
   std::filesystem::create_directories(env.groupPath());
   testing::writeFile(env.groupPath() + "/drives.json",

@@ -2,42 +2,42 @@
 #include <gtest/gtest.h>
 
 #include "platform/mime_registry.h"
-#include "unit/provider/provider_test_env.h"
+#include "support/drive_test.h"
 
 namespace davfp::testing {
 namespace {
 
-class LookupTest : public ProviderTest {};
+class LookupTest : public DriveTest {};
 
 TEST_F(LookupTest, RootIsAnsweredWithoutTheServerAndOtherItemsNeedIt) {
-  server.stop();           // the published address now refuses connections
-  auto ext = extension();  // creating the extension contacts nothing, so it succeeds all the same
+  server.stop();    // the published address now refuses connections
+  drive.restart();  // creating the extension contacts nothing, so it succeeds all the same
 
-  Looked root = lookup(*ext, platform::kRootContainerItemIdentifier);
+  Looked root = drive.item(platform::kRootContainerItemIdentifier);
   ASSERT_FALSE(root.error) << root.error->what();
   EXPECT_EQ(root.item->itemIdentifier(), platform::kRootContainerItemIdentifier);
   EXPECT_EQ(root.item->parentItemIdentifier(), platform::kRootContainerItemIdentifier);
-  EXPECT_EQ(root.item->filename(), kDisplayName);
+  EXPECT_EQ(root.item->filename(), "Drive");
   EXPECT_EQ(root.item->contentType(), platform::kFolderType);
   EXPECT_FALSE(root.item->documentSize());
   EXPECT_FALSE(root.item->contentModificationDate());
   EXPECT_EQ(root.item->itemVersion(), (platform::ItemVersion{"root", "root|/"}));
   EXPECT_EQ(root.item->capabilities(), 47u);
 
-  Looked other = lookup(*ext, state().id("/a.txt"));
+  Looked other = drive.item(drive.state().id("/a.txt"));
   EXPECT_FALSE(other.item);
   expectError(other.error, platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
 }
 
 TEST_F(LookupTest, IdentifiersWithoutAPathFailWithNoSuchItemAndNoTraffic) {
-  auto ext = extension();
-  std::string forgotten = state().id("/gone.txt");
-  state().forget("/gone.txt");
+  drive.restart();
+  std::string forgotten = drive.state().id("/gone.txt");
+  drive.state().forget("/gone.txt");
   for (const auto& id :
        {platform::ItemIdentifier("0F8C2D1E-9A3B-4C5D-8E7F-102030405060"), forgotten,
         platform::kWorkingSetContainerItemIdentifier, platform::kTrashContainerItemIdentifier}) {
     SCOPED_TRACE(id);
-    Looked looked = lookup(*ext, id);
+    Looked looked = drive.item(id);
     EXPECT_FALSE(looked.item);
     expectError(looked.error, platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem);
   }
@@ -53,8 +53,8 @@ TEST_F(LookupTest, ItemFieldsComeFromTheEntry) {
   tree.file("/docs/.hidden", "h", "\"H\"");
   tree.file("/docs/bare.txt", "abc", std::nullopt);  // neither entity tag nor date
   tree.folder("/docs/sub", std::nullopt);
-  auto ext = extension();
-  const std::string root = platform::kRootContainerItemIdentifier, docs = state().id("/docs");
+  drive.restart();
+  const std::string root = platform::kRootContainerItemIdentifier, docs = drive.state().id("/docs");
   struct Case {
     std::string path, parent, filename, type;
     std::optional<int64_t> size;
@@ -71,8 +71,8 @@ TEST_F(LookupTest, ItemFieldsComeFromTheEntry) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    const std::string id = state().id(c.path);
-    Looked looked = lookup(*ext, id);
+    const std::string id = drive.state().id(c.path);
+    Looked looked = drive.item(id);
     ASSERT_FALSE(looked.error) << looked.error->what();
     const auto& item = *looked.item;
     EXPECT_EQ(item.itemIdentifier(), id);
@@ -87,22 +87,22 @@ TEST_F(LookupTest, ItemFieldsComeFromTheEntry) {
   }
   // A lookup lists the path alone and remembers nothing.
   EXPECT_EQ(tree.sent().front(), "PROPFIND 0 /dav/docs");
-  EXPECT_TRUE(state().knownFolders().empty());
+  EXPECT_TRUE(drive.state().knownFolders().empty());
 }
 
 TEST_F(LookupTest, AnswerSpelledDifferentlyKeepsThePathAskedFor) {
   // The server answers for /Moved.txt when asked for /asked.txt; the item stays the one asked for.
   server.on("PROPFIND", "/dav/asked.txt",
             {.status = 207, .body = multistatus({{"/dav/Moved.txt", false, 2, "\"m\""}})});
-  auto ext = extension();
-  const std::string id = state().id("/asked.txt");
-  Looked looked = lookup(*ext, id);
+  drive.restart();
+  const std::string id = drive.state().id("/asked.txt");
+  Looked looked = drive.item(id);
   ASSERT_FALSE(looked.error) << looked.error->what();
   EXPECT_EQ(looked.item->itemIdentifier(), id);
   EXPECT_EQ(looked.item->filename(), "asked.txt");
   EXPECT_EQ(looked.item->itemVersion().metadataVersion, "\"m\"|/asked.txt");
   EXPECT_EQ(looked.item->documentSize(), 2);
-  EXPECT_FALSE(state().existingId("/Moved.txt"));
+  EXPECT_FALSE(drive.state().existingId("/Moved.txt"));
 }
 
 }  // namespace

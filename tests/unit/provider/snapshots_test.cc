@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "state/state.h"
-#include "unit/state/state_test_env.h"
+#include "unit/state/state_file_check.h"
 
 namespace davfp {
 namespace {
 
 TEST(SnapshotsTest, EachChildWithItsVersionTheFirstOfEqualPathsWinning) {
-  testing::StateTestEnv env;
+  testing::TestEnv env;
   State state("d", env);
   state.remember("/f",
                  snapshotOf({DavEntry{.path = "/f/a", .etag = "1"}, DavEntry{.path = "/f/a", .etag = "2"},

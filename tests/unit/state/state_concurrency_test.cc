@@ -3,11 +3,10 @@
 #include <thread>
 
 #include "state/state.h"
-#include "state_test_env.h"
+#include "state_file_check.h"
 
 namespace davfp {
 namespace {
-
 
 // Many jobs mint, move, forget and record at once, each in its own folder, and all of them mint the same
 // shared paths. Afterwards every identifier is where its job left it, the maps are each other's inverse,
@@ -16,7 +15,7 @@ TEST(StateConcurrencyTest, OperationsFromManyThreadsStayConsistent) {
   constexpr int kThreads = 8;
   constexpr int kRounds = 30;
   constexpr int kShared = 5;
-  testing::StateTestEnv env;
+  testing::TestEnv env;
   State state("dom", env);
 
   struct Outcome {

@@ -8,7 +8,7 @@
 #include <random>
 
 #include "state/state.h"
-#include "state_test_env.h"
+#include "state_file_check.h"
 
 namespace davfp {
 namespace {
@@ -27,7 +27,7 @@ std::string randomPath(std::mt19937& rng) {
 
 // Saves into a new file, neither flushed nor replacing one (ext4 flushes a file that replaces or truncates
 // another), which would only slow a thousand saves down here.
-class UnsyncedEnv : public testing::StateTestEnv {
+class UnsyncedEnv : public testing::TestEnv {
   void writeFileAtomically(const std::string& path, std::string_view bytes) override {
     std::filesystem::remove(path);
     testing::writeFile(path, std::string(bytes));

@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "state/state.h"
-#include "state_test_env.h"
+#include "state_file_check.h"
 
 namespace davfp {
 namespace {
@@ -18,7 +18,7 @@ class StatePersistenceTest : public ::testing::Test {
   void SetUp() override { std::filesystem::create_directories(env_.statePath()); }
   std::string file() { return env_.statePath() + "/state-dom.json"; }
 
-  testing::StateTestEnv env_;
+  testing::TestEnv env_;
 };
 
 TEST_F(StatePersistenceTest, AnUnusableFileGivesAFreshStateAndStaysUntilTheNextSave) {

@@ -5,7 +5,7 @@
 #include <regex>
 
 #include "platform/file_provider.h"
-#include "state_test_env.h"
+#include "state_file_check.h"
 
 namespace davfp {
 namespace {
@@ -18,7 +18,7 @@ class StateTest : public ::testing::Test {
   std::string id(const std::string& path) { return *seen_.insert(state_.id(path)).first; }
   void expectPersisted() { testing::expectFileMatches(state_, env_, "dom", seen_); }
 
-  testing::StateTestEnv env_;
+  testing::TestEnv env_;
   State state_{"dom", env_};
   std::set<std::string> seen_;
 };
@@ -214,8 +214,9 @@ TEST_F(StateTest, CommitMintsAfterItsStepsInTheSameSaveAndExistingIdNeverMints) 
   EXPECT_EQ(env_.writes, writes + 1);
   ASSERT_TRUE(state_.existingId("/n"));
   ASSERT_TRUE(state_.existingId("/a"));
-  EXPECT_EQ(minted, (std::vector<std::string>{*state_.existingId("/n"), platform::kRootContainerItemIdentifier,
-                                              *state_.existingId("/a")}));
+  EXPECT_EQ(minted,
+            (std::vector<std::string>{*state_.existingId("/n"), platform::kRootContainerItemIdentifier,
+                                      *state_.existingId("/a")}));
   EXPECT_NE(*state_.existingId("/a"), a);  // forgotten first, then minted anew
   seen_.insert(*state_.existingId("/n"));
   seen_.insert(*state_.existingId("/a"));

@@ -1,7 +1,7 @@
 // Creating items: what the server is sent, what the state records, and what stays untouched on failure.
 #include <gtest/gtest.h>
 
-#include "writeback_world.h"
+#include "support/drive_test.h"
 
 namespace davfp::testing {
 namespace {
@@ -11,12 +11,12 @@ using platform::kFileProviderErrorDomain;
 using Strings = std::vector<std::string>;
 
 // A drive holding /docs with /docs/old.txt, whose root and /docs the platform has enumerated.
-struct CreateWorld : WritebackWorld {
+struct CreateWorld : DriveWorld {
   CreateWorld() {
     tree.folder("/docs");
     tree.file("/docs/old.txt", "old");
-    drive.enumerate(platform::kRootContainerItemIdentifier);
-    drive.enumerate(drive.id("/docs"));
+    drive.list(platform::kRootContainerItemIdentifier);
+    drive.list(drive.id("/docs"));
     tree.sent();
   }
   std::string docs() { return drive.id("/docs"); }

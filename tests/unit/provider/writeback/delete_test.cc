@@ -9,7 +9,7 @@
 
 #include "platform/jobs.h"
 #include "provider/writeback/deletion.h"
-#include "writeback_world.h"
+#include "support/drive_test.h"
 
 namespace davfp::testing {
 namespace {
@@ -35,7 +35,7 @@ std::string deepFile(int levels) {
 }
 
 // A drive holding /a/x.txt, /a/b/y.txt and /c.txt, every folder enumerated.
-struct DeleteWorld : WritebackWorld {
+struct DeleteWorld : DriveWorld {
   DeleteWorld() {
     tree.folder("/a");
     tree.file("/a/x.txt", "x");
@@ -43,8 +43,8 @@ struct DeleteWorld : WritebackWorld {
     tree.file("/a/b/y.txt", "y");
     tree.file("/c.txt", "c");
     tree.folder("/e");
-    drive.enumerate(platform::kRootContainerItemIdentifier);
-    for (const char* folder : {"/a", "/a/b", "/e"}) drive.enumerate(drive.id(folder));
+    drive.list(platform::kRootContainerItemIdentifier);
+    for (const char* folder : {"/a", "/a/b", "/e"}) drive.list(drive.id(folder));
     tree.sent();
   }
   std::optional<platform::Error> removeTree(const std::string& path) {
@@ -338,7 +338,7 @@ TEST(WritebackDeleteTest, ComparesVersionsWeakly) {
     SCOPED_TRACE(tree ? "the folder holding the file" : "the file");
     DeleteWorld world;
     world.tree.file("/a/w.txt", "w", "W/\"w1\"");
-    world.drive.enumerate(world.drive.id("/a"));
+    world.drive.list(world.drive.id("/a"));
     world.tree.file("/a/w.txt", "w", "\"w1\"");
     auto error =
         tree ? world.removeTree("/a") : world.drive.remove(world.drive.id("/a/w.txt"), "W/\"w1\"", false);

@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "writeback_world.h"
+#include "support/drive_test.h"
 
 namespace davfp::testing {
 namespace {
@@ -22,7 +22,7 @@ Strings concat(Strings a, const Strings& b) {
 constexpr platform::ItemFields kEveryField = 0xFFFF;
 
 // A drive holding /docs/a.txt, /docs/sub/deep.txt and /archive/taken.txt, every folder enumerated.
-struct ModifyWorld : WritebackWorld {
+struct ModifyWorld : DriveWorld {
   ModifyWorld() {
     tree.folder("/docs");
     tree.file("/docs/a.txt", "A");
@@ -30,8 +30,8 @@ struct ModifyWorld : WritebackWorld {
     tree.file("/docs/sub/deep.txt", "D");
     tree.folder("/archive");
     tree.file("/archive/taken.txt", "T");
-    drive.enumerate(platform::kRootContainerItemIdentifier);
-    for (const char* folder : {"/docs", "/docs/sub", "/archive"}) drive.enumerate(drive.id(folder));
+    drive.list(platform::kRootContainerItemIdentifier);
+    for (const char* folder : {"/docs", "/docs/sub", "/archive"}) drive.list(drive.id(folder));
     tree.sent();
   }
   // The file /docs/a.txt as the platform would describe it after the user's change.
@@ -137,7 +137,7 @@ TEST(WritebackModifyTest, LeavesTheRootAlone) {
     EXPECT_EQ(world.tree.sent(), Strings{});
     EXPECT_EQ(world.stateFile(), before);
     auto pass = world.drive.changes();
-    EXPECT_TRUE(pass.deleted.empty());
+    EXPECT_TRUE(pass->deleted().empty());
     EXPECT_EQ(world.drive.state().path(world.drive.id("/docs/a.txt")), "/docs/a.txt");
   }
 }

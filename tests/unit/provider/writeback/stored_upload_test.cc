@@ -3,7 +3,7 @@
 // what it knew. The check reads nothing more than the entry that the request reads back anyway.
 #include <gtest/gtest.h>
 
-#include "writeback_world.h"
+#include "support/drive_test.h"
 
 namespace davfp::testing {
 namespace {
@@ -33,11 +33,11 @@ TEST(WritebackStoredUploadTest, AServerThatKeepsOtherBytesFailsTheWrite) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    WritebackWorld world;
+    DriveWorld world;
     world.tree.folder("/docs");
     world.tree.file("/docs/a.txt", "A");
-    world.drive.enumerate(platform::kRootContainerItemIdentifier);
-    world.drive.enumerate(world.drive.id("/docs"));
+    world.drive.list(platform::kRootContainerItemIdentifier);
+    world.drive.list(world.drive.id("/docs"));
     const std::string path = c.create ? "/docs/new.txt" : "/docs/a.txt";
     if (c.keeps) {
       // The server answers the PUT and does not store it; what it lists is what it kept.
@@ -48,12 +48,11 @@ TEST(WritebackStoredUploadTest, AServerThatKeepsOtherBytesFailsTheWrite) {
     world.tree.sent();
     const std::string before = world.stateFile();
 
-    auto outcome = c.create
-                       ? world.drive.create(TemplateItem::file("new.txt", world.drive.id("/docs")),
-                                            world.drive.contents(sent))
-                       : world.drive.modify(TemplateItem::file("a.txt", world.drive.id("/docs"),
-                                                               world.drive.id("/docs/a.txt")),
-                                            platform::field::kContents, world.drive.contents(sent));
+    auto outcome = c.create ? world.drive.create(TemplateItem::file("new.txt", world.drive.id("/docs")),
+                                                 world.drive.contents(sent))
+                            : world.drive.modify(TemplateItem::file("a.txt", world.drive.id("/docs"),
+                                                                    world.drive.id("/docs/a.txt")),
+                                                 platform::field::kContents, world.drive.contents(sent));
 
     EXPECT_EQ(world.tree.sent(), (Strings{"PUT /dav" + path, "PROPFIND 0 /dav" + path}));
     if (!c.fails) {

@@ -1,11 +1,11 @@
-// DavTestEnv: an Env for tests of the WebDAV client and of the extension. The shared container, the data
-// directory and the temporary directory lie in a private temporary directory, where publish() writes
-// "drives.json" as the host application would. Starting the host application is recorded instead of done and
+// TestEnv: the Env of every in-process test of the engine. The shared container, the data directory and the
+// temporary directory lie in a private temporary directory, where publish() writes "drives.json" as the host
+// application would. Starting the host application is recorded instead of done and
 // runs an optional hook (a stand-in for the host application that publishes the drive). Reads of
 // "drives.json" are counted and can be held at a gate, so that a test can act while a resolution is known to
 // be in progress. Whole-file writes are counted, and hooks let a test step into the type lookups and file
-// removals that the extension does from its jobs. Thread-safe, except that the hooks are set before anything
-// runs.
+// removals that the extension does from its jobs, and switches take the directories away or make every write
+// fail (a full disk) at any point of a test. Thread-safe, except that the hooks are set before anything runs.
 #pragma once
 
 #include <atomic>
@@ -24,15 +24,18 @@
 
 namespace davfp::testing {
 
-class DavTestEnv : public platform::EnvWrapper {
+class TestEnv : public platform::EnvWrapper {
  public:
   struct Launch {
     std::string location;
     std::vector<std::string> arguments;
   };
 
-  DavTestEnv();
+  TestEnv();
 
+  // The private directory, and a path in it for a test's own files.
+  std::string root() const { return dir_.path(); }
+  std::string file(const std::string& relative) const { return dir_.file(relative); }
   std::string groupPath() const { return dir_.file("group"); }
   std::string tmpPath() const { return dir_.file("tmp"); }
   // Where the host application is "installed"; applicationLocation() gives it while appInstalled() holds.
@@ -80,11 +83,18 @@ class DavTestEnv : public platform::EnvWrapper {
   std::optional<std::string> applicationLocation(std::string_view bundleID) override;
   void openApplication(const std::string& location, const std::vector<std::string>& arguments) override;
 
+  // Where the state files of the extension go.
+  std::string statePath() { return dir_.file("data/org.davfp.host.extension"); }
+
   // Writes of any file but drives.json: the state file is the only one the engine writes.
   std::atomic<int> writes{0};
   // Called before each type lookup and after each file removal.
   std::function<void(std::string_view extension)> onTypeLookup;
   std::function<void(const std::string& path)> onRemove;
+  // No shared container, no data directory, every write failing with ENOSPC.
+  std::atomic<bool> noContainer{false};
+  std::atomic<bool> noDataDirectory{false};
+  std::atomic<bool> failWrites{false};
 
  private:
   template <class F>

@@ -1,7 +1,10 @@
-#include "support/dav_test_env.h"
+#include "support/test_env.h"
 
+#include <cerrno>
 #include <filesystem>
 #include <nlohmann/json.hpp>
+
+#include "platform/error.h"
 
 namespace davfp::testing {
 
@@ -11,55 +14,57 @@ constexpr std::string_view kDrivesFile = "/drives.json";
 
 }  // namespace
 
-DavTestEnv::DavTestEnv() : EnvWrapper(platform::Env::standard()) {
+TestEnv::TestEnv() : EnvWrapper(platform::Env::standard()) {
   std::filesystem::create_directories(groupPath());
   std::filesystem::create_directories(tmpPath());
 }
 
-void DavTestEnv::publish(std::string_view domain, std::string_view url) {
+void TestEnv::publish(std::string_view domain, std::string_view url) {
   nlohmann::json drives;
   drives[std::string(domain)] = {{"name", "Test drive"}, {"url", std::string(url)}};
   target().writeFileAtomically(groupPath() + std::string(kDrivesFile), drives.dump());
 }
 
-void DavTestEnv::unpublish() { std::filesystem::remove(groupPath() + std::string(kDrivesFile)); }
+void TestEnv::unpublish() { std::filesystem::remove(groupPath() + std::string(kDrivesFile)); }
 
-bool DavTestEnv::waitAtGate(std::chrono::milliseconds timeout) const {
+bool TestEnv::waitAtGate(std::chrono::milliseconds timeout) const {
   std::unique_lock lock(mu_);
   return cv_.wait_for(lock, timeout, [this] { return atGate_ > 0; });
 }
 
-std::vector<std::string> DavTestEnv::temporaryFiles() const {
+std::vector<std::string> TestEnv::temporaryFiles() const {
   std::vector<std::string> out;
   for (const auto& e : std::filesystem::directory_iterator(tmpPath())) out.push_back(e.path().string());
   return out;
 }
 
-std::optional<std::string> DavTestEnv::applicationDataDirectory(std::string_view bundleID) {
+std::optional<std::string> TestEnv::applicationDataDirectory(std::string_view bundleID) {
+  if (noDataDirectory) return std::nullopt;
   return dir_.file("data/" + std::string(bundleID));
 }
 
-void DavTestEnv::writeFileAtomically(const std::string& path, std::string_view bytes) {
+void TestEnv::writeFileAtomically(const std::string& path, std::string_view bytes) {
+  if (failWrites) throw platform::posixError(ENOSPC, "write " + path);
   ++writes;
   target().writeFileAtomically(path, bytes);
 }
 
-void DavTestEnv::removeFile(const std::string& path) {
+void TestEnv::removeFile(const std::string& path) {
   target().removeFile(path);
   if (onRemove) onRemove(path);
 }
 
-std::optional<std::string> DavTestEnv::typeForFilenameExtension(std::string_view extension) {
+std::optional<std::string> TestEnv::typeForFilenameExtension(std::string_view extension) {
   if (onTypeLookup) onTypeLookup(extension);
   return target().typeForFilenameExtension(extension);
 }
 
-std::optional<std::string> DavTestEnv::groupContainer(std::string_view appGroup) {
-  if (appGroup != "org.davfp.shared") return std::nullopt;
+std::optional<std::string> TestEnv::groupContainer(std::string_view appGroup) {
+  if (noContainer || appGroup != "org.davfp.shared") return std::nullopt;
   return groupPath();
 }
 
-std::string DavTestEnv::readFile(const std::string& path) {
+std::string TestEnv::readFile(const std::string& path) {
   if (path.ends_with(kDrivesFile)) {
     std::unique_lock lock(mu_);
     ++drivesReads_;
@@ -71,13 +76,13 @@ std::string DavTestEnv::readFile(const std::string& path) {
   return target().readFile(path);
 }
 
-std::optional<std::string> DavTestEnv::applicationLocation(std::string_view bundleID) {
+std::optional<std::string> TestEnv::applicationLocation(std::string_view bundleID) {
   std::lock_guard guard(mu_);
   if (!appInstalled_ || bundleID != "org.davfp.host") return std::nullopt;
   return appLocation();
 }
 
-void DavTestEnv::openApplication(const std::string& location, const std::vector<std::string>& arguments) {
+void TestEnv::openApplication(const std::string& location, const std::vector<std::string>& arguments) {
   std::function<void()> hook;
   {
     std::lock_guard guard(mu_);
