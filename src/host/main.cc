@@ -12,6 +12,7 @@
 #include "host/failure.h"
 #include "host/interrupt.h"
 #include "host/json_output.h"
+#include "host/mount_command.h"
 #include "host/options.h"
 #include "host/program_env.h"
 #include "host/visible_text.h"
@@ -25,6 +26,7 @@ constexpr int kUsage = 2;
 constexpr int kInterrupted = 130;
 
 int report(const Failure& failure, const Options& options, bool json, const Interrupt& interrupt) {
+  if (options.command == Command::mount) tellStarter(options, visible(humanMessage(failure, false)));
   if (json) {
     emit(jsonLine(errorJson(failure.error)));
   } else {
@@ -62,13 +64,26 @@ int main(int argc, char** argv) {
   try {
     env = new ProgramEnv(downloadBase(options));
     ProgramEnv& programEnv = *env.load();
-    drive = chooseDrive(options.domain, programEnv);
-    programEnv.setDomain(drive->domain);
-    session.emplace(davfp::platform::Domain{drive->domain, drive->displayName}, programEnv, interrupt,
-                    !options.noWait);
-    session->open();
-    Context context{session->platform(), programEnv, interrupt, options, *session};
-    status = isPlatformCommand(options.command) ? runPlatformCommand(context) : runPathCommand(context);
+    if (options.command == Command::unmount) {
+      status = unmount(options, programEnv, interrupt.token());
+    } else {
+      drive = chooseDrive(options.domain, programEnv);
+      programEnv.setDomain(drive->domain);
+      const bool mount = options.command == Command::mount;
+      if (mount && !options.foreground) {
+        status = startBackgroundMount(options, drive->domain);
+      } else {
+        // A mount does not wait for the drive: it would keep the folder away for as long as the other holds
+        // it.
+        session.emplace(davfp::platform::Domain{drive->domain, drive->displayName}, programEnv, interrupt,
+                        !options.noWait && !mount);
+        session->open();
+        Context context{session->platform(), programEnv, interrupt, options, *session};
+        status = mount                                ? runMount(context, drive->domain)
+                 : isPlatformCommand(options.command) ? runPlatformCommand(context)
+                                                      : runPathCommand(context);
+      }
+    }
   } catch (const UsageError& e) {
     std::fprintf(stderr, "davfp: %s\n", visible(e.what()).c_str());
     status = kUsage;

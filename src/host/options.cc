@@ -50,7 +50,8 @@ namespace {
 constexpr const char* kFooter = R"(
 Platform commands (item, enumerate, changes, anchor, fetch, create, modify, delete) print JSON, one object per
 line. Path commands (ls, get, put, mkdir, mv, rm, watch) are for people; --json gives them the same output.
-Containers and identifiers accept the aliases root, workingset and trash.
+Containers and identifiers accept the aliases root, workingset and trash. mount makes the drive a folder
+that every program can use; unmount ends it.
 
 Exit status: 0 done, 1 the request failed, 2 usage error, 130 interrupted.
 )";
@@ -150,6 +151,20 @@ struct Parser {
     watch->add_option("--interval", o.interval, "Seconds between change passes")
         ->check(CLI::Range(1, 86400))
         ->capture_default_str();
+
+    auto* mount = command("mount", Command::mount,
+                          "Make the drive a folder at MOUNTPOINT: files are fetched when opened, changes on "
+                          "the server appear");
+    mount->add_option("MOUNTPOINT", o.mountpoint, "An existing empty folder")->required();
+    mount->add_option("--poll", o.poll, "Seconds between looks for changes on the server")
+        ->check(CLI::Range(1, 86400))
+        ->capture_default_str();
+    mount->add_flag("-f,--foreground", o.foreground, "Stay in the foreground (log with -v) until unmounted");
+    mount->add_flag("--debug", o.debug, "Log every file system request (with --foreground)");
+    mount->add_option("--ready-fd", o.readyFd)->group("");
+
+    auto* unmount = command("unmount", Command::unmount, "End the mount at MOUNTPOINT");
+    unmount->add_option("MOUNTPOINT", o.mountpoint, "Where the drive is mounted")->required();
   }
 
   void collect() {

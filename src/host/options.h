@@ -25,7 +25,9 @@ enum class Command {
   mkdir,
   mv,
   rm,
-  watch
+  watch,
+  mount,
+  unmount
 };
 
 // The platform commands speak JSON only; the path commands speak to people unless --json is given.
@@ -65,6 +67,12 @@ struct Options {
   bool longFormat = false;
   bool parents = false;
   int interval = 5;  // watch, in seconds
+  // mount, unmount
+  std::string mountpoint;
+  int poll = 10;            // seconds between change passes
+  bool foreground = false;  // stay in the terminal instead of going into the background
+  bool debug = false;       // libfuse's request log
+  int readyFd = -1;         // the background mount tells its starter through this descriptor
 };
 
 // Parses the command line. An exit status instead of options when the program is done already: 0 after

@@ -24,6 +24,15 @@ std::optional<std::string> xdgDataHome() {
   return std::nullopt;
 }
 
+std::optional<std::string> xdgCacheHome() {
+  if (auto dir = absoluteVariable("XDG_CACHE_HOME")) return dir;
+  if (auto home = absoluteVariable("HOME")) {
+    if (home->back() != '/') *home += '/';
+    return *home + ".cache";
+  }
+  return std::nullopt;
+}
+
 std::vector<std::string> xdgDataDirectories() {
   std::vector<std::string> dirs;
   if (auto home = xdgDataHome()) dirs.push_back(*home);

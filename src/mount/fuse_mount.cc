@@ -1,0 +1,271 @@
+#define FUSE_USE_VERSION 312
+#include "mount/fuse_mount.h"
+
+#include <fuse_lowlevel.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "mount/fs_error.h"
+#include "platform/error.h"
+
+namespace davfp::mount {
+
+namespace {
+
+// How long the kernel may keep names and attributes: the mount tells it when they change.
+constexpr double kCacheSeconds = 60.0;
+
+DriveFs& fsOf(fuse_req_t req) { return *static_cast<DriveFs*>(fuse_req_userdata(req)); }
+
+struct stat statOf(const Node& node) {
+  struct stat st {};
+  st.st_ino = node.ino;
+  st.st_mode = node.folder ? (S_IFDIR | 0755) : (S_IFREG | 0644);
+  st.st_nlink = node.folder ? 2 : 1;
+  st.st_uid = ::getuid();
+  st.st_gid = ::getgid();
+  st.st_size = node.folder ? 0 : node.size;
+  st.st_blksize = 4096;
+  st.st_blocks = node.folder ? 0 : (node.size + 511) / 512;
+  st.st_mtim.tv_sec = node.mtimeNs / 1'000'000'000;
+  st.st_mtim.tv_nsec = node.mtimeNs % 1'000'000'000;
+  if (st.st_mtim.tv_nsec < 0) {
+    st.st_mtim.tv_nsec += 1'000'000'000;
+    st.st_mtim.tv_sec -= 1;
+  }
+  st.st_ctim = st.st_mtim;
+  st.st_atim = st.st_mtim;
+  return st;
+}
+
+fuse_entry_param entryOf(const Node& node) {
+  fuse_entry_param e{};
+  e.ino = node.ino;
+  e.generation = 1;
+  e.attr = statOf(node);
+  e.attr_timeout = kCacheSeconds;
+  e.entry_timeout = kCacheSeconds;
+  return e;
+}
+
+// Runs an operation and answers the request with the errno it failed with.
+template <class Op>
+void answer(fuse_req_t req, Op op) {
+  try {
+    op();
+  } catch (const FsError& e) {
+    fuse_reply_err(req, e.err());
+  } catch (const platform::Error& e) {
+    fuse_reply_err(req, errnoOf(e));
+  } catch (const std::exception&) {
+    fuse_reply_err(req, EIO);
+  }
+}
+
+void onInit(void*, fuse_conn_info* conn) {
+  // Reads of the replica's copies are spliced from its file to the kernel, not copied through this process.
+  if (conn->capable & FUSE_CAP_SPLICE_WRITE) conn->want |= FUSE_CAP_SPLICE_WRITE;
+  if (conn->capable & FUSE_CAP_SPLICE_MOVE) conn->want |= FUSE_CAP_SPLICE_MOVE;
+  if (conn->capable & FUSE_CAP_READDIRPLUS) conn->want |= FUSE_CAP_READDIRPLUS;
+  conn->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
+}
+
+void onLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  answer(req, [&] {
+    auto e = entryOf(fsOf(req).lookup(parent, name));
+    fuse_reply_entry(req, &e);
+  });
+}
+
+void onGetattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info*) {
+  answer(req, [&] {
+    auto st = statOf(fsOf(req).attributes(ino));
+    fuse_reply_attr(req, &st, kCacheSeconds);
+  });
+}
+
+// An open folder: its children as they were when it was opened, read out in pieces.
+struct OpenFolder {
+  std::vector<Node> children;
+};
+
+void onOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+  answer(req, [&] {
+    auto folder = std::make_unique<OpenFolder>();
+    folder->children = fsOf(req).children(ino);
+    fi->fh = reinterpret_cast<uint64_t>(folder.release());
+    fi->cache_readdir = 1;
+    fi->keep_cache = 1;
+    fuse_reply_open(req, fi);
+  });
+}
+
+// Offsets: 0 and 1 are "." and "..", n + 2 the n-th child.
+void readFolder(fuse_req_t req, fuse_ino_t ino, size_t size, off_t offset, fuse_file_info* fi, bool plus) {
+  answer(req, [&] {
+    auto& folder = *reinterpret_cast<OpenFolder*>(fi->fh);
+    std::vector<char> buf(size);
+    size_t used = 0;
+    for (off_t at = offset; at < static_cast<off_t>(folder.children.size()) + 2; ++at) {
+      Node dot;
+      const Node* node = &dot;
+      std::string name;
+      if (at < 2) {
+        dot.ino = ino;
+        dot.folder = true;
+        name = at == 0 ? "." : "..";
+      } else {
+        node = &folder.children[at - 2];
+        name = node->name;
+      }
+      size_t want;
+      if (plus && at >= 2) {
+        auto e = entryOf(*node);
+        want = fuse_add_direntry_plus(req, buf.data() + used, size - used, name.c_str(), &e, at + 1);
+      } else if (plus) {
+        fuse_entry_param e{};
+        e.attr.st_ino = ino;
+        e.attr.st_mode = S_IFDIR;
+        want = fuse_add_direntry_plus(req, buf.data() + used, size - used, name.c_str(), &e, at + 1);
+      } else {
+        auto st = statOf(*node);
+        want = fuse_add_direntry(req, buf.data() + used, size - used, name.c_str(), &st, at + 1);
+      }
+      if (want > size - used) break;
+      used += want;
+    }
+    fuse_reply_buf(req, buf.data(), used);
+  });
+}
+
+void onReaddir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* fi) {
+  readFolder(req, ino, size, off, fi, false);
+}
+
+void onReaddirplus(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info* fi) {
+  readFolder(req, ino, size, off, fi, true);
+}
+
+void onReleasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+  delete reinterpret_cast<OpenFolder*>(fi->fh);
+  fuse_reply_err(req, 0);
+}
+
+void onOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
+  answer(req, [&] {
+    if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC)) throw FsError(EROFS);
+    fi->fh = static_cast<uint64_t>(fsOf(req).openForReading(ino));
+    fi->keep_cache = 1;
+    fuse_reply_open(req, fi);
+  });
+}
+
+void onRead(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
+  fuse_bufvec buf = FUSE_BUFVEC_INIT(size);
+  buf.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
+  buf.buf[0].fd = static_cast<int>(fi->fh);
+  buf.buf[0].pos = offset;
+  fuse_reply_data(req, &buf, FUSE_BUF_SPLICE_MOVE);
+}
+
+void onRelease(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
+  ::close(static_cast<int>(fi->fh));
+  fuse_reply_err(req, 0);
+}
+
+void onStatfs(fuse_req_t req, fuse_ino_t) {
+  struct statvfs st {};
+  st.f_bsize = 4096;
+  st.f_frsize = 4096;
+  st.f_namemax = 255;
+  fuse_reply_statfs(req, &st);
+}
+
+void readOnly(fuse_req_t req) { fuse_reply_err(req, EROFS); }
+
+const fuse_lowlevel_ops kOps = [] {
+  fuse_lowlevel_ops ops{};
+  ops.init = onInit;
+  ops.lookup = onLookup;
+  ops.getattr = onGetattr;
+  ops.opendir = onOpendir;
+  ops.readdir = onReaddir;
+  ops.readdirplus = onReaddirplus;
+  ops.releasedir = onReleasedir;
+  ops.open = onOpen;
+  ops.read = onRead;
+  ops.release = onRelease;
+  ops.statfs = onStatfs;
+  ops.setattr = [](fuse_req_t req, fuse_ino_t, struct stat*, int, fuse_file_info*) { readOnly(req); };
+  ops.mknod = [](fuse_req_t req, fuse_ino_t, const char*, mode_t, dev_t) { readOnly(req); };
+  ops.mkdir = [](fuse_req_t req, fuse_ino_t, const char*, mode_t) { readOnly(req); };
+  ops.unlink = [](fuse_req_t req, fuse_ino_t, const char*) { readOnly(req); };
+  ops.rmdir = [](fuse_req_t req, fuse_ino_t, const char*) { readOnly(req); };
+  ops.rename = [](fuse_req_t req, fuse_ino_t, const char*, fuse_ino_t, const char*, unsigned) {
+    readOnly(req);
+  };
+  ops.create = [](fuse_req_t req, fuse_ino_t, const char*, mode_t, fuse_file_info*) { readOnly(req); };
+  ops.symlink = [](fuse_req_t req, const char*, fuse_ino_t, const char*) { fuse_reply_err(req, EPERM); };
+  ops.link = [](fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) { fuse_reply_err(req, EPERM); };
+  return ops;
+}();
+
+}  // namespace
+
+FuseMount::FuseMount(DriveFs& fs, Options options) : fs_(fs), options_(std::move(options)) {
+  std::vector<std::string> words = {"davfp", "-o", "fsname=" + options_.fsname + ",subtype=davfp,noatime"};
+  if (options_.debug) words.push_back("-d");
+  std::vector<char*> argv;
+  for (auto& w : words) argv.push_back(w.data());
+  fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
+  session_ = fuse_session_new(&args, &kOps, sizeof kOps, &fs_);
+  fuse_opt_free_args(&args);
+  if (!session_)
+    throw platform::Error(platform::kPOSIXErrorDomain, EINVAL, "the FUSE session could not be made");
+}
+
+FuseMount::~FuseMount() {
+  exit();
+  fuse_session_destroy(session_);
+}
+
+void FuseMount::mount(const std::string& mountpoint) {
+  if (fuse_session_mount(session_, mountpoint.c_str()) != 0) {
+    throw platform::Error(platform::kPOSIXErrorDomain, EIO, "cannot mount at " + mountpoint);
+  }
+  mounted_ = true;
+}
+
+void FuseMount::run() {
+  fuse_loop_config* config = fuse_loop_cfg_create();
+  fuse_loop_cfg_set_max_threads(config, 64);
+  fuse_session_loop_mt(session_, config);
+  fuse_loop_cfg_destroy(config);
+  exit();
+}
+
+void FuseMount::exit() {
+  if (!mounted_.exchange(false)) return;
+  fuse_session_exit(session_);
+  fuse_session_unmount(session_);
+}
+
+void FuseMount::notify(const Journal::Effects& effects) {
+  std::set<Ino> folders;
+  for (const auto& [parent, name] : effects.names) {
+    fuse_lowlevel_notify_inval_entry(session_, parent, name.c_str(), name.size());
+    folders.insert(parent);
+  }
+  // A folder whose names changed: its cached listing goes too.
+  for (Ino folder : folders) fuse_lowlevel_notify_inval_inode(session_, folder, 0, 0);
+  for (Ino ino : effects.changed) fuse_lowlevel_notify_inval_inode(session_, ino, 0, 0);
+  for (Ino ino : effects.stale) fuse_lowlevel_notify_inval_inode(session_, ino, 0, 0);
+}
+
+}  // namespace davfp::mount

@@ -1,0 +1,48 @@
+// FuseMount: the drive as a kernel file system through libfuse's low-level interface. It answers the
+// kernel's requests with DriveFs (one worker thread per request in flight, so that a slow fetch holds up only
+// the program that waits for it) and tells the kernel to forget what it cached when the journal learns
+// otherwise (notify()). Until the mount has write-back, writing operations answer EROFS.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "mount/drive_fs.h"
+#include "mount/journal.h"
+
+struct fuse_session;
+
+namespace davfp::mount {
+
+class FuseMount {
+ public:
+  struct Options {
+    std::string fsname;  // what mount(8) shows as the source
+    bool debug = false;  // libfuse's own request log on stderr
+  };
+
+  FuseMount(DriveFs& fs, Options options);
+  ~FuseMount();
+  FuseMount(const FuseMount&) = delete;
+  FuseMount& operator=(const FuseMount&) = delete;
+
+  // Mounts at mountpoint. Throws platform::Error (POSIX) when the kernel refuses.
+  void mount(const std::string& mountpoint);
+  // Answers requests until the file system is unmounted (by exit(), fusermount3 -u or umount), then unmounts
+  // it when it is still mounted.
+  void run();
+  // Unmounts the file system (lazily: programs that still have files open keep them until they close them),
+  // which ends run(). From any thread; once is enough.
+  void exit();
+  // Drops the kernel's cached attributes, contents and names that effects name. Any thread but a request's.
+  void notify(const Journal::Effects& effects);
+
+ private:
+  DriveFs& fs_;
+  const Options options_;
+  fuse_session* session_ = nullptr;
+  std::atomic<bool> mounted_{false};
+};
+
+}  // namespace davfp::mount

@@ -1,0 +1,105 @@
+#include "mount/mount.h"
+
+#include <cstdio>
+#include <deque>
+#include <thread>
+
+#include "mount/drive_fs.h"
+#include "mount/fuse_mount.h"
+#include "mount/journal.h"
+#include "mount/replica.h"
+#include "platform/mutex.h"
+
+namespace davfp::mount {
+
+namespace {
+
+// Hands what the journal learnt to the kernel on a thread of its own: telling the kernel to forget a name
+// from inside a request that holds its folder would wait for that very request.
+class Invalidations {
+ public:
+  explicit Invalidations(FuseMount& fuse)
+      : fuse_(fuse), thread_([this](std::stop_token stop) { run(stop); }) {}
+
+  void add(const Journal::Effects& effects) {
+    platform::MutexLock lock(mu_);
+    queue_.push_back(effects);
+    cv_.notifyAll();
+  }
+
+ private:
+  void run(std::stop_token stop) {
+    std::stop_callback wake(stop, [this] {
+      platform::MutexLock lock(mu_);
+      cv_.notifyAll();
+    });
+    for (;;) {
+      Journal::Effects next;
+      {
+        platform::MutexLock lock(mu_);
+        while (queue_.empty() && !stop.stop_requested()) cv_.wait(mu_);
+        if (queue_.empty()) return;
+        next = std::move(queue_.front());
+        queue_.pop_front();
+      }
+      fuse_.notify(next);
+    }
+  }
+
+  FuseMount& fuse_;
+  platform::Mutex mu_;
+  platform::CondVar cv_;
+  std::deque<Journal::Effects> queue_ GUARDED_BY(mu_);
+  std::jthread thread_;
+};
+
+}  // namespace
+
+void runMount(client::PlatformClient& platform, const MountOptions& options, std::stop_token stop,
+              const std::function<void()>& ready) {
+  Replica replica = options.replica.empty() ? Replica::forDomain(options.domain) : Replica(options.replica);
+  Journal journal(replica.journalPath());
+  auto log = [&](const std::string& line) {
+    if (options.verbose) std::fprintf(stderr, "davfp mount: %s\n", line.c_str());
+  };
+  FuseMount* fuse = nullptr;
+  Invalidations* invalidations = nullptr;
+  DriveFs fs(
+      platform, journal, replica,
+      [&](const Journal::Effects& effects) {
+        if (invalidations) invalidations->add(effects);
+      },
+      log);
+  FuseMount mounted(fs, {.fsname = "davfp:" + options.domain, .debug = options.debug});
+  fuse = &mounted;
+  Invalidations queue(mounted);
+  invalidations = &queue;
+  mounted.mount(options.mountpoint);
+  std::stop_callback unmount(stop, [fuse] { fuse->exit(); });
+
+  std::jthread poller([&](std::stop_token polling) {
+    platform::Mutex mu;
+    platform::CondVar cv;
+    std::stop_callback wake(polling, [&] {
+      platform::MutexLock lock(mu);
+      cv.notifyAll();
+    });
+    for (;;) {
+      {
+        platform::MutexLock lock(mu);
+        cv.waitFor(mu, options.poll);
+        if (polling.stop_requested()) return;
+      }
+      try {
+        fs.changePass();
+      } catch (const std::exception& e) {
+        log(std::string("change pass failed: ") + e.what());
+      }
+    }
+  });
+  ready();
+  mounted.run();
+  poller.request_stop();
+}
+
+}  // namespace davfp::mount

@@ -1,0 +1,30 @@
+// Node: one item of the drive as the mount's journal keeps it. Its inode number is the journal's row number:
+// given once, when the item is first seen, and kept through renames and moves, as the item's identifier is.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/file_provider.h"
+
+namespace davfp::mount {
+
+using Ino = uint64_t;
+inline constexpr Ino kRootIno = 1;  // the kernel's number for a mount's root
+
+struct Node {
+  Ino ino = 0;
+  platform::ItemIdentifier identifier;
+  Ino parent = 0;  // 0 for the root
+  std::string name;
+  bool folder = false;
+  int64_t size = 0;
+  int64_t mtimeNs = 0;  // the content modification date, nanoseconds since the epoch
+  platform::ItemVersion version;
+  // A file's contents are in the replica, at the content version they were fetched at (materialised) or
+  // only described (dataless). A folder's children are known once it has been listed.
+  bool materialised = false;
+  bool listed = false;
+};
+
+}  // namespace davfp::mount
