@@ -12,13 +12,14 @@
 #include "host/local_files.h"
 #include "host/path_resolver.h"
 #include "host/progress_bar.h"
-#include "host/template_item.h"
+#include "client/template_item.h"
 #include "host/visible_text.h"
 #include "platform/mime_registry.h"
 
 namespace davfp::cli {
 
 using nlohmann::ordered_json;
+using client::TemplateItem;
 using platform::ItemRef;
 
 namespace {

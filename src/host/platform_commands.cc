@@ -5,12 +5,13 @@
 #include "host/json_output.h"
 #include "host/local_files.h"
 #include "host/progress_bar.h"
-#include "host/template_item.h"
+#include "client/template_item.h"
 #include "platform/mime_registry.h"
 
 namespace davfp::cli {
 
 using nlohmann::ordered_json;
+using client::TemplateItem;
 using platform::ItemRef;
 
 void emit(const std::string& text) {

@@ -1,14 +1,27 @@
 #include "mount/drive_fs.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 
 #include "mount/fs_error.h"
 
 namespace davfp::mount {
+
+namespace {
+
+int64_t nowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
 
 // One transfer that several requests wait for: the first runs it, the others wait for its outcome.
 struct DriveFs::Transfer {
@@ -65,17 +78,24 @@ void DriveFs::once(std::map<Ino, std::shared_ptr<Transfer>>& running, Ino key, W
   if (err) throw FsError(err);
 }
 
-DriveFs::DriveFs(client::PlatformClient& platform, Journal& journal, const Replica& replica, Notify notify,
-                 std::function<void(const std::string&)> log)
+DriveFs::DriveFs(client::PlatformClient& platform, Journal& journal, Outbox& outbox, const Replica& replica,
+                 Notify notify, std::function<void()> wake, Log log, int64_t quietMs)
     : platform_(platform),
       journal_(journal),
+      outbox_(outbox),
       replica_(replica),
       notify_(std::move(notify)),
-      log_(std::move(log)) {}
+      wake_(std::move(wake)),
+      log_(std::move(log)),
+      quietMs_(quietMs) {}
 
 Node DriveFs::attributes(Ino ino) {
   auto node = journal_.node(ino);
   if (!node) throw FsError(ENOENT);
+  if (!node->folder && node->materialised && (node->dirty != 0 || node->local)) {
+    struct stat st {};
+    if (::stat(replica_.contents(ino).c_str(), &st) == 0) node->size = st.st_size;
+  }
   return *node;
 }
 
@@ -104,7 +124,7 @@ std::vector<Node> DriveFs::children(Ino ino) {
 void DriveFs::list(const Node& node) {
   once(listing_, node.ino, [&] {
     try {
-      apply(journal_.applyListing(node.ino, platform_.enumerate(node.identifier)));
+      apply(journal_.applyListing(node.ino, platform_.enumerate(node.identifier)), true);
     } catch (const platform::Error& e) {
       log_("listing " + node.name + " failed: " + e.what());
       throw;
@@ -112,18 +132,149 @@ void DriveFs::list(const Node& node) {
   });
 }
 
-int DriveFs::openForReading(Ino ino) {
+std::unique_ptr<OpenFile> DriveFs::open(Ino ino, int flags) {
+  const bool writable = (flags & O_ACCMODE) != O_RDONLY;
+  const bool truncate = writable && (flags & O_TRUNC);
   for (int attempt = 0; attempt < 3; ++attempt) {
     Node node = attributes(ino);
     if (node.folder) throw FsError(EISDIR);
-    if (node.materialised) {
-      int fd = ::open(replica_.contents(ino).c_str(), O_RDONLY | O_CLOEXEC);
-      if (fd >= 0) return fd;
-      if (errno != ENOENT) throw FsError(errno);
+    if (!node.materialised && !truncate) {
+      materialise(node);
+      continue;
     }
-    materialise(node);
+    auto file = std::make_unique<OpenFile>();
+    file->ino = ino;
+    file->writable = writable;
+    int mode = writable ? O_RDWR | O_CREAT : O_RDONLY;
+    file->fd = ::open(replica_.contents(ino).c_str(), mode | O_CLOEXEC | (truncate ? O_TRUNC : 0), 0600);
+    if (file->fd < 0) {
+      if (errno == ENOENT) continue;  // dropped as stale meanwhile: fetch it again
+      throw FsError(errno);
+    }
+    if (writable) {
+      platform::MutexLock lock(mu_);
+      ++writers_[ino];
+    }
+    if (truncate) {
+      outbox_.changed(ino);
+      file->changed = true;
+    }
+    return file;
   }
   throw FsError(EIO);
+}
+
+std::pair<Node, std::unique_ptr<OpenFile>> DriveFs::create(Ino parent, const std::string& name) {
+  folder(parent);
+  Node node = outbox_.create(parent, name, false);
+  auto file = std::make_unique<OpenFile>();
+  file->ino = node.ino;
+  file->writable = true;
+  file->changed = true;
+  file->fd = ::open(replica_.contents(node.ino).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  if (file->fd < 0) throw FsError(errno);
+  platform::MutexLock lock(mu_);
+  ++writers_[node.ino];
+  return {node, std::move(file)};
+}
+
+Node DriveFs::mkdir(Ino parent, const std::string& name) {
+  folder(parent);
+  Node node = outbox_.create(parent, name, true);
+  wake_();
+  return node;
+}
+
+size_t DriveFs::write(OpenFile& file, const char* data, size_t size, off_t offset) {
+  if (!file.changed) {
+    outbox_.changed(file.ino);  // in the journal before the first byte lands
+    file.changed = true;
+  }
+  ssize_t n = ::pwrite(file.fd, data, size, offset);
+  if (n < 0) throw FsError(errno);
+  file.timesSet = false;
+  return static_cast<size_t>(n);
+}
+
+void DriveFs::release(std::unique_ptr<OpenFile> file) {
+  ::close(file->fd);
+  if (!file->writable) return;
+  // Written and closed: modified now, unless the program set the time itself after its last write.
+  if (file->changed && !file->timesSet) outbox_.setModificationTime(file->ino, nowNs());
+  bool last = false;
+  {
+    platform::MutexLock lock(mu_);
+    last = --writers_[file->ino] == 0;
+    if (last) writers_.erase(file->ino);
+  }
+  if (last) {
+    outbox_.closed(file->ino, quietMs_);
+    wake_();
+  }
+}
+
+void DriveFs::fsync(OpenFile& file) {
+  if (::fsync(file.fd) != 0) throw FsError(errno);
+  if (file.changed) {
+    outbox_.closed(file.ino, quietMs_);
+    wake_();
+  }
+}
+
+Node DriveFs::setAttributes(Ino ino, std::optional<off_t> size, std::optional<int64_t> mtimeNs,
+                            OpenFile* file) {
+  Node node = attributes(ino);
+  if (size && !node.folder) {
+    if (!node.materialised && *size != 0) materialise(node);
+    outbox_.changed(ino);
+    int rc = file ? ::ftruncate(file->fd, *size) : ::truncate(replica_.contents(ino).c_str(), *size);
+    if (rc != 0 && errno == ENOENT && *size == 0) {
+      int fd = ::open(replica_.contents(ino).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+      rc = fd < 0 ? -1 : ::close(fd);
+    }
+    if (rc != 0) throw FsError(errno);
+    if (file) file->changed = true;
+    bool open;
+    {
+      platform::MutexLock lock(mu_);
+      open = writers_.count(ino) != 0;
+    }
+    if (!open) {
+      outbox_.closed(ino, quietMs_);
+      wake_();
+    }
+  }
+  if (mtimeNs) {
+    outbox_.setModificationTime(ino, *mtimeNs);
+    if (file) file->timesSet = true;
+  }
+  return attributes(ino);
+}
+
+void DriveFs::unlink(Ino parent, const std::string& name) {
+  Node node = lookup(parent, name);
+  if (node.folder) throw FsError(EISDIR);
+  apply(outbox_.remove(node.ino), false);
+  wake_();
+}
+
+void DriveFs::rmdir(Ino parent, const std::string& name) {
+  Node node = lookup(parent, name);
+  if (!node.folder) throw FsError(ENOTDIR);
+  if (!children(node.ino).empty()) throw FsError(ENOTEMPTY);
+  apply(outbox_.remove(node.ino), false);
+  wake_();
+}
+
+void DriveFs::rename(Ino parent, const std::string& name, Ino newParent, const std::string& newName,
+                     bool noReplace) {
+  Node node = lookup(parent, name);
+  folder(newParent);
+  if (auto holder = journal_.child(newParent, newName); holder && holder->folder && holder->ino != node.ino) {
+    if (!children(holder->ino).empty()) throw FsError(ENOTEMPTY);
+  }
+  apply(outbox_.rename(node.ino, newParent, newName, !noReplace), false);
+  wake_();
 }
 
 void DriveFs::materialise(const Node& node) {
@@ -145,7 +296,7 @@ void DriveFs::materialise(const Node& node) {
     log_("fetched " + node.name + " (" + std::to_string(fetched.item->documentSize().value_or(0)) +
          " bytes)");
     if (fetched.item->documentSize().value_or(0) != node.size) {
-      Journal::Effects effects;
+      Effects effects;
       effects.changed.push_back(node.ino);
       notify_(effects);
     }
@@ -162,12 +313,14 @@ void DriveFs::changePass() {
     else if (change.deleted)
       deleted.push_back(std::move(*change.deleted));
   }
-  apply(journal_.applyChanges(updated, deleted, changes.anchor));
+  apply(journal_.applyChanges(updated, deleted, changes.anchor), true);
 }
 
-void DriveFs::apply(const Journal::Effects& effects) {
+void DriveFs::apply(const Effects& effects, bool tellKernel) {
   for (Ino ino : effects.stale) std::remove(replica_.contents(ino).c_str());
-  if (!effects.changed.empty() || !effects.names.empty()) notify_(effects);
+  for (const auto& name : effects.conflicts) log_("conflict: kept the local version as " + name);
+  if (tellKernel && !effects.empty()) notify_(effects);
+  if (!effects.conflicts.empty()) wake_();
 }
 
 }  // namespace davfp::mount

@@ -1,59 +1,94 @@
-// DriveFs: the file system operations of the mount, on the journal, the replica and the platform's client of
-// the extension, in the kernel's terms (inodes, names, errno) but free of FUSE's types. Folders are listed
-// from the server the first time they are looked into and from the journal afterwards (the change passes
-// keep them current); files are dataless until opened: the first open fetches the contents into the replica.
-// What the journal learns meanwhile that the kernel may have cached goes to the notifier. Failures are thrown
-// as FsError. Thread-safe: the kernel's requests come on many threads.
+// DriveFs: the file system operations of the mount, on the journal, the outbox, the replica and the
+// platform's client of the extension, in the kernel's terms (inodes, names, errno) but free of FUSE's types.
+// Folders are listed from the server the first time they are looked into and from the journal afterwards (the
+// change passes keep them current); files are dataless until opened: the first open fetches the contents into
+// the replica. Local changes go to the replica's copy and into the outbox before the call returns; the
+// uploader sends them. What the journal learns from the server that the kernel may have cached goes to
+// notify. Failures are thrown as FsError. Thread-safe: the kernel's requests come on many threads.
 #pragma once
 
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "client/platform_client.h"
 #include "mount/journal.h"
 #include "mount/node.h"
+#include "mount/outbox.h"
 #include "mount/replica.h"
 #include "platform/mutex.h"
 
 namespace davfp::mount {
 
+// A file a program opened: the replica's copy, and whether this opening wrote to it.
+struct OpenFile {
+  int fd = -1;
+  Ino ino = 0;
+  bool writable = false;
+  bool changed = false;
+  bool timesSet = false;  // the program set the modification time after its last write
+};
+
 class DriveFs {
  public:
-  using Notify = std::function<void(const Journal::Effects&)>;
-  // log: one line for each transfer and failure, for --verbose.
-  DriveFs(client::PlatformClient& platform, Journal& journal, const Replica& replica, Notify notify,
-          std::function<void(const std::string&)> log);
+  using Notify = std::function<void(const Effects&)>;
+  using Log = std::function<void(const std::string&)>;
+
+  // wake: tells the uploader that something was queued. quietMs: how long after the last writer closes a file
+  // it is sent, so that an editor's write-then-rename is one upload.
+  DriveFs(client::PlatformClient& platform, Journal& journal, Outbox& outbox, const Replica& replica,
+          Notify notify, std::function<void()> wake, Log log, int64_t quietMs = 1000);
 
   Node lookup(Ino parent, const std::string& name);
+  // The item's attributes; a file with local changes has its replica copy's size.
   Node attributes(Ino ino);
   // The folder's children by name, listed from the server when the journal has not listed it yet.
   std::vector<Node> children(Ino folder);
-  // A descriptor for reading the file's replica copy (the caller closes it), fetched first when dataless.
-  int openForReading(Ino ino);
+
+  // Opens a file (fetched first when dataless and not truncated); the caller releases it.
+  std::unique_ptr<OpenFile> open(Ino ino, int flags);
+  // A new file, open for writing, or a new folder.
+  std::pair<Node, std::unique_ptr<OpenFile>> create(Ino parent, const std::string& name);
+  Node mkdir(Ino parent, const std::string& name);
+  size_t write(OpenFile& file, const char* data, size_t size, off_t offset);
+  // The last writer's close sends the file after the quiet time; fsync sends it after the quiet time too.
+  void release(std::unique_ptr<OpenFile> file);
+  void fsync(OpenFile& file);
+  // setattr: a new size (a truncation, fetched first when dataless) and a new modification time.
+  Node setAttributes(Ino ino, std::optional<off_t> size, std::optional<int64_t> mtimeNs, OpenFile* file);
+  void unlink(Ino parent, const std::string& name);
+  void rmdir(Ino parent, const std::string& name);
+  // noReplace: fail with EEXIST instead of replacing what holds the new name.
+  void rename(Ino parent, const std::string& name, Ino newParent, const std::string& newName, bool noReplace);
+
   // One change pass of the working set from the journal's anchor, applied to the journal.
   void changePass();
 
  private:
   struct Transfer;
-  // Runs work once for key while other callers for the same key wait for it and share its outcome.
   template <class Work>
   void once(std::map<Ino, std::shared_ptr<Transfer>>& running, Ino key, Work work);
   Node folder(Ino ino);
   void list(const Node& folder);
   void materialise(const Node& file);
-  void apply(const Journal::Effects& effects);
+  // Drops stale replica copies and tells the kernel (server news only: the kernel knows its own changes).
+  void apply(const Effects& effects, bool tellKernel);
 
   client::PlatformClient& platform_;
   Journal& journal_;
+  Outbox& outbox_;
   const Replica& replica_;
   const Notify notify_;
-  const std::function<void(const std::string&)> log_;
+  const std::function<void()> wake_;
+  const Log log_;
+  const int64_t quietMs_;
   platform::Mutex mu_;
   std::map<Ino, std::shared_ptr<Transfer>> fetching_ GUARDED_BY(mu_);
   std::map<Ino, std::shared_ptr<Transfer>> listing_ GUARDED_BY(mu_);
+  std::map<Ino, int> writers_ GUARDED_BY(mu_);  // open writable files per item
 };
 
 }  // namespace davfp::mount

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -157,26 +160,103 @@ void onReleasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
   fuse_reply_err(req, 0);
 }
 
+OpenFile& fileOf(fuse_file_info* fi) { return *reinterpret_cast<OpenFile*>(fi->fh); }
+
 void onOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
   answer(req, [&] {
-    if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC)) throw FsError(EROFS);
-    fi->fh = static_cast<uint64_t>(fsOf(req).openForReading(ino));
-    fi->keep_cache = 1;
+    auto file = fsOf(req).open(ino, fi->flags);
+    fi->keep_cache = file->writable ? 0 : 1;
+    fi->fh = reinterpret_cast<uint64_t>(file.release());
     fuse_reply_open(req, fi);
+  });
+}
+
+void onCreate(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi) {
+  answer(req, [&] {
+    if (!S_ISREG(mode)) throw FsError(EPERM);
+    auto [node, file] = fsOf(req).create(parent, name);
+    auto e = entryOf(node);
+    fi->fh = reinterpret_cast<uint64_t>(file.release());
+    fuse_reply_create(req, &e, fi);
   });
 }
 
 void onRead(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
   fuse_bufvec buf = FUSE_BUFVEC_INIT(size);
   buf.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
-  buf.buf[0].fd = static_cast<int>(fi->fh);
+  buf.buf[0].fd = fileOf(fi).fd;
   buf.buf[0].pos = offset;
   fuse_reply_data(req, &buf, FUSE_BUF_SPLICE_MOVE);
 }
 
+void onWrite(fuse_req_t req, fuse_ino_t, const char* data, size_t size, off_t offset, fuse_file_info* fi) {
+  answer(req, [&] { fuse_reply_write(req, fsOf(req).write(fileOf(fi), data, size, offset)); });
+}
+
+void onFlush(fuse_req_t req, fuse_ino_t, fuse_file_info*) { fuse_reply_err(req, 0); }
+
+void onFsync(fuse_req_t req, fuse_ino_t, int, fuse_file_info* fi) {
+  answer(req, [&] {
+    fsOf(req).fsync(fileOf(fi));
+    fuse_reply_err(req, 0);
+  });
+}
+
 void onRelease(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
-  ::close(static_cast<int>(fi->fh));
-  fuse_reply_err(req, 0);
+  std::unique_ptr<OpenFile> file(reinterpret_cast<OpenFile*>(fi->fh));
+  answer(req, [&] {
+    fsOf(req).release(std::move(file));
+    fuse_reply_err(req, 0);
+  });
+}
+
+void onSetattr(fuse_req_t req, fuse_ino_t ino, struct stat* attr, int set, fuse_file_info* fi) {
+  answer(req, [&] {
+    std::optional<off_t> size;
+    std::optional<int64_t> mtime;
+    if (set & FUSE_SET_ATTR_SIZE) size = attr->st_size;
+    if (set & FUSE_SET_ATTR_MTIME_NOW) {
+      mtime = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+    } else if (set & FUSE_SET_ATTR_MTIME) {
+      mtime = attr->st_mtim.tv_sec * 1'000'000'000LL + attr->st_mtim.tv_nsec;
+    }
+    // Modes and owners are the mount's own (files 0644, folders 0755, the mounting user's): a change of them
+    // is accepted and has no effect, as on file systems without them.
+    auto st = statOf(fsOf(req).setAttributes(ino, size, mtime, fi ? &fileOf(fi) : nullptr));
+    fuse_reply_attr(req, &st, kCacheSeconds);
+  });
+}
+
+void onMkdir(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t) {
+  answer(req, [&] {
+    auto e = entryOf(fsOf(req).mkdir(parent, name));
+    fuse_reply_entry(req, &e);
+  });
+}
+
+void onUnlink(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  answer(req, [&] {
+    fsOf(req).unlink(parent, name);
+    fuse_reply_err(req, 0);
+  });
+}
+
+void onRmdir(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  answer(req, [&] {
+    fsOf(req).rmdir(parent, name);
+    fuse_reply_err(req, 0);
+  });
+}
+
+void onRename(fuse_req_t req, fuse_ino_t parent, const char* name, fuse_ino_t newParent, const char* newName,
+              unsigned int flags) {
+  answer(req, [&] {
+    if (flags & RENAME_EXCHANGE) throw FsError(EINVAL);
+    fsOf(req).rename(parent, name, newParent, newName, (flags & RENAME_NOREPLACE) != 0);
+    fuse_reply_err(req, 0);
+  });
 }
 
 void onStatfs(fuse_req_t req, fuse_ino_t) {
@@ -187,30 +267,29 @@ void onStatfs(fuse_req_t req, fuse_ino_t) {
   fuse_reply_statfs(req, &st);
 }
 
-void readOnly(fuse_req_t req) { fuse_reply_err(req, EROFS); }
-
 const fuse_lowlevel_ops kOps = [] {
   fuse_lowlevel_ops ops{};
   ops.init = onInit;
   ops.lookup = onLookup;
   ops.getattr = onGetattr;
+  ops.setattr = onSetattr;
   ops.opendir = onOpendir;
   ops.readdir = onReaddir;
   ops.readdirplus = onReaddirplus;
   ops.releasedir = onReleasedir;
   ops.open = onOpen;
+  ops.create = onCreate;
   ops.read = onRead;
+  ops.write = onWrite;
+  ops.flush = onFlush;
+  ops.fsync = onFsync;
   ops.release = onRelease;
+  ops.mkdir = onMkdir;
+  ops.unlink = onUnlink;
+  ops.rmdir = onRmdir;
+  ops.rename = onRename;
   ops.statfs = onStatfs;
-  ops.setattr = [](fuse_req_t req, fuse_ino_t, struct stat*, int, fuse_file_info*) { readOnly(req); };
-  ops.mknod = [](fuse_req_t req, fuse_ino_t, const char*, mode_t, dev_t) { readOnly(req); };
-  ops.mkdir = [](fuse_req_t req, fuse_ino_t, const char*, mode_t) { readOnly(req); };
-  ops.unlink = [](fuse_req_t req, fuse_ino_t, const char*) { readOnly(req); };
-  ops.rmdir = [](fuse_req_t req, fuse_ino_t, const char*) { readOnly(req); };
-  ops.rename = [](fuse_req_t req, fuse_ino_t, const char*, fuse_ino_t, const char*, unsigned) {
-    readOnly(req);
-  };
-  ops.create = [](fuse_req_t req, fuse_ino_t, const char*, mode_t, fuse_file_info*) { readOnly(req); };
+  ops.mknod = [](fuse_req_t req, fuse_ino_t, const char*, mode_t, dev_t) { fuse_reply_err(req, EPERM); };
   ops.symlink = [](fuse_req_t req, const char*, fuse_ino_t, const char*) { fuse_reply_err(req, EPERM); };
   ops.link = [](fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) { fuse_reply_err(req, EPERM); };
   return ops;
@@ -256,7 +335,7 @@ void FuseMount::exit() {
   fuse_session_unmount(session_);
 }
 
-void FuseMount::notify(const Journal::Effects& effects) {
+void FuseMount::notify(const Effects& effects) {
   std::set<Ino> folders;
   for (const auto& [parent, name] : effects.names) {
     fuse_lowlevel_notify_inval_entry(session_, parent, name.c_str(), name.size());

@@ -1,7 +1,7 @@
 // FuseMount: the drive as a kernel file system through libfuse's low-level interface. It answers the
 // kernel's requests with DriveFs (one worker thread per request in flight, so that a slow fetch holds up only
 // the program that waits for it) and tells the kernel to forget what it cached when the journal learns
-// otherwise (notify()). Until the mount has write-back, writing operations answer EROFS.
+// otherwise (notify()). Symbolic and hard links and special files are refused with EPERM.
 #pragma once
 
 #include <atomic>
@@ -36,7 +36,7 @@ class FuseMount {
   // which ends run(). From any thread; once is enough.
   void exit();
   // Drops the kernel's cached attributes, contents and names that effects name. Any thread but a request's.
-  void notify(const Journal::Effects& effects);
+  void notify(const Effects& effects);
 
  private:
   DriveFs& fs_;

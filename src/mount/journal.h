@@ -1,60 +1,65 @@
-// Journal: the mount's memory of the drive, in SQLite: every item it has seen (its identifier, parent, name,
-// type, size, date, versions, whether its contents are in the replica) and the sync anchor of the last change
-// pass. It is the platform's own record, apart from the engine's state: each platform event (a listing, a
-// change pass, a fetch) is one transaction, so that the journal after a crash is as it was after some event.
-// Thread-safe: one connection, its callers serialised.
+// Journal: what the server says, applied to the mount's journal (JournalDb): listings of folders, change
+// passes of the working set, fetched contents. Each is one transaction, so that the journal after a crash is
+// as it was after some event. Local work wins over what the server says about the same item until it is sent:
+// an item with changes still to be sent keeps its place, a deleted item that is still to be deleted on the
+// server is not brought back, a local item is never forgotten, and when the server changed a file whose local
+// copy has unsent changes, both versions are kept: the server's under the name, the local one beside it under
+// a conflict name (conflict_name.h), to be created on the server. Thread-safe (through the JournalDb's lock).
 #pragma once
 
-#include <memory>
+#include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "mount/journal_db.h"
 #include "mount/node.h"
-#include "mount/sqlite_db.h"
 #include "platform/file_provider.h"
-#include "platform/mutex.h"
 
 namespace davfp::mount {
 
+// What an event altered, for the kernel's caches and the replica.
+struct Effects {
+  std::vector<Ino> changed;                        // attributes or contents
+  std::vector<std::pair<Ino, std::string>> names;  // (folder, name) that appeared or went
+  std::vector<Ino> stale;                          // replica copies that are out of date or forgotten
+  std::vector<std::string> conflicts;              // conflict names given, for the log
+
+  bool empty() const { return changed.empty() && names.empty() && stale.empty(); }
+};
+
 class Journal {
  public:
-  // Opens the journal at path, making it (with the root) when it is new.
-  explicit Journal(const std::string& path);
-  ~Journal();
+  // now: the wall clock, for the dates of conflict names.
+  explicit Journal(
+      JournalDb& db, std::function<std::time_t()> now = [] { return std::time(nullptr); });
 
   std::optional<Node> node(Ino ino);
   std::optional<Node> child(Ino parent, const std::string& name);
   std::vector<Node> children(Ino parent);
 
-  // What a listing or a change pass altered, for the kernel's caches: inodes whose attributes or contents
-  // changed, and names that appeared or went (parent, name).
-  struct Effects {
-    std::vector<Ino> changed;
-    std::vector<std::pair<Ino, std::string>> names;
-    std::vector<Ino> stale;  // materialised files whose replica copy is out of date or forgotten
-  };
-
-  // Makes the folder's children those of a listing: items already known keep their inodes (and move here
-  // when they were elsewhere), new ones get theirs, and children the listing lacks are forgotten. Marks the
-  // folder listed.
+  // Makes the folder's children those of a listing: known items keep their inodes (and move here when they
+  // were elsewhere), new ones get theirs, children the listing lacks are forgotten. Marks the folder listed.
   Effects applyListing(Ino folder, const std::vector<platform::ItemRef>& items);
-  // Applies one change pass and saves its anchor: updated items (under a parent the journal knows; others
-  // are left for the listing of their folder) and deleted identifiers.
+  // Applies one change pass and saves its anchor: updated items (under a listed parent; others are left for
+  // the listing of their folder) and deleted identifiers.
   Effects applyChanges(const std::vector<platform::ItemRef>& updated,
                        const std::vector<platform::ItemIdentifier>& deleted,
                        const platform::SyncAnchor& anchor);
-  // Records that the file's contents at item's version are in the replica.
+  // Records that the file's contents at item's version are in the replica (unless it changed locally since).
   void setMaterialised(Ino ino, const platform::ItemProtocol& item);
+  // Marks a folder to be listed again when next looked into.
+  void unlist(Ino folder);
 
   platform::SyncAnchor anchor();
-  // How many items the journal holds, the root included.
   int64_t count();
 
  private:
-  struct Impl;
-  platform::Mutex mu_;
-  std::unique_ptr<Impl> impl_ GUARDED_BY(mu_);
+  class Apply;
+  JournalDb& db_;
+  const std::function<std::time_t()> now_;
 };
 
 }  // namespace davfp::mount

@@ -1,13 +1,17 @@
 #include "mount/mount.h"
 
+#include <atomic>
 #include <cstdio>
+#include <ctime>
 #include <deque>
 #include <thread>
 
 #include "mount/drive_fs.h"
 #include "mount/fuse_mount.h"
 #include "mount/journal.h"
+#include "mount/outbox.h"
 #include "mount/replica.h"
+#include "mount/uploader.h"
 #include "platform/mutex.h"
 
 namespace davfp::mount {
@@ -21,7 +25,7 @@ class Invalidations {
   explicit Invalidations(FuseMount& fuse)
       : fuse_(fuse), thread_([this](std::stop_token stop) { run(stop); }) {}
 
-  void add(const Journal::Effects& effects) {
+  void add(const Effects& effects) {
     platform::MutexLock lock(mu_);
     queue_.push_back(effects);
     cv_.notifyAll();
@@ -34,7 +38,7 @@ class Invalidations {
       cv_.notifyAll();
     });
     for (;;) {
-      Journal::Effects next;
+      Effects next;
       {
         platform::MutexLock lock(mu_);
         while (queue_.empty() && !stop.stop_requested()) cv_.wait(mu_);
@@ -49,7 +53,7 @@ class Invalidations {
   FuseMount& fuse_;
   platform::Mutex mu_;
   platform::CondVar cv_;
-  std::deque<Journal::Effects> queue_ GUARDED_BY(mu_);
+  std::deque<Effects> queue_ GUARDED_BY(mu_);
   std::jthread thread_;
 };
 
@@ -58,25 +62,36 @@ class Invalidations {
 void runMount(client::PlatformClient& platform, const MountOptions& options, std::stop_token stop,
               const std::function<void()>& ready) {
   Replica replica = options.replica.empty() ? Replica::forDomain(options.domain) : Replica(options.replica);
-  Journal journal(replica.journalPath());
+  JournalDb db(replica.journalPath());
+  auto clock = [] { return std::time(nullptr); };
+  Journal journal(db, clock);
+  Outbox outbox(
+      db,
+      [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::system_clock::now().time_since_epoch())
+            .count();
+      },
+      clock);
   auto log = [&](const std::string& line) {
     if (options.verbose) std::fprintf(stderr, "davfp mount: %s\n", line.c_str());
   };
-  FuseMount* fuse = nullptr;
-  Invalidations* invalidations = nullptr;
+  // Set once the kernel's side exists; nothing reaches the kernel before the mount is made.
+  std::atomic<Invalidations*> invalidations = nullptr;
+  auto notify = [&](const Effects& effects) {
+    if (Invalidations* queue = invalidations.load()) queue->add(effects);
+  };
+  Uploader uploader(platform, journal, outbox, replica, notify, log);
   DriveFs fs(
-      platform, journal, replica,
-      [&](const Journal::Effects& effects) {
-        if (invalidations) invalidations->add(effects);
-      },
-      log);
+      platform, journal, outbox, replica, notify, [&] { uploader.wake(); }, log);
   FuseMount mounted(fs, {.fsname = "davfp:" + options.domain, .debug = options.debug});
-  fuse = &mounted;
   Invalidations queue(mounted);
   invalidations = &queue;
   mounted.mount(options.mountpoint);
-  std::stop_callback unmount(stop, [fuse] { fuse->exit(); });
+  std::stop_callback unmount(stop, [&mounted] { mounted.exit(); });
 
+  outbox.recover();  // what a mount before this one left unsent goes first
+  uploader.start();
   std::jthread poller([&](std::stop_token polling) {
     platform::Mutex mu;
     platform::CondVar cv;
@@ -100,6 +115,15 @@ void runMount(client::PlatformClient& platform, const MountOptions& options, std
   ready();
   mounted.run();
   poller.request_stop();
+  poller.join();
+  uploader.stop();
+  invalidations = nullptr;
+  // The folder is gone; what programs closed last is sent now rather than at the next mount, while the server
+  // answers.
+  if (int64_t left = uploader.drain(stop)) {
+    std::fprintf(stderr, "davfp mount: %lld changes not sent yet; the next mount sends them\n",
+                 static_cast<long long>(left));
+  }
 }
 
 }  // namespace davfp::mount

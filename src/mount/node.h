@@ -25,6 +25,11 @@ struct Node {
   // only described (dataless). A folder's children are known once it has been listed.
   bool materialised = false;
   bool listed = false;
+  // Local changes: the replica's copy holds contents not yet sent (a count that rises with each change, so
+  // that an upload can tell whether more came while it ran), and the item is not on the server yet (its
+  // identifier is the mount's own until its creation is answered).
+  int64_t dirty = 0;
+  bool local = false;
 };
 
 }  // namespace davfp::mount

@@ -11,11 +11,13 @@
 #include <mutex>
 #include <vector>
 
-#include "host/template_item.h"
+#include "client/template_item.h"
 #include "platform/file_provider.h"
 #include "platform/jobs.h"
 
 namespace davfp::cli::testing {
+
+using client::TemplateItem;
 
 class FakeExtension final : public platform::ReplicatedExtension,
                             public std::enable_shared_from_this<FakeExtension> {

@@ -5,10 +5,12 @@
 #include "host/human_output.h"
 #include "host/json_output.h"
 #include "host/progress_bar.h"
-#include "host/template_item.h"
+#include "client/template_item.h"
 
 namespace davfp::cli {
 namespace {
+
+using client::TemplateItem;
 
 using namespace std::chrono;
 

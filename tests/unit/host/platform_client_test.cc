@@ -12,6 +12,8 @@
 namespace davfp::cli {
 namespace {
 
+using client::TemplateItem;
+
 using testing::FakeExtension;
 
 class PlatformTest : public ::testing::Test {

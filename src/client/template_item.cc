@@ -1,8 +1,8 @@
-#include "host/template_item.h"
+#include "client/template_item.h"
 
 #include "platform/uuid.h"
 
-namespace davfp::cli {
+namespace davfp::client {
 
 TemplateItem::Properties TemplateItem::forNewItem(platform::ItemIdentifier parent, std::string filename,
                                                   std::optional<std::string> contentType) {
@@ -27,4 +27,4 @@ TemplateItem::Properties TemplateItem::copyOf(const platform::ItemProtocol& item
                     .capabilities = item.capabilities()};
 }
 
-}  // namespace davfp::cli
+}  // namespace davfp::client

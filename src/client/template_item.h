@@ -8,7 +8,7 @@
 
 #include "platform/file_provider.h"
 
-namespace davfp::cli {
+namespace davfp::client {
 
 class TemplateItem final : public platform::ItemProtocol {
  public:
@@ -48,4 +48,4 @@ class TemplateItem final : public platform::ItemProtocol {
   const Properties p_;
 };
 
-}  // namespace davfp::cli
+}  // namespace davfp::client

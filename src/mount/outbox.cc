@@ -1,0 +1,246 @@
+#include "mount/outbox.h"
+
+#include <cerrno>
+#include <chrono>
+
+#include "mount/fs_error.h"
+#include "mount/reconcile.h"
+
+namespace davfp::mount {
+
+Outbox::Outbox(JournalDb& db, std::function<int64_t()> nowMs, std::function<std::time_t()> now)
+    : db_(db), nowMs_(std::move(nowMs)), now_(std::move(now)) {}
+
+void Outbox::enqueue(const Op& op) { db_.addOp(op); }
+
+void Outbox::settle(const Op& op) {
+  inFlight_.erase(op.seq);
+  db_.eraseOp(op.seq);
+}
+
+Node Outbox::create(Ino parent, const std::string& name, bool folder) {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  auto p = db_.node(parent);
+  if (!p) throw FsError(ENOENT);
+  if (!p->folder) throw FsError(ENOTDIR);
+  if (db_.child(parent, name)) throw FsError(EEXIST);
+  Node n;
+  n.identifier = localIdentifier();
+  n.parent = parent;
+  n.name = name;
+  n.folder = folder;
+  n.mtimeNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                  std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+  n.materialised = !folder;
+  n.listed = folder;
+  n.dirty = folder ? 0 : 1;
+  n.local = true;
+  n.ino = db_.put(n);
+  enqueue({.ino = n.ino, .kind = "create", .due = folder ? 0 : kNotDue});
+  tx.commit();
+  return n;
+}
+
+void Outbox::changed(Ino ino) {
+  platform::MutexLock lock(db_.mu);
+  auto node = db_.node(ino);
+  if (!node) return;
+  node->dirty += 1;
+  node->materialised = true;
+  db_.put(*node);
+}
+
+void Outbox::setModificationTime(Ino ino, int64_t mtimeNs) {
+  platform::MutexLock lock(db_.mu);
+  auto node = db_.node(ino);
+  if (!node) return;
+  node->mtimeNs = mtimeNs;
+  db_.put(*node);
+}
+
+void Outbox::closed(Ino ino, int64_t quietMs) {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  auto node = db_.node(ino);
+  if (!node) return;
+  const int64_t due = nowMs_() + quietMs;
+  bool queued = false;
+  for (const Op& op : db_.opsOf(ino)) {
+    if (inFlight_.count(op.seq) || (op.kind != "create" && op.kind != "contents")) continue;
+    db_.setDue(op.seq, due);
+    queued = true;
+  }
+  if (!queued && node->dirty != 0) enqueue({.ino = ino, .kind = "contents", .due = due});
+  tx.commit();
+}
+
+Effects Outbox::remove(Ino ino) {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  Effects effects;
+  auto node = db_.node(ino);
+  if (!node) throw FsError(ENOENT);
+  removeNode(*node, effects);
+  tx.commit();
+  return effects;
+}
+
+void Outbox::removeNode(const Node& found, Effects& effects) {
+  const Node* node = &found;
+  const Ino ino = node->ino;
+  if (node->ino == kRootIno) throw FsError(EBUSY);
+  if (node->folder && !db_.children(ino).empty()) throw FsError(ENOTEMPTY);
+  for (const Op& op : db_.opsOf(ino)) {
+    if (!inFlight_.count(op.seq)) db_.eraseOp(op.seq);
+  }
+  // A deletion's entry names the folder it was deleted from: that folder is listed again when the server
+  // refuses.
+  if (!node->local) {
+    enqueue({.ino = node->parent,
+             .kind = "delete",
+             .identifier = node->identifier,
+             .baseVersion = node->version.contentVersion});
+  }
+  db_.erase(ino);
+  if (node->materialised) effects.stale.push_back(ino);
+  effects.names.emplace_back(node->parent, node->name);
+}
+
+Effects Outbox::rename(Ino ino, Ino parent, const std::string& name, bool replace) {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  Effects effects;
+  auto node = db_.node(ino);
+  if (!node) throw FsError(ENOENT);
+  for (Ino up = parent; up != 0;) {  // a folder never goes into itself
+    if (up == ino) throw FsError(EINVAL);
+    auto above = db_.node(up);
+    up = above ? above->parent : 0;
+  }
+  if (auto holder = db_.child(parent, name)) {
+    if (holder->ino == ino) return effects;
+    if (!replace) throw FsError(EEXIST);
+    if (holder->folder != node->folder) throw FsError(holder->folder ? EISDIR : ENOTDIR);
+    removeNode(*holder, effects);
+  }
+  effects.names.emplace_back(node->parent, node->name);
+  effects.names.emplace_back(parent, name);
+  effects.changed.push_back(ino);
+  node->parent = parent;
+  node->name = name;
+  db_.put(*node);
+  bool queued = node->local;
+  for (const Op& op : db_.opsOf(ino)) {
+    queued = queued || (op.kind == "move" && !inFlight_.count(op.seq));
+  }
+  if (!queued) enqueue({.ino = ino, .kind = "move"});
+  requeue(db_, ino);
+  tx.commit();
+  return effects;
+}
+
+void Outbox::recover() {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  const int64_t now = nowMs_();
+  for (const Op& op : db_.ops()) {
+    if (op.due > now) db_.setDue(op.seq, now);
+  }
+  for (const Node& node : db_.unsent()) {
+    if (!db_.opsOf(node.ino).empty()) continue;
+    enqueue({.ino = node.ino, .kind = node.local ? "create" : "contents", .due = now});
+  }
+  tx.commit();
+}
+
+std::optional<Op> Outbox::next(int64_t& wakeAtMs) {
+  platform::MutexLock lock(db_.mu);
+  wakeAtMs = kNotDue;
+  const int64_t now = nowMs_();
+  std::set<Ino> waiting;  // items with an entry before: theirs go in order
+  for (const Op& op : db_.ops()) {
+    const bool ownItem = op.kind != "delete";
+    if (inFlight_.count(op.seq) || (ownItem && waiting.count(op.ino))) {
+      if (ownItem) waiting.insert(op.ino);
+      continue;
+    }
+    if (op.due > now) {
+      wakeAtMs = std::min(wakeAtMs, op.due);
+      if (ownItem) waiting.insert(op.ino);
+      continue;
+    }
+    inFlight_.insert(op.seq);
+    return op;
+  }
+  return std::nullopt;
+}
+
+Effects Outbox::done(const Op& op, const platform::ItemRef& answered, int64_t sentDirty,
+                     const platform::ItemIdentifier& sentIdentifier) {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  Effects effects;
+  settle(op);
+  if (op.kind != "delete" && answered) {
+    auto node = db_.node(op.ino);
+    if (!node) {
+      // Deleted here while its creation was on the way: the server has it now, so it is deleted there too.
+      if (op.kind == "create") {
+        enqueue({.kind = "delete",
+                 .identifier = answered->itemIdentifier(),
+                 .baseVersion = answered->itemVersion().contentVersion});
+      }
+    } else if (node->identifier == sentIdentifier) {
+      Node n = *node;
+      n.identifier = answered->itemIdentifier();
+      n.version = answered->itemVersion();
+      n.local = false;
+      if (n.dirty == sentDirty) n.dirty = 0;
+      if (n.folder) n.listed = true;
+      if (!n.folder && answered->documentSize()) n.size = *answered->documentSize();
+      db_.put(n);
+      effects.changed.push_back(n.ino);
+    }
+  }
+  tx.commit();
+  return effects;
+}
+
+void Outbox::retry(const Op& op) {
+  platform::MutexLock lock(db_.mu);
+  inFlight_.erase(op.seq);
+}
+
+Effects Outbox::conflict(const Op& op, const platform::ItemProtocol& server) {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  Effects effects;
+  settle(op);
+  if (auto node = db_.node(op.ino)) splitConflict(db_, *node, node->parent, server, now_(), effects);
+  tx.commit();
+  return effects;
+}
+
+Effects Outbox::gone(const Op& op) {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  Effects effects;
+  settle(op);
+  if (auto node = db_.node(op.ino)) keepLocalWork(db_, *node, effects);
+  tx.commit();
+  return effects;
+}
+
+void Outbox::drop(const Op& op) {
+  platform::MutexLock lock(db_.mu);
+  settle(op);
+}
+
+int64_t Outbox::pending() {
+  platform::MutexLock lock(db_.mu);
+  return static_cast<int64_t>(db_.ops().size());
+}
+
+}  // namespace davfp::mount

@@ -1,0 +1,77 @@
+// Outbox: what programs change on the mount, in the journal before the system call returns, and the queue of
+// changes to send to the server in order (creations, contents, moves, deletions). Changes to one item
+// coalesce: a later change of an item whose creation or move is still queued moves that entry behind
+// everything queued meanwhile, where it stands for the item's latest state; deleting an item that never
+// reached the server takes its creation back. The sender takes the first entry that is due and whose item has
+// nothing queued before it (a file's creation and contents are due a quiet time after the last program that
+// wrote it closed it), and settles it with what the server answered. Thread-safe (through the JournalDb).
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "mount/journal.h"
+#include "mount/journal_db.h"
+#include "mount/node.h"
+#include "platform/file_provider.h"
+
+namespace davfp::mount {
+
+class Outbox {
+ public:
+  // nowMs: milliseconds since the epoch, for due times; now: the wall clock, for conflict names.
+  Outbox(JournalDb& db, std::function<int64_t()> nowMs, std::function<std::time_t()> now);
+
+  // A new file (with an empty replica copy, open for writing) or folder; FsError EEXIST when the name is
+  // taken.
+  Node create(Ino parent, const std::string& name, bool folder);
+  // A program changed the file's contents (its first write since it opened it, a truncation).
+  void changed(Ino ino);
+  void setModificationTime(Ino ino, int64_t mtimeNs);
+  // The last program that wrote the file closed it (or asked for it to be synced): its creation or its
+  // contents are sent after the quiet time.
+  void closed(Ino ino, int64_t quietMs);
+  // unlink and rmdir: the item goes now and its deletion is queued (nothing is sent for an item that never
+  // reached the server).
+  Effects remove(Ino ino);
+  // rename: the item takes its new place now and its move is queued, in one transaction with the removal
+  // of what held the name when replace is given (FsError EEXIST when the name is held and it is not).
+  Effects rename(Ino ino, Ino parent, const std::string& name, bool replace);
+  // After a restart: whatever waited for a program's close is due now, and a file with unsent contents but
+  // nothing queued (its program was writing when the mount ended) gets its contents queued.
+  void recover();
+
+  // The next entry to send, marked in flight until it is settled; none when nothing is due (wakeAtMs: when
+  // the next one will be, or kNotDue).
+  std::optional<Op> next(int64_t& wakeAtMs);
+  // The entry is done: answered (an item, for creations, contents and moves) is what the server holds now,
+  // sentDirty the item's dirty count when it was sent and sentIdentifier the identifier it was sent for.
+  Effects done(const Op& op, const platform::ItemRef& answered, int64_t sentDirty,
+               const platform::ItemIdentifier& sentIdentifier);
+  // The entry stays queued, to be tried again.
+  void retry(const Op& op);
+  // The server holds another version of the file than its local copy was based on.
+  Effects conflict(const Op& op, const platform::ItemProtocol& server);
+  // The server no longer has the item: local work is kept to be created again, the rest forgotten.
+  Effects gone(const Op& op);
+  // The entry cannot be sent; it is dropped (the item keeps its local state).
+  void drop(const Op& op);
+
+  // Entries queued, and conflicts met since the mount started.
+  int64_t pending();
+
+ private:
+  void enqueue(const Op& op) REQUIRES(db_.mu);
+  void removeNode(const Node& node, Effects& effects) REQUIRES(db_.mu);
+  void settle(const Op& op) REQUIRES(db_.mu);
+
+  JournalDb& db_;
+  const std::function<int64_t()> nowMs_;
+  const std::function<std::time_t()> now_;
+  std::set<int64_t> inFlight_ GUARDED_BY(db_.mu);
+};
+
+}  // namespace davfp::mount

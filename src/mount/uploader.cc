@@ -1,0 +1,203 @@
+#include "mount/uploader.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "client/template_item.h"
+#include "platform/mime_registry.h"
+
+namespace davfp::mount {
+
+namespace {
+
+int64_t nowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// Errors after which the same request may well succeed later: the server or the network away for a while.
+bool transient(const platform::Error& e) {
+  if (e.domain() == platform::kURLErrorDomain) return true;
+  if (e.is(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable)) return true;
+  if (e.is(platform::kFileProviderErrorDomain, platform::fp::kNotAuthenticated)) return true;
+  return e.is(platform::kCocoaErrorDomain, platform::cocoa::kUserCancelled);
+}
+
+bool is(const platform::Error& e, long fpCode) { return e.is(platform::kFileProviderErrorDomain, fpCode); }
+
+client::TemplateItem::Properties templateOf(const Node& node, const Node& parent) {
+  client::TemplateItem::Properties p;
+  p.identifier = node.identifier;
+  p.parent = parent.identifier;
+  p.filename = node.name;
+  if (node.folder) p.contentType = std::string(platform::kFolderType);
+  if (!node.folder) p.documentSize = node.size;
+  p.contentModificationDate = platform::Date(
+      std::chrono::duration_cast<platform::Date::duration>(std::chrono::nanoseconds(node.mtimeNs)));
+  p.version = node.local ? platform::ItemVersion{platform::kBeforeFirstSyncComponent,
+                                                 platform::kBeforeFirstSyncComponent}
+                         : node.version;
+  return p;
+}
+
+}  // namespace
+
+Uploader::Uploader(client::PlatformClient& platform, Journal& journal, Outbox& outbox, const Replica& replica,
+                   Notify notify, Log log)
+    : platform_(platform),
+      journal_(journal),
+      outbox_(outbox),
+      replica_(replica),
+      notify_(std::move(notify)),
+      log_(std::move(log)) {}
+
+Uploader::~Uploader() { stop(); }
+
+void Uploader::start() {
+  thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
+}
+
+void Uploader::stop() {
+  if (!thread_.joinable()) return;
+  thread_.request_stop();
+  wake();
+  thread_.join();
+}
+
+void Uploader::wake() {
+  platform::MutexLock lock(mu_);
+  woken_ = true;
+  cv_.notifyAll();
+}
+
+void Uploader::run(std::stop_token stop) {
+  using std::chrono::milliseconds;
+  milliseconds pause(0);   // after a failure: how long the server is given before the next attempt
+  int64_t pauseUntil = 0;  // no attempt before then, however often something new is queued
+  while (!stop.stop_requested()) {
+    int64_t wakeAt = kNotDue;
+    if (nowMs() >= pauseUntil) {
+      if (auto op = outbox_.next(wakeAt)) {
+        if (send(*op)) {
+          pause = milliseconds(0);
+          continue;
+        }
+        pause = std::clamp<milliseconds>(pause * 2, milliseconds(500), std::chrono::minutes(1));
+        pauseUntil = nowMs() + pause.count();
+      }
+    }
+    platform::MutexLock lock(mu_);
+    const int64_t now = nowMs();
+    if (now < pauseUntil) {
+      cv_.waitFor(mu_, milliseconds(pauseUntil - now));
+    } else if (!woken_) {
+      cv_.waitFor(mu_, wakeAt == kNotDue ? milliseconds(std::chrono::minutes(1))
+                                         : milliseconds(std::max<int64_t>(wakeAt - now, 0)));
+    }
+    woken_ = false;
+  }
+}
+
+int64_t Uploader::drain(std::stop_token stop) {
+  outbox_.recover();
+  int64_t wakeAt = kNotDue;
+  while (!stop.stop_requested()) {
+    auto op = outbox_.next(wakeAt);
+    if (!op || !send(*op)) break;
+  }
+  return outbox_.pending();
+}
+
+bool Uploader::send(const Op& op) {
+  try {
+    if (op.kind == "delete") {
+      sendDeletion(op);
+    } else {
+      sendItem(op);
+    }
+    return true;
+  } catch (const platform::Error& e) {
+    if (transient(e)) {
+      log_("will try again: " + op.kind + ": " + e.what());
+      outbox_.retry(op);
+      return false;
+    }
+    if (is(e, platform::fp::kNoSuchItem)) {
+      notify_(outbox_.gone(op));
+      return true;
+    }
+    log_("the server refused " + op.kind + ": " + e.what());
+    outbox_.drop(op);
+    return true;
+  }
+}
+
+void Uploader::sendDeletion(const Op& op) {
+  log_("deleting " + op.identifier);
+  try {
+    platform_.remove(op.identifier, {op.baseVersion, {}}, false);
+  } catch (const platform::Error& e) {
+    if (is(e, platform::fp::kNoSuchItem)) {
+      outbox_.done(op, nullptr, 0, {});
+      return;
+    }
+    if (is(e, platform::fp::kDeletionRejected) || is(e, platform::fp::kDirectoryNotEmpty)) {
+      // It changed on the server since it was seen: the server's version comes back into its folder.
+      log_("not deleted, it changed on the server: " + op.identifier);
+      outbox_.drop(op);
+      journal_.unlist(op.ino);
+      Effects effects;
+      effects.changed.push_back(op.ino);
+      notify_(effects);
+      return;
+    }
+    throw;
+  }
+  outbox_.done(op, nullptr, 0, {});
+}
+
+void Uploader::sendItem(const Op& op) {
+  auto node = journal_.node(op.ino);
+  auto parent = node ? journal_.node(node->parent) : std::nullopt;
+  if (!node || !parent || parent->local) {
+    // Gone meanwhile, or its folder is not on the server yet (its creation comes first and failed).
+    outbox_.drop(op);
+    return;
+  }
+  auto properties = templateOf(*node, *parent);
+  std::optional<std::string> contents;
+  if (!node->folder && (op.kind == "contents" || node->local)) contents = replica_.contents(node->ino);
+  client::PlatformClient::Written written;
+  if (node->local) {
+    log_("creating " + node->name);
+    platform::ItemFields fields = platform::field::kFilename | platform::field::kParentItemIdentifier;
+    if (contents) fields |= platform::field::kContents | platform::field::kContentModificationDate;
+    written = platform_.create(std::make_shared<client::TemplateItem>(properties), fields, contents);
+  } else if (op.kind == "contents") {
+    if (node->dirty == 0) {
+      outbox_.drop(op);
+      return;
+    }
+    // The engine replaces whatever the server holds: ask first whether that is still what the copy came from.
+    auto current = platform_.item(node->identifier);
+    if (current->itemVersion().contentVersion != node->version.contentVersion) {
+      notify_(outbox_.conflict(op, *current));
+      log_("conflict: " + node->name + " changed on the server and here; both kept");
+      return;
+    }
+    log_("sending " + node->name);
+    written =
+        platform_.modify(std::make_shared<client::TemplateItem>(properties), node->version,
+                         platform::field::kContents | platform::field::kContentModificationDate, contents);
+  } else {
+    log_("moving " + node->name);
+    written =
+        platform_.modify(std::make_shared<client::TemplateItem>(properties), node->version,
+                         platform::field::kFilename | platform::field::kParentItemIdentifier, std::nullopt);
+  }
+  notify_(outbox_.done(op, written.item, node->dirty, node->identifier));
+  log_("sent " + node->name);
+}
+
+}  // namespace davfp::mount
