@@ -10,10 +10,16 @@
 #include <cstdio>
 
 #include "mount/fs_error.h"
+#include "platform/text.h"
 
 namespace davfp::mount {
 
 namespace {
+
+// A new name must be one the server can take: UTF-8 (the kernel keeps "/", "." and ".." out already).
+void checkName(const std::string& name) {
+  if (!platform::isValidUtf8(name)) throw FsError(EINVAL);
+}
 
 int64_t nowNs() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -92,11 +98,15 @@ DriveFs::DriveFs(client::PlatformClient& platform, Journal& journal, Outbox& out
 Node DriveFs::attributes(Ino ino) {
   auto node = journal_.node(ino);
   if (!node) throw FsError(ENOENT);
-  if (!node->folder && node->materialised && (node->dirty != 0 || node->local)) {
+  return withLocalSize(std::move(*node));
+}
+
+Node DriveFs::withLocalSize(Node node) const {
+  if (!node.folder && node.materialised && (node.dirty != 0 || node.local)) {
     struct stat st {};
-    if (::stat(replica_.contents(ino).c_str(), &st) == 0) node->size = st.st_size;
+    if (::stat(replica_.contents(node.ino).c_str(), &st) == 0) node.size = st.st_size;
   }
-  return *node;
+  return node;
 }
 
 Node DriveFs::folder(Ino ino) {
@@ -113,12 +123,14 @@ Node DriveFs::lookup(Ino parent, const std::string& name) {
   folder(parent);
   auto child = journal_.child(parent, name);
   if (!child) throw FsError(ENOENT);
-  return *child;
+  return withLocalSize(std::move(*child));
 }
 
 std::vector<Node> DriveFs::children(Ino ino) {
   folder(ino);
-  return journal_.children(ino);
+  auto nodes = journal_.children(ino);
+  for (auto& node : nodes) node = withLocalSize(std::move(node));
+  return nodes;
 }
 
 void DriveFs::list(const Node& node) {
@@ -165,6 +177,7 @@ std::unique_ptr<OpenFile> DriveFs::open(Ino ino, int flags) {
 }
 
 std::pair<Node, std::unique_ptr<OpenFile>> DriveFs::create(Ino parent, const std::string& name) {
+  checkName(name);
   folder(parent);
   Node node = outbox_.create(parent, name, false);
   auto file = std::make_unique<OpenFile>();
@@ -179,6 +192,7 @@ std::pair<Node, std::unique_ptr<OpenFile>> DriveFs::create(Ino parent, const std
 }
 
 Node DriveFs::mkdir(Ino parent, const std::string& name) {
+  checkName(name);
   folder(parent);
   Node node = outbox_.create(parent, name, true);
   wake_();
@@ -268,6 +282,7 @@ void DriveFs::rmdir(Ino parent, const std::string& name) {
 
 void DriveFs::rename(Ino parent, const std::string& name, Ino newParent, const std::string& newName,
                      bool noReplace) {
+  checkName(newName);
   Node node = lookup(parent, name);
   folder(newParent);
   if (auto holder = journal_.child(newParent, newName); holder && holder->folder && holder->ino != node.ino) {

@@ -72,6 +72,8 @@ class DriveFs {
   template <class Work>
   void once(std::map<Ino, std::shared_ptr<Transfer>>& running, Ino key, Work work);
   Node folder(Ino ino);
+  // A file with local changes has the size of its replica copy, which the journal does not follow.
+  Node withLocalSize(Node node) const;
   void list(const Node& folder);
   void materialise(const Node& file);
   // Drops stale replica copies and tells the kernel (server news only: the kernel knows its own changes).

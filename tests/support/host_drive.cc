@@ -35,8 +35,8 @@ HostDrive::HostDrive() {
   for (const auto& dir : {home_, served_, scratch_, tmp_.file("tmp")}) fs::create_directories(dir);
 }
 
-void HostDrive::serve() {
-  server_ = RealServer::start(ServerKind::rclone, served_);
+void HostDrive::serve(ServerKind kind) {
+  server_ = RealServer::start(kind, served_);
   publish({{kTestDomain, {kTestDriveName, server_->baseUrl()}}});
 }
 

@@ -36,8 +36,8 @@ class HostDrive {
   std::string stateHome() const { return home_ + "/.local/state"; }
   std::string drivesFile() const { return dataHome() + "/org.davfp.shared/drives.json"; }
 
-  // Starts the server and publishes it as the test domain.
-  void serve();
+  // Starts the server (rclone unless told) and publishes it as the test domain.
+  void serve(ServerKind kind = ServerKind::rclone);
   RealServer& server() { return *server_; }
   // Writes drives.json: domain -> {name, url}.
   void publish(const std::map<std::string, std::pair<std::string, std::string>>& drives);
