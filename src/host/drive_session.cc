@@ -7,6 +7,7 @@
 #include "client/errors.h"
 #include "host/failure.h"
 #include "host/visible_text.h"
+#include "mount/mount_table.h"
 #include "state/state.h"
 
 namespace davfp::cli {
@@ -37,14 +38,21 @@ void DriveSession::open() {
   if (extension_) return;
   const std::string path = State::lockFile(domain_.identifier, env_);
   try {
-    if (!wait_) {
-      lock_ = platform::FileLock::tryTake(path);
-      if (!lock_) {
-        throw Failure{{},
-                      platform::Error(platform::kPOSIXErrorDomain, EBUSY,
-                                      inUse(domain_.identifier, platform::FileLock::holder(path))),
-                      "without --no-wait, davfp waits for it"};
-      }
+    lock_ = platform::FileLock::tryTake(path);
+    if (lock_) {
+      // Taken at once.
+    } else if (auto mountpoint = mount::mountpointOf(domain_.identifier); !mountpoint.empty()) {
+      // A mount holds the drive for as long as it is mounted: waiting would not end.
+      throw Failure{{},
+                    platform::Error(platform::kPOSIXErrorDomain, EBUSY,
+                                    inUse(domain_.identifier, platform::FileLock::holder(path)) +
+                                        ": it is mounted at " + mountpoint),
+                    "use the drive through that folder, or davfp unmount it first"};
+    } else if (!wait_) {
+      throw Failure{{},
+                    platform::Error(platform::kPOSIXErrorDomain, EBUSY,
+                                    inUse(domain_.identifier, platform::FileLock::holder(path))),
+                    "without --no-wait, davfp waits for it"};
     } else {
       lock_ = platform::FileLock::take(
           path, kPatience,

@@ -37,6 +37,11 @@ void handleSignals(Interrupt& interrupt, std::function<void()> lastWords) {
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  // Blocked too, and left to whoever waits for it: a mount runs a change pass when asked (davfp sync-now).
+  sigset_t asked;
+  sigemptyset(&asked);
+  sigaddset(&asked, SIGUSR1);
+  pthread_sigmask(SIG_BLOCK, &asked, nullptr);
   std::thread([&interrupt, set, lastWords = std::move(lastWords)] {
     bool first = true;
     for (;;) {

@@ -34,7 +34,8 @@ class Interrupt {
 
 // Blocks SIGINT, SIGTERM and SIGHUP in the calling thread, and so in every thread started after it, and
 // starts a thread that turns the first of them into interrupt.trigger(). A second one runs lastWords and ends
-// the process at once with status 130. Call at the start of main, before any other thread exists.
+// the process at once with status 130. SIGUSR1 is blocked as well, for a mount to wait for (sync-now). Call
+// at the start of main, before any other thread exists.
 void handleSignals(Interrupt& interrupt, std::function<void()> lastWords);
 
 }  // namespace davfp::cli

@@ -66,6 +66,10 @@ int main(int argc, char** argv) {
     ProgramEnv& programEnv = *env.load();
     if (options.command == Command::unmount) {
       status = unmount(options, programEnv, interrupt.token());
+    } else if (options.command == Command::status) {
+      status = mountStatus(options, programEnv);
+    } else if (options.command == Command::syncNow) {
+      status = syncNow(options, programEnv, interrupt);
     } else {
       drive = chooseDrive(options.domain, programEnv);
       programEnv.setDomain(drive->domain);

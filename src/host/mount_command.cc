@@ -1,6 +1,7 @@
 #include "host/mount_command.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,15 +9,24 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <ctime>
+#include <nlohmann/json.hpp>
 #include <vector>
 
 #include "client/errors.h"
+#include "dav/drive_config.h"
+#include "host/drive_choice.h"
 #include "host/failure.h"
+#include "host/json_output.h"
+#include "host/progress_bar.h"
+#include "host/visible_text.h"
 #include "mount/mount.h"
+#include "mount/mount_table.h"
 #include "mount/replica.h"
+#include "mount/status.h"
 #include "platform/file_lock.h"
 #include "platform/unique_fd.h"
+#include "platform/url.h"
 #include "state/state.h"
 
 extern char** environ;
@@ -43,14 +53,24 @@ std::string absolute(const std::string& path) {
   return out;
 }
 
-// The domain that is mounted at mountpoint, from the kernel's table of mounts; empty when none of ours is.
-std::string mountedDomain(const std::string& mountpoint) {
-  std::ifstream mounts("/proc/self/mounts");
-  std::string source, target, type, rest;
-  while (mounts >> source >> target >> type && std::getline(mounts, rest)) {
-    if (target == mountpoint && type == "fuse.davfp" && source.starts_with("davfp:")) return source.substr(6);
+// The domain that status and sync-now are about: the one mounted at the given mount point, else the chosen
+// drive's.
+std::string domainFor(const Options& o, platform::Env& env) {
+  if (o.mountpoint.empty()) return chooseDrive(o.domain, env).domain;
+  std::string domain = mount::domainMountedAt(absolute(o.mountpoint));
+  if (domain.empty()) {
+    throw Failure{
+        o.mountpoint, platform::Error(platform::kPOSIXErrorDomain, EINVAL, "no drive is mounted here"), {}};
   }
-  return {};
+  return domain;
+}
+
+std::string localTime(std::time_t when) {
+  std::tm tm{};
+  ::localtime_r(&when, &tm);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
 }
 
 }  // namespace
@@ -141,7 +161,7 @@ int startBackgroundMount(const Options& o, const std::string& domain) {
 
 int unmount(const Options& o, platform::Env& env, std::stop_token stop) {
   const std::string mountpoint = absolute(o.mountpoint);
-  const std::string domain = mountedDomain(mountpoint);
+  const std::string domain = mount::domainMountedAt(mountpoint);
   if (domain.empty()) {
     throw Failure{
         o.mountpoint, platform::Error(platform::kPOSIXErrorDomain, EINVAL, "no drive is mounted here"), {}};
@@ -158,6 +178,83 @@ int unmount(const Options& o, platform::Env& env, std::stop_token stop) {
   auto lock = platform::FileLock::take(State::lockFile(domain, env), std::chrono::seconds(60), nullptr, stop);
   if (!lock) throw Failure{{}, client::cancelledError(), {}};
   return 0;
+}
+
+int mountStatus(const Options& o, platform::Env& env) {
+  const std::string domain = domainFor(o, env);
+  const std::string mountpoint = mount::mountpointOf(domain);
+  const auto holder = platform::FileLock::holder(State::lockFile(domain, env));
+  std::string server;
+  if (auto drive = driveInfo(domain, env)) {
+    auto url = platform::Url::parse(drive->url);
+    server = url ? url->withoutCredentials() : std::string("(not a URL)");
+  }
+  const mount::MountStatus s = mount::readMountStatus(domain);
+  if (o.json) {
+    nlohmann::ordered_json out{{"domain", domain},
+                               {"mountpoint", mountpoint},
+                               {"pid", mountpoint.empty() ? 0 : holder.pid},
+                               {"server", server},
+                               {"pending", s.pending},
+                               {"conflicts", s.conflicts},
+                               {"lastPass", s.lastPass},
+                               {"lastPassError", s.lastPassError},
+                               {"replica", s.replicaFolder},
+                               {"replicaBytes", s.replicaBytes},
+                               {"items", s.items}};
+    emit(jsonLine(out));
+    return 0;
+  }
+  std::string text = "drive " + domain + "\n";
+  text += mountpoint.empty()
+              ? "not mounted\n"
+              : "mounted at " + mountpoint + " by process " + std::to_string(holder.pid) + "\n";
+  text += "server: " + (server.empty() ? std::string("not published") : server) + "\n";
+  text += "changes not sent yet: " + std::to_string(s.pending) + "\n";
+  text +=
+      "conflicts: " + (s.conflicts.empty() ? std::string("none") : std::to_string(s.conflicts.size())) + "\n";
+  for (const auto& name : s.conflicts) text += "  kept as " + name + "\n";
+  text +=
+      "last look for changes: " +
+      (s.lastPass == 0 ? std::string("none yet")
+                       : localTime(s.lastPass) +
+                             (s.lastPassError.empty() ? " (done)" : " (failed: " + s.lastPassError + ")")) +
+      "\n";
+  text += "replica: " + humanBytes(s.replicaBytes) + " in " + s.replicaFolder + " (" +
+          std::to_string(s.items) + " items known)\n";
+  // Names and paths are shown as visible text, line by line.
+  std::string shown;
+  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    shown += visible(text.substr(at, end - at)) + "\n";
+  }
+  emit(shown);
+  return 0;
+}
+
+int syncNow(const Options& o, platform::Env& env, Interrupt& interrupt) {
+  const std::string domain = domainFor(o, env);
+  if (mount::mountpointOf(domain).empty()) {
+    throw Failure{
+        domain, platform::Error(platform::kPOSIXErrorDomain, EINVAL, "the drive is not mounted"), {}};
+  }
+  const auto holder = platform::FileLock::holder(State::lockFile(domain, env));
+  const int64_t before = mount::readMountStatus(domain).passes;
+  if (holder.pid == 0 || ::kill(static_cast<pid_t>(holder.pid), SIGUSR1) != 0) {
+    throw Failure{
+        domain, platform::Error(platform::kPOSIXErrorDomain, ESRCH, "the mount's process is not there"), {}};
+  }
+  // The pass is done when the journal counts one more; a server away makes it fail, which also counts.
+  for (int i = 0; i < 1200; ++i) {
+    if (!interrupt.sleepFor(std::chrono::milliseconds(100))) throw Failure{{}, client::cancelledError(), {}};
+    auto now = mount::readMountStatus(domain);
+    if (now.passes == before) continue;
+    if (!now.lastPassError.empty()) {
+      throw Failure{domain, platform::Error(platform::kPOSIXErrorDomain, EIO, now.lastPassError), {}};
+    }
+    return 0;
+  }
+  throw Failure{
+      domain, platform::Error(platform::kPOSIXErrorDomain, ETIMEDOUT, "no change pass within 2 minutes"), {}};
 }
 
 }  // namespace davfp::cli

@@ -51,7 +51,7 @@ constexpr const char* kFooter = R"(
 Platform commands (item, enumerate, changes, anchor, fetch, create, modify, delete) print JSON, one object per
 line. Path commands (ls, get, put, mkdir, mv, rm, watch) are for people; --json gives them the same output.
 Containers and identifiers accept the aliases root, workingset and trash. mount makes the drive a folder
-that every program can use; unmount ends it.
+that every program can use; unmount ends it; status and sync-now are about a mount.
 
 Exit status: 0 done, 1 the request failed, 2 usage error, 130 interrupted.
 )";
@@ -165,6 +165,17 @@ struct Parser {
 
     auto* unmount = command("unmount", Command::unmount, "End the mount at MOUNTPOINT");
     unmount->add_option("MOUNTPOINT", o.mountpoint, "Where the drive is mounted")->required();
+
+    auto* status =
+        command("status", Command::status,
+                "Show the drive's mount: where, changes not sent yet, conflicts, the last look for "
+                "changes, the replica's size");
+    status->add_option("MOUNTPOINT", o.mountpoint,
+                       "Where a drive is mounted; default: the drive of --domain");
+
+    auto* syncNow = command("sync-now", Command::syncNow, "Make the drive's mount look for changes now");
+    syncNow->add_option("MOUNTPOINT", o.mountpoint,
+                        "Where a drive is mounted; default: the drive of --domain");
   }
 
   void collect() {

@@ -27,7 +27,9 @@ enum class Command {
   rm,
   watch,
   mount,
-  unmount
+  unmount,
+  status,
+  syncNow
 };
 
 // The platform commands speak JSON only; the path commands speak to people unless --json is given.

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <chrono>
 
+#include "client/template_item.h"
 #include "host/commands.h"
 #include "host/drive_path.h"
 #include "host/failure.h"
@@ -12,14 +13,13 @@
 #include "host/local_files.h"
 #include "host/path_resolver.h"
 #include "host/progress_bar.h"
-#include "client/template_item.h"
 #include "host/visible_text.h"
 #include "platform/mime_registry.h"
 
 namespace davfp::cli {
 
-using nlohmann::ordered_json;
 using client::TemplateItem;
+using nlohmann::ordered_json;
 using platform::ItemRef;
 
 namespace {

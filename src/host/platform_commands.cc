@@ -1,17 +1,17 @@
 // The platform commands: one request or enumeration each, printed as JSON.
+#include "client/template_item.h"
 #include "host/commands.h"
 #include "host/drive_path.h"
 #include "host/failure.h"
 #include "host/json_output.h"
 #include "host/local_files.h"
 #include "host/progress_bar.h"
-#include "client/template_item.h"
 #include "platform/mime_registry.h"
 
 namespace davfp::cli {
 
-using nlohmann::ordered_json;
 using client::TemplateItem;
+using nlohmann::ordered_json;
 using platform::ItemRef;
 
 void emit(const std::string& text) {

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 
 #include "mount/fs_error.h"
 #include "platform/text.h"
@@ -50,12 +51,12 @@ struct DriveFs::Transfer {
 };
 
 template <class Work>
-void DriveFs::once(std::map<Ino, std::shared_ptr<Transfer>>& running, Ino key, Work work) {
+void DriveFs::once(Kind kind, Ino key, Work work) {
   std::shared_ptr<Transfer> fetch;
   bool mine = false;
   {
     platform::MutexLock lock(mu_);
-    auto& slot = running[key];
+    auto& slot = (kind == Kind::listing ? listing_ : fetching_)[key];
     if (!slot) {
       slot = std::make_shared<Transfer>();
       mine = true;
@@ -78,7 +79,7 @@ void DriveFs::once(std::map<Ino, std::shared_ptr<Transfer>>& running, Ino key, W
   }
   {
     platform::MutexLock lock(mu_);
-    running.erase(key);
+    (kind == Kind::listing ? listing_ : fetching_).erase(key);
   }
   fetch->finish(err);
   if (err) throw FsError(err);
@@ -134,7 +135,7 @@ std::vector<Node> DriveFs::children(Ino ino) {
 }
 
 void DriveFs::list(const Node& node) {
-  once(listing_, node.ino, [&] {
+  once(Kind::listing, node.ino, [&] {
     try {
       apply(journal_.applyListing(node.ino, platform_.enumerate(node.identifier)), true);
     } catch (const platform::Error& e) {
@@ -293,7 +294,7 @@ void DriveFs::rename(Ino parent, const std::string& name, Ino newParent, const s
 }
 
 void DriveFs::materialise(const Node& node) {
-  once(fetching_, node.ino, [&] {
+  once(Kind::fetch, node.ino, [&] {
     log_("fetching " + node.name);
     client::PlatformClient::Fetched fetched;
     try {
@@ -319,7 +320,13 @@ void DriveFs::materialise(const Node& node) {
 }
 
 void DriveFs::changePass() {
-  auto changes = platform_.changes(platform::kWorkingSetContainerItemIdentifier, journal_.anchor());
+  client::PlatformClient::Changes changes;
+  try {
+    changes = platform_.changes(platform::kWorkingSetContainerItemIdentifier, journal_.anchor());
+  } catch (const platform::Error& e) {
+    journal_.notePass(std::time(nullptr), e.what());
+    throw;
+  }
   std::vector<platform::ItemRef> updated;
   std::vector<platform::ItemIdentifier> deleted;
   for (auto& change : changes.changes) {
@@ -329,6 +336,7 @@ void DriveFs::changePass() {
       deleted.push_back(std::move(*change.deleted));
   }
   apply(journal_.applyChanges(updated, deleted, changes.anchor), true);
+  journal_.notePass(std::time(nullptr), "");
 }
 
 void DriveFs::apply(const Effects& effects, bool tellKernel) {

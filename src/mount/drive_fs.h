@@ -69,8 +69,11 @@ class DriveFs {
 
  private:
   struct Transfer;
+  // Runs work once for an item's listing or fetch while other callers for the same wait for it and share its
+  // outcome.
+  enum class Kind { listing, fetch };
   template <class Work>
-  void once(std::map<Ino, std::shared_ptr<Transfer>>& running, Ino key, Work work);
+  void once(Kind kind, Ino key, Work work);
   Node folder(Ino ino);
   // A file with local changes has the size of its replica copy, which the journal does not follow.
   Node withLocalSize(Node node) const;

@@ -182,7 +182,9 @@ void onCreate(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, 
 }
 
 void onRead(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, fuse_file_info* fi) {
-  fuse_bufvec buf = FUSE_BUFVEC_INIT(size);
+  fuse_bufvec buf{};
+  buf.count = 1;
+  buf.buf[0].size = size;
   buf.buf[0].flags = static_cast<fuse_buf_flags>(FUSE_BUF_IS_FD | FUSE_BUF_FD_SEEK);
   buf.buf[0].fd = fileOf(fi).fd;
   buf.buf[0].pos = offset;

@@ -1,5 +1,6 @@
 #include "mount/journal.h"
 
+#include <cstdlib>
 #include <set>
 
 #include "mount/reconcile.h"
@@ -102,6 +103,15 @@ void Journal::unlist(Ino folder) {
     node->listed = false;
     db_.put(*node);
   }
+}
+
+void Journal::notePass(std::time_t when, const std::string& error) {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  db_.setMeta("lastPass", std::to_string(when));
+  db_.setMeta("lastPassError", error);
+  db_.setMeta("passes", std::to_string(std::strtoll(db_.meta("passes").c_str(), nullptr, 10) + 1));
+  tx.commit();
 }
 
 platform::SyncAnchor Journal::anchor() {

@@ -53,6 +53,9 @@ class Journal {
   // Marks a folder to be listed again when next looked into.
   void unlist(Ino folder);
 
+  // Records how the latest change pass went (empty error: it succeeded), for davfp status and sync-now.
+  void notePass(std::time_t when, const std::string& error);
+
   platform::SyncAnchor anchor();
   int64_t count();
 

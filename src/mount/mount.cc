@@ -1,6 +1,9 @@
 #include "mount/mount.h"
 
+#include <signal.h>
+
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <deque>
@@ -9,6 +12,7 @@
 #include "mount/drive_fs.h"
 #include "mount/fuse_mount.h"
 #include "mount/journal.h"
+#include "mount/mount_table.h"
 #include "mount/outbox.h"
 #include "mount/replica.h"
 #include "mount/uploader.h"
@@ -57,14 +61,46 @@ class Invalidations {
   std::jthread thread_;
 };
 
+// When the next change pass is due: every poll interval, or at once when asked.
+class PassClock {
+ public:
+  explicit PassClock(std::chrono::seconds interval) : interval_(interval) {}
+
+  // Waits for the next pass; false once stop is requested.
+  bool waitForTurn(std::stop_token stop) {
+    std::stop_callback wake(stop, [this] {
+      platform::MutexLock lock(mu_);
+      cv_.notifyAll();
+    });
+    platform::MutexLock lock(mu_);
+    const auto end = std::chrono::steady_clock::now() + interval_;
+    while (!asked_ && !stop.stop_requested() && std::chrono::steady_clock::now() < end)
+      cv_.waitUntil(mu_, end);
+    asked_ = false;
+    return !stop.stop_requested();
+  }
+
+  void now() {
+    platform::MutexLock lock(mu_);
+    asked_ = true;
+    cv_.notifyAll();
+  }
+
+ private:
+  const std::chrono::seconds interval_;
+  platform::Mutex mu_;
+  platform::CondVar cv_;
+  bool asked_ GUARDED_BY(mu_) = false;
+};
+
 }  // namespace
 
 void runMount(client::PlatformClient& platform, const MountOptions& options, std::stop_token stop,
               const std::function<void()>& ready) {
   Replica replica = options.replica.empty() ? Replica::forDomain(options.domain) : Replica(options.replica);
   JournalDb db(replica.journalPath());
-  auto clock = [] { return std::time(nullptr); };
-  Journal journal(db, clock);
+  auto wallClock = [] { return std::time(nullptr); };
+  Journal journal(db, wallClock);
   Outbox outbox(
       db,
       [] {
@@ -72,7 +108,7 @@ void runMount(client::PlatformClient& platform, const MountOptions& options, std
                    std::chrono::system_clock::now().time_since_epoch())
             .count();
       },
-      clock);
+      wallClock);
   auto log = [&](const std::string& line) {
     if (options.verbose) std::fprintf(stderr, "davfp mount: %s\n", line.c_str());
   };
@@ -84,7 +120,7 @@ void runMount(client::PlatformClient& platform, const MountOptions& options, std
   Uploader uploader(platform, journal, outbox, replica, notify, log);
   DriveFs fs(
       platform, journal, outbox, replica, notify, [&] { uploader.wake(); }, log);
-  FuseMount mounted(fs, {.fsname = "davfp:" + options.domain, .debug = options.debug});
+  FuseMount mounted(fs, {.fsname = fsnameOf(options.domain), .debug = options.debug});
   Invalidations queue(mounted);
   invalidations = &queue;
   mounted.mount(options.mountpoint);
@@ -92,19 +128,9 @@ void runMount(client::PlatformClient& platform, const MountOptions& options, std
 
   outbox.recover();  // what a mount before this one left unsent goes first
   uploader.start();
+  PassClock clock(options.poll);
   std::jthread poller([&](std::stop_token polling) {
-    platform::Mutex mu;
-    platform::CondVar cv;
-    std::stop_callback wake(polling, [&] {
-      platform::MutexLock lock(mu);
-      cv.notifyAll();
-    });
-    for (;;) {
-      {
-        platform::MutexLock lock(mu);
-        cv.waitFor(mu, options.poll);
-        if (polling.stop_requested()) return;
-      }
+    while (clock.waitForTurn(polling)) {
       try {
         fs.changePass();
       } catch (const std::exception& e) {
@@ -112,8 +138,19 @@ void runMount(client::PlatformClient& platform, const MountOptions& options, std
       }
     }
   });
+  // davfp sync-now asks for a pass at once with SIGUSR1 (blocked in every thread since the program began).
+  std::jthread asked([&](std::stop_token asking) {
+    sigset_t usr1;
+    sigemptyset(&usr1);
+    sigaddset(&usr1, SIGUSR1);
+    const timespec second{1, 0};
+    while (!asking.stop_requested()) {
+      if (sigtimedwait(&usr1, nullptr, &second) == SIGUSR1) clock.now();
+    }
+  });
   ready();
   mounted.run();
+  asked.request_stop();
   poller.request_stop();
   poller.join();
   uploader.stop();

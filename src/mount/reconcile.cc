@@ -1,5 +1,6 @@
 #include "mount/reconcile.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "mount/conflict_name.h"
@@ -123,6 +124,10 @@ void renameAside(JournalDb& db, Node node, std::time_t now, Effects& effects) {
   effects.names.emplace_back(node.parent, node.name);
   effects.names.emplace_back(node.parent, name);
   effects.conflicts.push_back(name);
+  // The latest conflicts, newest last, for davfp status.
+  std::string noted = db.meta("conflicts") + name + "\n";
+  while (std::count(noted.begin(), noted.end(), '\n') > 20) noted.erase(0, noted.find('\n') + 1);
+  db.setMeta("conflicts", noted);
   node.name = name;
   db.put(node);
   if (node.local) {

@@ -61,8 +61,8 @@ class MountFixture : public ::testing::Test {
     mount();
   }
 
-  void mount() {
-    ProcessResult r = drive_.davfp({"mount", mnt_, "--poll", "1"});
+  void mount(const std::string& poll = "1") {
+    ProcessResult r = drive_.davfp({"mount", mnt_, "--poll", poll});
     ASSERT_EQ(r.status, 0) << r.err;
     mounted_ = true;
   }
@@ -257,6 +257,30 @@ TEST_F(MountTest, ASecondMountOfTheDriveAndUnmountingAnythingElseFail) {
   ProcessResult notMounted = drive_.davfp({"unmount", other});
   EXPECT_EQ(notMounted.status, 1);
   EXPECT_NE(notMounted.err.find("no drive is mounted here"), std::string::npos) << notMounted.err;
+}
+
+TEST_F(MountTest, StatusTellsSyncNowLooksAndOtherCommandsPointToTheFolder) {
+  drive_.serve();
+  mnt_ = drive_.scratch() + "/mnt";
+  fs::create_directories(mnt_);
+  mount("3600");  // no pass comes by itself during the test
+  ASSERT_FALSE(fs::exists(inMount("later.txt")));
+  drive_.placeOnServer("later.txt", "later\n");
+  ProcessResult sync = drive_.davfp({"sync-now", mnt_});
+  ASSERT_EQ(sync.status, 0) << sync.err;
+  EXPECT_EQ(readFile(inMount("later.txt")), "later\n");
+
+  ProcessResult status = drive_.davfp({"status"});
+  ASSERT_EQ(status.status, 0) << status.err;
+  EXPECT_NE(status.out.find("mounted at " + mnt_ + " by process " + std::to_string(mountProcess())),
+            std::string::npos)
+      << status.out;
+  EXPECT_NE(status.out.find("changes not sent yet: 0\n"), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find("(done)"), std::string::npos) << status.out;
+
+  ProcessResult ls = drive_.davfp({"ls"});
+  EXPECT_EQ(ls.status, 1);
+  EXPECT_NE(ls.err.find("it is mounted at " + mnt_), std::string::npos) << ls.err;
 }
 
 // What people do every day, on each server: copy a tree in, save the way editors do, move, delete.

@@ -1,0 +1,17 @@
+// Which drives are mounted where, from the kernel's table of mounts (/proc/self/mounts): a drive's mount
+// shows as the file system type "fuse.davfp" with the source "davfp:DOMAIN", the domain percent-encoded
+// (fsnameOf) so that no character of it can break the mount's options or the table's fields.
+#pragma once
+
+#include <string>
+
+namespace davfp::mount {
+
+// The source under which domain is mounted.
+std::string fsnameOf(const std::string& domain);
+// The mount point of domain's mount; empty when it is not mounted.
+std::string mountpointOf(const std::string& domain);
+// The domain mounted at the absolute path mountpoint; empty when no drive is mounted there.
+std::string domainMountedAt(const std::string& mountpoint);
+
+}  // namespace davfp::mount

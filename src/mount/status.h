@@ -1,0 +1,28 @@
+// What davfp status shows of a drive's mount, read from its journal and replica by another process while the
+// mount runs (or after it ended): changes not sent yet, the latest conflicts, the latest change pass, and the
+// replica's size.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace davfp::mount {
+
+struct MountStatus {
+  std::string replicaFolder;
+  int64_t replicaBytes = 0;
+  int64_t items = 0;                   // items the journal knows
+  int64_t pending = 0;                 // local changes not sent yet
+  std::vector<std::string> conflicts;  // names given to local versions kept beside the server's, newest last
+  int64_t passes = 0;                  // change passes made, for telling when the next one is done
+  std::time_t lastPass = 0;            // 0: none yet
+  std::string lastPassError;           // empty when the latest pass went well
+};
+
+// The status of domain's mount; a drive never mounted shows an empty journal. Throws platform::Error when the
+// replica or its journal cannot be read.
+MountStatus readMountStatus(const std::string& domain);
+
+}  // namespace davfp::mount
