@@ -41,24 +41,24 @@ void DriveSession::open() {
     lock_ = platform::FileLock::tryTake(path);
     if (lock_) {
       // Taken at once.
-    } else if (auto mountpoint = mount::mountpointOf(domain_.identifier); !mountpoint.empty()) {
+    } else if (auto holder = platform::FileLock::holder(path);
+               !mount::mountpointOf(domain_.identifier, holder.command).empty()) {
       // A mount holds the drive for as long as it is mounted: waiting would not end.
       throw Failure{{},
                     platform::Error(platform::kPOSIXErrorDomain, EBUSY,
-                                    inUse(domain_.identifier, platform::FileLock::holder(path)) +
-                                        ": it is mounted at " + mountpoint),
+                                    inUse(domain_.identifier, holder) + ": it is mounted at " +
+                                        mount::mountpointOf(domain_.identifier, holder.command)),
                     "use the drive through that folder, or davfp unmount it first"};
     } else if (!wait_) {
       throw Failure{{},
-                    platform::Error(platform::kPOSIXErrorDomain, EBUSY,
-                                    inUse(domain_.identifier, platform::FileLock::holder(path))),
+                    platform::Error(platform::kPOSIXErrorDomain, EBUSY, inUse(domain_.identifier, holder)),
                     "without --no-wait, davfp waits for it"};
     } else {
       lock_ = platform::FileLock::take(
           path, kPatience,
-          [this](const platform::FileLock::Holder& holder) {
+          [this](const platform::FileLock::Holder& other) {
             std::fprintf(stderr, "%s\n",
-                         visible("davfp: " + inUse(domain_.identifier, holder) +
+                         visible("davfp: " + inUse(domain_.identifier, other) +
                                  "; waiting until it is done (Ctrl-C gives up)")
                              .c_str());
           },

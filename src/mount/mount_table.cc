@@ -53,13 +53,15 @@ void eachDrive(Found found) {
 
 }  // namespace
 
-std::string mountpointOf(const std::string& domain) {
-  std::string out;
+std::string mountpointOf(const std::string& domain, const std::string& holderCommand) {
+  std::string first, named;
   eachDrive([&](const std::string& d, const std::string& target) {
-    if (d == domain) out = target;
-    return !out.empty();
+    if (d != domain) return false;
+    if (first.empty()) first = target;
+    if (!holderCommand.empty() && holderCommand.find(" " + target + " ") != std::string::npos) named = target;
+    return !named.empty();
   });
-  return out;
+  return holderCommand.empty() ? first : named;
 }
 
 std::string domainMountedAt(const std::string& mountpoint) {

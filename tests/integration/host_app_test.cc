@@ -8,7 +8,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <regex>
+#include <thread>
 
 #include "support/host_drive.h"
 
@@ -47,6 +49,44 @@ class HostAppTest : public ::testing::Test {
 
   HostDrive drive_;
 };
+
+TEST_F(HostAppTest, MountsADriveAsAFolderNowAndAtEveryLogin) {
+  if (auto why = whyNoKernelMount(); !why.empty()) GTEST_SKIP() << "no kernel mount: " << why;
+  drive_.placeOnServer("hello.txt", "hi\n");
+  ASSERT_EQ(host({"add", "d", drive_.served(), "--name", "Demo Drive"}).status, 0);
+  ASSERT_EQ(host({"start"}).status, 0);
+  const std::string folder = drive_.home() + "/Drives/Demo Drive";
+  auto withDavfp = [&](const std::vector<std::string>& args) {
+    std::vector<std::string> argv{hostAppProgram()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    auto env = drive_.environment();
+    env.push_back("DAVFP=" + davfpProgram());
+    return runProcess(argv, env);
+  };
+  ProcessResult mounted = withDavfp({"mount", "d"});
+  ASSERT_EQ(mounted.status, 0) << mounted.err;
+  EXPECT_EQ(readFile(folder + "/hello.txt"), "hi\n");
+  ProcessResult unmounted = withDavfp({"unmount", "d"});
+  EXPECT_EQ(unmounted.status, 0) << unmounted.err;
+  EXPECT_FALSE(fileExists(folder + "/hello.txt"));
+
+  // Set to be mounted again, then a login starts the server and the mount.
+  ProcessResult again = withDavfp({"mount", "d"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  ASSERT_EQ(host({"stop"}).status, 0);
+  ASSERT_EQ(withDavfp({"unmount", "d"}).status, 0);
+  writeFile(drive_.home() + "/.config/org.davfp.host/mounts.tsv", "d\t" + folder + "\n");
+  auto env = drive_.environment();
+  env.push_back("DAVFP=" + davfpProgram());
+  auto login = ChildProcess::start({hostAppProgram(), "--login"}, env);
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!fileExists(folder + "/hello.txt") && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(readFile(folder + "/hello.txt"), "hi\n");
+  EXPECT_EQ(runProcess({davfpProgram(), "unmount", folder}, drive_.environment()).status, 0);
+  runProcess({"/usr/bin/fusermount3", "-u", "-z", folder}, drive_.environment());  // whatever a failure left
+}
 
 TEST_F(HostAppTest, ColdStartLaunchesTheHostApplicationThroughItsDesktopEntry) {
   drive_.placeOnServer("hello.txt", "hi\n");

@@ -21,14 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Why the kernel cannot mount here; empty when it can.
-std::string whyNoMount() {
-  if (::geteuid() != 0) return "not root";
-  if (::access("/dev/fuse", R_OK | W_OK) != 0) return "no usable /dev/fuse";
-  if (::access("/usr/bin/fusermount3", X_OK) != 0) return "no fusermount3 (Debian package fuse3)";
-  return {};
-}
-
 // Waits until done() holds, for as long as a loaded machine may need; false when it never does.
 bool eventually(const std::function<bool()>& done) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
@@ -47,7 +39,7 @@ const std::vector<std::string> kOddNames = {"with space.txt", "hash#.txt",      
 class MountFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (auto why = whyNoMount(); !why.empty()) GTEST_SKIP() << "no kernel mount: " << why;
+    if (auto why = whyNoKernelMount(); !why.empty()) GTEST_SKIP() << "no kernel mount: " << why;
   }
 
   void TearDown() override {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <sstream>
@@ -24,6 +25,13 @@ std::string hostAppProgram() {
 #else
   return "davfp-host";
 #endif
+}
+
+std::string whyNoKernelMount() {
+  if (::geteuid() != 0) return "not root";
+  if (::access("/dev/fuse", R_OK | W_OK) != 0) return "no usable /dev/fuse";
+  if (::access("/usr/bin/fusermount3", X_OK) != 0) return "no fusermount3 (Debian package fuse3)";
+  return {};
 }
 
 HostDrive::HostDrive() {

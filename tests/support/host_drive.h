@@ -67,6 +67,10 @@ class HostDrive {
 // stdout's lines as JSON values; fails the test for a line that is not JSON.
 std::vector<nlohmann::json> jsonLines(const std::string& out);
 
+// Why this machine cannot mount a drive through the kernel (root, /dev/fuse and fusermount3 are needed);
+// empty when it can.
+std::string whyNoKernelMount();
+
 // The path of the davfp program that the build made.
 std::string davfpProgram();
 // The path of the host application script in the source tree.
