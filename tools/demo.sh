@@ -36,6 +36,7 @@ davfp-host() { "$host_bin" "$@"; }
 
 cleanup() {
   [ -z "$watcher" ] || { kill -TERM "$watcher" 2>/dev/null; wait "$watcher" 2>/dev/null; }
+  [ "$(findmnt -rn -M "$demo/Drive" -o FSTYPE 2>/dev/null)" = fuse.davfp ] && "$davfp_bin" unmount "$demo/Drive" >/dev/null 2>&1
   "$host_bin" stop >/dev/null 2>&1
 }
 trap cleanup EXIT
@@ -98,6 +99,29 @@ say "(found in $((($(date +%s%N) - started) / 1000000)) ms)"
 say "The host application now serves the folder with rclone and publishes it:"
 masked <"home/.local/share/org.davfp.shared/drives.json"
 say "It is the only drive published, so the commands below need no --domain."
+
+step "The drive as a folder"
+if [ "$(id -u)" != 0 ] || [ ! -w /dev/fuse ] || ! command -v fusermount3 >/dev/null; then
+  say "Skipped: mounting needs /dev/fuse and fusermount3 (Debian package fuse3), and here root."
+else
+  mkdir -p Drive
+  run davfp mount Drive --poll 2
+  say "Every program can use it now. Listing fetches nothing; a file's contents come when it is opened."
+  run ls -l Drive Drive/Documents
+  run cat "Drive/Documents/Report 2024.txt"
+  say "An editor's save: the new version written beside the old one, then renamed over it."
+  printf 'Quarterly report\n================\nAll figures are fine. Saved from an editor.\n' >"Drive/Documents/.Report.swp"
+  run mv "Drive/Documents/.Report.swp" "Drive/Documents/Report 2024.txt"
+  say "A change made on the server's side comes into the folder at the next look (every 2 s here):"
+  printf 'made on the server\n' >"$served/Documents/Made on the server.txt"
+  run davfp sync-now
+  run ls Drive/Documents
+  run davfp status
+  say "Unmounting sends whatever is still waiting first; the server then has the editor's version:"
+  run davfp unmount Drive
+  run cat "$served/Documents/Report 2024.txt"
+  rm "$served/Documents/Made on the server.txt"
+fi
 
 step "Browsing"
 run davfp ls -l

@@ -49,6 +49,10 @@ class PlatformClient {
 
   // The extension that requests go to from now on; none while there must be no requests.
   void attach(std::shared_ptr<platform::ReplicatedExtension> extension);
+  // A client of the same extension whose requests the given token cancels (one caller's request among many).
+  PlatformClient cancelledBy(std::stop_token cancel) const {
+    return PlatformClient(extension_, std::move(cancel));
+  }
 
   platform::ItemRef item(const platform::ItemIdentifier& identifier);
   // Every item of the container: all didEnumerateItems calls, across as many pages as the enumerator gives.

@@ -110,34 +110,34 @@ Node DriveFs::withLocalSize(Node node) const {
   return node;
 }
 
-Node DriveFs::folder(Ino ino) {
+Node DriveFs::folder(Ino ino, std::stop_token cancel) {
   Node node = attributes(ino);
   if (!node.folder) throw FsError(ENOTDIR);
   if (!node.listed) {
-    list(node);
+    list(node, cancel);
     node = attributes(ino);
   }
   return node;
 }
 
-Node DriveFs::lookup(Ino parent, const std::string& name) {
-  folder(parent);
+Node DriveFs::lookup(Ino parent, const std::string& name, std::stop_token cancel) {
+  folder(parent, cancel);
   auto child = journal_.child(parent, name);
   if (!child) throw FsError(ENOENT);
   return withLocalSize(std::move(*child));
 }
 
-std::vector<Node> DriveFs::children(Ino ino) {
-  folder(ino);
+std::vector<Node> DriveFs::children(Ino ino, std::stop_token cancel) {
+  folder(ino, cancel);
   auto nodes = journal_.children(ino);
   for (auto& node : nodes) node = withLocalSize(std::move(node));
   return nodes;
 }
 
-void DriveFs::list(const Node& node) {
+void DriveFs::list(const Node& node, std::stop_token cancel) {
   once(Kind::listing, node.ino, [&] {
     try {
-      apply(journal_.applyListing(node.ino, platform_.enumerate(node.identifier)), true);
+      apply(journal_.applyListing(node.ino, platform_.cancelledBy(cancel).enumerate(node.identifier)), true);
     } catch (const platform::Error& e) {
       log_("listing " + node.name + " failed: " + e.what());
       throw;
@@ -145,14 +145,19 @@ void DriveFs::list(const Node& node) {
   });
 }
 
-std::unique_ptr<OpenFile> DriveFs::open(Ino ino, int flags) {
+std::unique_ptr<OpenFile> DriveFs::open(Ino ino, int flags, std::stop_token cancel) {
   const bool writable = (flags & O_ACCMODE) != O_RDONLY;
   const bool truncate = writable && (flags & O_TRUNC);
   for (int attempt = 0; attempt < 3; ++attempt) {
     Node node = attributes(ino);
     if (node.folder) throw FsError(EISDIR);
     if (!node.materialised && !truncate) {
-      materialise(node);
+      try {
+        materialise(node, cancel);
+      } catch (const FsError& e) {
+        // Another request's fetch that its program interrupted: this one fetches again.
+        if (e.err() != EINTR || cancel.stop_requested()) throw;
+      }
       continue;
     }
     auto file = std::make_unique<OpenFile>();
@@ -293,12 +298,12 @@ void DriveFs::rename(Ino parent, const std::string& name, Ino newParent, const s
   wake_();
 }
 
-void DriveFs::materialise(const Node& node) {
+void DriveFs::materialise(const Node& node, std::stop_token cancel) {
   once(Kind::fetch, node.ino, [&] {
     log_("fetching " + node.name);
     client::PlatformClient::Fetched fetched;
     try {
-      fetched = platform_.fetch(node.identifier, std::nullopt);
+      fetched = platform_.cancelledBy(cancel).fetch(node.identifier, std::nullopt);
     } catch (const platform::Error& e) {
       log_("fetching " + node.name + " failed: " + e.what());
       throw;

@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -42,14 +43,15 @@ class DriveFs {
   DriveFs(client::PlatformClient& platform, Journal& journal, Outbox& outbox, const Replica& replica,
           Notify notify, std::function<void()> wake, Log log, int64_t quietMs = 1000);
 
-  Node lookup(Ino parent, const std::string& name);
+  // cancel: the kernel's interrupt of the request, which cancels a listing or a fetch that it waits for.
+  Node lookup(Ino parent, const std::string& name, std::stop_token cancel = {});
   // The item's attributes; a file with local changes has its replica copy's size.
   Node attributes(Ino ino);
   // The folder's children by name, listed from the server when the journal has not listed it yet.
-  std::vector<Node> children(Ino folder);
+  std::vector<Node> children(Ino folder, std::stop_token cancel = {});
 
   // Opens a file (fetched first when dataless and not truncated); the caller releases it.
-  std::unique_ptr<OpenFile> open(Ino ino, int flags);
+  std::unique_ptr<OpenFile> open(Ino ino, int flags, std::stop_token cancel = {});
   // A new file, open for writing, or a new folder.
   std::pair<Node, std::unique_ptr<OpenFile>> create(Ino parent, const std::string& name);
   Node mkdir(Ino parent, const std::string& name);
@@ -74,11 +76,11 @@ class DriveFs {
   enum class Kind { listing, fetch };
   template <class Work>
   void once(Kind kind, Ino key, Work work);
-  Node folder(Ino ino);
+  Node folder(Ino ino, std::stop_token cancel = {});
   // A file with local changes has the size of its replica copy, which the journal does not follow.
   Node withLocalSize(Node node) const;
-  void list(const Node& folder);
-  void materialise(const Node& file);
+  void list(const Node& folder, std::stop_token cancel);
+  void materialise(const Node& file, std::stop_token cancel = {});
   // Drops stale replica copies and tells the kernel (server news only: the kernel knows its own changes).
   void apply(const Effects& effects, bool tellKernel);
 

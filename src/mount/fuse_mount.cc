@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
+#include <stop_token>
 #include <vector>
 
 #include "mount/fs_error.h"
@@ -71,6 +73,33 @@ void answer(fuse_req_t req, Op op) {
   }
 }
 
+// Like answer(), for an operation that may wait for the server: the kernel's interrupt of the request (the
+// program was interrupted) stops the token given to op. op returns what answers the request; the answer is
+// sent only once no interrupt callback can run any more, since the callback's stop source lives here.
+template <class Op>
+void answerInterruptible(fuse_req_t req, Op op) {
+  std::stop_source stop;
+  fuse_req_interrupt_func(
+      req, [](fuse_req_t, void* data) { static_cast<std::stop_source*>(data)->request_stop(); }, &stop);
+  std::function<void()> reply;
+  int err = 0;
+  try {
+    reply = op(stop.get_token());
+  } catch (const FsError& e) {
+    err = e.err();
+  } catch (const platform::Error& e) {
+    err = errnoOf(e);
+  } catch (const std::exception&) {
+    err = EIO;
+  }
+  fuse_req_interrupt_func(req, nullptr, nullptr);  // waits for a callback that runs now
+  if (err) {
+    fuse_reply_err(req, err);
+  } else {
+    reply();
+  }
+}
+
 void onInit(void*, fuse_conn_info* conn) {
   // Reads of the replica's copies are spliced from its file to the kernel, not copied through this process.
   if (conn->capable & FUSE_CAP_SPLICE_WRITE) conn->want |= FUSE_CAP_SPLICE_WRITE;
@@ -80,9 +109,9 @@ void onInit(void*, fuse_conn_info* conn) {
 }
 
 void onLookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
-  answer(req, [&] {
-    auto e = entryOf(fsOf(req).lookup(parent, name));
-    fuse_reply_entry(req, &e);
+  answerInterruptible(req, [&](std::stop_token cancel) -> std::function<void()> {
+    auto e = entryOf(fsOf(req).lookup(parent, name, cancel));
+    return [req, e] { fuse_reply_entry(req, &e); };
   });
 }
 
@@ -99,13 +128,13 @@ struct OpenFolder {
 };
 
 void onOpendir(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
-  answer(req, [&] {
+  answerInterruptible(req, [&](std::stop_token cancel) -> std::function<void()> {
     auto folder = std::make_unique<OpenFolder>();
-    folder->children = fsOf(req).children(ino);
+    folder->children = fsOf(req).children(ino, cancel);
     fi->fh = reinterpret_cast<uint64_t>(folder.release());
     fi->cache_readdir = 1;
     fi->keep_cache = 1;
-    fuse_reply_open(req, fi);
+    return [req, fi] { fuse_reply_open(req, fi); };
   });
 }
 
@@ -163,13 +192,21 @@ void onReleasedir(fuse_req_t req, fuse_ino_t, fuse_file_info* fi) {
 OpenFile& fileOf(fuse_file_info* fi) { return *reinterpret_cast<OpenFile*>(fi->fh); }
 
 void onOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
-  answer(req, [&] {
-    auto file = fsOf(req).open(ino, fi->flags);
+  answerInterruptible(req, [&](std::stop_token cancel) -> std::function<void()> {
+    auto file = fsOf(req).open(ino, fi->flags, cancel);
     fi->keep_cache = file->writable ? 0 : 1;
     fi->fh = reinterpret_cast<uint64_t>(file.release());
-    fuse_reply_open(req, fi);
+    return [req, fi] { fuse_reply_open(req, fi); };
   });
 }
+
+// Extended attributes are not kept: programs that copy them (cp -a, rsync -X) carry on without.
+void onSetxattr(fuse_req_t req, fuse_ino_t, const char*, const char*, size_t, int) {
+  fuse_reply_err(req, ENOTSUP);
+}
+void onGetxattr(fuse_req_t req, fuse_ino_t, const char*, size_t) { fuse_reply_err(req, ENOTSUP); }
+void onListxattr(fuse_req_t req, fuse_ino_t, size_t) { fuse_reply_err(req, ENOTSUP); }
+void onRemovexattr(fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, ENOTSUP); }
 
 void onCreate(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi) {
   answer(req, [&] {
@@ -291,6 +328,10 @@ const fuse_lowlevel_ops kOps = [] {
   ops.rmdir = onRmdir;
   ops.rename = onRename;
   ops.statfs = onStatfs;
+  ops.setxattr = onSetxattr;
+  ops.getxattr = onGetxattr;
+  ops.listxattr = onListxattr;
+  ops.removexattr = onRemovexattr;
   ops.mknod = [](fuse_req_t req, fuse_ino_t, const char*, mode_t, dev_t) { fuse_reply_err(req, EPERM); };
   ops.symlink = [](fuse_req_t req, const char*, fuse_ino_t, const char*) { fuse_reply_err(req, EPERM); };
   ops.link = [](fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) { fuse_reply_err(req, EPERM); };
