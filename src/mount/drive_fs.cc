@@ -217,6 +217,9 @@ size_t DriveFs::write(OpenFile& file, const char* data, size_t size, off_t offse
 }
 
 void DriveFs::release(std::unique_ptr<OpenFile> file) {
+  // What a program wrote and closed is on the disk before it can be sent: after a crash of the machine the
+  // journal would otherwise send whatever the replica's copy then holds.
+  if (file->changed) ::fsync(file->fd);
   ::close(file->fd);
   if (!file->writable) return;
   // Written and closed: modified now, unless the program set the time itself after its last write.

@@ -204,11 +204,13 @@ TEST_F(MountTest, WithTheServerAwayFetchedFilesStayReadableAndWritesWait) {
   ProcessResult dataless = sh("cat '" + inMount("top.txt") + "'");
   EXPECT_NE(dataless.status, 0);
   EXPECT_NE(dataless.err.find("Input/output error"), std::string::npos) << dataless.err;
-  ok("printf 'written while away\\n' > '" + inMount("docs/away.txt") + "'");
+  ok("printf 'written while away\\n' > '" + inMount("docs/away.txt") + "' && printf 'more\\n' >> '" +
+     inMount("docs/a.txt") + "'");
   EXPECT_EQ(readFile(inMount("docs/away.txt")), "written while away\n");
 
   drive_.serve();  // on another port: the engine finds the published address again
   EXPECT_TRUE(eventually([&] { return fs::exists(served("docs/away.txt")); }));
+  EXPECT_TRUE(eventually([&] { return readFile(served("docs/a.txt")) == "alpha\nmore\n"; }));
   unmount();
   EXPECT_EQ(readFile(served("docs/away.txt")), "written while away\n");
 }

@@ -1,0 +1,226 @@
+// The mount's journal and outbox: what the server says is applied without ever taking local work that is not
+// sent yet (created items, pending deletions and moves, unsent contents), a file changed on both sides keeps
+// both versions, and local changes are queued, coalesced and handed to the sender in an order the server can
+// follow.
+#include "mount/journal.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "client/template_item.h"
+#include "mount/conflict_name.h"
+#include "mount/journal_db.h"
+#include "mount/outbox.h"
+#include "platform/mime_registry.h"
+#include "support/temp_dir.h"
+
+namespace davfp::mount {
+namespace {
+
+using client::TemplateItem;
+using platform::ItemRef;
+
+ItemRef serverItem(const std::string& id, const std::string& parent, const std::string& name,
+                   const std::string& version = "v1", bool folder = false) {
+  TemplateItem::Properties p{
+      .identifier = id, .parent = parent, .filename = name, .version = {version, version}};
+  if (folder) p.contentType = std::string(platform::kFolderType);
+  p.documentSize = folder ? 0 : 3;
+  return std::make_shared<TemplateItem>(p);
+}
+
+const std::string kRoot = platform::kRootContainerItemIdentifier;
+
+class JournalTest : public ::testing::Test {
+ protected:
+  JournalTest() { journal.applyListing(kRootIno, {serverItem("docs", kRoot, "docs", "d1", true)}); }
+
+  Ino ino(Ino parent, const std::string& name) {
+    auto node = journal.child(parent, name);
+    return node ? node->ino : 0;
+  }
+  Ino docs() { return ino(kRootIno, "docs"); }
+  std::vector<std::string> names(Ino folder) {
+    std::vector<std::string> out;
+    for (const auto& n : journal.children(folder)) out.push_back(n.name);
+    return out;
+  }
+  // The kinds of the entries the sender gets, in order, each settled as done as the server would answer.
+  std::vector<std::string> sendAll() {
+    std::vector<std::string> sent;
+    int64_t wake = 0;
+    while (auto op = outbox.next(wake)) {
+      auto node = journal.node(op->ino);
+      sent.push_back(op->kind + " " + (node ? node->name : op->identifier));
+      ItemRef answer =
+          node ? serverItem("srv-" + node->name, kRoot, node->name, "s1", node->folder) : nullptr;
+      outbox.done(*op, answer, node ? node->dirty : 0, node ? node->identifier : "");
+    }
+    return sent;
+  }
+
+  testing::TempDir dir;
+  JournalDb db{dir.file("journal.db")};
+  int64_t nowMs = 1'000'000;
+  Journal journal{db, [] { return std::time_t(1'800'000'000); }};
+  Outbox outbox{db, [this] { return nowMs; }, [] { return std::time_t(1'800'000'000); }};
+};
+
+TEST_F(JournalTest, ListingsKeepInodesAcrossMovesAndForgetWhatIsGone) {
+  journal.applyListing(docs(),
+                       {serverItem("a", "docs", "a.txt"), serverItem("sub", "docs", "sub", "s1", true)});
+  const Ino a = ino(docs(), "a.txt");
+  const Ino sub = ino(docs(), "sub");
+  journal.applyListing(sub, {serverItem("deep", "sub", "deep.txt")});
+  journal.setMaterialised(ino(sub, "deep.txt"), *serverItem("deep", "sub", "deep.txt"));
+
+  // a.txt moved to the root; sub went with everything in it.
+  journal.applyListing(kRootIno,
+                       {serverItem("docs", kRoot, "docs", "d1", true), serverItem("a", kRoot, "a.txt")});
+  Effects gone = journal.applyListing(docs(), {});
+  EXPECT_EQ(ino(kRootIno, "a.txt"), a);
+  EXPECT_FALSE(journal.node(sub));
+  EXPECT_EQ(gone.stale.size(), 1u) << "the fetched copy below the forgotten folder is dropped";
+  EXPECT_EQ(names(kRootIno), (std::vector<std::string>{"a.txt", "docs"}));
+}
+
+TEST_F(JournalTest, WhatIsNotSentYetOutlivesWhatTheServerSays) {
+  journal.applyListing(docs(),
+                       {serverItem("gone", "docs", "gone.txt"), serverItem("moved", "docs", "moved.txt"),
+                        serverItem("kept", "docs", "kept.txt")});
+  outbox.create(docs(), "new.txt", false);
+  outbox.remove(ino(docs(), "gone.txt"));
+  outbox.rename(ino(docs(), "moved.txt"), kRootIno, "moved.txt", false);
+
+  // The server has not seen any of it: its listing still shows gone.txt and moved.txt where they were.
+  journal.applyListing(docs(),
+                       {serverItem("gone", "docs", "gone.txt"), serverItem("moved", "docs", "moved.txt"),
+                        serverItem("kept", "docs", "kept.txt")});
+  journal.applyChanges(
+      {serverItem("gone", "docs", "gone.txt", "v2"), serverItem("moved", "docs", "moved.txt", "v2")}, {},
+      "7");
+  EXPECT_EQ(names(docs()), (std::vector<std::string>{"kept.txt", "new.txt"}));
+  EXPECT_NE(ino(kRootIno, "moved.txt"), 0u);
+  EXPECT_EQ(journal.anchor(), "7");
+
+  // Someone else made new.txt on the server meanwhile: ours steps aside, with everything written into it.
+  const Ino ours = ino(docs(), "new.txt");
+  Effects effects = journal.applyListing(
+      docs(), {serverItem("kept", "docs", "kept.txt"), serverItem("theirs", "docs", "new.txt")});
+  ASSERT_EQ(effects.conflicts.size(), 1u);
+  EXPECT_EQ(journal.node(ours)->name, effects.conflicts[0]);
+  EXPECT_TRUE(journal.node(ours)->local);
+  EXPECT_EQ(journal.child(docs(), "new.txt")->identifier, "theirs");
+}
+
+TEST_F(JournalTest, AFileChangedOnBothSidesKeepsBoth) {
+  journal.applyListing(docs(), {serverItem("f", "docs", "report.txt", "v1")});
+  const Ino local = ino(docs(), "report.txt");
+  journal.setMaterialised(local, *serverItem("f", "docs", "report.txt", "v1"));
+  outbox.changed(local);
+  outbox.closed(local, 1000);
+
+  Effects effects = journal.applyChanges({serverItem("f", "docs", "report.txt", "v2")}, {}, "2");
+  const std::string kept = conflictName("report.txt", 1'800'000'000);
+  ASSERT_EQ(effects.conflicts, (std::vector<std::string>{kept}));
+  auto mine = journal.node(local);
+  ASSERT_TRUE(mine);
+  EXPECT_EQ(mine->name, kept);
+  EXPECT_TRUE(mine->local && mine->materialised);
+  auto theirs = journal.child(docs(), "report.txt");
+  ASSERT_TRUE(theirs);
+  EXPECT_NE(theirs->ino, local);
+  EXPECT_EQ(theirs->version.contentVersion, "v2");
+  EXPECT_FALSE(theirs->materialised);
+  EXPECT_EQ(sendAll(), (std::vector<std::string>{"create " + kept}));
+
+  // Deleted on the server while changed here: the local version is created again.
+  journal.applyListing(docs(), {serverItem("g", "docs", "draft.txt")});
+  const Ino draft = ino(docs(), "draft.txt");
+  outbox.changed(draft);
+  journal.applyChanges({}, {"g"}, "3");
+  ASSERT_TRUE(journal.node(draft));
+  EXPECT_TRUE(journal.node(draft)->local);
+  EXPECT_EQ(sendAll(), (std::vector<std::string>{"create draft.txt"}));
+}
+
+TEST_F(JournalTest, TheOutboxSendsInAnOrderTheServerCanFollow) {
+  journal.applyListing(docs(), {serverItem("old", "docs", "old.txt", "o1")});
+  // An editor's save: a new file written, then renamed over the old one.
+  Node tmp = outbox.create(docs(), ".old.txt.swp", false);
+  int64_t wake = 0;
+  EXPECT_FALSE(outbox.next(wake)) << "a file still open for writing is not sent";
+  outbox.closed(tmp.ino, 1000);
+  EXPECT_FALSE(outbox.next(wake)) << "nor before the quiet time";
+  EXPECT_EQ(wake, nowMs + 1000);
+  outbox.rename(tmp.ino, docs(), "old.txt", true);
+  nowMs += 1000;
+  auto deletion = outbox.next(wake);
+  ASSERT_TRUE(deletion);
+  EXPECT_EQ(deletion->kind, "delete");
+  EXPECT_EQ(deletion->identifier, "old");
+  EXPECT_EQ(deletion->baseVersion, "o1") << "the version the deletion is based on";
+  outbox.done(*deletion, nullptr, 0, {});
+  EXPECT_EQ(sendAll(), (std::vector<std::string>{"create old.txt"}));
+
+  // A folder made and filled, then renamed: its creation goes first, under its latest name.
+  Node made = outbox.create(docs(), "made", true);
+  Node inside = outbox.create(made.ino, "f.txt", false);
+  outbox.closed(inside.ino, 0);
+  outbox.rename(made.ino, kRootIno, "renamed", false);
+  EXPECT_EQ(sendAll(), (std::vector<std::string>{"create renamed", "create f.txt"}));
+
+  // Made and removed before it was sent: nothing goes to the server.
+  Node brief = outbox.create(docs(), "brief.txt", false);
+  outbox.closed(brief.ino, 0);
+  outbox.remove(brief.ino);
+  EXPECT_EQ(outbox.pending(), 0);
+}
+
+TEST_F(JournalTest, AnswersLandOnTheItemAsItIsNow) {
+  Node file = outbox.create(docs(), "f.txt", false);
+  outbox.closed(file.ino, 0);
+  int64_t wake = 0;
+  auto create = outbox.next(wake);
+  ASSERT_TRUE(create);
+  const int64_t sentDirty = journal.node(file.ino)->dirty;
+  outbox.changed(file.ino);  // written again while the creation was on its way
+  outbox.done(*create, serverItem("srv", "docs", "f.txt", "s1"), sentDirty, file.identifier);
+  auto now = journal.node(file.ino);
+  EXPECT_EQ(now->identifier, "srv");
+  EXPECT_FALSE(now->local);
+  EXPECT_NE(now->dirty, 0) << "the later writes are still to be sent";
+
+  // Deleted here while its creation was on its way: what the server made is deleted there too.
+  Node gone = outbox.create(docs(), "gone.txt", false);
+  outbox.closed(gone.ino, 0);
+  outbox.closed(file.ino, 0);
+  auto second = outbox.next(wake);
+  ASSERT_TRUE(second);
+  ASSERT_EQ(second->ino, gone.ino);
+  outbox.remove(gone.ino);
+  outbox.done(*second, serverItem("srv-gone", "docs", "gone.txt", "g1"), 1, gone.identifier);
+  bool deletes = false;
+  for (const auto& op : [&] {
+         platform::MutexLock lock(db.mu);
+         return db.ops();
+       }()) {
+    deletes = deletes || (op.kind == "delete" && op.identifier == "srv-gone" && op.baseVersion == "g1");
+  }
+  EXPECT_TRUE(deletes);
+}
+
+TEST_F(JournalTest, ARestartMakesEverythingWaitingDue) {
+  Node open = outbox.create(docs(), "open.txt", false);  // its program was still writing
+  journal.applyListing(docs(), {serverItem("w", "docs", "written.txt"), serverItem("open", "docs", "x")});
+  outbox.changed(ino(docs(), "written.txt"));  // written, but the mount ended before the close
+  outbox.recover();
+  std::vector<std::string> sent = sendAll();
+  std::sort(sent.begin(), sent.end());
+  EXPECT_EQ(sent, (std::vector<std::string>{"contents written.txt", "create open.txt"}));
+  EXPECT_TRUE(journal.node(open.ino));
+}
+
+}  // namespace
+}  // namespace davfp::mount
