@@ -70,12 +70,8 @@ void DriveFs::once(Kind kind, Ino key, Work work) {
   int err = 0;
   try {
     work();
-  } catch (const FsError& e) {
-    err = e.err();
-  } catch (const platform::Error& e) {
-    err = errnoOf(e);
-  } catch (const std::exception&) {
-    err = EIO;
+  } catch (...) {
+    err = errnoOfCurrentException();
   }
   {
     platform::MutexLock lock(mu_);

@@ -44,4 +44,16 @@ int errnoOf(const platform::Error& error) {
   return EIO;
 }
 
+int errnoOfCurrentException() {
+  try {
+    throw;
+  } catch (const FsError& e) {
+    return e.err();
+  } catch (const platform::Error& e) {
+    return errnoOf(e);
+  } catch (...) {
+    return EIO;
+  }
+}
+
 }  // namespace davfp::mount

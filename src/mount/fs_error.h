@@ -20,4 +20,8 @@ class FsError : public std::exception {
 
 int errnoOf(const platform::Error& error);
 
+// The errno of the exception being handled (call it inside a catch): FsError's own, the platform error's,
+// EIO for anything else.
+int errnoOfCurrentException();
+
 }  // namespace davfp::mount

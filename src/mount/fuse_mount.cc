@@ -64,12 +64,8 @@ template <class Op>
 void answer(fuse_req_t req, Op op) {
   try {
     op();
-  } catch (const FsError& e) {
-    fuse_reply_err(req, e.err());
-  } catch (const platform::Error& e) {
-    fuse_reply_err(req, errnoOf(e));
-  } catch (const std::exception&) {
-    fuse_reply_err(req, EIO);
+  } catch (...) {
+    fuse_reply_err(req, errnoOfCurrentException());
   }
 }
 
@@ -85,12 +81,8 @@ void answerInterruptible(fuse_req_t req, Op op) {
   int err = 0;
   try {
     reply = op(stop.get_token());
-  } catch (const FsError& e) {
-    err = e.err();
-  } catch (const platform::Error& e) {
-    err = errnoOf(e);
-  } catch (const std::exception&) {
-    err = EIO;
+  } catch (...) {
+    err = errnoOfCurrentException();
   }
   fuse_req_interrupt_func(req, nullptr, nullptr);  // waits for a callback that runs now
   if (err) {

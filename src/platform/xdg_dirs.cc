@@ -13,25 +13,21 @@ std::optional<std::string> absoluteVariable(const char* name) {
   return std::string(value);
 }
 
+// A base directory: the variable when it names an absolute directory, else its default below $HOME.
+std::optional<std::string> baseDirectory(const char* variable, std::string_view belowHome) {
+  if (auto dir = absoluteVariable(variable)) return dir;
+  if (auto home = absoluteVariable("HOME")) {
+    if (home->back() != '/') *home += '/';
+    return *home + std::string(belowHome);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
-std::optional<std::string> xdgDataHome() {
-  if (auto dir = absoluteVariable("XDG_DATA_HOME")) return dir;
-  if (auto home = absoluteVariable("HOME")) {
-    if (home->back() != '/') *home += '/';
-    return *home + ".local/share";
-  }
-  return std::nullopt;
-}
+std::optional<std::string> xdgDataHome() { return baseDirectory("XDG_DATA_HOME", ".local/share"); }
 
-std::optional<std::string> xdgCacheHome() {
-  if (auto dir = absoluteVariable("XDG_CACHE_HOME")) return dir;
-  if (auto home = absoluteVariable("HOME")) {
-    if (home->back() != '/') *home += '/';
-    return *home + ".cache";
-  }
-  return std::nullopt;
-}
+std::optional<std::string> xdgCacheHome() { return baseDirectory("XDG_CACHE_HOME", ".cache"); }
 
 std::vector<std::string> xdgDataDirectories() {
   std::vector<std::string> dirs;
