@@ -3,7 +3,7 @@
 //
 // Its TestEnv publishes the drive at the given URL and never finds the host application. Each request waits
 // for its one completion call (through a client::PlatformClient) and returns the outcome, an error as a
-// value; a completion that does not come within a minute fails the test instead of hanging it, and each
+// value; a completion that does not come within minutes fails the test instead of hanging it, and each
 // enumeration is checked against the observer rules (support/recording_observer.h). restart() lets go of the
 // extension, its client and its state and makes them anew on the same disk, as a new process would. Use one
 // drive from one test thread.
