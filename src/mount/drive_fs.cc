@@ -169,7 +169,10 @@ std::unique_ptr<OpenFile> DriveFs::open(Ino ino, int flags, std::stop_token canc
       platform::MutexLock lock(mu_);
       ++writers_[ino];
     }
-    if (truncate) {
+    // Opened for writing counts as changed from here on: a new server version arriving before the first
+    // write then keeps both versions, instead of the copy being dropped under the program or its
+    // writes replacing the newer version unseen.
+    if (writable) {
       outbox_.changed(ino);
       file->changed = true;
     }
@@ -230,6 +233,11 @@ void DriveFs::release(std::unique_ptr<OpenFile> file) {
     outbox_.closed(file->ino, quietMs_);
     wake_();
   }
+}
+
+bool DriveFs::openForWriting(Ino ino) {
+  platform::MutexLock lock(mu_);
+  return writers_.count(ino) != 0;
 }
 
 void DriveFs::fsync(OpenFile& file) {

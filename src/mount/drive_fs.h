@@ -58,6 +58,8 @@ class DriveFs {
   size_t write(OpenFile& file, const char* data, size_t size, off_t offset);
   // The last writer's close sends the file after the quiet time; fsync sends it after the quiet time too.
   void release(std::unique_ptr<OpenFile> file);
+  // Whether a program has the item open for writing.
+  bool openForWriting(Ino ino);
   void fsync(OpenFile& file);
   // setattr: a new size (a truncation, fetched first when dataless) and a new modification time.
   Node setAttributes(Ino ino, std::optional<off_t> size, std::optional<int64_t> mtimeNs, OpenFile* file);

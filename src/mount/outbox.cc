@@ -197,7 +197,7 @@ Effects Outbox::done(const Op& op, const platform::ItemRef& answered, int64_t se
       n.identifier = answered->itemIdentifier();
       n.version = answered->itemVersion();
       n.local = false;
-      if (n.dirty == sentDirty) n.dirty = 0;
+      if (n.dirty == sentDirty && !openForWriting_(n.ino)) n.dirty = 0;
       if (n.folder) n.listed = true;
       if (!n.folder && answered->documentSize()) n.size = *answered->documentSize();
       db_.put(n);

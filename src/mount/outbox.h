@@ -25,6 +25,11 @@ class Outbox {
   // nowMs: milliseconds since the epoch, for due times; now: the wall clock, for conflict names.
   Outbox(JournalDb& db, std::function<int64_t()> nowMs, std::function<std::time_t()> now);
 
+  // Tells whether a program has the item open for writing: while one has, an answer never marks the item
+  // clean (the program may still be writing), so that its close sends what it wrote after. Set once, before
+  // anything runs.
+  void whileOpen(std::function<bool(Ino)> openForWriting) { openForWriting_ = std::move(openForWriting); }
+
   // A new file (with an empty replica copy, open for writing) or folder; FsError EEXIST when the name is
   // taken.
   Node create(Ino parent, const std::string& name, bool folder);
@@ -72,6 +77,7 @@ class Outbox {
   const std::function<int64_t()> nowMs_;
   const std::function<std::time_t()> now_;
   std::set<int64_t> inFlight_ GUARDED_BY(db_.mu);
+  std::function<bool(Ino)> openForWriting_ = [](Ino) { return false; };
 };
 
 }  // namespace davfp::mount

@@ -4,6 +4,7 @@
 // changes on the server appear, nothing written and closed is lost to a killed mount or a server away, and
 // a file changed on both sides keeps both versions. Needs root and /dev/fuse; without them each test is
 // skipped, saying why.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -202,6 +203,26 @@ TEST_F(MountTest, ChangesOnBothSidesKeepBothAndADeletionNeverTakesTheServersNewe
   ASSERT_EQ(conflicts.size(), 1u);
   EXPECT_EQ(readFile(served(conflicts[0])), "base\nlocal\n");
   EXPECT_TRUE(conflicts[0].ends_with(").txt"));
+}
+
+TEST_F(MountTest, AFileOpenForWritingWhenTheServersVersionChangesKeepsBoth) {
+  drive_.placeOnServer("open.txt", "base\n");
+  serveAndMount();
+  ASSERT_EQ(readFile(inMount("open.txt")), "base\n");
+  const int fd = ::open(inMount("open.txt").c_str(), O_RDWR | O_APPEND);
+  ASSERT_GE(fd, 0);
+  drive_.placeOnServer("open.txt", "server\n");
+  ASSERT_EQ(drive_.davfp({"sync-now"}).status, 0);
+  ASSERT_EQ(::write(fd, "local\n", 6), 6);
+  ASSERT_EQ(::close(fd), 0);
+
+  unmount();
+  EXPECT_EQ(readFile(served("open.txt")), "server\n");
+  std::vector<std::string> kept;
+  for (const auto& e : fs::directory_iterator(drive_.served())) {
+    if (e.path().filename().string().starts_with("open (conflict ")) kept.push_back(readFile(e.path()));
+  }
+  EXPECT_EQ(kept, (std::vector<std::string>{"base\nlocal\n"}));
 }
 
 TEST_F(MountTest, ASecondMountOfTheDriveAndUnmountingAnythingElseFail) {
