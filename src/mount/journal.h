@@ -60,7 +60,6 @@ class Journal {
   int64_t count();
 
  private:
-  class Apply;
   JournalDb& db_;
   const std::function<std::time_t()> now_;
 };

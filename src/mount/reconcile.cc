@@ -130,14 +130,11 @@ void renameAside(JournalDb& db, Node node, std::time_t now, Effects& effects) {
   db.setMeta("conflicts", noted);
   node.name = name;
   db.put(node);
-  if (node.local) {
-    requeue(db, node.ino);
-  } else {
-    bool moving = false;
-    for (const Op& op : db.opsOf(node.ino)) moving = moving || op.kind == "move";
-    if (!moving) db.addOp({.ino = node.ino, .kind = "move"});
-    requeue(db, node.ino);
-  }
+  // A local item's creation carries the new name; an item on the server needs its move.
+  bool queued = node.local;
+  for (const Op& op : db.opsOf(node.ino)) queued = queued || op.kind == "move";
+  if (!queued) db.addOp({.ino = node.ino, .kind = "move"});
+  requeue(db, node.ino);
 }
 
 void requeue(JournalDb& db, Ino ino) {
