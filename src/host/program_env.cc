@@ -59,8 +59,14 @@ void ProgramEnv::openApplication(const std::string& location, const std::vector<
 void ProgramEnv::cleanUp() {
   platform::MutexLock lock(mu_);
   if (dir_.empty()) return;
-  std::error_code ignored;  // nothing more can be done about a directory that will not go
-  std::filesystem::remove_all(dir_, ignored);
+  // A cancelled download may remove its own file while the folder is emptied, and remove_all stops at the
+  // first entry that went away under it: go over the folder again until it is gone. Nothing more can be done
+  // about a folder that will not go.
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    std::error_code error;
+    std::filesystem::remove_all(dir_, error);
+    if (!std::filesystem::exists(dir_, error) && !error) break;
+  }
   dir_.clear();
 }
 
