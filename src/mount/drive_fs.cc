@@ -216,9 +216,9 @@ size_t DriveFs::write(OpenFile& file, const char* data, size_t size, off_t offse
 }
 
 void DriveFs::release(std::unique_ptr<OpenFile> file) {
-  // What a program wrote and closed is on the disk before it can be sent: after a crash of the machine the
-  // journal would otherwise send whatever the replica's copy then holds.
-  if (file->changed) ::fsync(file->fd);
+  // As on a local file system, closing is no promise that the contents are on the disk (fsync is): the
+  // journal and the copy survive a crash of the mount at once, and the sender syncs the copy before it sends
+  // it.
   ::close(file->fd);
   if (!file->writable) return;
   // Written and closed: modified now, unless the program set the time itself after its last write.
@@ -246,6 +246,7 @@ void DriveFs::fsync(OpenFile& file) {
     outbox_.closed(file.ino, quietMs_);
     wake_();
   }
+  outbox_.sync();
 }
 
 Node DriveFs::setAttributes(Ino ino, std::optional<off_t> size, std::optional<int64_t> mtimeNs,

@@ -56,7 +56,8 @@ class DriveFs {
   std::pair<Node, std::unique_ptr<OpenFile>> create(Ino parent, const std::string& name);
   Node mkdir(Ino parent, const std::string& name);
   size_t write(OpenFile& file, const char* data, size_t size, off_t offset);
-  // The last writer's close sends the file after the quiet time; fsync sends it after the quiet time too.
+  // The last writer's close sends the file after the quiet time. fsync sends it after the quiet time too, and
+  // puts the copy and the journal on the disk.
   void release(std::unique_ptr<OpenFile> file);
   // Whether a program has the item open for writing.
   bool openForWriting(Ino ino);

@@ -104,11 +104,12 @@ struct JournalDb::Statements {
   Statement addOp{db_,
                   "INSERT INTO ops(ino, kind, identifier, base_version, due) VALUES(?1, ?2, ?3, ?4, ?5)"};
   Statement ops{db_, "SELECT seq, ino, kind, identifier, base_version, due FROM ops ORDER BY seq"};
-  Statement opsOf{
-      db_, "SELECT seq, ino, kind, identifier, base_version, due FROM ops WHERE ino = ?1 ORDER BY seq"};
+  Statement opsOf{db_,
+                  "SELECT seq, ino, kind, identifier, base_version, due FROM ops WHERE ino = ?1 "
+                  "AND kind NOT IN ('delete', 'delete-folder') ORDER BY seq"};
   Statement eraseOp{db_, "DELETE FROM ops WHERE seq = ?1"};
   Statement setDue{db_, "UPDATE ops SET due = ?2 WHERE seq = ?1"};
-  Statement deletion{db_, "SELECT 1 FROM ops WHERE kind = 'delete' AND identifier = ?1"};
+  Statement deletion{db_, "SELECT 1 FROM ops WHERE kind IN ('delete', 'delete-folder') AND identifier = ?1"};
 };
 
 JournalDb::JournalDb(const std::string& path) : db_(path), s_(std::make_unique<Statements>(db_)) {}
@@ -202,6 +203,15 @@ std::vector<Op> JournalDb::ops() {
   std::vector<Op> out;
   while (s_->ops.step()) out.push_back(readOp(s_->ops));
   return out;
+}
+
+void JournalDb::forEachOp(const std::function<bool(const Op&)>& visit) {
+  while (s_->ops.step()) {
+    if (!visit(readOp(s_->ops))) {
+      s_->ops.stop();
+      return;
+    }
+  }
 }
 
 std::vector<Op> JournalDb::opsOf(Ino ino) {

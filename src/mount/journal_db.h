@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,7 +20,8 @@
 namespace davfp::mount {
 
 // One local change to be sent. kind: "create" (the item as it is when sent), "contents", "move" (to where it
-// is when sent), "delete" (identifier and base version as they were when it was deleted here).
+// is when sent), "delete" or "delete-folder" (identifier and base version as they were when it was deleted
+// here; ino is the folder it was deleted from).
 struct Op {
   int64_t seq = 0;
   Ino ino = 0;
@@ -29,6 +31,9 @@ struct Op {
   int64_t due = 0;  // milliseconds since the epoch; kNotDue while a program still writes the file
 };
 inline constexpr int64_t kNotDue = INT64_MAX;
+inline constexpr const char* kDeleteFolder = "delete-folder";
+
+inline bool isDeletion(const Op& op) { return op.kind == "delete" || op.kind == kDeleteFolder; }
 
 class JournalDb {
  public:
@@ -57,6 +62,9 @@ class JournalDb {
 
   int64_t addOp(const Op& op) REQUIRES(mu);
   std::vector<Op> ops() REQUIRES(mu);
+  // Calls visit with each entry in order until it returns false.
+  void forEachOp(const std::function<bool(const Op&)>& visit) REQUIRES(mu);
+  // The item's own entries: a deletion's entry names the folder it was deleted from but is not that folder's.
   std::vector<Op> opsOf(Ino ino) REQUIRES(mu);
   void eraseOp(int64_t seq) REQUIRES(mu);
   void setDue(int64_t seq, int64_t due) REQUIRES(mu);

@@ -99,7 +99,7 @@ void Outbox::removeNode(const Node& found, Effects& effects) {
   // refuses.
   if (!node->local) {
     enqueue({.ino = node->parent,
-             .kind = "delete",
+             .kind = node->folder ? kDeleteFolder : "delete",
              .identifier = node->identifier,
              .baseVersion = node->version.contentVersion});
   }
@@ -155,26 +155,59 @@ void Outbox::recover() {
   tx.commit();
 }
 
+namespace {
+
+// Entries are sent in runs of one kind, each run after the one before it is settled: creations and contents
+// side by side (an item's own entries in order, and nothing in a folder before the folder's creation is
+// answered), deletions side by side (a folder's after everything queued before it, which holds what was in
+// it), and moves one at a time.
+enum class Run { items, deletions, move };
+
+Run runOf(const Op& op) {
+  if (isDeletion(op)) return Run::deletions;
+  return op.kind == "move" ? Run::move : Run::items;
+}
+
+}  // namespace
+
 std::optional<Op> Outbox::next(int64_t& wakeAtMs) {
   platform::MutexLock lock(db_.mu);
   wakeAtMs = kNotDue;
   const int64_t now = nowMs_();
-  std::set<Ino> waiting;  // items with an entry before: theirs go in order
-  for (const Op& op : db_.ops()) {
-    const bool ownItem = op.kind != "delete";
-    if (inFlight_.count(op.seq) || (ownItem && waiting.count(op.ino))) {
-      if (ownItem) waiting.insert(op.ino);
-      continue;
-    }
-    if (op.due > now) {
+  std::set<Ino> waiting;   // items with an entry before: theirs go in order
+  std::set<Ino> creating;  // items whose creation is queued before or on the way
+  std::optional<Run> run;  // the run at the head of the queue
+  bool before = false;     // an entry of the run is queued before or on the way
+  std::optional<Op> found;
+  db_.forEachOp([&](const Op& op) REQUIRES(db_.mu) {
+    const bool flying = inFlight_.count(op.seq) != 0;
+    const bool ownItem = !isDeletion(op);
+    if (!flying && op.due > now) {
+      // Still being written: it stands aside, but its item's later entries wait for it.
       wakeAtMs = std::min(wakeAtMs, op.due);
       if (ownItem) waiting.insert(op.ino);
-      continue;
+      return true;
     }
-    inFlight_.insert(op.seq);
-    return op;
-  }
-  return std::nullopt;
+    const Run kind = runOf(op);
+    if (run && *run != kind) return false;
+    run = kind;
+    bool blocked = flying || (ownItem && waiting.count(op.ino));
+    if (!blocked && kind == Run::items && !creating.empty()) {
+      auto node = db_.node(op.ino);
+      blocked = node && creating.count(node->parent);
+    }
+    if (!blocked && (kind == Run::move || op.kind == kDeleteFolder)) blocked = before;
+    if (!blocked) {
+      inFlight_.insert(op.seq);
+      found = op;
+      return false;
+    }
+    if (ownItem) waiting.insert(op.ino);
+    if (op.kind == "create") creating.insert(op.ino);
+    before = true;
+    return kind != Run::move;  // a move waits alone at the head
+  });
+  return found;
 }
 
 Effects Outbox::done(const Op& op, const platform::ItemRef& answered, int64_t sentDirty,
@@ -183,7 +216,7 @@ Effects Outbox::done(const Op& op, const platform::ItemRef& answered, int64_t se
   Transaction tx(db_.db());
   Effects effects;
   settle(op);
-  if (op.kind != "delete" && answered) {
+  if (!isDeletion(op) && answered) {
     auto node = db_.node(op.ino);
     if (!node) {
       // Deleted here while its creation was on the way: the server has it now, so it is deleted there too.
@@ -236,6 +269,11 @@ Effects Outbox::gone(const Op& op) {
 void Outbox::drop(const Op& op) {
   platform::MutexLock lock(db_.mu);
   settle(op);
+}
+
+void Outbox::sync() {
+  platform::MutexLock lock(db_.mu);
+  db_.db().sync();
 }
 
 int64_t Outbox::pending() {

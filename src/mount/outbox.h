@@ -2,9 +2,10 @@
 // changes to send to the server in order (creations, contents, moves, deletions). Changes to one item
 // coalesce: a later change of an item whose creation or move is still queued moves that entry behind
 // everything queued meanwhile, where it stands for the item's latest state; deleting an item that never
-// reached the server takes its creation back. The sender takes the first entry that is due and whose item has
-// nothing queued before it (a file's creation and contents are due a quiet time after the last program that
-// wrote it closed it), and settles it with what the server answered. Thread-safe (through the JournalDb).
+// reached the server takes its creation back. Senders take entries that are due (a file's creation and
+// contents are due a quiet time after the last program that wrote it closed it) and that nothing queued
+// before them must precede (see next()), several at once, and settle each with what the server answered.
+// Thread-safe (through the JournalDb).
 #pragma once
 
 #include <ctime>
@@ -49,8 +50,11 @@ class Outbox {
   // nothing queued (its program was writing when the mount ended) gets its contents queued.
   void recover();
 
-  // The next entry to send, marked in flight until it is settled; none when nothing is due (wakeAtMs: when
-  // the next one will be, or kNotDue).
+  // The next entry to send, marked in flight until it is settled; none when nothing can go now (wakeAtMs:
+  // when the next entry that waits for its time will be due, or kNotDue). Entries go in runs of one kind,
+  // each after the run before it is settled: creations and contents side by side (an item's own in order, an
+  // item after its folder's creation), deletions side by side (a folder's after every entry before it), moves
+  // one at a time.
   std::optional<Op> next(int64_t& wakeAtMs);
   // The entry is done: answered (an item, for creations, contents and moves) is what the server holds now,
   // sentDirty the item's dirty count when it was sent and sentIdentifier the identifier it was sent for.
@@ -64,6 +68,9 @@ class Outbox {
   Effects gone(const Op& op);
   // The entry cannot be sent; it is dropped (the item keeps its local state).
   void drop(const Op& op);
+
+  // Puts everything the journal holds on the disk (a program's fsync).
+  void sync();
 
   // Entries queued, and conflicts met since the mount started.
   int64_t pending();

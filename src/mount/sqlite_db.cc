@@ -23,7 +23,12 @@ SqliteDb::SqliteDb(const std::string& path) {
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, 5000);
-  exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+  exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;");
+}
+
+void SqliteDb::sync() {
+  // A checkpoint syncs the log before it copies it into the database, and the database after.
+  exec("PRAGMA wal_checkpoint(PASSIVE)");
 }
 
 SqliteDb::~SqliteDb() { sqlite3_close_v2(db_); }
@@ -88,6 +93,8 @@ bool Statement::step() {
   reset();
   return false;
 }
+
+void Statement::stop() { reset(); }
 
 void Statement::run() {
   while (step()) {

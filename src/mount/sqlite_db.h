@@ -31,6 +31,8 @@ class Statement {
   // Advances to the next row: true while there is one; the statement is reset for its next use when the rows
   // are done or on failure.
   bool step();
+  // Ends a statement whose rows are not all read, for its next use.
+  void stop();
   // Runs a statement that returns no rows, then resets it.
   void run();
 
@@ -47,8 +49,9 @@ class Statement {
 
 class SqliteDb {
  public:
-  // Opens (creating when missing) the database at path in write-ahead-log mode, with full syncs of the log:
-  // a transaction that returned is on the disk.
+  // Opens (creating when missing) the database at path in write-ahead-log mode. A transaction that returned
+  // survives a crash of the process at once and a crash of the machine after the next sync(), as a file
+  // written and closed on a local file system does after fsync.
   explicit SqliteDb(const std::string& path);
   ~SqliteDb();
   SqliteDb(const SqliteDb&) = delete;
@@ -56,6 +59,8 @@ class SqliteDb {
 
   // Runs statements that return no rows (schema, pragmas, BEGIN/COMMIT).
   void exec(std::string_view sql);
+  // Puts every transaction that returned on the disk.
+  void sync();
   int64_t lastInsertRowId() const;
   int changes() const;
 

@@ -1,7 +1,11 @@
 #include "mount/uploader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "client/template_item.h"
 #include "platform/mime_registry.h"
@@ -24,6 +28,15 @@ bool transient(const platform::Error& e) {
   return e.is(platform::kCocoaErrorDomain, platform::cocoa::kUserCancelled);
 }
 
+// What is sent is on the disk first: once the server has it the journal holds the copy as the server's
+// version, and a crash of the machine must not leave a copy that differs from it.
+void syncCopy(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return;  // gone: the request fails on its own
+  ::fdatasync(fd);
+  ::close(fd);
+}
+
 bool is(const platform::Error& e, long fpCode) { return e.is(platform::kFileProviderErrorDomain, fpCode); }
 
 client::TemplateItem::Properties templateOf(const Node& node, const Node& parent) {
@@ -44,25 +57,30 @@ client::TemplateItem::Properties templateOf(const Node& node, const Node& parent
 }  // namespace
 
 Uploader::Uploader(client::PlatformClient& platform, Journal& journal, Outbox& outbox, const Replica& replica,
-                   Notify notify, Log log)
+                   Notify notify, Log log, int senders)
     : platform_(platform),
       journal_(journal),
       outbox_(outbox),
       replica_(replica),
       notify_(std::move(notify)),
-      log_(std::move(log)) {}
+      log_(std::move(log)),
+      senders_(std::max(senders, 1)) {}
 
-Uploader::~Uploader() { stop(); }
+Uploader::~Uploader() {
+  stop();
+  stopSenders();
+}
 
 void Uploader::start() {
-  thread_ = std::jthread([this](std::stop_token stop) { run(stop); });
+  startSenders();
+  dispatcher_ = std::jthread([this](std::stop_token stop) { dispatch(stop, false); });
 }
 
 void Uploader::stop() {
-  if (!thread_.joinable()) return;
-  thread_.request_stop();
+  if (!dispatcher_.joinable()) return;
+  dispatcher_.request_stop();
   wake();
-  thread_.join();
+  dispatcher_.join();
 }
 
 void Uploader::wake() {
@@ -71,47 +89,103 @@ void Uploader::wake() {
   cv_.notifyAll();
 }
 
-void Uploader::run(std::stop_token stop) {
+void Uploader::startSenders() {
+  if (!senderThreads_.empty()) return;
+  {
+    platform::MutexLock lock(mu_);
+    sendersEnd_ = false;
+  }
+  for (int i = 0; i < senders_; ++i)
+    senderThreads_.emplace_back([this](std::stop_token stop) { sender(stop); });
+}
+
+void Uploader::stopSenders() {
+  {
+    platform::MutexLock lock(mu_);
+    sendersEnd_ = true;
+    handed_.notifyAll();
+  }
+  senderThreads_.clear();  // joins each after the entry it sends
+}
+
+void Uploader::sender(std::stop_token) {
+  for (;;) {
+    Op op;
+    {
+      platform::MutexLock lock(mu_);
+      while (handedOut_.empty() && !sendersEnd_) handed_.wait(mu_);
+      if (handedOut_.empty()) return;
+      op = std::move(handedOut_.front());
+      handedOut_.pop_front();
+    }
+    const bool sent = send(op);
+    platform::MutexLock lock(mu_);
+    --inFlight_;
+    (sent ? succeeded_ : failed_) += 1;
+    cv_.notifyAll();
+  }
+}
+
+void Uploader::dispatch(std::stop_token stop, bool draining) {
   using std::chrono::milliseconds;
   milliseconds pause(0);   // after a failure: how long the server is given before the next attempt
   int64_t pauseUntil = 0;  // no attempt before then, however often something new is queued
   while (!stop.stop_requested()) {
+    int failed = 0, succeeded = 0, inFlight = 0;
+    {
+      platform::MutexLock lock(mu_);
+      failed = std::exchange(failed_, 0);
+      succeeded = std::exchange(succeeded_, 0);
+      inFlight = inFlight_;
+      woken_ = false;
+    }
+    if (failed != 0) {
+      if (draining) break;
+      pause = std::clamp<milliseconds>(pause * 2, milliseconds(500), std::chrono::minutes(1));
+      pauseUntil = nowMs() + pause.count();
+    } else if (succeeded != 0) {
+      pause = milliseconds(0);
+    }
     int64_t wakeAt = kNotDue;
+    bool handed = false;
     if (nowMs() >= pauseUntil) {
-      if (auto op = outbox_.next(wakeAt)) {
-        if (send(*op)) {
-          pause = milliseconds(0);
-          continue;
-        }
-        pause = std::clamp<milliseconds>(pause * 2, milliseconds(500), std::chrono::minutes(1));
-        pauseUntil = nowMs() + pause.count();
+      for (; inFlight < senders_; ++inFlight) {
+        auto op = outbox_.next(wakeAt);
+        if (!op) break;
+        platform::MutexLock lock(mu_);
+        handedOut_.push_back(std::move(*op));
+        ++inFlight_;
+        handed_.notifyOne();
+        handed = true;
       }
     }
     platform::MutexLock lock(mu_);
+    if (draining && !handed && inFlight_ == 0 && failed_ == 0 && succeeded_ == 0) break;
+    if (woken_ || failed_ != 0 || succeeded_ != 0) continue;
     const int64_t now = nowMs();
     if (now < pauseUntil) {
       cv_.waitFor(mu_, milliseconds(pauseUntil - now));
-    } else if (!woken_) {
+    } else {  // until something is queued, an entry is due, or a send ends
       cv_.waitFor(mu_, wakeAt == kNotDue ? milliseconds(std::chrono::minutes(1))
                                          : milliseconds(std::max<int64_t>(wakeAt - now, 0)));
     }
-    woken_ = false;
   }
+  // Whatever is in flight settles before the caller goes on.
+  platform::MutexLock lock(mu_);
+  while (inFlight_ != 0) cv_.wait(mu_);
 }
 
 int64_t Uploader::drain(std::stop_token stop) {
   outbox_.recover();
-  int64_t wakeAt = kNotDue;
-  while (!stop.stop_requested()) {
-    auto op = outbox_.next(wakeAt);
-    if (!op || !send(*op)) break;
-  }
+  startSenders();
+  dispatch(stop, true);
+  stopSenders();
   return outbox_.pending();
 }
 
 bool Uploader::send(const Op& op) {
   try {
-    if (op.kind == "delete") {
+    if (isDeletion(op)) {
       sendDeletion(op);
     } else {
       sendItem(op);
@@ -168,6 +242,7 @@ void Uploader::sendItem(const Op& op) {
   auto properties = templateOf(*node, *parent);
   std::optional<std::string> contents;
   if (!node->folder && (op.kind == "contents" || node->local)) contents = replica_.contents(node->ino);
+  if (contents) syncCopy(*contents);
   client::PlatformClient::Written written;
   if (node->local) {
     log_("creating " + node->name);

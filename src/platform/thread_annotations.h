@@ -15,6 +15,7 @@
 #define PT_GUARDED_BY(mu) DAVFP_THREAD_ANNOTATION(pt_guarded_by(mu))
 #define REQUIRES(...) DAVFP_THREAD_ANNOTATION(requires_capability(__VA_ARGS__))
 #define EXCLUDES(...) DAVFP_THREAD_ANNOTATION(locks_excluded(__VA_ARGS__))
+#define ACQUIRED_BEFORE(...) DAVFP_THREAD_ANNOTATION(acquired_before(__VA_ARGS__))
 #define ACQUIRE(...) DAVFP_THREAD_ANNOTATION(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) DAVFP_THREAD_ANNOTATION(release_capability(__VA_ARGS__))
 #define TRY_ACQUIRE(...) DAVFP_THREAD_ANNOTATION(try_acquire_capability(__VA_ARGS__))

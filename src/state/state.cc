@@ -125,18 +125,36 @@ void State::load() {
 
 std::string State::id(std::string_view path) {
   if (path == "/") return platform::kRootContainerItemIdentifier;
-  platform::MutexLock lock(mu_);
-  bool minted = false;
-  std::string id = idLocked(path, minted);
-  if (minted) save();
+  std::string id;
+  uint64_t seen = 0;
+  {
+    platform::MutexLock lock(mu_);
+    bool minted = false;
+    id = idLocked(path, minted);
+    if (minted) {
+      seen = ++changes_;
+      unsavedIds_[id] = seen;
+    } else {
+      seen = savingOf(id);
+    }
+  }
+  persist(seen);
   return id;
 }
 
 std::optional<std::string> State::existingId(std::string_view path) const {
   if (path == "/") return platform::kRootContainerItemIdentifier;
-  platform::MutexLock lock(mu_);
-  if (size_t i = ids_.findValue(path); i != TextMap::npos) return std::string(ids_.key(i));
-  return std::nullopt;
+  std::optional<std::string> id;
+  uint64_t seen = 0;
+  {
+    platform::MutexLock lock(mu_);
+    if (size_t i = ids_.findValue(path); i != TextMap::npos) {
+      id = std::string(ids_.key(i));
+      seen = savingOf(*id);
+    }
+  }
+  persist(seen);
+  return id;
 }
 
 std::string State::idLocked(std::string_view path, bool& minted) {
@@ -160,8 +178,17 @@ std::optional<std::string> State::path(std::string_view id) {
   return std::nullopt;
 }
 
-void State::move(std::string_view, std::string_view from, std::string_view to) {
-  platform::MutexLock lock(mu_);
+void State::move(std::string_view id, std::string_view from, std::string_view to) {
+  uint64_t seen = 0;
+  {
+    platform::MutexLock lock(mu_);
+    moveLocked(id, from, to);
+    seen = ++changes_;
+  }
+  persist(seen);
+}
+
+void State::moveLocked(std::string_view, std::string_view from, std::string_view to) {
   std::vector<std::pair<size_t, std::string>> moved;
   for (size_t i = 0; i < ids_.size(); ++i) {
     if (auto newPath = rewritten(ids_.value(i), from, to)) moved.emplace_back(i, std::move(*newPath));
@@ -180,13 +207,16 @@ void State::move(std::string_view, std::string_view from, std::string_view to) {
   rebaseKeys(listed_, from, to);
 
   advanceAnchor();
-  save();
 }
 
 void State::forget(std::string_view path) {
-  platform::MutexLock lock(mu_);
-  forgetLocked(path);
-  save();
+  uint64_t seen = 0;
+  {
+    platform::MutexLock lock(mu_);
+    forgetLocked(path);
+    seen = ++changes_;
+  }
+  persist(seen);
 }
 
 void State::forgetLocked(std::string_view path) {
@@ -204,9 +234,13 @@ void State::forgetLocked(std::string_view path) {
 }
 
 void State::remember(std::string_view folder, FolderSnapshot children) {
-  platform::MutexLock lock(mu_);
-  rememberLocked(folder, std::move(children));
-  save();
+  uint64_t seen = 0;
+  {
+    platform::MutexLock lock(mu_);
+    rememberLocked(folder, std::move(children));
+    seen = ++changes_;
+  }
+  persist(seen);
 }
 
 bool State::rememberLocked(std::string_view folder, FolderSnapshot children) {
@@ -217,12 +251,16 @@ bool State::rememberLocked(std::string_view folder, FolderSnapshot children) {
 }
 
 void State::noteChild(std::string_view path, std::string_view version) {
-  platform::MutexLock lock(mu_);
-  if (auto it = listed_.find(parentPath(path)); it != listed_.end()) {
-    it->second.set(path, version);
+  uint64_t seen = 0;
+  {
+    platform::MutexLock lock(mu_);
+    if (auto it = listed_.find(parentPath(path)); it != listed_.end()) {
+      it->second.set(path, version);
+    }
+    advanceAnchor();
+    seen = ++changes_;
   }
-  advanceAnchor();
-  save();
+  persist(seen);
 }
 
 State::Snapshots State::knownFolders() const {
@@ -238,9 +276,13 @@ int64_t State::anchor() const { return anchor_.load(); }
 void State::setAnchor(int64_t value) { anchor_.store(value); }
 
 void State::bumpAnchor() {
-  platform::MutexLock lock(mu_);
-  advanceAnchor();
-  save();
+  uint64_t seen = 0;
+  {
+    platform::MutexLock lock(mu_);
+    advanceAnchor();
+    seen = ++changes_;
+  }
+  persist(seen);
 }
 
 template <class Paths>
@@ -265,13 +307,18 @@ void State::advanceAnchor() {
 std::vector<std::string> State::ids(const std::vector<std::string>& paths) {
   std::vector<std::string> out;
   out.reserve(paths.size());
-  platform::MutexLock lock(mu_);
-  reserveIds(paths);
-  bool minted = false;
-  for (const auto& path : paths) {
-    out.push_back(path == "/" ? platform::kRootContainerItemIdentifier : idLocked(path, minted));
+  uint64_t seen = 0;
+  {
+    platform::MutexLock lock(mu_);
+    reserveIds(paths);
+    bool minted = false;
+    for (const auto& path : paths) {
+      out.push_back(path == "/" ? platform::kRootContainerItemIdentifier : idLocked(path, minted));
+    }
+    if (minted) batchMinted_ = ++changes_;
+    seen = anyUnsavedId() ? changes_ : 0;
   }
-  if (minted) save();
+  persist(seen);
   return out;
 }
 
@@ -281,47 +328,80 @@ std::vector<std::string> State::commit(Batch batch) {
   constexpr size_t kRoot = TextMap::npos;
   std::vector<size_t> at;
   at.reserve(batch.mint.size());
-  platform::MutexLock lock(mu_);
-  bool changed = false;
-  for (auto& step : batch.steps) {
-    switch (step.kind) {
-      case Step::Kind::forget:
-        forgetLocked(step.path);
-        changed = true;
-        break;
-      case Step::Kind::remember:
-        changed = rememberLocked(step.path, std::move(step.children)) || changed;
-        break;
+  std::vector<std::string> ids;
+  uint64_t seen = 0;
+  {
+    platform::MutexLock lock(mu_);
+    bool changed = false;
+    for (auto& step : batch.steps) {
+      switch (step.kind) {
+        case Step::Kind::forget:
+          forgetLocked(step.path);
+          changed = true;
+          break;
+        case Step::Kind::remember:
+          changed = rememberLocked(step.path, std::move(step.children)) || changed;
+          break;
+      }
+    }
+    reserveIds(batch.mint);
+    for (const auto& path : batch.mint) {
+      bool minted = false;
+      at.push_back(path == "/" ? kRoot : idPositionLocked(path, minted));
+      changed = minted || changed;
+    }
+    if (batch.bump) {
+      advanceAnchor();
+      changed = true;
+    }
+    if (changed) ++changes_;
+    if (changed && !batch.mint.empty()) batchMinted_ = changes_;
+    seen = changed || anyUnsavedId() ? changes_ : 0;
+    ids.reserve(at.size());
+    for (size_t i : at) {
+      ids.push_back(i == kRoot ? std::string(platform::kRootContainerItemIdentifier)
+                               : std::string(ids_.key(i)));
     }
   }
-  reserveIds(batch.mint);
-  for (const auto& path : batch.mint) {
-    bool minted = false;
-    at.push_back(path == "/" ? kRoot : idPositionLocked(path, minted));
-    changed = minted || changed;
-  }
-  if (batch.bump) {
-    advanceAnchor();
-    changed = true;
-  }
-  if (changed) save();
-  std::vector<std::string> ids;
-  ids.reserve(at.size());
-  for (size_t i : at) {
-    ids.push_back(i == kRoot ? std::string(platform::kRootContainerItemIdentifier) : std::string(ids_.key(i)));
-  }
+  persist(seen);
   return ids;
 }
 
-void State::save() {
-  try {
-    std::string bytes = encodeState(ids_, listed_, anchor_.load(), lastSaveSize_);
+void State::persist(uint64_t seen) const {
+  {
+    platform::MutexLock lock(mu_);
+    if (saved_ >= seen) return;
+  }
+  // One save at a time; the changes made while it writes wait for the next, which carries them all.
+  platform::MutexLock saving(saveMu_);
+  std::string bytes;
+  uint64_t carried = 0;
+  {
+    platform::MutexLock lock(mu_);
+    if (saved_ >= seen) return;  // a save that began after the change carried it
+    bytes = encodeState(ids_, listed_, anchor_.load(), lastSaveSize_);
     lastSaveSize_ = bytes.size();
+    carried = changes_;
+  }
+  try {
     env_.writeFileAtomically(file_, bytes);
   } catch (const std::exception&) {
     // Dropped: the state in memory stays as it is, and since every save writes all of it, the next one
     // makes up for this one. The file keeps the state of the last save that succeeded.
   }
+  platform::MutexLock lock(mu_);
+  saved_ = std::max(saved_, carried);
+  const uint64_t saved = saved_;
+  std::erase_if(unsavedIds_, [saved](const auto& minted) { return minted.second <= saved; });
 }
+
+uint64_t State::savingOf(const std::string& id) const {
+  // Minted one at a time: known by name. Minted in a batch: any identifier may be among them.
+  uint64_t need = batchMinted_ > saved_ ? batchMinted_ : 0;
+  if (auto it = unsavedIds_.find(id); it != unsavedIds_.end()) need = std::max(need, it->second);
+  return need;
+}
+
+bool State::anyUnsavedId() const { return !unsavedIds_.empty() || batchMinted_ > saved_; }
 
 }  // namespace davfp

@@ -4,10 +4,13 @@
 // In memory each map keeps its text in one buffer (TextMap): a domain of many thousand items is a few large
 // allocations, and a save walks them in order.
 //
-// Thread-safety: one State is shared by all jobs of its domain. Every operation holds mu_ for its whole run,
-// file write included, so no operation sees another half done and saves reach the disk in the order of the
-// changes they carry. Nothing slower than the file write happens under the lock. anchor() and setAnchor()
-// take no lock.
+// Thread-safety: one State is shared by all jobs of its domain. Every operation makes its change under mu_,
+// so no operation sees another half done, and returns once its change is on the disk; an operation that
+// hands out an identifier that another one minted returns once that identifier is on the disk. Saves run one
+// at a time outside mu_, each writing the whole state as it is when it begins, so they reach the disk in the
+// order of the changes they carry, and the operations that change the state while one is written share the
+// next (a group commit: many concurrent write-back requests cost a few saves, not one each). anchor() and
+// setAnchor() take no lock.
 #pragma once
 
 #include <atomic>
@@ -16,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/env.h"
@@ -101,6 +105,7 @@ class State {
   std::string idLocked(std::string_view path, bool& minted) REQUIRES(mu_);
   // The position in ids_ of the identifier that idLocked() gives.
   size_t idPositionLocked(std::string_view path, bool& minted) REQUIRES(mu_);
+  void moveLocked(std::string_view id, std::string_view from, std::string_view to) REQUIRES(mu_);
   void forgetLocked(std::string_view path) REQUIRES(mu_);
   // True when the snapshot differs from the one held (or the folder was not known).
   bool rememberLocked(std::string_view folder, FolderSnapshot children) REQUIRES(mu_);
@@ -108,18 +113,28 @@ class State {
   // Makes room for the identifiers that id(path) of each path would mint.
   template <class Paths>
   void reserveIds(const Paths& paths) REQUIRES(mu_);
-  // Writes the file from ids_, listed_ and anchor_; a failure is dropped (see state.cc).
-  void save() REQUIRES(mu_);
+  // Returns once the file holds at least the first seen changes, writing it when no save that began after
+  // them has; a failed write is dropped (see state.cc).
+  void persist(uint64_t seen) const EXCLUDES(mu_, saveMu_);
+  // The change that must be saved before id is handed out (0: none).
+  uint64_t savingOf(const std::string& id) const REQUIRES(mu_);
+  bool anyUnsavedId() const REQUIRES(mu_);
 
   void load() REQUIRES(mu_);
 
   platform::Env& env_;
   const std::string file_;
+  mutable platform::Mutex saveMu_ ACQUIRED_BEFORE(mu_);  // held while the file is written
   mutable platform::Mutex mu_;
   // identifier -> path, each held once; a path finds the identifier last given it.
   TextMap ids_ GUARDED_BY(mu_){TextMap::Values::indexed};
-  StateData::Snapshots listed_ GUARDED_BY(mu_);  // folder -> (child -> version)
-  size_t lastSaveSize_ GUARDED_BY(mu_) = 0;      // bytes of the latest encoding
+  StateData::Snapshots listed_ GUARDED_BY(mu_);      // folder -> (child -> version)
+  mutable size_t lastSaveSize_ GUARDED_BY(mu_) = 0;  // bytes of the latest encoding
+  uint64_t changes_ GUARDED_BY(mu_) = 0;             // changes made since the state was loaded
+  mutable uint64_t saved_ GUARDED_BY(mu_) = 0;       // of them, those that a save has carried
+  // Identifiers that id() minted and no save has carried yet, with the change that minted each.
+  mutable std::unordered_map<std::string, uint64_t> unsavedIds_ GUARDED_BY(mu_);
+  uint64_t batchMinted_ GUARDED_BY(mu_) = 0;  // the latest change of a batch that minted identifiers
   // Changed under mu_, except by setAnchor(); read without it.
   std::atomic<int64_t> anchor_{1};
 };

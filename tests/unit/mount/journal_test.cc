@@ -178,6 +178,41 @@ TEST_F(JournalTest, TheOutboxSendsInAnOrderTheServerCanFollow) {
   EXPECT_EQ(outbox.pending(), 0);
 }
 
+TEST_F(JournalTest, EntriesGoSideBySideWhereTheServerAllowsIt) {
+  journal.applyListing(docs(), {serverItem("sub", "docs", "sub", "s1", true)});
+  const Ino sub = ino(docs(), "sub");
+  journal.applyListing(sub, {serverItem("a", "sub", "a.txt"), serverItem("b", "sub", "b.txt")});
+  // rm -r: the files, then their folder, all before anything is sent.
+  outbox.remove(ino(sub, "a.txt"));
+  outbox.remove(ino(sub, "b.txt"));
+  outbox.remove(sub);
+  int64_t wake = 0;
+  auto a = outbox.next(wake), b = outbox.next(wake);
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->identifier + b->identifier, "ab") << "the files' deletions go side by side";
+  EXPECT_FALSE(outbox.next(wake)) << "the folder's waits for what was in it";
+  outbox.done(*a, nullptr, 0, {});
+  outbox.done(*b, nullptr, 0, {});
+  auto folder = outbox.next(wake);
+  ASSERT_TRUE(folder);
+  EXPECT_EQ(folder->identifier + " " + folder->kind, std::string("sub ") + kDeleteFolder);
+  outbox.done(*folder, nullptr, 0, {});
+
+  // New files in a known folder go side by side; in a new folder, after the folder's creation.
+  Node made = outbox.create(docs(), "made", true);
+  Node one = outbox.create(docs(), "one.txt", false), two = outbox.create(made.ino, "two.txt", false);
+  outbox.closed(one.ino, 0);
+  outbox.closed(two.ino, 0);
+  auto first = outbox.next(wake), second = outbox.next(wake);
+  ASSERT_TRUE(first && second);
+  EXPECT_EQ(std::make_pair(first->ino, second->ino), std::make_pair(made.ino, one.ino));
+  EXPECT_FALSE(outbox.next(wake)) << "two.txt waits for its folder";
+  outbox.done(*first, serverItem("srv-made", "docs", "made", "m1", true), 0, made.identifier);
+  auto third = outbox.next(wake);
+  ASSERT_TRUE(third);
+  EXPECT_EQ(third->ino, two.ino);
+}
+
 TEST_F(JournalTest, AnswersLandOnTheItemAsItIsNow) {
   Node file = outbox.create(docs(), "f.txt", false);
   outbox.closed(file.ino, 0);
