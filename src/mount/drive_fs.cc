@@ -82,7 +82,7 @@ void DriveFs::once(Kind kind, Ino key, Work work) {
 }
 
 DriveFs::DriveFs(client::PlatformClient& platform, Journal& journal, Outbox& outbox, const Replica& replica,
-                 Notify notify, std::function<void()> wake, Log log, int64_t quietMs)
+                 Notify notify, std::function<void(int64_t afterMs)> wake, Log log, int64_t quietMs)
     : platform_(platform),
       journal_(journal),
       outbox_(outbox),
@@ -200,7 +200,7 @@ Node DriveFs::mkdir(Ino parent, const std::string& name) {
   checkName(name);
   folder(parent);
   Node node = outbox_.create(parent, name, true);
-  wake_();
+  wake_(0);
   return node;
 }
 
@@ -231,7 +231,7 @@ void DriveFs::release(std::unique_ptr<OpenFile> file) {
   }
   if (last) {
     outbox_.closed(file->ino, quietMs_);
-    wake_();
+    wake_(quietMs_);
   }
 }
 
@@ -244,7 +244,7 @@ void DriveFs::fsync(OpenFile& file) {
   if (::fsync(file.fd) != 0) throw FsError(errno);
   if (file.changed) {
     outbox_.closed(file.ino, quietMs_);
-    wake_();
+    wake_(quietMs_);
   }
   outbox_.sync();
 }
@@ -269,7 +269,7 @@ Node DriveFs::setAttributes(Ino ino, std::optional<off_t> size, std::optional<in
     }
     if (!open) {
       outbox_.closed(ino, quietMs_);
-      wake_();
+      wake_(quietMs_);
     }
   }
   if (mtimeNs) {
@@ -283,7 +283,7 @@ void DriveFs::unlink(Ino parent, const std::string& name) {
   Node node = lookup(parent, name);
   if (node.folder) throw FsError(EISDIR);
   apply(outbox_.remove(node.ino), false);
-  wake_();
+  wake_(0);
 }
 
 void DriveFs::rmdir(Ino parent, const std::string& name) {
@@ -291,7 +291,7 @@ void DriveFs::rmdir(Ino parent, const std::string& name) {
   if (!node.folder) throw FsError(ENOTDIR);
   if (!children(node.ino).empty()) throw FsError(ENOTEMPTY);
   apply(outbox_.remove(node.ino), false);
-  wake_();
+  wake_(0);
 }
 
 void DriveFs::rename(Ino parent, const std::string& name, Ino newParent, const std::string& newName,
@@ -303,7 +303,7 @@ void DriveFs::rename(Ino parent, const std::string& name, Ino newParent, const s
     if (!children(holder->ino).empty()) throw FsError(ENOTEMPTY);
   }
   apply(outbox_.rename(node.ino, newParent, newName, !noReplace), false);
-  wake_();
+  wake_(0);
 }
 
 void DriveFs::materialise(const Node& node, std::stop_token cancel) {
@@ -356,7 +356,7 @@ void DriveFs::apply(const Effects& effects, bool tellKernel) {
   for (Ino ino : effects.stale) std::remove(replica_.contents(ino).c_str());
   for (const auto& name : effects.conflicts) log_("conflict: kept the local version as " + name);
   if (tellKernel && !effects.empty()) notify_(effects);
-  if (!effects.conflicts.empty()) wake_();
+  if (!effects.conflicts.empty()) wake_(0);
 }
 
 }  // namespace davfp::mount

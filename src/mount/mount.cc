@@ -119,7 +119,7 @@ void runMount(client::PlatformClient& platform, const MountOptions& options, std
   };
   Uploader uploader(platform, journal, outbox, replica, notify, log);
   DriveFs fs(
-      platform, journal, outbox, replica, notify, [&] { uploader.wake(); }, log);
+      platform, journal, outbox, replica, notify, [&](int64_t afterMs) { uploader.wake(afterMs); }, log);
   outbox.whileOpen([&fs](Ino ino) { return fs.openForWriting(ino); });
   FuseMount mounted(fs, {.fsname = fsnameOf(options.domain), .debug = options.debug});
   Invalidations queue(mounted);

@@ -83,9 +83,13 @@ void Uploader::stop() {
   dispatcher_.join();
 }
 
-void Uploader::wake() {
+void Uploader::wake(int64_t afterMs) {
   platform::MutexLock lock(mu_);
-  woken_ = true;
+  if (afterMs > 0) {
+    dueAt_ = std::min(dueAt_, nowMs() + afterMs);
+  } else {
+    woken_ = true;
+  }
   cv_.notifyAll();
 }
 
@@ -138,6 +142,7 @@ void Uploader::dispatch(std::stop_token stop, bool draining) {
       succeeded = std::exchange(succeeded_, 0);
       inFlight = inFlight_;
       woken_ = false;
+      dueAt_ = kNotDue;  // the look below sees whatever was queued to be due later
     }
     if (failed != 0) {
       if (draining) break;
@@ -161,13 +166,14 @@ void Uploader::dispatch(std::stop_token stop, bool draining) {
     }
     platform::MutexLock lock(mu_);
     if (draining && !handed && inFlight_ == 0 && failed_ == 0 && succeeded_ == 0) break;
-    if (woken_ || failed_ != 0 || succeeded_ != 0) continue;
-    const int64_t now = nowMs();
-    if (now < pauseUntil) {
-      cv_.waitFor(mu_, milliseconds(pauseUntil - now));
-    } else {  // until something is queued, an entry is due, or a send ends
-      cv_.waitFor(mu_, wakeAt == kNotDue ? milliseconds(std::chrono::minutes(1))
-                                         : milliseconds(std::max<int64_t>(wakeAt - now, 0)));
+    // Until something is queued to go now, an entry is due, a send ends, or the pause is over. Entries
+    // queued to be due later only move the time to look again: a program closing files one after another
+    // costs no look at the queue each.
+    while (!woken_ && failed_ == 0 && succeeded_ == 0 && !stop.stop_requested()) {
+      const int64_t now = nowMs();
+      const int64_t until = now < pauseUntil ? pauseUntil : std::min(wakeAt, dueAt_);
+      if (until <= now) break;
+      cv_.waitFor(mu_, milliseconds(std::min<int64_t>(until - now, 60'000)));
     }
   }
   // Whatever is in flight settles before the caller goes on.

@@ -31,8 +31,8 @@ class Uploader {
            Notify notify, Log log, int senders = kSenders);
   ~Uploader();
 
-  // Something was queued or became due: look again now.
-  void wake();
+  // Something was queued: look again now, or once afterMs have passed (when it is due).
+  void wake(int64_t afterMs = 0);
   // Starts sending; stop() (or the destructor) ends it after the entries in flight.
   void start();
   void stop();
@@ -64,6 +64,7 @@ class Uploader {
   platform::CondVar cv_;      // the dispatcher's: woken, or a send ended
   platform::CondVar handed_;  // the senders': an entry was handed out, or they are to end
   bool woken_ GUARDED_BY(mu_) = false;
+  int64_t dueAt_ GUARDED_BY(mu_) = kNotDue;  // when something queued since the last look is due
   std::deque<Op> handedOut_ GUARDED_BY(mu_);
   int inFlight_ GUARDED_BY(mu_) = 0;   // handed out and not yet settled
   int failed_ GUARDED_BY(mu_) = 0;     // sends that failed for now since the dispatcher last looked
