@@ -90,7 +90,14 @@ DriveFs::DriveFs(client::PlatformClient& platform, Journal& journal, Outbox& out
       notify_(std::move(notify)),
       wake_(std::move(wake)),
       log_(std::move(log)),
-      quietMs_(quietMs) {}
+      quietMs_(quietMs),
+      prefetch_([this](Ino folder, std::stop_token stop) {
+        try {
+          this->folder(folder, stop);
+        } catch (...) {
+          // Logged by the listing; a program that asks for the folder lists it again.
+        }
+      }) {}
 
 Node DriveFs::attributes(Ino ino) {
   auto node = journal_.node(ino);
@@ -126,7 +133,12 @@ Node DriveFs::lookup(Ino parent, const std::string& name, std::stop_token cancel
 std::vector<Node> DriveFs::children(Ino ino, std::stop_token cancel) {
   folder(ino, cancel);
   auto nodes = journal_.children(ino);
-  for (auto& node : nodes) node = withLocalSize(std::move(node));
+  std::vector<Ino> unlisted;
+  for (auto& node : nodes) {
+    if (node.folder && !node.listed) unlisted.push_back(node.ino);
+    node = withLocalSize(std::move(node));
+  }
+  if (!unlisted.empty()) prefetch_.add(unlisted);
   return nodes;
 }
 

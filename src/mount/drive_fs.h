@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "client/platform_client.h"
+#include "mount/folder_prefetch.h"
 #include "mount/journal.h"
 #include "mount/node.h"
 #include "mount/outbox.h"
@@ -47,7 +48,8 @@ class DriveFs {
   Node lookup(Ino parent, const std::string& name, std::stop_token cancel = {});
   // The item's attributes; a file with local changes has its replica copy's size.
   Node attributes(Ino ino);
-  // The folder's children by name, listed from the server when the journal has not listed it yet.
+  // The folder's children by name, listed from the server when the journal has not listed it yet; the
+  // folders among them that were never listed are listed ahead, in the background.
   std::vector<Node> children(Ino folder, std::stop_token cancel = {});
 
   // Opens a file (fetched first when dataless and not truncated); the caller releases it.
@@ -99,6 +101,7 @@ class DriveFs {
   std::map<Ino, std::shared_ptr<Transfer>> fetching_ GUARDED_BY(mu_);
   std::map<Ino, std::shared_ptr<Transfer>> listing_ GUARDED_BY(mu_);
   std::map<Ino, int> writers_ GUARDED_BY(mu_);  // open writable files per item
+  FolderPrefetch prefetch_;                     // last: its listings end before the rest goes
 };
 
 }  // namespace davfp::mount
