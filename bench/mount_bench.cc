@@ -38,23 +38,29 @@ void awaitStep(const std::string& what, const std::function<bool()>& done) {
 
 void forEachRun(const MountBench& bench, const std::vector<MountedFs*>& fss,
                 const std::function<void(MountedFs&)>& body, std::vector<Outcomes*> outcomes) {
-  std::map<std::string, std::string> failed;
+  std::map<std::string, bool> hung;
   for (int run = 0; run < bench.runs; ++run) {
     for (MountedFs* fs : fss) {
-      if (failed.contains(fs->label())) continue;
+      if (hung[fs->label()]) continue;
+      std::string why;
       try {
         body(*fs);
       } catch (const StepTimedOut& e) {
-        note("  " + fs->label() + ": " + e.what());
-        failed[fs->label()] = "timed out";
+        why = e.what();
+        hung[fs->label()] = true;  // a file system that hung once is not waited for again
       } catch (const std::exception& e) {
-        note("  " + fs->label() + ": " + e.what());
-        failed[fs->label()] = "failed";
+        why = e.what();
+      }
+      if (why.empty()) continue;
+      note("  " + fs->label() + ", run " + std::to_string(run + 1) + ": " + why);
+      // The step that failed is the first whose figure this run lacks; the steps after it did not run.
+      for (Outcomes* o : outcomes) {
+        Outcome& outcome = (*o)[fs->label()];
+        if (outcome.seconds.size() > static_cast<size_t>(run)) continue;
+        outcome.failure = hung[fs->label()] ? "timed out" : "failed";
+        break;
       }
     }
-  }
-  for (const auto& [label, why] : failed) {
-    for (Outcomes* o : outcomes) (*o)[label].failure = why;
   }
   for (const auto& [label, why] : bench.missing) {
     for (Outcomes* o : outcomes) (*o)[label].failure = "cannot run: " + why;

@@ -65,14 +65,15 @@ class Mounted {
 // One quantity measured on each file system: its samples, or why it could not be measured.
 struct Outcome {
   Samples seconds;
-  std::string failure;  // "timed out", "failed", "not installed"...; empty when measured
+  std::string failure;  // "failed", "timed out", "cannot run: ..." (in any run); empty when measured
   bool measured() const { return failure.empty() && seconds.size() > 0; }
 };
 using Outcomes = std::map<std::string, Outcome>;  // by file system label
 
 // Runs body runs times on each of fss in turn (interleaved, so that a busy moment of the machine falls on
-// every file system alike). A file system whose body throws is left out of the later runs; every outcome
-// named in outcomes of that file system then says why (unless already measured otherwise).
+// every file system alike), each time on a fresh mount that body makes. When body throws, the first of
+// outcomes (in order) that lacks this run's figure of that file system says why (failed, timed out); a file
+// system that timed out is left out of the later runs. Outcomes of file systems that cannot run here say so.
 void forEachRun(const MountBench& bench, const std::vector<MountedFs*>& fss,
                 const std::function<void(MountedFs&)>& body, std::vector<Outcomes*> outcomes);
 
