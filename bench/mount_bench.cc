@@ -28,7 +28,11 @@ double timedShell(const std::string& command, const std::string& stdoutPath) {
   ChildRun run = runChild(ChildSpec{.argv = {"timeout", "-s", "KILL", std::to_string(seconds), "sh", "-c", command},
                                     .stdoutPath = stdoutPath});
   if (run.exitStatus == 124 || run.exitStatus == 137) throw StepTimedOut(command + ": timed out");
-  if (run.exitStatus != 0) throw std::runtime_error(command + ": failed: " + run.errorOutput);
+  if (run.exitStatus != 0) {
+    std::string why = run.errorOutput;
+    while (!why.empty() && why.back() == '\n') why.pop_back();
+    throw std::runtime_error(command + ": failed: " + why);
+  }
   return run.seconds;
 }
 
@@ -57,7 +61,7 @@ void forEachRun(const MountBench& bench, const std::vector<MountedFs*>& fss,
       for (Outcomes* o : outcomes) {
         Outcome& outcome = (*o)[fs->label()];
         if (outcome.seconds.size() > static_cast<size_t>(run)) continue;
-        outcome.failure = hung[fs->label()] ? "timed out" : "failed";
+        outcome.failure = hung[fs->label()] ? "timed out" : "step failed";
         break;
       }
     }

@@ -65,7 +65,7 @@ class Mounted {
 // One quantity measured on each file system: its samples, or why it could not be measured.
 struct Outcome {
   Samples seconds;
-  std::string failure;  // "failed", "timed out", "cannot run: ..." (in any run); empty when measured
+  std::string failure;  // "step failed", "timed out", "cannot run: ..." (in any run); empty when measured
   bool measured() const { return failure.empty() && seconds.size() > 0; }
 };
 using Outcomes = std::map<std::string, Outcome>;  // by file system label
