@@ -8,6 +8,7 @@
 #include "client/platform_client.h"
 #include "host/commands.h"
 #include "platform/env.h"
+#include "platform/mime_registry.h"
 #include "drive.h"
 #include "provider/extension.h"
 #include "workloads.h"
@@ -35,6 +36,23 @@ int enumerateChild(const std::vector<std::string>& args) {
     // A platform keeps its extension for as long as the process lives: taking the extension, its state and
     // the items apart is no part of answering a listing, so the process ends here.
     std::_Exit(std::ferror(stdout) ? 1 : 0);
+  } catch (const std::exception& e) {
+    return failed(e);
+  }
+}
+
+int enumerateTreeChild(const std::vector<std::string>& args) {
+  if (!args.empty()) return 2;
+  try {
+    auto ext = standardExtension();
+    client::PlatformClient platform(ext.ext);
+    // The root, then every folder it holds, one after another, as a browser of the whole tree would.
+    auto items = platform.enumerate(platform::kRootContainerItemIdentifier);
+    cli::emitItems(items);
+    for (const auto& item : items) {
+      if (item->contentType() == platform::kFolderType) cli::emitItems(platform.enumerate(item->itemIdentifier()));
+    }
+    std::_Exit(std::ferror(stdout) ? 1 : 0);  // as enumerate-child: the process ends with the answer
   } catch (const std::exception& e) {
     return failed(e);
   }

@@ -15,7 +15,7 @@ namespace {
 using davfp::bench::runsFrom;
 
 int usage() {
-  std::cerr << "usage: davfp-bench parse|listing|changes|transfer|state|concurrency [RUNS]\n";
+  std::cerr << "usage: davfp-bench parse|listing|changes|transfer|state|concurrency|mount [RUNS]\n";
   return 2;
 }
 
@@ -32,9 +32,11 @@ int main(int argc, char** argv) {
       {"transfer", davfp::bench::transferWorkload},
       {"state", davfp::bench::stateWorkload},
       {"concurrency", davfp::bench::concurrencyWorkload},
+      {"mount", davfp::bench::mountWorkload},
   };
   const std::map<std::string, std::function<int(const std::vector<std::string>&)>> children = {
       {"enumerate-child", davfp::bench::enumerateChild},
+      {"enumerate-tree-child", davfp::bench::enumerateTreeChild},
       {"fetch-child", davfp::bench::fetchChild},
       {"upload-child", davfp::bench::uploadChild},
   };

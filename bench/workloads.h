@@ -20,8 +20,12 @@ int stateWorkload(int runs);
 // 200 concurrent fetches and item lookups, against curl --parallel.
 int concurrencyWorkload(int runs);
 
+// Mounting the drive as a folder (davfp mount) against rclone mount and davfs2.
+int mountWorkload(int runs);
+
 // Child modes, started by the workloads above as separate processes (see children.cc).
 int enumerateChild(const std::vector<std::string>& args);
+int enumerateTreeChild(const std::vector<std::string>& args);
 int fetchChild(const std::vector<std::string>& args);
 int uploadChild(const std::vector<std::string>& args);
 
