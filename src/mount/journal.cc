@@ -46,6 +46,11 @@ Effects Journal::applyListing(Ino folder, const std::vector<platform::ItemRef>& 
     }
     writeServerItem(db_, folder, *item, known, now, effects);
   }
+  if (!self->listed) {
+    // The kernel asks for no name in a folder before its first listing is in: it has none of them to
+    // forget, and telling it to would drop the entries that programs looked up since.
+    std::erase_if(effects.names, [folder](const auto& name) { return name.first == folder; });
+  }
   self = db_.node(folder);
   self->listed = true;
   db_.put(*self);

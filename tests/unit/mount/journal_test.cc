@@ -72,13 +72,15 @@ TEST_F(JournalTest, ListingsKeepInodesAcrossMovesAndForgetWhatIsGone) {
                        {serverItem("a", "docs", "a.txt"), serverItem("sub", "docs", "sub", "s1", true)});
   const Ino a = ino(docs(), "a.txt");
   const Ino sub = ino(docs(), "sub");
-  journal.applyListing(sub, {serverItem("deep", "sub", "deep.txt")});
+  Effects first = journal.applyListing(sub, {serverItem("deep", "sub", "deep.txt")});
+  EXPECT_TRUE(first.names.empty()) << "the kernel knows no name of a folder before its first listing";
   journal.setMaterialised(ino(sub, "deep.txt"), *serverItem("deep", "sub", "deep.txt"));
 
   // a.txt moved to the root; sub went with everything in it.
   journal.applyListing(kRootIno,
                        {serverItem("docs", kRoot, "docs", "d1", true), serverItem("a", kRoot, "a.txt")});
-  Effects gone = journal.applyListing(docs(), {});
+  Effects gone = journal.applyListing(docs(), {serverItem("new", "docs", "new.txt")});
+  EXPECT_EQ(gone.names.size(), 2u) << "sub went, new.txt came: the kernel forgets what it cached of both";
   EXPECT_EQ(ino(kRootIno, "a.txt"), a);
   EXPECT_FALSE(journal.node(sub));
   EXPECT_EQ(gone.stale.size(), 1u) << "the fetched copy below the forgotten folder is dropped";
