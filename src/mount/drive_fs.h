@@ -42,7 +42,7 @@ class DriveFs {
   // wake: tells the uploader that something was queued. quietMs: how long after the last writer closes a file
   // it is sent, so that an editor's write-then-rename is one upload.
   DriveFs(client::PlatformClient& platform, Journal& journal, Outbox& outbox, const Replica& replica,
-          Notify notify, std::function<void(int64_t afterMs)> wake, Log log, int64_t quietMs = 1000);
+          Notify notify, std::function<void(int64_t afterMs)> wake, Log log, int64_t quietMs = 300);
 
   // cancel: the kernel's interrupt of the request, which cancels a listing or a fetch that it waits for.
   Node lookup(Ino parent, const std::string& name, std::stop_token cancel = {});

@@ -28,14 +28,29 @@ bool transient(const platform::Error& e) {
   return e.is(platform::kCocoaErrorDomain, platform::cocoa::kUserCancelled);
 }
 
-// What is sent is on the disk first: once the server has it the journal holds the copy as the server's
-// version, and a crash of the machine must not leave a copy that differs from it.
+// What was sent is on the disk before the journal holds the copy as the server's version: a crash of the
+// machine must not leave a copy that differs from it.
 void syncCopy(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return;  // gone: the request fails on its own
   ::fdatasync(fd);
   ::close(fd);
 }
+
+// Syncs a copy on a thread of its own while the server takes it: the upload reads it from memory, so the
+// two overlap. Joined before the answer is settled (or when the send fails).
+class CopySync {
+ public:
+  explicit CopySync(const std::optional<std::string>& path) {
+    if (path) thread_ = std::jthread([file = *path] { syncCopy(file); });
+  }
+  void wait() {
+    if (thread_.joinable()) thread_.join();
+  }
+
+ private:
+  std::jthread thread_;
+};
 
 bool is(const platform::Error& e, long fpCode) { return e.is(platform::kFileProviderErrorDomain, fpCode); }
 
@@ -248,7 +263,7 @@ void Uploader::sendItem(const Op& op) {
   auto properties = templateOf(*node, *parent);
   std::optional<std::string> contents;
   if (!node->folder && (op.kind == "contents" || node->local)) contents = replica_.contents(node->ino);
-  if (contents) syncCopy(*contents);
+  CopySync synced(contents);
   client::PlatformClient::Written written;
   if (node->local) {
     log_("creating " + node->name);
@@ -277,6 +292,7 @@ void Uploader::sendItem(const Op& op) {
         platform_.modify(std::make_shared<client::TemplateItem>(properties), node->version,
                          platform::field::kFilename | platform::field::kParentItemIdentifier, std::nullopt);
   }
+  synced.wait();
   notify_(outbox_.done(op, written.item, node->dirty, node->identifier));
   log_("sent " + node->name);
 }
