@@ -46,6 +46,7 @@ std::optional<std::string> TestEnv::applicationDataDirectory(std::string_view bu
 void TestEnv::writeFileAtomically(const std::string& path, std::string_view bytes) {
   if (failWrites) throw platform::posixError(ENOSPC, "write " + path);
   ++writes;
+  if (onWrite) onWrite(path);
   target().writeFileAtomically(path, bytes);
 }
 

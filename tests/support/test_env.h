@@ -88,7 +88,9 @@ class TestEnv : public platform::EnvWrapper {
 
   // Writes of any file but drives.json: the state file is the only one the engine writes.
   std::atomic<int> writes{0};
-  // Called before each type lookup and after each file removal.
+  // Called before each counted write (it may hold the write back), each type lookup and after each file
+  // removal.
+  std::function<void(const std::string& path)> onWrite;
   std::function<void(std::string_view extension)> onTypeLookup;
   std::function<void(const std::string& path)> onRemove;
   // No shared container, no data directory, every write failing with ENOSPC.
