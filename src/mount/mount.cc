@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <ctime>
 #include <deque>
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "mount/drive_fs.h"
@@ -21,6 +23,14 @@
 namespace davfp::mount {
 
 namespace {
+
+// This run of the machine: the kernel makes a new one at every boot.
+std::string bootId() {
+  std::ifstream file("/proc/sys/kernel/random/boot_id");
+  std::string id;
+  std::getline(file, id);
+  return id;
+}
 
 // Hands what the journal learnt to the kernel on a thread of its own: telling the kernel to forget a name
 // from inside a request that holds its folder would wait for that very request.
@@ -127,7 +137,7 @@ void runMount(client::PlatformClient& platform, const MountOptions& options, std
   mounted.mount(options.mountpoint);
   std::stop_callback unmount(stop, [&mounted] { mounted.exit(); });
 
-  outbox.recover();  // what a mount before this one left unsent goes first
+  outbox.started(bootId());  // what a mount before this one left unsent goes first
   uploader.start();
   PassClock clock(options.poll);
   std::jthread poller([&](std::stop_token polling) {
@@ -162,6 +172,7 @@ void runMount(client::PlatformClient& platform, const MountOptions& options, std
     std::fprintf(stderr, "davfp mount: %lld changes not sent yet; the next mount sends them\n",
                  static_cast<long long>(left));
   }
+  outbox.ended();
 }
 
 }  // namespace davfp::mount

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 
 #include "mount/fs_error.h"
 #include "mount/reconcile.h"
@@ -153,6 +154,40 @@ void Outbox::recover() {
     enqueue({.ino = node.ino, .kind = node.local ? "create" : "contents", .due = now});
   }
   tx.commit();
+}
+
+void Outbox::started(const std::string& boot) {
+  recover();
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  // The journal's entries reach the disk in order, but a copy's bytes on their own time: after the machine
+  // went down under a running mount, an entry may speak for contents that never reached the disk.
+  int64_t upTo = std::strtoll(db_.meta("inDoubtUpTo").c_str(), nullptr, 10);
+  if (db_.meta("running") == "1" && db_.meta("boot") != boot) {
+    db_.forEachOp([&upTo](const Op& op) {
+      upTo = std::max(upTo, op.seq);
+      return true;
+    });
+    db_.setMeta("inDoubtUpTo", std::to_string(upTo));
+  }
+  inDoubtUpTo_ = upTo;
+  db_.setMeta("running", "1");
+  db_.setMeta("boot", boot);
+  tx.commit();
+  db_.db().sync();
+}
+
+void Outbox::ended() {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  db_.setMeta("running", "0");
+  tx.commit();
+  db_.db().sync();
+}
+
+bool Outbox::inDoubt(const Op& op) {
+  platform::MutexLock lock(db_.mu);
+  return op.kind == "contents" && op.seq <= inDoubtUpTo_;
 }
 
 namespace {

@@ -49,6 +49,13 @@ class Outbox {
   // After a restart: whatever waited for a program's close is due now, and a file with unsent contents but
   // nothing queued (its program was writing when the mount ended) gets its contents queued.
   void recover();
+  // The mount starts, and ends in order. boot names this run of the machine: a mount that was still running
+  // under another one ended with the machine, and the contents it left unsent are in doubt.
+  void started(const std::string& boot);
+  void ended();
+  // Contents whose copy may have lost its last bytes when the machine went down: sent beside the server's
+  // version, never over it.
+  bool inDoubt(const Op& op);
 
   // The next entry to send, marked in flight until it is settled; none when nothing can go now (wakeAtMs:
   // when the next entry that waits for its time will be due, or kNotDue). Entries go in runs of one kind,
@@ -84,6 +91,7 @@ class Outbox {
   const std::function<int64_t()> nowMs_;
   const std::function<std::time_t()> now_;
   std::set<int64_t> inFlight_ GUARDED_BY(db_.mu);
+  int64_t inDoubtUpTo_ GUARDED_BY(db_.mu) = 0;  // the last entry queued before the machine went down
   std::function<bool(Ino)> openForWriting_ = [](Ino) { return false; };
 };
 

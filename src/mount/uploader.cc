@@ -282,6 +282,11 @@ void Uploader::sendItem(const Op& op) {
       log_("conflict: " + node->name + " changed on the server and here; both kept");
       return;
     }
+    if (outbox_.inDoubt(op)) {
+      notify_(outbox_.conflict(op, *current));
+      log_("the machine went down before " + node->name + " was sent: the local copy is kept beside it");
+      return;
+    }
     log_("sending " + node->name);
     written =
         platform_.modify(std::make_shared<client::TemplateItem>(properties), node->version,

@@ -259,5 +259,48 @@ TEST_F(JournalTest, ARestartMakesEverythingWaitingDue) {
   EXPECT_TRUE(journal.node(open.ino));
 }
 
+// Contents left unsent by a mount that was running when the machine went down (a new boot, no orderly end)
+// are in doubt: their copy may have lost bytes the journal's entry speaks for. A kill, or an orderly end
+// before a reboot, leaves nothing in doubt.
+TEST_F(JournalTest, ContentsLeftWhenTheMachineWentDownAreInDoubt) {
+  struct Case {
+    const char* how;
+    bool orderlyEnd;
+    const char* nextBoot;
+    bool inDoubt;
+  };
+  for (const Case& c : {Case{"killed", false, "boot-1", false}, Case{"ended, rebooted", true, "boot-2", false},
+                        Case{"machine went down", false, "boot-2", true}}) {
+    SCOPED_TRACE(c.how);
+    testing::TempDir other;
+    JournalDb db2{other.file("journal.db")};
+    Journal journal2{db2, [] { return std::time_t(1'800'000'000); }};
+    Outbox outbox2{db2, [this] { return nowMs; }, [] { return std::time_t(1'800'000'000); }};
+    journal2.applyListing(kRootIno, {serverItem("w", kRoot, "written.txt")});
+    const Ino w = journal2.child(kRootIno, "written.txt")->ino;
+    outbox2.started("boot-1");
+    outbox2.changed(w);
+    outbox2.closed(w, 0);
+    if (c.orderlyEnd) outbox2.ended();
+    Outbox restarted{db2, [this] { return nowMs; }, [] { return std::time_t(1'800'000'000); }};
+    restarted.started(c.nextBoot);
+    int64_t wake = 0;
+    auto op = restarted.next(wake);
+    ASSERT_TRUE(op);
+    EXPECT_EQ(restarted.inDoubt(*op), c.inDoubt);
+    restarted.retry(*op);
+    restarted.started(c.nextBoot);  // a later restart in the same boot keeps the doubt
+    op = restarted.next(wake);
+    ASSERT_TRUE(op);
+    EXPECT_EQ(restarted.inDoubt(*op), c.inDoubt);
+    restarted.done(*op, serverItem("w", kRoot, "written.txt", "s2"), 1, "w");
+    outbox2.changed(w);  // written after the restart: sent as usual
+    outbox2.closed(w, 0);
+    op = restarted.next(wake);
+    ASSERT_TRUE(op);
+    EXPECT_FALSE(restarted.inDoubt(*op));
+  }
+}
+
 }  // namespace
 }  // namespace davfp::mount
