@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "client/template_item.h"
+#include "platform/jobs.h"
 #include "platform/mime_registry.h"
 
 namespace davfp::mount {
@@ -37,19 +38,18 @@ void syncCopy(const std::string& path) {
   ::close(fd);
 }
 
-// Syncs a copy on a thread of its own while the server takes it: the upload reads it from memory, so the
-// two overlap. Joined before the answer is settled (or when the send fails).
+// Syncs a copy on a pooled thread while the server takes it: the upload reads it from memory, so the two
+// overlap. Waited for before the answer is settled (or when the send fails).
 class CopySync {
  public:
   explicit CopySync(const std::optional<std::string>& path) {
-    if (path) thread_ = std::jthread([file = *path] { syncCopy(file); });
+    if (path) job_ = platform::spawn([file = *path] { syncCopy(file); });
   }
-  void wait() {
-    if (thread_.joinable()) thread_.join();
-  }
+  ~CopySync() { wait(); }
+  void wait() { job_.wait(); }
 
  private:
-  std::jthread thread_;
+  platform::Job job_;
 };
 
 bool is(const platform::Error& e, long fpCode) { return e.is(platform::kFileProviderErrorDomain, fpCode); }

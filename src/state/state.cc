@@ -263,6 +263,24 @@ void State::noteChild(std::string_view path, std::string_view version) {
   persist(seen);
 }
 
+std::string State::noteCreated(std::string_view path, std::string_view version) {
+  std::string id;
+  uint64_t seen = 0;
+  {
+    platform::MutexLock lock(mu_);
+    if (auto it = listed_.find(parentPath(path)); it != listed_.end()) {
+      it->second.set(path, version);
+    }
+    advanceAnchor();
+    seen = ++changes_;
+    bool minted = false;
+    id = idLocked(path, minted);
+    if (minted) unsavedIds_[id] = seen;
+  }
+  persist(seen);
+  return id;
+}
+
 State::Snapshots State::knownFolders() const {
   platform::MutexLock lock(mu_);
   Snapshots out;

@@ -64,6 +64,9 @@ class State {
   // Records a child that the extension itself has just written, with its version, in its folder's snapshot,
   // when that folder is known. Advances the anchor either way.
   void noteChild(std::string_view path, std::string_view version);
+  // noteChild of an item the extension has just created, and its identifier, minted when the path has none,
+  // in the same save.
+  std::string noteCreated(std::string_view path, std::string_view version);
   // A copy of every known folder's snapshot.
   Snapshots knownFolders() const;
 

@@ -50,7 +50,7 @@ ItemPtr Creation::create(const platform::ItemProtocol& itemTemplate,
   DavEntry created = lookup_.entry(path);
   // Nothing is noted of a file that the server did not keep whole.
   if (sent) checkStoredUpload(created, *sent);
-  state_.noteChild(created.path, created.version());
+  state_.noteCreated(created.path, created.version());  // the item's identifier goes in the same save
   return lookup_.item(created);
 }
 

@@ -52,6 +52,7 @@ TEST(WritebackCreateTest, WritesTheItemReadsItBackAndNotesIt) {
     auto anchor = world.drive.state().anchor();
     std::optional<std::string> file;
     if (c.contents) file = world.drive.contents(*c.contents);
+    const int writes = world.env.writes;
 
     auto outcome = world.drive.create(c.item, file);
 
@@ -69,7 +70,9 @@ TEST(WritebackCreateTest, WritesTheItemReadsItBackAndNotesIt) {
       EXPECT_EQ(world.tree.body(c.path), c.contents.value_or(""));
       EXPECT_EQ(outcome.item->documentSize(), static_cast<int64_t>(c.contents.value_or("").size()));
     }
-    // The server's version of the new item, in its folder's snapshot; one step of the anchor.
+    // The server's version of the new item, in its folder's snapshot, and its identifier in one save; one
+    // step of the anchor.
+    EXPECT_EQ(world.env.writes, writes + 1);
     EXPECT_EQ(world.drive.state().knownFolders().at(c.parent).at(c.path), world.tree.etag(c.path));
     EXPECT_EQ(outcome.item->itemVersion().contentVersion, world.tree.etag(c.path));
     EXPECT_EQ(world.drive.state().anchor(), anchor + 1);
