@@ -34,7 +34,8 @@ bool inMountedDrive(std::string path) {
 
 }  // namespace
 
-std::string mountedPath(const std::string& path, const std::optional<std::string>& domain, platform::Env& env) {
+std::string mountedPath(const std::string& path, const std::optional<std::string>& domain,
+                        platform::Env& env) {
   if (auto local = real(path); local && inMountedDrive(*local)) return *local;
 
   std::string relative = path;

@@ -12,6 +12,7 @@
 
 namespace davfp::cli {
 
-std::string mountedPath(const std::string& path, const std::optional<std::string>& domain, platform::Env& env);
+std::string mountedPath(const std::string& path, const std::optional<std::string>& domain,
+                        platform::Env& env);
 
 }  // namespace davfp::cli

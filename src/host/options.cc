@@ -178,9 +178,10 @@ struct Parser {
     syncNow->add_option("MOUNTPOINT", o.mountpoint,
                         "Where a drive is mounted; default: the drive of --domain");
 
-    auto* pin = command("pin", Command::pin,
-                        "Keep files on this computer: pin PATHs in a mounted drive and fetch every file below "
-                        "them now");
+    auto* pin =
+        command("pin", Command::pin,
+                "Keep files on this computer: pin PATHs in a mounted drive and fetch every file below "
+                "them now");
     pin->add_option("PATH", o.paths,
                     "A path in the mount's folder, or a drive path (\"/Reports\") of the mounted drive")
         ->required();

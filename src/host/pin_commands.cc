@@ -70,7 +70,8 @@ int fetchAll(const std::vector<Dataless>& files, Interrupt& interrupt) {
   std::atomic<int64_t> done{0};
   std::atomic<int> failed{0};
   {
-    ProgressBar bar("fetching " + std::to_string(files.size()) + " files", total, [&] { return done.load(); });
+    ProgressBar bar("fetching " + std::to_string(files.size()) + " files", total,
+                    [&] { return done.load(); });
     std::vector<std::jthread> fetchers;
     for (int i = 0; i < kFetchers; ++i) {
       fetchers.emplace_back([&] {
@@ -95,7 +96,8 @@ int fetchAll(const std::vector<Dataless>& files, Interrupt& interrupt) {
 // Why the mount refused to evict path (EBUSY), as far as its attributes tell.
 std::string whyKept(const std::string& path) {
   if (attribute(path, mount::kStateAttribute) == "pending") return "not evicted: it has changes not sent yet";
-  if (attribute(path, mount::kPinnedAttribute) == "1") return "not evicted: it is pinned (davfp unpin it first)";
+  if (attribute(path, mount::kPinnedAttribute) == "1")
+    return "not evicted: it is pinned (davfp unpin it first)";
   return "not evicted: a program has it open";
 }
 

@@ -117,7 +117,7 @@ class DriveFs {
   // copy that an eviction takes away. Taken before mu_ or the journal's lock, never while holding them.
   platform::Mutex contentsMu_;
   std::map<Ino, int> uses_ GUARDED_BY(contentsMu_);  // uses of the replica copy per item
-  FolderPrefetch prefetch_;                     // last: its listings end before the rest goes
+  FolderPrefetch prefetch_;                          // last: its listings end before the rest goes
 };
 
 }  // namespace davfp::mount

@@ -54,7 +54,7 @@ TEST_F(MountPinTest, APinnedFolderIsFetchedWholeAndStaysReadableWithTheServerAwa
   ProcessResult apparent = sh("du -b --apparent-size '" + inMount("top.txt") + "'");
   EXPECT_EQ(apparent.out.substr(0, apparent.out.find('\t')), "4");
   ProcessResult status = drive_.davfp({"status"});
-  EXPECT_NE(status.out.find("pinned: 293.0 KiB\n"), std::string::npos) << status.out;
+  EXPECT_NE(status.out.find("pinned: 293.0 KiB\n"), std::string::npos) << status.out << status.err;
 
   drive_.server().stop();
   EXPECT_EQ(readFile(inMount("docs/a.txt")), "alpha\n");

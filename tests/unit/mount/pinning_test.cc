@@ -69,8 +69,8 @@ TEST_F(PinningTest, AFoldersPolicyCoversItsSubtreeAndOutlivesTheServersNews) {
   }
 
   // A new version, a rename and a move on the server keep the policies.
-  journal.applyChanges({serverItem("docs", kRoot, "papers", "d2", true), serverItem("b", "sub", "b2.txt", "v2")},
-                       {}, "1");
+  journal.applyChanges(
+      {serverItem("docs", kRoot, "papers", "d2", true), serverItem("b", "sub", "b2.txt", "v2")}, {}, "1");
   EXPECT_EQ(journal.node(docs)->policy, Policy::pinned);
   EXPECT_EQ(journal.node(b)->policy, Policy::unpinned);
   journal.setPolicy(b, Policy::inherited);
