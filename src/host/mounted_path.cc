@@ -9,6 +9,8 @@
 #include "host/drive_choice.h"
 #include "host/failure.h"
 #include "mount/mount_table.h"
+#include "platform/file_lock.h"
+#include "state/state.h"
 
 namespace davfp::cli {
 
@@ -49,7 +51,11 @@ std::string mountedPath(const std::string& path, const std::optional<std::string
     at = end + 1;
   }
   const std::string chosen = chooseDrive(domain, env).domain;
-  const std::string mountpoint = mount::mountpointOf(chosen);
+  // The mount that the process holding the drive made (none when no process of ours holds it): other users
+  // may mount the same domain elsewhere.
+  const auto holder = platform::FileLock::holder(State::lockFile(chosen, env));
+  const std::string mountpoint =
+      holder.command.empty() ? std::string() : mount::mountpointOf(chosen, holder.command);
   if (mountpoint.empty()) {
     throw Failure{path,
                   platform::Error(platform::kPOSIXErrorDomain, EINVAL,
