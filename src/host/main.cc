@@ -14,6 +14,7 @@
 #include "host/json_output.h"
 #include "host/mount_command.h"
 #include "host/options.h"
+#include "host/pin_commands.h"
 #include "host/program_env.h"
 #include "host/visible_text.h"
 
@@ -70,6 +71,12 @@ int main(int argc, char** argv) {
       status = mountStatus(options, programEnv);
     } else if (options.command == Command::syncNow) {
       status = syncNow(options, programEnv, interrupt);
+    } else if (options.command == Command::pin) {
+      status = pin(options, programEnv, interrupt);
+    } else if (options.command == Command::unpin) {
+      status = unpin(options, programEnv);
+    } else if (options.command == Command::evict) {
+      status = evict(options, programEnv);
     } else {
       drive = chooseDrive(options.domain, programEnv);
       programEnv.setDomain(drive->domain);

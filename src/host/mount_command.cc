@@ -201,6 +201,7 @@ int mountStatus(const Options& o, platform::Env& env) {
                                {"lastPassError", s.lastPassError},
                                {"replica", s.replicaFolder},
                                {"replicaBytes", s.replicaBytes},
+                               {"pinnedBytes", s.pinnedBytes},
                                {"items", s.items}};
     emit(jsonLine(out));
     return 0;
@@ -222,6 +223,7 @@ int mountStatus(const Options& o, platform::Env& env) {
       "\n";
   text += "replica: " + humanBytes(s.replicaBytes) + " in " + s.replicaFolder + " (" +
           std::to_string(s.items) + " items known)\n";
+  text += "pinned: " + humanBytes(s.pinnedBytes) + "\n";
   // Names and paths are shown as visible text, line by line.
   std::string shown;
   for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {

@@ -51,7 +51,8 @@ constexpr const char* kFooter = R"(
 Platform commands (item, enumerate, changes, anchor, fetch, create, modify, delete) print JSON, one object per
 line. Path commands (ls, get, put, mkdir, mv, rm, watch) are for people; --json gives them the same output.
 Containers and identifiers accept the aliases root, workingset and trash. mount makes the drive a folder
-that every program can use; unmount ends it; status and sync-now are about a mount.
+that every program can use; unmount ends it; status and sync-now are about a mount; pin, unpin and evict
+keep a mount's files offline or free the space they take.
 
 Exit status: 0 done, 1 the request failed, 2 usage error, 130 interrupted.
 )";
@@ -176,6 +177,27 @@ struct Parser {
     auto* syncNow = command("sync-now", Command::syncNow, "Make the drive's mount look for changes now");
     syncNow->add_option("MOUNTPOINT", o.mountpoint,
                         "Where a drive is mounted; default: the drive of --domain");
+
+    auto* pin =
+        command("pin", Command::pin,
+                "Keep files on this computer: pin PATHs in a mounted drive and fetch every file below "
+                "them now");
+    pin->add_option("PATH", o.paths,
+                    "A path in the mount's folder, or a drive path (\"/Reports\") of the mounted drive")
+        ->required();
+    pin->add_flag("--no-wait", o.noWait, "Return once the PATHs are pinned, without fetching their files");
+
+    auto* unpin = command("unpin", Command::unpin,
+                          "Let PATHs in a mounted drive go again: their files may be evicted to free space");
+    unpin->add_option("PATH", o.paths, "A path in the mount's folder, or a drive path of the mounted drive")
+        ->required();
+
+    auto* evict =
+        command("evict", Command::evict,
+                "Free up space: drop the local copies of clean files (a folder: every file below it); they "
+                "are fetched again when opened");
+    evict->add_option("PATH", o.paths, "A path in the mount's folder, or a drive path of the mounted drive")
+        ->required();
   }
 
   void collect() {

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "platform/file_provider.h"
 
@@ -29,7 +30,10 @@ enum class Command {
   mount,
   unmount,
   status,
-  syncNow
+  syncNow,
+  pin,
+  unpin,
+  evict
 };
 
 // The platform commands speak JSON only; the path commands speak to people unless --json is given.
@@ -75,6 +79,8 @@ struct Options {
   bool foreground = false;  // stay in the terminal instead of going into the background
   bool debug = false;       // libfuse's request log
   int readyFd = -1;         // the background mount tells its starter through this descriptor
+  // pin, unpin, evict: paths in a mount's folder, or drive paths
+  std::vector<std::string> paths;
 };
 
 // Parses the command line. An exit status instead of options when the program is done already: 0 after

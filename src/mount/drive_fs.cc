@@ -102,15 +102,38 @@ DriveFs::DriveFs(client::PlatformClient& platform, Journal& journal, Outbox& out
 Node DriveFs::attributes(Ino ino) {
   auto node = journal_.node(ino);
   if (!node) throw FsError(ENOENT);
-  return withLocalSize(std::move(*node));
+  return withReplicaCopy(std::move(*node));
 }
 
-Node DriveFs::withLocalSize(Node node) const {
-  if (!node.folder && node.materialised && (node.dirty != 0 || node.local)) {
+Node DriveFs::withReplicaCopy(Node node) const {
+  if (!node.folder && node.materialised) {
     struct stat st {};
-    if (::stat(replica_.contents(node.ino).c_str(), &st) == 0) node.size = st.st_size;
+    if (::stat(replica_.contents(node.ino).c_str(), &st) == 0) {
+      if (node.dirty != 0 || node.local) node.size = st.st_size;
+      node.blocks = st.st_blocks;
+    }
   }
   return node;
+}
+
+struct DriveFs::ContentsUse {
+  ContentsUse(DriveFs& owner, Ino item) : fs(owner), ino(item) { fs.holdContents(ino); }
+  ~ContentsUse() {
+    if (!kept) fs.releaseContents(ino);
+  }
+  DriveFs& fs;
+  const Ino ino;
+  bool kept = false;
+};
+
+void DriveFs::holdContents(Ino ino) {
+  platform::MutexLock lock(contentsMu_);
+  ++uses_[ino];
+}
+
+void DriveFs::releaseContents(Ino ino) {
+  platform::MutexLock lock(contentsMu_);
+  if (--uses_[ino] <= 0) uses_.erase(ino);
 }
 
 Node DriveFs::folder(Ino ino, std::stop_token cancel) {
@@ -127,7 +150,7 @@ Node DriveFs::lookup(Ino parent, const std::string& name, std::stop_token cancel
   folder(parent, cancel);
   auto child = journal_.child(parent, name);
   if (!child) throw FsError(ENOENT);
-  return withLocalSize(std::move(*child));
+  return withReplicaCopy(std::move(*child));
 }
 
 std::vector<Node> DriveFs::children(Ino ino, std::stop_token cancel) {
@@ -136,7 +159,7 @@ std::vector<Node> DriveFs::children(Ino ino, std::stop_token cancel) {
   std::vector<Ino> unlisted;
   for (auto& node : nodes) {
     if (node.folder && !node.listed) unlisted.push_back(node.ino);
-    node = withLocalSize(std::move(node));
+    node = withReplicaCopy(std::move(node));
   }
   if (!unlisted.empty()) prefetch_.add(unlisted);
   return nodes;
@@ -156,6 +179,9 @@ void DriveFs::list(const Node& node, std::stop_token cancel) {
 std::unique_ptr<OpenFile> DriveFs::open(Ino ino, int flags, std::stop_token cancel) {
   const bool writable = (flags & O_ACCMODE) != O_RDONLY;
   const bool truncate = writable && (flags & O_TRUNC);
+  // Counted before the journal is asked whether the copy is there, so that no eviction takes it after; the
+  // open file keeps the count until it is released.
+  ContentsUse held(*this, ino);
   for (int attempt = 0; attempt < 3; ++attempt) {
     Node node = attributes(ino);
     if (node.folder) throw FsError(EISDIR);
@@ -188,6 +214,9 @@ std::unique_ptr<OpenFile> DriveFs::open(Ino ino, int flags, std::stop_token canc
       outbox_.changed(ino);
       file->changed = true;
     }
+    // A file open for writing keeps its copy until it is released. One open for reading may lose it to an
+    // eviction: the program goes on reading the copy it opened, whose space is freed when it closes it.
+    held.kept = writable;
     return file;
   }
   throw FsError(EIO);
@@ -203,6 +232,7 @@ std::pair<Node, std::unique_ptr<OpenFile>> DriveFs::create(Ino parent, const std
   file->changed = true;
   file->fd = ::open(replica_.contents(node.ino).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (file->fd < 0) throw FsError(errno);
+  holdContents(node.ino);
   platform::MutexLock lock(mu_);
   ++writers_[node.ino];
   return {node, std::move(file)};
@@ -233,6 +263,7 @@ void DriveFs::release(std::unique_ptr<OpenFile> file) {
   // it.
   ::close(file->fd);
   if (!file->writable) return;
+  releaseContents(file->ino);
   // Written and closed: modified now, unless the program set the time itself after its last write.
   if (file->changed && !file->timesSet) outbox_.setModificationTime(file->ino, nowNs());
   bool last = false;
@@ -265,6 +296,8 @@ Node DriveFs::setAttributes(Ino ino, std::optional<off_t> size, std::optional<in
                             OpenFile* file) {
   Node node = attributes(ino);
   if (size && !node.folder) {
+    ContentsUse held(*this, ino);
+    node = attributes(ino);
     if (!node.materialised && *size != 0) materialise(node);
     outbox_.changed(ino);
     int rc = file ? ::ftruncate(file->fd, *size) : ::truncate(replica_.contents(ino).c_str(), *size);
@@ -336,12 +369,24 @@ void DriveFs::materialise(const Node& node, std::stop_token cancel) {
     journal_.setMaterialised(node.ino, *fetched.item);
     log_("fetched " + node.name + " (" + std::to_string(fetched.item->documentSize().value_or(0)) +
          " bytes)");
-    if (fetched.item->documentSize().value_or(0) != node.size) {
-      Effects effects;
-      effects.changed.push_back(node.ino);
-      notify_(effects);
-    }
+    // The kernel's attributes go: the blocks the copy takes now, a size the server changed meanwhile.
+    Effects effects;
+    effects.changed.push_back(node.ino);
+    notify_(effects);
   });
+}
+
+void DriveFs::evict(Ino ino) {
+  platform::MutexLock lock(contentsMu_);
+  if (uses_.count(ino) != 0) throw FsError(EBUSY);
+  if (!journal_.evict(ino)) return;
+  // The journal says dataless first: a copy left behind by a crash here is never read, but a journal that
+  // said materialised without the copy would fail the next open.
+  std::remove(replica_.contents(ino).c_str());
+  log_("evicted inode " + std::to_string(ino));
+  Effects effects;
+  effects.changed.push_back(ino);  // the kernel's cached pages and blocks go too
+  notify_(effects);
 }
 
 void DriveFs::changePass() {

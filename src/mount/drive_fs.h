@@ -74,6 +74,12 @@ class DriveFs {
   // One change pass of the working set from the journal's anchor, applied to the journal.
   void changePass();
 
+  // Frees the space a clean file takes in the replica: its copy goes and it is dataless again, to be fetched
+  // at its next open. FsError EBUSY when a program has it open for writing, and for what Journal::evict
+  // refuses. A program that has it open for reading goes on reading the copy it opened. Nothing happens to a
+  // dataless file.
+  void evict(Ino ino);
+
  private:
   struct Transfer;
   // Runs work once for an item's listing or fetch while other callers for the same wait for it and share its
@@ -82,8 +88,14 @@ class DriveFs {
   template <class Work>
   void once(Kind kind, Ino key, Work work);
   Node folder(Ino ino, std::stop_token cancel = {});
-  // A file with local changes has the size of its replica copy, which the journal does not follow.
-  Node withLocalSize(Node node) const;
+  // A file with local changes has the size of its replica copy, which the journal does not follow; a
+  // materialised file the blocks its copy takes.
+  Node withReplicaCopy(Node node) const;
+  // Counts a use of the file's replica copy (an open, a file open for writing, a truncation): no eviction
+  // runs meanwhile.
+  void holdContents(Ino ino);
+  void releaseContents(Ino ino);
+  struct ContentsUse;  // holds the count for a scope, or longer when kept
   void list(const Node& folder, std::stop_token cancel);
   void materialise(const Node& file, std::stop_token cancel = {});
   // Drops stale replica copies and tells the kernel (server news only: the kernel knows its own changes).
@@ -101,7 +113,11 @@ class DriveFs {
   std::map<Ino, std::shared_ptr<Transfer>> fetching_ GUARDED_BY(mu_);
   std::map<Ino, std::shared_ptr<Transfer>> listing_ GUARDED_BY(mu_);
   std::map<Ino, int> writers_ GUARDED_BY(mu_);  // open writable files per item
-  FolderPrefetch prefetch_;                     // last: its listings end before the rest goes
+  // Held by an eviction for its whole course and by the count of a new use, so that no use begins with a
+  // copy that an eviction takes away. Taken before mu_ or the journal's lock, never while holding them.
+  platform::Mutex contentsMu_;
+  std::map<Ino, int> uses_ GUARDED_BY(contentsMu_);  // uses of the replica copy per item
+  FolderPrefetch prefetch_;                          // last: its listings end before the rest goes
 };
 
 }  // namespace davfp::mount

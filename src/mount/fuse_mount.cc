@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "mount/fs_error.h"
+#include "mount/fuse_xattr.h"
 #include "platform/error.h"
 
 namespace davfp::mount {
@@ -26,7 +27,7 @@ namespace {
 // How long the kernel may keep names and attributes: the mount tells it when they change.
 constexpr double kCacheSeconds = 60.0;
 
-DriveFs& fsOf(fuse_req_t req) { return *static_cast<DriveFs*>(fuse_req_userdata(req)); }
+DriveFs& fsOf(fuse_req_t req) { return static_cast<FuseTargets*>(fuse_req_userdata(req))->fs; }
 
 struct stat statOf(const Node& node) {
   struct stat st {};
@@ -37,7 +38,9 @@ struct stat statOf(const Node& node) {
   st.st_gid = ::getgid();
   st.st_size = node.folder ? 0 : node.size;
   st.st_blksize = 4096;
-  st.st_blocks = node.folder ? 0 : (node.size + 511) / 512;
+  // What the replica's copy takes (du), while st_size is the drive's size (du --apparent-size): a dataless
+  // file takes nothing.
+  st.st_blocks = node.blocks;
   st.st_mtim.tv_sec = node.mtimeNs / 1'000'000'000;
   st.st_mtim.tv_nsec = node.mtimeNs % 1'000'000'000;
   if (st.st_mtim.tv_nsec < 0) {
@@ -198,14 +201,6 @@ void onOpen(fuse_req_t req, fuse_ino_t ino, fuse_file_info* fi) {
   });
 }
 
-// Extended attributes are not kept: programs that copy them (cp -a, rsync -X) carry on without.
-void onSetxattr(fuse_req_t req, fuse_ino_t, const char*, const char*, size_t, int) {
-  fuse_reply_err(req, ENOTSUP);
-}
-void onGetxattr(fuse_req_t req, fuse_ino_t, const char*, size_t) { fuse_reply_err(req, ENOTSUP); }
-void onListxattr(fuse_req_t req, fuse_ino_t, size_t) { fuse_reply_err(req, ENOTSUP); }
-void onRemovexattr(fuse_req_t req, fuse_ino_t, const char*) { fuse_reply_err(req, ENOTSUP); }
-
 void onCreate(fuse_req_t req, fuse_ino_t parent, const char* name, mode_t mode, fuse_file_info* fi) {
   answer(req, [&] {
     if (!S_ISREG(mode)) throw FsError(EPERM);
@@ -326,10 +321,7 @@ const fuse_lowlevel_ops kOps = [] {
   ops.rmdir = onRmdir;
   ops.rename = onRename;
   ops.statfs = onStatfs;
-  ops.setxattr = onSetxattr;
-  ops.getxattr = onGetxattr;
-  ops.listxattr = onListxattr;
-  ops.removexattr = onRemovexattr;
+  addAttributeOps(ops);
   ops.mknod = [](fuse_req_t req, fuse_ino_t, const char*, mode_t, dev_t) { fuse_reply_err(req, EPERM); };
   ops.symlink = [](fuse_req_t req, const char*, fuse_ino_t, const char*) { fuse_reply_err(req, EPERM); };
   ops.link = [](fuse_req_t req, fuse_ino_t, fuse_ino_t, const char*) { fuse_reply_err(req, EPERM); };
@@ -338,13 +330,14 @@ const fuse_lowlevel_ops kOps = [] {
 
 }  // namespace
 
-FuseMount::FuseMount(DriveFs& fs, Options options) : fs_(fs), options_(std::move(options)) {
+FuseMount::FuseMount(DriveFs& fs, ItemAttributes& attributes, Options options)
+    : targets_(std::make_unique<FuseTargets>(FuseTargets{fs, attributes})), options_(std::move(options)) {
   std::vector<std::string> words = {"davfp", "-o", "fsname=" + options_.fsname + ",subtype=davfp,noatime"};
   if (options_.debug) words.push_back("-d");
   std::vector<char*> argv;
   for (auto& w : words) argv.push_back(w.data());
   fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
-  session_ = fuse_session_new(&args, &kOps, sizeof kOps, &fs_);
+  session_ = fuse_session_new(&args, &kOps, sizeof kOps, targets_.get());
   fuse_opt_free_args(&args);
   if (!session_)
     throw platform::Error(platform::kPOSIXErrorDomain, EINVAL, "the FUSE session could not be made");

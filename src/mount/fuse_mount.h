@@ -1,7 +1,8 @@
 // FuseMount: the drive as a kernel file system through libfuse's low-level interface. It answers the
 // kernel's requests with DriveFs (one worker thread per request in flight, so that a slow fetch holds up only
 // the program that waits for it) and tells the kernel to forget what it cached when the journal learns
-// otherwise (notify()). Symbolic and hard links and special files are refused with EPERM.
+// otherwise (notify()). Extended attributes are ItemAttributes' (fuse_xattr.h). Symbolic and hard links and
+// special files are refused with EPERM.
 #pragma once
 
 #include <atomic>
@@ -9,6 +10,8 @@
 #include <string>
 
 #include "mount/drive_fs.h"
+#include "mount/fuse_xattr.h"
+#include "mount/item_attributes.h"
 #include "mount/journal.h"
 
 struct fuse_session;
@@ -22,7 +25,7 @@ class FuseMount {
     bool debug = false;  // libfuse's own request log on stderr
   };
 
-  FuseMount(DriveFs& fs, Options options);
+  FuseMount(DriveFs& fs, ItemAttributes& attributes, Options options);
   ~FuseMount();
   FuseMount(const FuseMount&) = delete;
   FuseMount& operator=(const FuseMount&) = delete;
@@ -39,7 +42,7 @@ class FuseMount {
   void notify(const Effects& effects);
 
  private:
-  DriveFs& fs_;
+  const std::unique_ptr<FuseTargets> targets_;
   const Options options_;
   fuse_session* session_ = nullptr;
   std::atomic<bool> mounted_{false};

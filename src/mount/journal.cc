@@ -1,8 +1,10 @@
 #include "mount/journal.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <set>
 
+#include "mount/fs_error.h"
 #include "mount/reconcile.h"
 
 namespace davfp::mount {
@@ -108,6 +110,58 @@ void Journal::unlist(Ino folder) {
     node->listed = false;
     db_.put(*node);
   }
+}
+
+void Journal::setPolicy(Ino ino, Policy policy) {
+  platform::MutexLock lock(db_.mu);
+  auto node = db_.node(ino);
+  if (!node) throw FsError(ENOENT);
+  if (node->policy == policy) return;
+  node->policy = policy;
+  db_.put(*node);
+}
+
+namespace {
+
+bool pinnedIn(JournalDb& db, Ino ino) REQUIRES(db.mu) {
+  // Parents are always known (a forgotten folder takes its subtree with it); the bound guards a damaged
+  // journal against a loop.
+  for (int depth = 0; ino != 0 && depth < 4096; ++depth) {
+    auto node = db.node(ino);
+    if (!node) break;
+    if (node->policy != Policy::inherited) return node->policy == Policy::pinned;
+    ino = node->parent;
+  }
+  return false;
+}
+
+}  // namespace
+
+bool Journal::pinned(Ino ino) {
+  platform::MutexLock lock(db_.mu);
+  return pinnedIn(db_, ino);
+}
+
+ItemState Journal::state(Ino ino) {
+  platform::MutexLock lock(db_.mu);
+  auto node = db_.node(ino);
+  if (!node) throw FsError(ENOENT);
+  if (node->dirty != 0 || node->local || !db_.opsOf(ino).empty()) return ItemState::pending;
+  const bool present = node->folder ? node->listed : node->materialised;
+  return present ? ItemState::materialised : ItemState::dataless;
+}
+
+bool Journal::evict(Ino ino) {
+  platform::MutexLock lock(db_.mu);
+  auto node = db_.node(ino);
+  if (!node) throw FsError(ENOENT);
+  if (node->folder) throw FsError(EISDIR);
+  if (node->dirty != 0 || node->local || !db_.opsOf(ino).empty()) throw FsError(EBUSY);
+  if (pinnedIn(db_, ino)) throw FsError(EBUSY);
+  if (!node->materialised) return false;
+  node->materialised = false;
+  db_.put(*node);
+  return true;
 }
 
 void Journal::notePass(std::time_t when, const std::string& error) {

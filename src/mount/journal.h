@@ -30,6 +30,10 @@ struct Effects {
   bool empty() const { return changed.empty() && names.empty() && stale.empty(); }
 };
 
+// What an item's contents are now: only described (a file never fetched or evicted; a folder never listed),
+// in the replica as the server has them, or changed here and not sent yet (or not on the server at all).
+enum class ItemState { dataless, materialised, pending };
+
 class Journal {
  public:
   // now: the wall clock, for the dates of conflict names.
@@ -52,6 +56,16 @@ class Journal {
   void setMaterialised(Ino ino, const platform::ItemProtocol& item);
   // Marks a folder to be listed again when next looked into.
   void unlist(Ino folder);
+
+  // Sets the item's own policy (Policy::inherited: its folder's again). FsError ENOENT when it is gone.
+  void setPolicy(Ino ino, Policy policy);
+  // Whether the item is to stay in the replica: its own policy, else that of its nearest folder with one.
+  bool pinned(Ino ino);
+  ItemState state(Ino ino);
+  // Makes a file dataless again, so that its replica copy can go (the caller removes it). Only a file the
+  // server holds as it is here: FsError EBUSY for unsent changes, an item not on the server yet or a pinned
+  // item, EISDIR for a folder, ENOENT when it is gone. Returns whether the file was materialised.
+  bool evict(Ino ino);
 
   // Records how the latest change pass went (empty error: it succeeded), for davfp status and sync-now.
   void notePass(std::time_t when, const std::string& error);

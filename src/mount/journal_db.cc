@@ -18,7 +18,8 @@ CREATE TABLE IF NOT EXISTS items(
   materialised INTEGER NOT NULL DEFAULT 0,
   listed INTEGER NOT NULL DEFAULT 0,
   dirty INTEGER NOT NULL DEFAULT 0,
-  local INTEGER NOT NULL DEFAULT 0);
+  local INTEGER NOT NULL DEFAULT 0,
+  policy INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS items_by_name ON items(parent, name);
 CREATE TABLE IF NOT EXISTS ops(
   seq INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -33,8 +34,7 @@ CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value BLOB NOT NULL);
 
 #define NODE_COLUMNS                                                                                      \
   "ino, identifier, parent, name, folder, size, mtime, content_version, metadata_version, materialised, " \
-  "listed, "                                                                                              \
-  "dirty, local"
+  "listed, dirty, local, policy"
 
 Node readNode(const Statement& s) {
   Node n;
@@ -50,6 +50,8 @@ Node readNode(const Statement& s) {
   n.listed = s.integer(10) != 0;
   n.dirty = s.integer(11);
   n.local = s.integer(12) != 0;
+  const int64_t policy = s.integer(13);
+  n.policy = policy == 1 ? Policy::pinned : policy == 2 ? Policy::unpinned : Policy::inherited;
   return n;
 }
 
@@ -65,9 +67,19 @@ std::optional<Node> oneNode(Statement& s) {
   return out;
 }
 
-// The tables, and the root, when the journal is new.
+// A journal written before items had a policy gets the column, every item inheriting; nothing else changes.
+void addPolicyColumn(SqliteDb& db) {
+  bool present = false;
+  for (Statement columns(db, "SELECT name FROM pragma_table_info('items')"); columns.step();) {
+    present = present || columns.text(0) == "policy";
+  }
+  if (!present) db.exec("ALTER TABLE items ADD COLUMN policy INTEGER NOT NULL DEFAULT 0");
+}
+
+// The tables, and the root, when the journal is new; the columns added since, when it is older.
 bool made(SqliteDb& db) {
   db.exec(kSchema);
+  addPolicyColumn(db);
   Statement root(db,
                  "INSERT OR IGNORE INTO items(ino, identifier, parent, name, folder, listed) "
                  "VALUES(?1, ?2, NULL, x'', 1, 0)");
@@ -94,11 +106,17 @@ struct JournalDb::Statements {
   Statement put{
       db_,
       "INSERT OR REPLACE INTO items(ino, identifier, parent, name, folder, size, mtime, content_version, "
-      "metadata_version, materialised, listed, dirty, local) "
-      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)"};
+      "metadata_version, materialised, listed, dirty, local, policy) "
+      "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)"};
   Statement erase{db_, "DELETE FROM items WHERE ino = ?1"};
   Statement count{db_, "SELECT count(*) FROM items"};
   Statement unsent{db_, "SELECT " NODE_COLUMNS " FROM items WHERE dirty != 0 OR local != 0"};
+  // From each item pinned on its own down through the items that inherit.
+  Statement pinnedBytes{
+      db_,
+      "WITH RECURSIVE pinned(ino) AS (SELECT ino FROM items WHERE policy = 1 UNION SELECT items.ino FROM "
+      "items JOIN pinned ON items.parent = pinned.ino WHERE items.policy = 0) "
+      "SELECT coalesce(sum(size), 0) FROM items JOIN pinned USING (ino) WHERE folder = 0"};
   Statement meta{db_, "SELECT value FROM meta WHERE key = ?1"};
   Statement setMeta{db_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)"};
   Statement addOp{db_,
@@ -161,6 +179,7 @@ Ino JournalDb::put(const Node& n) {
       .bind(11, n.listed ? 1 : 0)
       .bind(12, n.dirty)
       .bind(13, n.local ? 1 : 0)
+      .bind(14, static_cast<int64_t>(n.policy))
       .run();
   return n.ino == 0 ? static_cast<Ino>(db_.lastInsertRowId()) : n.ino;
 }
@@ -177,6 +196,12 @@ std::vector<Node> JournalDb::unsent() {
   std::vector<Node> out;
   while (s_->unsent.step()) out.push_back(readNode(s_->unsent));
   return out;
+}
+
+int64_t JournalDb::pinnedBytes() {
+  int64_t n = 0;
+  while (s_->pinnedBytes.step()) n = s_->pinnedBytes.integer(0);
+  return n;
 }
 
 std::string JournalDb::meta(const std::string& key) {

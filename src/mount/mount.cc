@@ -13,6 +13,7 @@
 
 #include "mount/drive_fs.h"
 #include "mount/fuse_mount.h"
+#include "mount/item_attributes.h"
 #include "mount/journal.h"
 #include "mount/mount_table.h"
 #include "mount/outbox.h"
@@ -131,7 +132,8 @@ void runMount(client::PlatformClient& platform, const MountOptions& options, std
   DriveFs fs(
       platform, journal, outbox, replica, notify, [&](int64_t afterMs) { uploader.wake(afterMs); }, log);
   outbox.whileOpen([&fs](Ino ino) { return fs.openForWriting(ino); });
-  FuseMount mounted(fs, {.fsname = fsnameOf(options.domain), .debug = options.debug});
+  ItemAttributes attributes(journal, fs);
+  FuseMount mounted(fs, attributes, {.fsname = fsnameOf(options.domain), .debug = options.debug});
   Invalidations queue(mounted);
   invalidations = &queue;
   mounted.mount(options.mountpoint);

@@ -12,6 +12,10 @@ namespace davfp::mount {
 using Ino = uint64_t;
 inline constexpr Ino kRootIno = 1;  // the kernel's number for a mount's root
 
+// Whether an item's contents are to stay in the replica. An item that inherits takes its folder's policy; a
+// folder's policy covers everything below it that has none of its own, and the root inherits "unpinned".
+enum class Policy { inherited = 0, pinned = 1, unpinned = 2 };
+
 struct Node {
   Ino ino = 0;
   platform::ItemIdentifier identifier;
@@ -30,6 +34,10 @@ struct Node {
   // identifier is the mount's own until its creation is answered).
   int64_t dirty = 0;
   bool local = false;
+  Policy policy = Policy::inherited;  // the item's own; Journal::pinned() tells the effective one
+  // The 512-byte blocks the replica's copy takes on the disk: filled in by DriveFs for materialised files,
+  // not kept in the journal.
+  int64_t blocks = 0;
 };
 
 }  // namespace davfp::mount

@@ -15,6 +15,7 @@ MountStatus readMountStatus(const std::string& domain) {
   status.replicaBytes = replica.size();
   platform::MutexLock lock(db.mu);
   status.items = db.count();
+  status.pinnedBytes = db.pinnedBytes();
   status.pending = static_cast<int64_t>(db.ops().size());
   std::string conflicts = db.meta("conflicts");
   for (size_t at = 0, end; (end = conflicts.find('\n', at)) != std::string::npos; at = end + 1) {

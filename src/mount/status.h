@@ -1,6 +1,6 @@
 // What davfp status shows of a drive's mount, read from its journal and replica by another process while the
-// mount runs (or after it ended): changes not sent yet, the latest conflicts, the latest change pass, and the
-// replica's size.
+// mount runs (or after it ended): changes not sent yet, the latest conflicts, the latest change pass, the
+// replica's size and how much of the drive is pinned.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@ namespace davfp::mount {
 struct MountStatus {
   std::string replicaFolder;
   int64_t replicaBytes = 0;
+  int64_t pinnedBytes = 0;             // the size of the files pinned to stay in the replica
   int64_t items = 0;                   // items the journal knows
   int64_t pending = 0;                 // local changes not sent yet
   std::vector<std::string> conflicts;  // names given to local versions kept beside the server's, newest last

@@ -1,0 +1,91 @@
+// The fixture of the mount's tests: a drive served by a real server and mounted by davfp at a folder of its
+// scratch space, unmounted again when a test ends. Needs root and /dev/fuse; without them each test is
+// skipped, saying why.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "support/host_drive.h"
+#include "support/temp_dir.h"
+
+namespace davfp::testing {
+
+// Waits until done() holds, for as long as a loaded machine may need; false when it never does.
+inline bool eventually(const std::function<bool()>& done) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+class MountFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (auto why = whyNoKernelMount(); !why.empty()) GTEST_SKIP() << "no kernel mount: " << why;
+  }
+
+  void TearDown() override {
+    if (mounted_) unmount();
+  }
+
+  void serveAndMount(ServerKind kind = ServerKind::rclone) {
+    drive_.serve(kind);
+    mnt_ = drive_.scratch() + "/mnt";
+    std::filesystem::create_directories(mnt_);
+    mount();
+  }
+
+  void mount(const std::string& poll = "1") {
+    ProcessResult r = drive_.davfp({"mount", mnt_, "--poll", poll});
+    ASSERT_EQ(r.status, 0) << r.err;
+    mounted_ = true;
+  }
+
+  // Unmounts, which returns once the mount's process has sent what it held and ended.
+  void unmount() {
+    ProcessResult r = drive_.davfp({"unmount", mnt_});
+    EXPECT_EQ(r.status, 0) << r.err;
+    mounted_ = false;
+  }
+
+  ProcessResult sh(const std::string& command) {
+    return runProcess({"/bin/sh", "-c", command}, drive_.environment());
+  }
+  // Runs a shell command that must succeed.
+  void ok(const std::string& command) {
+    ProcessResult r = sh(command);
+    ASSERT_EQ(r.status, 0) << command << "\n" << r.out << r.err;
+  }
+
+  std::string served(const std::string& relative) { return drive_.served() + "/" + relative; }
+  std::string inMount(const std::string& relative) { return mnt_ + "/" + relative; }
+
+  // The files the replica holds contents of.
+  size_t materialised() {
+    size_t n = 0;
+    for (const auto& e : std::filesystem::directory_iterator(drive_.home() + "/.cache/davfp/t/contents")) {
+      n += e.is_regular_file();
+    }
+    return n;
+  }
+
+  // The process that holds the drive: the mount's.
+  pid_t mountProcess() {
+    return std::stoi(readFile(drive_.stateHome() + "/org.davfp.host.extension/state-t.lock"));
+  }
+
+  HostDrive drive_;
+  std::string mnt_;
+  bool mounted_ = false;
+};
+
+}  // namespace davfp::testing

@@ -1,0 +1,149 @@
+// Keeping a mount's files offline and freeing the space they take, through the folder as programs see it:
+// davfp pin, unpin and evict, the attributes user.davfp.pinned and user.davfp.state as getfattr and setfattr
+// use them, and the blocks that stat and du show for files in the replica and files that are not.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "mount_fixture.h"
+
+namespace davfp::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+class MountPinTest : public MountFixture {
+ protected:
+  // The value getfattr reads, or its error message.
+  std::string attribute(const std::string& relative, const std::string& name) {
+    ProcessResult r = sh("getfattr --only-values -n " + name + " '" + inMount(relative) + "'");
+    return r.status == 0 ? r.out : r.err;
+  }
+  std::string state(const std::string& relative) { return attribute(relative, "user.davfp.state"); }
+  long long blocks(const std::string& relative) {
+    struct stat st {};
+    return ::stat(inMount(relative).c_str(), &st) == 0 ? static_cast<long long>(st.st_blocks) : -1;
+  }
+};
+
+TEST_F(MountPinTest, APinnedFolderIsFetchedWholeAndStaysReadableWithTheServerAway) {
+  std::string big;
+  for (int i = 0; i < 300000; ++i) big += static_cast<char>('a' + i * 7 % 26);
+  drive_.placeOnServer("docs/a.txt", "alpha\n");
+  drive_.placeOnServer("docs/deeper/b.bin", big);
+  drive_.placeOnServer("docs/deeper/c.txt", "c\n");
+  drive_.placeOnServer("top.txt", "top\n");
+  serveAndMount();
+
+  ProcessResult pinned = drive_.davfp({"pin", "/docs"});  // a drive path
+  ASSERT_EQ(pinned.status, 0) << pinned.err;
+  for (const char* file : {"docs/a.txt", "docs/deeper/b.bin", "docs/deeper/c.txt"}) {
+    EXPECT_EQ(state(file), "materialised") << file;
+    EXPECT_EQ(attribute(file, "user.davfp.pinned"), "1") << file;  // from the folder
+  }
+  EXPECT_EQ(state("top.txt"), "dataless");
+  EXPECT_EQ(attribute("top.txt", "user.davfp.pinned"), "0");
+  EXPECT_EQ(materialised(), 3u);
+  // du counts what the replica holds, du --apparent-size the drive's sizes.
+  EXPECT_TRUE(eventually([&] { return blocks("docs/deeper/b.bin") >= 300000 / 512; }));
+  EXPECT_EQ(blocks("top.txt"), 0);
+  ProcessResult apparent = sh("du -b --apparent-size '" + inMount("top.txt") + "'");
+  EXPECT_EQ(apparent.out.substr(0, apparent.out.find('\t')), "4");
+  ProcessResult status = drive_.davfp({"status"});
+  EXPECT_NE(status.out.find("pinned: 293.0 KiB\n"), std::string::npos) << status.out << status.err;
+
+  drive_.server().stop();
+  EXPECT_EQ(readFile(inMount("docs/a.txt")), "alpha\n");
+  EXPECT_EQ(readFile(inMount("docs/deeper/b.bin")), big);
+  EXPECT_EQ(readFile(inMount("docs/deeper/c.txt")), "c\n");
+  EXPECT_NE(sh("cat '" + inMount("top.txt") + "'").status, 0) << "not pinned, never fetched";
+  drive_.serve();
+}
+
+TEST_F(MountPinTest, EvictionDropsCleanCopiesAndRefusesWhatIsNotSentOrOpen) {
+  drive_.placeOnServer("docs/clean.txt", std::string(50000, 'x'));
+  drive_.placeOnServer("docs/changed.txt", "base\n");
+  serveAndMount();
+  ASSERT_EQ(readFile(inMount("docs/clean.txt")), std::string(50000, 'x'));
+  ASSERT_EQ(readFile(inMount("docs/changed.txt")), "base\n");
+  EXPECT_TRUE(eventually([&] { return blocks("docs/clean.txt") > 0; }));
+
+  ProcessResult evicted = drive_.davfp({"evict", inMount("docs/clean.txt")});
+  ASSERT_EQ(evicted.status, 0) << evicted.err;
+  EXPECT_EQ(state("docs/clean.txt"), "dataless");
+  EXPECT_TRUE(eventually([&] { return blocks("docs/clean.txt") == 0; }));
+  EXPECT_EQ(fs::file_size(inMount("docs/clean.txt")), 50000u);
+  EXPECT_EQ(materialised(), 1u);
+  EXPECT_EQ(readFile(inMount("docs/clean.txt")), std::string(50000, 'x')) << "fetched again";
+  EXPECT_EQ(state("docs/clean.txt"), "materialised");
+
+  // A program that has the file open for reading goes on reading the copy it opened.
+  const int fd = ::open(inMount("docs/clean.txt").c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ok("setfattr -n user.davfp.state -v dataless '" + inMount("docs/clean.txt") + "'");
+  EXPECT_EQ(state("docs/clean.txt"), "dataless");
+  std::string back(50000, '\0');
+  EXPECT_EQ(::pread(fd, back.data(), back.size(), 0), 50000);
+  EXPECT_EQ(back, std::string(50000, 'x'));
+  ::close(fd);
+  EXPECT_EQ(readFile(inMount("docs/clean.txt")), std::string(50000, 'x'));
+
+  drive_.server().stop();
+  ok("printf 'local\\n' >> '" + inMount("docs/changed.txt") + "'");
+  EXPECT_EQ(state("docs/changed.txt"), "pending");
+  ProcessResult folder = drive_.davfp({"evict", "docs"});
+  EXPECT_EQ(folder.status, 1);
+  EXPECT_NE(folder.err.find("changed.txt: not evicted: it has changes not sent yet"), std::string::npos)
+      << folder.err;
+  EXPECT_EQ(folder.err.find("clean.txt"), std::string::npos) << folder.err;
+  EXPECT_EQ(state("docs/clean.txt"), "dataless");
+  EXPECT_EQ(readFile(inMount("docs/changed.txt")), "base\nlocal\n");
+
+  drive_.serve();
+  unmount();
+  EXPECT_EQ(readFile(served("docs/changed.txt")), "base\nlocal\n");
+}
+
+TEST_F(MountPinTest, GetfattrAndSetfattrSpeakPinnedAndState) {
+  drive_.placeOnServer("f.txt", "f\n");
+  serveAndMount();
+  EXPECT_EQ(state("f.txt"), "dataless");
+  EXPECT_EQ(state(""), "materialised") << "the root, listed";
+  ProcessResult dump = sh("getfattr -d '" + inMount("f.txt") + "'");
+  EXPECT_NE(dump.out.find("user.davfp.pinned=\"0\""), std::string::npos) << dump.out;
+  EXPECT_NE(dump.out.find("user.davfp.state=\"dataless\""), std::string::npos) << dump.out;
+
+  ok("setfattr -n user.davfp.pinned -v 1 '" + inMount("f.txt") + "'");
+  EXPECT_EQ(attribute("f.txt", "user.davfp.pinned"), "1");
+  ASSERT_EQ(readFile(inMount("f.txt")), "f\n");
+  EXPECT_EQ(state("f.txt"), "materialised");
+  ProcessResult kept = drive_.davfp({"evict", "/f.txt"});
+  EXPECT_EQ(kept.status, 1);
+  EXPECT_NE(kept.err.find("it is pinned"), std::string::npos) << kept.err;
+  ok("setfattr -x user.davfp.pinned '" + inMount("f.txt") + "'");
+  EXPECT_EQ(attribute("f.txt", "user.davfp.pinned"), "0");
+
+  for (const char* bad : {"-n user.davfp.pinned -v 2", "-n user.davfp.state -v materialised"}) {
+    ProcessResult r = sh(std::string("setfattr ") + bad + " '" + inMount("f.txt") + "'");
+    EXPECT_NE(r.err.find("Invalid argument"), std::string::npos) << bad << ": " << r.err;
+  }
+  EXPECT_NE(attribute("f.txt", "user.other").find("Operation not supported"), std::string::npos);
+
+  drive_.server().stop();
+  ok("printf 'new\\n' > '" + inMount("new.txt") + "'");
+  EXPECT_EQ(state("new.txt"), "pending");
+  ProcessResult quick = drive_.davfp({"pin", "--no-wait", "/f.txt"});
+  EXPECT_EQ(quick.status, 0) << quick.err;
+  drive_.serve();
+  unmount();
+  ProcessResult gone = drive_.davfp({"pin", "/f.txt"});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_NE(gone.err.find("is not mounted"), std::string::npos) << gone.err;
+}
+
+}  // namespace
+}  // namespace davfp::testing
