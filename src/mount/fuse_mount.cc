@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "mount/fs_error.h"
+#include "mount/fuse_answer.h"
 #include "mount/fuse_xattr.h"
 #include "platform/error.h"
 
@@ -60,16 +61,6 @@ fuse_entry_param entryOf(const Node& node) {
   e.attr_timeout = kCacheSeconds;
   e.entry_timeout = kCacheSeconds;
   return e;
-}
-
-// Runs an operation and answers the request with the errno it failed with.
-template <class Op>
-void answer(fuse_req_t req, Op op) {
-  try {
-    op();
-  } catch (...) {
-    fuse_reply_err(req, errnoOfCurrentException());
-  }
 }
 
 // Like answer(), for an operation that may wait for the server: the kernel's interrupt of the request (the

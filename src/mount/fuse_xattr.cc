@@ -8,6 +8,7 @@
 #include <string>
 
 #include "mount/fs_error.h"
+#include "mount/fuse_answer.h"
 #include "mount/item_attributes.h"
 
 namespace davfp::mount {
@@ -16,15 +17,6 @@ namespace {
 
 ItemAttributes& attributesOf(fuse_req_t req) {
   return static_cast<FuseTargets*>(fuse_req_userdata(req))->attributes;
-}
-
-template <class Op>
-void answer(fuse_req_t req, Op op) {
-  try {
-    op();
-  } catch (...) {
-    fuse_reply_err(req, errnoOfCurrentException());
-  }
 }
 
 // A value, its size only (size 0), or ERANGE when it does not fit.

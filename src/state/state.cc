@@ -250,15 +250,19 @@ bool State::rememberLocked(std::string_view folder, FolderSnapshot children) {
   return true;
 }
 
+uint64_t State::noteChildLocked(std::string_view path, std::string_view version) {
+  if (auto it = listed_.find(parentPath(path)); it != listed_.end()) {
+    it->second.set(path, version);
+  }
+  advanceAnchor();
+  return ++changes_;
+}
+
 void State::noteChild(std::string_view path, std::string_view version) {
   uint64_t seen = 0;
   {
     platform::MutexLock lock(mu_);
-    if (auto it = listed_.find(parentPath(path)); it != listed_.end()) {
-      it->second.set(path, version);
-    }
-    advanceAnchor();
-    seen = ++changes_;
+    seen = noteChildLocked(path, version);
   }
   persist(seen);
 }
@@ -268,11 +272,7 @@ std::string State::noteCreated(std::string_view path, std::string_view version) 
   uint64_t seen = 0;
   {
     platform::MutexLock lock(mu_);
-    if (auto it = listed_.find(parentPath(path)); it != listed_.end()) {
-      it->second.set(path, version);
-    }
-    advanceAnchor();
-    seen = ++changes_;
+    seen = noteChildLocked(path, version);
     bool minted = false;
     id = idLocked(path, minted);
     if (minted) unsavedIds_[id] = seen;

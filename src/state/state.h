@@ -106,6 +106,8 @@ class State {
 
  private:
   std::string idLocked(std::string_view path, bool& minted) REQUIRES(mu_);
+  // noteChild's change, to be saved: the change's number.
+  uint64_t noteChildLocked(std::string_view path, std::string_view version) REQUIRES(mu_);
   // The position in ids_ of the identifier that idLocked() gives.
   size_t idPositionLocked(std::string_view path, bool& minted) REQUIRES(mu_);
   void moveLocked(std::string_view id, std::string_view from, std::string_view to) REQUIRES(mu_);
