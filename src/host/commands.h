@@ -25,8 +25,12 @@ struct Context {
 int runPlatformCommand(Context& context);
 int runPathCommand(Context& context);
 
-// Where a command that downloads wants the engine's temporary directory: next to the file it saves. Empty
-// for the other commands (the standard temporary directory).
+// The destination of get that means standard output.
+inline constexpr const char* kStandardOutput = "-";
+
+// Where a command that downloads wants the engine's temporary directory: next to the file it saves (or the
+// file a link there leads to). Empty for the other commands and for a destination written in place (the
+// standard temporary directory).
 std::string downloadBase(const Options& options);
 
 // The private download directory, made before the request so that a place that cannot take the file fails

@@ -42,12 +42,12 @@ void DriveSession::open() {
     if (lock_) {
       // Taken at once.
     } else if (auto holder = platform::FileLock::holder(path);
-               !mount::mountpointOf(domain_.identifier, holder.command).empty()) {
+               !mount::mountpointOf(domain_.identifier, holder.command, holder.pid).empty()) {
       // A mount holds the drive for as long as it is mounted: waiting would not end.
       throw Failure{{},
                     platform::Error(platform::kPOSIXErrorDomain, EBUSY,
                                     inUse(domain_.identifier, holder) + ": it is mounted at " +
-                                        mount::mountpointOf(domain_.identifier, holder.command)),
+                                        mount::mountpointOf(domain_.identifier, holder.command, holder.pid)),
                     "use the drive through that folder, or davfp unmount it first"};
     } else if (!wait_) {
       throw Failure{{},

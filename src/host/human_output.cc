@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 
 #include "host/path_resolver.h"
 #include "host/visible_text.h"
@@ -33,7 +35,36 @@ std::string shortListing(const std::vector<platform::ItemRef>& items) {
   return out;
 }
 
-std::string longListing(const std::vector<platform::ItemRef>& items) {
+std::string compactSize(int64_t bytes) {
+  static const char kUnits[] = "KMGTPE";
+  if (bytes < 1024) return std::to_string(bytes);
+  // As ls -h: rounded up, one decimal below 10, whole numbers above.
+  double value = static_cast<double>(bytes);
+  int unit = -1;
+  while (value >= 1024 && unit < 5) {
+    value /= 1024;
+    ++unit;
+  }
+  char text[32];
+  if (value < 10) {
+    value = std::ceil(value * 10) / 10;
+    if (value < 10) {
+      std::snprintf(text, sizeof text, "%.1f%c", value, kUnits[unit]);
+      return text;
+    }
+  }
+  value = std::ceil(value);
+  if (value >= 1024 && unit < 5) {
+    value = 1;
+    ++unit;
+    std::snprintf(text, sizeof text, "%.1f%c", value, kUnits[unit]);
+    return text;
+  }
+  std::snprintf(text, sizeof text, "%.0f%c", value, kUnits[unit]);
+  return text;
+}
+
+std::string longListing(const std::vector<platform::ItemRef>& items, bool compactSizes) {
   struct Row {
     std::string kind, size, date, name;
   };
@@ -42,7 +73,8 @@ std::string longListing(const std::vector<platform::ItemRef>& items) {
   for (const auto& item : items) {
     bool folder = isFolder(*item);
     auto size = item->documentSize();
-    Row row{folder ? "d" : "-", !folder && size ? std::to_string(*size) : "-",
+    Row row{folder ? "d" : "-",
+            !folder && size ? (compactSizes ? compactSize(*size) : std::to_string(*size)) : "-",
             localDate(item->contentModificationDate()), visible(item->filename()) + (folder ? "/" : "")};
     sizeWidth = std::max(sizeWidth, row.size.size());
     rows.push_back(std::move(row));

@@ -2,6 +2,7 @@
 // dates in local time), and lines about changes. Pure functions (local time from the process's time zone).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,11 @@ namespace davfp::cli {
 std::string shortListing(const std::vector<platform::ItemRef>& items);
 
 // One item per line: kind ("d" or "-"), size in bytes ("-" for folders), modification date, name; the columns
-// aligned.
-std::string longListing(const std::vector<platform::ItemRef>& items);
+// aligned. compactSizes shows sizes as ls -h does (compactSize).
+std::string longListing(const std::vector<platform::ItemRef>& items, bool compactSizes = false);
+
+// A size as ls -h shows it: "512", "1.5K", "60M", "2.0G"; rounded up.
+std::string compactSize(int64_t bytes);
 
 // "2024-05-01 14:03" in local time; "-" when there is no date.
 std::string localDate(const std::optional<platform::Date>& date);

@@ -15,6 +15,9 @@
 
 namespace davfp::cli {
 
+// The exit status of a command that an interruption ended.
+inline constexpr int kInterruptedStatus = 130;
+
 class Interrupt {
  public:
   // Marks the program interrupted and asks token() to stop, which runs what waits on it on this thread.

@@ -30,14 +30,44 @@ std::string directoryOf(const std::string& path) {
 
 void checkWritableDestination(const std::string& path) {
   if (path.empty()) throw localFailure(path, ENOENT);
+  std::string target = linkTarget(path);
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) {
+  if (::stat(target.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) throw localFailure(path, EISDIR);
-    if (::access(path.c_str(), W_OK) != 0) throw localFailure(path, errno);
+    if (::access(target.c_str(), W_OK) != 0) throw localFailure(path, errno);
+    if (!S_ISREG(st.st_mode)) return;  // written in place: its directory is not touched
   } else if (errno != ENOENT) {
     throw localFailure(path, errno);
   }
-  checkWritableDirectory(directoryOf(path));
+  checkWritableDirectory(directoryOf(target));
+}
+
+std::string linkTarget(const std::string& path) {
+  std::string target = path;
+  for (int links = 0;; ++links) {
+    struct stat st;
+    if (::lstat(target.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return target;
+    if (links == 40) return target;  // a loop: using it fails with ELOOP
+    std::string text(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+    ssize_t n = ::readlink(target.c_str(), text.data(), text.size());
+    if (n < 0) return target;
+    text.resize(static_cast<size_t>(n));
+    // A relative link is relative to the directory that holds the link.
+    std::string dir = directoryOf(target);
+    target = text.starts_with('/') || target.find('/') == std::string::npos
+                 ? text
+                 : (dir == "/" ? "/" : dir + "/") + text;
+  }
+}
+
+bool writtenInPlace(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+std::string stagingDirectoryFor(const std::string& dest) {
+  std::string target = linkTarget(dest);
+  return writtenInPlace(target) ? std::string() : directoryOf(target);
 }
 
 void checkWritableDirectory(const std::string& dir) {
@@ -66,11 +96,10 @@ mode_t currentUmask() {
   return mask;
 }
 
-void copyInto(const std::string& from, const std::string& to) {
+// Copies a file into an open descriptor; failures name to.
+void copyInto(const std::string& from, int out, const std::string& to) {
   platform::UniqueFd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
   if (!in) throw localFailure(from, errno);
-  platform::UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-  if (!out) throw localFailure(to, errno);
   char buffer[1 << 16];
   for (;;) {
     ssize_t n = ::read(in.get(), buffer, sizeof buffer);
@@ -78,18 +107,32 @@ void copyInto(const std::string& from, const std::string& to) {
     if (n < 0) throw localFailure(from, errno);
     if (n == 0) break;
     for (ssize_t done = 0; done < n;) {
-      ssize_t w = ::write(out.get(), buffer + done, static_cast<size_t>(n - done));
+      ssize_t w = ::write(out, buffer + done, static_cast<size_t>(n - done));
       if (w < 0 && errno == EINTR) continue;
       if (w < 0) throw localFailure(to, errno);
       done += w;
     }
   }
+}
+
+// Writes a file's contents to the file at to, which keeps its place (a device, a FIFO, a file on another
+// file system).
+void copyInto(const std::string& from, const std::string& to) {
+  platform::UniqueFd out(::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  if (!out) throw localFailure(to, errno);
+  copyInto(from, out.get(), to);
   if (::close(out.release()) != 0) throw localFailure(to, errno);
 }
 
 }  // namespace
 
-void placeFile(const std::string& from, const std::string& to) {
+void placeFile(const std::string& from, const std::string& dest) {
+  const std::string to = linkTarget(dest);
+  if (writtenInPlace(to)) {
+    copyInto(from, to);
+    ::unlink(from.c_str());
+    return;
+  }
   if (::rename(from.c_str(), to.c_str()) == 0) {
     // The fetched file was private (0600); the saved one is an ordinary file of this user.
     ::chmod(to.c_str(), 0666 & ~currentUmask());
@@ -97,6 +140,11 @@ void placeFile(const std::string& from, const std::string& to) {
   }
   if (errno != EXDEV) throw localFailure(to, errno);
   copyInto(from, to);
+  ::unlink(from.c_str());
+}
+
+void writeToStandardOutput(const std::string& from) {
+  copyInto(from, STDOUT_FILENO, "standard output");
   ::unlink(from.c_str());
 }
 

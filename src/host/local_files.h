@@ -11,9 +11,23 @@ namespace davfp::cli {
 // The size of a regular file that this process can read.
 int64_t readableFileSize(const std::string& path);
 
-// Checks that a file can be written at path: its directory exists and is writable, and path is not a
-// directory or a file that cannot be replaced.
+// Checks that a file can be written at path, as placeFile writes it: a device, FIFO or socket (also through
+// symbolic links) must be writable; otherwise the directory that takes the file must exist and be writable,
+// and the file there must not be a directory or a file that cannot be replaced.
 void checkWritableDestination(const std::string& path);
+
+// What a destination names once its symbolic links are followed, as cp follows them: the file a link leads
+// to (which need not exist yet), or path itself when it is no link. A loop of links is left for the file
+// system to report (ELOOP).
+std::string linkTarget(const std::string& path);
+
+// True when path exists (following links) and is neither a regular file nor a directory: a device, FIFO or
+// socket, which is written to in place and never replaced.
+bool writtenInPlace(const std::string& path);
+
+// The directory in which a download for dest waits before it is renamed into place: beside the file that
+// dest leads to, so that the rename replaces it at once. Empty when dest is written in place.
+std::string stagingDirectoryFor(const std::string& dest);
 
 // Checks that new files can be made in a directory.
 void checkWritableDirectory(const std::string& dir);
@@ -28,8 +42,12 @@ std::string saveLocation(const std::string& local, const std::string& name);
 // The directory a path lies in ("." for a bare name).
 std::string directoryOf(const std::string& path);
 
-// Moves a fetched file to its destination, replacing what is there, with the permissions a newly created
-// file of this process gets.
+// Moves a fetched file to its destination with the permissions a newly created file of this process gets.
+// A symbolic link is followed and the file it leads to replaced; a device, FIFO or socket is written to in
+// place. Nothing but the destination, or what its link leads to, is ever replaced.
 void placeFile(const std::string& from, const std::string& to);
+
+// Writes a fetched file to this process's standard output and removes it.
+void writeToStandardOutput(const std::string& from);
 
 }  // namespace davfp::cli

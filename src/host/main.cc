@@ -24,7 +24,7 @@ using namespace davfp::cli;
 
 constexpr int kFailed = 1;
 constexpr int kUsage = 2;
-constexpr int kInterrupted = 130;
+constexpr int kInterrupted = kInterruptedStatus;
 
 int report(const Failure& failure, const Options& options, bool json, const Interrupt& interrupt) {
   if (options.command == Command::mount) tellStarter(options, visible(humanMessage(failure, false)));

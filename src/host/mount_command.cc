@@ -183,7 +183,7 @@ int unmount(const Options& o, platform::Env& env, std::stop_token stop) {
 int mountStatus(const Options& o, platform::Env& env) {
   const std::string domain = domainFor(o, env);
   const auto holder = platform::FileLock::holder(State::lockFile(domain, env));
-  const std::string mountpoint = mount::mountpointOf(domain, holder.command);
+  const std::string mountpoint = mount::mountpointOf(domain, holder.command, holder.pid);
   std::string server;
   if (auto drive = driveInfo(domain, env)) {
     auto url = platform::Url::parse(drive->url);

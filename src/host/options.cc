@@ -71,6 +71,8 @@ struct Parser {
   }
 
   void define() {
+    // -h is a command's own option (ls -lh: sizes for people); help is --help only, in every command.
+    app.set_help_flag("--help", "Print this help and exit");
     app.set_version_flag("--version", "davfp " DAVFP_VERSION);
     app.require_subcommand(1);
     app.fallthrough();
@@ -125,6 +127,7 @@ struct Parser {
 
     auto* ls = command("ls", Command::ls, "List a folder (or show a file)");
     ls->add_flag("-l,--long", o.longFormat, "Long listing: kind, size, date, name");
+    ls->add_flag("-h,--human-readable", o.humanSizes, "With -l: sizes as 1.5K, 60M, 2.0G");
     ls->add_option("PATH", o.path, "Path on the drive; default: the root");
 
     auto* get = command("get", Command::get, "Download a file");

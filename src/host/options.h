@@ -71,6 +71,7 @@ struct Options {
   std::string local;     // get (optional target), put (source)
   std::string from, to;  // mv
   bool longFormat = false;
+  bool humanSizes = false;  // ls -h
   bool parents = false;
   int interval = 5;  // watch, in seconds
   // mount, unmount

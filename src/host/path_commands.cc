@@ -70,7 +70,7 @@ int ls(Context& c, PathResolver& r) {
   if (o.json) {
     emitItems(items);
   } else {
-    emit(o.longFormat ? longListing(items) : shortListing(items));
+    emit(o.longFormat ? longListing(items, o.humanSizes) : shortListing(items));
   }
   return 0;
 }
@@ -78,8 +78,12 @@ int ls(Context& c, PathResolver& r) {
 int get(Context& c, PathResolver& r) {
   const Options& o = c.options;
   DrivePath path = DrivePath::parse(o.path);
+  const bool toStandardOutput = o.local == kStandardOutput;
+  if (toStandardOutput && o.json) throw UsageError("get to - writes the contents on stdout; --json cannot");
   // The place that takes the file is checked before the server is asked anything.
-  if (o.local.empty() || namesFolder(o.local)) {
+  if (toStandardOutput) {
+    // Nothing to check: standard output is open already.
+  } else if (o.local.empty() || namesFolder(o.local)) {
     checkWritableDirectory(downloadBase(o));
   } else {
     checkWritableDestination(o.local);
@@ -89,14 +93,18 @@ int get(Context& c, PathResolver& r) {
     throw Failure{path.text(),
                   platform::Error(platform::kPOSIXErrorDomain, EISDIR, "is a folder; get fetches files"),
                   {}};
-  std::string dest = saveLocation(o.local, item->filename());
-  checkWritableDestination(dest);
+  std::string dest = toStandardOutput ? o.local : saveLocation(o.local, item->filename());
+  if (!toStandardOutput) checkWritableDestination(dest);
   std::string dir = prepareDownload(c.env);
   client::PlatformClient::Fetched fetched;
   {
     ProgressBar bar(item->filename(), item->documentSize(), [dir] { return bytesInDirectory(dir); });
     fetched =
         about(path.text(), [&] { return c.platform.fetch(item->itemIdentifier(), item->itemVersion()); });
+  }
+  if (toStandardOutput) {
+    writeToStandardOutput(fetched.file);
+    return 0;
   }
   placeFile(fetched.file, dest);
   emitItem(o, *fetched.item);
@@ -108,6 +116,14 @@ int put(Context& c, PathResolver& r) {
   int64_t size = readableFileSize(o.local);
   DrivePath path = DrivePath::parse(o.path);
   ItemRef target = path.isRoot() ? r.root() : r.find(path);
+  // A path ending in "/" names a folder that is there: never a new file by that name, nor a file replaced.
+  if (o.path.ends_with('/') && !(target && isFolder(*target))) {
+    throw Failure{path.text(),
+                  target
+                      ? platform::Error(platform::kPOSIXErrorDomain, ENOTDIR, "is a file, not a folder")
+                      : platform::Error(platform::kPOSIXErrorDomain, ENOENT, "no such folder on the server"),
+                  {}};
+  }
   if (target && isFolder(*target)) {
     std::string name = baseName(o.local);
     checkName(name);
@@ -229,7 +245,10 @@ std::string clock() {
   return text;
 }
 
-void showChanges(const Options& o, PathResolver& r, const client::PlatformClient::Changes& changes) {
+// Shows a pass's changes. With --json, the anchor follows when it differs from lastAnchor, the one shown
+// last (none before the first pass), so that a quiet drive prints nothing.
+void showChanges(const Options& o, PathResolver& r, const client::PlatformClient::Changes& changes,
+                 std::optional<platform::SyncAnchor>& lastAnchor) {
   for (const auto& change : changes.changes) {
     if (change.updated) {
       const auto& item = *change.updated;
@@ -253,7 +272,8 @@ void showChanges(const Options& o, PathResolver& r, const client::PlatformClient
       }
     }
   }
-  if (o.json) emit(jsonLine(ordered_json{{"anchor", changes.anchor}}));
+  if (o.json && changes.anchor != lastAnchor) emit(jsonLine(ordered_json{{"anchor", changes.anchor}}));
+  lastAnchor = changes.anchor;
 }
 
 int watch(Context& c, PathResolver& r) {
@@ -265,12 +285,13 @@ int watch(Context& c, PathResolver& r) {
   if (known.empty()) known = r.children(r.root());
   for (const auto& item : known) r.learn(*item);
   std::fprintf(stderr, "davfp: watching for changes every %d s; Ctrl-C stops\n", o.interval);
+  std::optional<platform::SyncAnchor> lastAnchor;
   // The drive is held for each pass only, so that other commands can use it in between; each pass starts
   // the extension again on the state as those commands left it.
   while (!c.interrupt.interrupted()) {
     try {
       c.session.open();
-      showChanges(o, r, c.platform.changes(ws, c.platform.currentAnchor(ws)));
+      showChanges(o, r, c.platform.changes(ws, c.platform.currentAnchor(ws)), lastAnchor);
     } catch (const Failure& failure) {
       if (c.interrupt.interrupted()) break;
       std::fprintf(stderr, "%s\n", visible(humanMessage(failure, o.verbose)).c_str());
@@ -282,7 +303,8 @@ int watch(Context& c, PathResolver& r) {
     c.session.close();
     if (!c.interrupt.sleepFor(std::chrono::seconds(o.interval))) break;
   }
-  return 0;
+  // Watching ends only when interrupted, and says so as any interrupted command does.
+  return kInterruptedStatus;
 }
 
 }  // namespace

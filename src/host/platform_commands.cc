@@ -35,10 +35,11 @@ void emitItems(const std::vector<ItemRef>& items) {
 }
 
 std::string downloadBase(const Options& o) {
-  if (o.command == Command::fetch) return directoryOf(o.dest);
+  if (o.command == Command::fetch) return stagingDirectoryFor(o.dest);
   if (o.command == Command::get) {
     if (o.local.empty()) return ".";
-    return namesFolder(o.local) ? o.local : directoryOf(o.local);
+    if (o.local == kStandardOutput) return {};
+    return namesFolder(o.local) ? o.local : stagingDirectoryFor(o.local);
   }
   return {};
 }

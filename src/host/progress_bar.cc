@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 
@@ -41,17 +42,54 @@ std::string humanBytes(int64_t bytes) {
   return text;
 }
 
-std::string progressLine(const std::string& label, int64_t done, std::optional<int64_t> total, int width) {
+namespace {
+
+// Bytes a second from the start, or nothing before anything has moved.
+std::optional<double> rateOf(int64_t done, std::chrono::milliseconds elapsed) {
+  if (done <= 0 || elapsed.count() <= 0) return std::nullopt;
+  return static_cast<double>(done) * 1000 / static_cast<double>(elapsed.count());
+}
+
+}  // namespace
+
+std::string clockDuration(std::chrono::seconds duration) {
+  int64_t s = std::max<int64_t>(0, duration.count());
+  char text[32];
+  if (s >= 3600) {
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(s / 3600),
+                  static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+  } else {
+    std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(s / 60),
+                  static_cast<long long>(s % 60));
+  }
+  return text;
+}
+
+std::string progressLine(const std::string& label, int64_t done, std::optional<int64_t> total, int width,
+                         std::chrono::milliseconds elapsed) {
   std::string line = visible(label) + " ";
+  auto rate = rateOf(done, elapsed);
   if (total && *total > 0) {
     int64_t shown = std::min(done, *total);
     int filled = static_cast<int>(shown * width / *total);
     line += "[" + std::string(static_cast<size_t>(filled), '#') +
             std::string(static_cast<size_t>(width - filled), ' ') + "] " +
             std::to_string(shown * 100 / *total) + "% " + humanBytes(shown) + " / " + humanBytes(*total);
+    if (rate) {
+      auto left = std::chrono::seconds(static_cast<int64_t>(std::ceil((*total - shown) / *rate)));
+      line += "  " + humanBytes(static_cast<int64_t>(*rate)) + "/s  " + clockDuration(left) + " left";
+    }
   } else {
     line += humanBytes(done);
+    if (rate) line += "  " + humanBytes(static_cast<int64_t>(*rate)) + "/s";
   }
+  return line;
+}
+
+std::string progressSummary(const std::string& label, int64_t done, std::chrono::milliseconds elapsed) {
+  std::string line = visible(label) + " " + humanBytes(done) + " in " +
+                     clockDuration(std::chrono::duration_cast<std::chrono::seconds>(elapsed));
+  if (auto rate = rateOf(done, elapsed)) line += ", " + humanBytes(static_cast<int64_t>(*rate)) + "/s";
   return line;
 }
 
@@ -108,6 +146,16 @@ ProgressBar::~ProgressBar() {
   }
   cv_.notifyAll();
   thread_.join();
+  // A failure's message says what happened; a transfer too short to show a bar needs no summary.
+  if (std::uncaught_exceptions() > exceptionsAtStart_ || !drawn_) return;
+  // An upload's file is closed by now and reads as 0: then the whole file went out.
+  int64_t done = bytesDone_();
+  if (done == 0) done = total_.value_or(0);
+  if (done == 0) return;  // no contents moved (a folder made, an item renamed)
+  auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
+  std::fprintf(stderr, "%s\n", progressSummary(label_, done, elapsed).c_str());
+  std::fflush(stderr);
 }
 
 bool ProgressBar::waitForStop() {
@@ -122,7 +170,9 @@ void ProgressBar::run() {
   // Short transfers finish before the first redraw and never show a bar.
   while (!waitForStop()) {
     int columns = terminalWidth();
-    std::string line = progressLine(label_, bytesDone_(), total_, std::max(10, columns - 60));
+    auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
+    std::string line = progressLine(label_, bytesDone_(), total_, std::max(10, columns - 80), elapsed);
     size_t fits = static_cast<size_t>(columns - 1);
     if (line.size() > fits) {
       while (fits > 0 && (static_cast<unsigned char>(line[fits]) & 0xC0) == 0x80) --fits;  // whole characters

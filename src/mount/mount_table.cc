@@ -1,8 +1,11 @@
 #include "mount/mount_table.h"
 
+#include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <vector>
 
 #include "platform/url.h"
 
@@ -51,14 +54,36 @@ void eachDrive(Found found) {
   }
 }
 
+// The arguments of process pid as absolute paths, each resolved against the process's working directory
+// and normalised ("mnt", "./mnt/" and "../x/mnt" as the absolute path they name). Empty when unreadable.
+std::vector<std::string> argumentPathsOf(long pid) {
+  std::error_code error;
+  const std::filesystem::path cwd =
+      std::filesystem::read_symlink("/proc/" + std::to_string(pid) + "/cwd", error);
+  if (error) return {};
+  std::ifstream file("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+  std::vector<std::string> paths;
+  bool program = true;
+  for (std::string argument; std::getline(file, argument, '\0'); program = false) {
+    if (program || argument.empty()) continue;
+    std::string path = (cwd / argument).lexically_normal().string();
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    paths.push_back(std::move(path));
+  }
+  return paths;
+}
+
 }  // namespace
 
-std::string mountpointOf(const std::string& domain, const std::string& holderCommand) {
+std::string mountpointOf(const std::string& domain, const std::string& holderCommand, long holderPid) {
+  const std::vector<std::string> holderPaths =
+      holderPid > 0 ? argumentPathsOf(holderPid) : std::vector<std::string>{};
   std::string first, named;
   eachDrive([&](const std::string& d, const std::string& target) {
     if (d != domain) return false;
     if (first.empty()) first = target;
     if (!holderCommand.empty() && holderCommand.find(" " + target + " ") != std::string::npos) named = target;
+    if (std::find(holderPaths.begin(), holderPaths.end(), target) != holderPaths.end()) named = target;
     return !named.empty();
   });
   return holderCommand.empty() ? first : named;

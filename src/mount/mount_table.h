@@ -11,8 +11,10 @@ namespace davfp::mount {
 std::string fsnameOf(const std::string& domain);
 // The mount point of domain's mount; empty when it is not mounted. Given the command line of the process
 // that holds the drive, only a mount that it names counts: a domain may be mounted by other users too, with
-// homes (and drives) of their own.
-std::string mountpointOf(const std::string& domain, const std::string& holderCommand = {});
+// homes (and drives) of their own. With the holder's pid, its arguments count also as paths relative to its
+// working directory, so that a mount point given as "mnt" is found as well.
+std::string mountpointOf(const std::string& domain, const std::string& holderCommand = {},
+                         long holderPid = 0);
 // The domain mounted at the absolute path mountpoint; empty when no drive is mounted there.
 std::string domainMountedAt(const std::string& mountpoint);
 

@@ -63,6 +63,9 @@ size_t RequestBody::read(char* buffer, size_t n) {
                   "the body file " + path_ + " shrank while being sent");
     }
     offset_ += got;
+    // The descriptor's own position follows what was sent, so that how far the upload got can be seen
+    // from outside (a progress bar reads it); pread alone leaves it at 0.
+    ::lseek(fd_.get(), offset_, SEEK_SET);
     return static_cast<size_t>(got);
   }
 }

@@ -1,9 +1,13 @@
 // The davfp program's path commands end to end, as a person uses them: browsing, downloading, uploading,
 // making folders, moving and deleting by path, and watching for changes made on the server.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "support/host_drive.h"
 
@@ -78,6 +82,36 @@ TEST_F(DavfpPathsTest, GetSavesFilesWhereAsked) {
   EXPECT_EQ(jsonLines(asJson.out).at(0)["name"], "a.txt");
 }
 
+TEST_F(DavfpPathsTest, GetWritesThroughLinksIntoFifosAndToStandardOutput) {
+  const std::string dir = drive_.scratch();
+  // A link is followed: the file it leads to takes the contents, the link stays a link.
+  std::filesystem::create_directory(dir + "/elsewhere");
+  writeFile(dir + "/elsewhere/target.txt", "old\n");
+  std::filesystem::create_symlink("elsewhere/target.txt", dir + "/link.txt");
+  ok({"get", "zeta.txt", dir + "/link.txt"});
+  EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.txt"));
+  EXPECT_EQ(readFile(dir + "/elsewhere/target.txt"), "zeta zeta\n");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir + "/elsewhere"), {}), 1);
+
+  // A FIFO is written to, and stays a FIFO.
+  // Its reading end is open before davfp starts, so that neither side waits for the other.
+  ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
+  int reader = ::open((dir + "/pipe").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(reader, 0);
+  ProcessResult toPipe = drive_.davfp({"get", "docs/a.txt", dir + "/pipe"});
+  EXPECT_EQ(toPipe.status, 0) << toPipe.err;
+  char piped[64] = {};
+  ssize_t got = ::read(reader, piped, sizeof piped);
+  ::close(reader);
+  EXPECT_EQ(std::string(piped, static_cast<size_t>(std::max<ssize_t>(got, 0))), "alpha\n");
+  EXPECT_TRUE(std::filesystem::is_fifo(dir + "/pipe"));
+
+  // "-" is standard output, and leaves no file anywhere.
+  EXPECT_EQ(ok({"get", "docs/Ünïcödé name.txt", "-"}), "unicode\n");
+  EXPECT_FALSE(fileExists(dir + "/-"));
+  EXPECT_EQ(drive_.davfp({"get", "--json", "zeta.txt", "-"}).status, 2);
+}
+
 TEST_F(DavfpPathsTest, PutMkdirMvAndRmChangeTheServer) {
   const std::string local = drive_.scratch() + "/report.txt";
   writeFile(local, "first\n");
@@ -131,6 +165,36 @@ TEST_F(DavfpPathsTest, PutMkdirMvAndRmChangeTheServer) {
   EXPECT_EQ(gone.err, "davfp: /new: no such item on the server\n");
 }
 
+TEST_F(DavfpPathsTest, PutIntoAFolderThatIsNotThereSendsNothing) {
+  const std::string local = drive_.scratch() + "/notes.txt";
+  writeFile(local, "notes\n");
+  auto tree = drive_.serverTree();
+  ProcessResult missing = drive_.davfp({"put", local, "NoSuch/"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.err, "davfp: /NoSuch: no such folder on the server\n");
+  ProcessResult file = drive_.davfp({"put", local, "docs/a.txt/"});
+  EXPECT_EQ(file.status, 1);
+  EXPECT_EQ(file.err, "davfp: /docs/a.txt: is a file, not a folder\n");
+  EXPECT_EQ(drive_.serverTree(), tree);
+  ok({"put", local, "docs/"});
+  EXPECT_EQ(readFile(drive_.served() + "/docs/notes.txt"), "notes\n");
+}
+
+TEST_F(DavfpPathsTest, RmOfAnItemGoneMeanwhileSaysSo) {
+  auto listed = jsonLines(ok({"ls", "--json", "docs"}));
+  ASSERT_EQ(listed.size(), 2u);
+  const std::string id = listed[0]["id"];
+  // Deleted by someone else since it was listed.
+  std::filesystem::remove(drive_.served() + "/docs/a.txt");
+  ProcessResult gone = drive_.davfp({"rm", "docs/a.txt"});
+  EXPECT_EQ(gone.status, 1);
+  EXPECT_EQ(gone.err, "davfp: /docs/a.txt: no such item on the server\n");
+  // The platform's delete of an identifier already gone is done, as asked.
+  ProcessResult deleted = drive_.davfp({"delete", id});
+  EXPECT_EQ(deleted.status, 0) << deleted.err;
+  EXPECT_EQ(jsonLines(deleted.out).at(0)["deleted"], id);
+}
+
 TEST_F(DavfpPathsTest, WatchPrintsServerSideChangesUntilInterrupted) {
   ok({"ls", "docs"});
   auto watch = drive_.startDavfp({"watch", "--interval", "1"});
@@ -146,7 +210,27 @@ TEST_F(DavfpPathsTest, WatchPrintsServerSideChangesUntilInterrupted) {
       << watch->out();
   watch->signal(SIGINT);
   ProcessResult r = watch->finish(std::chrono::seconds(30));
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 130) << r.err;
+}
+
+TEST_F(DavfpPathsTest, WatchAsJsonPrintsTheAnchorOnlyWhenItMoves) {
+  ok({"ls", "docs"});
+  auto watch = drive_.startDavfp({"--json", "watch", "--interval", "1"});
+  ASSERT_TRUE(watch->waitForOutput("{\"anchor\"", false, std::chrono::seconds(30))) << watch->err();
+  // Quiet passes go by; each would have printed the same anchor again.
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  drive_.placeOnServer("docs/arrived.txt", "hello\n");
+  ASSERT_TRUE(watch->waitForOutput("arrived.txt", false, std::chrono::seconds(30))) << watch->out();
+  watch->signal(SIGINT);
+  ProcessResult r = watch->finish(std::chrono::seconds(30));
+  EXPECT_EQ(r.status, 130) << r.err;
+  auto lines = jsonLines(r.out);
+  int anchors = 0;
+  for (const auto& line : lines) anchors += line.contains("anchor") ? 1 : 0;
+  ASSERT_GE(lines.size(), 3u) << r.out;
+  EXPECT_EQ(anchors, 2) << r.out;  // where watching began, and after the change
+  EXPECT_TRUE(lines.back().contains("anchor")) << r.out;
+  EXPECT_NE(lines.front()["anchor"], lines.back()["anchor"]) << r.out;
 }
 
 }  // namespace

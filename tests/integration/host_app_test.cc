@@ -144,6 +144,55 @@ TEST_F(HostAppTest, ADomainTheHostApplicationDoesNotPublishIsNamedAsSuch) {
   EXPECT_EQ(drive_.stateFiles().size(), 0u);
 }
 
+// Sends a PUT that announces 10 MiB, sends 1 MiB of it and hangs up, as a cancelled upload does.
+void cutPut(int port, const std::string& path, const std::string& authorization) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(port));
+  ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  std::string request = "PUT " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAuthorization: Basic " +
+                        authorization + "\r\nContent-Length: " + std::to_string(10 << 20) + "\r\n\r\n" +
+                        std::string(1 << 20, 'n');
+  for (size_t sent = 0; sent < request.size();) {
+    ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    ASSERT_GT(n, 0);
+    sent += static_cast<size_t>(n);
+  }
+  ::close(fd);
+}
+
+std::string base64(const std::string& text) {
+  static const char* const kDigits = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  for (size_t i = 0; i < text.size(); i += 3) {
+    uint32_t chunk = static_cast<uint32_t>(static_cast<unsigned char>(text[i])) << 16;
+    if (i + 1 < text.size()) chunk |= static_cast<uint32_t>(static_cast<unsigned char>(text[i + 1])) << 8;
+    if (i + 2 < text.size()) chunk |= static_cast<unsigned char>(text[i + 2]);
+    out += kDigits[chunk >> 18 & 63];
+    out += kDigits[chunk >> 12 & 63];
+    out += i + 1 < text.size() ? kDigits[chunk >> 6 & 63] : '=';
+    out += i + 2 < text.size() ? kDigits[chunk & 63] : '=';
+  }
+  return out;
+}
+
+TEST_F(HostAppTest, AnUploadCutShortLeavesTheOldFile) {
+  std::string old(3 << 20, '\0');
+  for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 7919 % 251);
+  drive_.placeOnServer("big.bin", old);
+  ASSERT_EQ(host({"add", "d", drive_.served()}).status, 0);
+  ASSERT_EQ(host({"start"}).status, 0);
+  std::smatch m;
+  const std::string url = drives()["d"]["url"];
+  ASSERT_TRUE(std::regex_match(url, m, std::regex(R"(http://([^:]+):([^@]+)@127\.0\.0\.1:(\d+)/)"))) << url;
+  cutPut(std::stoi(m[3]), "/big.bin", base64(m[1].str() + ":" + m[2].str()));
+  // The server has seen the hang-up once it answers the next request.
+  EXPECT_EQ(drive_.davfp({"ls", "--domain", "d"}).out, "big.bin\n");
+  EXPECT_TRUE(readFile(drive_.served() + "/big.bin") == old) << "the old file was damaged";
+}
+
 TEST_F(HostAppTest, PublishesAnExistingServerWithCredentials) {
   drive_.placeOnServer("remote.txt", "remote\n");
   drive_.serve();

@@ -217,6 +217,28 @@ TEST_F(MountTest, StatusTellsSyncNowLooksAndOtherCommandsPointToTheFolder) {
   EXPECT_NE(ls.err.find("it is mounted at " + mnt_), std::string::npos) << ls.err;
 }
 
+TEST_F(MountTest, AMountPointGivenRelativeIsFoundByOtherCommands) {
+  drive_.serve();
+  mnt_ = drive_.scratch() + "/mnt";
+  fs::create_directories(mnt_);
+  // Mounted in the foreground from the folder above, as "mnt": the holder's command line names no absolute
+  // path.
+  auto mount = ChildProcess::start(
+      {"/bin/sh", "-c",
+       "cd '" + drive_.scratch() + "' && exec '" + davfpProgram() + "' mount mnt --foreground"},
+      drive_.environment());
+  mounted_ = true;
+  ASSERT_TRUE(mount->waitForOutput("mounted at", true, std::chrono::seconds(60))) << mount->err();
+  ProcessResult ls = drive_.davfp({"--no-wait", "ls"});
+  EXPECT_EQ(ls.status, 1);
+  EXPECT_NE(ls.err.find("it is mounted at " + mnt_), std::string::npos) << ls.err;
+  ProcessResult status = drive_.davfp({"status"});
+  EXPECT_NE(status.out.find("mounted at " + mnt_), std::string::npos) << status.out;
+  unmount();
+  ProcessResult ended = mount->finish(std::chrono::seconds(60));
+  EXPECT_EQ(ended.status, 0) << ended.err;
+}
+
 // What people do every day, on each server: copy a tree in, save the way editors do, move, delete; unpack,
 // synchronise, keep a repository, verify a file written in blocks.
 class MountServersTest : public MountFixture, public ::testing::WithParamInterface<ServerKind> {};

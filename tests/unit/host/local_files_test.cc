@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "host/download_dirs.h"
 #include "host/failure.h"
 #include "host/program_env.h"
 #include "host/progress_bar.h"
+#include "platform/request_body.h"
 #include "platform/unique_fd.h"
 #include "support/temp_dir.h"
 
@@ -80,6 +82,54 @@ TEST(LocalFilesTest, APlacedFileReplacesTheOldOneWithOrdinaryPermissions) {
   EXPECT_EQ(st.st_mode & 0777, 0644u);
 }
 
+TEST(LocalFilesTest, APlacedFileFollowsLinksAndWritesDevicesAndFifosInPlace) {
+  TempDir tmp;
+  std::filesystem::create_directory(tmp.file("elsewhere"));
+  davfp::testing::writeFile(tmp.file("elsewhere/target"), "old");
+  std::filesystem::create_symlink("elsewhere/target", tmp.file("link"));
+  std::filesystem::create_symlink("link", tmp.file("link to link"));
+  EXPECT_EQ(linkTarget(tmp.file("link to link")), tmp.file("elsewhere/target"));
+  EXPECT_EQ(linkTarget(tmp.file("plain")), tmp.file("plain"));
+  // The download waits beside the file the link leads to, so that the rename there is atomic.
+  EXPECT_EQ(stagingDirectoryFor(tmp.file("link to link")), tmp.file("elsewhere"));
+  davfp::testing::writeFile(tmp.file("fetched"), "new");
+  placeFile(tmp.file("fetched"), tmp.file("link to link"));
+  EXPECT_TRUE(std::filesystem::is_symlink(tmp.file("link to link")));
+  EXPECT_TRUE(std::filesystem::is_symlink(tmp.file("link")));
+  EXPECT_EQ(davfp::testing::readFile(tmp.file("elsewhere/target")), "new");
+  // A link to nothing yet makes the file it names, as cp does.
+  std::filesystem::create_symlink(tmp.file("elsewhere/later"), tmp.file("dangling"));
+  davfp::testing::writeFile(tmp.file("fetched"), "later");
+  placeFile(tmp.file("fetched"), tmp.file("dangling"));
+  EXPECT_TRUE(std::filesystem::is_symlink(tmp.file("dangling")));
+  EXPECT_EQ(davfp::testing::readFile(tmp.file("elsewhere/later")), "later");
+  // A loop of links fails without replacing anything.
+  std::filesystem::create_symlink("loop b", tmp.file("loop a"));
+  std::filesystem::create_symlink("loop a", tmp.file("loop b"));
+  EXPECT_EQ(errorOf([&] { checkWritableDestination(tmp.file("loop a")); }), ELOOP);
+
+  // A FIFO is written to, not replaced; the reader gets the contents.
+  ASSERT_EQ(::mkfifo(tmp.file("fifo").c_str(), 0600), 0);
+  EXPECT_TRUE(writtenInPlace(tmp.file("fifo")));
+  EXPECT_EQ(stagingDirectoryFor(tmp.file("fifo")), "");
+  EXPECT_EQ(errorOf([&] { checkWritableDestination(tmp.file("fifo")); }), 0);
+  std::string read;
+  std::thread reader([&] { read = davfp::testing::readFile(tmp.file("fifo")); });
+  davfp::testing::writeFile(tmp.file("fetched"), "through the pipe");
+  placeFile(tmp.file("fetched"), tmp.file("fifo"));
+  reader.join();
+  EXPECT_EQ(read, "through the pipe");
+  EXPECT_TRUE(std::filesystem::is_fifo(tmp.file("fifo")));
+  EXPECT_FALSE(davfp::testing::fileExists(tmp.file("fetched")));
+  // A character device too (written in place, never renamed over).
+  std::filesystem::create_symlink("/dev/null", tmp.file("null"));
+  EXPECT_TRUE(writtenInPlace(tmp.file("null")));
+  davfp::testing::writeFile(tmp.file("fetched"), "gone");
+  placeFile(tmp.file("fetched"), tmp.file("null"));
+  EXPECT_TRUE(std::filesystem::is_symlink(tmp.file("null")));
+  EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+}
+
 TEST(LocalFilesTest, TransfersAreMeasuredFromTheOutside) {
   TempDir tmp;
   davfp::testing::writeFile(tmp.file("upload"), std::string(10000, 'u'));
@@ -89,6 +139,14 @@ TEST(LocalFilesTest, TransfersAreMeasuredFromTheOutside) {
   ASSERT_EQ(::read(fd.get(), buffer, sizeof buffer), 4096);
   EXPECT_EQ(readOffsetOf(tmp.file("upload")), 4096);
   EXPECT_EQ(readOffsetOf(tmp.file("missing")), 0);
+  fd.reset();
+  // An upload's body is measured the same way as it is sent, piece by piece.
+  auto body = platform::RequestBody::file(tmp.file("upload"));
+  ASSERT_EQ(body.read(buffer, 3000), 3000u);
+  EXPECT_EQ(readOffsetOf(tmp.file("upload")), 3000);
+  body.seek(0);  // sent again from the start
+  ASSERT_EQ(body.read(buffer, 1000), 1000u);
+  EXPECT_EQ(readOffsetOf(tmp.file("upload")), 1000);
 
   std::filesystem::create_directory(tmp.file("downloads"));
   EXPECT_EQ(bytesInDirectory(tmp.file("downloads")), 0);

@@ -73,6 +73,13 @@ TEST(OptionsTest, CommandsAndTheirArguments) {
          EXPECT_EQ(o.to, "b");
        }},
       {{"watch"}, [](const Options& o) { EXPECT_EQ(o.interval, 5); }},
+      // -h is ls's human-readable sizes, as in ls -lh, never help.
+      {{"ls", "-lh", "docs"},
+       [](const Options& o) {
+         EXPECT_EQ(o.command, Command::ls);
+         EXPECT_TRUE(o.longFormat && o.humanSizes);
+         EXPECT_EQ(o.path, "docs");
+       }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -92,6 +99,10 @@ TEST(OptionsTest, UsageErrorsEndWithStatusTwoHelpWithZero) {
       {"watch", "--interval", "x"},
       {"delete", "x", "--version", "v", "--before-first-sync"},
       {"create", "p", "n", "--folder", "--type", "text/plain"},
+      // -h means something to ls only; elsewhere it is an unknown option, not a request for help.
+      {"-h"},
+      {"get", "-h", "x"},
+      {"ls", "-lhz"},
   };
   for (const auto& args : usage) {
     SCOPED_TRACE(::testing::PrintToString(args));
@@ -99,7 +110,8 @@ TEST(OptionsTest, UsageErrorsEndWithStatusTwoHelpWithZero) {
     ASSERT_TRUE(std::holds_alternative<int>(parsed));
     EXPECT_EQ(std::get<int>(parsed), 2);
   }
-  for (std::vector<std::string> args : {std::vector<std::string>{"--version"}, {"ls", "--help"}}) {
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"--version"}, {"--help"}, {"ls", "--help"}}) {
     auto parsed = parse(args);
     ASSERT_TRUE(std::holds_alternative<int>(parsed));
     EXPECT_EQ(std::get<int>(parsed), 0);

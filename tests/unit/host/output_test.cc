@@ -112,6 +112,18 @@ TEST(HumanOutputTest, ListingsAlignTheirColumns) {
             "-  3145728  2024-05-01 14:03  big.bin\n"
             "-        5  -                 tiny\n"
             "-       12  2024-05-01 14:03  Ärger\n");
+  EXPECT_EQ(longListing(items, true),
+            "d     -  2024-05-01 14:03  docs/\n"
+            "-  3.0M  2024-05-01 14:03  big.bin\n"
+            "-     5  -                 tiny\n"
+            "-    12  2024-05-01 14:03  Ärger\n");
+  // As ls -h: rounded up, a decimal below ten.
+  EXPECT_EQ(compactSize(1023), "1023");
+  EXPECT_EQ(compactSize(1024), "1.0K");
+  EXPECT_EQ(compactSize(1025), "1.1K");
+  EXPECT_EQ(compactSize(10 * 1024 - 1), "10K");
+  EXPECT_EQ(compactSize(60 * 1024 * 1024), "60M");
+  EXPECT_EQ(compactSize(1024 * 1024 - 1), "1.0M");
   auto sorted = sortedByName(items);
   EXPECT_EQ(sorted[0]->filename(), "big.bin");
   EXPECT_EQ(sorted[3]->filename(), "Ärger");
@@ -122,11 +134,23 @@ TEST(HumanOutputTest, ByteCountsAndTheProgressLine) {
   EXPECT_EQ(humanBytes(1023), "1023 B");
   EXPECT_EQ(humanBytes(1024), "1.0 KiB");
   EXPECT_EQ(humanBytes(3 * 1024 * 1024 + 512 * 1024), "3.5 MiB");
-  EXPECT_EQ(progressLine("f", 512, 1024, 10), "f [#####     ] 50% 512 B / 1.0 KiB");
+  // Before anything moved there is no rate to show.
+  EXPECT_EQ(progressLine("f", 0, 1024, 10, 2s), "f [          ] 0% 0 B / 1.0 KiB");
+  EXPECT_EQ(progressLine("f", 512, 1024, 10, 0ms), "f [#####     ] 50% 512 B / 1.0 KiB");
+  // The rate since the start, and the time the rest takes at that rate.
+  EXPECT_EQ(progressLine("f", 512, 1024, 10, 1s), "f [#####     ] 50% 512 B / 1.0 KiB  512 B/s  0:01 left");
+  EXPECT_EQ(progressLine("big", 15 << 20, 60 << 20, 4, 6s),
+            "big [#   ] 25% 15.0 MiB / 60.0 MiB  2.5 MiB/s  0:18 left");
+  EXPECT_EQ(progressLine("big", 1 << 20, int64_t{8} << 30, 4, 1s),
+            "big [    ] 0% 1.0 MiB / 8.0 GiB  1.0 MiB/s  2:16:31 left");
   // More than the total (a file that grew on the server) never overflows the bar.
-  EXPECT_EQ(progressLine("f", 4096, 1024, 4), "f [####] 100% 1.0 KiB / 1.0 KiB");
-  EXPECT_EQ(progressLine("f", 2048, std::nullopt, 10), "f 2.0 KiB");
-  EXPECT_EQ(progressLine("f", 0, 0, 10), "f 0 B");
+  EXPECT_EQ(progressLine("f", 4096, 1024, 4, 1s), "f [####] 100% 1.0 KiB / 1.0 KiB  4.0 KiB/s  0:00 left");
+  EXPECT_EQ(progressLine("f", 2048, std::nullopt, 10, 2s), "f 2.0 KiB  1.0 KiB/s");
+  EXPECT_EQ(progressLine("f", 0, 0, 10, 1s), "f 0 B");
+  EXPECT_EQ(progressSummary("big", 60 << 20, 12s), "big 60.0 MiB in 0:12, 5.0 MiB/s");
+  EXPECT_EQ(clockDuration(0s), "0:00");
+  EXPECT_EQ(clockDuration(754s), "12:34");
+  EXPECT_EQ(clockDuration(3723s), "1:02:03");
 }
 
 }  // namespace

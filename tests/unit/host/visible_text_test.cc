@@ -53,7 +53,8 @@ TEST(VisibleTextTest, ControlsStrayBytesAndDirectionControlsAreEscapes) {
 
 // The progress bar shows the name it is given as a listing does (listings: the end-to-end test of names).
 TEST(VisibleTextTest, TheProgressBarShowsNamesVisibly) {
-  EXPECT_EQ(progressLine("a\nb\x1b[2J"s, 5, std::nullopt, 10), "a\\nb\\033[2J 5 B");
+  EXPECT_EQ(progressLine("a\nb\x1b[2J"s, 5, std::nullopt, 10, std::chrono::milliseconds(0)),
+            "a\\nb\\033[2J 5 B");
 }
 
 }  // namespace
