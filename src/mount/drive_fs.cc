@@ -407,6 +407,20 @@ void DriveFs::changePass() {
   }
   apply(journal_.applyChanges(updated, deleted, changes.anchor), true);
   journal_.notePass(std::time(nullptr), "");
+  fetchPinned(updated);
+}
+
+void DriveFs::fetchPinned(const std::vector<platform::ItemRef>& updated) {
+  for (const auto& item : updated) {
+    auto node = journal_.byIdentifier(item->itemIdentifier());
+    if (!node || node->folder || node->materialised || !journal_.pinned(node->ino)) continue;
+    try {
+      ContentsUse held(*this, node->ino);
+      materialise(*node);
+    } catch (const std::exception&) {
+      // Logged by the fetch; the file stays dataless until its next open or the next change.
+    }
+  }
 }
 
 void DriveFs::apply(const Effects& effects, bool tellKernel) {

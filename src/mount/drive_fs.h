@@ -71,7 +71,8 @@ class DriveFs {
   // noReplace: fail with EEXIST instead of replacing what holds the new name.
   void rename(Ino parent, const std::string& name, Ino newParent, const std::string& newName, bool noReplace);
 
-  // One change pass of the working set from the journal's anchor, applied to the journal.
+  // One change pass of the working set from the journal's anchor, applied to the journal; then the changed
+  // and new files that are pinned are fetched.
   void changePass();
 
   // Frees the space a clean file takes in the replica: its copy goes and it is dataless again, to be fetched
@@ -98,6 +99,8 @@ class DriveFs {
   struct ContentsUse;  // holds the count for a scope, or longer when kept
   void list(const Node& folder, std::stop_token cancel);
   void materialise(const Node& file, std::stop_token cancel = {});
+  // After a change pass: the changed and new files that are to stay in the replica are fetched now.
+  void fetchPinned(const std::vector<platform::ItemRef>& updated);
   // Drops stale replica copies and tells the kernel (server news only: the kernel knows its own changes).
   void apply(const Effects& effects, bool tellKernel);
 

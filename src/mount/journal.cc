@@ -16,6 +16,11 @@ std::optional<Node> Journal::node(Ino ino) {
   return db_.node(ino);
 }
 
+std::optional<Node> Journal::byIdentifier(const platform::ItemIdentifier& identifier) {
+  platform::MutexLock lock(db_.mu);
+  return db_.byIdentifier(identifier);
+}
+
 std::optional<Node> Journal::child(Ino parent, const std::string& name) {
   platform::MutexLock lock(db_.mu);
   return db_.child(parent, name);

@@ -41,6 +41,7 @@ class Journal {
       JournalDb& db, std::function<std::time_t()> now = [] { return std::time(nullptr); });
 
   std::optional<Node> node(Ino ino);
+  std::optional<Node> byIdentifier(const platform::ItemIdentifier& identifier);
   std::optional<Node> child(Ino parent, const std::string& name);
   std::vector<Node> children(Ino parent);
 

@@ -56,8 +56,20 @@ TEST_F(MountPinTest, APinnedFolderIsFetchedWholeAndStaysReadableWithTheServerAwa
   ProcessResult status = drive_.davfp({"status"});
   EXPECT_NE(status.out.find("pinned: 293.0 KiB\n"), std::string::npos) << status.out << status.err;
 
+  // What changes on the server in a pinned folder, and what arrives there, is fetched after the pass.
+  drive_.placeOnServer("docs/a.txt", "alpha, changed\n");
+  drive_.placeOnServer("docs/deeper/new.txt", "new\n");
+  EXPECT_TRUE(eventually([&] { return state("docs/deeper/new.txt") == "materialised"; }));
+  EXPECT_TRUE(eventually([&] {
+    for (const auto& e : fs::directory_iterator(drive_.home() + "/.cache/davfp/t/contents")) {
+      if (readFile(e.path()) == "alpha, changed\n") return true;
+    }
+    return false;
+  })) << "the changed file was not fetched";
+
   drive_.server().stop();
-  EXPECT_EQ(readFile(inMount("docs/a.txt")), "alpha\n");
+  EXPECT_EQ(readFile(inMount("docs/a.txt")), "alpha, changed\n");
+  EXPECT_EQ(readFile(inMount("docs/deeper/new.txt")), "new\n");
   EXPECT_EQ(readFile(inMount("docs/deeper/b.bin")), big);
   EXPECT_EQ(readFile(inMount("docs/deeper/c.txt")), "c\n");
   EXPECT_NE(sh("cat '" + inMount("top.txt") + "'").status, 0) << "not pinned, never fetched";
