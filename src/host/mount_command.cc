@@ -82,6 +82,7 @@ int runMount(Context& c, const std::string& domain) {
   mount::MountOptions options{.domain = domain,
                               .mountpoint = absolute(o.mountpoint),
                               .poll = std::chrono::seconds(o.poll),
+                              .cacheMax = o.cacheMax,
                               .verbose = o.verbose,
                               .debug = o.debug};
   try {
@@ -110,6 +111,10 @@ int startBackgroundMount(const Options& o, const std::string& domain) {
   if (o.verbose) args.push_back("-v");
   for (std::string a : {"mount", mountpoint.c_str(), "--foreground", "--poll"}) args.push_back(a);
   args.push_back(std::to_string(o.poll));
+  if (o.cacheMax > 0) {
+    args.push_back("--cache-max");
+    args.push_back(std::to_string(o.cacheMax));
+  }
   args.push_back("--ready-fd");
   args.push_back(std::to_string(childFd));
   std::vector<char*> argv;
@@ -202,6 +207,9 @@ int mountStatus(const Options& o, platform::Env& env) {
                                {"replica", s.replicaFolder},
                                {"replicaBytes", s.replicaBytes},
                                {"pinnedBytes", s.pinnedBytes},
+                               {"cacheMax", s.cacheMax},
+                               {"evictions", s.evictions},
+                               {"overLimit", s.overLimit},
                                {"items", s.items}};
     emit(jsonLine(out));
     return 0;
@@ -224,6 +232,11 @@ int mountStatus(const Options& o, platform::Env& env) {
   text += "replica: " + humanBytes(s.replicaBytes) + " in " + s.replicaFolder + " (" +
           std::to_string(s.items) + " items known)\n";
   text += "pinned: " + humanBytes(s.pinnedBytes) + "\n";
+  if (s.cacheMax > 0) {
+    text += "limit: " + humanBytes(s.cacheMax) + ", " + std::to_string(s.evictions) +
+            " evicted since the mount started" +
+            (s.overLimit ? "; pinned files and changes not sent yet alone take more" : "") + "\n";
+  }
   // Names and paths are shown as visible text, line by line.
   std::string shown;
   for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {

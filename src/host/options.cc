@@ -163,6 +163,11 @@ struct Parser {
     mount->add_option("--poll", o.poll, "Seconds between looks for changes on the server")
         ->check(CLI::Range(1, 86400))
         ->capture_default_str();
+    mount->add_option("--cache-max", o.cacheMax,
+                      "Most the local copies may take (e.g. 500M, 20G; default: a tenth of their file system, "
+                      "at most 20G); above it, files not pinned, not open and sent are evicted, oldest first")
+        ->transform(CLI::AsSizeValue(false))
+        ->check(CLI::PositiveNumber);
     mount->add_flag("-f,--foreground", o.foreground, "Stay in the foreground (log with -v) until unmounted");
     mount->add_flag("--debug", o.debug, "Log every file system request (with --foreground)");
     mount->add_option("--ready-fd", o.readyFd)->group("");

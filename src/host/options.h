@@ -2,6 +2,7 @@
 // Parsing checks only the shape of the command line; what the arguments name is checked by the commands.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <variant>
@@ -77,6 +78,7 @@ struct Options {
   // mount, unmount
   std::string mountpoint;
   int poll = 10;            // seconds between change passes
+  int64_t cacheMax = 0;     // bytes the mount's replica may take; 0: its default
   bool foreground = false;  // stay in the terminal instead of going into the background
   bool debug = false;       // libfuse's request log
   int readyFd = -1;         // the background mount tells its starter through this descriptor

@@ -203,10 +203,12 @@ std::unique_ptr<OpenFile> DriveFs::open(Ino ino, int flags, std::stop_token canc
       if (errno == ENOENT) continue;  // dropped as stale meanwhile: fetch it again
       throw FsError(errno);
     }
-    if (writable) {
+    {
       platform::MutexLock lock(mu_);
-      ++writers_[ino];
+      ++opens_[ino];
+      if (writable) ++writers_[ino];
     }
+    if (limit_) limit_->noteUse(ino);
     // Opened for writing counts as changed from here on: a new server version arriving before the first
     // write then keeps both versions, instead of the copy being dropped under the program or its
     // writes replacing the newer version unseen.
@@ -235,6 +237,7 @@ std::pair<Node, std::unique_ptr<OpenFile>> DriveFs::create(Ino parent, const std
   holdContents(node.ino);
   platform::MutexLock lock(mu_);
   ++writers_[node.ino];
+  ++opens_[node.ino];
   return {node, std::move(file)};
 }
 
@@ -262,6 +265,10 @@ void DriveFs::release(std::unique_ptr<OpenFile> file) {
   // journal and the copy survive a crash of the mount at once, and the sender syncs the copy before it sends
   // it.
   ::close(file->fd);
+  {
+    platform::MutexLock lock(mu_);
+    if (--opens_[file->ino] <= 0) opens_.erase(file->ino);
+  }
   if (!file->writable) return;
   releaseContents(file->ino);
   // Written and closed: modified now, unless the program set the time itself after its last write.
@@ -374,6 +381,26 @@ void DriveFs::materialise(const Node& node, std::stop_token cancel) {
     effects.changed.push_back(node.ino);
     notify_(effects);
   });
+  if (limit_) limit_->check();
+}
+
+bool DriveFs::evictForSpace(Ino ino) {
+  {
+    platform::MutexLock lock(mu_);
+    if (opens_.count(ino) != 0) return false;
+  }
+  try {
+    evict(ino);
+    return true;
+  } catch (const FsError&) {
+    return false;  // pinned, not sent yet, or in use
+  }
+}
+
+void DriveFs::limitReplica(int64_t maxBytes) {
+  limit_ = std::make_unique<ReplicaLimit>(
+      maxBytes, journal_, replica_, [this](Ino ino) { return evictForSpace(ino); }, log_);
+  limit_->check();
 }
 
 void DriveFs::evict(Ino ino) {
@@ -408,6 +435,7 @@ void DriveFs::changePass() {
   apply(journal_.applyChanges(updated, deleted, changes.anchor), true);
   journal_.notePass(std::time(nullptr), "");
   fetchPinned(updated);
+  if (limit_) limit_->check();
 }
 
 void DriveFs::fetchPinned(const std::vector<platform::ItemRef>& updated) {

@@ -21,6 +21,7 @@
 #include "mount/node.h"
 #include "mount/outbox.h"
 #include "mount/replica.h"
+#include "mount/replica_limit.h"
 #include "platform/mutex.h"
 
 namespace davfp::mount {
@@ -74,6 +75,9 @@ class DriveFs {
   // One change pass of the working set from the journal's anchor, applied to the journal; then the changed
   // and new files that are pinned are fetched.
   void changePass();
+  // Keeps the replica's copies under maxBytes from now on (see ReplicaLimit); none until called.
+  void limitReplica(int64_t maxBytes);
+  const ReplicaLimit* replicaLimit() const { return limit_.get(); }
 
   // Frees the space a clean file takes in the replica: its copy goes and it is dataless again, to be fetched
   // at its next open. FsError EBUSY when a program has it open for writing, and for what Journal::evict
@@ -99,6 +103,8 @@ class DriveFs {
   struct ContentsUse;  // holds the count for a scope, or longer when kept
   void list(const Node& folder, std::stop_token cancel);
   void materialise(const Node& file, std::stop_token cancel = {});
+  // Evicts the file's copy to make room, unless a program has it open or it is to stay; whether it did.
+  bool evictForSpace(Ino ino);
   // After a change pass: the changed and new files that are to stay in the replica are fetched now.
   void fetchPinned(const std::vector<platform::ItemRef>& updated);
   // Drops stale replica copies and tells the kernel (server news only: the kernel knows its own changes).
@@ -116,11 +122,13 @@ class DriveFs {
   std::map<Ino, std::shared_ptr<Transfer>> fetching_ GUARDED_BY(mu_);
   std::map<Ino, std::shared_ptr<Transfer>> listing_ GUARDED_BY(mu_);
   std::map<Ino, int> writers_ GUARDED_BY(mu_);  // open writable files per item
+  std::map<Ino, int> opens_ GUARDED_BY(mu_);    // open files per item
   // Held by an eviction for its whole course and by the count of a new use, so that no use begins with a
   // copy that an eviction takes away. Taken before mu_ or the journal's lock, never while holding them.
   platform::Mutex contentsMu_;
   std::map<Ino, int> uses_ GUARDED_BY(contentsMu_);  // uses of the replica copy per item
-  FolderPrefetch prefetch_;                          // last: its listings end before the rest goes
+  FolderPrefetch prefetch_;                          // its listings end before the rest goes
+  std::unique_ptr<ReplicaLimit> limit_;              // last: its evictions end before the rest goes
 };
 
 }  // namespace davfp::mount

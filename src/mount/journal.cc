@@ -21,6 +21,11 @@ std::optional<Node> Journal::byIdentifier(const platform::ItemIdentifier& identi
   return db_.byIdentifier(identifier);
 }
 
+std::vector<Ino> Journal::materialisedFiles() {
+  platform::MutexLock lock(db_.mu);
+  return db_.materialisedFiles();
+}
+
 std::optional<Node> Journal::child(Ino parent, const std::string& name) {
   platform::MutexLock lock(db_.mu);
   return db_.child(parent, name);
@@ -167,6 +172,15 @@ bool Journal::evict(Ino ino) {
   node->materialised = false;
   db_.put(*node);
   return true;
+}
+
+void Journal::noteReplicaLimit(int64_t maxBytes, int64_t evictions, bool over) {
+  platform::MutexLock lock(db_.mu);
+  Transaction tx(db_.db());
+  db_.setMeta("cacheMax", std::to_string(maxBytes));
+  db_.setMeta("evictions", std::to_string(evictions));
+  db_.setMeta("overLimit", over ? "1" : "0");
+  tx.commit();
 }
 
 void Journal::notePass(std::time_t when, const std::string& error) {

@@ -42,6 +42,7 @@ class Journal {
 
   std::optional<Node> node(Ino ino);
   std::optional<Node> byIdentifier(const platform::ItemIdentifier& identifier);
+  std::vector<Ino> materialisedFiles();
   std::optional<Node> child(Ino parent, const std::string& name);
   std::vector<Node> children(Ino parent);
 
@@ -70,6 +71,9 @@ class Journal {
 
   // Records how the latest change pass went (empty error: it succeeded), for davfp status and sync-now.
   void notePass(std::time_t when, const std::string& error);
+  // The replica's limit, the evictions made to keep under it since the mount started, and whether what
+  // cannot be evicted alone took more, for davfp status.
+  void noteReplicaLimit(int64_t maxBytes, int64_t evictions, bool over);
 
   platform::SyncAnchor anchor();
   int64_t count();

@@ -111,6 +111,7 @@ struct JournalDb::Statements {
   Statement erase{db_, "DELETE FROM items WHERE ino = ?1"};
   Statement count{db_, "SELECT count(*) FROM items"};
   Statement unsent{db_, "SELECT " NODE_COLUMNS " FROM items WHERE dirty != 0 OR local != 0"};
+  Statement materialisedFiles{db_, "SELECT ino FROM items WHERE materialised != 0 AND folder = 0"};
   // From each item pinned on its own down through the items that inherit.
   Statement pinnedBytes{
       db_,
@@ -195,6 +196,12 @@ int64_t JournalDb::count() {
 std::vector<Node> JournalDb::unsent() {
   std::vector<Node> out;
   while (s_->unsent.step()) out.push_back(readNode(s_->unsent));
+  return out;
+}
+
+std::vector<Ino> JournalDb::materialisedFiles() {
+  std::vector<Ino> out;
+  while (s_->materialisedFiles.step()) out.push_back(static_cast<Ino>(s_->materialisedFiles.integer(0)));
   return out;
 }
 

@@ -56,6 +56,8 @@ class JournalDb {
   int64_t count() REQUIRES(mu);
   // Items with local work: unsent contents, or never sent.
   std::vector<Node> unsent() REQUIRES(mu);
+  // Files whose contents are in the replica.
+  std::vector<Ino> materialisedFiles() REQUIRES(mu);
   // The bytes of the files whose effective policy is pinned (as the server sizes them).
   int64_t pinnedBytes() REQUIRES(mu);
 

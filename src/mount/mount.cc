@@ -132,6 +132,7 @@ void runMount(client::PlatformClient& platform, const MountOptions& options, std
   DriveFs fs(
       platform, journal, outbox, replica, notify, [&](int64_t afterMs) { uploader.wake(afterMs); }, log);
   outbox.whileOpen([&fs](Ino ino) { return fs.openForWriting(ino); });
+  fs.limitReplica(options.cacheMax > 0 ? options.cacheMax : ReplicaLimit::defaultFor(replica.folder()));
   ItemAttributes attributes(journal, fs);
   FuseMount mounted(fs, attributes, {.fsname = fsnameOf(options.domain), .debug = options.debug});
   Invalidations queue(mounted);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <stop_token>
 #include <string>
@@ -19,6 +20,8 @@ struct MountOptions {
   std::chrono::seconds poll{10};
   // Where the replica lies; the user's cache folder when empty.
   std::string replica;
+  // The most the replica's copies may take; 0: a tenth of its file system, at most 20 GiB.
+  int64_t cacheMax = 0;
   bool verbose = false;  // a line on stderr for each transfer and failure
   bool debug = false;    // libfuse's request log
 };

@@ -25,6 +25,9 @@ MountStatus readMountStatus(const std::string& domain) {
   status.lastPass = static_cast<std::time_t>(std::strtoll(last.c_str(), nullptr, 10));
   status.lastPassError = db.meta("lastPassError");
   status.passes = std::strtoll(db.meta("passes").c_str(), nullptr, 10);
+  status.cacheMax = std::strtoll(db.meta("cacheMax").c_str(), nullptr, 10);
+  status.evictions = std::strtoll(db.meta("evictions").c_str(), nullptr, 10);
+  status.overLimit = db.meta("overLimit") == "1";
   return status;
 }
 

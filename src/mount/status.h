@@ -14,6 +14,9 @@ struct MountStatus {
   std::string replicaFolder;
   int64_t replicaBytes = 0;
   int64_t pinnedBytes = 0;             // the size of the files pinned to stay in the replica
+  int64_t cacheMax = 0;                // the most the replica may take; 0: never mounted with a limit
+  int64_t evictions = 0;               // copies evicted for space since the mount started
+  bool overLimit = false;              // what cannot be evicted alone takes more than the limit
   int64_t items = 0;                   // items the journal knows
   int64_t pending = 0;                 // local changes not sent yet
   std::vector<std::string> conflicts;  // names given to local versions kept beside the server's, newest last

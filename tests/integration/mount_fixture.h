@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/host_drive.h"
 #include "support/temp_dir.h"
@@ -37,15 +38,17 @@ class MountFixture : public ::testing::Test {
     if (mounted_) unmount();
   }
 
-  void serveAndMount(ServerKind kind = ServerKind::rclone) {
+  void serveAndMount(ServerKind kind = ServerKind::rclone, const std::vector<std::string>& options = {}) {
     drive_.serve(kind);
     mnt_ = drive_.scratch() + "/mnt";
     std::filesystem::create_directories(mnt_);
-    mount();
+    mount("1", options);
   }
 
-  void mount(const std::string& poll = "1") {
-    ProcessResult r = drive_.davfp({"mount", mnt_, "--poll", poll});
+  void mount(const std::string& poll = "1", const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = {"mount", mnt_, "--poll", poll};
+    args.insert(args.end(), options.begin(), options.end());
+    ProcessResult r = drive_.davfp(args);
     ASSERT_EQ(r.status, 0) << r.err;
     mounted_ = true;
   }

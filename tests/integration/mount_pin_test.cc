@@ -157,5 +157,37 @@ TEST_F(MountPinTest, GetfattrAndSetfattrSpeakPinnedAndState) {
   EXPECT_NE(gone.err.find("is not mounted"), std::string::npos) << gone.err;
 }
 
+TEST_F(MountPinTest, TheReplicaStaysUnderItsLimitAndKeepsPinnedAndOpenFiles) {
+  const int64_t mib = 1 << 20;
+  for (int i = 0; i < 6; ++i) drive_.placeOnServer("big/" + std::to_string(i), std::string(3 * mib, 'a' + i));
+  drive_.placeOnServer("keep/pinned.bin", std::string(2 * mib, 'p'));
+  serveAndMount(ServerKind::rclone, {"--cache-max", "10M"});
+  ok("setfattr -n user.davfp.pinned -v 1 '" + inMount("keep") + "'");
+  ASSERT_EQ(readFile(inMount("keep/pinned.bin")), std::string(2 * mib, 'p'));
+  const int held = ::open(inMount("big/0").c_str(), O_RDONLY);  // open the whole time
+  ASSERT_GE(held, 0);
+
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(readFile(inMount("big/" + std::to_string(i))).size(), 3u * mib);
+  auto replicaBytes = [&] {
+    int64_t total = 0;
+    for (const auto& e : fs::directory_iterator(drive_.home() + "/.cache/davfp/t/contents")) {
+      struct stat st {};
+      if (::stat(e.path().c_str(), &st) == 0) total += st.st_blocks * 512;
+    }
+    return total;
+  };
+  EXPECT_TRUE(eventually([&] { return replicaBytes() <= 10 * mib; })) << replicaBytes();
+  EXPECT_EQ(state("keep/pinned.bin"), "materialised");
+  EXPECT_EQ(state("big/0"), "materialised") << "open, never evicted";
+  ProcessResult status = drive_.davfp({"status"});
+  EXPECT_NE(status.out.find("limit: 10.0 MiB, "), std::string::npos) << status.out << status.err;
+  EXPECT_EQ(status.out.find(" 0 evicted"), std::string::npos) << status.out;
+  char c = 0;
+  EXPECT_EQ(::pread(held, &c, 1, 3 * mib - 1), 1);
+  EXPECT_EQ(c, 'a');
+  ::close(held);
+  EXPECT_EQ(readFile(inMount("big/5")), std::string(3 * mib, 'f')) << "evicted files come back";
+}
+
 }  // namespace
 }  // namespace davfp::testing
