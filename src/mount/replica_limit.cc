@@ -4,6 +4,7 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <chrono>
 #include <utility>
 #include <vector>
 
@@ -12,6 +13,7 @@ namespace davfp::mount {
 namespace {
 
 constexpr int64_t kDefaultCap = int64_t{20} << 30;
+constexpr auto kPause = std::chrono::seconds(1);
 
 // What the copy takes on the disk.
 int64_t blocksOf(const std::string& path) {
@@ -42,6 +44,9 @@ ReplicaLimit::ReplicaLimit(int64_t maxBytes, Journal& journal, const Replica& re
           } catch (const std::exception& e) {
             log_(std::string("keeping the replica under its limit failed: ") + e.what());
           }
+          // A check walks the replica's folder: at most one a second, however many fetches ask for one.
+          platform::MutexLock lock(mu_);
+          cv_.waitFor(mu_, stop, kPause, [] { return false; });
         }
       }) {}
 
