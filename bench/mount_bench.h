@@ -95,5 +95,6 @@ void writeBackRows(const MountBench& bench);      // writing 1 GiB until the ser
 void smallFilesRows(const MountBench& bench);    // tar x and rm -r of 2,000 small files
 void remoteChangeRows(const MountBench& bench);  // how soon a change on the server is seen
 void memoryRows(const MountBench& bench);        // memory and journal size at 100,000 files
+void pinRows(const MountBench& bench);           // pinning a folder of 1,000 files
 
 }  // namespace davfp::bench

@@ -1,7 +1,7 @@
 // Workload: the drive as a folder. `davfp mount` against rclone mount (--vfs-cache-mode full and writes) and
 // davfs2, all on the same nginx on loopback in the same run, each file system on its own mount point and an
 // empty cache for every cold run: the first look at a tree and the warm look after it, reading and writing a
-// 1 GiB file, many small files, a change on the server, and memory (see the mount_*.cc files). A file
+// 1 GiB file, many small files, a change on the server, pinning a folder, and memory (see the mount_*.cc files). A file
 // system that cannot run here is named in the rows; without root or /dev/fuse nothing is mounted.
 #include <sys/stat.h>
 
@@ -48,6 +48,7 @@ int mountWorkload(int runs) {
   writeBackRows(bench);
   smallFilesRows(bench);
   remoteChangeRows(bench);
+  pinRows(bench);
   memoryRows(bench);
   return 0;
 }

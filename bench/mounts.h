@@ -80,6 +80,8 @@ class OurMount final : public MountedFs {
   Status status();
   // The folder that holds the replica's file contents.
   std::string contentsFolder();
+  // Runs `davfp --domain DOMAIN args...` on the mounted drive; its seconds. Throws when it fails.
+  double command(const std::vector<std::string>& args);
   // The journal's size on disk (its database and write-ahead log).
   double journalBytes();
 

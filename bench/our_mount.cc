@@ -69,6 +69,14 @@ bool OurMount::settled() { return status().pending == 0; }
 
 std::string OurMount::contentsFolder() { return status().replica + "/contents"; }
 
+double OurMount::command(const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {program_, "--domain", kBenchDomain};
+  argv.insert(argv.end(), args.begin(), args.end());
+  ChildRun run = runChild(ChildSpec{.argv = argv, .extraEnv = environment()});
+  if (run.exitStatus != 0) throw std::runtime_error("davfp " + args.front() + " failed: " + run.errorOutput);
+  return run.seconds;
+}
+
 double OurMount::journalBytes() {
   const std::string journal = status().replica + "/journal.db";
   double bytes = 0;
