@@ -16,6 +16,8 @@ const char* stateName(ItemState state) {
       return "materialised";
     case ItemState::pending:
       return "pending";
+    case ItemState::conflict:
+      return "conflict";
   }
   return "dataless";
 }

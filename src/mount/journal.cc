@@ -156,6 +156,9 @@ ItemState Journal::state(Ino ino) {
   platform::MutexLock lock(db_.mu);
   auto node = db_.node(ino);
   if (!node) throw FsError(ENOENT);
+  if (!node->folder && ("\n" + db_.meta("conflicts")).find("\n" + node->name + "\n") != std::string::npos) {
+    return ItemState::conflict;
+  }
   if (node->dirty != 0 || node->local || !db_.opsOf(ino).empty()) return ItemState::pending;
   const bool present = node->folder ? node->listed : node->materialised;
   return present ? ItemState::materialised : ItemState::dataless;

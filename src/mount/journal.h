@@ -31,8 +31,10 @@ struct Effects {
 };
 
 // What an item's contents are now: only described (a file never fetched or evicted; a folder never listed),
-// in the replica as the server has them, or changed here and not sent yet (or not on the server at all).
-enum class ItemState { dataless, materialised, pending };
+// in the replica as the server has them, changed here and not sent yet (or not on the server at all), or the
+// local version of a file that changed on both sides, kept beside the server's under a conflict name (one of
+// the latest conflicts, while it keeps that name).
+enum class ItemState { dataless, materialised, pending, conflict };
 
 class Journal {
  public:

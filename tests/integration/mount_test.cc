@@ -146,6 +146,16 @@ TEST_F(MountTest, ChangesOnBothSidesKeepBothAndADeletionNeverTakesTheServersNewe
   drive_.placeOnServer("both.txt", "server\n");
   drive_.placeOnServer("changed.txt", "changed on the server\n");
   drive_.serve();
+  // The local version, beside the server's, says what it is.
+  EXPECT_TRUE(eventually([&] {
+    for (const auto& e : fs::directory_iterator(mnt_)) {
+      if (!e.path().filename().string().starts_with("both (conflict ")) continue;
+      ProcessResult r = sh("getfattr --only-values -n user.davfp.state '" + e.path().string() + "'");
+      return r.out == "conflict";
+    }
+    return false;
+  }));
+  EXPECT_EQ(sh("getfattr --only-values -n user.davfp.state '" + inMount("both.txt") + "'").out, "dataless");
 
   unmount();
   EXPECT_EQ(readFile(served("both.txt")), "server\n");
