@@ -73,7 +73,11 @@ TEST_F(MountPinTest, APinnedFolderIsFetchedWholeAndStaysReadableWithTheServerAwa
   EXPECT_EQ(readFile(inMount("docs/deeper/b.bin")), big);
   EXPECT_EQ(readFile(inMount("docs/deeper/c.txt")), "c\n");
   EXPECT_NE(sh("cat '" + inMount("top.txt") + "'").status, 0) << "not pinned, never fetched";
+  // An edit made offline is kept, and sent once the server is back.
+  ok("printf 'edited offline\\n' >> '" + inMount("docs/deeper/c.txt") + "'");
   drive_.serve();
+  unmount();
+  EXPECT_EQ(readFile(served("docs/deeper/c.txt")), "c\nedited offline\n");
 }
 
 TEST_F(MountPinTest, EvictionDropsCleanCopiesAndRefusesWhatIsNotSentOrOpen) {
