@@ -55,7 +55,7 @@ std::string mountedPath(const std::string& path, const std::optional<std::string
   // may mount the same domain elsewhere.
   const auto holder = platform::FileLock::holder(State::lockFile(chosen, env));
   const std::string mountpoint =
-      holder.command.empty() ? std::string() : mount::mountpointOf(chosen, holder.command);
+      holder.command.empty() ? std::string() : mount::mountpointOf(chosen, holder.command, holder.pid);
   if (mountpoint.empty()) {
     throw Failure{path,
                   platform::Error(platform::kPOSIXErrorDomain, EINVAL,

@@ -2,8 +2,8 @@
 // command line keep files offline and free up space:
 //   user.davfp.pinned  "1" or "0": whether the item is to stay in the replica (its own policy or its
 //                      folder's). Writing "1" pins, "0" unpins; removing it makes the item inherit again.
-//   user.davfp.state   "dataless", "materialised" or "pending" (Journal::state). Read only, but for one
-//                      request: writing "dataless" evicts the file (DriveFs::evict).
+//   user.davfp.state   "dataless", "materialised", "pending" or "conflict" (Journal::state). Read only,
+//                      but for one request: writing "dataless" evicts the file (DriveFs::evict).
 // Other names are not kept: FsError ENOTSUP, so that programs copying attributes carry on without them.
 #pragma once
 
