@@ -272,7 +272,8 @@ void DriveFs::release(std::unique_ptr<OpenFile> file) {
   if (!file->writable) return;
   releaseContents(file->ino);
   // Written and closed: modified now, unless the program set the time itself after its last write.
-  if (file->changed && !file->timesSet) outbox_.setModificationTime(file->ino, nowNs());
+  std::optional<int64_t> modified;
+  if (file->changed && !file->timesSet) modified = nowNs();
   bool last = false;
   {
     platform::MutexLock lock(mu_);
@@ -280,8 +281,10 @@ void DriveFs::release(std::unique_ptr<OpenFile> file) {
     if (last) writers_.erase(file->ino);
   }
   if (last) {
-    outbox_.closed(file->ino, quietMs_);
+    outbox_.closed(file->ino, quietMs_, modified);
     wake_(quietMs_);
+  } else if (modified) {
+    outbox_.setModificationTime(file->ino, *modified);
   }
 }
 

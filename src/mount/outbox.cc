@@ -61,11 +61,15 @@ void Outbox::setModificationTime(Ino ino, int64_t mtimeNs) {
   db_.put(*node);
 }
 
-void Outbox::closed(Ino ino, int64_t quietMs) {
+void Outbox::closed(Ino ino, int64_t quietMs, std::optional<int64_t> modifiedNs) {
   platform::MutexLock lock(db_.mu);
   Transaction tx(db_.db());
   auto node = db_.node(ino);
   if (!node) return;
+  if (modifiedNs) {
+    node->mtimeNs = *modifiedNs;
+    db_.put(*node);
+  }
   const int64_t due = nowMs_() + quietMs;
   bool queued = false;
   for (const Op& op : db_.opsOf(ino)) {

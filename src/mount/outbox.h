@@ -38,8 +38,8 @@ class Outbox {
   void changed(Ino ino);
   void setModificationTime(Ino ino, int64_t mtimeNs);
   // The last program that wrote the file closed it (or asked for it to be synced): its creation or its
-  // contents are sent after the quiet time.
-  void closed(Ino ino, int64_t quietMs);
+  // contents are sent after the quiet time. modifiedNs: its new modification time, in the same transaction.
+  void closed(Ino ino, int64_t quietMs, std::optional<int64_t> modifiedNs = std::nullopt);
   // unlink and rmdir: the item goes now and its deletion is queued (nothing is sent for an item that never
   // reached the server).
   Effects remove(Ino ino);
