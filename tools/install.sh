@@ -16,7 +16,8 @@ mkdir -p "$bin" "$man" "$completions" "$applications"
 install -m 755 "$davfp" "$bin/davfp"
 install -m 755 "$here/host-app/davfp-host" "$bin/davfp-host"
 "$davfp" --help-man >"$man/davfp.1.tmp" && mv -f "$man/davfp.1.tmp" "$man/davfp.1"
-"$davfp" --help-bash-completion >"$completions/davfp.tmp" && mv -f "$completions/davfp.tmp" "$completions/davfp"
+"$davfp" --help-bash-completion >"$completions/davfp.tmp" &&
+  mv -f "$completions/davfp.tmp" "$completions/davfp"
 chmod 644 "$man/davfp.1" "$completions/davfp"
 # The entry's template goes in first; the installed davfp-host then writes the entry naming itself, quoted
 # as a desktop entry needs.

@@ -2,6 +2,9 @@
 // same definitions as the parser's.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include "support/host_drive.h"
 
 namespace davfp::testing {
@@ -47,11 +50,14 @@ TEST_F(DavfpHelpTest, ManualPageAndCompletionComeFromTheCommandLineDefinitions) 
                            "davfp ls \\-lh /Reports"}) {
     EXPECT_TRUE(has(man.out, part)) << part;
   }
-  // No line of text starts with a roff request by accident: every line that starts with "." is one.
+  // No line of text starts with a roff request by accident: every line that starts with "." is one of the
+  // page's own requests.
+  const std::set<std::string> requests{".TH", ".SH", ".SS", ".TP", ".B", ".BR",
+                                       ".PP", ".RS", ".RE", ".nf", ".fi"};
   std::istringstream lines(man.out);
   for (std::string line; std::getline(lines, line);) {
     if (line.starts_with(".")) {
-      EXPECT_TRUE(line.size() >= 3 && std::isupper(static_cast<unsigned char>(line[1]))) << line;
+      EXPECT_TRUE(requests.contains(line.substr(0, line.find(' ')))) << line;
     }
   }
 
