@@ -126,11 +126,15 @@ void appendItemLine(std::string& out, const platform::ItemProtocol& item,
   out += ",\"capabilities\":";
   out += std::to_string(item.capabilities());
   out += ",\"capabilityNames\":[";
+  // Straight from the table: a listing of many items makes no list of names per item.
   bool first = true;
-  for (const auto& name : capabilityNames(item.capabilities())) {
+  for (const auto& named : kCapabilityNames) {
+    if (!(item.capabilities() & named.bit)) continue;
     if (!first) out += ',';
     first = false;
-    appendString(out, name);
+    out += '"';
+    out += named.name;
+    out += '"';
   }
   out += "],\"path\":";
   if (path) {
