@@ -3,7 +3,9 @@
 // status; failures are thrown (Failure, UsageError). Run on the main thread.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "client/platform_client.h"
 #include "host/drive_session.h"
@@ -40,6 +42,8 @@ std::string prepareDownload(ProgramEnv& env);
 // Writes text to stdout at once: output goes out as it is made, also into pipes (watch).
 void emit(const std::string& text);
 // Prints each item as a JSON line (appendItemLine), written out in large pieces and flushed once at the end.
-void emitItems(const std::vector<platform::ItemRef>& items);
+// Items of the folder at folderPath carry their paths; without it, the paths they tell (evidentPath).
+void emitItems(const std::vector<platform::ItemRef>& items,
+               const std::optional<std::string>& folderPath = std::nullopt);
 
 }  // namespace davfp::cli

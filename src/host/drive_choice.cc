@@ -1,5 +1,7 @@
 #include "host/drive_choice.h"
 
+#include <cerrno>
+
 #include "dav/drive_config.h"
 #include "host/failure.h"
 #include "platform/app_identity.h"
@@ -22,6 +24,22 @@ std::map<std::string, DriveInfo> publishedDrives(platform::Env& env) {
   } catch (const platform::Error&) {
     return {};  // no file, or one that cannot be read: no drive is published
   }
+}
+
+// The default drive's identifier, or none: no file, an empty one, or one that cannot be read.
+std::optional<std::string> defaultDrive(platform::Env& env) {
+  auto dir = groupDir(env);
+  if (!dir) return std::nullopt;
+  std::string text;
+  try {
+    text = env.readFile(platform::joinPath(*dir, kDefaultDriveFileName));
+  } catch (const platform::Error&) {
+    return std::nullopt;
+  }
+  text = text.substr(0, text.find('\n'));
+  while (!text.empty() && (text.back() == '\r' || text.back() == ' ' || text.back() == '\t')) text.pop_back();
+  if (text.empty()) return std::nullopt;
+  return text;
 }
 
 std::string listing(const std::map<std::string, DriveInfo>& drives) {
@@ -50,13 +68,20 @@ Drive chooseDrive(const std::optional<std::string>& domain, platform::Env& env) 
         platform::Error(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable, message),
         {}};
   }
+  if (auto chosen = defaultDrive(env)) return chooseDrive(chosen, env);
   auto drives = publishedDrives(env);
   if (drives.size() == 1) return Drive{drives.begin()->first, drives.begin()->second.name};
+  // Exit status 1 like a named drive that is not published: no drive to work on is a failed request.
   if (drives.empty()) {
-    throw UsageError("no drive is published in " + drivesFile(env) +
-                     "; start the host application (davfp-host start) or name a drive with --domain ID");
+    throw Failure{{},
+                  platform::Error(platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable,
+                                  "no drive is published in " + drivesFile(env)),
+                  "start the host application (davfp-host start) or name a drive with --domain ID"};
   }
-  throw UsageError("several drives are published; choose one with --domain: " + listing(drives));
+  throw Failure{{},
+                platform::Error(platform::kPOSIXErrorDomain, EINVAL,
+                                "several drives are published and none is the default: " + listing(drives)),
+                "choose one with --domain ID, or make one the default with davfp-host default ID"};
 }
 
 Failure explainUnpublished(Failure failure, const Drive& drive, platform::Env& env) {

@@ -1,5 +1,6 @@
-// Which drive the program works on: the domain that --domain names or, without it, the only drive that the
-// host application publishes in drives.json. Only reads drives.json, afresh on each call.
+// Which drive the program works on: the domain that --domain names or, without it, the default drive that the
+// host application records next to drives.json (davfp-host default ID), else the only drive it publishes in
+// drives.json. Only reads those files, afresh on each call.
 #pragma once
 
 #include <optional>
@@ -16,9 +17,13 @@ struct Drive {
   bool published = true;    // listed in drives.json when the command began
 };
 
-// Throws UsageError when no domain is given and drives.json lists no drive or several (naming them), and
-// Failure (server unreachable) when the named domain is not listed and no host application is installed
-// that the engine could start to publish it.
+// The file next to drives.json that names the default drive: its identifier on one line.
+inline constexpr const char* kDefaultDriveFileName = "default-drive";
+
+// Without a domain, the default drive is taken as if named. Throws Failure when no domain is given, there is
+// no default and drives.json lists no drive (server unreachable) or several (invalid argument, naming them),
+// and when the named domain is not listed and no host application is installed that the engine could start
+// to publish it (server unreachable).
 Drive chooseDrive(const std::optional<std::string>& domain, platform::Env& env);
 
 // A server-unreachable failure of a drive that drives.json did not list when the command began and does not

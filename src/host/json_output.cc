@@ -20,7 +20,44 @@ std::string rfc3339(platform::Date date) {
   return text;
 }
 
+namespace {
+
+struct NamedCapability {
+  platform::ItemCapabilities bit;
+  const char* name;
+};
+
+constexpr NamedCapability kCapabilityNames[] = {
+    {platform::capability::kReading, "reading"},         {platform::capability::kWriting, "writing"},
+    {platform::capability::kReparenting, "reparenting"}, {platform::capability::kRenaming, "renaming"},
+    {platform::capability::kTrashing, "trashing"},       {platform::capability::kDeleting, "deleting"},
+};
+
+}  // namespace
+
+std::vector<std::string> capabilityNames(platform::ItemCapabilities capabilities) {
+  std::vector<std::string> names;
+  for (const auto& named : kCapabilityNames) {
+    if (capabilities & named.bit) names.emplace_back(named.name);
+  }
+  return names;
+}
+
+std::optional<std::string> evidentPath(const platform::ItemProtocol& item) {
+  if (item.itemIdentifier() == platform::kRootContainerItemIdentifier) return "/";
+  if (item.parentItemIdentifier() == platform::kRootContainerItemIdentifier) return "/" + item.filename();
+  return std::nullopt;
+}
+
+std::string childPath(const std::string& folderPath, const std::string& name) {
+  return folderPath.ends_with('/') ? folderPath + name : folderPath + "/" + name;
+}
+
 nlohmann::ordered_json itemJson(const platform::ItemProtocol& item) {
+  return itemJson(item, evidentPath(item));
+}
+
+nlohmann::ordered_json itemJson(const platform::ItemProtocol& item, const std::optional<std::string>& path) {
   nlohmann::ordered_json out = nlohmann::ordered_json::object();
   out["id"] = item.itemIdentifier();
   out["parent"] = item.parentItemIdentifier();
@@ -35,6 +72,8 @@ nlohmann::ordered_json itemJson(const platform::ItemProtocol& item) {
   out["contentVersion"] = version.contentVersion;
   out["metadataVersion"] = version.metadataVersion;
   out["capabilities"] = item.capabilities();
+  out["capabilityNames"] = capabilityNames(item.capabilities());
+  out["path"] = path ? nlohmann::ordered_json(*path) : nlohmann::ordered_json(nullptr);
   return out;
 }
 
@@ -48,6 +87,11 @@ void appendString(std::string& out, std::string_view text) {
 }  // namespace
 
 void appendItemLine(std::string& out, const platform::ItemProtocol& item) {
+  appendItemLine(out, item, evidentPath(item));
+}
+
+void appendItemLine(std::string& out, const platform::ItemProtocol& item,
+                    const std::optional<std::string>& path) {
   out += "{\"id\":";
   appendString(out, item.itemIdentifier());
   out += ",\"parent\":";
@@ -81,6 +125,23 @@ void appendItemLine(std::string& out, const platform::ItemProtocol& item) {
   appendString(out, version.metadataVersion);
   out += ",\"capabilities\":";
   out += std::to_string(item.capabilities());
+  out += ",\"capabilityNames\":[";
+  // Straight from the table: a listing of many items makes no list of names per item.
+  bool first = true;
+  for (const auto& named : kCapabilityNames) {
+    if (!(item.capabilities() & named.bit)) continue;
+    if (!first) out += ',';
+    first = false;
+    out += '"';
+    out += named.name;
+    out += '"';
+  }
+  out += "],\"path\":";
+  if (path) {
+    appendString(out, *path);
+  } else {
+    out += "null";
+  }
   out += "}\n";
 }
 

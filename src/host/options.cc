@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "host/failure.h"
+#include "host/help_pages.h"
 
 #ifndef DAVFP_VERSION
 #define DAVFP_VERSION "unknown"
@@ -50,7 +51,10 @@ namespace {
 constexpr const char* kFooter = R"(
 Platform commands (item, enumerate, changes, anchor, fetch, create, modify, delete) print JSON, one object per
 line. Path commands (ls, get, put, mkdir, mv, rm, watch) are for people; --json gives them the same output.
-Containers and identifiers accept the aliases root, workingset and trash. mount makes the drive a folder
+Wherever an identifier or a container is asked for, root, workingset and trash stand for the platform's
+constants (the root is printed as NSFileProviderRootContainerItemIdentifier). Items in JSON carry "path", the
+item's path on the drive ("/" for the root; null where a platform command cannot tell it without asking the
+server), and "capabilityNames" beside the number "capabilities". mount makes the drive a folder
 that every program can use; unmount ends it; status and sync-now are about a mount; pin, unpin and evict
 keep a mount's files offline or free the space they take.
 
@@ -78,19 +82,22 @@ struct Parser {
     app.fallthrough();
     app.footer(kFooter);
     app.add_option("--domain", domain,
-                   "The drive's domain identifier, as drives.json lists it; without it, the only drive there")
-        ->envname("DAVFP_DOMAIN");
+                   "The drive's domain identifier, as drives.json lists it (also $DAVFP_DOMAIN); without "
+                   "it, the default drive (davfp-host default), else the only drive published")
+        ->envname("DAVFP_DOMAIN")
+        ->type_name("ID");
     app.add_flag("-v,--verbose", o.verbose, "Show the platform's error domain and code with errors");
     app.add_flag("--json", o.json, "Path commands print the platform commands' JSON instead of text");
     app.add_flag("--no-wait", o.noWait,
                  "Fail at once (status 1) when another davfp process is using the drive, instead of waiting");
 
     auto* item = command("item", Command::item, "Print the item with this identifier");
-    item->add_option("ID", o.id, "Item identifier or alias")->required();
+    item->add_option("ID", o.id, "Item identifier, or root, workingset, trash")->required();
 
     auto* enumerate =
         command("enumerate", Command::enumerate, "Print every item of a container, one per line");
-    enumerate->add_option("CONTAINER", o.container, "Folder identifier or alias")->required();
+    enumerate->add_option("CONTAINER", o.container, "Folder identifier, or root, workingset, trash")
+        ->required();
 
     command("changes", Command::changes,
             "Run one change pass over the working set: {\"updated\":ITEM} or {\"deleted\":ID} lines, then "
@@ -102,7 +109,7 @@ struct Parser {
     fetch->add_option("DEST", o.dest, "Local file to write")->required();
 
     auto* create = command("create", Command::create, "Create an item in PARENT and print it");
-    create->add_option("PARENT", o.parent, "Parent folder identifier or alias")->required();
+    create->add_option("PARENT", o.parent, "Parent folder identifier, or root")->required();
     create->add_option("NAME", name, "The new item's name")->required();
     auto* folder = create->add_flag("--folder", o.folder, "Create a folder");
     create->add_option("--type", type, "The item's type (a MIME type name)")->excludes(folder);
@@ -113,7 +120,7 @@ struct Parser {
                 "Change an item: rename, move, replace contents; print the item with \"pendingFields\"");
     modify->add_option("ID", o.id, "Item identifier")->required();
     modify->add_option("--name", name, "New name");
-    modify->add_option("--parent", newParent, "New parent folder identifier or alias");
+    modify->add_option("--parent", newParent, "New parent folder identifier, or root");
     modify->add_option("--contents", contents, "Local file with the new contents");
     modify->add_option("--fields", fieldMask,
                        "Changed-field mask to send (decimal or 0x hex); default: from the options given");
@@ -206,6 +213,8 @@ struct Parser {
                 "are fetched again when opened");
     evict->add_option("PATH", o.paths, "A path in the mount's folder, or a drive path of the mounted drive")
         ->required();
+
+    addCommandFooters(app);
   }
 
   void collect() {
@@ -236,6 +245,15 @@ struct Parser {
 std::variant<Options, int> parseCommandLine(int argc, char** argv) {
   Parser parser;
   parser.define();
+  // Made from the definitions above at build or install time: the manual page and the bash completion.
+  if (argc == 2 && std::string(argv[1]) == "--help-man") {
+    std::fputs(manPage(parser.app, DAVFP_VERSION).c_str(), stdout);
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--help-bash-completion") {
+    std::fputs(bashCompletion(parser.app).c_str(), stdout);
+    return 0;
+  }
   // CLI11 reports a mistyped command only as a missing one; name it, and what there is instead.
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];

@@ -34,8 +34,11 @@ auto about(const std::string& subject, F request) {
   }
 }
 
-void emitItem(const Options& o, const platform::ItemProtocol& item) {
-  if (o.json) emit(jsonLine(itemJson(item)));
+// The item at path, with its path: the folders as given, the item's own name as the server spells it.
+void emitItem(const Options& o, const platform::ItemProtocol& item, const DrivePath& path) {
+  if (!o.json) return;
+  emit(jsonLine(
+      itemJson(item, path.isRoot() ? path.text() : childPath(path.parent().text(), item.filename()))));
 }
 
 std::string baseName(const std::string& local) {
@@ -66,9 +69,14 @@ int ls(Context& c, PathResolver& r) {
   DrivePath path = DrivePath::parse(o.path);
   ItemRef item = r.resolve(path);
   std::vector<ItemRef> items{item};
-  if (isFolder(*item)) items = sortedByName(about(path.text(), [&] { return r.children(item); }));
+  const bool folder = isFolder(*item);
+  if (folder) items = sortedByName(about(path.text(), [&] { return r.children(item); }));
   if (o.json) {
-    emitItems(items);
+    if (folder) {
+      emitItems(items, path.text());
+    } else {
+      emitItem(o, *item, path);
+    }
   } else {
     emit(o.longFormat ? longListing(items, o.humanSizes) : shortListing(items));
   }
@@ -107,7 +115,7 @@ int get(Context& c, PathResolver& r) {
     return 0;
   }
   placeFile(fetched.file, dest);
-  emitItem(o, *fetched.item);
+  emitItem(o, *fetched.item, path);
   return 0;
 }
 
@@ -145,7 +153,7 @@ int put(Context& c, PathResolver& r) {
   } else {
     result = createIn(c, r.resolve(path.parent()), path, false, o.local, size);
   }
-  emitItem(o, *result);
+  emitItem(o, *result, path);
   return 0;
 }
 
@@ -154,7 +162,7 @@ int mkdir(Context& c, PathResolver& r) {
   DrivePath path = DrivePath::parse(o.path);
   if (!o.parents) {
     if (path.isRoot() || r.find(path)) throw localFailure(path.text(), EEXIST);
-    emitItem(o, *createIn(c, r.resolve(path.parent()), path, true, std::nullopt, std::nullopt));
+    emitItem(o, *createIn(c, r.resolve(path.parent()), path, true, std::nullopt, std::nullopt), path);
     return 0;
   }
   ItemRef folder = r.root();
@@ -165,7 +173,7 @@ int mkdir(Context& c, PathResolver& r) {
     if (!next) {
       next = createIn(c, folder, walked, true, std::nullopt, std::nullopt);
       r.forgetChildren(folder->itemIdentifier());
-      emitItem(o, *next);
+      emitItem(o, *next, walked);
     } else if (!isFolder(*next)) {
       throw localFailure(walked.text(), ENOTDIR);
     }
@@ -188,7 +196,7 @@ int mv(Context& c, PathResolver& r) {
   }
   if (there) {
     if (there->itemIdentifier() == source->itemIdentifier()) {
-      emitItem(o, *source);  // already there
+      emitItem(o, *source, dest);  // already there
       return 0;
     }
     throw localFailure(dest.text(), EEXIST);
@@ -214,7 +222,7 @@ int mv(Context& c, PathResolver& r) {
     return c.platform.modify(std::make_shared<TemplateItem>(std::move(properties)), source->itemVersion(),
                              fields, std::nullopt);
   });
-  emitItem(o, *moved.item);
+  emitItem(o, *moved.item, dest);
   return 0;
 }
 
@@ -255,7 +263,7 @@ void showChanges(const Options& o, PathResolver& r, const client::PlatformClient
       bool known = r.knows(item.itemIdentifier());
       r.learn(item);
       if (o.json) {
-        emit(jsonLine(ordered_json{{"updated", itemJson(item)}}));
+        emit(jsonLine(ordered_json{{"updated", itemJson(item, r.pathOf(item.itemIdentifier()))}}));
         continue;
       }
       std::string where = r.pathOf(item.itemIdentifier()).value_or(".../" + item.filename());

@@ -19,12 +19,16 @@ void emit(const std::string& text) {
   std::fflush(stdout);
 }
 
-void emitItems(const std::vector<ItemRef>& items) {
+void emitItems(const std::vector<ItemRef>& items, const std::optional<std::string>& folderPath) {
   constexpr size_t kPiece = 1 << 16;
   std::string text;
   text.reserve(kPiece + 4096);
   for (const auto& item : items) {
-    appendItemLine(text, *item);
+    if (folderPath) {
+      appendItemLine(text, *item, childPath(*folderPath, item->filename()));
+    } else {
+      appendItemLine(text, *item);
+    }
     if (text.size() >= kPiece) {
       std::fwrite(text.data(), 1, text.size(), stdout);
       text.clear();

@@ -57,6 +57,10 @@ TEST_F(DavfpPathsTest, LsListsFoldersShortLongAndAsJson) {
   ASSERT_EQ(items.size(), 2u);
   EXPECT_EQ(items[1]["name"], "Ünïcödé name.txt");
   EXPECT_EQ(items[1]["size"], 8);
+  EXPECT_EQ(items[0]["path"], "/docs/a.txt");
+  EXPECT_EQ(items[1]["path"], "/docs/Ünïcödé name.txt");
+  EXPECT_EQ(jsonLines(ok({"ls", "--json", "/docs/a.txt"})).at(0)["path"], "/docs/a.txt");
+  EXPECT_EQ(jsonLines(ok({"ls", "--json"})).at(0)["path"], "/docs");
 
   ProcessResult missing = drive_.davfp({"ls", "docs/nothing/deeper"});
   EXPECT_EQ(missing.status, 1);
@@ -80,6 +84,7 @@ TEST_F(DavfpPathsTest, GetSavesFilesWhereAsked) {
   EXPECT_NE(folder.err.find("davfp: /docs: is a folder"), std::string::npos) << folder.err;
   ProcessResult asJson = drive_.davfp({"get", "--json", "docs/a.txt", dir});
   EXPECT_EQ(jsonLines(asJson.out).at(0)["name"], "a.txt");
+  EXPECT_EQ(jsonLines(asJson.out).at(0)["path"], "/docs/a.txt");
 }
 
 TEST_F(DavfpPathsTest, GetWritesThroughLinksIntoFifosAndToStandardOutput) {
@@ -126,7 +131,10 @@ TEST_F(DavfpPathsTest, PutMkdirMvAndRmChangeTheServer) {
   ok({"put", local, "copy with spaces.txt"});
   EXPECT_EQ(readFile(drive_.served() + "/copy with spaces.txt"), "second version\n");
 
-  ok({"mkdir", "-p", "new/sub folder/deep"});
+  auto made = jsonLines(ok({"--json", "mkdir", "-p", "new/sub folder/deep"}));
+  ASSERT_EQ(made.size(), 3u);
+  EXPECT_EQ(made[0]["path"], "/new");
+  EXPECT_EQ(made[2]["path"], "/new/sub folder/deep");
   EXPECT_TRUE(std::filesystem::is_directory(drive_.served() + "/new/sub folder/deep"));
   ok({"mkdir", "-p", "new/sub folder"});  // exists: fine with -p
   ProcessResult exists = drive_.davfp({"mkdir", "new"});
@@ -136,7 +144,8 @@ TEST_F(DavfpPathsTest, PutMkdirMvAndRmChangeTheServer) {
   EXPECT_TRUE(std::filesystem::is_directory(drive_.served() + "/new/other"));
 
   // Into a folder, then renamed in place.
-  ok({"mv", "docs/report.txt", "new/sub folder"});
+  EXPECT_EQ(jsonLines(ok({"mv", "--json", "docs/report.txt", "new/sub folder"})).at(0)["path"],
+            "/new/sub folder/report.txt");
   EXPECT_EQ(readFile(drive_.served() + "/new/sub folder/report.txt"), "second version\n");
   EXPECT_FALSE(fileExists(drive_.served() + "/docs/report.txt"));
   ok({"mv", "new/sub folder/report.txt", "new/sub folder/Bericht ä.txt"});
@@ -231,6 +240,14 @@ TEST_F(DavfpPathsTest, WatchAsJsonPrintsTheAnchorOnlyWhenItMoves) {
   EXPECT_EQ(anchors, 2) << r.out;  // where watching began, and after the change
   EXPECT_TRUE(lines.back().contains("anchor")) << r.out;
   EXPECT_NE(lines.front()["anchor"], lines.back()["anchor"]) << r.out;
+  bool arrived = false;
+  for (const auto& line : lines) {
+    if (line.contains("updated") && line["updated"]["name"] == "arrived.txt") {
+      arrived = true;
+      EXPECT_EQ(line["updated"]["path"], "/docs/arrived.txt");
+    }
+  }
+  EXPECT_TRUE(arrived) << r.out;
 }
 
 }  // namespace

@@ -35,7 +35,8 @@ TEST(JsonOutputTest, ItemsCarryEveryPropertyNullWhenAbsent) {
   EXPECT_EQ(jsonLine(itemJson(TemplateItem(p))),
             "{\"id\":\"I\",\"parent\":\"P\",\"name\":\"Grüße.txt\",\"type\":\"text/plain\",\"size\":12,"
             "\"modified\":\"2024-02-29T23:59:58Z\",\"contentVersion\":\"etag\",\"metadataVersion\":"
-            "\"meta\\u0000data\",\"capabilities\":47}\n");
+            "\"meta\\u0000data\",\"capabilities\":47,\"capabilityNames\":[\"reading\",\"writing\","
+            "\"reparenting\",\"renaming\",\"deleting\"],\"path\":null}\n");
   TemplateItem bare({.identifier = "I", .parent = "P", .filename = "x"});
   auto json = itemJson(bare);
   EXPECT_TRUE(json["type"].is_null());
@@ -66,7 +67,39 @@ TEST(JsonOutputTest, ItemLinesMatchTheLibrarysText) {
     std::string line;
     appendItemLine(line, item);
     EXPECT_EQ(line, jsonLine(itemJson(item)));
+    for (const std::string path : {"/", "/a b/\"q\"\xff", ""}) {
+      line.clear();
+      appendItemLine(line, item, path);
+      EXPECT_EQ(line, jsonLine(itemJson(item, path)));
+    }
   }
+}
+
+// Scripts find items by path: the root is "/", an item in the root tells its path by itself, others only
+// when the command knows where it found them.
+TEST(JsonOutputTest, ItemsCarryTheirPathWhereKnownAndTheirCapabilitiesByName) {
+  const std::string root = platform::kRootContainerItemIdentifier;
+  TemplateItem rootItem({.identifier = root, .parent = root, .filename = "Drive"});
+  TemplateItem top({.identifier = "7", .parent = root, .filename = "Reports"});
+  TemplateItem deep({.identifier = "8", .parent = "7", .filename = "q1.pdf"});
+  EXPECT_EQ(itemJson(rootItem)["path"], "/");
+  EXPECT_EQ(itemJson(top)["path"], "/Reports");
+  EXPECT_TRUE(itemJson(deep)["path"].is_null());
+  EXPECT_EQ(itemJson(deep, "/Reports/q1.pdf")["path"], "/Reports/q1.pdf");
+  EXPECT_EQ(childPath("/", "a"), "/a");
+  EXPECT_EQ(childPath("/Reports", "q1.pdf"), "/Reports/q1.pdf");
+
+  namespace cap = platform::capability;
+  EXPECT_EQ(capabilityNames(0), std::vector<std::string>{});
+  EXPECT_EQ(capabilityNames(cap::kReading | cap::kTrashing | 1024),
+            (std::vector<std::string>{"reading", "trashing"}));
+  EXPECT_EQ(
+      capabilityNames(cap::kReading | cap::kWriting | cap::kReparenting | cap::kRenaming | cap::kTrashing |
+                      cap::kDeleting),
+      (std::vector<std::string>{"reading", "writing", "reparenting", "renaming", "trashing", "deleting"}));
+  TemplateItem writable({.identifier = "9", .parent = "7", .filename = "x", .capabilities = cap::kWriting});
+  EXPECT_EQ(itemJson(writable)["capabilities"], 2);
+  EXPECT_EQ(itemJson(writable)["capabilityNames"], nlohmann::json::array({"writing"}));
 }
 
 TEST(JsonOutputTest, DatesInRfc3339Utc) {
