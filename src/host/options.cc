@@ -49,7 +49,8 @@ namespace {
 
 constexpr const char* kFooter = R"(
 Platform commands (item, enumerate, changes, anchor, fetch, create, modify, delete) print JSON, one object per
-line. Path commands (ls, get, put, mkdir, mv, rm, watch) are for people; --json gives them the same output.
+line. Path commands (ls, get, put, cat, tree, du, mkdir, mv, rm, watch) are for people; --json gives them
+the same output.
 Containers and identifiers accept the aliases root, workingset and trash. mount makes the drive a folder
 that every program can use; unmount ends it; status and sync-now are about a mount; pin, unpin and evict
 keep a mount's files offline or free the space they take.
@@ -63,6 +64,7 @@ struct Parser {
                "davfp"};
   std::string domain, name, type, contents, newParent, fieldMask, version;
   std::vector<std::pair<CLI::App*, Command>> commands;
+  std::vector<std::string> getOperands, putOperands;
 
   CLI::App* command(const char* commandName, Command command, const char* description) {
     CLI::App* sub = app.add_subcommand(commandName, description);
@@ -125,18 +127,26 @@ struct Parser {
     remove->add_flag("--before-first-sync", o.beforeFirstSync, "Base the deletion on an item never synced")
         ->excludes(ver);
 
-    auto* ls = command("ls", Command::ls, "List a folder (or show a file)");
+    auto* ls = command("ls", Command::ls, "List a folder (or show a file); every folder below it: ls -R docs");
     ls->add_flag("-l,--long", o.longFormat, "Long listing: kind, size, date, name");
+    ls->add_flag("-R,--recursive", o.recursive, "List the folders below too, each under a \"PATH:\" line");
     ls->add_flag("-h,--human-readable", o.humanSizes, "With -l: sizes as 1.5K, 60M, 2.0G");
     ls->add_option("PATH", o.path, "Path on the drive; default: the root");
 
-    auto* get = command("get", Command::get, "Download a file");
-    get->add_option("PATH", o.path, "Path on the drive")->required();
-    get->add_option("LOCAL", o.local, "Local file or folder; default: the current folder");
+    auto* get = command("get", Command::get,
+                        "Download files: get docs/a.txt ~/ (several: get a b DIR; a folder: get -r docs ~/backup)");
+    get->add_option("PATH", getOperands, "Paths on the drive, then the local file or folder (default: .)")
+        ->required();
+    get->add_flag("-r,--recursive", o.recursive, "Copy folders with everything in them, as cp -r does");
 
-    auto* put = command("put", Command::put, "Upload a file: creates PATH or replaces its contents");
-    put->add_option("LOCAL", o.local, "Local file")->required();
-    put->add_option("PATH", o.path, "Path on the drive (a folder: the file goes into it)")->required();
+    auto* put = command("put", Command::put,
+                        "Upload files: put a.txt docs/ (several: put a b DIR/; a folder: put -r photos /; "
+                        "standard input: put - docs/log.txt)");
+    put->add_option("LOCAL", putOperands,
+                    "Local files (- for standard input), then the path on the drive (a folder: into it)")
+        ->required()
+        ->expected(2, -1);
+    put->add_flag("-r,--recursive", o.recursive, "Copy folders with everything in them, as cp -r does");
 
     auto* mkdir = command("mkdir", Command::mkdir, "Create a folder");
     mkdir->add_flag("-p,--parents", o.parents, "Create missing parent folders too; no error if it exists");
@@ -149,6 +159,18 @@ struct Parser {
     auto* rm = command("rm", Command::rm, "Delete an item");
     rm->add_flag("-r,--recursive", o.recursive, "Delete a folder with everything in it");
     rm->add_option("PATH", o.path, "Path on the drive")->required();
+
+    auto* cat = command("cat", Command::cat, "Write files' contents to stdout: cat docs/a.txt docs/b.txt");
+    cat->add_option("PATH", o.paths, "Paths of files on the drive")->required();
+
+    auto* tree = command("tree", Command::tree,
+                         "Show a folder and everything below it as an indented tree: tree docs");
+    tree->add_option("PATH", o.path, "Path on the drive; default: the root");
+
+    auto* du = command("du", Command::du,
+                       "Print the total size of the files below each PATH: du -h docs photos");
+    du->add_flag("-h,--human-readable", o.humanSizes, "Sizes as 1.5K, 60M, 2.0G");
+    du->add_option("PATH", o.paths, "Paths on the drive; default: the root");
 
     auto* watch =
         command("watch", Command::watch, "Print what changes on the server until interrupted (Ctrl-C)");
@@ -222,6 +244,18 @@ struct Parser {
       }
       return false;
     };
+    if (o.command == Command::get) {
+      // get PATH [LOCAL], or get PATH... LOCAL: the last of several operands is where they go.
+      o.path = getOperands.front();
+      if (getOperands.size() > 1) o.local = getOperands.back();
+      if (getOperands.size() > 1) o.sources.assign(getOperands.begin(), getOperands.end() - 1);
+      if (getOperands.size() == 1) o.sources = getOperands;
+    }
+    if (o.command == Command::put) {
+      o.local = putOperands.front();
+      o.path = putOperands.back();
+      o.sources.assign(putOperands.begin(), putOperands.end() - 1);
+    }
     if (o.command == Command::create || given("--name")) o.name = name;
     if (given("--type")) o.type = type;
     if (given("--contents")) o.contents = contents;
