@@ -109,8 +109,9 @@ int TransferJob::finish() {
   bar_.reset();
   auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
-  std::fprintf(stderr, "%s\n",
-               visible(transferSummary(filesDone_.load(), bytesDone_.load(), elapsed, failures_)).c_str());
+  std::string summary = transferSummary(filesDone_.load(), bytesDone_.load(), elapsed, failures_);
+  if (interrupted()) summary += "; interrupted, the rest not copied";
+  std::fprintf(stderr, "%s\n", visible(summary).c_str());
   std::fflush(stderr);
   if (interrupted()) return kInterruptedStatus;
   return failures_ > 0 ? 1 : 0;

@@ -158,9 +158,14 @@ TEST_F(DavfpTransfersTest, AFailingFileDoesNotStopTheOthers) {
   // The same for put: a local file that cannot be read is named, the rest goes.
   const std::string local = makeLocalTree("up");
   fs::create_symlink("missing target", local + "/dangling");
+  // A link to a folder is not followed (it could lead round in a loop): named, and not copied.
+  fs::create_directory_symlink("nested", local + "/link to nested");
   ProcessResult up = drive_.davfp({"put", "-r", local, "/up"});
   EXPECT_EQ(up.status, 1);
   EXPECT_NE(up.err.find("dangling"), std::string::npos) << up.err;
+  EXPECT_NE(up.err.find("link to nested: is a link to a folder"), std::string::npos) << up.err;
+  EXPECT_NE(up.err.find("3 files, "), std::string::npos) << up.err;
+  EXPECT_FALSE(fileExists(drive_.served() + "/up/link to nested"));
   EXPECT_EQ(readFile(drive_.served() + "/up/nested/two with spaces.txt"), "two two\n");
 }
 
