@@ -144,8 +144,7 @@ struct Parser {
                         "standard input: put - docs/log.txt)");
     put->add_option("LOCAL", putOperands,
                     "Local files (- for standard input), then the path on the drive (a folder: into it)")
-        ->required()
-        ->expected(2, -1);
+        ->required();
     put->add_flag("-r,--recursive", o.recursive, "Copy folders with everything in them, as cp -r does");
 
     auto* mkdir = command("mkdir", Command::mkdir, "Create a folder");
@@ -230,6 +229,16 @@ struct Parser {
         ->required();
   }
 
+  // What the command line lacks that CLI11 cannot tell: put's last operand, the path on the drive.
+  std::string missing() const {
+    for (const auto& [sub, command] : commands) {
+      if (sub->parsed() && command == Command::put && putOperands.size() < 2) {
+        return "PATH is required: put LOCAL... PATH";
+      }
+    }
+    return {};
+  }
+
   void collect() {
     for (const auto& [sub, command] : commands) {
       if (sub->parsed()) o.command = command;
@@ -294,6 +303,10 @@ std::variant<Options, int> parseCommandLine(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     int status = parser.app.exit(e);
     return status == 0 ? 0 : 2;
+  }
+  if (std::string missing = parser.missing(); !missing.empty()) {
+    std::fprintf(stderr, "%s\nRun with --help for more information.\n", missing.c_str());
+    return 2;
   }
   parser.collect();
   return std::move(parser.o);
