@@ -205,6 +205,8 @@ int putMany(Context& c, PathResolver& r) {
     } else {
       upload.folder(source, parent, path, existing);
     }
+    // The next source may go to the same name: it must see what this one made.
+    if (intoFolder) r.forgetChildren(target->itemIdentifier());
   }
   return job.finish();
 }
