@@ -8,15 +8,19 @@
 #include <cerrno>
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <set>
 #include <vector>
 
 #include "client/template_item.h"
 #include "host/drive_path.h"
 #include "host/failure.h"
 #include "host/local_files.h"
+#include "host/progress_bar.h"
 #include "host/transfer_commands.h"
 #include "host/transfer_job.h"
 #include "platform/mime_registry.h"
+#include "platform/mutex.h"
 
 namespace davfp::cli {
 
@@ -57,9 +61,37 @@ void countFiles(const std::string& path, TransferJob& job) {
   }
 }
 
+// The local files being sent, for the progress bar: how far the engine has read each of them.
+class SendingFiles {
+ public:
+  // Counts path as being sent until the returned token goes.
+  std::shared_ptr<void> add(const std::string& path) {
+    platform::MutexLock lock(mu_);
+    paths_.insert(path);
+    return std::shared_ptr<void>(nullptr, [this, path](void*) {
+      platform::MutexLock lockAgain(mu_);
+      paths_.erase(paths_.find(path));
+    });
+  }
+  int64_t bytesRead() const {
+    std::multiset<std::string> paths;
+    {
+      platform::MutexLock lock(mu_);
+      paths = paths_;
+    }
+    int64_t total = 0;
+    for (const auto& path : paths) total += readOffsetOf(path);
+    return total;
+  }
+
+ private:
+  mutable platform::Mutex mu_;
+  std::multiset<std::string> paths_ GUARDED_BY(mu_);
+};
+
 class Upload {
  public:
-  Upload(Context& c, TransferJob& job) : c_(c), job_(job) {}
+  Upload(Context& c, TransferJob& job, SendingFiles& sending) : c_(c), job_(job), sending_(sending) {}
 
   // A local file to path, in folder, replacing existing (a file there by that name) when there is one.
   void file(const std::string& local, const ItemRef& folder, const DrivePath& path, const ItemRef& existing) {
@@ -69,7 +101,7 @@ class Upload {
       job_.fail(localFailure(path.text(), EISDIR));
       return;
     }
-    auto sent = [size](const client::PlatformClient::Written&) { return size; };
+    auto sent = [size, token = sending_.add(local)](const client::PlatformClient::Written&) { return size; };
     job_.attempt(path.text(), [&] {
           if (existing) {
             auto properties = TemplateItem::copyOf(*existing);
@@ -151,6 +183,7 @@ class Upload {
  private:
   Context& c_;
   TransferJob& job_;
+  SendingFiles& sending_;
 };
 
 }  // namespace
@@ -179,9 +212,10 @@ int putMany(Context& c, PathResolver& r) {
   }
   // Where the sources go: into the folder under their own names, or (one source) to dest itself.
   ItemRef parent = intoFolder ? target : r.resolve(dest.parent());
-  TransferJob job(c, [] { return int64_t{0}; });
+  SendingFiles sending;
+  TransferJob job(c, [&sending] { return sending.bytesRead(); });
   for (const auto& source : o.sources) countFiles(source, job);
-  Upload upload(c, job);
+  Upload upload(c, job, sending);
   for (const auto& source : o.sources) {
     if (job.interrupted()) break;
     struct stat st;
