@@ -15,7 +15,7 @@ namespace {
 using davfp::bench::runsFrom;
 
 int usage() {
-  std::cerr << "usage: davfp-bench parse|listing|changes|transfer|state|concurrency|mount [RUNS]\n";
+  std::cerr << "usage: davfp-bench parse|listing|changes|transfer|state|concurrency|recursive-get|mount [RUNS]\n";
   return 2;
 }
 
@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
       {"transfer", davfp::bench::transferWorkload},
       {"state", davfp::bench::stateWorkload},
       {"concurrency", davfp::bench::concurrencyWorkload},
+      {"recursive-get", davfp::bench::recursiveGetWorkload},
       {"mount", davfp::bench::mountWorkload},
   };
   const std::map<std::string, std::function<int(const std::vector<std::string>&)>> children = {

@@ -8,7 +8,7 @@ build=${1:?usage: bench/run.sh BUILD_DIR [WORKLOAD...]}
 shift
 bench="$build/bench/davfp-bench"
 workloads=("$@")
-((${#workloads[@]})) || workloads=(parse listing changes transfer state concurrency mount)
+((${#workloads[@]})) || workloads=(parse listing changes transfer state concurrency recursive-get mount)
 runs=${RUNS:-5}
 
 rows="$build/bench/rows.tsv"

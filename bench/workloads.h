@@ -20,6 +20,9 @@ int stateWorkload(int runs);
 // 200 concurrent fetches and item lookups, against curl --parallel.
 int concurrencyWorkload(int runs);
 
+// Copying a tree of 10,000 small files off the drive (davfp get -r), against rclone copy.
+int recursiveGetWorkload(int runs);
+
 // Mounting the drive as a folder (davfp mount) against rclone mount and davfs2.
 int mountWorkload(int runs);
 

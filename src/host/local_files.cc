@@ -143,6 +143,31 @@ void placeFile(const std::string& from, const std::string& dest) {
   ::unlink(from.c_str());
 }
 
+void keepModificationDate(const std::string& path, std::optional<std::chrono::system_clock::time_point> date) {
+  if (!date) return;
+  const std::string target = linkTarget(path);
+  if (writtenInPlace(target)) return;
+  auto since = date->time_since_epoch();
+  auto seconds = std::chrono::floor<std::chrono::seconds>(since);
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays
+  times[1].tv_sec = static_cast<time_t>(seconds.count());
+  times[1].tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
+  ::utimensat(AT_FDCWD, target.c_str(), times, 0);
+}
+
+void makeLocalFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return;
+  int err = errno;
+  struct stat st;
+  if (err == EEXIST && ::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) return;
+    err = ENOTDIR;
+  }
+  throw localFailure(path, err);
+}
+
 void writeToStandardOutput(const std::string& from) {
   copyInto(from, STDOUT_FILENO, "standard output");
   ::unlink(from.c_str());

@@ -3,7 +3,9 @@
 // local path. Functions of the file system; thread-safe as the file system is.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace davfp::cli {
@@ -46,6 +48,14 @@ std::string directoryOf(const std::string& path);
 // A symbolic link is followed and the file it leads to replaced; a device, FIFO or socket is written to in
 // place. Nothing but the destination, or what its link leads to, is ever replaced.
 void placeFile(const std::string& from, const std::string& to);
+
+// Gives a saved file or folder the server's modification time, as cp -p and rclone copy do; a link is
+// followed, a device, FIFO or socket keeps its own. Nothing when there is no date; a file system that will
+// not take it keeps its own time (the contents are what matter).
+void keepModificationDate(const std::string& path, std::optional<std::chrono::system_clock::time_point> date);
+
+// Makes a local folder for a copy; one that is there already is used as it is. Throws Failure.
+void makeLocalFolder(const std::string& path);
 
 // Writes a fetched file to this process's standard output and removes it.
 void writeToStandardOutput(const std::string& from);

@@ -50,11 +50,11 @@ namespace {
 
 constexpr const char* kFooter = R"(
 Platform commands (item, enumerate, changes, anchor, fetch, create, modify, delete) print JSON, one object per
-line. Path commands (ls, get, put, mkdir, mv, rm, watch) are for people; --json gives them the same output.
-Wherever an identifier or a container is asked for, root, workingset and trash stand for the platform's
-constants (the root is printed as NSFileProviderRootContainerItemIdentifier). Items in JSON carry "path", the
-item's path on the drive ("/" for the root; null where a platform command cannot tell it without asking the
-server), and "capabilityNames" beside the number "capabilities". mount makes the drive a folder
+line. Path commands (ls, get, put, cat, tree, du, mkdir, mv, rm, watch) are for people; --json gives them
+the same output. Wherever an identifier or a container is asked for, root, workingset and trash stand for the
+platform's constants (the root is printed as NSFileProviderRootContainerItemIdentifier). Items in JSON carry
+"path", the item's path on the drive ("/" for the root; null where a platform command cannot tell it without
+asking the server), and "capabilityNames" beside the number "capabilities". mount makes the drive a folder
 that every program can use; unmount ends it; status and sync-now are about a mount; pin, unpin and evict
 keep a mount's files offline or free the space they take.
 
@@ -67,6 +67,7 @@ struct Parser {
                "davfp"};
   std::string domain, name, type, contents, newParent, fieldMask, version;
   std::vector<std::pair<CLI::App*, Command>> commands;
+  std::vector<std::string> getOperands, putOperands;
 
   CLI::App* command(const char* commandName, Command command, const char* description) {
     CLI::App* sub = app.add_subcommand(commandName, description);
@@ -132,18 +133,23 @@ struct Parser {
     remove->add_flag("--before-first-sync", o.beforeFirstSync, "Base the deletion on an item never synced")
         ->excludes(ver);
 
-    auto* ls = command("ls", Command::ls, "List a folder (or show a file)");
+    auto* ls =
+        command("ls", Command::ls, "List a folder (or show a file); every folder below it: ls -R docs");
     ls->add_flag("-l,--long", o.longFormat, "Long listing: kind, size, date, name");
+    ls->add_flag("-R,--recursive", o.recursive, "List the folders below too, each under a \"PATH:\" line");
     ls->add_flag("-h,--human-readable", o.humanSizes, "With -l: sizes as 1.5K, 60M, 2.0G");
     ls->add_option("PATH", o.path, "Path on the drive; default: the root");
 
-    auto* get = command("get", Command::get, "Download a file");
-    get->add_option("PATH", o.path, "Path on the drive")->required();
-    get->add_option("LOCAL", o.local, "Local file or folder; default: the current folder");
+    auto* get = command("get", Command::get, "Download files, or folders with -r");
+    get->add_option("PATH", getOperands, "Paths on the drive, then the local file or folder (default: .)")
+        ->required();
+    get->add_flag("-r,--recursive", o.recursive, "Copy folders with everything in them, as cp -r does");
 
-    auto* put = command("put", Command::put, "Upload a file: creates PATH or replaces its contents");
-    put->add_option("LOCAL", o.local, "Local file")->required();
-    put->add_option("PATH", o.path, "Path on the drive (a folder: the file goes into it)")->required();
+    auto* put = command("put", Command::put, "Upload files, or folders with -r; - is standard input");
+    put->add_option("LOCAL", putOperands,
+                    "Local files (- for standard input), then the path on the drive (a folder: into it)")
+        ->required();
+    put->add_flag("-r,--recursive", o.recursive, "Copy folders with everything in them, as cp -r does");
 
     auto* mkdir = command("mkdir", Command::mkdir, "Create a folder");
     mkdir->add_flag("-p,--parents", o.parents, "Create missing parent folders too; no error if it exists");
@@ -156,6 +162,16 @@ struct Parser {
     auto* rm = command("rm", Command::rm, "Delete an item");
     rm->add_flag("-r,--recursive", o.recursive, "Delete a folder with everything in it");
     rm->add_option("PATH", o.path, "Path on the drive")->required();
+
+    auto* cat = command("cat", Command::cat, "Write files' contents to standard output");
+    cat->add_option("PATH", o.paths, "Paths of files on the drive")->required();
+
+    auto* tree = command("tree", Command::tree, "Show a folder and everything below it as an indented tree");
+    tree->add_option("PATH", o.path, "Path on the drive; default: the root");
+
+    auto* du = command("du", Command::du, "Print the total size of the files below each PATH");
+    du->add_flag("-h,--human-readable", o.humanSizes, "Sizes as 1.5K, 60M, 2.0G");
+    du->add_option("PATH", o.paths, "Paths on the drive; default: the root");
 
     auto* watch =
         command("watch", Command::watch, "Print what changes on the server until interrupted (Ctrl-C)");
@@ -170,9 +186,10 @@ struct Parser {
     mount->add_option("--poll", o.poll, "Seconds between looks for changes on the server")
         ->check(CLI::Range(1, 86400))
         ->capture_default_str();
-    mount->add_option("--cache-max", o.cacheMax,
-                      "Most the local copies may take (e.g. 500M, 20G; default: a tenth of their file system, "
-                      "at most 20G); above it, files not pinned, not open and sent are evicted, oldest first")
+    mount
+        ->add_option("--cache-max", o.cacheMax,
+                     "Most the local copies may take (e.g. 500M, 20G; default: a tenth of their file system, "
+                     "at most 20G); above it, files not pinned, not open and sent are evicted, oldest first")
         ->transform(CLI::AsSizeValue(false))
         ->check(CLI::PositiveNumber);
     mount->add_flag("-f,--foreground", o.foreground, "Stay in the foreground (log with -v) until unmounted");
@@ -217,6 +234,16 @@ struct Parser {
     addCommandFooters(app);
   }
 
+  // What the command line lacks that CLI11 cannot tell: put's last operand, the path on the drive.
+  std::string missing() const {
+    for (const auto& [sub, command] : commands) {
+      if (sub->parsed() && command == Command::put && putOperands.size() < 2) {
+        return "PATH is required: put LOCAL... PATH";
+      }
+    }
+    return {};
+  }
+
   void collect() {
     for (const auto& [sub, command] : commands) {
       if (sub->parsed()) o.command = command;
@@ -231,6 +258,18 @@ struct Parser {
       }
       return false;
     };
+    if (o.command == Command::get) {
+      // get PATH [LOCAL], or get PATH... LOCAL: the last of several operands is where they go.
+      o.path = getOperands.front();
+      if (getOperands.size() > 1) o.local = getOperands.back();
+      if (getOperands.size() > 1) o.sources.assign(getOperands.begin(), getOperands.end() - 1);
+      if (getOperands.size() == 1) o.sources = getOperands;
+    }
+    if (o.command == Command::put) {
+      o.local = putOperands.front();
+      o.path = putOperands.back();
+      o.sources.assign(putOperands.begin(), putOperands.end() - 1);
+    }
     if (o.command == Command::create || given("--name")) o.name = name;
     if (given("--type")) o.type = type;
     if (given("--contents")) o.contents = contents;
@@ -278,6 +317,10 @@ std::variant<Options, int> parseCommandLine(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     int status = parser.app.exit(e);
     return status == 0 ? 0 : 2;
+  }
+  if (std::string missing = parser.missing(); !missing.empty()) {
+    std::fprintf(stderr, "%s\nRun with --help for more information.\n", missing.c_str());
+    return 2;
   }
   parser.collect();
   return std::move(parser.o);

@@ -28,6 +28,9 @@ enum class Command {
   mv,
   rm,
   watch,
+  cat,
+  tree,
+  du,
   mount,
   unmount,
   status,
@@ -70,6 +73,9 @@ struct Options {
   // path commands
   std::string path;      // ls, get, put (target), mkdir, rm
   std::string local;     // get (optional target), put (source)
+  // get and put of several items, or with -r: what is copied (drive paths for get, local ones for put); the
+  // destination is path (put) or local (get).
+  std::vector<std::string> sources;
   std::string from, to;  // mv
   bool longFormat = false;
   bool humanSizes = false;  // ls -h
@@ -82,7 +88,7 @@ struct Options {
   bool foreground = false;  // stay in the terminal instead of going into the background
   bool debug = false;       // libfuse's request log
   int readyFd = -1;         // the background mount tells its starter through this descriptor
-  // pin, unpin, evict: paths in a mount's folder, or drive paths
+  // pin, unpin, evict: paths in a mount's folder, or drive paths; cat, du: drive paths
   std::vector<std::string> paths;
 };
 

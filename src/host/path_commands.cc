@@ -13,6 +13,8 @@
 #include "host/local_files.h"
 #include "host/path_resolver.h"
 #include "host/progress_bar.h"
+#include "host/transfer_commands.h"
+#include "host/tree_commands.h"
 #include "host/visible_text.h"
 #include "platform/mime_registry.h"
 
@@ -115,6 +117,7 @@ int get(Context& c, PathResolver& r) {
     return 0;
   }
   placeFile(fetched.file, dest);
+  keepModificationDate(dest, fetched.item->contentModificationDate());
   emitItem(o, *fetched.item, path);
   return 0;
 }
@@ -321,11 +324,18 @@ int runPathCommand(Context& c) {
   PathResolver resolver(c.platform);
   switch (c.options.command) {
     case Command::ls:
-      return ls(c, resolver);
+      return c.options.recursive ? lsRecursive(c, resolver) : ls(c, resolver);
     case Command::get:
-      return get(c, resolver);
+      return c.options.recursive || c.options.sources.size() > 1 ? getMany(c, resolver) : get(c, resolver);
     case Command::put:
-      return put(c, resolver);
+      if (c.options.local == kStandardOutput) return putStandardInput(c, resolver);
+      return c.options.recursive || c.options.sources.size() > 1 ? putMany(c, resolver) : put(c, resolver);
+    case Command::cat:
+      return cat(c, resolver);
+    case Command::tree:
+      return tree(c, resolver);
+    case Command::du:
+      return du(c, resolver);
     case Command::mkdir:
       return mkdir(c, resolver);
     case Command::mv:

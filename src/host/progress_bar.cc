@@ -134,7 +134,11 @@ int64_t bytesInDirectory(const std::string& path) {
 }
 
 ProgressBar::ProgressBar(std::string label, std::optional<int64_t> total, std::function<int64_t()> bytesDone)
-    : label_(std::move(label)), total_(total), bytesDone_(std::move(bytesDone)) {
+    : ProgressBar([label = std::move(label)] { return label; }, total, std::move(bytesDone), true) {}
+
+ProgressBar::ProgressBar(std::function<std::string()> label, std::optional<int64_t> total,
+                         std::function<int64_t()> bytesDone, bool leaveSummary)
+    : label_(std::move(label)), total_(total), bytesDone_(std::move(bytesDone)), leaveSummary_(leaveSummary) {
   if (::isatty(STDERR_FILENO) == 1) thread_ = std::thread([this] { run(); });
 }
 
@@ -147,14 +151,14 @@ ProgressBar::~ProgressBar() {
   cv_.notifyAll();
   thread_.join();
   // A failure's message says what happened; a transfer too short to show a bar needs no summary.
-  if (std::uncaught_exceptions() > exceptionsAtStart_ || !drawn_) return;
+  if (std::uncaught_exceptions() > exceptionsAtStart_ || !drawn_ || !leaveSummary_) return;
   // An upload's file is closed by now and reads as 0: then the whole file went out.
   int64_t done = bytesDone_();
   if (done == 0) done = total_.value_or(0);
   if (done == 0) return;  // no contents moved (a folder made, an item renamed)
   auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
-  std::fprintf(stderr, "%s\n", progressSummary(label_, done, elapsed).c_str());
+  std::fprintf(stderr, "%s\n", progressSummary(label_(), done, elapsed).c_str());
   std::fflush(stderr);
 }
 
@@ -172,7 +176,7 @@ void ProgressBar::run() {
     int columns = terminalWidth();
     auto elapsed =
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start_);
-    std::string line = progressLine(label_, bytesDone_(), total_, std::max(10, columns - 80), elapsed);
+    std::string line = progressLine(label_(), bytesDone_(), total_, std::max(10, columns - 80), elapsed);
     size_t fits = static_cast<size_t>(columns - 1);
     if (line.size() > fits) {
       while (fits > 0 && (static_cast<unsigned char>(line[fits]) & 0xC0) == 0x80) --fits;  // whole characters

@@ -25,6 +25,10 @@ class ProgressBar {
  public:
   // bytesDone is called on the bar's thread; total may be unknown.
   ProgressBar(std::string label, std::optional<int64_t> total, std::function<int64_t()> bytesDone);
+  // A bar whose label changes as the work goes on (a count of files), also called on the bar's thread. A job
+  // that prints its own summary asks for none (leaveSummary false).
+  ProgressBar(std::function<std::string()> label, std::optional<int64_t> total,
+              std::function<int64_t()> bytesDone, bool leaveSummary);
   ~ProgressBar();
   ProgressBar(const ProgressBar&) = delete;
   ProgressBar& operator=(const ProgressBar&) = delete;
@@ -34,9 +38,10 @@ class ProgressBar {
   // Waits one redraw interval, or less when the bar is stopped meanwhile; true when it is.
   bool waitForStop() REQUIRES(mu_);
 
-  const std::string label_;
+  const std::function<std::string()> label_;
   const std::optional<int64_t> total_;
   const std::function<int64_t()> bytesDone_;
+  const bool leaveSummary_ = true;
   const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
   // Exceptions under way when the bar was made: more of them when it goes means the transfer failed.
   const int exceptionsAtStart_ = std::uncaught_exceptions();

@@ -80,6 +80,45 @@ TEST(OptionsTest, CommandsAndTheirArguments) {
          EXPECT_TRUE(o.longFormat && o.humanSizes);
          EXPECT_EQ(o.path, "docs");
        }},
+      // The last of several operands is where they go; one operand is get's path alone.
+      {{"get", "a", "b", "c", "dir"},
+       [](const Options& o) {
+         EXPECT_EQ(o.sources, (std::vector<std::string>{"a", "b", "c"}));
+         EXPECT_EQ(o.local, "dir");
+       }},
+      {{"get", "-r", "docs"},
+       [](const Options& o) {
+         EXPECT_TRUE(o.recursive);
+         EXPECT_EQ(o.path, "docs");
+         EXPECT_EQ(o.sources, (std::vector<std::string>{"docs"}));
+         EXPECT_EQ(o.local, "");
+       }},
+      {{"get", "docs/a", "-"},
+       [](const Options& o) {
+         EXPECT_EQ(o.path, "docs/a");
+         EXPECT_EQ(o.local, "-");
+       }},
+      {{"put", "-r", "x", "y", "/dest/"},
+       [](const Options& o) {
+         EXPECT_TRUE(o.recursive);
+         EXPECT_EQ(o.sources, (std::vector<std::string>{"x", "y"}));
+         EXPECT_EQ(o.local, "x");
+         EXPECT_EQ(o.path, "/dest/");
+       }},
+      {{"put", "-", "log.txt"},
+       [](const Options& o) {
+         EXPECT_EQ(o.local, "-");
+         EXPECT_EQ(o.path, "log.txt");
+       }},
+      {{"cat", "a", "b"}, [](const Options& o) { EXPECT_EQ(o.paths, (std::vector<std::string>{"a", "b"})); }},
+      {{"du", "-h", "a", "b"},
+       [](const Options& o) {
+         EXPECT_EQ(o.command, Command::du);
+         EXPECT_TRUE(o.humanSizes);
+         EXPECT_EQ(o.paths.size(), 2u);
+       }},
+      {{"ls", "-lR", "d"}, [](const Options& o) { EXPECT_TRUE(o.recursive && o.longFormat); }},
+      {{"tree", "--json"}, [](const Options& o) { EXPECT_TRUE(o.command == Command::tree && o.json); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.args));
@@ -103,6 +142,9 @@ TEST(OptionsTest, UsageErrorsEndWithStatusTwoHelpWithZero) {
       {"-h"},
       {"get", "-h", "x"},
       {"ls", "-lhz"},
+      {"put", "a"},
+      {"get"},
+      {"cat"},
   };
   for (const auto& args : usage) {
     SCOPED_TRACE(::testing::PrintToString(args));

@@ -5,6 +5,8 @@
 #include "host/human_output.h"
 #include "host/json_output.h"
 #include "host/progress_bar.h"
+#include "host/transfer_job.h"
+#include "host/tree_commands.h"
 #include "client/template_item.h"
 
 namespace davfp::cli {
@@ -184,6 +186,14 @@ TEST(HumanOutputTest, ByteCountsAndTheProgressLine) {
   EXPECT_EQ(clockDuration(0s), "0:00");
   EXPECT_EQ(clockDuration(754s), "12:34");
   EXPECT_EQ(clockDuration(3723s), "1:02:03");
+}
+
+TEST(HumanOutputTest, TransferSummariesAndTreeCounts) {
+  EXPECT_EQ(transferSummary(1, 512, 400ms, 0), "1 file, 512 B in 0.4 s");
+  EXPECT_EQ(transferSummary(10000, 40 << 20, 2500ms, 0), "10000 files, 40.0 MiB in 2.5 s");
+  EXPECT_EQ(transferSummary(3, 0, 75s, 2), "3 files, 0 B in 1:15; 2 failed");
+  EXPECT_EQ(treeCounts(1, 1), "1 folder, 1 file");
+  EXPECT_EQ(treeCounts(0, 3), "0 folders, 3 files");
 }
 
 }  // namespace
