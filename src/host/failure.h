@@ -22,6 +22,16 @@ class UsageError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Runs a request about subject; its failure names the subject.
+template <class F>
+auto about(const std::string& subject, F request) {
+  try {
+    return request();
+  } catch (const platform::Error& e) {
+    throw Failure{subject, e, {}};
+  }
+}
+
 // A failure of the local system (errno) about a local path.
 Failure localFailure(const std::string& path, int err);
 

@@ -26,16 +26,6 @@ using platform::ItemRef;
 
 namespace {
 
-// Runs a request about subject; its failure names the subject.
-template <class F>
-auto about(const std::string& subject, F request) {
-  try {
-    return request();
-  } catch (const platform::Error& e) {
-    throw Failure{subject, e, {}};
-  }
-}
-
 // The item at path, with its path: the folders as given, the item's own name as the server spells it.
 void emitItem(const Options& o, const platform::ItemProtocol& item, const DrivePath& path) {
   if (!o.json) return;

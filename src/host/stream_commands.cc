@@ -30,15 +30,6 @@ using platform::ItemRef;
 
 namespace {
 
-template <class F>
-auto about(const std::string& subject, F request) {
-  try {
-    return request();
-  } catch (const platform::Error& e) {
-    throw Failure{subject, e, {}};
-  }
-}
-
 // Copies standard input into a new file at path until its end; false when interrupted first.
 bool copyStandardInput(const std::string& path, Interrupt& interrupt, std::atomic<int64_t>& copied) {
   platform::UniqueFd out(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
