@@ -182,11 +182,9 @@ TEST_F(DavfpCliTest, ReadCommandsFailWithTheExtensionsError) {
 
 TEST_F(DavfpCliTest, AServerThatIsGoneIsReportedUnreachable) {
   // The published address answers no more, and no host application is installed to publish a new one: the
-  // engine polls for its 15 seconds. (One after the other: a second process would wait for the drive.)
+  // engine polls for its 15 seconds. (Once: the JSON form of an error is the same for every error.)
   drive_.server().stop();
-  ProcessResult enumerate = drive_.davfp({"enumerate", "root"});
   ProcessResult ls = drive_.davfp({"-v", "ls", "docs"});
-  expectError(enumerate, "NSFileProviderErrorDomain", -1004);
   EXPECT_EQ(ls.status, 1);
   EXPECT_EQ(ls.out, "");
   // -v adds the platform's domain and code, and what lies underneath: the probe that found nothing there.
