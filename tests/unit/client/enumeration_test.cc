@@ -41,67 +41,34 @@ TEST(EnumerationTest, TheFirstFinishIsTheOutcomeAndBreachesAreRecorded) {
     int finishes;
     Strings late;
   } cases[] = {
-      {"items across calls",
-       [](Enumeration& e) {
+      // clang-format off
+      {"items across calls", [](Enumeration& e) {
          e.didEnumerateItems({item("a")});
          e.didEnumerateItems({item("b"), item("c")});
          e.finishEnumeratingUpToPage(std::nullopt);
-       },
-       {"items", "items", "finishPage"},
-       3,
-       0,
-       std::nullopt,
-       1,
-       {}},
-      {"changes in order",
-       [](Enumeration& e) {
+       }, {"items", "items", "finishPage"}, 3, 0, std::nullopt, 1, {}},
+      {"changes in order", [](Enumeration& e) {
          e.didUpdateItems({item("a")});
          e.didDeleteItemsWithIdentifiers({"b", "c"});
          e.didUpdateItems({item("d")});
          e.finishEnumeratingChangesUpToSyncAnchor("7", true);
-       },
-       {"updated", "deleted", "updated", "finishChanges"},
-       0,
-       4,
-       std::nullopt,
-       1,
-       {}},
-      {"an error finish",
-       [](Enumeration& e) {
+       }, {"updated", "deleted", "updated", "finishChanges"}, 0, 4, std::nullopt, 1, {}},
+      {"an error finish", [](Enumeration& e) {
          e.didEnumerateItems({item("a")});
          e.finishEnumeratingWithError(noSuchItem());
-       },
-       {"items", "error"},
-       0,
-       0,
-       platform::fp::kNoSuchItem,
-       1,
-       {}},
-      {"items and a second finish after the finish",
-       [](Enumeration& e) {
+       }, {"items", "error"}, 0, 0, platform::fp::kNoSuchItem, 1, {}},
+      {"items and a second finish after the finish", [](Enumeration& e) {
          e.didEnumerateItems({item("a")});
          e.finishEnumeratingUpToPage(std::nullopt);
          e.didEnumerateItems({item("late")});
          e.finishEnumeratingWithError(noSuchItem());
-       },
-       {"items", "finishPage", "items", "error"},
-       1,
-       0,
-       std::nullopt,
-       2,
-       {"items", "error"}},
-      {"a change after an error finish",
-       [](Enumeration& e) {
+       }, {"items", "finishPage", "items", "error"}, 1, 0, std::nullopt, 2, {"items", "error"}},
+      {"a change after an error finish", [](Enumeration& e) {
          e.finishEnumeratingWithError(noSuchItem());
          e.didDeleteItemsWithIdentifiers({"x"});
          e.finishEnumeratingChangesUpToSyncAnchor("8", false);
-       },
-       {"error", "deleted", "finishChanges"},
-       0,
-       0,
-       platform::fp::kNoSuchItem,
-       2,
-       {"deleted", "finishChanges"}},
+       }, {"error", "deleted", "finishChanges"}, 0, 0, platform::fp::kNoSuchItem, 2, {"deleted", "finishChanges"}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

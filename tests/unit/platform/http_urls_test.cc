@@ -28,6 +28,7 @@ TEST(RedirectStepTest, FollowsWithinTheRulesAndNowhereElse) {
       {"PROPFIND", "http://u:p@h/a", 307, "http://h:81/b",
        RedirectStep{"http://h:81/b", "PROPFIND", true, true}},
       {"PUT", "http://u:p@h/a", 303, "http://other/r", RedirectStep{"http://other/r", "GET", false, true}},
+      {"GET", "http://h/a", 302, "http://x:y@other/b", RedirectStep{"http://other/b", "GET", true, true}},
       {"DELETE", "http://h/a", 302, "http://other/b", std::nullopt},
       // Never down to http, never to other schemes, only the five redirect statuses, only with a Location.
       {"GET", "https://h/a", 301, "http://h/a", std::nullopt},
