@@ -1,227 +1,180 @@
+// The state of one domain: identifiers minted once per path, moves and forgets carrying identifiers and
+// snapshots along, one save per change, and the file it saves to, loaded again whatever became of it.
 #include "state/state.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "platform/file_provider.h"
+#include "platform/text.h"
 #include "state_file_check.h"
 
 namespace davfp {
 namespace {
 
 using platform::kRootContainerItemIdentifier;
+using testing::fileExists;
+using testing::readFile;
+using testing::writeFile;
 using Snapshots = State::Snapshots;
+using Kind = State::Step::Kind;
 
 class StateTest : public ::testing::Test {
  protected:
+  StateTest() { std::filesystem::create_directories(env_.statePath()); }
   std::string id(const std::string& path) { return *seen_.insert(state_.id(path)).first; }
   void expectPersisted() { testing::expectFileMatches(state_, env_, "dom", seen_); }
+  std::string file() { return env_.statePath() + "/state-dom.json"; }
 
   testing::TestEnv env_;
   State state_{"dom", env_};
   std::set<std::string> seen_;
 };
 
-TEST_F(StateTest, RootIsFixedAndNothingIsWrittenBeforeAChange) {
-  EXPECT_EQ(state_.file(), env_.statePath() + "/state-dom.json");
+TEST_F(StateTest, MintsOneIdentifierPerPathAndWritesOnlyThen) {
+  EXPECT_EQ(state_.file(), file());
   EXPECT_EQ(state_.id("/"), kRootContainerItemIdentifier);
   EXPECT_EQ(state_.path(kRootContainerItemIdentifier), "/");
-  EXPECT_EQ(state_.anchor(), 1);
-  EXPECT_TRUE(state_.knownFolders().empty());
   EXPECT_EQ(env_.writes, 0);
-  EXPECT_FALSE(testing::fileExists(state_.file()));
-}
+  EXPECT_FALSE(fileExists(file()));
 
-TEST_F(StateTest, MintsOneIdentifierPerPathAndWritesOnlyThen) {
-  const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}");
   std::string a = id("/a");
-  EXPECT_TRUE(std::regex_match(a, uuid)) << a;
-  EXPECT_EQ(env_.writes, 1);
+  EXPECT_TRUE(std::regex_match(a, std::regex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"))) << a;
   EXPECT_EQ(id("/a"), a);
   EXPECT_EQ(env_.writes, 1);
-  std::string b = id("/b");
-  EXPECT_NE(b, a);
   EXPECT_EQ(id("/caf\u00e9"), id("/cafe\u0301"));  // one item, however its name is composed
-  std::string empty = id("");
-  EXPECT_EQ(state_.path(empty), "");
-  EXPECT_EQ(seen_.size(), 4u);
-  EXPECT_EQ(env_.writes, 4);
-  EXPECT_EQ(state_.path(b), "/b");
+  EXPECT_EQ(state_.path(id("")), "");
   EXPECT_EQ(state_.path("00000000-0000-0000-0000-000000000000"), std::nullopt);
-  EXPECT_EQ(state_.anchor(), 1);
+  EXPECT_EQ(state_.existingId("/nothing"), std::nullopt);
+  EXPECT_EQ(state_.existingId("/"), kRootContainerItemIdentifier);
+  EXPECT_EQ(env_.writes, 3);
+
+  // A batch mints in one save, the same path once; nothing new, nothing written.
+  auto got = state_.ids({"/n1", "/", "/a", "/n2", "/n1"});
+  seen_.insert(got.begin(), got.end());
+  EXPECT_EQ(got[1], kRootContainerItemIdentifier);
+  EXPECT_EQ(got[2], a);
+  EXPECT_EQ(got[0], got[4]);
+  EXPECT_EQ(state_.path(got[3]), "/n2");
+  EXPECT_EQ(env_.writes, 4);
+  state_.ids({"/n1", "/a", "/"});
+  EXPECT_EQ(state_.commit({.mint = {"/n2"}}), std::vector<std::string>{got[3]});
+  EXPECT_EQ(env_.writes, 4);
+
+  // A commit mints after its steps, in the same save: a forgotten path gets a new identifier.
+  auto minted = state_.commit({.steps = {{Kind::forget, "/a", {}}}, .mint = {"/a", "/"}});
+  seen_.insert(minted[0]);
+  EXPECT_NE(minted[0], a);
+  EXPECT_EQ(state_.existingId("/a"), minted[0]);
+  EXPECT_EQ(minted[1], kRootContainerItemIdentifier);
+  EXPECT_EQ(env_.writes, 5);
+  EXPECT_EQ(state_.anchor(), 2);
   expectPersisted();
 }
 
 TEST_F(StateTest, MoveCarriesIdentifiersAndSnapshotsAlong) {
-  std::string a = id("/a"), ax = id("/a/x"), ab = id("/ab");
-  state_.remember("/", {{"/a", "A"}, {"/ab", "AB"}, {"/c", "C"}});
-  state_.remember("/a", {{"/a/x", "X"}});
-  int writes = env_.writes;
-  state_.move(a, "/a", "/b");
-  EXPECT_EQ(state_.path(a), "/b");
-  EXPECT_EQ(state_.path(ax), "/b/x");
-  EXPECT_EQ(state_.path(ab), "/ab");
-  EXPECT_EQ(id("/b/x"), ax);
-  EXPECT_EQ(state_.knownFolders(),
-            (Snapshots{{"/", {{"/b", "A"}, {"/ab", "AB"}, {"/c", "C"}}}, {"/b", {{"/b/x", "X"}}}}));
-  EXPECT_EQ(state_.anchor(), 2);
-  EXPECT_EQ(env_.writes, writes + 1);
-  expectPersisted();
-}
+  struct Case {
+    const char* name;
+    Snapshots before;
+    std::vector<std::string> paths;  // identified before the move
+    std::string from, to;
+    Snapshots after;
+  } cases[] = {
+      {"rename", {{"/", {{"/a", "A"}, {"/ab", "AB"}}}, {"/a", {{"/a/x", "X"}}}}, {"/a", "/a/x", "/ab"}, "/a", "/b",
+       {{"/", {{"/b", "A"}, {"/ab", "AB"}}}, {"/b", {{"/b/x", "X"}}}}},
+      // Left in /a, the entry would make /a's next listing report the moved folder as deleted.
+      {"into another folder", {{"/a", {{"/a/f", "F"}, {"/a/d", "D"}}}, {"/a/d", {{"/a/d/x", "X"}}}, {"/b", {}}},
+       {"/a/d", "/a/d/x", "/a/f"}, "/a/d", "/b/d",
+       {{"/a", {{"/a/f", "F"}}}, {"/b", {}}, {"/b/d", {{"/b/d/x", "X"}}}}},
+      {"onto a known path", {{"/", {{"/m", "M"}, {"/d", "D"}}}, {"/m", {{"/m/new", "N"}}}, {"/d", {{"/d/old", "O"}}}},
+       {"/m", "/d"}, "/m", "/d", {{"/", {{"/d", "M"}}}, {"/d", {{"/d/new", "N"}}}}},
+      {"spelled decomposed", {}, {"/caf\u00e9/x"}, "/cafe\u0301", "/tea", {}},
+      {"into itself", {}, {"/a", "/a/a"}, "/a", "/a/a", {}},
+      {"nothing there", {}, {"/a"}, "/nothing", "/else", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    testing::TestEnv env;
+    State state("dom", env);
+    std::vector<std::string> ids;
+    for (const auto& path : c.paths) ids.push_back(state.id(path));
+    for (const auto& [folder, children] : c.before) {
+      FolderSnapshot snapshot;
+      for (const auto& [path, version] : children) snapshot.add(path, version);
+      state.remember(folder, std::move(snapshot));
+    }
+    const int writes = env.writes;
+    const auto anchor = state.anchor();
+    const bool byId = c.paths[0] == c.from;
 
-TEST_F(StateTest, MoveIntoAnotherFolderLeavesTheOldFoldersSnapshot) {
-  std::string f = id("/a/f"), d = id("/a/d"), dx = id("/a/d/x");
-  state_.remember("/a", {{"/a/f", "F"}, {"/a/d", "D"}, {"/a/g", "G"}});
-  state_.remember("/a/d", {{"/a/d/x", "X"}});
-  state_.remember("/b", {});
-  state_.move(f, "/a/f", "/b/f");
-  state_.move(d, "/a/d", "/b/d");
-  // Left in /a, the entries would make /a's next listing report the moved items as deleted.
-  EXPECT_EQ(state_.knownFolders(),
-            (Snapshots{{"/a", {{"/a/g", "G"}}}, {"/b", {}}, {"/b/d", {{"/b/d/x", "X"}}}}));
-  EXPECT_EQ(state_.path(f), "/b/f");
-  EXPECT_EQ(state_.path(dx), "/b/d/x");
-  EXPECT_EQ(state_.anchor(), 3);
-  expectPersisted();
-}
+    state.move(byId ? ids[0] : "", c.from, c.to);
 
-TEST_F(StateTest, MoveOntoAKnownPathLetsTheMovedItemWin) {
-  std::string m = id("/m"), d = id("/d");
-  state_.remember("/", {{"/m", "M"}, {"/d", "D"}});
-  state_.remember("/m", {{"/m/new", "N"}});
-  state_.remember("/d", {{"/d/old", "O"}});
-  state_.move(m, "/m", "/d");
-  EXPECT_EQ(state_.path(m), "/d");
-  EXPECT_EQ(state_.path(d), "/d");
-  EXPECT_EQ(id("/d"), m);
-  EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/", {{"/d", "M"}}}, {"/d", {{"/d/new", "N"}}}}));
-  expectPersisted();
-}
-
-TEST_F(StateTest, MoveEdgeCases) {
-  std::string cafe = id("/caf\u00e9/x"), a = id("/a"), aa = id("/a/a");
-  state_.move("", "/cafe\u0301", "/tea");  // the path spelled decomposed
-  EXPECT_EQ(state_.path(cafe), "/tea/x");
-  state_.move(a, "/a", "/a/a");  // into itself: the maps stay each other's inverse
-  EXPECT_EQ(state_.path(a), "/a/a");
-  EXPECT_EQ(state_.path(aa), "/a/a/a");
-  EXPECT_EQ(id("/a/a"), a);
-  EXPECT_EQ(id("/a/a/a"), aa);
-  int writes = env_.writes;
-  state_.move("", "/nothing", "/else");  // nothing under it: still a change of the anchor, still saved
-  EXPECT_EQ(env_.writes, writes + 1);
-  EXPECT_EQ(state_.anchor(), 4);
-  expectPersisted();
+    EXPECT_EQ(state.anchor(), anchor + 1);  // a change of the anchor and one save, also when nothing moved
+    EXPECT_EQ(env.writes, writes + 1);
+    for (size_t i = 0; i < ids.size(); ++i) {
+      const std::string path = platform::nfc(c.paths[i]), from = platform::nfc(c.from);
+      const bool under = path == from || path.starts_with(from + "/");
+      EXPECT_EQ(state.path(ids[i]), under ? c.to + path.substr(from.size()) : c.paths[i]) << path;
+    }
+    if (byId) {
+      EXPECT_EQ(state.id(c.to), ids[0]);
+    }
+    EXPECT_EQ(state.knownFolders(), c.after);
+    testing::expectFileMatches(state, env, "dom", {ids.begin(), ids.end()});
+  }
 }
 
 TEST_F(StateTest, ForgetDropsThePathAndEverythingUnderIt) {
   std::string a = id("/a"), ax = id("/a/x"), ab = id("/ab"), cafe = id("/caf\u00e9/y");
   state_.remember("/", {{"/a", "A"}, {"/ab", "AB"}});
   state_.remember("/a", {{"/a/x", "X"}});
-  state_.remember("/a/x", {});
   state_.remember("/ab", {});
   state_.forget("/a");
   EXPECT_EQ(state_.path(a), std::nullopt);
   EXPECT_EQ(state_.path(ax), std::nullopt);
   EXPECT_EQ(state_.path(ab), "/ab");
   EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/", {{"/ab", "AB"}}}, {"/ab", {}}}));
-  EXPECT_EQ(state_.anchor(), 2);
   state_.forget("/cafe\u0301");
   EXPECT_EQ(state_.path(cafe), std::nullopt);
-  int writes = env_.writes;
+  const int writes = env_.writes;
   state_.forget("/nothing");
   EXPECT_EQ(env_.writes, writes + 1);
   EXPECT_EQ(state_.anchor(), 4);
-  EXPECT_NE(id("/a"), a);  // a forgotten path gets a new identifier
+  EXPECT_NE(id("/a"), a);
   expectPersisted();
 }
 
-TEST_F(StateTest, RememberAndNoteChildKeepSnapshots) {
-  state_.remember("/f", {{"/f/a", "1"}, {"/f/a", "2"}, {"/f/b", "12-0"}});
-  state_.remember("/e", {});
-  EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/f", {{"/f/a", "1"}, {"/f/b", "12-0"}}}, {"/e", {}}}));
-  EXPECT_EQ(state_.anchor(), 1);
-  EXPECT_EQ(env_.writes, 2);
+TEST_F(StateTest, SnapshotsAreRememberedNotedAndCommittedInOneSaveOrNone) {
+  state_.remember("/f", {{"/f/a", "1"}, {"/f/a", "2"}, {"/f/b", "12-0"}});  // the first of equal paths wins
   state_.remember("/f", {{"/f/c", "3"}});
   state_.noteChild("/f/d", "4");
   state_.noteChild("/f/c", "5");
-  int writes = env_.writes;
-  state_.noteChild("/unknown/x", "6");  // no snapshot is created for an unknown folder
-  EXPECT_EQ(env_.writes, writes + 1);
-  EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/f", {{"/f/c", "5"}, {"/f/d", "4"}}}, {"/e", {}}}));
-  EXPECT_EQ(state_.anchor(), 4);
-  expectPersisted();
-}
+  state_.noteChild("/unknown/x", "6");  // no snapshot is made for a folder never listed
+  EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/f", {{"/f/c", "5"}, {"/f/d", "4"}}}}));
+  EXPECT_EQ(state_.anchor(), 4);  // each note a change; a listing is none
+  EXPECT_EQ(env_.writes, 5);
 
-TEST_F(StateTest, BatchIdentifiersWriteOnce) {
-  std::string k = id("/k");
+  std::string fc = id("/f/c");
   int writes = env_.writes;
-  auto got = state_.ids({"/n1", "/", "/k", "/n2", "/n1"});
-  seen_.insert(got.begin(), got.end());
-  ASSERT_EQ(got.size(), 5u);
-  EXPECT_EQ(got[1], kRootContainerItemIdentifier);
-  EXPECT_EQ(got[2], k);
-  EXPECT_EQ(got[0], got[4]);
-  EXPECT_NE(got[0], got[3]);
-  EXPECT_EQ(state_.path(got[3]), "/n2");
-  EXPECT_EQ(env_.writes, writes + 1);
-  state_.ids({"/n1", "/k", "/"});
-  EXPECT_EQ(env_.writes, writes + 1);  // nothing minted, nothing written
-  expectPersisted();
-}
-
-TEST_F(StateTest, CommitAppliesStepsInOrderAndSavesOnceOrNotAtAll) {
-  using Kind = State::Step::Kind;
-  std::string ax = id("/a/x");
-  state_.remember("/", {{"/a", "A"}});
-  state_.remember("/a", {{"/a/x", "X"}});
-  int writes = env_.writes;
-  state_.commit({.steps = {{Kind::forget, "/a", {}},
+  state_.commit({.steps = {{Kind::forget, "/f", {}},
                            {Kind::remember, "/", {{"/b", "B"}}},
                            {Kind::remember, "/gone", {}},
                            {Kind::forget, "/gone", {}},
                            {Kind::remember, "/new", {}}},
                  .bump = true});
-  EXPECT_EQ(state_.path(ax), std::nullopt);
+  EXPECT_EQ(state_.path(fc), std::nullopt);
   EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/", {{"/b", "B"}}}, {"/new", {}}}));
-  EXPECT_EQ(state_.anchor(), 4);
+  EXPECT_EQ(state_.anchor(), 7);
   EXPECT_EQ(env_.writes, writes + 1);
-
   state_.commit({.steps = {{Kind::remember, "/", {{"/b", "B"}}}, {Kind::remember, "/new", {}}}});
   state_.commit({});
   EXPECT_EQ(env_.writes, writes + 1);  // every snapshot as it was: nothing to write
-  EXPECT_EQ(state_.anchor(), 4);
   state_.commit({.steps = {{Kind::remember, "/", {{"/b", "B2"}}}}});
   EXPECT_EQ(env_.writes, writes + 2);
-  EXPECT_EQ(state_.anchor(), 4);
-  state_.commit({.bump = true});
-  EXPECT_EQ(env_.writes, writes + 3);
-  EXPECT_EQ(state_.anchor(), 5);
-  expectPersisted();
-}
-
-TEST_F(StateTest, CommitMintsAfterItsStepsInTheSameSaveAndExistingIdNeverMints) {
-  using Kind = State::Step::Kind;
-  std::string a = id("/a");
-  int writes = env_.writes;
-  EXPECT_EQ(state_.existingId("/a"), a);
-  EXPECT_EQ(state_.existingId("/nothing"), std::nullopt);
-  EXPECT_EQ(state_.existingId("/"), platform::kRootContainerItemIdentifier);
-  EXPECT_EQ(env_.writes, writes);
-
-  auto minted = state_.commit({.steps = {{Kind::forget, "/a", {}}}, .bump = true, .mint = {"/n", "/", "/a"}});
-  EXPECT_EQ(env_.writes, writes + 1);
-  ASSERT_TRUE(state_.existingId("/n"));
-  ASSERT_TRUE(state_.existingId("/a"));
-  EXPECT_EQ(minted,
-            (std::vector<std::string>{*state_.existingId("/n"), platform::kRootContainerItemIdentifier,
-                                      *state_.existingId("/a")}));
-  EXPECT_NE(*state_.existingId("/a"), a);  // forgotten first, then minted anew
-  seen_.insert(*state_.existingId("/n"));
-  seen_.insert(*state_.existingId("/a"));
-  EXPECT_EQ(state_.commit({.mint = {"/n"}}), std::vector<std::string>{minted[0]});
-  EXPECT_EQ(env_.writes, writes + 1);  // nothing new: nothing to write
+  EXPECT_EQ(state_.anchor(), 7);
   expectPersisted();
 }
 
@@ -229,18 +182,92 @@ TEST_F(StateTest, AnchorStaysAtItsLargestValue) {
   state_.setAnchor(INT64_MAX - 1);
   EXPECT_EQ(env_.writes, 0);  // setting it does not save
   state_.bumpAnchor();
-  EXPECT_EQ(state_.anchor(), INT64_MAX);
   state_.bumpAnchor();
   state_.noteChild("/x", "1");
-  state_.forget("/x");
   state_.move("", "/x", "/y");
   state_.commit({.bump = true});
   EXPECT_EQ(state_.anchor(), INT64_MAX);
   expectPersisted();
-  state_.setAnchor(-3);
-  state_.bumpAnchor();
-  EXPECT_EQ(state_.anchor(), -2);
+}
+
+TEST_F(StateTest, AnUnusableFileGivesAFreshStateAndStaysUntilTheNextSave) {
+  const std::string good = R"({"ids":{"ID1":"/a"},"listed":{"/":{"/a":"v"}},"anchor":9})";
+  std::string nul = good;
+  nul.insert(10, 1, '\0');
+  for (const std::string& bytes :
+       {std::string(), good.substr(0, good.size() / 2), std::string(R"({"ids":{"ID1":["/a"]},"listed":{},"anchor":9})"),
+        nul, std::string("{\"ids\":{\"ID1\":\"/a\xc3\x28\"},\"listed\":{},\"anchor\":9}"),
+        std::string(8 << 20, '[')}) {
+    SCOPED_TRACE(bytes.substr(0, 60));
+    writeFile(file(), bytes);
+    State state("dom", env_);
+    EXPECT_EQ(state.anchor(), 1);
+    EXPECT_TRUE(state.knownFolders().empty());
+    EXPECT_EQ(state.path("ID1"), std::nullopt);
+    EXPECT_EQ(readFile(file()), bytes);  // loading never writes
+    state.bumpAnchor();
+    testing::expectFileMatches(state, env_, "dom", {"ID1"});
+  }
+
+  // A good one, whose identifiers may share a path.
+  writeFile(file(), R"({"anchor":41,"listed":{"\/":{"\/p":"V"}},"ids":{"ID1":"\/p","ID2":"/p","ID3":"/q"}})");
+  State state("dom", env_);
+  EXPECT_EQ(state.anchor(), 41);
+  EXPECT_EQ(state.knownFolders(), (Snapshots{{"/", {{"/p", "V"}}}}));
+  EXPECT_EQ(state.path("ID2"), "/p");
+  EXPECT_EQ(state.path("ID3"), "/q");
+  std::string p = state.id("/p");
+  EXPECT_TRUE(p == "ID1" || p == "ID2") << p;
+}
+
+TEST_F(StateTest, FailedWritesLoseNothing) {
+  id("/a");
+  id("/a/x");
+  state_.remember("/a", {{"/a/x", "X"}});
+  env_.failWrites = true;  // the disk is full from here on
+  id("/b");
+  state_.move("", "/a", "/c");
+  state_.noteChild("/c/y", "Y");
+  EXPECT_EQ(state_.anchor(), 3);  // memory moves on
+  EXPECT_EQ(State("dom", env_).anchor(), 1);  // the disk holds the last good save
+  env_.failWrites = false;
+  state_.bumpAnchor();  // one save carries everything
+  EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/c", {{"/c/x", "X"}, {"/c/y", "Y"}}}}));
   expectPersisted();
+}
+
+TEST_F(StateTest, EachDomainHasItsOwnPrivateFileWhereverItCanBe) {
+  State two("two", env_), slash("../two", env_);
+  std::string a1 = id("/a"), a2 = two.id("/a"), a3 = slash.id("/a");
+  EXPECT_NE(a1, a2);
+  EXPECT_NE(a2, a3);
+  EXPECT_EQ(slash.file(), env_.statePath() + "/state-..%2Ftwo.json");
+  testing::expectFileMatches(two, env_, "two", {a2});
+  testing::expectFileMatches(slash, env_, "../two", {a3});
+  struct stat st;
+  ASSERT_EQ(::stat(file().c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  size_t files = 0;
+  for (const auto& f : std::filesystem::directory_iterator(env_.statePath())) files += f.is_regular_file();
+  EXPECT_EQ(files, 3u);  // no temporary file left behind
+
+  // No data directory: the temporary one, made when missing.
+  testing::TestEnv bare;
+  bare.noDataDirectory = true;
+  std::filesystem::remove_all(bare.tmpPath());
+  State temporary("dom", bare);
+  EXPECT_EQ(temporary.file(), bare.tmpPath() + "/state-dom.json");
+  temporary.bumpAnchor();
+  EXPECT_TRUE(fileExists(temporary.file()));
+  // A directory that cannot be made: the state works in memory and its saves fail quietly.
+  bare.noDataDirectory = false;
+  const std::string data = std::filesystem::path(bare.statePath()).parent_path();
+  std::filesystem::remove_all(data);
+  writeFile(data, "a file where the directory should be");
+  State memory("dom", bare);
+  std::string a = memory.id("/a");
+  EXPECT_EQ(memory.path(a), "/a");
+  EXPECT_FALSE(fileExists(memory.file()));
 }
 
 }  // namespace
