@@ -1,6 +1,7 @@
 // The world of the extension's unit tests: a tree in memory served over WebDAV by the fake server under
 // /dav/, and a TestDrive published there. DriveWorld is the world as a value (for table-driven tests that
-// make one per case); DriveTest is the same as a gtest fixture.
+// make one per case); DriveTest is the same as a gtest fixture; WritebackWorld is a drive whose folders the
+// platform has all enumerated, as write-back requests find it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -35,6 +36,37 @@ struct DriveWorld {
     EXPECT_FALSE(pass->error());
     EXPECT_TRUE(pass->updated().empty() && pass->deleted().empty());
   }
+
+  // The targets of the requests of this method sent since the last look, in order.
+  Strings sent(std::string_view method) {
+    Strings out;
+    for (const auto& line : tree.sent()) {
+      if (line.starts_with(std::string(method) + " ")) out.push_back(line.substr(method.size() + 1));
+    }
+    return out;
+  }
+  // The paths the server holds under folder (folder included).
+  Strings pathsUnder(const std::string& folder) {
+    Strings out;
+    for (auto& path : tree.paths()) {
+      if (path == folder || path.starts_with(folder + "/")) out.push_back(path);
+    }
+    return out;
+  }
+};
+
+// /docs/a.txt, /docs/sub/deep.txt, /archive/taken.txt, /a/x.txt, /a/b/y.txt, /c.txt and the empty /e; the
+// folders enumerated but /docs/sub and /e (each listing is a save); nothing sent since.
+struct WritebackWorld : DriveWorld {
+  WritebackWorld() {
+    for (auto [path, body] : {std::pair{"/docs/a.txt", "A"}, {"/docs/sub/deep.txt", "D"}, {"/archive/taken.txt", "T"},
+                              {"/a/x.txt", "x"}, {"/a/b/y.txt", "y"}, {"/c.txt", "c"}}) {
+      tree.file(path, body);
+    }
+    tree.folder("/e");
+    for (const char* folder : {"/", "/docs", "/archive", "/a", "/a/b"}) drive.list(drive.id(folder));
+    tree.sent();
+  }
 };
 
 class DriveTest : public ::testing::Test, protected DriveWorld {
@@ -46,6 +78,11 @@ class DriveTest : public ::testing::Test, protected DriveWorld {
 inline Strings sorted(Strings strings) {
   std::sort(strings.begin(), strings.end());
   return strings;
+}
+
+inline Strings concat(Strings a, const Strings& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
 }
 
 // The item of the list with this identifier, or null.

@@ -1,4 +1,5 @@
-// Fetching contents: one lookup, one download, and nothing left behind that nobody receives.
+// Fetching contents: one lookup, one download of the listed length, and nothing left behind that nobody
+// receives.
 #include <gtest/gtest.h>
 
 #include <future>
@@ -8,24 +9,70 @@
 namespace davfp::testing {
 namespace {
 
+using platform::kFileProviderErrorDomain;
+using Reply = FakeServer::Reply;
+
 class FetchTest : public DriveTest {};
 
-TEST_F(FetchTest, DeliversTheServerBytesWithTheItemOfTheLookup) {
+// A body without a length ends where the server closes the connection, so a cut one looks whole to the
+// transport: the length listed for the file tells. A download of another size fails as a lost connection
+// (sent once more, then unreachable) and leaves no file; where nothing was listed, the body is taken as it
+// came.
+TEST_F(FetchTest, DeliversTheServerBytesOfTheListedLength) {
   std::string bytes;
-  for (int i = 0; i < 3 * 256; ++i) bytes += static_cast<char>(i % 256);  // every byte value, NUL included
-  tree.file("/docs/all bytes.bin", bytes, "\"v1\"");
+  for (int i = 0; i < 4 * 256; ++i) bytes += static_cast<char>(i % 256);  // every byte value, NUL included
+  const Reply whole{.body = bytes, .noLength = true}, half{.body = bytes.substr(0, 500), .noLength = true};
+  struct Case {
+    const char* what;
+    std::vector<Reply> gets;            // the answers to the GETs, the last one repeated; none: the tree's
+    bool listsLength;                   // the lookup reports the file's length
+    std::optional<std::string> served;  // what is delivered; none: the fetch fails unreachable
+    size_t getsSent;
+  } cases[] = {
+      {"with a length", {}, true, bytes, 1},
+      {"whole without a length", {whole}, true, bytes, 1},
+      {"cut", {half}, true, std::nullopt, 2},
+      {"longer than listed", {Reply{.body = bytes + "more", .noLength = true}}, true, std::nullopt, 2},
+      {"cut, then whole when sent again", {half, whole}, true, bytes, 2},
+      {"cut, no length listed", {half}, false, bytes.substr(0, 500), 1},
+  };
   drive.restart();
-  const std::string id = drive.state().id("/docs/all bytes.bin");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = "/docs/f " + std::to_string(&c - cases) + ".bin", target = "/dav/docs/f%20" +
+                                                                                      std::to_string(&c - cases) + ".bin";
+    tree.file(path, bytes, "\"v1\"");
+    for (const auto& get : c.gets) server.on("GET", target, get);
+    if (!c.listsLength) {
+      server.on("PROPFIND", target,
+                {.status = 207,
+                 .body = "<?xml version=\"1.0\"?><D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>" + target +
+                         "</D:href><D:propstat><D:prop><D:resourcetype/></D:prop>"
+                         "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response></D:multistatus>"});
+    }
+    const std::string id = drive.state().id(path);
 
-  Fetched fetched = drive.fetch(id);
-  ASSERT_FALSE(fetched.error) << fetched.error->what();
-  ASSERT_TRUE(fetched.file);
-  EXPECT_EQ(readFile(*fetched.file), bytes);
-  EXPECT_EQ(env.temporaryFiles(), (Strings{*fetched.file}));  // the caller's to keep
-  EXPECT_EQ(fetched.item->itemIdentifier(), id);
-  EXPECT_EQ(fetched.item->itemVersion().contentVersion, "\"v1\"");
-  EXPECT_EQ(fetched.item->documentSize(), static_cast<int64_t>(bytes.size()));
-  EXPECT_EQ(tree.sent(), (Strings{"PROPFIND 0 /dav/docs/all%20bytes.bin", "GET /dav/docs/all%20bytes.bin"}));
+    Fetched fetched = drive.fetch(id);
+
+    Strings sent{"PROPFIND 0 " + target};
+    sent.insert(sent.end(), c.getsSent, "GET " + target);
+    EXPECT_EQ(tree.sent(), sent);
+    if (!c.served) {
+      expectError(fetched.error, kFileProviderErrorDomain, platform::fp::kServerUnreachable);
+      EXPECT_FALSE(fetched.file);
+      EXPECT_TRUE(env.temporaryFiles().empty());
+      continue;
+    }
+    ASSERT_FALSE(fetched.error) << fetched.error->what();
+    EXPECT_EQ(readFile(*fetched.file), *c.served);
+    EXPECT_EQ(env.temporaryFiles(), (Strings{*fetched.file}));  // the caller's to keep
+    EXPECT_EQ(fetched.item->itemIdentifier(), id);
+    if (c.listsLength) {
+      EXPECT_EQ(fetched.item->itemVersion().contentVersion, "\"v1\"");
+      EXPECT_EQ(fetched.item->documentSize(), static_cast<int64_t>(bytes.size()));
+    }
+    env.removeFile(*fetched.file);
+  }
 }
 
 TEST_F(FetchTest, FailuresDeliverTheConvertedErrorAndLeaveNoFile) {
@@ -42,77 +89,19 @@ TEST_F(FetchTest, FailuresDeliverTheConvertedErrorAndLeaveNoFile) {
     Strings sent;
   } cases[] = {
       {"0F8C2D1E-9A3B-4C5D-8E7F-102030405060", platform::fp::kNoSuchItem, {}},
-      {drive.state().id("/gone-meanwhile.txt"),
-       platform::fp::kNoSuchItem,
-       {"PROPFIND 0 /dav/gone-meanwhile.txt"}},
+      {drive.state().id("/gone-meanwhile.txt"), platform::fp::kNoSuchItem, {"PROPFIND 0 /dav/gone-meanwhile.txt"}},
       // An empty answer says nothing of the item: no reason for the platform to drop it.
       {drive.state().id("/broken.txt"), platform::fp::kServerUnreachable, {"PROPFIND 0 /dav/broken.txt"}},
-      {drive.state().id("/busy.txt"),
-       platform::fp::kServerUnreachable,
+      {drive.state().id("/busy.txt"), platform::fp::kServerUnreachable,
        {"PROPFIND 0 /dav/busy.txt", "GET /dav/busy.txt"}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.sent.empty() ? "unknown" : c.sent[0]);
+    SCOPED_TRACE(c.id);
     Fetched fetched = drive.fetch(c.id);
-    EXPECT_FALSE(fetched.file);
-    EXPECT_FALSE(fetched.item);
-    expectError(fetched.error, platform::kFileProviderErrorDomain, c.code);
+    EXPECT_FALSE(fetched.file || fetched.item);
+    expectError(fetched.error, kFileProviderErrorDomain, c.code);
     EXPECT_EQ(tree.sent(), c.sent);
     EXPECT_TRUE(env.temporaryFiles().empty());
-  }
-}
-
-// A body without a length ends where the server closes the connection, so a cut one looks whole to the
-// transport: the length listed for the file tells. A download of another size fails as a lost connection
-// (sent once more, then unreachable) and leaves no file; where nothing was listed, the body is taken as it
-// came.
-TEST_F(FetchTest, ADownloadOfAnotherSizeThanListedIsCut) {
-  using Reply = FakeServer::Reply;
-  const std::string bytes(1000, 'x');
-  const Reply whole{.body = bytes, .noLength = true};
-  const Reply half{.body = bytes.substr(0, 500), .noLength = true};
-  struct Case {
-    const char* what;
-    std::vector<Reply> gets;            // the answers to the GETs, the last one repeated
-    bool listsLength;                   // the lookup reports the file's 1000 bytes
-    std::optional<std::string> served;  // what is delivered; none: the fetch fails unreachable
-    size_t getsSent;
-  } cases[] = {
-      {"whole", {whole}, true, bytes, 1},
-      {"cut", {half}, true, std::nullopt, 2},
-      {"longer than listed", {Reply{.body = bytes + "more", .noLength = true}}, true, std::nullopt, 2},
-      {"cut, then whole when sent again", {half, whole}, true, bytes, 2},
-      {"cut, no length listed", {half}, false, bytes.substr(0, 500), 1},
-  };
-  drive.restart();
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::string name = "f" + std::to_string(&c - cases) + ".bin";
-    tree.file("/" + name, bytes);
-    for (const auto& get : c.gets) server.on("GET", "/dav/" + name, get);
-    if (!c.listsLength) {
-      server.on(
-          "PROPFIND", "/dav/" + name,
-          {.status = 207,
-           .body = "<?xml version=\"1.0\"?><D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/" + name +
-                   "</D:href><D:propstat><D:prop><D:resourcetype/></D:prop>"
-                   "<D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response></D:multistatus>"});
-    }
-
-    Fetched fetched = drive.fetch(drive.state().id("/" + name));
-    if (c.served) {
-      ASSERT_FALSE(fetched.error) << fetched.error->what();
-      EXPECT_EQ(readFile(*fetched.file), *c.served);
-      EXPECT_EQ(env.temporaryFiles(), (Strings{*fetched.file}));
-      env.removeFile(*fetched.file);
-    } else {
-      expectError(fetched.error, platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
-      EXPECT_FALSE(fetched.file);
-      EXPECT_TRUE(env.temporaryFiles().empty());
-    }
-    Strings sent{"PROPFIND 0 /dav/" + name};
-    sent.insert(sent.end(), c.getsSent, "GET /dav/" + name);
-    EXPECT_EQ(tree.sent(), sent);
   }
 }
 
@@ -124,9 +113,7 @@ TEST_F(FetchTest, CancelledBeforeDeliveryGetsCancellationAndRemovesTheDownload) 
   // The download is complete when the item is built; hold the work there until the platform has cancelled.
   std::promise<void> downloaded, cancelled;
   std::promise<std::string> removed;
-  auto ready = [](auto future) {
-    return future.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
-  };
+  auto ready = [](auto future) { return future.wait_for(std::chrono::seconds(30)) == std::future_status::ready; };
   env.onTypeLookup = [&, cancelledNow = cancelled.get_future().share()](std::string_view) {
     downloaded.set_value();
     ASSERT_TRUE(ready(cancelledNow));
@@ -150,7 +137,6 @@ TEST_F(FetchTest, CancelledBeforeDeliveryGetsCancellationAndRemovesTheDownload) 
 
   auto removedFile = removed.get_future().share();
   ASSERT_TRUE(ready(removedFile)) << "the download that nobody received is still there";
-  EXPECT_EQ(removedFile.get().rfind(env.temporaryDirectory(), 0), 0u);
   EXPECT_TRUE(env.temporaryFiles().empty());
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(progress->completedUnitCount(), 1);
