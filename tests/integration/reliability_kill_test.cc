@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "reliability_tree_server.h"
+#include "support/served_tree.h"
 #include "state/state_file.h"
 #include "support/temp_dir.h"
 
@@ -117,9 +117,8 @@ bool waitForSave(const std::string& file, const std::string& before) {
 }
 
 TEST(KilledProcessTest, TheStateAlwaysLoadsAndHoldsOnlyPathsTheServerHad) {
-  TreeServer world;
-  FakeServer& server = world.server;
-  ServedTree& tree = world.tree;
+  FakeServer server;
+  ServedTree tree{server};  // stops the server before it goes
   tree.folder("/d0");
   tree.file("/f0", "zero");
   tree.file("/d0/f1", "one");

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/jobs.h"
-#include "reliability_tree_server.h"
+#include "support/served_tree.h"
 #include "support/reliability_process.h"
 #include "support/test_drive.h"
 
@@ -118,8 +118,9 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
   timings.sessionTimeout = timings.requestTimeout = timings.probeTimeout = std::chrono::seconds(30);
   {
     // Once first, so that what the libraries keep for good (their initialisation) is in the baseline.
-    TreeServer world;
-    TestDrive(world.server.url("/dav/"), timings).enumerate(kRootContainerItemIdentifier);
+    FakeServer server;
+    ServedTree tree{server};
+    TestDrive(server.url("/dav/"), timings).enumerate(kRootContainerItemIdentifier);
   }
   ASSERT_TRUE(settles(threadCount(), platform::poolCountsForTesting().workers));
   const size_t threadsBefore = threadCount();
@@ -130,9 +131,8 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   Completions completions;
   {
-    TreeServer world;
-    FakeServer& server = world.server;
-    ServedTree& tree = world.tree;
+    FakeServer server;
+    ServedTree tree{server};
     for (int d = 0; d < 10; ++d) {
       tree.folder("/d" + std::to_string(d));
       for (int f = 0; f < 10; ++f) tree.file("/d" + std::to_string(d) + "/f" + std::to_string(f), "contents");
