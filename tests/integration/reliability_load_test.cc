@@ -76,18 +76,11 @@ class Completions {
   int cancelled_ = 0;          // guarded by mu_
 };
 
-// Observers that count their finish calls (and only those).
-struct ItemsObserver : platform::EnumerationObserver {
-  ItemsObserver(Completions& c, int r) : completions(c), request(r) {}
+// An observer that counts its finish calls (and only those).
+struct Finishes : platform::EnumerationObserver, platform::ChangeObserver {
+  Finishes(Completions& c, int r) : completions(c), request(r) {}
   void didEnumerateItems(std::vector<ItemRef>) override {}
   void finishEnumeratingUpToPage(std::optional<platform::Page>) override { completions.called(request); }
-  void finishEnumeratingWithError(const platform::Error& e) override { completions.called(request, e); }
-  Completions& completions;
-  int request;
-};
-
-struct ChangesObserver : platform::ChangeObserver {
-  ChangesObserver(Completions& c, int r) : completions(c), request(r) {}
   void didUpdateItems(std::vector<ItemRef>) override {}
   void didDeleteItemsWithIdentifiers(std::vector<platform::ItemIdentifier>) override {}
   void finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor, bool) override {
@@ -206,17 +199,17 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
             break;
           case 7:
             ext.enumerator(any(folders), {})
-                ->enumerateItems(std::make_shared<ItemsObserver>(completions, request),
+                ->enumerateItems(std::make_shared<Finishes>(completions, request),
                                  platform::kInitialPageSortedByName);
             break;
           case 8:
             ext.enumerator(platform::kWorkingSetContainerItemIdentifier, {})
-                ->enumerateItems(std::make_shared<ItemsObserver>(completions, request),
+                ->enumerateItems(std::make_shared<Finishes>(completions, request),
                                  platform::kInitialPageSortedByName);
             break;
           default:
             ext.enumerator(platform::kWorkingSetContainerItemIdentifier, {})
-                ->enumerateChanges(std::make_shared<ChangesObserver>(completions, request), ext.anchor());
+                ->enumerateChanges(std::make_shared<Finishes>(completions, request), ext.anchor());
             break;
         }
         // A third of the requests are cancelled: a sixth at once, a sixth a little later.
