@@ -289,6 +289,18 @@ TEST(HostileServerTest, EndlessBodiesOfOtherAnswersAreNotHeld) {
   }
 }
 
+// A server that answers the probe 200 without a DAV header is no WebDAV server: nothing but probes is sent
+// to it, and every request fails as for a server that is gone.
+TEST(HostileServerTest, AnOptionsAnswerWithoutDavIsNoServer) {
+  FakeServer server;
+  server.on("OPTIONS", "/dav/", Reply{.headers = {{"Allow", "GET, PROPFIND"}}});
+  server.setHandler([](const FakeServer::Received&) { return listing({entry("/dav/", true)}); });
+  TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
+  expectError(drive.enumerate(kRootContainerItemIdentifier)->error(), kFileProviderErrorDomain,
+              kServerUnreachable);
+  for (const auto& r : server.requests()) EXPECT_EQ(r.method, "OPTIONS") << r.target;
+}
+
 // Redirects to another origin: reading requests follow without credentials; requests that change something
 // are not followed there at all, and the platform gets the error; the state keeps nothing of them.
 TEST(HostileServerTest, RedirectsElsewhereCarryNoCredentialsAndNoWrites) {
