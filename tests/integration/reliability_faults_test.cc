@@ -15,14 +15,10 @@
 #include "client/platform_client.h"
 #include "platform/jobs.h"
 #include "state/state_file.h"
-#include "support/fake_server.h"
+#include "support/drive_test.h"
 #include "support/real_server.h"
-#include "support/test_drive.h"
 
 namespace davfp::testing {
-
-void PrintTo(ServerKind kind, std::ostream* out);
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -40,12 +36,6 @@ std::string pattern(size_t n, char seed) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 4093 + seed) % 251);
   return s;
-}
-
-void expectUnreachable(const std::optional<platform::Error>& error) {
-  ASSERT_TRUE(error.has_value()) << "expected -1004, got success";
-  EXPECT_EQ(error->domain(), kFileProviderErrorDomain) << error->what();
-  EXPECT_EQ(error->code(), platform::fp::kServerUnreachable) << error->what();
 }
 
 // Every regular file below dir.
@@ -107,7 +97,7 @@ class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
         c.check(drive, true);
         continue;
       }
-      expectUnreachable(error);
+      expectError(error, kFileProviderErrorDomain, platform::fp::kServerUnreachable);
       EXPECT_EQ(readFile(drive.state().file()), stateBefore) << "the state changed for a failed request";
       c.check(drive, false);
       drive.publish(server_->baseUrl());
@@ -142,66 +132,45 @@ class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
   std::unique_ptr<RealServer> server_;
 };
 
-TEST_P(ServerKilledTest, InTheMiddleOfADownload) {
+TEST_P(ServerKilledTest, ARequestCutShortFailsWholeAndSucceedsWhenRepeated) {
   std::optional<std::string> file;
-  run({"download", Direction::toClient, 256 * 1024,
+  const Case cases[] = {
+      {"download", Direction::toClient, 256 * 1024,
        [&](TestDrive& drive) {
          auto fetched = drive.fetch(drive.state().id("/big.bin"));
          file = fetched.file;
          return fetched.error;
        },
        [&](TestDrive& drive, bool succeeded) {
-         if (succeeded) {
-           ASSERT_TRUE(file.has_value());
+         EXPECT_EQ(file.has_value(), succeeded);
+         if (file) {
            EXPECT_TRUE(readFile(*file) == big_) << "the file delivered is not the whole contents";
            fs::remove(*file);
-         } else {
-           EXPECT_FALSE(file.has_value());
          }
-         // Nothing partial is left behind.
-         EXPECT_TRUE(filesBelow(drive.env().temporaryDirectory()).empty());
-       }});
-}
-
-TEST_P(ServerKilledTest, InTheMiddleOfAnUploadOfANewFile) {
-  run({"upload of a new file", Direction::toServer, 256 * 1024,
+         EXPECT_TRUE(filesBelow(drive.env().temporaryDirectory()).empty()) << "a partial download stays";
+       }},
+      {"upload of a new file", Direction::toServer, 256 * 1024,
        [&](TestDrive& drive) {
          return drive.create(TemplateItem::file("new.bin"), drive.contents(big_)).error;
        },
        [&](TestDrive& drive, bool succeeded) {
-         if (succeeded) {
+         EXPECT_EQ(drive.state().existingId("/new.bin").has_value(), succeeded);
+         if (succeeded || (fs::exists(root_ + "/new.bin") && !keepsCutUploads())) {
            EXPECT_TRUE(readFile(root_ + "/new.bin") == big_) << "the server holds a cut copy";
-           EXPECT_TRUE(drive.state().existingId("/new.bin").has_value());
-         } else {
-           EXPECT_FALSE(drive.state().existingId("/new.bin").has_value());
-           if (fs::exists(root_ + "/new.bin") && !keepsCutUploads()) {
-             EXPECT_TRUE(readFile(root_ + "/new.bin") == big_) << "the server holds a cut copy";
-           }
          }
-       }});
-}
-
-TEST_P(ServerKilledTest, InTheMiddleOfAReplacement) {
-  run({"replacement of a file's contents", Direction::toServer, 256 * 1024,
+       }},
+      {"replacement of a file's contents", Direction::toServer, 256 * 1024,
        [&](TestDrive& drive) {
-         const std::string id = drive.state().id("/old.bin");
-         return drive
-             .modify(TemplateItem::file("old.bin", kRootContainerItemIdentifier, id), kContents,
-                     drive.contents(big_))
-             .error;
+         auto item = TemplateItem::file("old.bin", kRootContainerItemIdentifier, drive.state().id("/old.bin"));
+         return drive.modify(item, kContents, drive.contents(big_)).error;
        },
        [&](TestDrive&, bool succeeded) {
          std::string now = readFile(root_ + "/old.bin");
-         if (succeeded) {
-           EXPECT_TRUE(now == big_) << "the server holds a cut copy";
-         } else if (!keepsCutUploads()) {
-           EXPECT_TRUE(now == old_ || now == big_) << "the server holds " << now.size() << " bytes";
+         if (succeeded || !keepsCutUploads()) {
+           EXPECT_TRUE(now == big_ || (!succeeded && now == old_)) << "the server holds " << now.size();
          }
-       }});
-}
-
-TEST_P(ServerKilledTest, InTheMiddleOfAListing) {
-  run({"listing", Direction::toClient, 4 * 1024,
+       }},
+      {"listing", Direction::toClient, 4 * 1024,
        [&](TestDrive& drive) {
          auto listed = drive.enumerate(drive.state().id("/folder"));
          if (!listed->error()) {
@@ -212,12 +181,13 @@ TEST_P(ServerKilledTest, InTheMiddleOfAListing) {
        [&](TestDrive& drive, bool succeeded) {
          // A listing cut short is no listing: the folder is remembered only from a whole one.
          auto known = drive.state().knownFolders();
-         auto folder = known.find("/folder");
-         ASSERT_EQ(folder != known.end(), succeeded);
+         ASSERT_EQ(known.contains("/folder"), succeeded);
          if (succeeded) {
-           EXPECT_EQ(folder->second.size(), static_cast<size_t>(kFolderFiles));
+           EXPECT_EQ(known.at("/folder").size(), static_cast<size_t>(kFolderFiles));
          }
-       }});
+       }},
+  };
+  for (const auto& c : cases) run(c);
 }
 
 std::string kindName(const ::testing::TestParamInfo<ServerKind>& param) { return serverName(param.param); }
@@ -241,44 +211,25 @@ TEST(SilentServerTest, IdleTimeoutsEndRequestsAndNoJobStaysBehind) {
   DavTimings timings = TestDrive::quickTimings();
   timings.sessionTimeout = timings.requestTimeout = timings.probeTimeout = std::chrono::milliseconds(300);
   const Reply silent{.noAnswer = true};
-  const Reply trickle{
-      .status = 207, .body = "<D:multistatus xmlns:D=\"DAV:\"/>", .byteInterval = std::chrono::seconds(1)};
-  struct Case {
-    std::string what;
-    std::function<void(FakeServer&)> script;
-  } cases[] = {
-      {"the listing is never answered", [&](FakeServer& s) { s.on("PROPFIND", "/dav/", silent); }},
-      {"the listing comes a byte a second", [&](FakeServer& s) { s.on("PROPFIND", "/dav/", trickle); }},
-      {"the probe is never answered", [&](FakeServer& s) { s.on("OPTIONS", "/dav/", silent); }},
-      {"the probe comes a byte a second", [&](FakeServer& s) { s.on("OPTIONS", "/dav/", trickle); }},
-      {"the download is never answered",
-       [&](FakeServer& s) {
-         s.on("PROPFIND", "/dav/",
-              Reply{.status = 207,
-                    .body = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/"
-                            "</D:href></D:response><D:response><D:href>/dav/a</D:href>"
-                            "</D:response></D:multistatus>"});
-         s.on("PROPFIND", "/dav/a",
-              Reply{.status = 207,
-                    .body = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>"
-                            "/dav/a</D:href></D:response></D:multistatus>"});
-         s.on("GET", "/dav/a", silent);
-       }},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+  const Reply trickle{.status = 207, .body = multistatus({}), .byteInterval = std::chrono::seconds(1)};
+  const std::pair<std::string, Reply> cases[] = {
+      {"OPTIONS", silent}, {"OPTIONS", trickle}, {"PROPFIND", silent}, {"PROPFIND", trickle}, {"GET", silent}};
+  for (const auto& [method, reply] : cases) {
+    SCOPED_TRACE(method + (reply.noAnswer ? " never answered" : " answered a byte a second"));
     FakeServer server;
-    c.script(server);
+    ServedTree tree{server};
+    tree.file("/a");
+    server.on(method, method == "GET" ? "/dav/a" : "/dav/", reply);
     TestDrive drive(server.url("/dav/"), timings);
     std::optional<platform::Error> error;
-    if (c.what.find("download") != std::string::npos) {
+    if (method == "GET") {
       auto root = drive.enumerate(kRootContainerItemIdentifier);
       ASSERT_EQ(root->items().size(), 1u);
       error = drive.fetch(root->items()[0]->itemIdentifier()).error;
     } else {
       error = drive.enumerate(kRootContainerItemIdentifier)->error();
     }
-    expectUnreachable(error);
+    expectError(error, kFileProviderErrorDomain, platform::fp::kServerUnreachable);
     EXPECT_TRUE(jobsSettle(std::chrono::seconds(10))) << "a job is stuck";
     EXPECT_TRUE(filesBelow(drive.env().temporaryDirectory()).empty());
     server.stop();
@@ -317,26 +268,9 @@ TEST(SilentServerTest, ATrickleWithinTheIdleTimeoutEndsWhenCancelled) {
 // write stays, and the next save that succeeds writes everything.
 TEST(DiskFullTest, AFailedSaveLosesNothingAndLeavesAWholeFile) {
   FakeServer server;
-  std::string folder = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/big/</D:href></D:response>";
-  for (int i = 0; i < 500; ++i) {
-    folder +=
-        "<D:response><D:href>/dav/big/file-with-a-long-name-" + std::to_string(i) + "</D:href></D:response>";
-  }
-  folder += "</D:multistatus>";
-  server.on("PROPFIND", "/dav/",
-            Reply{.status = 207,
-                  .body = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/"
-                          "</D:href></D:response><D:response><D:href>/dav/big/</D:href>"
-                          "<D:propstat><D:prop><D:resourcetype><D:collection/>"
-                          "</D:resourcetype></D:prop></D:propstat></D:response>"
-                          "<D:response><D:href>/dav/other/</D:href><D:propstat><D:prop>"
-                          "<D:resourcetype><D:collection/></D:resourcetype></D:prop>"
-                          "</D:propstat></D:response></D:multistatus>"});
-  server.on("PROPFIND", "/dav/big/", Reply{.status = 207, .body = folder});
-  server.on("PROPFIND", "/dav/other/",
-            Reply{.status = 207,
-                  .body = "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/other/</D:href>"
-                          "</D:response></D:multistatus>"});
+  ServedTree tree{server};
+  tree.folder("/other");
+  for (int i = 0; i < 500; ++i) tree.file("/big/file-with-a-long-name-" + std::to_string(i));
   TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
   auto root = drive.enumerate(kRootContainerItemIdentifier);
   ASSERT_EQ(root->items().size(), 2u);

@@ -13,10 +13,7 @@
 #include <vector>
 
 #include "platform/error.h"
-#include "support/dav_test_util.h"
-#include "support/fake_server.h"
-#include "support/temp_dir.h"
-#include "support/test_drive.h"
+#include "support/drive_test.h"
 
 namespace davfp::testing {
 namespace {
@@ -26,29 +23,16 @@ using platform::kRootContainerItemIdentifier;
 using platform::kWorkingSetContainerItemIdentifier;
 using Reply = FakeServer::Reply;
 
-constexpr std::string_view kOpen =
-    "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">";
-constexpr std::string_view kClose = "</D:multistatus>";
-
 std::string response(const std::string& href, bool folder, const std::string& length = "1",
                      const std::string& etag = "\"e\"") {
-  return "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop><D:resourcetype>" +
-         (folder ? "<D:collection/>" : "") + "</D:resourcetype><D:getcontentlength>" + length +
-         "</D:getcontentlength><D:getetag>" + etag +
-         "</D:getetag></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
-}
-
-std::string multistatus(const std::vector<std::string>& responses) {
-  std::string body(kOpen);
-  for (const auto& r : responses) body += r;
-  return body + std::string(kClose);
+  return rawResponse(href, folder, length, etag);
 }
 
 // An answer as a WebDAV server sends it while it makes it: chunked, or without any length, ended by closing
 // the connection (so that a body cut short cannot be told from a whole one).
 Reply answer(int status, std::string body, platform::HeaderList headers = {}, bool closeDelimited = false) {
   headers.insert(headers.begin(), {"DAV", "1, 2"});
-  if (!std::any_of(headers.begin(), headers.end(), [](const auto& h) { return h.first == "Content-Type"; })) {
+  if (std::none_of(headers.begin(), headers.end(), [](const auto& h) { return h.first == "Content-Type"; })) {
     headers.emplace_back("Content-Type", "application/xml");
   }
   return Reply{.status = status,
@@ -57,16 +41,10 @@ Reply answer(int status, std::string body, platform::HeaderList headers = {}, bo
                .pieces = FakeServer::once({std::move(body)})};
 }
 
-std::vector<std::string> names(const std::vector<platform::ItemRef>& items) {
-  std::vector<std::string> out;
-  for (const auto& item : items) out.push_back(item->filename());
-  return out;
-}
-
 // The whole answer to the listing of /dav/sub/ (sub and its file c.txt), or to the depth-0 lookup of c.txt.
 std::string wholeAnswer(bool folder) {
-  if (!folder) return multistatus({response("/dav/sub/c.txt", false)});
-  return multistatus({response("/dav/sub/", true), response("/dav/sub/c.txt", false)});
+  if (!folder) return multistatusOf({response("/dav/sub/c.txt", false)});
+  return multistatusOf({response("/dav/sub/", true), response("/dav/sub/c.txt", false)});
 }
 
 TEST(HostileListingTest, AnAnswerThatIsNoWholeListingFailsAndLosesNothing) {
@@ -85,7 +63,7 @@ TEST(HostileListingTest, AnAnswerThatIsNoWholeListingFailsAndLosesNothing) {
       // clang-format off
       {"an HTML page with 200", 200, [&](std::string) { return html; }, {{"Content-Type", "text/html"}}},
       {"an empty 207", 207, [](std::string) { return ""; }},
-      {"an empty multistatus", 207, [](std::string) { return multistatus({}); }},
+      {"an empty multistatus", 207, [](std::string) { return multistatusOf({}); }},
       {"without the folder itself", 207,  // for c.txt's lookup: without any resource
        [](std::string w) { auto at = w.find("<D:re"); return w.erase(at, w.find("</D:re") + 13 - at); }},
       {"one invalid UTF-8 byte", 207, [](std::string w) { return w.insert(w.rfind("<D:re"), "\xe9"); }},
@@ -111,7 +89,7 @@ TEST(HostileListingTest, AnAnswerThatIsNoWholeListingFailsAndLosesNothing) {
                                          response("/dav/sub/", true)};
         // A change that the failed pass must not lose.
         if (added) root.push_back(response("/dav/new.txt", false));
-        return answer(207, multistatus(root));
+        return answer(207, multistatusOf(root));
       }
       std::string whole = wholeAnswer(target == "/dav/sub/");
       if (broken) return answer(c.status, c.body(whole), c.headers, c.closeDelimited);
@@ -119,9 +97,9 @@ TEST(HostileListingTest, AnAnswerThatIsNoWholeListingFailsAndLosesNothing) {
     });
     TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
     auto root = drive.enumerate(kRootContainerItemIdentifier);
-    ASSERT_EQ(names(root->items()), (std::vector<std::string>{"a.txt", "sub"}));
+    ASSERT_EQ(filenames(root->items()), (Strings{"a.txt", "sub"}));
     auto sub = drive.enumerate(root->items()[1]->itemIdentifier());
-    ASSERT_EQ(names(sub->items()), std::vector<std::string>{"c.txt"});
+    ASSERT_EQ(filenames(sub->items()), Strings{"c.txt"});
     const std::string cId = sub->items()[0]->itemIdentifier();
     const auto known = drive.state().knownFolders();
 
@@ -139,7 +117,7 @@ TEST(HostileListingTest, AnAnswerThatIsNoWholeListingFailsAndLosesNothing) {
     broken = false;
     auto pass = drive.changes();
     ASSERT_FALSE(pass->error()) << pass->error()->what();
-    EXPECT_EQ(names(pass->updated()), std::vector<std::string>{"new.txt"});
+    EXPECT_EQ(filenames(pass->updated()), Strings{"new.txt"});
     EXPECT_TRUE(pass->deleted().empty());
     auto looked = drive.item(cId);
     ASSERT_FALSE(looked.error) << looked.error->what();
@@ -181,18 +159,18 @@ TEST(HostileListingTest, OddEntriesGiveOneItemOrNone) {
       if (r.method != "PROPFIND") return answer(200, "");
       // A file's own entry lists the length of its contents, which are its request target.
       if (target != "/dav/") {
-        return answer(207, multistatus({response(target, false, std::to_string(target.size()))}));
+        return answer(207, multistatusOf({response(target, false, std::to_string(target.size()))}));
       }
       std::vector<std::string> root = {response("/dav/", true), response("/dav/plain.txt", false)};
       root.insert(root.end(), c.responses.begin(), c.responses.end());
-      return answer(207, multistatus(root));
+      return answer(207, multistatusOf(root));
     });
     TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
     auto root = drive.enumerate(kRootContainerItemIdentifier);
     ASSERT_FALSE(root->error()) << root->error()->what();
     std::vector<std::string> expected = {"plain.txt"};
     if (c.name) expected.push_back(*c.name);
-    ASSERT_EQ(names(root->items()), expected);
+    ASSERT_EQ(filenames(root->items()), expected);
     if (c.name) {
       EXPECT_EQ(root->items()[1]->documentSize(), c.size);
       EXPECT_EQ(root->items()[1]->itemVersion().contentVersion, c.version);

@@ -5,8 +5,6 @@
 // the server's moves made of such a path.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
@@ -18,11 +16,10 @@
 #include <thread>
 #include <vector>
 
-#include "reliability_tree_server.h"
+#include "support/served_tree.h"
 #include "state/state_file.h"
+#include "support/host_process.h"
 #include "support/temp_dir.h"
-
-extern char** environ;
 
 namespace davfp::testing {
 namespace {
@@ -74,17 +71,6 @@ class History {
   std::set<std::string> seen_;  // guarded by mu_
 };
 
-pid_t start(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-  std::vector<char*> argv, envp;
-  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), envp.data()) != 0) return -1;
-  return pid;
-}
-
 // Checks the state file as a killed process left it; returns how many paths it holds.
 size_t checkStateFile(const std::string& file, const History& history) {
   if (!fs::exists(file)) return 0;  // killed before its first save
@@ -117,9 +103,8 @@ bool waitForSave(const std::string& file, const std::string& before) {
 }
 
 TEST(KilledProcessTest, TheStateAlwaysLoadsAndHoldsOnlyPathsTheServerHad) {
-  TreeServer world;
-  FakeServer& server = world.server;
-  ServedTree& tree = world.tree;
+  FakeServer server;
+  ServedTree tree{server};  // stops the server before it goes
   tree.folder("/d0");
   tree.file("/f0", "zero");
   tree.file("/d0/f1", "one");
@@ -144,8 +129,7 @@ TEST(KilledProcessTest, TheStateAlwaysLoadsAndHoldsOnlyPathsTheServerHad) {
   size_t changed = 0, largest = 0;
   std::string previous;
   for (int kill = 0; kill < kKills; ++kill) {
-    pid_t pid = start({DAVFP_WRITEBACK_LOOP, kDomain, std::to_string(rng())}, env);
-    ASSERT_GT(pid, 0);
+    auto loop = ChildProcess::start({DAVFP_WRITEBACK_LOOP, kDomain, std::to_string(rng())}, env);
     // A random moment, counted in the loop's own progress so that a slow machine kills as late in the work as
     // a fast one: after a random number of requests have reached the server (none: often before the first
     // save), then a little more, often in the middle of a request or of a save.
@@ -159,10 +143,8 @@ TEST(KilledProcessTest, TheStateAlwaysLoadsAndHoldsOnlyPathsTheServerHad) {
       ASSERT_TRUE(waitForSave(stateFile, previous)) << "the loop saved nothing";
     }
     std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 3'000)(rng)));
-    ::kill(pid, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the loop ended by itself with status " << WEXITSTATUS(status);
+    loop->signal(SIGKILL);
+    ASSERT_EQ(loop->finish(std::chrono::seconds(30)).status, 128 + SIGKILL) << "the loop ended by itself";
     SCOPED_TRACE("after kill " + std::to_string(kill + 1));
     largest = std::max(largest, checkStateFile(stateFile, history));
     if (fs::exists(stateFile)) {
@@ -180,11 +162,7 @@ TEST(KilledProcessTest, TheStateAlwaysLoadsAndHoldsOnlyPathsTheServerHad) {
   EXPECT_GT(largest, 3u);
 
   // After all of that, the domain still works from its state: a run to its end.
-  pid_t pid = start({DAVFP_WRITEBACK_LOOP, kDomain, "1", "50"}, env);
-  ASSERT_GT(pid, 0);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(runProcess({DAVFP_WRITEBACK_LOOP, kDomain, "1", "50"}, env).status, 0);
   checkStateFile(stateFile, history);
 
   // Kills in the middle of a save leave no piece of it behind.

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "platform/jobs.h"
-#include "reliability_tree_server.h"
+#include "support/served_tree.h"
 #include "support/reliability_process.h"
 #include "support/test_drive.h"
 
@@ -76,18 +76,11 @@ class Completions {
   int cancelled_ = 0;          // guarded by mu_
 };
 
-// Observers that count their finish calls (and only those).
-struct ItemsObserver : platform::EnumerationObserver {
-  ItemsObserver(Completions& c, int r) : completions(c), request(r) {}
+// An observer that counts its finish calls (and only those).
+struct Finishes : platform::EnumerationObserver, platform::ChangeObserver {
+  Finishes(Completions& c, int r) : completions(c), request(r) {}
   void didEnumerateItems(std::vector<ItemRef>) override {}
   void finishEnumeratingUpToPage(std::optional<platform::Page>) override { completions.called(request); }
-  void finishEnumeratingWithError(const platform::Error& e) override { completions.called(request, e); }
-  Completions& completions;
-  int request;
-};
-
-struct ChangesObserver : platform::ChangeObserver {
-  ChangesObserver(Completions& c, int r) : completions(c), request(r) {}
   void didUpdateItems(std::vector<ItemRef>) override {}
   void didDeleteItemsWithIdentifiers(std::vector<platform::ItemIdentifier>) override {}
   void finishEnumeratingChangesUpToSyncAnchor(platform::SyncAnchor, bool) override {
@@ -118,8 +111,9 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
   timings.sessionTimeout = timings.requestTimeout = timings.probeTimeout = std::chrono::seconds(30);
   {
     // Once first, so that what the libraries keep for good (their initialisation) is in the baseline.
-    TreeServer world;
-    TestDrive(world.server.url("/dav/"), timings).enumerate(kRootContainerItemIdentifier);
+    FakeServer server;
+    ServedTree tree{server};
+    TestDrive(server.url("/dav/"), timings).enumerate(kRootContainerItemIdentifier);
   }
   ASSERT_TRUE(settles(threadCount(), platform::poolCountsForTesting().workers));
   const size_t threadsBefore = threadCount();
@@ -130,9 +124,8 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   Completions completions;
   {
-    TreeServer world;
-    FakeServer& server = world.server;
-    ServedTree& tree = world.tree;
+    FakeServer server;
+    ServedTree tree{server};
     for (int d = 0; d < 10; ++d) {
       tree.folder("/d" + std::to_string(d));
       for (int f = 0; f < 10; ++f) tree.file("/d" + std::to_string(d) + "/f" + std::to_string(f), "contents");
@@ -206,17 +199,17 @@ TEST(LoadTest, AThousandConcurrentRequestsWithRandomCancellations) {
             break;
           case 7:
             ext.enumerator(any(folders), {})
-                ->enumerateItems(std::make_shared<ItemsObserver>(completions, request),
+                ->enumerateItems(std::make_shared<Finishes>(completions, request),
                                  platform::kInitialPageSortedByName);
             break;
           case 8:
             ext.enumerator(platform::kWorkingSetContainerItemIdentifier, {})
-                ->enumerateItems(std::make_shared<ItemsObserver>(completions, request),
+                ->enumerateItems(std::make_shared<Finishes>(completions, request),
                                  platform::kInitialPageSortedByName);
             break;
           default:
             ext.enumerator(platform::kWorkingSetContainerItemIdentifier, {})
-                ->enumerateChanges(std::make_shared<ChangesObserver>(completions, request), ext.anchor());
+                ->enumerateChanges(std::make_shared<Finishes>(completions, request), ext.anchor());
             break;
         }
         // A third of the requests are cancelled: a sixth at once, a sixth a little later.

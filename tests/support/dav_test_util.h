@@ -8,6 +8,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dav/dav_error.h"
@@ -48,6 +49,27 @@ struct Listed {
   std::optional<std::string> etag;
   std::optional<std::string> modified;
 };
+
+// The bounds of a multistatus body, for bodies written piece by piece.
+inline constexpr std::string_view kMultistatusOpen =
+    "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">";
+inline constexpr std::string_view kMultistatusClose = "</D:multistatus>";
+
+// One response element as a hostile server may write it: the length is any text (none: left out).
+inline std::string rawResponse(const std::string& href, bool folder, std::optional<std::string> length = {},
+                               const std::string& etag = "\"e\"") {
+  return "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop><D:resourcetype>" +
+         (folder ? "<D:collection/>" : "") + "</D:resourcetype>" +
+         (length ? "<D:getcontentlength>" + *length + "</D:getcontentlength>" : "") + "<D:getetag>" + etag +
+         "</D:getetag></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
+}
+
+// A multistatus body of response elements as they are.
+inline std::string multistatusOf(const std::vector<std::string>& responses) {
+  std::string body(kMultistatusOpen);
+  for (const auto& r : responses) body += r;
+  return body + std::string(kMultistatusClose);
+}
 
 inline std::string multistatus(const std::vector<Listed>& entries) {
   std::string body = "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">";

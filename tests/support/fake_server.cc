@@ -103,11 +103,6 @@ void FakeServer::setHandler(std::function<Reply(const Received&)> handler) {
   handler_ = std::move(handler);
 }
 
-void FakeServer::alterForwarded(std::function<void(const Received&, Reply&)> alter) {
-  std::lock_guard guard(mu_);
-  alter_ = std::move(alter);
-}
-
 std::vector<FakeServer::Received> FakeServer::requests() const {
   std::lock_guard guard(mu_);
   return requests_;
@@ -321,12 +316,6 @@ std::optional<FakeServer::Reply> FakeServer::forward(Connection& client, Reader&
       return piece;
     };
   }
-  std::function<void(const Received&, Reply&)> alter;
-  {
-    std::lock_guard guard(mu_);
-    alter = alter_;
-  }
-  if (alter) alter(request, reply);
   return reply;
 }
 

@@ -16,8 +16,8 @@
 // The options choose how the server is reached and who answers: https with a given certificate instead of
 // http; or forwarding every request to a real server on another loopback port, over one connection of its
 // own per connection taken, the request's body passed on as it arrives and the server's answer sent back as
-// it comes (through alterForwarded() when set). In every mode the server can die on cue (dieAfter()), as a
-// killed server would: after some bytes in one direction it stops listening and ends every connection.
+// it comes. In every mode the server can die on cue (dieAfter()), as a killed server would: after some bytes
+// in one direction it stops listening and ends every connection.
 //
 // Thread-safe. stop() (also run by the destructor) stops listening, so that the port then refuses, ends every
 // connection, waiting or not, and joins every thread: a test never hangs on the server.
@@ -108,8 +108,6 @@ class FakeServer {
 
   void on(std::string method, std::string target, Reply reply);
   void setHandler(std::function<Reply(const Received&)> handler);
-  // Changes each answer that the upstream server gives before it is sent on (its body still unread).
-  void alterForwarded(std::function<void(const Received&, Reply&)> alter);
 
   std::vector<Received> requests() const;  // in arrival order
   void clearRequests();
@@ -171,7 +169,6 @@ class FakeServer {
   bool stopped_ = false;                                         // guarded by mu_: died or stopped
   std::map<std::pair<std::string, std::string>, Route> routes_;  // guarded by mu_
   std::function<Reply(const Received&)> handler_;                // guarded by mu_
-  std::function<void(const Received&, Reply&)> alter_;           // guarded by mu_
   std::vector<Received> requests_;                               // guarded by mu_
   long connections_ = 0;                                         // guarded by mu_
   std::optional<std::pair<Direction, uint64_t>> budget_;  // guarded by mu_: bytes still sent before the death
