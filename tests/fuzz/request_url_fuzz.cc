@@ -69,7 +69,8 @@ bool isDotSegment(std::string_view s) { return s == "." || s == ".."; }
 std::optional<platform::Url> usableBase(std::string_view base) {
   auto url = platform::Url::parse(base);
   if (!url || (url->scheme() != "http" && url->scheme() != "https")) return std::nullopt;
-  if (url->query() || url->fragment()) return std::nullopt;
+  // A "?" or "#" begins a query or fragment, an empty one too, which the path would land in.
+  if (base.find_first_of("?#") != std::string_view::npos) return std::nullopt;
   return url;
 }
 
