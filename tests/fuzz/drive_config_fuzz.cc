@@ -8,9 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_support.h"
-#include "json_reference.h"
 #include "dav/drive_config.h"
+#include "json_reference.h"
 
 namespace davfp::fuzz {
 namespace {
@@ -50,25 +49,10 @@ std::string encode(const Drives& drives) {
 }  // namespace davfp::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  using namespace davfp;
   using namespace davfp::fuzz;
   std::string_view input(reinterpret_cast<const char*>(data), size);
-
-  std::optional<Drives> decoded = decodeDrives(input);
-  if (decoded) {
-    std::string file = encode(*decoded);
-    std::optional<Drives> again = decodeDrives(file);
-    FUZZ_CHECK(again && *again == *decoded, "decoded:\n" + describe(*decoded) + "written:\n" +
-                                                printable(file) + "\nread back:\n" +
-                                                (again ? describe(*again) : "nothing"));
-  }
-
-  if (std::optional<Tree> tree = parseTree(input); tree && hasUniqueMembers(input, *tree)) {
-    std::optional<Drives> expected = referenceDrives(*tree);
-    FUZZ_CHECK(expected == decoded, "expected:\n" + (expected ? describe(*expected) : "nothing\n") +
-                                        "decoded:\n" + (decoded ? describe(*decoded) : "nothing\n"));
-  } else {
-    FUZZ_CHECK(!decoded || tree, "decoded what is not JSON");
-  }
+  std::optional<Drives> decoded = davfp::decodeDrives(input);
+  if (decoded) checkRewrite(*decoded, davfp::decodeDrives, encode, describe);
+  checkAgainstTree(input, decoded, referenceDrives, describe);
   return 0;
 }

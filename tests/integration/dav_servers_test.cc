@@ -1,21 +1,16 @@
 // The WebDAV client against real servers: names that need escaping, in every Unicode form, come back byte for
-// byte; transfers arrive whole; the servers' refusals reach the caller as the errors the engine tells apart.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
+// byte under any base path; transfers arrive whole; what is missing reaches the caller as the errors the
+// engine tells apart.
 #include <filesystem>
+#include <functional>
 #include <map>
 
 #include "dav/dav.h"
-#include "platform/error.h"
-#include "platform/url_session.h"
+#include "real_servers_fixture.h"
 #include "support/dav_test_util.h"
-#include "support/real_server.h"
-#include "support/temp_dir.h"
 #include "support/test_env.h"
 
 namespace davfp::testing {
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -41,146 +36,87 @@ std::string pattern(size_t n) {
   return s;
 }
 
-class DavServersTest : public ::testing::TestWithParam<ServerKind> {
- protected:
-  void SetUp() override {
-    // A server that drops root must reach its folder: TempDir is private (0700) by default.
-    ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755), 0);
-    fs::create_directory(root_);
+// The names in a listing below folder, with isDir; the folder's own entry comes first.
+std::map<std::string, bool> children(const std::vector<DavEntry>& entries, const std::string& folder) {
+  std::map<std::string, bool> out;
+  EXPECT_TRUE(!entries.empty() && entries[0].path == folder && entries[0].isDir) << folder;
+  const std::string prefix = folder == "/" ? "/" : folder + "/";
+  for (size_t i = 1; i < entries.size(); ++i) {
+    EXPECT_TRUE(entries[i].path.starts_with(prefix)) << entries[i].path;
+    out[entries[i].path.substr(prefix.size())] = entries[i].isDir;
   }
+  return out;
+}
 
-  // Starts the server on root_ and a client on its base URL.
+class DavServersTest : public RealServersTest {
+ protected:
   std::shared_ptr<Dav> start(const std::string& prefix = "/dav/") {
-    server_ = RealServer::start(GetParam(), root_, prefix);
-    server_->adopt(root_);
-    env_.publish(kDomain, server_->baseUrl());
+    env_.publish(kDomain, serve(prefix).baseUrl());
     return Dav::create(kDomain, env_, DavTimings{.pollInterval = 1ms, .polls = 1});
   }
 
-  // The names in a listing's entries below folder (the folder's own entry left out), with isDir.
-  static std::map<std::string, bool> children(const std::vector<DavEntry>& entries,
-                                              const std::string& folder) {
-    std::map<std::string, bool> out;
-    const std::string prefix = folder == "/" ? "/" : folder + "/";
-    for (const auto& entry : entries) {
-      if (entry.path == folder) continue;
-      EXPECT_TRUE(entry.path.starts_with(prefix)) << entry.path;
-      out[entry.path.substr(prefix.size())] = entry.isDir;
-    }
-    return out;
+  // A download's bytes; its file is removed.
+  static std::string fetch(Dav& dav, const std::string& path) {
+    std::string file = dav.download(path);
+    std::string bytes = readFile(file);
+    fs::remove(file);
+    return bytes;
   }
 
-  TempDir tmp_;
-  const std::string root_ = tmp_.file("root");
   TestEnv env_;
-  std::unique_ptr<RealServer> server_;
 };
 
-TEST_P(DavServersTest, ListsAndFetchesNamesByteForByte) {
-  const std::string folder = "dir #1; 100% ?+ \xc3\xa9";
-  fs::create_directory(root_ + "/" + folder);
+TEST_P(DavServersTest, ListsFetchesAndMovesNamesByteForByteUnderAnyBasePath) {
+  const std::string folder = "/dir #1; 100% ?+ \xc3\xa9";
   std::map<std::string, bool> expected;
-  for (const auto& name : kNames) {
-    writeFile(root_ + "/" + name, contentsOf(name));
-    writeFile(root_ + "/" + folder + "/" + name, contentsOf(name));
-    expected[name] = false;
-  }
-  auto dav = start();
-  SCOPED_TRACE(server_->name());
-
-  auto top = dav->list("/", 1);
-  ASSERT_FALSE(top.empty());
-  EXPECT_EQ(top[0].path, "/");
-  EXPECT_TRUE(top[0].isDir);
-  auto expectedTop = expected;
-  expectedTop[folder] = true;
-  EXPECT_EQ(children(top, "/"), expectedTop);
-
-  const std::string folderPath = "/" + folder;
-  auto inner = dav->list(folderPath, 1);
-  ASSERT_FALSE(inner.empty());
-  EXPECT_EQ(inner[0].path, folderPath);
-  EXPECT_EQ(children(inner, folderPath), expected);
-
-  for (const auto& name : kNames) {
-    SCOPED_TRACE(name);
-    const std::string path = folderPath + "/" + name;
-    auto one = dav->list(path, 0);
-    ASSERT_EQ(one.size(), 1u);
-    EXPECT_EQ(one[0].path, path);
-    EXPECT_FALSE(one[0].isDir);
-    EXPECT_EQ(one[0].size, static_cast<int64_t>(contentsOf(name).size()));
-    std::string file = dav->download(path);
-    EXPECT_EQ(readFile(file), contentsOf(name));
-    fs::remove(file);
-  }
-}
-
-TEST_P(DavServersTest, WorksUnderAnyBasePath) {
+  for (const auto& name : kNames) expected[name] = false;
   for (const char* prefix : {"/", "/x/y-z/"}) {
     SCOPED_TRACE(prefix);
     fs::remove_all(root_);
-    fs::create_directories(root_ + "/sub");
-    writeFile(root_ + "/sub/f.txt", "in sub");
+    for (const auto& name : kNames) place(folder.substr(1) + "/" + name, contentsOf(name));
     auto dav = start(prefix);
     SCOPED_TRACE(server_->name());
 
-    EXPECT_EQ(children(dav->list("/", 1), "/"), (std::map<std::string, bool>{{"sub", true}}));
-    EXPECT_EQ(children(dav->list("/sub", 1), "/sub"), (std::map<std::string, bool>{{"f.txt", false}}));
+    EXPECT_EQ(children(dav->list("/", 1), "/"), (std::map<std::string, bool>{{folder.substr(1), true}}));
+    EXPECT_EQ(children(dav->list(folder, 1), folder), expected);
     // A folder looked up on its own, without its "/" (some servers redirect).
-    auto folder = dav->list("/sub", 0);
-    ASSERT_EQ(folder.size(), 1u);
-    EXPECT_EQ(folder[0].path, "/sub");
-    EXPECT_TRUE(folder[0].isDir);
-    std::string file = dav->download("/sub/f.txt");
-    EXPECT_EQ(readFile(file), "in sub");
-    fs::remove(file);
+    EXPECT_EQ(children(dav->list(folder, 0), folder), (std::map<std::string, bool>{}));
+    for (const auto& name : kNames) {
+      SCOPED_TRACE(name);
+      auto one = dav->list(folder + "/" + name, 0);
+      ASSERT_EQ(one.size(), 1u);
+      EXPECT_EQ(one[0].path, folder + "/" + name);
+      EXPECT_FALSE(one[0].isDir);
+      EXPECT_EQ(one[0].size, static_cast<int64_t>(contentsOf(name).size()));
+      EXPECT_EQ(fetch(*dav, folder + "/" + name), contentsOf(name));
+    }
     dav->send("MKCOL", "/made", {}, std::nullopt, Target::collection);
-    dav->move("/sub/f.txt", "/made/g.txt");
-    EXPECT_EQ(readFile(root_ + "/made/g.txt"), "in sub");
+    dav->move(folder + "/a b.txt", "/made/g.txt");
+    EXPECT_EQ(readFile(disk("/made/g.txt")), contentsOf("a b.txt"));
     server_.reset();
   }
 }
 
-TEST_P(DavServersTest, TransfersArriveWholeAndRefusalsKeepTheirMeaning) {
-  fs::create_directory(root_ + "/folder");
-  writeFile(root_ + "/a.txt", "a");
-  writeFile(root_ + "/b.txt", "b");
-  writeFile(root_ + "/folder/inner.txt", "inner");
+TEST_P(DavServersTest, TransfersArriveWholeAndWhatIsMissingIsNotFound) {
+  place("a.txt", "a");
   auto dav = start();
   SCOPED_TRACE(server_->name());
 
   // Uploads: empty, large, and over an existing file.
   TempDir local;
-  const std::string big = pattern(10 << 20);
+  const std::string big = pattern(4 << 20);
   writeFile(local.file("big"), big);
   dav->upload("/empty.txt", std::nullopt);
   dav->upload("/big.bin", local.file("big"));
   dav->upload("/a.txt", local.file("big"));
-  EXPECT_EQ(fs::file_size(root_ + "/empty.txt"), 0u);
-  EXPECT_EQ(readFile(root_ + "/big.bin"), big);
-  EXPECT_EQ(readFile(root_ + "/a.txt"), big);
+  EXPECT_EQ(readFile(disk("/empty.txt")), "");
+  EXPECT_EQ(readFile(disk("/big.bin")), big);
+  EXPECT_EQ(readFile(disk("/a.txt")), big);
   auto listed = dav->list("/big.bin", 0);
   ASSERT_EQ(listed.size(), 1u);
   EXPECT_EQ(listed[0].size, static_cast<int64_t>(big.size()));
-
-  std::string file = dav->download("/big.bin");
-  EXPECT_EQ(readFile(file), big);
-  fs::remove(file);
-  file = dav->download("/empty.txt");
-  EXPECT_EQ(fs::file_size(file), 0u);
-  fs::remove(file);
-
-  // Moving onto an existing name is refused and changes nothing.
-  EXPECT_EQ(davErrorOf([&] { dav->move("/b.txt", "/a.txt"); }), DavError::status(412));
-  EXPECT_EQ(readFile(root_ + "/b.txt"), "b");
-  EXPECT_EQ(readFile(root_ + "/a.txt"), big);
-  fs::create_directory(root_ + "/other");
-  server_->adopt(root_ + "/other");
-  // lighttpd refuses a folder's move in a multistatus body, with 412 for the folder: the same failure.
-  EXPECT_EQ(davErrorOf([&] { dav->move("/folder", "/other", Target::collection); }), DavError::status(412));
-  EXPECT_EQ(readFile(root_ + "/folder/inner.txt"), "inner");
-  EXPECT_TRUE(fs::is_empty(root_ + "/other"));
+  EXPECT_EQ(fetch(*dav, "/big.bin"), big);
+  EXPECT_EQ(fetch(*dav, "/empty.txt"), "");
 
   // Whatever is missing is notFound, never a retry elsewhere.
   struct Case {
@@ -202,15 +138,9 @@ TEST_P(DavServersTest, TransfersArriveWholeAndRefusalsKeepTheirMeaning) {
   }
   EXPECT_TRUE(fs::is_empty(env_.tmpPath()));
   EXPECT_TRUE(env_.launches().empty());
-
-  // The harness leaves nothing listening behind a stopped server.
-  server_->stop();
-  EXPECT_THROW(platform::UrlSession().data({.method = "OPTIONS", .url = server_->baseUrl()}),
-               platform::Error);
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, DavServersTest, ::testing::ValuesIn(allServerKinds()),
-                         [](const auto& kind) { return serverName(kind.param); });
+DAVFP_ON_EVERY_SERVER(DavServersTest);
 
 }  // namespace
 }  // namespace davfp::testing

@@ -1,28 +1,27 @@
-// The extension against real WebDAV servers: browsing, fetching, and following changes made on the server's
-// disk behind its back.
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
+// The extension against real WebDAV servers: browsing, fetching and following changes made on the server's
+// disk behind its back; creating, renaming, moving, replacing and deleting, checked on the server's disk and
+// after every step by a change pass of the working set that finds nothing the platform does not know already;
+// and a deletion refused where the served tree loops.
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include "client/platform_client.h"
-#include "support/real_server.h"
-#include "support/temp_dir.h"
+#include "real_servers_fixture.h"
 #include "support/test_drive.h"
 
 namespace davfp::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace platform::field;
+const platform::ItemIdentifier kRoot = platform::kRootContainerItemIdentifier;
 
-class ExtensionServersTest : public ::testing::TestWithParam<ServerKind> {
+class ExtensionServersTest : public RealServersTest {
  protected:
-  void SetUp() override {
-    // A server that drops root must reach its folder: TempDir is private (0700) by default.
-    ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755), 0);
-    fs::create_directory(root_);
+  TestDrive& startDrive() {
+    drive_ = std::make_unique<TestDrive>(serve().baseUrl());
+    return *drive_;
   }
 
   // Enumerates the folder and returns its children by name.
@@ -32,14 +31,49 @@ class ExtensionServersTest : public ::testing::TestWithParam<ServerKind> {
     return out;
   }
 
-  // Writes a file into the served folder behind the server's back.
-  void place(const std::string& relative, const std::string& bytes) {
-    fs::create_directories(fs::path(root_ + "/" + relative).parent_path());
-    writeFile(root_ + "/" + relative, bytes);
+  // A change pass that reports no deletion and no file as new or changed. A folder may be reported: its own
+  // version changes with what happens inside it on some servers.
+  void expectQuiet() {
+    auto pass = drive_->changes();
+    ASSERT_FALSE(pass->error()) << pass->error()->what();
+    EXPECT_TRUE(pass->deleted().empty())
+        << pass->deleted().size() << " deleted, the first " << pass->deleted()[0];
+    for (const auto& item : pass->updated()) {
+      EXPECT_EQ(item->contentType(), platform::kFolderType)
+          << "reported as new or changed: " << item->filename();
+    }
   }
 
-  TempDir tmp_;
-  const std::string root_ = tmp_.file("root");
+  // One step of a sequence: its outcome (an item, or the Cocoa error code refused), what the server's disk
+  // holds after it (contents, kFolder, or nullptr for nothing there), and a quiet change pass. A created
+  // folder is opened, as the user would.
+  static constexpr const char* kFolder = "/";
+  void step(const std::string& what, const WriteOutcome& outcome, std::map<std::string, const char*> onDisk,
+            int refused = 0) {
+    SCOPED_TRACE(what);
+    if (refused) {
+      ASSERT_TRUE(outcome.error) << "succeeded";
+      EXPECT_EQ(outcome.error->domain(), platform::kCocoaErrorDomain);
+      EXPECT_EQ(outcome.error->code(), refused);
+    } else {
+      ASSERT_FALSE(outcome.error) << outcome.error->what() << "\n" << server_->log();
+    }
+    if (outcome.item && outcome.item->contentType() == platform::kFolderType) {
+      drive_->list(outcome.item->itemIdentifier());
+    }
+    for (const auto& [path, contents] : onDisk) {
+      SCOPED_TRACE(path);
+      if (!contents) {
+        EXPECT_FALSE(std::filesystem::exists(disk(path)));
+      } else if (contents == kFolder) {
+        EXPECT_TRUE(std::filesystem::is_directory(disk(path)));
+      } else {
+        EXPECT_EQ(readFile(disk(path)), contents);
+      }
+    }
+    expectQuiet();
+  }
+
   std::unique_ptr<TestDrive> drive_;
 };
 
@@ -52,13 +86,11 @@ TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
   place("docs/keep.txt", "unchanged");
   place("gone/inner.txt", "inside a folder to be deleted");
   place("gone/sub/deep.txt", "deeper");
-  auto server = RealServer::start(GetParam(), root_);
-  server->adopt(root_);
-  SCOPED_TRACE(server->name());
-  drive_ = std::make_unique<TestDrive>(server->baseUrl());
+  startDrive();
+  SCOPED_TRACE(server_->name());
 
   // Browse: the root, a subfolder, and the folders of the tree that will be deleted.
-  auto top = children(platform::kRootContainerItemIdentifier);
+  auto top = children(kRoot);
   ASSERT_EQ(top.size(), 3u);
   ASSERT_TRUE(top.count("hello.bin") && top.count("docs") && top.count("gone"));
   EXPECT_EQ(top["hello.bin"]->documentSize(), static_cast<int64_t>(bytes.size()));
@@ -72,11 +104,9 @@ TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
   ASSERT_TRUE(gone.count("sub"));
   EXPECT_EQ(children(gone["sub"]->itemIdentifier()).size(), 1u);
 
-  // Fetch: the server's bytes.
-  auto fetched = client::PlatformClient(drive_->ext().shared_from_this())
-                     .fetch(top["hello.bin"]->itemIdentifier(), std::nullopt);
+  auto fetched =
+      client::PlatformClient(drive_->shared()).fetch(top["hello.bin"]->itemIdentifier(), std::nullopt);
   EXPECT_EQ(readFile(fetched.file), bytes);
-
   // Nothing changed yet (a server may call a fresh entity tag weak first and strong later: no change).
   auto quiet = drive_->changes();
   EXPECT_FALSE(quiet->error());
@@ -85,11 +115,11 @@ TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
   // Change the tree behind the server's back: add, modify, delete a file, delete a folder with a subfolder.
   place("docs/new.txt", "a new file");
   place("docs/report.txt", "second, longer version");
-  fs::last_write_time(root_ + "/docs/report.txt",
-                      fs::last_write_time(root_ + "/docs/report.txt") + std::chrono::seconds(10));
-  fs::remove(root_ + "/docs/old.txt");
-  fs::remove_all(root_ + "/gone");
-  server->adopt(root_);
+  fs::last_write_time(disk("/docs/report.txt"),
+                      fs::last_write_time(disk("/docs/report.txt")) + std::chrono::seconds(10));
+  fs::remove(disk("/docs/old.txt"));
+  fs::remove_all(disk("/gone"));
+  server_->adopt(root_);
 
   auto pass = drive_->changes();
   ASSERT_FALSE(pass->error()) << pass->error()->what();
@@ -117,8 +147,92 @@ TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
   EXPECT_EQ(after->anchor(), pass->anchor());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, ExtensionServersTest, ::testing::ValuesIn(allServerKinds()),
-                         [](const auto& kind) { return serverName(kind.param); });
+TEST_P(ExtensionServersTest, CreatesRenamesMovesReplacesAndDeletes) {
+  TestDrive& d = startDrive();
+  d.list(kRoot);
+  auto id = [&d](const std::string& path) { return d.id(path); };
+  auto file = [&d](std::string name, const std::string& parent, const std::string& path = "") {
+    return TemplateItem::file(std::move(name), d.id(parent), path.empty() ? "" : d.id(path));
+  };
+  auto folder = [&d](std::string name, const std::string& parent, const std::string& path = "") {
+    return TemplateItem::folder(std::move(name), d.id(parent), path.empty() ? "" : d.id(path));
+  };
+  const std::string b = "/archive/b.txt", c = "/docs/c.txt";
+  // Identifiers taken before a step, to follow them through it.
+  std::string bId, docsId, cId;
+
+  step("create a folder", d.create(folder("docs", "/")), {{"/docs", kFolder}});
+  docsId = id("/docs");
+  auto again = d.create(folder("docs", "/"));
+  ASSERT_TRUE(again.item);
+  EXPECT_EQ(again.item->itemIdentifier(), docsId);
+  step("create another folder", d.create(folder("archive", "/")), {{"/archive", kFolder}});
+  step("create a file", d.create(file("a.txt", "/docs"), d.contents("alpha")), {{"/docs/a.txt", "alpha"}});
+  step("rename", d.modify(file("b.txt", "/docs", "/docs/a.txt"), kFilename),
+       {{"/docs/a.txt", nullptr}, {"/docs/b.txt", "alpha"}});
+  step("move across folders", d.modify(file("b.txt", "/archive", "/docs/b.txt"), kParentItemIdentifier),
+       {{"/docs/b.txt", nullptr}, {b, "alpha"}});
+  bId = id(b);
+  step("replace contents",
+       d.modify(file("b.txt", "/archive", b), kContents | kContentModificationDate,
+                d.contents("beta, longer")),
+       {{b, "beta, longer"}});
+  step("create another file", d.create(file("c.txt", "/docs"), d.contents("gamma")), {{c, "gamma"}});
+  step("move a file onto an existing name",
+       d.modify(file("c.txt", "/docs", b), kFilename | kParentItemIdentifier),
+       {{b, "beta, longer"}, {c, "gamma"}}, 512);
+  EXPECT_EQ(d.state().path(bId), b);
+  // Refused alike by every server (lighttpd in a Multi-Status answer).
+  step("move a folder onto an existing name", d.modify(folder("archive", "/", "/docs"), kFilename),
+       {{c, "gamma"}}, 512);
+  EXPECT_EQ(d.state().path(docsId), "/docs");
+  cId = id(c);
+  step("rename a folder", d.modify(folder("papers", "/", "/docs"), kFilename),
+       {{"/docs", nullptr}, {"/papers/c.txt", "gamma"}});
+  EXPECT_EQ(d.state().path(cId), "/papers/c.txt");
+  std::string parent = "/papers";
+  for (const std::string name : {"l1", "l2", "l3"}) {
+    step("create a folder in " + parent, d.create(folder(name, parent)), {});
+    parent += "/" + name;
+    step("create a file in " + parent, d.create(file(name + ".txt", parent), d.contents(name)), {});
+  }
+  EXPECT_EQ(readFile(disk("/papers/l1/l2/l3/l3.txt")), "l3");
+  step("delete a tree", {.error = d.remove(docsId, "", true)}, {{"/papers", nullptr}, {b, "beta, longer"}});
+  EXPECT_EQ(d.state().path(docsId), std::nullopt);
+  EXPECT_EQ(d.state().path(cId), std::nullopt);
+  auto version = d.lookup().item(d.lookup().entry(b))->itemVersion().contentVersion;
+  step("delete a file", {.error = d.remove(bId, version, false)}, {{b, nullptr}});
+}
+
+DAVFP_ON_EVERY_SERVER(ExtensionServersTest);
+
+// rclone serving with -L shows a link to a folder above as a folder: the tree of /a goes round /a/up/a/up/...
+// while every level also holds /keep. Deleting /a must delete nothing of /keep through the loop: the walk is
+// refused before any DELETE.
+TEST(WritebackLinksTest, DeletesNothingOfATreeThatLoops) {
+  TempDir tmp;
+  ASSERT_EQ(::chmod(tmp.path().c_str(), 0755), 0);
+  const std::string root = tmp.file("root");
+  fs::create_directories(root + "/a");
+  fs::create_directories(root + "/keep");
+  writeFile(root + "/a/mine.txt", "mine");
+  writeFile(root + "/keep/important.txt", "important");
+  fs::create_directory_symlink("..", root + "/a/up");
+  auto server = RealServer::start(ServerKind::rclone, root, "/dav/", std::nullopt, /*followLinks=*/true);
+  TestDrive drive(server->baseUrl());
+  drive.list(kRoot);
+  const std::string a = drive.id("/a");
+  drive.list(a);
+
+  auto error = drive.remove(a, "", true);
+  ASSERT_TRUE(error) << "the looping tree was deleted";
+  EXPECT_EQ(error->domain(), platform::kFileProviderErrorDomain);
+  EXPECT_EQ(error->code(), platform::fp::kDeletionRejected);
+  EXPECT_EQ(readFile(root + "/keep/important.txt"), "important");
+  EXPECT_EQ(readFile(root + "/a/mine.txt"), "mine");
+  EXPECT_TRUE(fs::is_symlink(root + "/a/up"));
+  EXPECT_EQ(drive.state().path(a), "/a");
+}
 
 }  // namespace
 }  // namespace davfp::testing

@@ -45,8 +45,9 @@ std::string href(std::string_view h) { return "<D:href>" + std::string(h) + "</D
 
 constexpr long long k1994 = 784111777;  // Sun, 06 Nov 1994 08:49:37 GMT
 
-// Listings as each server writes them. Apache: lower-case escapes, raw "+;&", prefixes lp1/ns0 bound to
-// DAV:, missing properties in a 404 propstat, a weak entity tag after a write.
+// A listing as Apache writes it (every server's own is read in the tests against real servers): lower-case
+// escapes, raw "+;&", prefixes lp1/ns0 bound to DAV:, missing properties in a 404 propstat, a weak entity tag
+// after a write.
 const char* kApache = R"(<?xml version="1.0" encoding="utf-8"?>
 <D:multistatus xmlns:D="DAV:" xmlns:ns0="DAV:">
 <D:response xmlns:lp1="DAV:" xmlns:lp2="http://apache.org/dav/props/">
@@ -65,40 +66,6 @@ const char* kApache = R"(<?xml version="1.0" encoding="utf-8"?>
 </D:multistatus>
 )";
 
-// nginx: the folder's href echoes the request (no "/"), no getetag, missing properties dropped.
-const char* kNginx =
-    R"(<?xml version="1.0" encoding="utf-8" ?><D:multistatus xmlns:D="DAV:"><D:response><D:href>/dav/docs)"
-    R"(</D:href><D:propstat><D:prop><D:displayname>docs</D:displayname><D:getlastmodified>Sun, 06 Nov 1994 )"
-    R"(08:49:37 GMT</D:getlastmodified><D:resourcetype><D:collection/></D:resourcetype><D:lockdiscovery/>)"
-    R"(</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response><D:response><D:href>)"
-    R"(/dav/docs/caf%C3%A9%20+;&amp;.txt</D:href><D:propstat><D:prop><D:displayname>caf&#233; +;&amp;.txt)"
-    R"(</D:displayname><D:getcontentlength>12</D:getcontentlength><D:getlastmodified>Sun, 06 Nov 1994 )"
-    R"(08:49:37 GMT</D:getlastmodified><D:resourcetype></D:resourcetype></D:prop></D:propstat></D:response>)"
-    R"(</D:multistatus>)";
-
-// lighttpd: "+;&" escaped, 4096 as a folder's length, an attribute on getlastmodified.
-const char* kLighttpd =
-    R"(<?xml version="1.0" encoding="utf-8"?><D:multistatus xmlns:D="DAV:" xmlns:ns0="urn:uuid:c2f41010-65b3-)"
-    R"(11d1-a29f-00aa00c14882/"><D:response><D:href>/dav/docs/</D:href><D:propstat><D:prop><D:resourcetype>)"
-    R"(<D:collection/></D:resourcetype><D:getcontentlength>4096</D:getcontentlength><D:getlastmodified )"
-    R"(ns0:dt="dateTime.rfc1123">Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified><D:getetag>"3194218917")"
-    R"(</D:getetag></D:prop></D:propstat></D:response><D:response><D:href>/dav/docs/caf%C3%A9%20%2B%3B%26.txt)"
-    R"(</D:href><D:propstat><D:prop><D:resourcetype/><D:getcontentlength>12</D:getcontentlength>)"
-    R"(<D:getlastmodified ns0:dt="dateTime.rfc1123">Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified>)"
-    R"(<D:getetag>"1204753"</D:getetag></D:prop></D:propstat></D:response></D:multistatus>)";
-
-// rclone: upper-case escapes, raw "+;&", missing properties in a 404 propstat.
-const char* kRclone =
-    R"(<?xml version="1.0" encoding="UTF-8"?><D:multistatus xmlns:D="DAV:"><D:response><D:href>/dav/docs/</D:href>)"
-    R"(<D:propstat><D:prop><D:resourcetype><D:collection xmlns:D="DAV:"/></D:resourcetype><D:displayname>docs)"
-    R"(</D:displayname><D:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT</D:getlastmodified></D:prop><D:status>)"
-    R"(HTTP/1.1 200 OK</D:status></D:propstat><D:propstat><D:prop><D:getetag></D:getetag></D:prop><D:status>)"
-    R"(HTTP/1.1 404 Not Found</D:status></D:propstat></D:response><D:response><D:href>)"
-    R"(/dav/docs/caf%C3%A9%20+;&amp;.txt</D:href><D:propstat><D:prop><D:resourcetype></D:resourcetype>)"
-    R"(<D:getcontentlength>12</D:getcontentlength><D:getlastmodified>Sun, 06 Nov 1994 08:49:37 GMT)"
-    R"(</D:getlastmodified><D:getetag>"17f4c2b0a1e0c"</D:getetag></D:prop><D:status>HTTP/1.1 200 OK)"
-    R"(</D:status></D:propstat></D:response></D:multistatus>)";
-
 TEST(PropfindParserTest, ReadsEveryServersListing) {
   const std::string file = "/docs/caf\xc3\xa9 +;&.txt|f|12|" + std::to_string(k1994);
   const std::string folder = "/docs|d|";
@@ -108,11 +75,6 @@ TEST(PropfindParserTest, ReadsEveryServersListing) {
     std::vector<std::string> entries;
   } cases[] = {
       {"apache", kApache, {folder + "-|" + std::to_string(k1994) + "|\"1000-5d8a\"", file + "|W/\"c-5d8a\""}},
-      {"nginx", kNginx, {folder + "-|" + std::to_string(k1994) + "|-", file + "|-"}},
-      {"lighttpd",
-       kLighttpd,
-       {folder + "4096|" + std::to_string(k1994) + "|\"3194218917\"", file + "|\"1204753\""}},
-      {"rclone", kRclone, {folder + "-|" + std::to_string(k1994) + "|-", file + "|\"17f4c2b0a1e0c\""}},
       // Names are recognised whatever their namespace: the default one, or none at all.
       {"default namespace",
        "<multistatus xmlns='DAV:'><response><href>/dav/a/</href><propstat><prop><resourcetype><collection/>"
