@@ -115,6 +115,7 @@ TEST_F(HostAppTest, ColdStartLaunchesTheHostApplicationThroughItsDesktopEntry) {
   EXPECT_TRUE(listening(port));
   EXPECT_EQ(std::filesystem::status(drive_.drivesFile()).permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  EXPECT_EQ(jsonLines(drive_.ok({"--domain", "d", "item", "root"})).at(0)["name"], "Demo Drive");
 
   // A second start finds it running; stopping it ends its server and unpublishes the drive.
   EXPECT_EQ(host({"start"}).status, 0);
