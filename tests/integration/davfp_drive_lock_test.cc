@@ -1,9 +1,10 @@
 // One process at a time uses a drive: a second davfp waits for the first, naming it, or with --no-wait fails
-// at once; watch holds the drive only for each pass, and what other commands did in between is its starting
-// point, not overwritten by it.
+// at once.
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <filesystem>
+#include <thread>
 
 #include "support/dav_test_util.h"
 #include "support/fake_server.h"
@@ -13,7 +14,6 @@ namespace davfp::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using nlohmann::json;
 using Reply = FakeServer::Reply;
 
 Reply listing(const std::vector<Listed>& entries) {
@@ -69,44 +69,46 @@ TEST(DavfpDriveLockTest, ASecondProcessWaitsForTheHolderOrFailsAtOnce) {
   EXPECT_TRUE(waitForMethod(server, "MKCOL"));
 }
 
-class DavfpWatchBesideCommandsTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    drive_.placeOnServer("a.txt", "alpha\n");
-    drive_.serve();
-  }
-
-  std::string ok(const std::vector<std::string>& args) {
-    ProcessResult r = drive_.davfp(args);
-    EXPECT_EQ(r.status, 0) << "davfp " << args.at(0) << "\nstdout: " << r.out << "\nstderr: " << r.err;
-    return r.out;
-  }
-  long anchor() { return std::stol(jsonLines(ok({"anchor"})).at(0)["anchor"].get<std::string>()); }
-
-  HostDrive drive_;
-};
-
-TEST_F(DavfpWatchBesideCommandsTest, WatchKeepsWhatOtherCommandsDidBetweenItsPasses) {
-  const std::string id = jsonLines(ok({"--json", "ls", "a.txt"})).at(0)["id"];
-  auto watch = drive_.startDavfp({"watch", "--interval", "1"});
+// watch prints each change on the server once, in words or as JSON, until interrupted; it holds the drive
+// only for each pass, and what other commands did in between is its starting point, not news.
+TEST(DavfpWatchTest, WatchReportsServerChangesAndKeepsWhatOtherCommandsDid) {
+  HostDrive drive;
+  drive.placeOnServer("a.txt", "alpha\n");
+  drive.placeOnServer("gone.txt", "gone\n");
+  drive.serve();
+  const std::string id = jsonLines(drive.ok({"--json", "ls", "a.txt"})).at(0)["id"];
+  auto watch = drive.startDavfp({"watch", "--interval", "1"});
   ASSERT_TRUE(watch->waitForOutput("watching", true, 60s)) << watch->err();
-
   // These run between watch's passes (or wait for one to end).
-  EXPECT_EQ(jsonLines(ok({"--json", "mv", "a.txt", "b.txt"})).at(0)["id"], id);
-  for (const char* name : {"d1", "d2", "d3", "d4"}) ok({"mkdir", name});
-  const long before = anchor();
+  drive.ok({"mv", "a.txt", "b.txt"});
+  for (const char* name : {"d1", "d2", "d3"}) drive.ok({"mkdir", name});
 
-  // A change on the server: once watch has reported it, it has run a pass after all of the above.
-  drive_.placeOnServer("marker.txt", "m\n");
-  ASSERT_TRUE(watch->waitForOutput("new      /marker.txt\n", false, 60s)) << watch->out() << watch->err();
-  EXPECT_GT(anchor(), before);
-  EXPECT_EQ(jsonLines(ok({"--json", "ls", "b.txt"})).at(0)["id"], id);
+  drive.placeOnServer("marker.txt", "m\n");
+  std::filesystem::remove(drive.served() + "/gone.txt");
+  EXPECT_TRUE(watch->waitForOutput("new      /marker.txt\n", false, 60s)) << watch->out();
+  EXPECT_TRUE(watch->waitForOutput("deleted  /gone.txt\n", false, 60s)) << watch->out();
+  drive.placeOnServer("marker.txt", "marker, longer\n");
+  EXPECT_TRUE(watch->waitForOutput("changed  /marker.txt\n", false, 60s)) << watch->out();
+  EXPECT_EQ(jsonLines(drive.ok({"--json", "ls", "b.txt"})).at(0)["id"], id);
   watch->signal(SIGINT);
   ProcessResult r = watch->finish(60s);
-  EXPECT_EQ(r.status, 130) << r.err;  // watching ends only when interrupted
-  // The drive's own changes were no news to it.
+  EXPECT_EQ(r.status, 130) << r.err;
   EXPECT_EQ(r.out.find("b.txt"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("/d1"), std::string::npos) << r.out;
+
+  // As JSON: the anchor where watching began, the change with its path, and the anchor only once it moved.
+  auto scripted = drive.startDavfp({"--json", "watch", "--interval", "1"});
+  ASSERT_TRUE(scripted->waitForOutput("{\"anchor\"", false, 60s)) << scripted->err();
+  std::this_thread::sleep_for(2s);  // quiet passes, each of which could print the anchor again
+  drive.placeOnServer("arrived.txt", "hello\n");
+  ASSERT_TRUE(scripted->waitForOutput("arrived.txt", false, 60s)) << scripted->out();
+  ASSERT_TRUE(scripted->waitForOutput("}\n{\"anchor\"", false, 60s)) << scripted->out();
+  scripted->signal(SIGINT);
+  ProcessResult ended = scripted->finish(60s);
+  auto lines = jsonLines(ended.out);
+  ASSERT_EQ(lines.size(), 3u) << ended.out;
+  EXPECT_EQ(lines[1]["updated"]["path"], "/arrived.txt");
+  EXPECT_NE(lines[0]["anchor"], lines[2]["anchor"]);
 }
 
 }  // namespace

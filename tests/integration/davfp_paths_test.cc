@@ -1,253 +1,215 @@
-// The davfp program's path commands end to end, as a person uses them: browsing, downloading, uploading,
-// making folders, moving and deleting by path, and watching for changes made on the server.
+// The davfp program's path commands end to end, as a person uses them: browsing (ls, tree, du, cat),
+// copying files and whole folders both ways (get, put, -r with cp's rules), making folders, moving and
+// deleting by path. Each sequence is a table of commands and what they print.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
+#include <array>
 #include <filesystem>
-#include <thread>
 
 #include "support/host_drive.h"
 
 namespace davfp::testing {
 namespace {
 
+namespace fs = std::filesystem;
 using nlohmann::json;
+using Tree = std::map<std::string, std::string>;
+
+// The entries of a tree below prefix, with prefix taken off.
+Tree below(const Tree& tree, const std::string& prefix) {
+  Tree out;
+  for (const auto& [path, contents] : tree) {
+    if (path.starts_with(prefix + "/")) out[path.substr(prefix.size() + 1)] = contents;
+  }
+  return out;
+}
 
 class DavfpPathsTest : public ::testing::Test {
  protected:
   void SetUp() override {
     drive_.placeOnServer("docs/a.txt", "alpha\n");
-    drive_.placeOnServer("docs/Ünïcödé name.txt", "unicode\n");
+    drive_.placeOnServer("docs/sub/b.txt", "bravo bravo\n");
+    drive_.placeOnServer("docs/sub/Ünï côdé.txt", "unicode\n");
+    fs::create_directories(drive_.served() + "/docs/sub/empty folder");
+    fs::create_directories(drive_.served() + "/empty folder");
     drive_.placeOnServer("zeta.txt", "zeta zeta\n");
-    std::filesystem::create_directories(drive_.served() + "/empty folder");
     drive_.serve();
   }
 
-  // Runs a command that must succeed and returns its stdout.
-  std::string ok(const std::vector<std::string>& args) {
-    ProcessResult r = drive_.davfp(args);
-    EXPECT_EQ(r.status, 0) << "stdout: " << r.out << "\nstderr: " << r.err;
-    return r.out;
+  // A local tree: two files, one large, under a nested folder, and an empty folder.
+  std::string makeLocalTree(const std::string& name) {
+    std::string dir = s_ + "/" + name;
+    fs::create_directories(dir + "/nested/empty folder");
+    writeFile(dir + "/one.txt", "one\n");
+    writeFile(dir + "/nested/two with spaces.txt", "two two\n");
+    writeFile(dir + "/nested/Ünï côdé.txt", std::string(200000, 'x'));
+    return dir;
   }
 
   HostDrive drive_;
+  const std::string s_ = drive_.scratch();
 };
 
-TEST_F(DavfpPathsTest, LsListsFoldersShortLongAndAsJson) {
-  EXPECT_EQ(ok({"ls"}), "docs/\nempty folder/\nzeta.txt\n");
-  EXPECT_EQ(ok({"ls", "/docs/"}), "a.txt\nÜnïcödé name.txt\n");
-  EXPECT_EQ(ok({"ls", "docs/a.txt"}), "a.txt\n");
-  EXPECT_EQ(ok({"ls", "empty folder"}), "");
+TEST_F(DavfpPathsTest, BrowsingAndReading) {
+  runSteps(drive_, {
+      {{"ls"}, 0, "docs/\nempty folder/\nzeta.txt\n"},
+      {{"ls", "/docs/"}, 0, "a.txt\nsub/\n"},
+      {{"ls", "docs/a.txt"}, 0, "a.txt\n"},
+      {{"ls", "empty folder"}, 0, ""},
+      {{"ls", "docs/nothing/deeper"}, 1, "", "davfp: /docs/nothing: no such item on the server\n"},
+      {{"ls", "zeta.txt/x"}, 1, "", "davfp: /zeta.txt: Not a directory\n"},
+      {{"ls", "-R", "docs"}, 0,
+       "/docs:\na.txt\nsub/\n\n/docs/sub:\nb.txt\nempty folder/\nÜnï côdé.txt\n\n/docs/sub/empty folder:\n"},
+      {{"tree", "docs"}, 0,
+       "/docs\n├── a.txt\n└── sub\n    ├── b.txt\n    ├── empty folder\n    └── Ünï côdé.txt\n\n"
+       "2 folders, 3 files\n"},
+      {{"du", "docs", "zeta.txt"}, 0, "26\t/docs\n10\t/zeta.txt\n"},
+      {{"du"}, 0, "36\t/\n"},
+      {{"du", "nothing", "docs"}, 1, "26\t/docs\n", "/nothing"},
+      {{"cat", "docs/a.txt", "zeta.txt"}, 0, "alpha\nzeta zeta\n"},
+      {{"cat", "docs", "zeta.txt"}, 1, "zeta zeta\n", "/docs: is a folder"},
+      {{"get", "docs/sub/Ünï côdé.txt", "-"}, 0, "unicode\n"},
+      {{"get", "--json", "zeta.txt", "-"}, 2},
+      {{"get", "docs", s_}, 1, "", "davfp: /docs: is a folder"},
+  });
+  EXPECT_TRUE(fs::is_empty(s_)) << "nothing written";
 
-  // Kind, size right-aligned, date, name: the columns line up.
-  std::string listing = ok({"ls", "-l"});
-  std::istringstream lines(listing);
-  std::vector<std::string> rows;
-  for (std::string row; std::getline(lines, row);) rows.push_back(row);
-  ASSERT_EQ(rows.size(), 3u) << listing;
-  EXPECT_TRUE(rows[0].starts_with("d   -  ")) << listing;
-  EXPECT_TRUE(rows[2].starts_with("-  10  ")) << listing;
-  EXPECT_TRUE(rows[2].ends_with("  zeta.txt")) << listing;
-  for (const auto& row : rows) EXPECT_EQ(row.find_first_of("0123456789", 7), 7u) << row;  // the date column
-
-  auto items = jsonLines(ok({"ls", "--json", "docs"}));
-  ASSERT_EQ(items.size(), 2u);
-  EXPECT_EQ(items[1]["name"], "Ünïcödé name.txt");
-  EXPECT_EQ(items[1]["size"], 8);
-  EXPECT_EQ(items[0]["path"], "/docs/a.txt");
-  EXPECT_EQ(items[1]["path"], "/docs/Ünïcödé name.txt");
-  EXPECT_EQ(jsonLines(ok({"ls", "--json", "/docs/a.txt"})).at(0)["path"], "/docs/a.txt");
-  EXPECT_EQ(jsonLines(ok({"ls", "--json"})).at(0)["path"], "/docs");
-
-  ProcessResult missing = drive_.davfp({"ls", "docs/nothing/deeper"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err, "davfp: /docs/nothing: no such item on the server\n");
-  ProcessResult throughFile = drive_.davfp({"ls", "zeta.txt/x"});
-  EXPECT_EQ(throughFile.status, 1);
-  EXPECT_EQ(throughFile.err, "davfp: /zeta.txt: Not a directory\n");
+  // Scripts get every item with its path.
+  auto docs = jsonLines(drive_.ok({"ls", "--json", "docs"}));
+  ASSERT_EQ(docs.size(), 2u);
+  EXPECT_EQ(docs[0]["path"], "/docs/a.txt");
+  EXPECT_EQ(docs[1]["path"], "/docs/sub");
+  EXPECT_EQ(jsonLines(drive_.ok({"ls", "--json", "/docs/a.txt"})).at(0)["path"], "/docs/a.txt");
+  auto tree = jsonLines(drive_.ok({"tree", "--json", "docs"}));
+  ASSERT_EQ(tree.size(), 5u);
+  EXPECT_EQ(tree[4]["path"], "/docs/sub/Ünï côdé.txt");
+  EXPECT_EQ(tree[4]["size"], 8);
+  EXPECT_EQ(jsonLines(drive_.ok({"du", "--json", "docs"})),
+            (std::vector<json>{{{"path", "/docs"}, {"size", 26}, {"files", 3}, {"folders", 2}}}));
+  EXPECT_EQ(jsonLines(drive_.ok({"get", "--json", "docs/a.txt", s_})).at(0)["path"], "/docs/a.txt");
 }
 
-TEST_F(DavfpPathsTest, GetSavesFilesWhereAsked) {
-  const std::string dir = drive_.scratch();
-  ok({"get", "docs/Ünïcödé name.txt", dir});
-  EXPECT_EQ(readFile(dir + "/Ünïcödé name.txt"), "unicode\n");
-  ok({"get", "/zeta.txt", dir + "/renamed.txt"});
-  EXPECT_EQ(readFile(dir + "/renamed.txt"), "zeta zeta\n");
-  // Nothing is left of the download but the file itself.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 2);
+TEST_F(DavfpPathsTest, GetCopiesFilesAndFoldersWithTheServersDates) {
+  const auto setTime = [](const std::string& path, time_t when) {
+    std::array<timespec, 2> times{{{when, 0}, {when, 0}}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times.data(), 0), 0) << path;
+  };
+  const auto timeOf = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return st.st_mtime;
+  };
+  setTime(drive_.served() + "/docs/a.txt", 1500000000);
+  setTime(drive_.served() + "/docs/sub/b.txt", 1400000000);
+  fs::create_directory(s_ + "/into");
+  runSteps(drive_, {
+      {{"get", "/zeta.txt", s_ + "/renamed.txt"}},
+      {{"get", "docs/a.txt", "zeta.txt", "docs/sub/Ünï côdé.txt", s_ + "/into"}},
+      {{"get", "docs/a.txt", "zeta.txt", s_ + "/not-there"}, 1},
+      // A folder without -r is named, and the files beside it are still copied.
+      {{"get", "docs", "zeta.txt", s_ + "/into"}, 1, "", "/docs: is a folder"},
+      // A name that is not there becomes the copy; a folder that is there takes it under its own name.
+      {{"get", "-r", "docs", s_ + "/copy"}},
+      {{"get", "-r", "docs", s_ + "/copy"}},
+  });
+  EXPECT_EQ(readFile(s_ + "/renamed.txt"), "zeta zeta\n");
+  EXPECT_EQ(treeOf(s_ + "/into"),
+            (Tree{{"a.txt", "alpha\n"}, {"zeta.txt", "zeta zeta\n"}, {"Ünï côdé.txt", "unicode\n"}}));
+  EXPECT_FALSE(fileExists(s_ + "/not-there"));
+  Tree docs = below(drive_.serverTree(), "docs");
+  Tree twice = docs;
+  for (const auto& [path, contents] : docs) twice["docs/" + path] = contents;
+  twice["docs"] = "<dir>";
+  EXPECT_EQ(treeOf(s_ + "/copy"), twice) << "no download folders left either";
+  EXPECT_EQ(timeOf(s_ + "/into/a.txt"), 1500000000);
+  EXPECT_EQ(timeOf(s_ + "/copy/sub/b.txt"), 1400000000);
 
-  ProcessResult folder = drive_.davfp({"get", "docs", dir});
-  EXPECT_EQ(folder.status, 1);
-  EXPECT_NE(folder.err.find("davfp: /docs: is a folder"), std::string::npos) << folder.err;
-  ProcessResult asJson = drive_.davfp({"get", "--json", "docs/a.txt", dir});
-  EXPECT_EQ(jsonLines(asJson.out).at(0)["name"], "a.txt");
-  EXPECT_EQ(jsonLines(asJson.out).at(0)["path"], "/docs/a.txt");
+  // One file that cannot be placed (a full folder in its way) is named; the others arrive.
+  fs::create_directories(s_ + "/again/docs/sub/b.txt/in the way");
+  ProcessResult partly = drive_.davfp({"get", "-r", "docs", s_ + "/again"});
+  EXPECT_EQ(partly.status, 1);
+  EXPECT_NE(partly.err.find("again/docs/sub/b.txt: Is a directory"), std::string::npos) << partly.err;
+  EXPECT_NE(partly.err.find("2 files, 14 B in "), std::string::npos) << partly.err;
+  EXPECT_NE(partly.err.find("; 1 failed"), std::string::npos) << partly.err;
+  EXPECT_EQ(readFile(s_ + "/again/docs/sub/Ünï côdé.txt"), "unicode\n");
+  EXPECT_TRUE(fs::is_directory(s_ + "/again/docs/sub/empty folder"));
 }
 
-TEST_F(DavfpPathsTest, GetWritesThroughLinksIntoFifosAndToStandardOutput) {
-  const std::string dir = drive_.scratch();
-  // A link is followed: the file it leads to takes the contents, the link stays a link.
-  std::filesystem::create_directory(dir + "/elsewhere");
-  writeFile(dir + "/elsewhere/target.txt", "old\n");
-  std::filesystem::create_symlink("elsewhere/target.txt", dir + "/link.txt");
-  ok({"get", "zeta.txt", dir + "/link.txt"});
-  EXPECT_TRUE(std::filesystem::is_symlink(dir + "/link.txt"));
-  EXPECT_EQ(readFile(dir + "/elsewhere/target.txt"), "zeta zeta\n");
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir + "/elsewhere"), {}), 1);
-
-  // A FIFO is written to, and stays a FIFO.
-  // Its reading end is open before davfp starts, so that neither side waits for the other.
-  ASSERT_EQ(::mkfifo((dir + "/pipe").c_str(), 0600), 0);
-  int reader = ::open((dir + "/pipe").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  ASSERT_GE(reader, 0);
-  ProcessResult toPipe = drive_.davfp({"get", "docs/a.txt", dir + "/pipe"});
-  EXPECT_EQ(toPipe.status, 0) << toPipe.err;
-  char piped[64] = {};
-  ssize_t got = ::read(reader, piped, sizeof piped);
-  ::close(reader);
-  EXPECT_EQ(std::string(piped, static_cast<size_t>(std::max<ssize_t>(got, 0))), "alpha\n");
-  EXPECT_TRUE(std::filesystem::is_fifo(dir + "/pipe"));
-
-  // "-" is standard output, and leaves no file anywhere.
-  EXPECT_EQ(ok({"get", "docs/Ünïcödé name.txt", "-"}), "unicode\n");
-  EXPECT_FALSE(fileExists(dir + "/-"));
-  EXPECT_EQ(drive_.davfp({"get", "--json", "zeta.txt", "-"}).status, 2);
-}
-
-TEST_F(DavfpPathsTest, PutMkdirMvAndRmChangeTheServer) {
-  const std::string local = drive_.scratch() + "/report.txt";
-  writeFile(local, "first\n");
-  ProcessResult first = drive_.davfp({"put", local, "/docs/"});
-  ASSERT_EQ(first.status, 0) << first.err;
-  EXPECT_EQ(readFile(drive_.served() + "/docs/report.txt"), "first\n");
-  // Again onto the file itself: its contents are replaced.
-  writeFile(local, "second version\n");
-  ok({"put", local, "docs/report.txt"});
-  EXPECT_EQ(readFile(drive_.served() + "/docs/report.txt"), "second version\n");
-  // A new name in an existing folder.
-  ok({"put", local, "copy with spaces.txt"});
-  EXPECT_EQ(readFile(drive_.served() + "/copy with spaces.txt"), "second version\n");
-
-  auto made = jsonLines(ok({"--json", "mkdir", "-p", "new/sub folder/deep"}));
-  ASSERT_EQ(made.size(), 3u);
-  EXPECT_EQ(made[0]["path"], "/new");
-  EXPECT_EQ(made[2]["path"], "/new/sub folder/deep");
-  EXPECT_TRUE(std::filesystem::is_directory(drive_.served() + "/new/sub folder/deep"));
-  ok({"mkdir", "-p", "new/sub folder"});  // exists: fine with -p
-  ProcessResult exists = drive_.davfp({"mkdir", "new"});
-  EXPECT_EQ(exists.status, 1);
-  EXPECT_EQ(exists.err, "davfp: /new: File exists\n");
-  ok({"mkdir", "new/other"});
-  EXPECT_TRUE(std::filesystem::is_directory(drive_.served() + "/new/other"));
-
-  // Into a folder, then renamed in place.
-  EXPECT_EQ(jsonLines(ok({"mv", "--json", "docs/report.txt", "new/sub folder"})).at(0)["path"],
-            "/new/sub folder/report.txt");
-  EXPECT_EQ(readFile(drive_.served() + "/new/sub folder/report.txt"), "second version\n");
-  EXPECT_FALSE(fileExists(drive_.served() + "/docs/report.txt"));
-  ok({"mv", "new/sub folder/report.txt", "new/sub folder/Bericht ä.txt"});
-  EXPECT_TRUE(fileExists(drive_.served() + "/new/sub folder/Bericht ä.txt"));
+TEST_F(DavfpPathsTest, PutCopiesFilesFoldersAndPipesToTheServer) {
+  const std::string local = makeLocalTree("photos");
+  const Tree photos = treeOf(local);
+  writeFile(s_ + "/p.txt", "p\n");
+  writeFile(s_ + "/q r.txt", "q r\n");
   auto tree = drive_.serverTree();
-  ProcessResult taken = drive_.davfp({"mv", "zeta.txt", "copy with spaces.txt"});
-  EXPECT_EQ(taken.status, 1);
-  EXPECT_EQ(taken.err, "davfp: /copy with spaces.txt: File exists\n");
-  ProcessResult inside = drive_.davfp({"mv", "new", "new/other"});
-  EXPECT_EQ(inside.status, 2);
-  EXPECT_NE(inside.err.find("cannot be moved inside itself"), std::string::npos) << inside.err;
+  runSteps(drive_, {
+      // Several sources, or a name ending in "/", need a folder that is there.
+      {{"put", s_ + "/p.txt", "NoSuch/"}, 1, "", "davfp: /NoSuch: no such folder on the server\n"},
+      {{"put", s_ + "/p.txt", "docs/a.txt/"}, 1, "", "davfp: /docs/a.txt: is a file, not a folder\n"},
+      {{"put", s_ + "/p.txt", s_ + "/q r.txt", "zeta.txt"}, 1},
+      {{"put", "-", "docs/"}, 2},
+  });
+  EXPECT_EQ(drive_.serverTree(), tree);
+  runSteps(drive_, {
+      {{"put", s_ + "/p.txt", s_ + "/q r.txt", "docs/"}, 0, "", "2 files, "},
+      {{"put", s_ + "/q r.txt", "docs/p.txt"}},  // replaced
+      {{"put", s_ + "/q r.txt", "new name.txt"}},
+      {{"put", "-r", local, "/backup"}},
+      {{"put", "-r", local, "/backup"}},
+      {{"put", "-r", local, "/backup"}, 0, "", "3 files, "},  // replaced, nothing doubled
+  });
+  tree["docs/p.txt"] = tree["docs/q r.txt"] = tree["new name.txt"] = "q r\n";
+  tree["backup"] = tree["backup/photos"] = "<dir>";
+  for (const auto& [path, contents] : photos) tree["backup/" + path] = tree["backup/photos/" + path] = contents;
   EXPECT_EQ(drive_.serverTree(), tree);
 
-  ProcessResult notEmpty = drive_.davfp({"rm", "new"});
-  EXPECT_EQ(notEmpty.status, 1);
-  EXPECT_NE(notEmpty.err.find("use -r"), std::string::npos) << notEmpty.err;
-  EXPECT_EQ(drive_.serverTree(), tree);
-  ok({"rm", "copy with spaces.txt"});
-  ok({"rm", "-r", "new"});
-  ok({"rm", "empty folder"});
-  EXPECT_FALSE(fileExists(drive_.served() + "/new"));
-  EXPECT_FALSE(fileExists(drive_.served() + "/copy with spaces.txt"));
-  EXPECT_EQ(ok({"ls"}), "docs/\nzeta.txt\n");
-  ProcessResult gone = drive_.davfp({"rm", "new"});
-  EXPECT_EQ(gone.status, 1);
-  EXPECT_EQ(gone.err, "davfp: /new: no such item on the server\n");
-}
-
-TEST_F(DavfpPathsTest, PutIntoAFolderThatIsNotThereSendsNothing) {
-  const std::string local = drive_.scratch() + "/notes.txt";
-  writeFile(local, "notes\n");
-  auto tree = drive_.serverTree();
-  ProcessResult missing = drive_.davfp({"put", local, "NoSuch/"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err, "davfp: /NoSuch: no such folder on the server\n");
-  ProcessResult file = drive_.davfp({"put", local, "docs/a.txt/"});
-  EXPECT_EQ(file.status, 1);
-  EXPECT_EQ(file.err, "davfp: /docs/a.txt: is a file, not a folder\n");
-  EXPECT_EQ(drive_.serverTree(), tree);
-  ok({"put", local, "docs/"});
-  EXPECT_EQ(readFile(drive_.served() + "/docs/notes.txt"), "notes\n");
-}
-
-TEST_F(DavfpPathsTest, RmOfAnItemGoneMeanwhileSaysSo) {
-  auto listed = jsonLines(ok({"ls", "--json", "docs"}));
-  ASSERT_EQ(listed.size(), 2u);
-  const std::string id = listed[0]["id"];
-  // Deleted by someone else since it was listed.
-  std::filesystem::remove(drive_.served() + "/docs/a.txt");
-  ProcessResult gone = drive_.davfp({"rm", "docs/a.txt"});
-  EXPECT_EQ(gone.status, 1);
-  EXPECT_EQ(gone.err, "davfp: /docs/a.txt: no such item on the server\n");
-  // The platform's delete of an identifier already gone is done, as asked.
-  ProcessResult deleted = drive_.davfp({"delete", id});
-  EXPECT_EQ(deleted.status, 0) << deleted.err;
-  EXPECT_EQ(jsonLines(deleted.out).at(0)["deleted"], id);
-}
-
-TEST_F(DavfpPathsTest, WatchPrintsServerSideChangesUntilInterrupted) {
-  ok({"ls", "docs"});
-  auto watch = drive_.startDavfp({"watch", "--interval", "1"});
-  ASSERT_TRUE(watch->waitForOutput("watching", true, std::chrono::seconds(30))) << watch->err();
-  drive_.placeOnServer("docs/arrived.txt", "hello\n");
-  std::filesystem::remove(drive_.served() + "/docs/a.txt");
-  EXPECT_TRUE(watch->waitForOutput("new      /docs/arrived.txt\n", false, std::chrono::seconds(30)))
-      << watch->out();
-  EXPECT_TRUE(watch->waitForOutput("deleted  /docs/a.txt\n", false, std::chrono::seconds(30)))
-      << watch->out();
-  drive_.placeOnServer("docs/arrived.txt", "hello again, longer\n");
-  EXPECT_TRUE(watch->waitForOutput("changed  /docs/arrived.txt\n", false, std::chrono::seconds(30)))
-      << watch->out();
-  watch->signal(SIGINT);
-  ProcessResult r = watch->finish(std::chrono::seconds(30));
-  EXPECT_EQ(r.status, 130) << r.err;
-}
-
-TEST_F(DavfpPathsTest, WatchAsJsonPrintsTheAnchorOnlyWhenItMoves) {
-  ok({"ls", "docs"});
-  auto watch = drive_.startDavfp({"--json", "watch", "--interval", "1"});
-  ASSERT_TRUE(watch->waitForOutput("{\"anchor\"", false, std::chrono::seconds(30))) << watch->err();
-  // Quiet passes go by; each would have printed the same anchor again.
-  std::this_thread::sleep_for(std::chrono::seconds(3));
-  drive_.placeOnServer("docs/arrived.txt", "hello\n");
-  ASSERT_TRUE(watch->waitForOutput("arrived.txt", false, std::chrono::seconds(30))) << watch->out();
-  watch->signal(SIGINT);
-  ProcessResult r = watch->finish(std::chrono::seconds(30));
-  EXPECT_EQ(r.status, 130) << r.err;
-  auto lines = jsonLines(r.out);
-  int anchors = 0;
-  for (const auto& line : lines) anchors += line.contains("anchor") ? 1 : 0;
-  ASSERT_GE(lines.size(), 3u) << r.out;
-  EXPECT_EQ(anchors, 2) << r.out;  // where watching began, and after the change
-  EXPECT_TRUE(lines.back().contains("anchor")) << r.out;
-  EXPECT_NE(lines.front()["anchor"], lines.back()["anchor"]) << r.out;
-  bool arrived = false;
-  for (const auto& line : lines) {
-    if (line.contains("updated") && line["updated"]["name"] == "arrived.txt") {
-      arrived = true;
-      EXPECT_EQ(line["updated"]["path"], "/docs/arrived.txt");
-    }
+  // Larger than any buffer through a pipe, then a shorter version over it.
+  for (const std::string& contents : {std::string(300000, 'p'), std::string("short now\n")}) {
+    writeFile(s_ + "/source.bin", contents);
+    ProcessResult piped =
+        runProcess({"/bin/sh", "-c", "cat \"$1\" | \"$0\" put - docs/piped.bin", davfpProgram(), s_ + "/source.bin"},
+                   drive_.environment());
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_EQ(readFile(drive_.served() + "/docs/piped.bin"), contents);
   }
-  EXPECT_TRUE(arrived) << r.out;
+
+  // A local file that cannot be read is named and the rest goes; a link to a folder is not followed.
+  fs::create_symlink("missing target", local + "/dangling");
+  fs::create_directory_symlink("nested", local + "/link to nested");
+  runSteps(drive_, {{{"put", "-r", local, "/up"}, 1, "", "link to nested: is a link to a folder"}});
+  EXPECT_EQ(below(drive_.serverTree(), "up"), photos);
+}
+
+TEST_F(DavfpPathsTest, MkdirMvAndRmChangeTheTree) {
+  const std::string id = jsonLines(drive_.ok({"ls", "--json", "docs"})).at(0)["id"];
+  fs::remove(drive_.served() + "/docs/a.txt");  // by someone else, since it was listed
+  auto made = jsonLines(drive_.ok({"--json", "mkdir", "-p", "new/sub folder/deep"}));
+  ASSERT_EQ(made.size(), 3u);
+  EXPECT_EQ(made[2]["path"], "/new/sub folder/deep");
+  EXPECT_EQ(jsonLines(drive_.ok({"mv", "--json", "zeta.txt", "new/sub folder"})).at(0)["path"],
+            "/new/sub folder/zeta.txt");
+  runSteps(drive_, {
+      {{"mkdir", "-p", "new/sub folder"}},
+      {{"mkdir", "new"}, 1, "", "davfp: /new: File exists\n"},
+      {{"mkdir", "new/other"}},
+      {{"mv", "new/sub folder/zeta.txt", "new/sub folder/Bericht ä.txt"}},
+      {{"mv", "docs/sub/b.txt", "new/sub folder/Bericht ä.txt"}, 1, "", "davfp: /new/sub folder/Bericht ä.txt: File exists\n"},
+      {{"mv", "new", "new/other"}, 2, "", "cannot be moved inside itself"},
+      {{"rm", "new"}, 1, "", "use -r"},
+      {{"rm", "docs/a.txt"}, 1, "", "davfp: /docs/a.txt: no such item on the server\n"},
+      {{"delete", id}, 0, "{\"deleted\":\"" + id + "\"}\n"},  // gone already: done, as asked
+      {{"rm", "docs/sub/b.txt"}},
+      {{"rm", "-r", "docs/sub"}},
+      {{"rm", "empty folder"}},
+      {{"rm", "empty folder"}, 1, "", "davfp: /empty folder: no such item on the server\n"},
+  });
+  EXPECT_EQ(drive_.serverTree(), (Tree{{"docs", "<dir>"},
+                                       {"new", "<dir>"},
+                                       {"new/other", "<dir>"},
+                                       {"new/sub folder", "<dir>"},
+                                       {"new/sub folder/deep", "<dir>"},
+                                       {"new/sub folder/Bericht ä.txt", "zeta zeta\n"}}));
 }
 
 }  // namespace

@@ -46,27 +46,17 @@ TEST_F(MountTest, ProgramsReadTheTreeAndFilesAreFetchedOnlyWhenOpened) {
   EXPECT_EQ(materialised(), 1u);
   ok("diff -r '" + drive_.served() + "' '" + mnt_ + "'");
   EXPECT_EQ(materialised(), 3u);
-}
 
-TEST_F(MountTest, ChangesOnTheServerAppear) {
-  drive_.placeOnServer("docs/a.txt", "alpha\n");
-  drive_.placeOnServer("docs/deeper/b.txt", "b\n");
-  drive_.placeOnServer("top.txt", "top\n");
-  serveAndMount();
-  ASSERT_EQ(readFile(inMount("docs/a.txt")), "alpha\n");
-  ASSERT_TRUE(fs::exists(inMount("top.txt")));
-  ASSERT_TRUE(fs::exists(inMount("docs/deeper/b.txt")));
-
+  // Changes on the server appear.
   drive_.placeOnServer("docs/a.txt", "alpha, changed on the server\n");
   drive_.placeOnServer("docs/new.txt", "new\n");
-  fs::remove(served("top.txt"));
+  fs::remove(served("docs/" + kOddNames[3]));
   fs::rename(served("docs/deeper"), served("docs/renamed"));
-
   EXPECT_TRUE(
       eventually([&] { return readFile(inMount("docs/a.txt")) == "alpha, changed on the server\n"; }));
   EXPECT_TRUE(eventually([&] { return fs::exists(inMount("docs/new.txt")); }));
-  EXPECT_TRUE(eventually([&] { return !fs::exists(inMount("top.txt")); }));
-  EXPECT_TRUE(eventually([&] { return fs::exists(inMount("docs/renamed/b.txt")); }));
+  EXPECT_TRUE(eventually([&] { return !fs::exists(inMount("docs/" + kOddNames[3])); }));
+  EXPECT_TRUE(eventually([&] { return fs::exists(inMount("docs/renamed/b.bin")); }));
   EXPECT_FALSE(fs::exists(inMount("docs/deeper")));
 }
 
@@ -112,145 +102,131 @@ std::string restartName(const ::testing::TestParamInfo<bool>& param) {
 }
 INSTANTIATE_TEST_SUITE_P(Mount, MountRestartTest, ::testing::Bool(), restartName);
 
-TEST_F(MountTest, WithTheServerAwayFetchedFilesStayReadableAndWritesWait) {
-  drive_.placeOnServer("docs/a.txt", "alpha\n");
-  drive_.placeOnServer("top.txt", "top\n");
-  serveAndMount();
-  ASSERT_EQ(readFile(inMount("docs/a.txt")), "alpha\n");
-  ASSERT_TRUE(fs::exists(inMount("top.txt")));
-  drive_.server().stop();
-
-  EXPECT_EQ(readFile(inMount("docs/a.txt")), "alpha\n");
-  ProcessResult dataless = sh("cat '" + inMount("top.txt") + "'");
-  EXPECT_NE(dataless.status, 0);
-  EXPECT_NE(dataless.err.find("Input/output error"), std::string::npos) << dataless.err;
-  ok("printf 'written while away\\n' > '" + inMount("docs/away.txt") + "' && printf 'more\\n' >> '" +
-     inMount("docs/a.txt") + "'");
-  EXPECT_EQ(readFile(inMount("docs/away.txt")), "written while away\n");
-
-  drive_.serve();  // on another port: the engine finds the published address again
-  EXPECT_TRUE(eventually([&] { return fs::exists(served("docs/away.txt")); }));
-  EXPECT_TRUE(eventually([&] { return readFile(served("docs/a.txt")) == "alpha\nmore\n"; }));
-  unmount();
-  EXPECT_EQ(readFile(served("docs/away.txt")), "written while away\n");
+// The contents of the server's files whose name starts with "stem (conflict " and ends with ").txt".
+std::vector<std::string> keptBeside(const std::string& served, const std::string& stem) {
+  std::vector<std::string> kept;
+  for (const auto& e : fs::directory_iterator(served)) {
+    std::string name = e.path().filename();
+    if (name.starts_with(stem + " (conflict ") && name.ends_with(").txt")) kept.push_back(readFile(e.path()));
+  }
+  return kept;
 }
 
-TEST_F(MountTest, ChangesOnBothSidesKeepBothAndADeletionNeverTakesTheServersNewerVersion) {
+// A file changed on both sides keeps both versions, the server's under its name, also when the local
+// change comes from a program that had the file open before the server's version arrived; a deletion
+// never takes the server's newer version with it.
+TEST_F(MountTest, ChangesOnBothSidesKeepBoth) {
   drive_.placeOnServer("both.txt", "base\n");
   drive_.placeOnServer("changed.txt", "seen\n");
+  drive_.placeOnServer("open.txt", "base\n");
   serveAndMount();
   ASSERT_EQ(readFile(inMount("both.txt")), "base\n");
+  ASSERT_EQ(readFile(inMount("open.txt")), "base\n");
   ASSERT_TRUE(fs::exists(inMount("changed.txt")));
+  const int fd = ::open(inMount("open.txt").c_str(), O_RDWR | O_APPEND);
+  ASSERT_GE(fd, 0);
   drive_.server().stop();
   ok("printf 'local\\n' >> '" + inMount("both.txt") + "' && rm '" + inMount("changed.txt") + "'");
-  drive_.placeOnServer("both.txt", "server\n");
-  drive_.placeOnServer("changed.txt", "changed on the server\n");
+  for (const char* name : {"both.txt", "changed.txt", "open.txt"}) drive_.placeOnServer(name, "server\n");
   drive_.serve();
+  ASSERT_EQ(drive_.davfp({"sync-now"}).status, 0);
+  ASSERT_EQ(::write(fd, "local\n", 6), 6);
+  ASSERT_EQ(::close(fd), 0);
   // The local version, beside the server's, says what it is.
   EXPECT_TRUE(eventually([&] {
     for (const auto& e : fs::directory_iterator(mnt_)) {
       if (!e.path().filename().string().starts_with("both (conflict ")) continue;
-      ProcessResult r = sh("getfattr --only-values -n user.davfp.state '" + e.path().string() + "'");
-      return r.out == "conflict";
+      return sh("getfattr --only-values -n user.davfp.state '" + e.path().string() + "'").out == "conflict";
     }
     return false;
   }));
   EXPECT_EQ(sh("getfattr --only-values -n user.davfp.state '" + inMount("both.txt") + "'").out, "dataless");
 
   unmount();
-  EXPECT_EQ(readFile(served("both.txt")), "server\n");
-  EXPECT_EQ(readFile(served("changed.txt")), "changed on the server\n");
-  std::vector<std::string> conflicts;
-  for (const auto& e : fs::directory_iterator(drive_.served())) {
-    std::string name = e.path().filename();
-    if (name.starts_with("both (conflict ")) conflicts.push_back(name);
-  }
-  ASSERT_EQ(conflicts.size(), 1u);
-  EXPECT_EQ(readFile(served(conflicts[0])), "base\nlocal\n");
-  EXPECT_TRUE(conflicts[0].ends_with(").txt"));
+  for (const char* name : {"both.txt", "changed.txt", "open.txt"}) EXPECT_EQ(readFile(served(name)), "server\n");
+  EXPECT_EQ(keptBeside(drive_.served(), "both"), std::vector<std::string>{"base\nlocal\n"});
+  EXPECT_EQ(keptBeside(drive_.served(), "open"), std::vector<std::string>{"base\nlocal\n"});
 }
 
-TEST_F(MountTest, AFileOpenForWritingWhenTheServersVersionChangesKeepsBoth) {
-  drive_.placeOnServer("open.txt", "base\n");
-  serveAndMount();
-  ASSERT_EQ(readFile(inMount("open.txt")), "base\n");
-  const int fd = ::open(inMount("open.txt").c_str(), O_RDWR | O_APPEND);
-  ASSERT_GE(fd, 0);
-  drive_.placeOnServer("open.txt", "server\n");
-  ASSERT_EQ(drive_.davfp({"sync-now"}).status, 0);
-  ASSERT_EQ(::write(fd, "local\n", 6), 6);
-  ASSERT_EQ(::close(fd), 0);
-
-  unmount();
-  EXPECT_EQ(readFile(served("open.txt")), "server\n");
-  std::vector<std::string> kept;
-  for (const auto& e : fs::directory_iterator(drive_.served())) {
-    if (e.path().filename().string().starts_with("open (conflict ")) kept.push_back(readFile(e.path()));
-  }
-  EXPECT_EQ(kept, (std::vector<std::string>{"base\nlocal\n"}));
-}
-
-TEST_F(MountTest, ASecondMountOfTheDriveAndUnmountingAnythingElseFail) {
-  serveAndMount();
+// Mounted in the foreground from the folder above, as "mnt", so that the holder's command line names no
+// absolute path: status, sync-now and the other commands find the folder; a second mount and unmounting
+// anything else fail.
+TEST_F(MountTest, OtherCommandsFindTheMountAndASecondMountFails) {
+  drive_.serve();
+  mnt_ = drive_.scratch() + "/mnt";
+  fs::create_directories(mnt_);
+  auto mount = ChildProcess::start({"/bin/sh", "-c",
+                                    "cd '" + drive_.scratch() + "' && exec '" + davfpProgram() +
+                                        "' mount mnt --foreground --poll 3600"},  // no pass by itself
+                                   drive_.environment());
+  mounted_ = true;
+  ASSERT_TRUE(mount->waitForOutput("mounted at", true, std::chrono::seconds(60))) << mount->err();
   const std::string other = drive_.scratch() + "/other";
   fs::create_directories(other);
   ProcessResult second = drive_.davfp({"mount", other});
   EXPECT_EQ(second.status, 1);
   EXPECT_NE(second.err.find("in use by process"), std::string::npos) << second.err;
-
   ProcessResult notMounted = drive_.davfp({"unmount", other});
   EXPECT_EQ(notMounted.status, 1);
   EXPECT_NE(notMounted.err.find("no drive is mounted here"), std::string::npos) << notMounted.err;
-}
 
-TEST_F(MountTest, StatusTellsSyncNowLooksAndOtherCommandsPointToTheFolder) {
-  drive_.serve();
-  mnt_ = drive_.scratch() + "/mnt";
-  fs::create_directories(mnt_);
-  mount("3600");  // no pass comes by itself during the test
   ASSERT_FALSE(fs::exists(inMount("later.txt")));
   drive_.placeOnServer("later.txt", "later\n");
-  ProcessResult sync = drive_.davfp({"sync-now", mnt_});
-  ASSERT_EQ(sync.status, 0) << sync.err;
+  ASSERT_EQ(drive_.davfp({"sync-now", mnt_}).status, 0);
   EXPECT_EQ(readFile(inMount("later.txt")), "later\n");
-
   ProcessResult status = drive_.davfp({"status"});
-  ASSERT_EQ(status.status, 0) << status.err;
-  EXPECT_NE(status.out.find("mounted at " + mnt_ + " by process " + std::to_string(mountProcess())),
+  EXPECT_NE(status.out.find("mounted at " + mnt_ + " by process " + std::to_string(mount->pid())),
             std::string::npos)
       << status.out;
   EXPECT_NE(status.out.find("changes not sent yet: 0\n"), std::string::npos) << status.out;
   EXPECT_NE(status.out.find("(done)"), std::string::npos) << status.out;
-
-  ProcessResult ls = drive_.davfp({"ls"});
-  EXPECT_EQ(ls.status, 1);
-  EXPECT_NE(ls.err.find("it is mounted at " + mnt_), std::string::npos) << ls.err;
-}
-
-TEST_F(MountTest, AMountPointGivenRelativeIsFoundByOtherCommands) {
-  drive_.serve();
-  mnt_ = drive_.scratch() + "/mnt";
-  fs::create_directories(mnt_);
-  // Mounted in the foreground from the folder above, as "mnt": the holder's command line names no absolute
-  // path.
-  auto mount = ChildProcess::start(
-      {"/bin/sh", "-c",
-       "cd '" + drive_.scratch() + "' && exec '" + davfpProgram() + "' mount mnt --foreground"},
-      drive_.environment());
-  mounted_ = true;
-  ASSERT_TRUE(mount->waitForOutput("mounted at", true, std::chrono::seconds(60))) << mount->err();
   ProcessResult ls = drive_.davfp({"--no-wait", "ls"});
   EXPECT_EQ(ls.status, 1);
   EXPECT_NE(ls.err.find("it is mounted at " + mnt_), std::string::npos) << ls.err;
-  ProcessResult status = drive_.davfp({"status"});
-  EXPECT_NE(status.out.find("mounted at " + mnt_), std::string::npos) << status.out;
   unmount();
-  ProcessResult ended = mount->finish(std::chrono::seconds(60));
-  EXPECT_EQ(ended.status, 0) << ended.err;
+  EXPECT_EQ(mount->finish(std::chrono::seconds(60)).status, 0);
 }
 
-// What people do every day, on each server: copy a tree in, save the way editors do, move, delete; unpack,
-// synchronise, keep a repository, verify a file written in blocks.
+// Programs nobody here wrote, once: tar unpacks a tree, rsync copies both ways, git keeps a repository, fio
+// verifies a file written in blocks.
+TEST_F(MountTest, TarRsyncGitAndFioWorkAndTheirFilesReachTheServer) {
+  serveAndMount();
+  // 300 files of 8 KiB on average in 20 folders.
+  const std::string source = drive_.scratch() + "/source";
+  for (int d = 0; d < 20; ++d) {
+    for (int f = 0; f < 15; ++f) {
+      std::string path = source + "/d" + std::to_string(d) + "/f" + std::to_string(f) + ".bin";
+      fs::create_directories(fs::path(path).parent_path());
+      writeFile(path,
+                std::string(static_cast<size_t>((d * 15 + f) * 7919 % 16384), static_cast<char>('a' + f)));
+    }
+  }
+  ok("tar -C '" + source + "' -cf '" + drive_.scratch() + "/tree.tar' .");
+  ok("mkdir '" + inMount("untarred") + "' && tar -C '" + inMount("untarred") + "' -xf '" + drive_.scratch() +
+     "/tree.tar'");
+  ok("rsync -a '" + source + "/d7/' '" + inMount("synced") + "/'");
+  ok("rsync -a '" + inMount("synced") + "/' '" + drive_.scratch() + "/back/'");
+  ok("diff -r '" + source + "/d7' '" + drive_.scratch() + "/back'");
+  ok("cd '" + inMount("") +
+     "' && git init -q repo && cd repo && echo one > a.txt && git add a.txt && "
+     "git -c user.name=t -c user.email=t@t commit -qm first && echo two >> a.txt && git status --short && "
+     "git -c user.name=t -c user.email=t@t commit -qam second && git log --oneline | wc -l | grep -qx 2");
+  ok("cd '" + drive_.scratch() + "' && fio --name=verify --directory='" + inMount("") +
+     "' --filename=fio.dat --rw=write --bs=64k --size=16m --verify=crc32c --do_verify=1 --minimal > "
+     "/dev/null");
+
+  unmount();
+  ok("diff -r '" + source + "' '" + served("untarred") + "'");
+  ok("diff -r '" + source + "/d7' '" + served("synced") + "'");
+  // The repository as the server holds it (owned by the server's user, hence safe.directory).
+  const std::string git = "git -c safe.directory='*' --git-dir='" + served("repo/.git") + "' ";
+  ok(git + "fsck --no-progress && " + git + "log --oneline | wc -l | grep -qx 2 && " + git +
+     "show HEAD:a.txt | grep -qx two");
+  EXPECT_EQ(fs::file_size(served("fio.dat")), 16u << 20);
+}
+
+// What people do every day, on each server (each takes names, renames and deletions its own way): copy a
+// tree of odd names in, save the way editors do, move, delete.
 class MountServersTest : public MountFixture, public ::testing::WithParamInterface<ServerKind> {};
 
 TEST_P(MountServersTest, CopiesSavesMovesAndDeletesArriveOnTheServer) {
@@ -282,43 +258,6 @@ TEST_P(MountServersTest, CopiesSavesMovesAndDeletesArriveOnTheServer) {
   EXPECT_FALSE(fs::exists(served("tree")));
   EXPECT_FALSE(fs::exists(served("old")));
   EXPECT_FALSE(fs::exists(served(".doc.txt.swp")));
-}
-
-TEST_P(MountServersTest, TarRsyncGitAndFioWorkAndTheirFilesReachTheServer) {
-  serveAndMount(GetParam());
-  // 2,000 files of 8 KiB on average in 100 folders, packed and unpacked by tar.
-  const std::string source = drive_.scratch() + "/source";
-  for (int d = 0; d < 100; ++d) {
-    for (int f = 0; f < 20; ++f) {
-      std::string path = source + "/d" + std::to_string(d) + "/f" + std::to_string(f) + ".bin";
-      fs::create_directories(fs::path(path).parent_path());
-      writeFile(path,
-                std::string(static_cast<size_t>((d * 20 + f) * 7919 % 16384), static_cast<char>('a' + f)));
-    }
-  }
-  ok("tar -C '" + source + "' -cf '" + drive_.scratch() + "/tree.tar' .");
-  ok("mkdir '" + inMount("untarred") + "' && tar -C '" + inMount("untarred") + "' -xf '" + drive_.scratch() +
-     "/tree.tar'");
-  ok("rsync -a '" + source + "/d7/' '" + inMount("synced") + "/'");
-  ok("rsync -a '" + inMount("synced") + "/' '" + drive_.scratch() + "/back/'");
-  ok("diff -r '" + source + "/d7' '" + drive_.scratch() + "/back'");
-
-  ok("cd '" + inMount("") +
-     "' && git init -q repo && cd repo && echo one > a.txt && git add a.txt && "
-     "git -c user.name=t -c user.email=t@t commit -qm first && echo two >> a.txt && git status --short && "
-     "git -c user.name=t -c user.email=t@t commit -qam second && git log --oneline | wc -l | grep -qx 2");
-  ok("cd '" + drive_.scratch() + "' && fio --name=verify --directory='" + inMount("") +
-     "' --filename=fio.dat --rw=write --bs=64k --size=64m --verify=crc32c --do_verify=1 --minimal > "
-     "/dev/null");
-
-  unmount();
-  ok("diff -r '" + source + "' '" + served("untarred") + "'");
-  ok("diff -r '" + source + "/d7' '" + served("synced") + "'");
-  // The repository as the server holds it (owned by the server's user, hence safe.directory).
-  const std::string git = "git -c safe.directory='*' --git-dir='" + served("repo/.git") + "' ";
-  ok(git + "fsck --no-progress && " + git + "log --oneline | wc -l | grep -qx 2 && " + git +
-     "show HEAD:a.txt | grep -qx two");
-  EXPECT_EQ(fs::file_size(served("fio.dat")), 64u << 20);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, MountServersTest, ::testing::ValuesIn(allServerKinds()),

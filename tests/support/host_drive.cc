@@ -76,19 +76,44 @@ ProcessResult HostDrive::davfp(const std::vector<std::string>& args,
   return runProcess(argv, env);
 }
 
+std::string HostDrive::ok(const std::vector<std::string>& args) const {
+  ProcessResult r = davfp(args);
+  EXPECT_EQ(r.status, 0) << ::testing::PrintToString(args) << "\nstdout: " << r.out << "\nstderr: " << r.err;
+  return r.out;
+}
+
+ProcessResult HostDrive::host(const std::vector<std::string>& args, const std::vector<std::string>& moreEnv) const {
+  std::vector<std::string> argv{hostAppProgram()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  auto env = environment();
+  env.insert(env.end(), moreEnv.begin(), moreEnv.end());
+  return runProcess(argv, env);
+}
+
 std::unique_ptr<ChildProcess> HostDrive::startDavfp(const std::vector<std::string>& args) const {
   std::vector<std::string> argv{davfpProgram()};
   argv.insert(argv.end(), args.begin(), args.end());
   return ChildProcess::start(argv, environment());
 }
 
-std::map<std::string, std::string> HostDrive::serverTree() const {
+std::map<std::string, std::string> treeOf(const std::string& dir) {
   std::map<std::string, std::string> tree;
-  for (const auto& entry : fs::recursive_directory_iterator(served_)) {
-    std::string relative = fs::relative(entry.path(), served_).string();
-    tree[relative] = entry.is_directory() ? "<dir>" : readFile(entry.path().string());
+  for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+    tree[fs::relative(entry.path(), dir).string()] = entry.is_directory() ? "<dir>" : readFile(entry.path().string());
   }
   return tree;
+}
+
+void runSteps(const HostDrive& drive, const std::vector<Step>& steps) {
+  for (const auto& step : steps) {
+    SCOPED_TRACE("davfp " + ::testing::PrintToString(step.args));
+    ProcessResult r = drive.davfp(step.args);
+    EXPECT_EQ(r.status, step.status) << "stdout: " << r.out << "\nstderr: " << r.err;
+    if (step.out) {
+      EXPECT_EQ(r.out, *step.out);
+    }
+    EXPECT_NE(r.err.find(step.err), std::string::npos) << r.err;
+  }
 }
 
 std::map<std::string, std::string> HostDrive::stateFiles() const {

@@ -22,6 +22,9 @@ namespace davfp::testing {
 inline constexpr const char* kTestDomain = "t";
 inline constexpr const char* kTestDriveName = "Test Drive";
 
+// Every file and folder under a local folder: relative path -> contents ("<dir>" for a folder).
+std::map<std::string, std::string> treeOf(const std::string& dir);
+
 class HostDrive {
  public:
   // Makes the home and the served folder (empty); serve() starts the server.
@@ -48,10 +51,14 @@ class HostDrive {
   // Runs davfp with these arguments, and these variables added to the environment.
   ProcessResult davfp(const std::vector<std::string>& args,
                       const std::vector<std::string>& moreEnv = {}) const;
+  // Runs davfp, which must succeed, and returns its stdout.
+  std::string ok(const std::vector<std::string>& args) const;
+  // Runs the host application with these variables added to the environment.
+  ProcessResult host(const std::vector<std::string>& args, const std::vector<std::string>& moreEnv = {}) const;
   std::unique_ptr<ChildProcess> startDavfp(const std::vector<std::string>& args) const;
 
   // Every file and folder under the served folder: relative path -> contents ("<dir>" for a folder).
-  std::map<std::string, std::string> serverTree() const;
+  std::map<std::string, std::string> serverTree() const { return treeOf(served_); }
   // Every state file of the engine's state directory (not the drives' lock files): name -> contents.
   std::map<std::string, std::string> stateFiles() const;
 
@@ -63,6 +70,17 @@ class HostDrive {
   std::string home_, served_, scratch_;
   std::unique_ptr<RealServer> server_;
 };
+
+// One command of a sequence and what it must give: its status, its whole stdout (unless absent) and a part
+// of its stderr (unless empty).
+struct Step {
+  std::vector<std::string> args;
+  int status = 0;
+  std::optional<std::string> out;
+  std::string err;
+};
+// Runs the steps in order; a failure names the step.
+void runSteps(const HostDrive& drive, const std::vector<Step>& steps);
 
 // stdout's lines as JSON values; fails the test for a line that is not JSON.
 std::vector<nlohmann::json> jsonLines(const std::string& out);

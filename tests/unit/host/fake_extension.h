@@ -1,8 +1,7 @@
 // FakeExtension: an extension for the davfp program's unit tests. It holds a tree of items in memory and
-// answers requests and enumerations from other threads, as the real one does; enumerations deliver their
-// items in batches of one. An item named "slow" is never answered until its request is cancelled (a folder
-// of that name never finishes its enumeration), one named "twice" gets two completions, and a folder named
-// "paged" gives each child on a page of its own. Thread-safe.
+// answers from other threads, as the real one does; enumerations deliver their items in batches of one. A
+// folder named "paged" gives each child on a page of its own. Writes are refused; a fetch breaks the
+// contract (neither file nor error). Thread-safe.
 #pragma once
 
 #include <atomic>
@@ -56,56 +55,41 @@ class FakeExtension final : public platform::ReplicatedExtension,
   std::shared_ptr<platform::Progress> itemForIdentifier(const platform::ItemIdentifier& id,
                                                         const platform::Request&,
                                                         platform::ItemCompletion completion) override {
-    auto progress = platform::Progress::make(1);
-    auto item = find(id);
-    if (item && item->filename() == "slow") {
-      progress->setCancellationHandler(
-          [completion] { completion(nullptr, platform::Error(platform::kCocoaErrorDomain, 3072)); });
-      return progress;
-    }
-    later([completion, item] {
+    later([completion, item = find(id)] {
       if (!item) return completion(nullptr, noSuchItem());
       completion(item, std::nullopt);
-      if (item->filename() == "twice") completion(nullptr, noSuchItem());
     });
-    return progress;
+    return platform::Progress::make(1);
   }
 
   std::shared_ptr<platform::Progress> fetchContents(const platform::ItemIdentifier&,
                                                     std::optional<platform::ItemVersion>,
                                                     const platform::Request&,
                                                     platform::FetchCompletion completion) override {
-    later([completion] { completion(std::nullopt, nullptr, std::nullopt); });  // breaks the contract
+    later([completion] { completion(std::nullopt, nullptr, std::nullopt); });
     return platform::Progress::make(1);
   }
 
-  std::shared_ptr<platform::Progress> createItem(platform::ItemRef itemTemplate, platform::ItemFields,
+  std::shared_ptr<platform::Progress> createItem(platform::ItemRef, platform::ItemFields,
                                                  std::optional<std::string>, platform::CreateItemOptions,
                                                  const platform::Request&,
                                                  platform::WriteCompletion completion) override {
-    auto p = TemplateItem::copyOf(*itemTemplate);
-    p.identifier = "created-" + p.filename;
-    add(p.identifier, p.parent, p.filename, p.contentType == "inode/directory");
-    auto made = find(p.identifier);
-    later([completion, made] { completion(made, 0, false, std::nullopt); });
+    later([completion] { completion(nullptr, 0, false, noSuchItem()); });
     return platform::Progress::make(1);
   }
 
-  std::shared_ptr<platform::Progress> modifyItem(platform::ItemRef item, platform::ItemVersion,
-                                                 platform::ItemFields fields, std::optional<std::string>,
-                                                 platform::ModifyItemOptions, const platform::Request&,
+  std::shared_ptr<platform::Progress> modifyItem(platform::ItemRef, platform::ItemVersion, platform::ItemFields,
+                                                 std::optional<std::string>, platform::ModifyItemOptions,
+                                                 const platform::Request&,
                                                  platform::WriteCompletion completion) override {
-    later([completion, item, fields] { completion(item, fields & 0x3F8, false, std::nullopt); });
+    later([completion] { completion(nullptr, 0, false, noSuchItem()); });
     return platform::Progress::make(1);
   }
 
-  std::shared_ptr<platform::Progress> deleteItem(const platform::ItemIdentifier& id, platform::ItemVersion,
+  std::shared_ptr<platform::Progress> deleteItem(const platform::ItemIdentifier&, platform::ItemVersion,
                                                  platform::DeleteItemOptions, const platform::Request&,
                                                  platform::DeleteCompletion completion) override {
-    bool known = find(id) != nullptr;
-    later([completion, known] {
-      completion(known ? std::nullopt : std::optional<platform::Error>(noSuchItem()));
-    });
+    later([completion] { completion(noSuchItem()); });
     return platform::Progress::make(1);
   }
 
@@ -123,31 +107,22 @@ class FakeExtension final : public platform::ReplicatedExtension,
     void enumerateItems(std::shared_ptr<platform::EnumerationObserver> observer,
                         platform::Page page) override {
       ++ext_->enumerations_;
-      auto ext = ext_;
-      auto container = container_;
-      ext_->later([ext, container, observer, page] {
+      ext_->later([ext = ext_, container = container_, observer, page] {
         auto folder = ext->find(container);
         if (!folder) return observer->finishEnumeratingWithError(noSuchItem());
-        if (folder->filename() == "slow") return;  // never finishes
+        auto children = ext->childrenOf(container);
         if (folder->filename() == "paged") {
-          auto children = ext->childrenOf(container);
           size_t at = page == platform::kInitialPageSortedByName ? 0 : std::stoul(page);
           if (at < children.size()) observer->didEnumerateItems({children[at]});
           return observer->finishEnumeratingUpToPage(
               at + 1 < children.size() ? std::optional(std::to_string(at + 1)) : std::nullopt);
         }
-        for (const auto& child : ext->childrenOf(container)) observer->didEnumerateItems({child});
+        for (const auto& child : children) observer->didEnumerateItems({child});
         observer->finishEnumeratingUpToPage(std::nullopt);
       });
     }
-    void enumerateChanges(std::shared_ptr<platform::ChangeObserver> observer,
-                          platform::SyncAnchor from) override {
-      auto ext = ext_;
-      ext_->later([ext, observer, from] {
-        observer->didUpdateItems({ext->find(platform::kRootContainerItemIdentifier)});
-        observer->didDeleteItemsWithIdentifiers({"gone-1", "gone-2"});
-        observer->finishEnumeratingChangesUpToSyncAnchor(std::to_string(std::stoi(from) + 1), false);
-      });
+    void enumerateChanges(std::shared_ptr<platform::ChangeObserver> observer, platform::SyncAnchor) override {
+      ext_->later([observer] { observer->finishEnumeratingWithError(noSuchItem()); });
     }
     void currentSyncAnchor(std::function<void(std::optional<platform::SyncAnchor>)> completion) override {
       completion("41");

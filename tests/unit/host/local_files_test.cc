@@ -55,18 +55,6 @@ TEST(LocalFilesTest, DestinationsAreCheckedBeforeAnythingIsFetched) {
   EXPECT_EQ(readableFileSize(tmp.file("file")), 1);
 }
 
-TEST(LocalFilesTest, WhereGetSaves) {
-  TempDir tmp;
-  std::filesystem::create_directory(tmp.file("dir"));
-  EXPECT_EQ(saveLocation("", "a.txt"), "a.txt");
-  EXPECT_EQ(saveLocation(tmp.file("dir"), "a.txt"), tmp.file("dir") + "/a.txt");
-  EXPECT_EQ(saveLocation("later/", "a.txt"), "later/a.txt");
-  EXPECT_EQ(saveLocation(tmp.file("b.txt"), "a.txt"), tmp.file("b.txt"));
-  EXPECT_EQ(directoryOf("a.txt"), ".");
-  EXPECT_EQ(directoryOf("/a.txt"), "/");
-  EXPECT_EQ(directoryOf("x/y/a.txt"), "x/y");
-}
-
 TEST(LocalFilesTest, APlacedFileReplacesTheOldOneWithOrdinaryPermissions) {
   TempDir tmp;
   davfp::testing::writeFile(tmp.file("fetched"), "new");
