@@ -42,6 +42,17 @@ size_t schemeEnd(std::string_view text) {
   return colon;
 }
 
+// True when the host of the authority text (between "//" and the path) holds an escape. libcurl decodes it,
+// and the decoded name, written out again, may read as another host ("254%2E0" is the name "254.0", which
+// written plainly is the address 254.0.0.0). No host needs one (names beyond ASCII are written as they are
+// or in punycode), so strict syntax refuses them; an address in brackets keeps its zone's "%25".
+bool hostHasEscape(std::string_view authority) {
+  size_t at = authority.rfind('@');
+  std::string_view host = at == std::string_view::npos ? authority : authority.substr(at + 1);
+  if (host.starts_with("[")) return false;
+  return host.substr(0, host.find(':')).find('%') != std::string_view::npos;
+}
+
 // The checks of Syntax::strict that libcurl's parser does not make.
 bool wellFormed(std::string_view text) {
   size_t scheme = schemeEnd(text);
@@ -49,6 +60,9 @@ bool wellFormed(std::string_view text) {
   size_t authorityStart = scheme == std::string_view::npos ? 0 : scheme + 1;
   bool hasAuthority = text.substr(authorityStart).starts_with("//");
   size_t authorityStop = hasAuthority ? authorityEnd(text, authorityStart + 2) : authorityStart;
+  if (hasAuthority && hostHasEscape(text.substr(authorityStart + 2, authorityStop - authorityStart - 2))) {
+    return false;
+  }
   bool fragment = false;
   for (size_t i = 0; i < text.size(); ++i) {
     auto c = static_cast<unsigned char>(text[i]);

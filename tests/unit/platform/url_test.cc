@@ -56,6 +56,8 @@ TEST(UrlTest, RejectsInvalidUrls) {
       // Bad hosts and IPv6 literals; no host at all.
       "http://a@b@c/", "http://[::1/", "http://[::1]x/", "http://[1:2:3:4:5:6:7:8:9]/", "http://[1::2::3]/",
       "http://[::ffff:256.0.0.1]/", "http://[g::]/", "http:///x", "http:/x",
+      // An escaped host: decoded, "254.0" would be written out and read back as the address 254.0.0.0.
+      "http://254%2E0/", "http://u@h%41:81/",
       // Delimiters out of place, bad schemes, relative references.
       "http://h/#a#b", "http://h/[x]", "1http://h/", ":x", "ht%74p://h/", "/dav/x", "//h/x", "",
   };
