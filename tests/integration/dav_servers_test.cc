@@ -29,13 +29,6 @@ const std::vector<std::string> kNames = {
 
 std::string contentsOf(const std::string& name) { return "contents of " + name + "\n"; }
 
-// Every byte value, and more than one network read's worth.
-std::string pattern(size_t n) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 4093) % 256);
-  return s;
-}
-
 // The names in a listing below folder, with isDir; the folder's own entry comes first.
 std::map<std::string, bool> children(const std::vector<DavEntry>& entries, const std::string& folder) {
   std::map<std::string, bool> out;
@@ -104,7 +97,7 @@ TEST_P(DavServersTest, TransfersArriveWholeAndWhatIsMissingIsNotFound) {
 
   // Uploads: empty, large, and over an existing file.
   TempDir local;
-  const std::string big = pattern(4 << 20);
+  const std::string big = patterned(4 << 20);
   writeFile(local.file("big"), big);
   dav->upload("/empty.txt", std::nullopt);
   dav->upload("/big.bin", local.file("big"));

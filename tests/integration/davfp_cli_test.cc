@@ -73,8 +73,7 @@ TEST_F(DavfpCliTest, ReadCommandsPrintItemsContentsAndChanges) {
   EXPECT_EQ(ok({"fetch", byName[kUmlautName]["id"], dest}).at(0), byName[kUmlautName]);
   EXPECT_EQ(readFile(dest), "umlauts\n");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(drive_.scratch()), {}), 1);
-  std::string big;
-  for (int i = 0; i < 3 * 1024 * 1024 + 17; ++i) big += static_cast<char>(i * 7 % 256);
+  const std::string big = patterned(3 * 1024 * 1024 + 17);
   drive_.placeOnServer("docs/big.bin", big);
   ok({"fetch", child(byName["docs"]["id"], "big.bin")["id"], dest});
   EXPECT_TRUE(readFile(dest) == big);

@@ -78,8 +78,7 @@ class ExtensionServersTest : public RealServersTest {
 };
 
 TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
-  std::string bytes;
-  for (int i = 0; i < 64 * 1024; ++i) bytes += static_cast<char>((i * 7) % 256);
+  const std::string bytes = patterned(64 * 1024);
   place("hello.bin", bytes);
   place("docs/report.txt", "first version");
   place("docs/old.txt", "to be deleted");

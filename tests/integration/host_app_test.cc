@@ -129,8 +129,7 @@ TEST_F(HostAppTest, ColdStartLaunchesTheHostApplicationThroughItsDesktopEntry) {
   EXPECT_EQ(readFile(drive_.scratch() + "/hello.txt"), "hi\n");
 
   // An upload cut short (10 MiB announced, 1 MiB sent, then a hang-up) leaves the old file as it was.
-  std::string old(3 << 20, '\0');
-  for (size_t i = 0; i < old.size(); ++i) old[i] = static_cast<char>(i * 7919 % 251);
+  const std::string old = patterned(3 << 20);
   drive_.placeOnServer("hello.txt", old);
   ASSERT_TRUE(std::regex_match(url = drives()["d"]["url"], match,
                                std::regex(R"(http://([^@]+)@127\.0\.0\.1:(\d+)/)")))

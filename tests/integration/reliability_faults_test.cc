@@ -1,16 +1,24 @@
 // Faults, through the extension as the platform drives it: a real server that dies in the middle of a
 // download, an upload or a listing and comes back on another port; servers that accept and never answer, or
 // answer a byte at a time; a disk that fills during a save of the state.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "client/platform_client.h"
 #include "platform/jobs.h"
@@ -23,20 +31,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using Reply = FakeServer::Reply;
-using Direction = FakeServer::Direction;
 using platform::kFileProviderErrorDomain;
 using platform::kRootContainerItemIdentifier;
 using namespace platform::field;
 
 constexpr size_t kFileBytes = 2 << 20;
 constexpr int kFolderFiles = 200;
-
-// Bytes that differ from place to place, so that a shifted or cut copy never passes for the whole.
-std::string pattern(size_t n, char seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 4093 + seed) % 251);
-  return s;
-}
 
 // Every regular file below dir.
 std::vector<std::string> filesBelow(const std::string& dir) {
@@ -47,8 +47,145 @@ std::vector<std::string> filesBelow(const std::string& dir) {
   return out;
 }
 
+// Which way the bytes that a DyingProxy counts go.
+enum class Direction { toServer, toClient };
+
+// A TCP relay in front of a server on another loopback port, one connection to it per connection taken,
+// that dies on cue as the server would if killed: after some bytes in one direction (over every connection)
+// it passes no more, stops listening (connections are refused from then on), runs onDeath, and ends every
+// connection. onDeath runs on a relay thread: what it does is done by the time the client can notice.
+class DyingProxy {
+ public:
+  explicit DyingProxy(int upstream) : upstream_(upstream) {
+    sockaddr_in address = loopback(0);
+    socklen_t length = sizeof address;
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listenFd_, 64) != 0 ||
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      throw std::runtime_error("DyingProxy: cannot listen");
+    }
+    port_ = ntohs(address.sin_port);
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+  }
+  ~DyingProxy() {
+    {
+      std::lock_guard guard(mu_);
+      onDeath_ = nullptr;
+    }
+    die();
+    acceptThread_.join();
+    for (auto& thread : threads_) thread.join();
+    ::close(listenFd_);
+  }
+
+  void dieAfter(Direction direction, uint64_t bytes, std::function<void()> onDeath) {
+    std::lock_guard guard(mu_);
+    budget_ = {direction, bytes};
+    onDeath_ = std::move(onDeath);
+  }
+  std::string url(const std::string& target) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + target;
+  }
+  bool dead() const {
+    std::lock_guard guard(mu_);
+    return dead_;
+  }
+
+ private:
+  static sockaddr_in loopback(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
+  }
+
+  void acceptLoop() {
+    for (;;) {
+      int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+      std::lock_guard guard(mu_);
+      if (dead_) {
+        if (fd >= 0) ::close(fd);
+        return;
+      }
+      if (fd < 0) continue;
+      int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      open_.insert(open_.end(), {fd, server});
+      threads_.emplace_back([this, fd, server] { relay(fd, server); });
+    }
+  }
+
+  // Passes bytes both ways until either side ends the connection or the proxy dies.
+  void relay(int client, int server) {
+    sockaddr_in address = loopback(upstream_);
+    if (::connect(server, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+      pollfd fds[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
+      char buffer[16384];
+      for (bool open = true; open;) {
+        if (::poll(fds, 2, -1) < 0) {
+          open = errno == EINTR;
+          continue;
+        }
+        for (int i = 0; i < 2 && open; ++i) {
+          if (fds[i].revents == 0) continue;
+          ssize_t n = ::recv(fds[i].fd, buffer, sizeof buffer, 0);
+          open = n > 0 && pass(fds[1 - i].fd, i == 0 ? Direction::toServer : Direction::toClient,
+                               std::string_view(buffer, static_cast<size_t>(n)));
+        }
+      }
+    }
+    std::lock_guard guard(mu_);
+    std::erase_if(open_, [&](int fd) { return fd == client || fd == server; });
+    ::close(client);
+    ::close(server);
+  }
+
+  // Sends bytes on as far as the budget lets them go; false when the connection or the proxy ended.
+  bool pass(int fd, Direction direction, std::string_view bytes) {
+    bool dies = false;
+    {
+      std::lock_guard guard(mu_);
+      if (dead_) return false;
+      if (budget_ && budget_->first == direction) {
+        bytes = bytes.substr(0, static_cast<size_t>(std::min<uint64_t>(bytes.size(), budget_->second)));
+        budget_->second -= bytes.size();
+        dies = budget_->second == 0;
+      }
+    }
+    bool sent = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+    if (dies) die();
+    return sent && !dies;
+  }
+
+  // Stops listening, runs onDeath, ends every connection. Idempotent.
+  void die() {
+    std::function<void()> onDeath;
+    {
+      std::lock_guard guard(mu_);
+      if (std::exchange(dead_, true)) return;
+      onDeath = std::move(onDeath_);
+    }
+    ::shutdown(listenFd_, SHUT_RDWR);  // refuses connections from here on, and wakes the accept loop
+    if (onDeath) onDeath();
+    std::lock_guard guard(mu_);
+    for (int fd : open_) ::shutdown(fd, SHUT_RDWR);
+  }
+
+  const int upstream_;
+  int listenFd_ = -1;
+  int port_ = 0;
+  std::thread acceptThread_;
+  mutable std::mutex mu_;
+  std::optional<std::pair<Direction, uint64_t>> budget_;  // guarded by mu_: bytes still passed before the death
+  std::function<void()> onDeath_;     // guarded by mu_
+  bool dead_ = false;                 // guarded by mu_
+  std::vector<int> open_;             // guarded by mu_: both ends of every relayed connection
+  std::vector<std::thread> threads_;  // guarded by mu_
+};
+
 // A real server serving a root that holds big.bin, old.bin and folder/ with kFolderFiles files; each case
-// reaches it through a FakeServer that forwards to it and dies on cue, as the server would if killed. The
+// reaches it through a DyingProxy, as the server would if killed. The
 // server then "comes back" on its own port: the host application publishes that URL either at the moment of
 // the death (so the request that was cut re-resolves and succeeds) or only after the request has failed (so
 // the next one does).
@@ -81,7 +218,7 @@ class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
       writeFile(root_ + "/old.bin", old_);
       server_->adopt(root_ + "/old.bin");
       fs::remove(root_ + "/new.bin");
-      FakeServer proxy({.upstream = server_->port()});
+      DyingProxy proxy(server_->port());
       TestDrive drive(proxy.url("/dav/"), TestDrive::quickTimings());
       ASSERT_FALSE(drive.enumerate(kRootContainerItemIdentifier)->error());
       const std::string stateBefore = readFile(drive.state().file());
@@ -127,8 +264,8 @@ class ServerKilledTest : public ::testing::TestWithParam<ServerKind> {
 
   TempDir tmp_;
   const std::string root_ = tmp_.file("root");
-  const std::string big_ = pattern(kFileBytes, 1);
-  const std::string old_ = pattern(kFileBytes, 2);
+  const std::string big_ = patterned(kFileBytes, 1);
+  const std::string old_ = patterned(kFileBytes, 2);
   std::unique_ptr<RealServer> server_;
 };
 

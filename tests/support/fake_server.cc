@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -20,7 +19,6 @@
 
 namespace davfp::testing {
 
-using wire::BodyReader;
 using wire::Connection;
 using wire::Reader;
 
@@ -41,16 +39,6 @@ std::string chunkSize(size_t n) {
   return line;
 }
 
-// Forwarding: waits for the client's next request; false when the upstream server ends the connection first
-// (as it ends one that is idle), which then ends the client's too.
-bool clientSpeaksFirst(const Connection& client, const Connection& upstream) {
-  pollfd fds[2] = {{client.fd(), POLLIN, 0}, {upstream.fd(), POLLIN, 0}};
-  while (::poll(fds, 2, -1) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return fds[1].revents == 0;
-}
-
 }  // namespace
 
 FakeServer::Pieces FakeServer::once(std::vector<std::string> pieces) {
@@ -66,8 +54,6 @@ std::optional<std::string> FakeServer::Received::header(std::string_view name) c
 }
 
 FakeServer::FakeServer(Options options) : options_(std::move(options)) {
-  if (options_.tls && options_.upstream)
-    throw std::invalid_argument("FakeServer: https or forwarding, not both");
   if (options_.tls) tls_ = wire::tlsContext(*options_.tls);
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address = loopback(0);
@@ -123,42 +109,23 @@ bool FakeServer::waitForRequests(size_t n, std::chrono::milliseconds timeout) co
   return cv_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
 }
 
-void FakeServer::dieAfter(Direction direction, uint64_t bytes, std::function<void()> onDeath) {
-  std::lock_guard guard(mu_);
-  budget_ = {direction, bytes};
-  onDeath_ = std::move(onDeath);
-}
-
-bool FakeServer::dead() const {
-  std::lock_guard guard(mu_);
-  return stopped_;
-}
-
-void FakeServer::die() {
-  std::function<void()> onDeath;
+void FakeServer::end() {
   {
     std::lock_guard guard(mu_);
-    if (stopped_) return;
-    stopped_ = true;
-    onDeath = std::move(onDeath_);
+    if (std::exchange(stopped_, true)) return;
   }
   cv_.notify_all();
   // A listening socket that is shut down stops listening at once: connections are refused from here on, and
   // the accept loop wakes.
   ::shutdown(listenFd_, SHUT_RDWR);
-  if (onDeath) onDeath();
-  // Wakes every connection thread out of its read or write; each closes its own descriptors.
+  // Wakes every connection thread out of its read or write; each closes its own descriptor.
   std::lock_guard guard(mu_);
   for (int fd : openFds_) ::shutdown(fd, SHUT_RDWR);
 }
 
 void FakeServer::stop() {
   std::lock_guard stopping(stopMu_);
-  {
-    std::lock_guard guard(mu_);
-    onDeath_ = nullptr;  // a stop is no death on cue
-  }
-  die();
+  end();
   if (acceptThread_.joinable()) acceptThread_.join();
   std::vector<std::thread> threads;
   {
@@ -191,13 +158,10 @@ void FakeServer::acceptLoop() {
 }
 
 void FakeServer::serve(int fd, int connection) {
-  Connection client(fd, Direction::toClient);
-  Upstream upstream;
+  Connection client(fd);
   if (!tls_ || client.acceptTls(tls_.get())) {
     Reader reader(client);
     for (;;) {
-      if (upstream.connection && !reader.buffered() && !clientSpeaksFirst(client, *upstream.connection))
-        break;
       std::string head, version;
       Received received;
       received.connection = connection;
@@ -206,24 +170,17 @@ void FakeServer::serve(int fd, int connection) {
       bool keepAlive = version == "HTTP/1.1"
                            ? !(connectionHeader && wire::equalsIgnoringCase(*connectionHeader, "close"))
                            : connectionHeader && wire::equalsIgnoringCase(*connectionHeader, "keep-alive");
-      std::optional<Reply> reply;
-      if (options_.upstream && !routed(received)) {
-        if (!(reply = forward(client, reader, head, received, upstream))) break;
-      } else if (!receiveBody(client, reader, received)) {
-        break;
-      }
+      if (!receiveBody(client, reader, received)) break;
       {
         std::lock_guard guard(mu_);
         requests_.push_back(received);
       }
       cv_.notify_all();
-      if (!reply) reply = replyFor(received);
-      if (!answer(client, received, *reply) || !keepAlive) break;
+      if (!answer(client, received, replyFor(received)) || !keepAlive) break;
     }
   }
   std::lock_guard guard(mu_);
   std::erase(openFds_, fd);
-  if (upstream.connection) std::erase(openFds_, upstream.connection->fd());
 }
 
 bool FakeServer::receiveBody(Connection& client, Reader& reader, Received& request) {
@@ -231,14 +188,7 @@ bool FakeServer::receiveBody(Connection& client, Reader& reader, Received& reque
       !send(client, "HTTP/1.1 100 Continue\r\n\r\n")) {
     return false;
   }
-  BodyReader body(reader, request.headers, false);
-  while (auto piece = body.next()) request.body += *piece;
-  return !body.failed();
-}
-
-bool FakeServer::routed(const Received& request) const {
-  std::lock_guard guard(mu_);
-  return routes_.contains({request.method, request.target});
+  return wire::readBody(reader, request.headers, request.body);
 }
 
 FakeServer::Reply FakeServer::replyFor(const Received& request) {
@@ -259,81 +209,12 @@ FakeServer::Reply FakeServer::replyFor(const Received& request) {
   return Reply{.status = 404};
 }
 
-std::optional<FakeServer::Reply> FakeServer::forward(Connection& client, Reader& reader,
-                                                     const std::string& head, Received& request,
-                                                     Upstream& upstream) {
-  if (!upstream.connection) {
-    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return std::nullopt;
-    upstream.connection = std::make_unique<Connection>(fd, Direction::toServer);
-    upstream.reader = std::make_unique<Reader>(*upstream.connection);
-    sockaddr_in address = loopback(*options_.upstream);
-    {
-      std::lock_guard guard(mu_);
-      if (stopped_) return std::nullopt;
-      openFds_.push_back(fd);
-    }
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return std::nullopt;
-  }
-  Connection& server = *upstream.connection;
-  if (!send(server, head + "\r\n\r\n")) return std::nullopt;
-  int status = 0;
-  platform::HeaderList headers;
-  auto readHead = [&] {
-    std::string text;
-    headers.clear();
-    return upstream.reader->head(text) && wire::parseResponse(text, status, headers);
-  };
-  // Asked to, the server says whether it wants the body (or answers at once): it goes on to the client.
-  const bool expects = wire::headerIs(request.headers, "Expect", "100-continue");
-  if (expects && !readHead()) return std::nullopt;
-  if (!expects || status < 200) {
-    if (expects && !send(client, "HTTP/1.1 100 Continue\r\n\r\n")) return std::nullopt;
-    BodyReader body(reader, request.headers, false);
-    const bool chunked = body.framing() == BodyReader::Framing::chunked;
-    while (auto piece = body.next()) {
-      request.body += *piece;
-      if (chunked && !send(server, chunkSize(piece->size()))) return std::nullopt;
-      if (!send(server, *piece) || (chunked && !send(server, "\r\n"))) return std::nullopt;
-    }
-    if (body.failed() || (chunked && !send(server, "0\r\n\r\n"))) return std::nullopt;
-    do {
-      if (!readHead()) return std::nullopt;
-    } while (status < 200);
-  }
-  auto body = std::make_shared<BodyReader>(*upstream.reader, headers, true);
-  const bool bodiless = request.method == "HEAD" || status == 204 || status == 304;
-  Reply reply{.status = status,
-              .headers = headers,
-              .closeAfter = wire::headerIs(headers, "Connection", "close"),
-              .noLength = body->framing() == BodyReader::Framing::untilClose && !bodiless};
-  if (!bodiless) {
-    // The body as it comes; an end too soon cuts the client's connection too, so that no cut body passes
-    // for a whole one.
-    reply.pieces = [body, fd = client.fd()] {
-      auto piece = body->next();
-      if (!piece && body->failed()) ::shutdown(fd, SHUT_RDWR);
-      return piece;
-    };
-  }
-  return reply;
-}
-
 bool FakeServer::send(Connection& connection, std::string_view bytes) {
-  size_t allowed = bytes.size();
-  bool dies = false;
   {
     std::lock_guard guard(mu_);
     if (stopped_) return false;
-    if (budget_ && budget_->first == connection.sending()) {
-      allowed = static_cast<size_t>(std::min<uint64_t>(allowed, budget_->second));
-      budget_->second -= allowed;
-      dies = budget_->second == 0;
-    }
   }
-  bool sent = connection.sendAll(bytes.substr(0, allowed));
-  if (dies) die();
-  return sent && !dies;
+  return connection.sendAll(bytes);
 }
 
 bool FakeServer::pause(std::chrono::milliseconds d) {

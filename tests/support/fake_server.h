@@ -1,23 +1,17 @@
-// FakeServer: a scriptable HTTP/1.1 server on a free loopback port, standing in for a WebDAV server in tests,
-// or standing in front of a real one.
+// FakeServer: a scriptable HTTP/1.1 server on a free loopback port, standing in for a WebDAV server in tests.
 //
 // Real sockets: keep-alive connections, Content-Length and chunked request bodies, "Expect: 100-continue"
 // answered. Each request is recorded and answered by the first of:
 //   1. a reply scripted with on() for its method and exact request target (several replies for one route are
 //      used in order, and the last one repeats);
-//   2. forwarding to a real server, when the options name one (below): nothing else then answers;
-//   3. for OPTIONS, 200 with "DAV: 1, 2" (so that a server probe finds a live WebDAV server);
-//   4. the handler given to setHandler();
-//   5. 404.
+//   2. for OPTIONS, 200 with "DAV: 1, 2" (so that a server probe finds a live WebDAV server);
+//   3. the handler given to setHandler();
+//   4. 404.
 // A reply can be delayed, trickled one byte at a time (the head too, or only the body), cut off after some
 // bytes, sent without a length, withheld until stop(), or made piece by piece while it is sent (a body too
 // large to hold, or one without end).
 //
-// The options choose how the server is reached and who answers: https with a given certificate instead of
-// http; or forwarding every request to a real server on another loopback port, over one connection of its
-// own per connection taken, the request's body passed on as it arrives and the server's answer sent back as
-// it comes. In every mode the server can die on cue (dieAfter()), as a killed server would: after some bytes
-// in one direction it stops listening and ends every connection.
+// The options can make it https, with a given certificate.
 //
 // Thread-safe. stop() (also run by the destructor) stops listening, so that the port then refuses, ends every
 // connection, waiting or not, and joins every thread: a test never hangs on the server.
@@ -92,10 +86,7 @@ class FakeServer {
   };
   struct Options {
     std::optional<Certificate> tls;  // https with this certificate
-    std::optional<int> upstream;     // forward to the server on this loopback port (not with tls)
   };
-  // The bytes that go to the client, or to the upstream server.
-  enum class Direction { toServer, toClient };
 
   explicit FakeServer(Options options = {});  // listens on 127.0.0.1, on a free port
   ~FakeServer();
@@ -117,13 +108,6 @@ class FakeServer {
   // Body bytes of replies sent so far, over every request.
   uint64_t bodyBytesSent() const { return bodyBytes_.load(); }
 
-  // After `bytes` more bytes in direction (over all connections) the server dies: it sends no more, stops
-  // listening (connections are refused from then on), runs onDeath, and ends every connection. onDeath runs
-  // on a connection's thread: what it does (publishing the server elsewhere) is done by the time the client
-  // can notice.
-  void dieAfter(Direction direction, uint64_t bytes, std::function<void()> onDeath = {});
-  bool dead() const;  // it died, or was stopped
-
   void stop();
 
  private:
@@ -131,30 +115,20 @@ class FakeServer {
     std::vector<Reply> replies;
     size_t next = 0;
   };
-  // Forwarding: a connection's own connection to the upstream server, opened at its first request.
-  struct Upstream {
-    std::unique_ptr<wire::Connection> connection;
-    std::unique_ptr<wire::Reader> reader;
-  };
 
   void acceptLoop();
   void serve(int fd, int connection);
   // Reads the request's body; false when the connection ends first.
   bool receiveBody(wire::Connection& client, wire::Reader& reader, Received& request);
-  bool routed(const Received& request) const;  // a reply is scripted for it
   Reply replyFor(const Received& request);
-  // Passes the request on upstream, its body as it comes, and returns the answer, which reads its body from
-  // upstream while it is sent; none when either side ended first.
-  std::optional<Reply> forward(wire::Connection& client, wire::Reader& reader, const std::string& head,
-                               Received& request, Upstream& upstream);
   // Sends the reply; false when the connection is to be closed afterwards.
   bool answer(wire::Connection& client, const Received& request, const Reply& reply);
-  // Sends bytes as far as a death on cue lets them go; false when the connection or the server ended.
+  // Sends bytes; false when the connection or the server ended.
   bool send(wire::Connection& connection, std::string_view bytes);
   // Waits for d, or less when the server stops; false when it stops.
   bool pause(std::chrono::milliseconds d);
-  // Stops listening, runs onDeath, ends every connection; joins nothing. Idempotent.
-  void die();
+  // Stops listening and ends every connection; joins nothing. Idempotent.
+  void end();
 
   const Options options_;
   std::shared_ptr<ssl_ctx_st> tls_;
@@ -166,14 +140,12 @@ class FakeServer {
 
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;                           // signalled at stop and at each new request
-  bool stopped_ = false;                                         // guarded by mu_: died or stopped
+  bool stopped_ = false;                                         // guarded by mu_
   std::map<std::pair<std::string, std::string>, Route> routes_;  // guarded by mu_
   std::function<Reply(const Received&)> handler_;                // guarded by mu_
   std::vector<Received> requests_;                               // guarded by mu_
   long connections_ = 0;                                         // guarded by mu_
-  std::optional<std::pair<Direction, uint64_t>> budget_;  // guarded by mu_: bytes still sent before the death
-  std::function<void()> onDeath_;                         // guarded by mu_
-  std::vector<int> openFds_;          // guarded by mu_: connections being served, and theirs upstream
+  std::vector<int> openFds_;          // guarded by mu_: connections being served
   std::vector<std::thread> threads_;  // guarded by mu_: one per connection
 };
 

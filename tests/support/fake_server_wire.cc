@@ -125,11 +125,6 @@ bool Reader::exactly(size_t n, std::string& out) {
   return true;
 }
 
-bool Reader::some(size_t most, std::string& out) {
-  if (buffer_.empty() && !fill()) return false;
-  return exactly(std::min(most, buffer_.size()), out);
-}
-
 bool parseHeaders(std::string_view lines, platform::HeaderList& headers) {
   while (!lines.empty()) {
     size_t end = lines.find("\r\n");
@@ -154,54 +149,25 @@ bool parseRequest(const std::string& head, FakeServer::Received& request, std::s
   return parseHeaders(std::string_view(head).substr(std::min(lineEnd + 2, head.size())), request.headers);
 }
 
-bool parseResponse(const std::string& head, int& status, platform::HeaderList& headers) {
-  size_t lineEnd = std::min(head.find("\r\n"), head.size());
-  auto space = head.find(' ');
-  if (space >= lineEnd || !head.starts_with("HTTP/")) return false;
-  status = std::atoi(head.c_str() + space + 1);
-  return status >= 100 &&
-         parseHeaders(std::string_view(head).substr(std::min(lineEnd + 2, head.size())), headers);
-}
-
-BodyReader::BodyReader(Reader& reader, const platform::HeaderList& headers, bool response)
-    : reader_(reader), framing_(response ? Framing::untilClose : Framing::length) {
-  if (headerIs(headers, "Transfer-Encoding", "chunked")) {
-    framing_ = Framing::chunked;
-  } else if (auto length = find(headers, "Content-Length")) {
-    framing_ = Framing::length;
-    left_ = std::strtoull(length->c_str(), nullptr, 10);
+bool readBody(Reader& reader, const platform::HeaderList& headers, std::string& out) {
+  if (!headerIs(headers, "Transfer-Encoding", "chunked")) {
+    auto length = find(headers, "Content-Length");
+    return reader.exactly(length ? std::strtoull(length->c_str(), nullptr, 10) : 0, out);
   }
-}
-
-std::optional<std::string> BodyReader::next() {
-  std::string piece;
-  if (done_) return std::nullopt;
-  if (framing_ == Framing::untilClose) {
-    if (reader_.some(kPiece, piece)) return piece;
-    done_ = true;
-    return std::nullopt;
+  for (;;) {
+    std::string sizeLine, crlf;
+    if (!reader.line(sizeLine)) return false;
+    char* end = nullptr;
+    unsigned long size = std::strtoul(sizeLine.c_str(), &end, 16);
+    if (end == sizeLine.c_str()) return false;
+    if (size == 0) break;
+    if (!reader.exactly(size, out) || !reader.line(crlf) || !crlf.empty()) return false;
   }
-  if (framing_ == Framing::length) {
-    if (left_ == 0) return std::nullopt;
-    if (!reader_.some(static_cast<size_t>(std::min<uint64_t>(left_, kPiece)), piece)) return fail();
-    left_ -= piece.size();
-    return piece;
-  }
-  std::string sizeLine, crlf;
-  if (!reader_.line(sizeLine)) return fail();
-  char* end = nullptr;
-  unsigned long size = std::strtoul(sizeLine.c_str(), &end, 16);
-  if (end == sizeLine.c_str()) return fail();
-  if (size == 0) {
-    std::string trailer;
-    do {
-      if (!reader_.line(trailer)) return fail();
-    } while (!trailer.empty());
-    done_ = true;
-    return std::nullopt;
-  }
-  if (!reader_.exactly(size, piece) || !reader_.line(crlf) || !crlf.empty()) return fail();
-  return piece;
+  std::string trailer;
+  do {
+    if (!reader.line(trailer)) return false;
+  } while (!trailer.empty());
+  return true;
 }
 
 }  // namespace wire

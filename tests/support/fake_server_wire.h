@@ -28,7 +28,7 @@ std::shared_ptr<SSL_CTX> tlsContext(const Certificate& certificate);
 // One connection, plain or TLS. Owns its descriptor.
 class Connection {
  public:
-  Connection(int fd, FakeServer::Direction sending) : fd_(fd), sending_(sending) {}
+  explicit Connection(int fd) : fd_(fd) {}
   ~Connection();
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -38,13 +38,9 @@ class Connection {
   bool sendAll(std::string_view bytes);
   // Some bytes into buffer; 0 when the connection has ended.
   size_t receive(char* buffer, size_t size);
-  int fd() const { return fd_; }
-  // Where what is sent on it goes.
-  FakeServer::Direction sending() const { return sending_; }
 
  private:
   int fd_;
-  FakeServer::Direction sending_;
   std::unique_ptr<SSL, void (*)(SSL*)> ssl_{nullptr, SSL_free};
 };
 
@@ -58,8 +54,6 @@ class Reader {
   bool head(std::string& out) { return until("\r\n\r\n", out); }  // start line and header lines
   bool line(std::string& out) { return until("\r\n", out); }
   bool exactly(size_t n, std::string& out);  // appended to out
-  bool some(size_t most, std::string& out);  // at least one byte, at most `most`
-  bool buffered() const { return !buffer_.empty(); }
 
  private:
   bool fill();
@@ -72,33 +66,8 @@ class Reader {
 bool parseHeaders(std::string_view lines, platform::HeaderList& headers);
 // A request head: "METHOD target VERSION" and headers.
 bool parseRequest(const std::string& head, FakeServer::Received& request, std::string& version);
-// A response head: "VERSION STATUS reason" and headers.
-bool parseResponse(const std::string& head, int& status, platform::HeaderList& headers);
-
-// The body of one message, read piece by piece as it arrives.
-class BodyReader {
- public:
-  enum class Framing { length, chunked, untilClose };
-
-  // Framed as the headers say: chunked, or of a Content-Length, or else for a response up to the end of the
-  // connection and for a request empty.
-  BodyReader(Reader& reader, const platform::HeaderList& headers, bool response);
-  Framing framing() const { return framing_; }
-  // The next piece of the body; none at its end. failed() tells an end too soon or malformed framing.
-  std::optional<std::string> next();
-  bool failed() const { return failed_; }
-
- private:
-  std::optional<std::string> fail() {
-    failed_ = true;
-    return std::nullopt;
-  }
-
-  Reader& reader_;
-  Framing framing_;
-  uint64_t left_ = 0;  // of a length
-  bool done_ = false;
-  bool failed_ = false;
-};
+// Reads a request's body, framed as its headers say (chunked, of a Content-Length, or else empty), and
+// appends it to out; false when the connection ends too soon or the framing is malformed.
+bool readBody(Reader& reader, const platform::HeaderList& headers, std::string& out);
 
 }  // namespace davfp::testing::wire

@@ -42,4 +42,10 @@ void writeFile(const std::string& path, const std::string& bytes) {
 
 bool fileExists(const std::string& path) { return std::filesystem::exists(path); }
 
+std::string patterned(size_t n, int seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + i / 4093 + seed) % 256);
+  return s;
+}
+
 }  // namespace davfp::testing

@@ -1,6 +1,7 @@
 // A private temporary directory for one test, removed with everything in it when the test ends.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace davfp::testing {
@@ -25,5 +26,8 @@ std::string readFile(const std::string& path);
 // Writes a whole file; throws std::runtime_error when it cannot.
 void writeFile(const std::string& path, const std::string& bytes);
 bool fileExists(const std::string& path);
+// n bytes of every value, that differ from place to place (and with the seed), so that a shifted or cut copy
+// never passes for the whole.
+std::string patterned(size_t n, int seed = 0);
 
 }  // namespace davfp::testing

@@ -4,28 +4,107 @@
 // Its TestEnv publishes the drive at the given URL and never finds the host application. Each request waits
 // for its one completion call (through a client::PlatformClient) and returns the outcome, an error as a
 // value; a completion that does not come within minutes fails the test instead of hanging it, and each
-// enumeration is checked against the observer rules (support/recording_observer.h). restart() lets go of the
+// enumeration is checked against the observer rules (RecordingObserver, below). restart() lets go of the
 // extension, its client and its state and makes them anew on the same disk, as a new process would. Use one
 // drive from one test thread.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "client/enumeration.h"
 #include "client/platform_client.h"
 #include "dav/dav.h"
 #include "platform/file_provider.h"
+#include "platform/mime_registry.h"
 #include "provider/extension.h"
 #include "provider/lookup.h"
 #include "state/state.h"
-#include "support/recording_observer.h"
 #include "support/test_env.h"
-#include "support/writeback_items.h"
 
 namespace davfp::testing {
+
+// TemplateItem: an item as the platform describes it to the extension (a new item's template, or the changed
+// item of a modification), with the properties a test sets. Immutable once handed over.
+struct TemplateItem : platform::ItemProtocol {
+  platform::ItemIdentifier id;
+  platform::ItemIdentifier parent = platform::kRootContainerItemIdentifier;
+  std::string name;
+  std::optional<std::string> type;  // none: the item does not answer contentType
+
+  static TemplateItem file(std::string name,
+                           platform::ItemIdentifier parent = platform::kRootContainerItemIdentifier,
+                           platform::ItemIdentifier id = {}) {
+    return make(std::move(id), std::move(parent), std::move(name), "text/plain");
+  }
+  static TemplateItem folder(std::string name,
+                             platform::ItemIdentifier parent = platform::kRootContainerItemIdentifier,
+                             platform::ItemIdentifier id = {}) {
+    return make(std::move(id), std::move(parent), std::move(name), std::string(platform::kFolderType));
+  }
+  static TemplateItem make(platform::ItemIdentifier id, platform::ItemIdentifier parent, std::string name,
+                           std::optional<std::string> type) {
+    TemplateItem item;
+    item.id = std::move(id);
+    item.parent = std::move(parent);
+    item.name = std::move(name);
+    item.type = std::move(type);
+    return item;
+  }
+
+  platform::ItemIdentifier itemIdentifier() const override { return id; }
+  platform::ItemIdentifier parentItemIdentifier() const override { return parent; }
+  std::string filename() const override { return name; }
+  std::optional<std::string> contentType() const override { return type; }
+};
+
+// RecordingObserver: an enumeration and change observer for tests that records every call the extension makes
+// (a client::Enumeration does) and checks the observer rules: exactly one finish call, and nothing after it.
+//
+// Hand each enumeration its own handle(): when the enumerator and its job have let go of every copy of the
+// handle, nothing can call any more, and wait() returns. So after wait() the record is complete, and a second
+// finish or a call after the finish, had there been one, has been found. One RecordingObserver serves one
+// enumeration. Calls may come from any thread; the accessors are meant for after wait().
+class RecordingObserver final : public std::enable_shared_from_this<RecordingObserver> {
+ public:
+  static std::shared_ptr<RecordingObserver> make();
+
+  // The observer to pass to one enumeration. Its last copy going away marks the enumeration as done.
+  std::shared_ptr<client::Enumeration> handle();
+  // Blocks until the handle has been released; false when that did not happen within timeout. Adds a test
+  // failure unless exactly one finish call came and nothing after it.
+  bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+  // The calls by name, in order: "items", "finishPage", "updated", "deleted", "finishChanges", "error".
+  std::vector<std::string> calls() const { return enumeration_->record().calls; }
+  // What didEnumerateItems, didUpdateItems and didDeleteItemsWithIdentifiers received, in order.
+  std::vector<platform::ItemRef> items() const { return enumeration_->record().items; }
+  std::vector<platform::ItemRef> updated() const;
+  std::vector<platform::ItemIdentifier> deleted() const;
+  // What the finish call gave.
+  std::optional<platform::Error> error() const { return enumeration_->record().error; }
+  std::optional<platform::SyncAnchor> anchor() const { return enumeration_->record().anchor; }
+  std::optional<platform::Page> nextPage() const { return enumeration_->record().nextPage; }
+  bool moreComing() const { return enumeration_->record().moreComing; }
+  // The thread that made the finish call.
+  std::thread::id finishThread() const { return enumeration_->record().finishThread; }
+
+ private:
+  RecordingObserver() = default;
+  void released();
+
+  const std::shared_ptr<client::Enumeration> enumeration_ = std::make_shared<client::Enumeration>();
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool handed_ = false;    // guarded by mu_
+  bool released_ = false;  // guarded by mu_
+};
 
 // The outcome of a create or modify request.
 struct WriteOutcome {
