@@ -25,13 +25,6 @@ using testing::TempDir;
 using Reply = FakeServer::Reply;
 using std::chrono::milliseconds;
 
-// Binary bytes, zeros included, that differ from piece to piece.
-std::string pattern(size_t n) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 31 + i / 251) % 256);
-  return s;
-}
-
 template <class F>
 std::optional<Error> errorFrom(F&& f) {
   try {
@@ -49,7 +42,7 @@ HttpRequest request(std::string method, std::string url, std::optional<std::stri
 TEST(UrlSessionTest, StreamDeliversTheHeadFirstThenTheBodyInPieces) {
   FakeServer server;
   UrlSession session;
-  std::string body = pattern(3 << 20);
+  std::string body = testing::patterned(3 << 20);
   server.on("GET", "/big", Reply{.status = 206, .body = body});
   int heads = 0, pieces = 0;  // a head counts when it comes first
   std::string got;
@@ -156,18 +149,18 @@ TEST(UrlSessionTest, AFileIsSentWholeAlsoAgainOnANewConnection) {
   TempDir dir;
   for (size_t size : {size_t{0}, size_t{3} << 20}) {
     SCOPED_TRACE(size);
-    testing::writeFile(dir.file("body"), pattern(size));
+    testing::writeFile(dir.file("body"), testing::patterned(size));
     auto put =
         session.data(HttpRequest{.method = "PUT", .url = server.url("/up"), .bodyFile = dir.file("body")});
     EXPECT_EQ(put.response.status, 404);
     EXPECT_EQ(server.requests().back().header("Content-Length"), std::to_string(size));
-    EXPECT_TRUE(server.requests().back().body == pattern(size));
+    EXPECT_TRUE(server.requests().back().body == testing::patterned(size));
   }
   // A server may close an idle connection without a word; the next request, body and all, takes a new one.
   server.on("GET", "/last", Reply{.body = "bye", .dropAfterBytes = 1000});
   EXPECT_EQ(session.data(request("GET", server.url("/last"))).body, "bye");
   session.data(HttpRequest{.method = "PUT", .url = server.url("/up"), .bodyFile = dir.file("body")});
-  EXPECT_TRUE(server.requests().back().body == pattern(3 << 20));
+  EXPECT_TRUE(server.requests().back().body == testing::patterned(3 << 20));
   EXPECT_EQ(server.connections(), 2);
   EXPECT_EQ(session.connectionsOpened(), 2);
 }
@@ -435,13 +428,13 @@ TEST(UrlSessionRedirectTest, SameOriginRedirectsKeepMethodBodyAndCredentials) {
 
   // An upload from a file is read again from its start for the next hop.
   TempDir dir;
-  testing::writeFile(dir.file("up"), pattern(300000));
+  testing::writeFile(dir.file("up"), testing::patterned(300000));
   server.on("PUT", "/old/name", Reply{.status = 307, .headers = {{"Location", "/new/name"}}});
   server.on("PUT", "/new/name", Reply{.status = 201});
   auto put =
       session.data(HttpRequest{.method = "PUT", .url = server.url("/old/name"), .bodyFile = dir.file("up")});
   EXPECT_EQ(put.response.status, 201);
-  EXPECT_TRUE(server.requests().back().body == pattern(300000));
+  EXPECT_TRUE(server.requests().back().body == testing::patterned(300000));
 
   // A 303 asks for the answer with a GET: the body is not sent again.
   server.on("PUT", "/form", Reply{.status = 303, .headers = {{"Location", "/result"}}});
