@@ -2,12 +2,16 @@
 // disk behind its back; creating, renaming, moving, replacing and deleting, checked on the server's disk and
 // after every step by a change pass of the working set that finds nothing the platform does not know already;
 // and a deletion refused where the served tree loops.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include "client/platform_client.h"
-#include "real_servers_fixture.h"
+#include "support/real_server.h"
+#include "support/temp_dir.h"
 #include "support/test_drive.h"
 
 namespace davfp::testing {
@@ -17,12 +21,30 @@ namespace fs = std::filesystem;
 using namespace platform::field;
 const platform::ItemIdentifier kRoot = platform::kRootContainerItemIdentifier;
 
-class ExtensionServersTest : public RealServersTest {
+// Each test serves a folder (one that a server which drops root can still reach) with a server of its kind;
+// files are placed in it behind the server's back.
+class ExtensionServersTest : public ::testing::TestWithParam<ServerKind> {
  protected:
+  void SetUp() override {
+    ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755), 0);  // TempDir is private (0700) by default
+    fs::create_directory(root_);
+  }
+
   TestDrive& startDrive() {
-    drive_ = std::make_unique<TestDrive>(serve().baseUrl());
+    server_ = RealServer::start(GetParam(), root_, "/dav/");
+    server_->adopt(root_);
+    drive_ = std::make_unique<TestDrive>(server_->baseUrl());
     return *drive_;
   }
+
+  // Writes a file into the served folder behind the server's back; adopt() it once a server runs.
+  void place(const std::string& relative, const std::string& bytes) {
+    fs::create_directories(fs::path(disk("/" + relative)).parent_path());
+    writeFile(disk("/" + relative), bytes);
+  }
+
+  // The served folder's file of a server path.
+  std::string disk(const std::string& path) const { return root_ + path; }
 
   // Enumerates the folder and returns its children by name.
   std::map<std::string, platform::ItemRef> children(const platform::ItemIdentifier& folder) {
@@ -74,6 +96,9 @@ class ExtensionServersTest : public RealServersTest {
     expectQuiet();
   }
 
+  TempDir tmp_;
+  const std::string root_ = tmp_.file("root");
+  std::unique_ptr<RealServer> server_;
   std::unique_ptr<TestDrive> drive_;
 };
 
@@ -203,7 +228,8 @@ TEST_P(ExtensionServersTest, CreatesRenamesMovesReplacesAndDeletes) {
   step("delete a file", {.error = d.remove(bId, version, false)}, {{b, nullptr}});
 }
 
-DAVFP_ON_EVERY_SERVER(ExtensionServersTest);
+INSTANTIATE_TEST_SUITE_P(Servers, ExtensionServersTest, ::testing::ValuesIn(allServerKinds()),
+                         [](const auto& kind) { return serverName(kind.param); });
 
 // rclone serving with -L shows a link to a folder above as a folder: the tree of /a goes round /a/up/a/up/...
 // while every level also holds /keep. Deleting /a must delete nothing of /keep through the loop: the walk is

@@ -24,10 +24,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Names that a path, a URL or a normalisation could get wrong: space # % ?, é composed and decomposed, CJK.
-const std::vector<std::string> kOddNames = {"with space.txt", "hash#.txt",       "per%cent.txt",
-                                            "what?.txt",      "caf\xC3\xA9.txt", "cafe\xCC\x81 2.txt",
-                                            "名前.txt"};
+// Names that a path, a URL, XML or a normalisation could get wrong: space # % ?, an escape that is none,
+// XML's specials, é composed and decomposed, CJK.
+const std::vector<std::string> kOddNames = {
+    "with space.txt",   "hash#.txt",           "per%cent.txt", "what?.txt", "%41 a&b<c>;'[+].txt",
+    "caf\xC3\xA9.txt", "cafe\xCC\x81 2.txt", "名前.txt"};
 
 class MountTest : public MountFixture {};
 
@@ -240,6 +241,7 @@ TEST_P(MountServersTest, CopiesSavesMovesAndDeletesArriveOnTheServer) {
     writeFile(source + "/" + kOddNames[i], "top " + kOddNames[i] + "\n");
     writeFile(sub + "/" + kOddNames[i], "sub " + kOddNames[i] + "\n");
   }
+  writeFile(source + "/empty", "");
   ok("cp -r '" + source + "' '" + inMount("tree") + "'");
   ok("diff -r '" + source + "' '" + inMount("tree") + "'");
   // An editor's save: the new version beside the old, then renamed over it.
