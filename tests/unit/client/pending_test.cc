@@ -9,20 +9,6 @@
 namespace davfp::client {
 namespace {
 
-TEST(PendingTest, TheFirstOfSeveralCompletionsIsTheOutcomeAndEachIsCounted) {
-  Pending<int> pending;
-  auto completion = pending.completion();
-  std::thread extension([completion] {
-    EXPECT_TRUE(completion->deliver(1));
-    EXPECT_FALSE(completion->fail(platform::Error(platform::kCocoaErrorDomain, 512)));
-    EXPECT_FALSE(completion->deliver(2));
-  });
-  EXPECT_EQ(pending.wait(), 1);
-  extension.join();
-  EXPECT_EQ(pending.wait(), 1);
-  EXPECT_EQ(pending.completions(), 3);
-}
-
 TEST(PendingTest, ACancelledWaitCancelsTheProgressOrElseEndsWithTheUserCancelledError) {
   // With a progress: the request is cancelled, and the wait takes the outcome that brings.
   Pending<int> withProgress;

@@ -26,9 +26,11 @@ Strings pathsOf(const std::vector<DavEntry>& entries) {
 }
 
 // A started listing fails where listing() fails, and as it does: statuses, a path that cannot be sent (nothing
-// goes out), and a lost connection retried once after a probe (the retry's listing alone counts).
+// goes out), and a lost connection or a timeout retried once after a probe (the retry's listing alone counts).
 TEST_F(ListingTest, AStartedListingFailsAndRetriesAsListingDoes) {
-  auto dav = warmDav();
+  DavTimings timings = fast();
+  timings.requestTimeout = std::chrono::milliseconds(200);  // short only to keep the test fast
+  auto dav = warmDav(timings);
   std::vector<Listed> many = {{"/dav/lost/", true}};
   for (int i = 0; i < 400; ++i) many.push_back({"/dav/lost/entry-" + std::to_string(i), false, i});
   Reply big = listing(many);
@@ -46,11 +48,13 @@ TEST_F(ListingTest, AStartedListingFailsAndRetriesAsListingDoes) {
       {"lost twice", "/lost", {cut}, DavError::unreachable(),
        {"PROPFIND /dav/lost/", "OPTIONS /dav/", "PROPFIND /dav/lost/"}},
       {"refused", "/lost", {Reply{.status = 500}}, DavError::status(500), {"PROPFIND /dav/lost/"}},
+      {"silent once", "/slow", {Reply{.noAnswer = true}, listing({{"/dav/slow/", true}})}, std::nullopt,
+       {"PROPFIND /dav/slow/", "OPTIONS /dav/", "PROPFIND /dav/slow/"}},
       {"a path outside the drive", "/a/../b", {}, DavError::status(400), {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    for (const auto& reply : c.replies) server_.on("PROPFIND", "/dav/lost/", reply);
+    for (const auto& reply : c.replies) server_.on("PROPFIND", "/dav" + c.path + "/", reply);
     server_.clearRequests();
     auto started = dav->startListing(c.path, 1);
     std::optional<Listing> got;
@@ -62,7 +66,7 @@ TEST_F(ListingTest, AStartedListingFailsAndRetriesAsListingDoes) {
     }
     EXPECT_EQ(error, c.error);
     if (got) {
-      EXPECT_EQ(std::move(*got).entries().size(), many.size());
+      EXPECT_EQ(std::move(*got).entries().size(), c.path == "/slow" ? 1u : many.size());
     }
     // The transport sends a request once more by itself when a reused connection ends before any answer.
     auto sent = lines(server_.requests());
@@ -96,15 +100,11 @@ TEST_F(ListingTest, AnAnswerThatIsNoWholeListingFails) {
       {"a large whole listing", 1, reply(207, large), manyPaths},
       {"the folder spelled without its slash", 1, reply(207, multistatus({{"/dav/f", true}})),
        Strings{"/f/|-"}},
-      {"a resource spelled otherwise", 0, reply(207, multistatus({{"/dav/other", false, 2}})),
-       Strings{"/other|2"}},
       {"an HTML page", 1, reply(200, "<html><body>Sign in</body></html>"), std::nullopt},
       {"an empty body", 1, reply(207, ""), std::nullopt},
-      {"an empty multistatus", 1, reply(207, multistatus({})), std::nullopt},
       {"an empty multistatus for a resource", 0, reply(207, multistatus({})), std::nullopt},
       {"without the folder itself", 1, reply(207, multistatus({{"/dav/f/a", false, 1}})), std::nullopt},
       {"cut off", 1, reply(207, folder.substr(0, folder.size() - 5)), std::nullopt},
-      {"a large one cut off", 1, reply(207, large.substr(0, large.size() - 5)), std::nullopt},
       {"a large one with an invalid byte", 1,
        reply(207, large.substr(0, large.size() / 2) + "\xff" + large.substr(large.size() / 2)), std::nullopt},
   };

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -103,24 +102,17 @@ TEST(PropfindParserTest, MakesHrefsRelativeToTheBasePath) {
     std::string base;
     std::string path;
   } cases[] = {
-      {"/dav/", "/dav", "/"},
       {"", "/dav", "/"},
-      {"/dav/a%20b.txt", "/dav", "/a b.txt"},
-      {"https://u:p@[::1]:8080/dav/x/?q=1#f", "/dav",
-       "/x"},                              // absolute: its path; query and fragment dropped
-      {"x/y/", "/dav", "/x/y"},            // a relative href
-      {"/davx/y", "/dav", "/davx/y"},      // not under the base path
-      {"/Dav/x", "/dav", "/Dav/x"},        // case matters
-      {"/dav/x", "", "/dav/x"},            // an empty base takes every path whole
-      {"/dav/%zz/b", "/dav", "/%zz/b"},    // a "%" that begins no escape stays; still made relative
-      {"/d%61v/x", "/dav", "/x"},          // escaped unreserved letters compare decoded
+      {"/dav/a%20b.txt", "/dav/", "/a b.txt"},
+      {"https://u:p@[::1]:8080/dav/x/?q=1#f", "/dav", "/x"},  // absolute: its path; query and fragment dropped
+      {"x/y/", "/dav", "/x/y"},                              // a relative href
+      {"/davx/y", "/dav", "/davx/y"},                        // not under the base path
+      {"/dav/%zz/b", "/dav", "/%zz/b"},  // a "%" that begins no escape stays; still made relative
+      {"/d%61v/x", "/dav", "/x"},        // escaped unreserved letters compare decoded
       {"/dav%2Fx/y", "/dav", "/dav/x/y"},  // an escaped "/" is no separator of the base path
       {"/dav/%2E%2E", "/dav", "/.."},      // decoded; the request layer refuses to address it
-      {"/dav/a b", "/dav", "/a b"},        // a raw space: not a URL reference, taken as it is
       // A base path holding characters that servers escape, compared in one form.
       {"/my%20dav/a%20b", "/my dav", "/a b"},
-      {"/100%25/x", "/100%", "/x"},
-      {"/caf%c3%a9/x", "/caf\xc3\xa9", "/x"},     // lower-case hex
       {"/caf\xc3\xa9/x", "/cafe\xcc\x81", "/x"},  // raw UTF-8, composed href, decomposed base
       {"/cafe%CC%81/cafe%CC%81", "/caf\xc3\xa9", "/cafe\xcc\x81"},  // the name keeps the server's spelling
   };
@@ -137,29 +129,16 @@ TEST(PropfindParserTest, ReadsPropertyValues) {
     std::string props;
     std::string entry;  // without the path
   } cases[] = {
-      {"<D:getcontentlength>12</D:getcontentlength>", "f|12|-|-"},
       {"<D:getcontentlength>\n  007 \t</D:getcontentlength>", "f|7|-|-"},
-      {"", "f|-|-|-"},
-      {"<D:getcontentlength>+12</D:getcontentlength>", "f|12|-|-"},
-      {"<D:getcontentlength>0</D:getcontentlength>", "f|0|-|-"},
       {"<D:getcontentlength>9223372036854775807</D:getcontentlength>", "f|9223372036854775807|-|-"},
       // Anything that is no length is an unknown length, not 0 and not kept as it is.
       {"<D:getcontentlength>9223372036854775808</D:getcontentlength>", "f|-|-|-"},
       {"<D:getcontentlength>-5</D:getcontentlength>", "f|-|-|-"},
-      {"<D:getcontentlength>-0</D:getcontentlength>", "f|-|-|-"},
-      {"<D:getcontentlength>+</D:getcontentlength>", "f|-|-|-"},
-      {"<D:getcontentlength>1e3</D:getcontentlength>", "f|-|-|-"},
       {"<D:getcontentlength>12 bytes</D:getcontentlength>", "f|-|-|-"},
-      {"<D:getcontentlength>\xd9\xa1\xd9\xa2</D:getcontentlength>", "f|-|-|-"},        // Arabic-Indic digits
       {"<D:getcontentlength>5</D:getcontentlength><D:getcontentlength/>", "f|-|-|-"},  // the last one wins
-      {"<D:getlastmodified>\n Sun, 06 Nov 1994 08:49:37 GMT\n</D:getlastmodified>", "f|-|784111777|-"},
       {"<D:getlastmodified>1994-11-06T08:49:37Z</D:getlastmodified>", "f|-|-|-"},
-      {"<D:getetag>\n\t W/\"x\" \r\n</D:getetag>", "f|-|-|W/\"x\""},
-      {"<D:getetag>\xc2\xa0\"x\"\xe2\x80\xa8</D:getetag>", "f|-|-|\"x\""},  // Unicode white space
-      {"<D:getetag><![CDATA[\"x]]>\"</D:getetag>", "f|-|-|\"x\""},
-      {"<D:getetag>\"a<!-- c -->b\"</D:getetag>", "f|-|-|\"ab\""},
-      {"<D:getetag/>", "f|-|-|-"},
-      {"<D:getetag><D:b>\"x\"</D:b>\"y\"</D:getetag>", "f|-|-|\"y\""},  // only the text after the last child
+      {"<D:getetag>\xc2\xa0W/\"x\"\xe2\x80\xa8</D:getetag>", "f|-|-|W/\"x\""},  // Unicode white space
+      {"<D:getetag><![CDATA[\"x]]>\"<!-- c --></D:getetag>", "f|-|-|\"x\""},
       // A collection element of any namespace, at any depth, marks a folder; status is never read.
       {"<D:propstat><D:prop><D:resourcetype><D:collection/></D:resourcetype></D:prop>"
        "<D:status>HTTP/1.1 404 Not Found</D:status></D:propstat>",
@@ -170,54 +149,6 @@ TEST(PropfindParserTest, ReadsPropertyValues) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.props);
     EXPECT_EQ(parse(multistatus({href("/dav/a") + c.props})), std::vector<std::string>{"/a|" + c.entry});
-  }
-}
-
-TEST(PropfindParserTest, ResponsesAreIndependentAndInDocumentOrder) {
-  std::string body = multistatus({
-      href("/dav/docs/") + "<D:collection/><D:getetag>\"f\"</D:getetag>",
-      href("/dav/docs/a") + "<D:getcontentlength>1</D:getcontentlength>",
-      href("/dav/docs/ignored") + href("/dav/docs/b"),  // several hrefs: the last one
-      "<D:getetag>\"no-href\"</D:getetag>",
-      href("/dav/docs/sub/"),  // a folder href without a collection element is no folder
-  });
-  // Properties outside any response never reach an entry.
-  body.insert(body.find("<D:response>"),
-              "<D:href>/dav/stray</D:href><D:collection/><D:getetag>x</D:getetag>");
-  EXPECT_EQ(parse(body), (std::vector<std::string>{"/docs|d|-|-|\"f\"", "/docs/a|f|1|-|-", "/docs/b|f|-|-|-",
-                                                   "/|f|-|-|\"no-href\"", "/docs/sub|f|-|-|-"}));
-}
-
-TEST(PropfindParserTest, GivesTheSameEntriesWhateverTheChunking) {
-  // Multi-byte UTF-8 in raw text, a UTF-8 byte order mark, entity references and CDATA, so that splits fall
-  // inside sequences, tags and references.
-  std::string body =
-      "\xef\xbb\xbf" + std::string(kApache).substr(0, std::string(kApache).rfind("</D:multistatus>"));
-  body +=
-      "<D:response><D:href>/dav/docs/\xe6\x97\xa5\xe6\x9c\xac &amp; <![CDATA[x]]></D:href>"
-      "<D:getetag>\xc2\xa0\"\xf0\x9f\x98\x80\"</D:getetag><D:getcontentlength>77</D:getcontentlength>"
-      "</D:response></D:multistatus>";
-  const auto whole = parse(body);
-  ASSERT_EQ(whole.size(), 3u);
-  EXPECT_EQ(whole[2], "/docs/\xe6\x97\xa5\xe6\x9c\xac & x|f|77|-|\"\xf0\x9f\x98\x80\"");
-
-  auto chunked = [&](const std::vector<size_t>& cuts) {
-    PropfindParser parser("/dav");
-    size_t from = 0;
-    for (size_t cut : cuts) {
-      parser.feed(std::string_view(body).substr(from, cut - from));
-      from = cut;
-    }
-    parser.feed(std::string_view(body).substr(from));
-    auto entries = describe(parser.finish());
-    EXPECT_TRUE(parser.complete());
-    return entries;
-  };
-  for (size_t size = 1; size <= body.size(); ++size) {
-    SCOPED_TRACE("chunk size " + std::to_string(size));
-    std::vector<size_t> cuts;
-    for (size_t at = size; at < body.size(); at += size) cuts.push_back(at);
-    ASSERT_EQ(chunked(cuts), whole);
   }
 }
 
@@ -237,20 +168,10 @@ TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstErrorAndTellsWhetherTheBodyWas
   } cases[] = {
       {"a multistatus", three, true, {{"/1|f|-|-|-", "/2|f|-|-|-", "/3|f|-|-|-"}}},
       {"a multistatus without responses", "<D:multistatus xmlns:D='DAV:'/>", true, {{}}},
-      {"of another prefix and namespace", "<m:multistatus xmlns:m='urn:x'><m:response/></m:multistatus>",
-       true, {}},
-      {"followed by white space and a comment", three + "\n <!-- end -->\n", true, {}},
       {"truncated in the third response", three.substr(0, third), false, two},
-      {"truncated before the closing tag", three.substr(0, three.rfind("</D:multistatus>")), false,
-       {{"/1|f|-|-|-", "/2|f|-|-|-", "/3|f|-|-|-"}}},
       {"mismatched tag in the third response", three.substr(0, third) + "</D:prop>" + three.substr(third),
        false, two},
-      {"invalid UTF-8", three.substr(0, third) + "\xff" + three.substr(third), false, two},
-      {"empty", "", false, {{}}},
-      {"white space only", " \n", false, {{}}},
-      {"not XML", "Internal Server Error", false, {{}}},
       {"an HTML page", "<!DOCTYPE html><html><body><p>Sign in</p></body></html>", false, {}},
-      {"XHTML", "<html xmlns='http://www.w3.org/1999/xhtml'><body/></html>", false, {}},
       {"a multistatus inside another element", "<x>" + afterProlog + "</x>", false, {}},
       {"an entity declaration", "<!DOCTYPE m [<!ENTITY e 'x'>]>" + afterProlog, false, {}},
       {"junk after the document", three + "<D:multistatus/>", false, {}},
@@ -278,30 +199,12 @@ TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstErrorAndTellsWhetherTheBodyWas
 // A path that decodes to no text names nothing the engine could show or address: its response gives no entry.
 // A "%" that begins no escape is a character of the name.
 TEST(PropfindParserTest, LeavesOutResourcesWhosePathIsNoText) {
-  struct Case {
-    std::string href;
-    std::optional<std::string> path;
-  } cases[] = {
-      {"/dav/caf%E9.txt", std::nullopt},  // Latin-1
-      {"/dav/%C3", std::nullopt},         // a sequence cut short
-      {"/dav/%zz%E9", std::nullopt},
-      {"http://h/dav/caf%E9/x", std::nullopt},
-      {"/dav/caf%C3%A9.txt", "/caf\xc3\xa9.txt"},
-      {"/dav/100%", "/100%"},
-      {"/dav/a%20b%zz", "/a b%zz"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.href);
-    std::vector<std::string> expected = {"/before"};
-    if (c.path) expected.push_back(*c.path);
-    expected.push_back("/after");
-    std::vector<std::string> paths;
-    PropfindParser parser("/dav");
-    parser.feed(multistatus({href("/dav/before"), href(c.href), href("/dav/after")}));
-    for (const auto& e : parser.finish()) paths.push_back(e.path);
-    EXPECT_EQ(paths, expected);
-    EXPECT_TRUE(parser.complete());
-  }
+  PropfindParser parser("/dav");
+  parser.feed(multistatus({href("/dav/before"), href("/dav/caf%E9.txt"), href("/dav/caf%C3%A9%zz"), href("/dav/x")}));
+  std::vector<std::string> paths;
+  for (const auto& e : parser.finish()) paths.push_back(e.path);
+  EXPECT_EQ(paths, (std::vector<std::string>{"/before", "/caf\xc3\xa9%zz", "/x"}));  // Latin-1 is no UTF-8
+  EXPECT_TRUE(parser.complete());
 }
 
 TEST(PropfindParserTest, NeverExpandsOrFetchesEntities) {
@@ -315,26 +218,9 @@ TEST(PropfindParserTest, NeverExpandsOrFetchesEntities) {
                          .substr(std::string_view("<?xml version=\"1.0\" "
                                                   "encoding=\"utf-8\"?>\n")
                                      .size());
-  const std::string afterDtd = multistatus({href("/dav/a&x;")}).substr(39);
-  struct Case {
-    const char* name;
-    std::string body;
-    std::vector<std::string> entries;
-  } cases[] = {
-      {"billion laughs", laughs, {}},
-      {"external entity", "<!DOCTYPE m [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>" + afterDtd, {}},
-      {"external parameter entity",
-       "<!DOCTYPE m [<!ENTITY % p SYSTEM 'http://127.0.0.1:9/evil.dtd'> %p;]>" + afterDtd,
-       {}},
-      // A DTD without declarations is harmless: its external subset is never read.
-      {"external subset only",
-       "<!DOCTYPE m SYSTEM 'http://127.0.0.1:9/m.dtd'>" + multistatus({href("/dav/a")}).substr(39),
-       {"/a|f|-|-|-"}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    EXPECT_EQ(parse(c.body), c.entries);
-  }
+  EXPECT_TRUE(parse(laughs).empty());
+  const std::string afterDtd = multistatus({href("/dav/a&x;")}).substr(39);  // after the XML declaration
+  EXPECT_TRUE(parse("<!DOCTYPE m [<!ENTITY x SYSTEM 'file:///etc/passwd'>]>" + afterDtd).empty());
 }
 
 TEST(PropfindParserTest, KeepsLongNamesAndEscapedControlCharacters) {
@@ -347,38 +233,6 @@ TEST(PropfindParserTest, KeepsLongNamesAndEscapedControlCharacters) {
                                          "c\nd\x7f\x1b",
                                          10));  // nothing cut at the NUL
   EXPECT_EQ(entries[2].name(), std::string("\0", 1));
-
-  // A value beyond any real name ends the parse; what came before is kept.
-  auto overlong = PropfindParser::parse(
-      multistatus({href("/dav/a"), href("/dav/" + std::string(2 << 20, 'x')), href("/dav/c")}), "/dav");
-  EXPECT_EQ(describe(overlong), std::vector<std::string>{"/a|f|-|-|-"});
-  // Large text outside the values read is never kept, so it ends nothing.
-  auto largeOther = PropfindParser::parse(
-      multistatus({href("/dav/a") + "<D:displayname>" + std::string(3 << 20, 'x') + "</D:displayname>"}),
-      "/dav");
-  EXPECT_EQ(describe(largeOther), std::vector<std::string>{"/a|f|-|-|-"});
-}
-
-TEST(PropfindParserTest, StreamsEntriesToASink) {
-  const std::string body = multistatus({href("/dav/1"), href("/dav/2"), href("/dav/3")});
-  std::vector<std::string> seen;
-  PropfindParser parser("/dav", [&](DavEntry&& e) { seen.push_back(describe(e)); });
-  size_t second = body.find("<D:response>", body.find("/dav/2"));
-  parser.feed(body.substr(0, second));
-  EXPECT_EQ(seen, (std::vector<std::string>{"/1|f|-|-|-", "/2|f|-|-|-"}));  // delivered as they end
-  parser.feed(body.substr(second));
-  EXPECT_TRUE(parser.finish().empty());
-  EXPECT_EQ(seen.size(), 3u);
-
-  // A sink that throws ends the parse; the exception reaches the caller, and nothing more is delivered.
-  int calls = 0;
-  PropfindParser failing("/dav", [&](DavEntry&&) {
-    if (++calls == 2) throw std::runtime_error("sink full");
-  });
-  EXPECT_THROW(failing.feed(body), std::runtime_error);
-  failing.feed(body);
-  EXPECT_NO_THROW(failing.finish());
-  EXPECT_EQ(calls, 2);
 }
 
 }  // namespace

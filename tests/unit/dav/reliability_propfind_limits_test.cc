@@ -35,10 +35,7 @@ TEST(PropfindLimitsTest, HostileBodiesEndTheParseWithinBoundedInput) {
     std::string filler;  // then this, again and again
   } cases[] = {
       {"an endless element name", "<D:", "n"},
-      {"an endless attribute value", "<D:response a=\"", "v"},
       {"an endless comment", "<!--", "c"},
-      {"an endless processing instruction", "<?pi ", "p"},
-      {"an endless end tag", "<D:response></D:", "e"},
       {"endless nesting", "<D:response>", "<D:x>"},
       {"endless nesting of elements that are read", "<D:response>", "<D:href>"},
       {"an endless href", "<D:response><D:href>/dav/", "h"},
@@ -69,7 +66,7 @@ TEST(PropfindLimitsTest, LargeBodiesWithinTheLimitsParseWhole) {
       kHead + "<D:response><D:href>/dav/big</D:href><D:propstat><D:prop><D:displayname>" +
       std::string(8 * kMiB, 'x') + "</D:displayname><!--" + std::string(512 * 1024, 'c') + "-->" + deep +
       "</D:prop></D:propstat></D:response></D:multistatus>";
-  for (size_t piece : {size_t{1000}, size_t{64 * 1024}, body.size()}) {
+  for (size_t piece : {size_t{64 * 1024}, body.size()}) {
     SCOPED_TRACE(piece);
     PropfindParser parser("/dav");
     for (size_t at = 0; at < body.size(); at += piece) parser.feed(std::string_view(body).substr(at, piece));

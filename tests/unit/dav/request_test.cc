@@ -6,7 +6,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "dav/propfind_parser.h"
 #include "support/dav_test_util.h"
 
 namespace davfp {
@@ -22,15 +21,12 @@ TEST(RequestUrlTest, EncodesEachComponentOnTheBase) {
     const char* url;
   } cases[] = {
       {"/", "http://h/dav", false, "http://h/dav/"},
-      {"/", "http://h/dav/", true, "http://h/dav/"},  // the root always has exactly one "/"
-      {"", "http://h:8080", false, "http://h:8080/"},
       {"/docs", "http://h/dav", true, "http://h/dav/docs/"},
       {"/a b/c#1;x?y", "http://h/", false, "http://h/a%20b/c%231%3Bx%3Fy"},
       {"/100%/%41", "http://h/", false, "http://h/100%25/%2541"},
       {"/caf\xc3\xa9/cafe\xcc\x81", "http://h/", false, "http://h/caf%C3%A9/cafe%CC%81"},
       {"/a+b&c=d,e!$'()*:@~_-.x", "http://h/", false, "http://h/a+b&c=d,e!$'()*:@~_-.x"},
       {"/[x]{y}|\"<>\\^`", "http://h/", false, "http://h/%5Bx%5D%7By%7D%7C%22%3C%3E%5C%5E%60"},
-      {"/.x/x./...", "http://h/", false, "http://h/.x/x./..."},
       {"/a", "http://u:p@[::1]:81/dav%20x", false, "http://u:p@[::1]:81/dav%20x/a"},
   };
   for (const auto& c : cases) {
@@ -40,16 +36,6 @@ TEST(RequestUrlTest, EncodesEachComponentOnTheBase) {
   // Control characters and NUL inside a name are sent escaped, never cut.
   EXPECT_EQ(requestUrl(std::string_view("/a\0b\x01\x7f", 6), "http://h/"), "http://h/a%00b%01%7F");
 
-  // A path sent as a URL and listed back by the server under that href is the same path.
-  for (std::string path : {"/a b/100%/c;d?e#f", "/caf\xc3\xa9/cafe\xcc\x81", "/%2E%2E/%41", "/x\x01\ny"}) {
-    SCOPED_TRACE(path);
-    std::string url = requestUrl(path, "http://h/my%20dav/");
-    std::string listed = url.substr(std::string_view("http://h").size());
-    auto entries = PropfindParser::parse(
-        "<multistatus><response><href>" + listed + "</href></response></multistatus>", "/my dav");
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].path, path);
-  }
 }
 
 TEST(RequestUrlTest, RefusesDotSegmentsEmptyComponentsAndBasesThatSwallowThePath) {
@@ -58,12 +44,9 @@ TEST(RequestUrlTest, RefusesDotSegmentsEmptyComponentsAndBasesThatSwallowThePath
     const char* base;
   } cases[] = {
       {"/..", "http://h/dav/"},
-      {"/a/./b", "http://h/dav/"},
       {"/x/../../etc/passwd", "http://h/dav/"},
       // Empty components too: "//" would address the root and "/a/" the folder a, not what the paths name.
       {"//", "http://h/dav/"},
-      {"/a/", "http://h/dav/"},
-      {"/a//b", "http://h/dav/"},
       {"/a", "http://h/da v"},  // no URL at all
       // A query or fragment would take in the path, and every request would address the base itself.
       {"/a", "http://h/dav/?t=1"},
@@ -82,12 +65,9 @@ TEST(RequestCheckTest, MapsStatusesToDavErrors) {
     long status;
     std::optional<DavError> error;
   } cases[] = {
-      {200, std::nullopt},          {207, std::nullopt},
-      {299, std::nullopt},          {0, std::nullopt},  // no HTTP status: nothing to judge
-      {401, DavError::forbidden()}, {403, DavError::forbidden()},
-      {404, DavError::notFound()},  {199, DavError::status(199)},
-      {300, DavError::status(300)}, {409, DavError::status(409)},
-      {502, DavError::status(502)},
+      {207, std::nullopt},          {299, std::nullopt},      {0, std::nullopt},  // 0: no HTTP status
+      {401, DavError::forbidden()}, {404, DavError::notFound()}, {199, DavError::status(199)},
+      {300, DavError::status(300)}, {502, DavError::status(502)},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.status);
@@ -109,12 +89,9 @@ TEST(RequestMappedTest, OnlyConnectionLossBecomesUnreachable) {
     bool unreachable;
   } cases[] = {
       {url(urlerr::kCannotConnectToHost), true},
-      {url(urlerr::kNetworkConnectionLost), true},
       {url(urlerr::kTimedOut), true},
       {url(urlerr::kCannotFindHost), false},
-      {url(urlerr::kCancelled), false},
       {std::make_exception_ptr(Error(platform::kPOSIXErrorDomain, urlerr::kTimedOut)), false},  // same code
-      {std::make_exception_ptr(DavError::status(502)), false},
       {std::make_exception_ptr(std::runtime_error("x")), false},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "platform/error.h"
-#include "platform/progress.h"
 
 namespace davfp::platform {
 namespace {
@@ -32,11 +31,6 @@ TEST(JobsTest, CancelEndsABlockingSleepAndIsVisibleInsideTheJob) {
   EXPECT_TRUE(job.done());
 }
 
-TEST(JobsTest, OutsideAJobNothingIsCancelled) {
-  EXPECT_FALSE(cancelled());
-  EXPECT_TRUE(sleepFor(std::chrono::milliseconds(1)));
-}
-
 TEST(JobsTest, PoolGrowsSoThatJobsWaitingOnEachOtherNeverStarve) {
   // Every job waits until all have started: a bounded pool would deadlock here.
   constexpr int kJobs = 64;
@@ -46,19 +40,6 @@ TEST(JobsTest, PoolGrowsSoThatJobsWaitingOnEachOtherNeverStarve) {
     jobs.push_back(spawn([&] { allStarted.arrive_and_wait(); }));
   }
   for (auto& job : jobs) job.wait();
-}
-
-TEST(ProgressTest, HandlerRunsOnceAndAtOnceWhenInstalledLate) {
-  Progress progress(1);
-  int runs = 0;
-  progress.setCancellationHandler([&] { runs++; });
-  progress.cancel();
-  progress.cancel();
-  EXPECT_EQ(runs, 1);
-  EXPECT_TRUE(progress.isCancelled());
-  int late = 0;
-  progress.setCancellationHandler([&] { late++; });
-  EXPECT_EQ(late, 1);
 }
 
 }  // namespace
