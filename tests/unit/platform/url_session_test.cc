@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <thread>
 
@@ -137,6 +138,63 @@ TEST(UrlSessionTest, ABurstOfRequestsUsesNoMoreConnectionsThanTheLimit) {
   EXPECT_EQ(gate.most, UrlSession::kMaxConnections);
   EXPECT_EQ(server.connections(), UrlSession::kMaxConnections);
   EXPECT_EQ(session.connectionsOpened(), UrlSession::kMaxConnections);
+}
+
+// A request waiting for a free connection ends at once when its job is cancelled, and is never sent.
+TEST(UrlSessionTest, CancellingARequestThatWaitsForItsTurnEndsItAtOnce) {
+  FakeServer server;
+  server.on("GET", "/busy", Reply{.noAnswer = true});
+  UrlSession session;
+  std::vector<Job> busy;
+  for (long i = 0; i < UrlSession::kMaxConnections; ++i) {
+    busy.push_back(spawn([&] { (void)errorFrom([&] { session.data(request("GET", server.url("/busy"))); }); }));
+  }
+  ASSERT_TRUE(server.waitForRequests(UrlSession::kMaxConnections));
+  std::promise<long> outcome;
+  Job waiting = spawn([&] {
+    auto error = errorFrom([&] { session.data(request("GET", server.url("/waiting"))); });
+    outcome.set_value(error ? error->code() : 0);
+  });
+  waiting.cancel();
+  auto ended = outcome.get_future();
+  ASSERT_EQ(ended.wait_for(std::chrono::seconds(20)), std::future_status::ready) << "the waiting request did not end";
+  EXPECT_EQ(ended.get(), urlerr::kCancelled);
+  waiting.wait();
+  for (auto& job : busy) job.cancel();
+  for (auto& job : busy) job.wait();
+  EXPECT_EQ(session.data(request("GET", server.url("/after"))).response.status, 404) << "the slots are free";
+  for (const auto& r : server.requests()) EXPECT_NE(r.target, "/waiting");
+}
+
+// Exchanges on one connection reuse one libcurl handle: nothing of an exchange (credentials, cookies, Depth,
+// body) may carry over to the next.
+TEST(UrlSessionTest, NothingOfAnExchangeCarriesOverToTheNextOnTheSameConnection) {
+  FakeServer server;
+  UrlSession session;
+  server.setHandler([](const FakeServer::Received& r) {
+    if (r.target == "/auth" && !r.header("Authorization")) {
+      return Reply{.status = 401,
+                   .headers = {{"WWW-Authenticate", "Basic realm=\"dav\""}, {"Set-Cookie", "sid=1; Path=/"}}};
+    }
+    return Reply{.headers = {{"Set-Cookie", "seen=1; Path=/"}}};
+  });
+  const std::string withUser = "http://user:pw@127.0.0.1:" + std::to_string(server.port());
+  for (const auto& r : {request("GET", withUser + "/auth"),
+                        HttpRequest{.method = "PROPFIND", .url = server.url("/p"), .headers = {{"Depth", "1"}}},
+                        request("PUT", server.url("/put"), "data"), request("GET", server.url("/last"))}) {
+    EXPECT_EQ(session.data(r).response.status, 200) << r.url;
+  }
+  auto received = server.requests();
+  ASSERT_EQ(received.size(), 5u);
+  EXPECT_TRUE(received[1].header("Authorization"));
+  const auto& last = received[4];
+  EXPECT_EQ(last.method, "GET");
+  EXPECT_EQ(last.connection, 1);
+  EXPECT_EQ(last.header("Cookie"), std::nullopt);
+  EXPECT_EQ(last.header("Authorization"), std::nullopt);
+  EXPECT_EQ(last.header("Depth"), std::nullopt);
+  EXPECT_EQ(last.body, "");
+  EXPECT_EQ(received[3].header("Depth"), std::nullopt) << "the PUT after the PROPFIND";
 }
 
 // A started exchange that is dropped unfinished ends its transfer and frees its slot; one whose job is cancelled
