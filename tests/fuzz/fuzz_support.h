@@ -1,7 +1,7 @@
 // Helpers shared by the fuzz targets. A broken invariant aborts with a message, which libFuzzer reports as a
 // crash and saves the input for. Choices that a target makes about an input (chunk sizes, flags) come from a
 // generator seeded by the input itself, so they are repeatable and consume none of its bytes: a seed file is
-// a plain document (a PROPFIND body, a state file, a drives.json) that reads as it would from a server or
+// a plain document (a PROPFIND body, a state file) that reads as it would from a server or
 // disk.
 #pragma once
 

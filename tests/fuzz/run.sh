@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz and runs each for SECONDS (default 60).
-# Usage: tests/fuzz/run.sh [SECONDS] [TARGET...]   (TARGET: propfind_parser state_file drive_config ...)
+# Usage: tests/fuzz/run.sh [SECONDS] [TARGET...]   (TARGET: propfind_parser state_file ...)
 #
 # Each target starts from a fresh working copy of its seed corpus (tests/fuzz/corpus/TARGET), so the committed
 # corpus never grows by itself; what a run found stays in build-fuzz/corpus/TARGET until the next run. A crash,
@@ -15,7 +15,7 @@ shift || true
 [[ $seconds =~ ^[0-9]+$ ]] || { echo "usage: $0 [SECONDS] [TARGET...]" >&2; exit 2; }
 
 # target:dictionary
-all=(propfind_parser:xml state_file:json drive_config:json request_url:url http_date:http_date)
+all=(propfind_parser:xml state_file:json request_url:url)
 selected=()
 if (($#)); then
   for name in "$@"; do

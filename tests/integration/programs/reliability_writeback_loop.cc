@@ -18,13 +18,16 @@
 
 #include "client/enumeration.h"
 #include "client/platform_client.h"
+#include "platform/env.h"
 #include "platform/file_provider.h"
 #include "platform/mime_registry.h"
 #include "provider/extension.h"
+#include "support/test_drive.h"
 
 namespace {
 
 using namespace davfp;
+using davfp::testing::TemplateItem;
 using platform::ItemIdentifier;
 using platform::ItemRef;
 
@@ -36,17 +39,7 @@ struct Known {
   std::string version;
 };
 
-struct Template : platform::ItemProtocol {
-  ItemIdentifier id, parent;
-  std::string name;
-  bool folder = false;
-  ItemIdentifier itemIdentifier() const override { return id; }
-  ItemIdentifier parentItemIdentifier() const override { return parent; }
-  std::string filename() const override { return name; }
-  std::optional<std::string> contentType() const override {
-    return folder ? std::string(platform::kFolderType) : std::string("text/plain");
-  }
-};
+constexpr std::chrono::seconds kPatience{30};
 
 class Loop {
  public:
@@ -54,20 +47,18 @@ class Loop {
 
   // One request; false when its completion does not come.
   bool step() {
-    switch (pick(8)) {
+    switch (pick(7)) {
       case 0:
+        return enumerate(randomFolder(), false);
       case 1:
-        return enumerate(randomFolder());
+        return enumerate(platform::kWorkingSetContainerItemIdentifier, true);
       case 2:
-        return changes();
       case 3:
-        return create(true);
+        return create(pick(2) == 0);
       case 4:
-        return create(false);
+        return modify(false);
       case 5:
-        return move();
-      case 6:
-        return replace();
+        return modify(true);
       default:
         return remove();
     }
@@ -76,10 +67,10 @@ class Loop {
  private:
   size_t pick(size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng_); }
 
+  // The root or a folder one level below it, so that the tree stays small.
   ItemIdentifier randomFolder() {
     std::vector<ItemIdentifier> folders{platform::kRootContainerItemIdentifier};
     for (const auto& [id, item] : known_) {
-      // Folders one level below the root at most, so that the tree stays small.
       if (item.folder && item.parent == platform::kRootContainerItemIdentifier) folders.push_back(id);
     }
     return folders[pick(folders.size())];
@@ -100,102 +91,75 @@ class Loop {
                                            item->parentItemIdentifier(), item->itemVersion().contentVersion};
   }
 
-  static constexpr std::chrono::seconds kPatience{30};
-
-  bool enumerate(const ItemIdentifier& folder) {
+  // A folder's listing, or (changes) a change pass.
+  bool enumerate(const ItemIdentifier& folder, bool changes) {
     auto observer = std::make_shared<client::Enumeration>();
-    ext_->enumerator(folder, {})->enumerateItems(observer, platform::kInitialPageSortedByName);
+    auto enumerator = ext_->enumerator(folder, {});
+    if (changes) {
+      enumerator->enumerateChanges(observer, ext_->anchor());
+    } else {
+      enumerator->enumerateItems(observer, platform::kInitialPageSortedByName);
+    }
     if (!observer->waitFor(kPatience)) return false;
     auto record = observer->record();
-    if (!record.error) {
-      for (const auto& item : record.items) learn(item);
-    } else {
-      known_.erase(folder);
-    }
-    return true;
-  }
-
-  bool changes() {
-    auto observer = std::make_shared<client::Enumeration>();
-    ext_->enumerator(platform::kWorkingSetContainerItemIdentifier, {})
-        ->enumerateChanges(observer, ext_->anchor());
-    if (!observer->waitFor(kPatience)) return false;
-    for (const auto& change : observer->record().changes) {
-      if (change.updated) learn(change.updated);
+    if (record.error && !changes) known_.erase(folder);
+    for (const auto& item : record.items) learn(item);
+    for (const auto& change : record.changes) {
+      learn(change.updated);
       if (change.deleted) known_.erase(*change.deleted);
     }
     return true;
   }
 
-  // Waits for a create or modify request and learns the item it returns.
-  bool written(const client::Pending<client::PlatformClient::Written>& pending) {
-    if (!pending.waitFor(kPatience)) return false;
-    try {
-      learn(pending.wait().item);
-    } catch (const platform::Error&) {
-      // A refused request changes nothing the loop knows; the next enumeration tells.
+  // Sends a create or modify request, with new contents for a file unless it is a move, and learns the item
+  // it returns.
+  bool write(const TemplateItem& item, std::optional<platform::ItemFields> modified) {
+    std::optional<std::string> file;
+    if (item.type != platform::kFolderType && modified != kMoved) {
+      file = tmp_ + "/contents-" + std::to_string(pick(1 << 30));
+      platform::Env::standard().writeFileAtomically(*file, std::string(pick(4096), 'x'));
     }
-    return true;
-  }
-
-  std::string contents() {
-    std::string file = tmp_ + "/contents-" + std::to_string(pick(1 << 30));
-    if (FILE* f = std::fopen(file.c_str(), "w")) {
-      std::fputs(std::string(pick(4096), 'x').c_str(), f);
-      std::fclose(f);
+    auto shared = std::make_shared<TemplateItem>(item);
+    auto pending =
+        modified ? client_.startModify(shared, {}, *modified, file) : client_.startCreate(shared, 0, file);
+    bool answered = pending.waitFor(kPatience);
+    if (answered) {
+      try {
+        learn(pending.wait().item);
+      } catch (const platform::Error&) {
+        // A refused request changes nothing the loop knows; the next enumeration tells.
+      }
     }
-    return file;
+    if (file) std::remove(file->c_str());
+    return answered;
   }
 
   bool create(bool folder) {
-    auto item = std::make_shared<Template>();
-    item->parent = randomFolder();
-    item->folder = folder;
-    item->name = (folder ? "d" : "f") + std::to_string(pick(4));
-    std::optional<std::string> file;
-    if (!folder) file = contents();
-    bool ok = written(client_.startCreate(item, 0, file));
-    if (file) std::remove(file->c_str());
-    return ok;
+    std::string name = (folder ? "d" : "f") + std::to_string(pick(4));
+    return write(folder ? TemplateItem::folder(name, randomFolder()) : TemplateItem::file(name, randomFolder()),
+                 std::nullopt);
   }
 
-  bool move() {
-    auto id = randomItem(false);
-    if (!id) return enumerate(platform::kRootContainerItemIdentifier);
-    const Known& item = known_[*id];
-    auto changed = std::make_shared<Template>();
-    changed->id = *id;
-    changed->folder = item.folder;
-    changed->parent = item.folder ? platform::kRootContainerItemIdentifier : randomFolder();
-    changed->name = (item.folder ? "d" : "f") + std::to_string(pick(4));
-    return written(client_.startModify(
-        changed, {}, platform::field::kFilename | platform::field::kParentItemIdentifier, std::nullopt));
-  }
-
-  bool replace() {
-    auto id = randomItem(true);
+  // A rename and move (folders stay at the root), or a file's new contents.
+  bool modify(bool move) {
+    auto id = randomItem(!move);
     if (!id) return create(false);
-    const Known& item = known_[*id];
-    auto changed = std::make_shared<Template>();
-    changed->id = *id;
-    changed->parent = item.parent;
-    changed->name = item.name;
-    std::string file = contents();
-    bool ok = written(client_.startModify(changed, {}, platform::field::kContents, file));
-    std::remove(file.c_str());
-    return ok;
+    const Known& known = known_[*id];
+    auto parent = !move ? known.parent : known.folder ? platform::kRootContainerItemIdentifier : randomFolder();
+    auto name = !move ? known.name : (known.folder ? "d" : "f") + std::to_string(pick(4));
+    return write(known.folder ? TemplateItem::folder(name, parent, *id) : TemplateItem::file(name, parent, *id),
+                 move ? kMoved : platform::field::kContents);
   }
 
   bool remove() {
     auto id = randomItem(false);
     if (!id) return create(true);
-    std::string version = known_[*id].version;
-    auto pending = client_.startRemove(*id, platform::ItemVersion{version, {}}, true);
-    if (!pending.waitFor(kPatience)) return false;
+    auto pending = client_.startRemove(*id, platform::ItemVersion{known_[*id].version, {}}, true);
     known_.erase(*id);
-    return true;
+    return pending.waitFor(kPatience);
   }
 
+  static constexpr platform::ItemFields kMoved = platform::field::kFilename | platform::field::kParentItemIdentifier;
   std::shared_ptr<FileProviderExtension> ext_;
   client::PlatformClient client_;
   std::mt19937 rng_;
