@@ -1,4 +1,5 @@
-// What the program prints: JSON items and errors for scripts, listings and messages for people.
+// What the program prints: JSON items for scripts, sizes and the progress line for people. The rest of its
+// output is checked end to end.
 #include <gtest/gtest.h>
 
 #include "client/template_item.h"
@@ -44,8 +45,8 @@ TEST(HumanOutputTest, SizesAndTheProgressLine) {
   // More than the total (a file that grew on the server) never overflows the bar.
   EXPECT_EQ(progressLine("f", 4096, 1024, 4, 1s), "f [####] 100% 1.0 KiB / 1.0 KiB  4.0 KiB/s  0:00 left");
   EXPECT_EQ(progressLine("f", 0, 0, 10, 1s), "f 0 B");
-  EXPECT_EQ(progressLine("a\nb\x1b[2J", 5, std::nullopt, 10, 0ms),
-            "a\\nb\\033[2J 5 B");  // shown as names are
+  // Names are shown as listings show them.
+  EXPECT_EQ(progressLine("a\nb\x1b[2J", 5, std::nullopt, 10, 0ms), "a\\nb\\033[2J 5 B");
 }
 
 }  // namespace
