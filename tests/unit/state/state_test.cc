@@ -223,8 +223,16 @@ TEST_F(StateTest, EachDomainHasItsOwnPrivateFileWhereverItCanBe) {
   for (const auto& f : std::filesystem::directory_iterator(env_.statePath())) files += f.is_regular_file();
   EXPECT_EQ(files, 2u);  // no temporary file left behind
 
-  // A directory that cannot be made: the state works in memory and its saves fail quietly.
+  // No data directory: the temporary one, made when missing.
   testing::TestEnv bare;
+  bare.noDataDirectory = true;
+  std::filesystem::remove_all(bare.tmpPath());
+  State temporary("dom", bare);
+  EXPECT_EQ(temporary.file(), bare.tmpPath() + "/state-dom.json");
+  temporary.bumpAnchor();
+  EXPECT_TRUE(fileExists(temporary.file()));
+  // A directory that cannot be made: the state works in memory and its saves fail quietly.
+  bare.noDataDirectory = false;
   const std::string data = std::filesystem::path(bare.statePath()).parent_path();
   std::filesystem::remove_all(data);
   writeFile(data, "a file where the directory should be");
