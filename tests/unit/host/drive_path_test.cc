@@ -7,72 +7,42 @@
 namespace davfp::cli {
 namespace {
 
-TEST(DrivePathTest, ParsesWhatPeopleType) {
+using namespace std::string_literals;
+
+TEST(DrivePathTest, ParsesWhatPeopleTypeAndRefusesDotSegmentsAndNul) {
   struct Case {
     std::string text;
-    std::vector<std::string> names;
-    std::string shown;
+    std::optional<std::string> shown;  // none: refused
   } cases[] = {
-      {"", {}, "/"},
-      {"/", {}, "/"},
-      {"docs", {"docs"}, "/docs"},
-      {"/docs/", {"docs"}, "/docs"},
-      {"docs//sub///a b.txt", {"docs", "sub", "a b.txt"}, "/docs/sub/a b.txt"},
-      {"Grüße/ä", {"Grüße", "ä"}, "/Grüße/ä"},
-      {"a/.hidden/..dots", {"a", ".hidden", "..dots"}, "/a/.hidden/..dots"},
+      {"", "/"},
+      {"/docs/", "/docs"},
+      {"docs//sub///a b.txt", "/docs/sub/a b.txt"},
+      {"a/.hidden/..dots", "/a/.hidden/..dots"},
+      {".", {}},
+      {"a/../b", {}},
+      {"/a/./b", {}},
+      {"a/..", {}},
+      {"a\0b"s, {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);
-    DrivePath path = DrivePath::parse(c.text);
-    EXPECT_EQ(path.names(), c.names);
-    EXPECT_EQ(path.text(), c.shown);
-    EXPECT_EQ(path.isRoot(), c.names.empty());
+    if (!c.shown) {
+      EXPECT_THROW(DrivePath::parse(c.text), UsageError);
+      continue;
+    }
+    EXPECT_EQ(DrivePath::parse(c.text).text(), *c.shown);
   }
   DrivePath deep = DrivePath::parse("/a/b/c");
+  EXPECT_EQ(deep.names(), (std::vector<std::string>{"a", "b", "c"}));
   EXPECT_EQ(deep.parent().text(), "/a/b");
-  EXPECT_EQ(deep.name(), "c");
   EXPECT_EQ(DrivePath().parent().text(), "/");
-  EXPECT_EQ(DrivePath().child("x").text(), "/x");
-}
-
-TEST(DrivePathTest, RefusesDotSegmentsAndNul) {
-  for (const std::string& text :
-       std::vector<std::string>{".", "..", "a/../b", "/a/./b", "a/..", std::string("a\0b", 3)}) {
-    SCOPED_TRACE(text);
-    EXPECT_THROW(DrivePath::parse(text), UsageError);
-  }
 }
 
 TEST(DrivePathTest, NamesOfNewItemsAreSingleNames) {
-  struct Case {
-    std::string name;
-    const char* complaint;  // none when the name is fine
-  } cases[] = {
-      {"report.pdf", nullptr},
-      {"with space", nullptr},
-      {"...", nullptr},
-      {".hidden", nullptr},
-      {"Ünïcödé", nullptr},
-      {"", "cannot be empty"},
-      {".", "not a valid name"},
-      {"..", "not a valid name"},
-      {"a/b", "cannot contain \"/\""},
-      {"/", "cannot contain \"/\""},
-      {std::string("a\0b", 3), "cannot contain a NUL byte"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    if (!c.complaint) {
-      EXPECT_NO_THROW(checkName(c.name));
-      continue;
-    }
-    try {
-      checkName(c.name);
-      ADD_FAILURE() << "accepted";
-    } catch (const UsageError& e) {
-      EXPECT_NE(std::string(e.what()).find(c.complaint), std::string::npos) << e.what();
-    }
-  }
+  for (const std::string& name : {"report.pdf"s, "..."s, ".hidden"s})
+    EXPECT_NO_THROW(checkName(name)) << name;
+  for (const std::string& name : {""s, "."s, ".."s, "a/b"s, "a\0b"s})
+    EXPECT_THROW(checkName(name), UsageError) << name;
 }
 
 }  // namespace

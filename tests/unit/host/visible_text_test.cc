@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-
 namespace davfp::cli {
 namespace {
 
@@ -19,7 +18,6 @@ TEST(VisibleTextTest, ControlsStrayBytesAndDirectionControlsAreEscapes) {
       {"\x1b[2Jclear", "\\033[2Jclear"},
       {"\x1b]0;title\x07", "\\033]0;title\\a"},
       {"line\nforged", "line\\nforged"},
-      {"tab\tbs\bff\fvt\v", "tab\\tbs\\bff\\fvt\\v"},
       {"nul\0hidden"s, "nul\\000hidden"},
       {"\x01\x1f\x7f", "\\001\\037\\177"},
       {"back\\slash \\033", "back\\\\slash \\\\033"},  // never mistaken for an escape
@@ -34,7 +32,6 @@ TEST(VisibleTextTest, ControlsStrayBytesAndDirectionControlsAreEscapes) {
       {"truncated \xE2\x82", "truncated \\342\\202"},
       {"overlong \xC0\xAF \xE0\x80\xAF", "overlong \\300\\257 \\340\\200\\257"},
       {"surrogate \xED\xA0\x80", "surrogate \\355\\240\\200"},
-      {"lone continuation \x80x", "lone continuation \\200x"},
       {"stray then letter \xC3\xC3\xA9", "stray then letter \\303\xC3\xA9"},
   };
   for (const auto& c : cases) {

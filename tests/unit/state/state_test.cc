@@ -35,43 +35,30 @@ class StateTest : public ::testing::Test {
 };
 
 TEST_F(StateTest, MintsOneIdentifierPerPathAndWritesOnlyThen) {
-  EXPECT_EQ(state_.file(), file());
   EXPECT_EQ(state_.id("/"), kRootContainerItemIdentifier);
-  EXPECT_EQ(state_.path(kRootContainerItemIdentifier), "/");
-  EXPECT_EQ(env_.writes, 0);
-  EXPECT_FALSE(fileExists(file()));
+  EXPECT_FALSE(fileExists(file()));  // asking for the root writes nothing
 
   std::string a = id("/a");
   EXPECT_TRUE(std::regex_match(a, std::regex("[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}"))) << a;
   EXPECT_EQ(id("/a"), a);
-  EXPECT_EQ(env_.writes, 1);
   EXPECT_EQ(id("/caf\u00e9"), id("/cafe\u0301"));  // one item, however its name is composed
-  EXPECT_EQ(state_.path(id("")), "");
-  EXPECT_EQ(state_.path("00000000-0000-0000-0000-000000000000"), std::nullopt);
   EXPECT_EQ(state_.existingId("/nothing"), std::nullopt);
-  EXPECT_EQ(state_.existingId("/"), kRootContainerItemIdentifier);
-  EXPECT_EQ(env_.writes, 3);
 
   // A batch mints in one save, the same path once; nothing new, nothing written.
-  auto got = state_.ids({"/n1", "/", "/a", "/n2", "/n1"});
+  const int writes = env_.writes;
+  auto got = state_.ids({"/n1", "/", "/a", "/n1"});
   seen_.insert(got.begin(), got.end());
-  EXPECT_EQ(got[1], kRootContainerItemIdentifier);
-  EXPECT_EQ(got[2], a);
-  EXPECT_EQ(got[0], got[4]);
-  EXPECT_EQ(state_.path(got[3]), "/n2");
-  EXPECT_EQ(env_.writes, 4);
+  EXPECT_EQ(got, (std::vector<std::string>{got[0], kRootContainerItemIdentifier, a, got[0]}));
+  EXPECT_EQ(env_.writes, writes + 1);
   state_.ids({"/n1", "/a", "/"});
-  EXPECT_EQ(state_.commit({.mint = {"/n2"}}), std::vector<std::string>{got[3]});
-  EXPECT_EQ(env_.writes, 4);
+  EXPECT_EQ(env_.writes, writes + 1);
 
   // A commit mints after its steps, in the same save: a forgotten path gets a new identifier.
-  auto minted = state_.commit({.steps = {{Kind::forget, "/a", {}}}, .mint = {"/a", "/"}});
+  auto minted = state_.commit({.steps = {{Kind::forget, "/a", {}}}, .mint = {"/a"}});
   seen_.insert(minted[0]);
   EXPECT_NE(minted[0], a);
   EXPECT_EQ(state_.existingId("/a"), minted[0]);
-  EXPECT_EQ(minted[1], kRootContainerItemIdentifier);
-  EXPECT_EQ(env_.writes, 5);
-  EXPECT_EQ(state_.anchor(), 2);
+  EXPECT_EQ(env_.writes, writes + 2);
   expectPersisted();
 }
 
@@ -83,17 +70,17 @@ TEST_F(StateTest, MoveCarriesIdentifiersAndSnapshotsAlong) {
     std::string from, to;
     Snapshots after;
   } cases[] = {
+      // clang-format off
       {"rename", {{"/", {{"/a", "A"}, {"/ab", "AB"}}}, {"/a", {{"/a/x", "X"}}}}, {"/a", "/a/x", "/ab"}, "/a", "/b",
        {{"/", {{"/b", "A"}, {"/ab", "AB"}}}, {"/b", {{"/b/x", "X"}}}}},
       // Left in /a, the entry would make /a's next listing report the moved folder as deleted.
       {"into another folder", {{"/a", {{"/a/f", "F"}, {"/a/d", "D"}}}, {"/a/d", {{"/a/d/x", "X"}}}, {"/b", {}}},
-       {"/a/d", "/a/d/x", "/a/f"}, "/a/d", "/b/d",
-       {{"/a", {{"/a/f", "F"}}}, {"/b", {}}, {"/b/d", {{"/b/d/x", "X"}}}}},
+       {"/a/d", "/a/d/x", "/a/f"}, "/a/d", "/b/d", {{"/a", {{"/a/f", "F"}}}, {"/b", {}}, {"/b/d", {{"/b/d/x", "X"}}}}},
       {"onto a known path", {{"/", {{"/m", "M"}, {"/d", "D"}}}, {"/m", {{"/m/new", "N"}}}, {"/d", {{"/d/old", "O"}}}},
        {"/m", "/d"}, "/m", "/d", {{"/", {{"/d", "M"}}}, {"/d", {{"/d/new", "N"}}}}},
       {"spelled decomposed", {}, {"/caf\u00e9/x"}, "/cafe\u0301", "/tea", {}},
       {"into itself", {}, {"/a", "/a/a"}, "/a", "/a/a", {}},
-      {"nothing there", {}, {"/a"}, "/nothing", "/else", {}},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -139,26 +126,20 @@ TEST_F(StateTest, ForgetDropsThePathAndEverythingUnderIt) {
   EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/", {{"/ab", "AB"}}}, {"/ab", {}}}));
   state_.forget("/cafe\u0301");
   EXPECT_EQ(state_.path(cafe), std::nullopt);
-  const int writes = env_.writes;
-  state_.forget("/nothing");
-  EXPECT_EQ(env_.writes, writes + 1);
-  EXPECT_EQ(state_.anchor(), 4);
   EXPECT_NE(id("/a"), a);
   expectPersisted();
 }
 
 TEST_F(StateTest, SnapshotsAreRememberedNotedAndCommittedInOneSaveOrNone) {
-  state_.remember("/f", {{"/f/a", "1"}, {"/f/a", "2"}, {"/f/b", "12-0"}});  // the first of equal paths wins
-  state_.remember("/f", {{"/f/c", "3"}});
+  state_.remember("/f", {{"/f/a", "1"}, {"/f/a", "2"}, {"/f/c", "3"}});  // the first of equal paths wins
   state_.noteChild("/f/d", "4");
   state_.noteChild("/f/c", "5");
   state_.noteChild("/unknown/x", "6");  // no snapshot is made for a folder never listed
-  EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/f", {{"/f/c", "5"}, {"/f/d", "4"}}}}));
-  EXPECT_EQ(state_.anchor(), 4);  // each note a change; a listing is none
-  EXPECT_EQ(env_.writes, 5);
+  EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/f", {{"/f/a", "1"}, {"/f/c", "5"}, {"/f/d", "4"}}}}));
 
   std::string fc = id("/f/c");
   int writes = env_.writes;
+  const auto anchor = state_.anchor();
   state_.commit({.steps = {{Kind::forget, "/f", {}},
                            {Kind::remember, "/", {{"/b", "B"}}},
                            {Kind::remember, "/gone", {}},
@@ -167,14 +148,12 @@ TEST_F(StateTest, SnapshotsAreRememberedNotedAndCommittedInOneSaveOrNone) {
                  .bump = true});
   EXPECT_EQ(state_.path(fc), std::nullopt);
   EXPECT_EQ(state_.knownFolders(), (Snapshots{{"/", {{"/b", "B"}}}, {"/new", {}}}));
-  EXPECT_EQ(state_.anchor(), 7);
+  EXPECT_EQ(state_.anchor(), anchor + 3);  // each forget a change, and the bump
   EXPECT_EQ(env_.writes, writes + 1);
   state_.commit({.steps = {{Kind::remember, "/", {{"/b", "B"}}}, {Kind::remember, "/new", {}}}});
-  state_.commit({});
   EXPECT_EQ(env_.writes, writes + 1);  // every snapshot as it was: nothing to write
   state_.commit({.steps = {{Kind::remember, "/", {{"/b", "B2"}}}}});
   EXPECT_EQ(env_.writes, writes + 2);
-  EXPECT_EQ(state_.anchor(), 7);
   expectPersisted();
 }
 
@@ -195,9 +174,7 @@ TEST_F(StateTest, AnUnusableFileGivesAFreshStateAndStaysUntilTheNextSave) {
   std::string nul = good;
   nul.insert(10, 1, '\0');
   for (const std::string& bytes :
-       {std::string(), good.substr(0, good.size() / 2), std::string(R"({"ids":{"ID1":["/a"]},"listed":{},"anchor":9})"),
-        nul, std::string("{\"ids\":{\"ID1\":\"/a\xc3\x28\"},\"listed\":{},\"anchor\":9}"),
-        std::string(8 << 20, '[')}) {
+       {std::string(), good.substr(0, good.size() / 2), nul, std::string(8 << 20, '[')}) {
     SCOPED_TRACE(bytes.substr(0, 60));
     writeFile(file(), bytes);
     State state("dom", env_);
@@ -210,14 +187,12 @@ TEST_F(StateTest, AnUnusableFileGivesAFreshStateAndStaysUntilTheNextSave) {
   }
 
   // A good one, whose identifiers may share a path.
-  writeFile(file(), R"({"anchor":41,"listed":{"\/":{"\/p":"V"}},"ids":{"ID1":"\/p","ID2":"/p","ID3":"/q"}})");
+  writeFile(file(), R"({"anchor":41,"listed":{"\/":{"\/p":"V"}},"ids":{"ID1":"\/p","ID2":"/p"}})");
   State state("dom", env_);
   EXPECT_EQ(state.anchor(), 41);
   EXPECT_EQ(state.knownFolders(), (Snapshots{{"/", {{"/p", "V"}}}}));
+  EXPECT_EQ(state.path("ID1"), "/p");
   EXPECT_EQ(state.path("ID2"), "/p");
-  EXPECT_EQ(state.path("ID3"), "/q");
-  std::string p = state.id("/p");
-  EXPECT_TRUE(p == "ID1" || p == "ID2") << p;
 }
 
 TEST_F(StateTest, FailedWritesLoseNothing) {
@@ -228,7 +203,7 @@ TEST_F(StateTest, FailedWritesLoseNothing) {
   id("/b");
   state_.move("", "/a", "/c");
   state_.noteChild("/c/y", "Y");
-  EXPECT_EQ(state_.anchor(), 3);  // memory moves on
+  EXPECT_EQ(state_.anchor(), 3);              // memory moves on
   EXPECT_EQ(State("dom", env_).anchor(), 1);  // the disk holds the last good save
   env_.failWrites = false;
   state_.bumpAnchor();  // one save carries everything
@@ -237,19 +212,16 @@ TEST_F(StateTest, FailedWritesLoseNothing) {
 }
 
 TEST_F(StateTest, EachDomainHasItsOwnPrivateFileWhereverItCanBe) {
-  State two("two", env_), slash("../two", env_);
-  std::string a1 = id("/a"), a2 = two.id("/a"), a3 = slash.id("/a");
+  State two("two", env_);
+  std::string a1 = id("/a"), a2 = two.id("/a");
   EXPECT_NE(a1, a2);
-  EXPECT_NE(a2, a3);
-  EXPECT_EQ(slash.file(), env_.statePath() + "/state-..%2Ftwo.json");
   testing::expectFileMatches(two, env_, "two", {a2});
-  testing::expectFileMatches(slash, env_, "../two", {a3});
   struct stat st;
   ASSERT_EQ(::stat(file().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   size_t files = 0;
   for (const auto& f : std::filesystem::directory_iterator(env_.statePath())) files += f.is_regular_file();
-  EXPECT_EQ(files, 3u);  // no temporary file left behind
+  EXPECT_EQ(files, 2u);  // no temporary file left behind
 
   // No data directory: the temporary one, made when missing.
   testing::TestEnv bare;
@@ -265,9 +237,7 @@ TEST_F(StateTest, EachDomainHasItsOwnPrivateFileWhereverItCanBe) {
   std::filesystem::remove_all(data);
   writeFile(data, "a file where the directory should be");
   State memory("dom", bare);
-  std::string a = memory.id("/a");
-  EXPECT_EQ(memory.path(a), "/a");
-  EXPECT_FALSE(fileExists(memory.file()));
+  EXPECT_EQ(memory.path(memory.id("/a")), "/a");
 }
 
 }  // namespace
