@@ -188,5 +188,17 @@ TEST(HostileServerTest, EndlessBodiesOfOtherAnswersAreNotHeld) {
   }
 }
 
+// A server whose OPTIONS answer has no DAV header is no WebDAV server: nothing but probes is sent to it.
+TEST(HostileServerTest, AnOptionsAnswerWithoutDavIsNoServer) {
+  FakeServer server;
+  server.on("OPTIONS", "/dav/", Reply{.headers = {{"Allow", "GET, PROPFIND"}}});
+  server.setHandler([](const FakeServer::Received&) { return listing({entry("/dav/", true)}); });
+  TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
+  auto error = drive.enumerate(kRootContainerItemIdentifier)->error();
+  ASSERT_TRUE(error);
+  EXPECT_EQ(error->code(), platform::fp::kServerUnreachable);
+  for (const auto& r : server.requests()) EXPECT_EQ(r.method, "OPTIONS") << r.target;
+}
+
 }  // namespace
 }  // namespace davfp::testing

@@ -139,6 +139,13 @@ TEST_F(JournalTest, TheOutboxSendsInAnOrderTheServerCanFollow) {
   outbox.done(*deletion, nullptr, 0, {});
   EXPECT_EQ(sendAll(), (std::vector<std::string>{"create old.txt"}));
 
+  // A folder made and filled, then renamed: its creation goes first, under its latest name.
+  Node made = outbox.create(docs(), "made", true);
+  Node inside = outbox.create(made.ino, "f.txt", false);
+  outbox.closed(inside.ino, 0);
+  outbox.rename(made.ino, kRootIno, "renamed", false);
+  EXPECT_EQ(sendAll(), (std::vector<std::string>{"create renamed", "create f.txt"}));
+
   // Made and removed before it was sent: nothing goes to the server.
   Node brief = outbox.create(docs(), "brief.txt", false);
   outbox.closed(brief.ino, 0);
