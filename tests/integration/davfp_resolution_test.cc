@@ -17,7 +17,7 @@ TEST(DavfpResolutionTest, RefusedCredentialsAndUntrustedCertificatesEndTheComman
   ASSERT_EQ(::chmod(tmp.path().c_str(), 0755), 0);  // Apache serves as www-data when the tests run as root
   std::filesystem::create_directories(tmp.file("root/docs"));
   auto apache =
-      RealServer::start(ServerKind::apache, tmp.file("root"), "/dav/", BasicAuth{"zeta", "right-Pa55"});
+      RealServer::start(ServerKind::apache, tmp.file("root"), BasicAuth{"zeta", "right-Pa55"});
   FakeServer tls({.tls = selfSignedCertificate(tmp)});
   struct Case {
     const char* what;

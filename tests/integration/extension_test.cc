@@ -31,7 +31,7 @@ class ExtensionServersTest : public ::testing::TestWithParam<ServerKind> {
   }
 
   TestDrive& startDrive() {
-    server_ = RealServer::start(GetParam(), root_, "/dav/");
+    server_ = RealServer::start(GetParam(), root_);
     server_->adopt(root_);
     drive_ = std::make_unique<TestDrive>(server_->baseUrl());
     return *drive_;
@@ -243,7 +243,7 @@ TEST(WritebackLinksTest, DeletesNothingOfATreeThatLoops) {
   writeFile(root + "/a/mine.txt", "mine");
   writeFile(root + "/keep/important.txt", "important");
   fs::create_directory_symlink("..", root + "/a/up");
-  auto server = RealServer::start(ServerKind::rclone, root, "/dav/", std::nullopt, /*followLinks=*/true);
+  auto server = RealServer::start(ServerKind::rclone, root, std::nullopt, /*followLinks=*/true);
   TestDrive drive(server->baseUrl());
   drive.list(kRoot);
   const std::string a = drive.id("/a");

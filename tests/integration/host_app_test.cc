@@ -161,7 +161,7 @@ TEST_F(HostAppTest, ADomainTheHostApplicationDoesNotPublishIsNamedAsSuch) {
 
 TEST_F(HostAppTest, PublishChecksTheAddressAndTheCredentialsBeforeSavingThem) {
   auto apache =
-      RealServer::start(ServerKind::apache, drive_.served(), "/dav/", BasicAuth{"zeta", "right-Pa55"});
+      RealServer::start(ServerKind::apache, drive_.served(), BasicAuth{"zeta", "right-Pa55"});
   const std::string wrong = drive_.scratch() + "/wrong", right = drive_.scratch() + "/right";
   writeFile(wrong, "wrong-Pa55\n");
   writeFile(right, "right-Pa55\n");

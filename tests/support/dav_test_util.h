@@ -57,11 +57,14 @@ inline constexpr std::string_view kMultistatusClose = "</D:multistatus>";
 
 // One response element as a hostile server may write it: the length is any text (none: left out).
 inline std::string rawResponse(const std::string& href, bool folder, std::optional<std::string> length = {},
-                               const std::string& etag = "\"e\"") {
+                               std::optional<std::string> etag = "\"e\"",
+                               std::optional<std::string> modified = std::nullopt) {
   return "<D:response><D:href>" + href + "</D:href><D:propstat><D:prop><D:resourcetype>" +
          (folder ? "<D:collection/>" : "") + "</D:resourcetype>" +
-         (length ? "<D:getcontentlength>" + *length + "</D:getcontentlength>" : "") + "<D:getetag>" + etag +
-         "</D:getetag></D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
+         (length ? "<D:getcontentlength>" + *length + "</D:getcontentlength>" : "") +
+         (etag ? "<D:getetag>" + *etag + "</D:getetag>" : "") +
+         (modified ? "<D:getlastmodified>" + *modified + "</D:getlastmodified>" : "") +
+         "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
 }
 
 // A multistatus body of response elements as they are.
@@ -72,17 +75,12 @@ inline std::string multistatusOf(const std::vector<std::string>& responses) {
 }
 
 inline std::string multistatus(const std::vector<Listed>& entries) {
-  std::string body = "<?xml version=\"1.0\" encoding=\"utf-8\"?><D:multistatus xmlns:D=\"DAV:\">";
+  std::vector<std::string> responses;
   for (const auto& e : entries) {
-    body += "<D:response><D:href>" + e.href + "</D:href><D:propstat><D:prop>";
-    body += e.dir
-                ? "<D:resourcetype><D:collection/></D:resourcetype>"
-                : "<D:resourcetype/><D:getcontentlength>" + std::to_string(e.size) + "</D:getcontentlength>";
-    if (e.etag) body += "<D:getetag>" + *e.etag + "</D:getetag>";
-    if (e.modified) body += "<D:getlastmodified>" + *e.modified + "</D:getlastmodified>";
-    body += "</D:prop><D:status>HTTP/1.1 200 OK</D:status></D:propstat></D:response>";
+    responses.push_back(rawResponse(e.href, e.dir, e.dir ? std::nullopt : std::optional(std::to_string(e.size)),
+                                    e.etag, e.modified));
   }
-  return body + "</D:multistatus>";
+  return multistatusOf(responses);
 }
 
 }  // namespace davfp::testing

@@ -2,8 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -11,25 +14,53 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <utility>
 
-#include "support/fake_server_wire.h"
+#include "support/host_process.h"
 
 namespace davfp::testing {
 
-using wire::Connection;
-using wire::Reader;
-
 namespace {
 
-sockaddr_in loopback(int port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<uint16_t>(port));
-  return address;
+bool is(const std::optional<std::string>& value, std::string_view expected) {
+  return value && value->size() == expected.size() &&
+         ::strncasecmp(value->data(), expected.data(), expected.size()) == 0;
+}
+
+std::optional<std::string> find(const platform::HeaderList& headers, std::string_view name) {
+  for (const auto& [key, value] : headers) {
+    if (is(key, name)) return value;
+  }
+  return std::nullopt;
+}
+
+std::string_view trimmed(std::string_view s) {
+  while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+  while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+  return s;
+}
+
+// A request head: "METHOD target VERSION" and header lines; false when it is malformed.
+bool parseRequest(std::string_view head, FakeServer::Received& request, std::string& version) {
+  size_t end = std::min(head.find("\r\n"), head.size());
+  std::string_view line = head.substr(0, end);
+  auto first = line.find(' '), last = line.rfind(' ');
+  if (first == std::string_view::npos || first == last) return false;
+  request.method = line.substr(0, first);
+  request.target = line.substr(first + 1, last - first - 1);
+  version = line.substr(last + 1);
+  for (head.remove_prefix(std::min(end + 2, head.size())); !head.empty();) {
+    end = head.find("\r\n");
+    std::string_view field = head.substr(0, end);
+    head.remove_prefix(end == std::string_view::npos ? head.size() : end + 2);
+    auto colon = field.find(':');
+    if (colon == std::string_view::npos) return false;
+    request.headers.emplace_back(field.substr(0, colon), trimmed(field.substr(colon + 1)));
+  }
+  return true;
 }
 
 // The size line that begins a chunk of n bytes.
@@ -41,6 +72,107 @@ std::string chunkSize(size_t n) {
 
 }  // namespace
 
+Certificate selfSignedCertificate(const TempDir& dir) {
+  Certificate made{dir.file("cert.pem"), dir.file("key.pem")};
+  ProcessResult r =
+      runProcess({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                  "-nodes", "-keyout", made.keyFile, "-out", made.file, "-days", "2", "-subj",
+                  "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1"},
+                 {});
+  if (r.status != 0) throw std::runtime_error("openssl req failed: " + r.out + r.err);
+  return made;
+}
+
+// One connection, plain or TLS, read through a buffer; each read is false when the connection ends first.
+// Owns its descriptor. Used by one thread, which a shutdown() of the descriptor from another wakes.
+class Wire {
+ public:
+  explicit Wire(int fd) : fd_(fd) {}
+  ~Wire() {
+    ssl_.reset();
+    ::close(fd_);
+  }
+
+  // The server's side of a TLS handshake; false when it fails (the client does not trust the certificate).
+  bool acceptTls(SSL_CTX* context) {
+    ssl_.reset(SSL_new(context));
+    return ssl_ && SSL_set_fd(ssl_.get(), fd_) == 1 && SSL_accept(ssl_.get()) == 1;
+  }
+
+  bool send(std::string_view bytes) {
+    while (!bytes.empty()) {
+      ssize_t n = ssl_ ? SSL_write(ssl_.get(), bytes.data(), static_cast<int>(std::min<size_t>(bytes.size(), 1 << 30)))
+                       : ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (n < 0 && !ssl_ && errno == EINTR) continue;
+      if (n <= 0) return false;
+      bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+  }
+
+  // The bytes up to the delimiter, which is consumed and not returned.
+  bool until(std::string_view delimiter, std::string& out) {
+    size_t end;
+    while ((end = buffer_.find(delimiter)) == std::string::npos) {
+      if (!fill()) return false;
+    }
+    out = buffer_.substr(0, end);
+    buffer_.erase(0, end + delimiter.size());
+    return true;
+  }
+
+  // n bytes, appended to out.
+  bool exactly(size_t n, std::string& out) {
+    while (buffer_.size() < n) {
+      if (!fill()) return false;
+    }
+    out.append(buffer_, 0, n);
+    buffer_.erase(0, n);
+    return true;
+  }
+
+  // A request's body, framed as its headers say (chunked, of a Content-Length, or else empty), appended to
+  // out; false also when the framing is malformed.
+  bool body(const platform::HeaderList& headers, std::string& out) {
+    if (!is(find(headers, "Transfer-Encoding"), "chunked")) {
+      auto length = find(headers, "Content-Length");
+      return exactly(length ? std::strtoull(length->c_str(), nullptr, 10) : 0, out);
+    }
+    for (std::string line;;) {
+      if (!until("\r\n", line)) return false;
+      char* end = nullptr;
+      unsigned long size = std::strtoul(line.c_str(), &end, 16);
+      if (end == line.c_str()) return false;
+      if (size == 0) break;
+      if (!exactly(size, out) || !until("\r\n", line) || !line.empty()) return false;
+    }
+    std::string trailer;
+    do {
+      if (!until("\r\n", trailer)) return false;
+    } while (!trailer.empty());
+    return true;
+  }
+
+ private:
+  bool fill() {
+    char chunk[16384];
+    ssize_t n;
+    if (ssl_) {
+      n = SSL_read(ssl_.get(), chunk, sizeof chunk);
+    } else {
+      while ((n = ::recv(fd_, chunk, sizeof chunk, 0)) < 0 && errno == EINTR) {
+      }
+    }
+    if (n <= 0) return false;
+    buffer_.append(chunk, static_cast<size_t>(n));
+    return true;
+  }
+
+  int fd_;
+  std::unique_ptr<SSL, void (*)(SSL*)> ssl_{nullptr, SSL_free};
+  std::string buffer_;
+};
+
 FakeServer::Pieces FakeServer::once(std::vector<std::string> pieces) {
   auto next = std::make_shared<size_t>(0);
   return [pieces = std::move(pieces), next]() -> std::optional<std::string> {
@@ -50,13 +182,21 @@ FakeServer::Pieces FakeServer::once(std::vector<std::string> pieces) {
 }
 
 std::optional<std::string> FakeServer::Received::header(std::string_view name) const {
-  return wire::find(headers, name);
+  return find(headers, name);
 }
 
-FakeServer::FakeServer(Options options) : options_(std::move(options)) {
-  if (options_.tls) tls_ = wire::tlsContext(*options_.tls);
+FakeServer::FakeServer(Options options) {
+  if (options.tls) {
+    tls_.reset(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
+    if (!tls_ || SSL_CTX_use_certificate_chain_file(tls_.get(), options.tls->file.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(tls_.get(), options.tls->keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+      char error[256];
+      ERR_error_string_n(ERR_get_error(), error, sizeof error);
+      throw std::runtime_error(std::string("FakeServer: cannot use the certificate: ") + error);
+    }
+  }
   listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address = loopback(0);
+  sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
   socklen_t length = sizeof address;
   if (listenFd_ < 0 || ::bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
       ::listen(listenFd_, 256) != 0 ||
@@ -109,23 +249,18 @@ bool FakeServer::waitForRequests(size_t n, std::chrono::milliseconds timeout) co
   return cv_.wait_for(lock, timeout, [&] { return requests_.size() >= n; });
 }
 
-void FakeServer::end() {
-  {
-    std::lock_guard guard(mu_);
-    if (std::exchange(stopped_, true)) return;
-  }
-  cv_.notify_all();
-  // A listening socket that is shut down stops listening at once: connections are refused from here on, and
-  // the accept loop wakes.
-  ::shutdown(listenFd_, SHUT_RDWR);
-  // Wakes every connection thread out of its read or write; each closes its own descriptor.
-  std::lock_guard guard(mu_);
-  for (int fd : openFds_) ::shutdown(fd, SHUT_RDWR);
-}
-
 void FakeServer::stop() {
   std::lock_guard stopping(stopMu_);
-  end();
+  {
+    std::lock_guard guard(mu_);
+    stopped_ = true;
+    // A listening socket that is shut down stops listening at once: connections are refused from here on,
+    // and the accept loop wakes. Every connection thread wakes out of its read or write, and closes its own
+    // descriptor.
+    ::shutdown(listenFd_, SHUT_RDWR);
+    for (int fd : openFds_) ::shutdown(fd, SHUT_RDWR);
+  }
+  cv_.notify_all();
   if (acceptThread_.joinable()) acceptThread_.join();
   std::vector<std::thread> threads;
   {
@@ -158,19 +293,17 @@ void FakeServer::acceptLoop() {
 }
 
 void FakeServer::serve(int fd, int connection) {
-  Connection client(fd);
+  Wire client(fd);
   if (!tls_ || client.acceptTls(tls_.get())) {
-    Reader reader(client);
     for (;;) {
       std::string head, version;
       Received received;
       received.connection = connection;
-      if (!reader.head(head) || !wire::parseRequest(head, received, version)) break;
-      auto connectionHeader = received.header("Connection");
-      bool keepAlive = version == "HTTP/1.1"
-                           ? !(connectionHeader && wire::equalsIgnoringCase(*connectionHeader, "close"))
-                           : connectionHeader && wire::equalsIgnoringCase(*connectionHeader, "keep-alive");
-      if (!receiveBody(client, reader, received)) break;
+      if (!client.until("\r\n\r\n", head) || !parseRequest(head, received, version)) break;
+      bool keepAlive = version == "HTTP/1.1" ? !is(received.header("Connection"), "close")
+                                             : is(received.header("Connection"), "keep-alive");
+      if (is(received.header("Expect"), "100-continue") && !send(client, "HTTP/1.1 100 Continue\r\n\r\n")) break;
+      if (!client.body(received.headers, received.body)) break;
       {
         std::lock_guard guard(mu_);
         requests_.push_back(received);
@@ -181,14 +314,6 @@ void FakeServer::serve(int fd, int connection) {
   }
   std::lock_guard guard(mu_);
   std::erase(openFds_, fd);
-}
-
-bool FakeServer::receiveBody(Connection& client, Reader& reader, Received& request) {
-  if (wire::headerIs(request.headers, "Expect", "100-continue") &&
-      !send(client, "HTTP/1.1 100 Continue\r\n\r\n")) {
-    return false;
-  }
-  return wire::readBody(reader, request.headers, request.body);
 }
 
 FakeServer::Reply FakeServer::replyFor(const Received& request) {
@@ -209,12 +334,12 @@ FakeServer::Reply FakeServer::replyFor(const Received& request) {
   return Reply{.status = 404};
 }
 
-bool FakeServer::send(Connection& connection, std::string_view bytes) {
+bool FakeServer::send(Wire& client, std::string_view bytes) {
   {
     std::lock_guard guard(mu_);
     if (stopped_) return false;
   }
-  return connection.sendAll(bytes);
+  return client.send(bytes);
 }
 
 bool FakeServer::pause(std::chrono::milliseconds d) {
@@ -222,20 +347,18 @@ bool FakeServer::pause(std::chrono::milliseconds d) {
   return !cv_.wait_for(lock, d, [this] { return stopped_; });
 }
 
-bool FakeServer::answer(Connection& client, const Received& request, const Reply& reply) {
+bool FakeServer::answer(Wire& client, const Received& request, const Reply& reply) {
   if (reply.noAnswer) {
     std::unique_lock lock(mu_);
     cv_.wait(lock, [this] { return stopped_; });
     return false;
   }
-  if (reply.delay.count() > 0 && !pause(reply.delay)) return false;
 
   const bool bodiless = reply.status < 200 || reply.status == 204 || reply.status == 304;
-  const bool sized = wire::find(reply.headers, "Content-Length").has_value();
-  const bool encoded = wire::find(reply.headers, "Transfer-Encoding").has_value();
+  const bool sized = find(reply.headers, "Content-Length").has_value();
+  const bool encoded = find(reply.headers, "Transfer-Encoding").has_value();
   const bool chunked = reply.pieces && !sized && !reply.noLength && !bodiless;
-  const bool close = reply.closeAfter || reply.noLength;
-  const bool ends = close || reply.dropAfterBytes;  // the connection ends after the reply
+  const bool ends = reply.noLength || reply.dropAfterBytes;  // the connection ends after the reply
   // Clients read the status code only; one reason phrase serves every status.
   std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
   for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
@@ -243,7 +366,7 @@ bool FakeServer::answer(Connection& client, const Received& request, const Reply
   if (!bodiless && !reply.pieces && !reply.noLength && !sized && !encoded) {
     head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
   }
-  if (close && !wire::find(reply.headers, "Connection")) head += "Connection: close\r\n";
+  if (reply.noLength && !find(reply.headers, "Connection")) head += "Connection: close\r\n";
   head += "\r\n";
 
   size_t sent = 0;    // bytes of this reply so far, for dropAfterBytes
@@ -263,9 +386,7 @@ bool FakeServer::answer(Connection& client, const Received& request, const Reply
   bool open = emit(head, reply.headAtOnce);
   if (!open || request.method == "HEAD" || bodiless) return open && !ends;
   if (!reply.pieces) {
-    open = emit(reply.body, false);
-    if (open) bodyBytes_ += reply.body.size();
-    return open && !ends;
+    return emit(reply.body, false) && !ends;
   }
   while (open) {
     std::optional<std::string> piece = reply.pieces();
@@ -273,7 +394,6 @@ bool FakeServer::answer(Connection& client, const Received& request, const Reply
     if (piece->empty()) continue;
     open = (!chunked || emit(chunkSize(piece->size()), false)) && emit(*piece, false) &&
            (!chunked || emit("\r\n", false));
-    if (open) bodyBytes_ += piece->size();
   }
   return open && (!chunked || emit("0\r\n\r\n", false)) && !ends;
 }

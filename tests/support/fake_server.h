@@ -7,9 +7,9 @@
 //   2. for OPTIONS, 200 with "DAV: 1, 2" (so that a server probe finds a live WebDAV server);
 //   3. the handler given to setHandler();
 //   4. 404.
-// A reply can be delayed, trickled one byte at a time (the head too, or only the body), cut off after some
-// bytes, sent without a length, withheld until stop(), or made piece by piece while it is sent (a body too
-// large to hold, or one without end).
+// A reply can be trickled one byte at a time (the head too, or only the body), cut off after some bytes, sent
+// without a length, withheld until stop(), or made piece by piece while it is sent (a body too large to hold,
+// or one without end).
 //
 // The options can make it https, with a given certificate.
 //
@@ -17,7 +17,6 @@
 // connection, waiting or not, and joins every thread: a test never hangs on the server.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -50,10 +49,7 @@ struct Certificate {
 // unless told to. Throws std::runtime_error with openssl's output when it cannot be made.
 Certificate selfSignedCertificate(const TempDir& dir);
 
-namespace wire {
-class Connection;
-class Reader;
-}  // namespace wire
+class Wire;  // one connection of the server
 
 class FakeServer {
  public:
@@ -67,12 +63,10 @@ class FakeServer {
     int status = 200;
     platform::HeaderList headers;  // Content-Length is added unless given (or Transfer-Encoding is)
     std::string body;
-    std::chrono::milliseconds delay{0};         // wait before answering
     std::optional<size_t> dropAfterBytes;       // close the connection after this many bytes of the response
     bool noAnswer = false;                      // read the request, never answer (until stop)
     std::chrono::milliseconds byteInterval{0};  // send the response one byte per interval
     bool headAtOnce = false;                    // with byteInterval: only the body trickles
-    bool closeAfter = false;                    // "Connection: close", and close after the response
     bool noLength = false;  // neither Content-Length nor chunks: the body ends where the connection closes
     Pieces pieces;  // the body instead of `body`: chunked unless a Content-Length is given or noLength
   };
@@ -105,8 +99,6 @@ class FakeServer {
   long connections() const;  // connections accepted so far
   // Blocks until at least n requests have arrived since the last clearRequests(); false after timeout.
   bool waitForRequests(size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
-  // Body bytes of replies sent so far, over every request.
-  uint64_t bodyBytesSent() const { return bodyBytes_.load(); }
 
   void stop();
 
@@ -118,24 +110,18 @@ class FakeServer {
 
   void acceptLoop();
   void serve(int fd, int connection);
-  // Reads the request's body; false when the connection ends first.
-  bool receiveBody(wire::Connection& client, wire::Reader& reader, Received& request);
   Reply replyFor(const Received& request);
   // Sends the reply; false when the connection is to be closed afterwards.
-  bool answer(wire::Connection& client, const Received& request, const Reply& reply);
+  bool answer(Wire& client, const Received& request, const Reply& reply);
   // Sends bytes; false when the connection or the server ended.
-  bool send(wire::Connection& connection, std::string_view bytes);
+  bool send(Wire& client, std::string_view bytes);
   // Waits for d, or less when the server stops; false when it stops.
   bool pause(std::chrono::milliseconds d);
-  // Stops listening and ends every connection; joins nothing. Idempotent.
-  void end();
 
-  const Options options_;
   std::shared_ptr<ssl_ctx_st> tls_;
   int listenFd_ = -1;
   int port_ = 0;
   std::thread acceptThread_;
-  std::atomic<uint64_t> bodyBytes_{0};
   std::mutex stopMu_;  // makes stop() run once at a time
 
   mutable std::mutex mu_;

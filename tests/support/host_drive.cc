@@ -11,6 +11,15 @@ namespace davfp::testing {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+std::vector<std::string> joined(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+}  // namespace
+
 std::string davfpProgram() {
 #ifdef DAVFP_BINARY
   return DAVFP_BINARY;
@@ -19,13 +28,7 @@ std::string davfpProgram() {
 #endif
 }
 
-std::string hostAppProgram() {
-#ifdef DAVFP_HOST_APP
-  return DAVFP_HOST_APP;
-#else
-  return "davfp-host";
-#endif
-}
+std::string hostAppProgram() { return DAVFP_HOST_APP; }
 
 std::string whyNoKernelMount() {
   if (::geteuid() != 0) return "not root";
@@ -69,11 +72,7 @@ std::vector<std::string> HostDrive::environment() const {
 
 ProcessResult HostDrive::davfp(const std::vector<std::string>& args,
                                const std::vector<std::string>& moreEnv) const {
-  std::vector<std::string> argv{davfpProgram()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  auto env = environment();
-  env.insert(env.end(), moreEnv.begin(), moreEnv.end());
-  return runProcess(argv, env);
+  return runProcess(joined({davfpProgram()}, args), joined(environment(), moreEnv));
 }
 
 std::string HostDrive::ok(const std::vector<std::string>& args) const {
@@ -83,17 +82,11 @@ std::string HostDrive::ok(const std::vector<std::string>& args) const {
 }
 
 ProcessResult HostDrive::host(const std::vector<std::string>& args, const std::vector<std::string>& moreEnv) const {
-  std::vector<std::string> argv{hostAppProgram()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  auto env = environment();
-  env.insert(env.end(), moreEnv.begin(), moreEnv.end());
-  return runProcess(argv, env);
+  return runProcess(joined({hostAppProgram()}, args), joined(environment(), moreEnv));
 }
 
 std::unique_ptr<ChildProcess> HostDrive::startDavfp(const std::vector<std::string>& args) const {
-  std::vector<std::string> argv{davfpProgram()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return ChildProcess::start(argv, environment());
+  return ChildProcess::start(joined({davfpProgram()}, args), environment());
 }
 
 std::map<std::string, std::string> treeOf(const std::string& dir) {

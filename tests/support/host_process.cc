@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,41 @@ void closeFd(int& fd) {
 
 }  // namespace
 
+pid_t spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env, int out, int err,
+                   bool group) {
+  // Everything the child needs is made before fork: between fork and exec only async-signal-safe calls.
+  std::vector<std::string> args = argv, vars = env;
+  std::vector<char*> argp, envp;
+  for (auto& a : args) argp.push_back(a.data());
+  argp.push_back(nullptr);
+  for (auto& v : vars) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  pid_t parent = ::getpid();
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    if (group) {
+      ::setpgid(0, 0);
+      ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+      if (::getppid() != parent) ::_exit(127);
+    }
+    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(out, 1) < 0 || ::dup2(err, 2) < 0) ::_exit(127);
+    ::close_range(3, ~0U, 0);
+    sigset_t none;
+    ::sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    ::execve(argp[0], argp.data(), envp.data());
+    ::_exit(127);
+  }
+  int forkError = errno;
+  if (devNull >= 0) ::close(devNull);
+  ::close(out);
+  if (err != out) ::close(err);
+  if (pid < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(forkError));
+  if (group) ::setpgid(pid, pid);  // also here, so that no signal can miss the group while the child starts
+  return pid;
+}
+
 std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>& argv,
                                                   const std::vector<std::string>& env) {
   int out[2], err[2];
@@ -32,36 +68,10 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     ::close(out[1]);
     throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
   }
-  // Everything the child needs is made before fork: between fork and exec only async-signal-safe calls.
-  std::vector<std::string> args = argv, vars = env;
-  std::vector<char*> argp, envp;
-  for (auto& a : args) argp.push_back(a.data());
-  argp.push_back(nullptr);
-  for (auto& v : vars) envp.push_back(v.data());
-  envp.push_back(nullptr);
-  int devNull = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    if (devNull < 0 || ::dup2(devNull, 0) < 0 || ::dup2(out[1], 1) < 0 || ::dup2(err[1], 2) < 0) ::_exit(127);
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(argp[0], argp.data(), envp.data());
-    ::_exit(127);
-  }
-  int forkError = errno;
-  if (devNull >= 0) ::close(devNull);
-  ::close(out[1]);
-  ::close(err[1]);
-  if (pid < 0) {
-    ::close(out[0]);
-    ::close(err[0]);
-    throw std::runtime_error(std::string("fork: ") + std::strerror(forkError));
-  }
   std::unique_ptr<ChildProcess> child(new ChildProcess);
-  child->pid_ = pid;
   child->outFd_ = out[0];
   child->errFd_ = err[0];
+  child->pid_ = spawnProcess(argv, env, out[1], err[1], false);
   return child;
 }
 

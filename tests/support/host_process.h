@@ -51,6 +51,12 @@ class ChildProcess {
   std::string err_;
 };
 
+// Starts argv[0] with this environment, stdin from /dev/null, stdout and stderr on these descriptors (which
+// this closes) and no other descriptor. In a process group of its own and killed when the thread that started
+// it ends, when group is true. Throws std::runtime_error when it cannot fork.
+pid_t spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env, int out, int err,
+                   bool group);
+
 // Runs a program to its end.
 ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
                          std::chrono::milliseconds timeout = std::chrono::seconds(120));

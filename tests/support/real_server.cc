@@ -5,7 +5,6 @@
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -22,6 +21,7 @@
 
 #include "platform/error.h"
 #include "platform/url_session.h"
+#include "support/host_process.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -39,11 +39,6 @@ constexpr auto kPollInterval = std::chrono::milliseconds(20);
 
 // The user that servers refusing to run as root serve as; Debian's packages use it too.
 constexpr const char* kServerUser = "www-data";
-
-std::string temporaryBase() {
-  const char* dir = std::getenv("TMPDIR");
-  return dir != nullptr && dir[0] == '/' ? dir : "/tmp";
-}
 
 // A loopback port that was free a moment ago: bound to port 0, read back, released. Another process may
 // take it before the server binds it; start() then tries once more.
@@ -89,13 +84,6 @@ void requireReachable(const std::string& path, uid_t uid, gid_t gid) {
   }
 }
 
-// Paths go into configuration files between double quotes; keep them to what every format accepts.
-void requirePlainPath(const std::string& path) {
-  if (path.find_first_of("\"\\$'\n\r{}") != std::string::npos) {
-    throw std::runtime_error("unsupported characters in path for a server configuration: " + path);
-  }
-}
-
 std::string readIfPresent(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -120,37 +108,23 @@ std::vector<ServerKind> allServerKinds() {
   return {ServerKind::apache, ServerKind::nginx, ServerKind::lighttpd, ServerKind::rclone};
 }
 
-RealServer::RealServer(ServerKind kind, std::string root, std::string prefix, bool followLinks)
-    : kind_(kind), root_(std::move(root)), prefix_(std::move(prefix)), followLinks_(followLinks) {}
+RealServer::RealServer(ServerKind kind, std::string root, bool followLinks)
+    : kind_(kind), root_(std::move(root)), followLinks_(followLinks) {}
 
 std::unique_ptr<RealServer> RealServer::start(ServerKind kind, const std::string& root,
-                                              const std::string& prefix, std::optional<BasicAuth> basicAuth,
-                                              bool followLinks) {
+                                              std::optional<BasicAuth> basicAuth, bool followLinks) {
   if (basicAuth && kind != ServerKind::apache)
     throw std::invalid_argument("Basic authentication: Apache only");
   if (followLinks && kind != ServerKind::rclone)
     throw std::invalid_argument("links are followed by rclone only");
-  if (prefix.empty() || prefix.front() != '/' || prefix.back() != '/' ||
-      prefix.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789/-_") !=
-          std::string::npos ||
-      prefix.find("//") != std::string::npos) {
-    throw std::invalid_argument("URL prefix must be \"/\" or \"/name/.../\": " + prefix);
-  }
   std::error_code error;
   fs::path absolute = fs::weakly_canonical(fs::absolute(root), error);
   if (error || !fs::is_directory(absolute)) throw std::invalid_argument("not a directory: " + root);
   std::string rootPath = absolute.string();
   while (rootPath.size() > 1 && rootPath.back() == '/') rootPath.pop_back();
-  requirePlainPath(rootPath);
 
-  std::unique_ptr<RealServer> server(new RealServer(kind, rootPath, prefix, followLinks));
+  std::unique_ptr<RealServer> server(new RealServer(kind, rootPath, followLinks));
   server->basicAuth_ = std::move(basicAuth);
-  server->dir_ = temporaryBase() + "/davfp-" + server->name() + "-XXXXXX";
-  if (::mkdtemp(server->dir_.data()) == nullptr) {
-    server->dir_.clear();
-    throw std::runtime_error("mkdtemp: " + std::string(std::strerror(errno)));
-  }
-  requirePlainPath(server->dir_);
   ::chmod(server->dir_.c_str(), 0755);  // the server's own user reads its lock database in here
 
   // Apache will not serve as root; the others run as whoever runs the tests.
@@ -167,16 +141,10 @@ std::unique_ptr<RealServer> RealServer::start(ServerKind kind, const std::string
   return server;
 }
 
-RealServer::~RealServer() {
-  stop();
-  if (!dir_.empty()) {
-    std::error_code ignored;
-    fs::remove_all(dir_, ignored);
-  }
-}
+RealServer::~RealServer() { stop(); }
 
 std::string RealServer::baseUrl(const std::string& userinfo) const {
-  return "http://" + userinfo + "127.0.0.1:" + std::to_string(port_) + prefix_;
+  return "http://" + userinfo + "127.0.0.1:" + std::to_string(port_) + kPrefix;
 }
 
 std::string RealServer::name() const { return serverName(kind_); }
@@ -207,7 +175,6 @@ void RealServer::fail(const std::string& what) {
 }
 
 void RealServer::spawn() {
-  std::vector<std::string> args = commandLine();
   std::vector<std::string> env;
   for (char** var = environ; *var != nullptr; ++var) env.emplace_back(*var);
   if (kind_ == ServerKind::rclone) {
@@ -220,42 +187,12 @@ void RealServer::spawn() {
     env.push_back("XDG_CONFIG_HOME=" + dir_);
     env.push_back("XDG_CACHE_HOME=" + dir_);
   }
-  // Everything the child needs exists before fork: between fork and exec only async-signal-safe calls.
-  std::vector<char*> argv, envp;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  for (auto& var : env) envp.push_back(var.data());
-  envp.push_back(nullptr);
   std::string logPath = dir_ + "/server.log";
   int logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (logFd < 0) throw std::runtime_error("open " + logPath + ": " + std::strerror(errno));
-  int nullFd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  if (nullFd < 0) {
-    ::close(logFd);
-    throw std::runtime_error(std::string("open /dev/null: ") + std::strerror(errno));
-  }
-  pid_t parent = ::getpid();
-  pid_t child = ::fork();
-  if (child == 0) {
-    // Its own process group, so that stop() reaches the workers too; killed with the test process if that
-    // dies without running destructors.
-    ::setpgid(0, 0);
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != parent) ::_exit(127);
-    if (::dup2(nullFd, 0) < 0 || ::dup2(logFd, 1) < 0 || ::dup2(logFd, 2) < 0) ::_exit(127);
-    ::close_range(3, ~0U, 0);
-    sigset_t none;
-    ::sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execve(argv[0], argv.data(), envp.data());
-    ::_exit(127);
-  }
-  int forkError = errno;
-  ::close(logFd);
-  ::close(nullFd);
-  if (child < 0) throw std::runtime_error(std::string("fork: ") + std::strerror(forkError));
-  ::setpgid(child, child);  // also here, so that no signal can miss the group while the child starts
-  pid_ = child;
+  // Its own process group, so that stop() reaches the workers too; killed with the test process if that dies
+  // without running destructors.
+  pid_ = spawnProcess(commandLine(), env, logFd, logFd, true);
 }
 
 bool RealServer::waitUntilReady() {

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace davfp::testing {
 
 enum class ServerKind { apache, nginx, lighttpd, rclone };
@@ -26,21 +28,20 @@ struct BasicAuth {
 
 class RealServer {
  public:
-  // Starts the server serving the directory `root` under the URL path `prefix` ("/" or "/name/.../") and
-  // waits until it answers OPTIONS there (20 seconds at most). Throws std::runtime_error with the server's
+  // Starts the server serving the directory `root` under the URL path kPrefix and waits until it answers OPTIONS there (20 seconds at most). Throws std::runtime_error with the server's
   // log when it does not come up. When the tests run as root, a server that refuses to serve as root runs
   // as www-data: root then becomes www-data's, and every directory above root must be searchable by it.
   // With basicAuth (Apache only), every request without those credentials is answered 401. followLinks
   // (rclone only: its -L) serves a symbolic link as what it points to, a folder's as a folder.
+  static constexpr const char* kPrefix = "/dav/";
   static std::unique_ptr<RealServer> start(ServerKind kind, const std::string& root,
-                                           const std::string& prefix = "/dav/",
                                            std::optional<BasicAuth> basicAuth = std::nullopt,
                                            bool followLinks = false);
   ~RealServer();
   RealServer(const RealServer&) = delete;
   RealServer& operator=(const RealServer&) = delete;
 
-  // "http://" + userinfo + "127.0.0.1:PORT" followed by the prefix; userinfo is "user:password@" or empty.
+  // "http://" + userinfo + "127.0.0.1:PORT" followed by kPrefix; userinfo is "user:password@" or empty.
   std::string baseUrl(const std::string& userinfo = {}) const;
   int port() const { return port_; }
   ServerKind kind() const { return kind_; }
@@ -65,7 +66,7 @@ class RealServer {
     gid_t gid;
   };
 
-  RealServer(ServerKind kind, std::string root, std::string prefix, bool followLinks);
+  RealServer(ServerKind kind, std::string root, bool followLinks);
   // One start on a fresh port. Returns false when the port was taken meanwhile (the server could not bind).
   bool tryStart();
   void writeConfiguration();
@@ -77,9 +78,9 @@ class RealServer {
 
   ServerKind kind_;
   std::string root_;    // absolute, without a trailing "/"
-  std::string prefix_;  // begins and ends with "/"
   bool followLinks_;
-  std::string dir_;     // private directory: configuration, pid file, logs, lock database, temporary files
+  TempDir tmp_;
+  const std::string dir_ = tmp_.path();  // private: configuration, pid file, logs, lock database, temporary files
   std::optional<Account> account_;  // the unprivileged user the server runs as, when not the current one
   std::optional<BasicAuth> basicAuth_;
   int port_ = 0;

@@ -140,7 +140,7 @@ void RealServer::writeConfiguration() {
     user = "user root;";
   }
   const std::vector<std::pair<std::string, std::string>> values = {
-      {"DIR", dir_}, {"ROOT", root_}, {"PREFIX", prefix_}, {"PORT", std::to_string(port_)}, {"USER", user}};
+      {"DIR", dir_}, {"ROOT", root_}, {"PREFIX", kPrefix}, {"PORT", std::to_string(port_)}, {"USER", user}};
   switch (kind_) {
     case ServerKind::apache:
       if (basicAuth_) writePasswordFile();
@@ -172,12 +172,9 @@ std::vector<std::string> RealServer::commandLine() const {
                                        "--addr",           "127.0.0.1:" + std::to_string(port_),
                                        "--dir-cache-time", "0s",
                                        "--config",         dir_ + "/rclone.conf",
-                                       "--cache-dir",      dir_ + "/cache"};
+                                       "--cache-dir",      dir_ + "/cache",
+                                       "--baseurl",        "/dav"};
       if (followLinks_) args.push_back("--copy-links");
-      if (prefix_ != "/") {
-        args.push_back("--baseurl");
-        args.push_back(prefix_.substr(0, prefix_.size() - 1));
-      }
       return args;
     }
   }

@@ -81,9 +81,6 @@ class ServedTree {
   bool has(const std::string& path) const {
     return locked([&] { return nodes_.contains(path); });
   }
-  bool isFolder(const std::string& path) const {
-    return locked([&] { return nodes_.contains(path) && nodes_.at(path).folder; });
-  }
   // A file's contents; none for a folder or a missing path.
   std::optional<std::string> body(const std::string& path) const {
     return locked([&]() -> std::optional<std::string> {

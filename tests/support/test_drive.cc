@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+#include <type_traits>
 #include <utility>
 
 #include "support/temp_dir.h"
@@ -14,62 +16,52 @@ namespace {
 // bound is there to end a hang, not to time the engine.
 constexpr std::chrono::minutes kPatience{5};
 
-// Whether the request completed within the patience; a test failure when it did not.
-template <class T>
-bool arrived(const client::Pending<T>& pending, const char* what) {
-  if (pending.waitFor(kPatience)) return true;
-  ADD_FAILURE() << what << ": no completion within " << kPatience.count() << " minutes";
-  return false;
+// Waits for the request's completion and hands what it gave to done; the error it ended with, or none. A
+// completion that does not come within the patience fails the test.
+template <class T, class F>
+std::optional<platform::Error> settle(const client::Pending<T>& pending, const char* what, F&& done) {
+  if (!pending.waitFor(kPatience)) {
+    ADD_FAILURE() << what << ": no completion within " << kPatience.count() << " minutes";
+    return platform::Error("test", -1, "no completion");
+  }
+  try {
+    if constexpr (std::is_void_v<T>) {
+      pending.wait();
+    } else {
+      done(pending.wait());
+    }
+    return std::nullopt;
+  } catch (const platform::Error& e) {
+    return e;
+  }
 }
 
-platform::Error noCompletion() { return platform::Error("test", -1, "no completion"); }
-
-// What a creation or modification completed with.
-WriteOutcome writeOutcome(const client::Pending<client::PlatformClient::Written>& pending, const char* what) {
-  if (!arrived(pending, what)) return {.error = noCompletion()};
-  try {
-    auto written = pending.wait();
-    return {std::move(written.item), written.pendingFields, written.shouldFetchContent, std::nullopt};
-  } catch (const platform::Error& e) {
-    return {nullptr, 0, false, e};
-  }
+WriteOutcome written(const client::Pending<client::PlatformClient::Written>& pending, const char* what) {
+  WriteOutcome out;
+  out.error = settle(pending, what, [&](client::PlatformClient::Written w) {
+    out = {std::move(w.item), w.pendingFields, w.shouldFetchContent, std::nullopt};
+  });
+  return out;
 }
 
 }  // namespace
 
-std::shared_ptr<RecordingObserver> RecordingObserver::make() {
-  return std::shared_ptr<RecordingObserver>(new RecordingObserver);
-}
-
-std::shared_ptr<client::Enumeration> RecordingObserver::handle() {
-  {
-    std::lock_guard guard(mu_);
-    if (handed_) ADD_FAILURE() << "one RecordingObserver serves one enumeration";
-    handed_ = true;
+std::shared_ptr<RecordingObserver> TestDrive::observe(
+    const std::function<void(std::shared_ptr<client::Enumeration>)>& start) {
+  auto rec = std::make_shared<RecordingObserver>();
+  auto released = std::make_shared<std::promise<void>>();
+  auto done = released->get_future();
+  // Shares the record's life, but fulfils the promise when the enumeration lets go of its last copy.
+  start(std::shared_ptr<client::Enumeration>(rec->enumeration_.get(),
+                                             [rec, released](client::Enumeration*) { released->set_value(); }));
+  if (done.wait_for(kPatience) != std::future_status::ready) {
+    ADD_FAILURE() << "the enumeration still holds its observer";
+    return rec;
   }
-  // Shares the record's life, but runs released() when the enumeration lets go of its last copy.
-  return std::shared_ptr<client::Enumeration>(
-      enumeration_.get(), [self = shared_from_this()](client::Enumeration*) { self->released(); });
-}
-
-void RecordingObserver::released() {
-  std::lock_guard guard(mu_);
-  released_ = true;
-  cv_.notify_all();
-}
-
-bool RecordingObserver::wait(std::chrono::milliseconds timeout) {
-  {
-    std::unique_lock lock(mu_);
-    if (!cv_.wait_for(lock, timeout, [this] { return released_; })) {
-      ADD_FAILURE() << "the enumeration still holds its observer";
-      return false;
-    }
-  }
-  auto record = enumeration_->record();
+  auto record = rec->enumeration_->record();
   EXPECT_EQ(record.finishes, 1) << "finish calls of one enumeration";
   for (const auto& call : record.lateCalls) ADD_FAILURE() << call << " after the enumeration finished";
-  return true;
+  return rec;
 }
 
 std::vector<platform::ItemRef> RecordingObserver::updated() const {
@@ -128,67 +120,39 @@ std::string TestDrive::contents(const std::string& bytes) {
 }
 
 TestDrive::Looked TestDrive::item(const platform::ItemIdentifier& id) {
-  auto pending = client_.startItem(id);
-  if (!arrived(pending, "lookup")) return {nullptr, noCompletion()};
-  try {
-    return {pending.wait(), std::nullopt};
-  } catch (const platform::Error& e) {
-    return {nullptr, e};
-  }
+  Looked out;
+  out.error = settle(client_.startItem(id), "lookup", [&](platform::ItemRef item) { out.item = std::move(item); });
+  return out;
 }
 
 TestDrive::Fetched TestDrive::fetch(const platform::ItemIdentifier& id) {
-  auto pending = client_.startFetch(id, std::nullopt);
-  if (!arrived(pending, "fetch")) return {std::nullopt, nullptr, noCompletion()};
-  try {
-    auto fetched = pending.wait();
-    return {std::move(fetched.file), std::move(fetched.item), std::nullopt};
-  } catch (const platform::Error& e) {
-    return {std::nullopt, nullptr, e};
-  }
+  Fetched out;
+  out.error = settle(client_.startFetch(id, std::nullopt), "fetch", [&](client::PlatformClient::Fetched f) {
+    out.file = std::move(f.file);
+    out.item = std::move(f.item);
+  });
+  return out;
 }
 
 WriteOutcome TestDrive::create(const TemplateItem& item, std::optional<std::string> contents) {
-  return writeOutcome(client_.startCreate(std::make_shared<TemplateItem>(item), 0, std::move(contents)),
-                      "create");
+  return written(client_.startCreate(std::make_shared<TemplateItem>(item), 0, std::move(contents)), "create");
 }
 
 WriteOutcome TestDrive::modify(const TemplateItem& item, platform::ItemFields changed,
                                std::optional<std::string> contents) {
-  return writeOutcome(
-      client_.startModify(std::make_shared<TemplateItem>(item), {}, changed, std::move(contents)), "modify");
+  return written(client_.startModify(std::make_shared<TemplateItem>(item), {}, changed, std::move(contents)),
+                 "modify");
 }
 
 std::optional<platform::Error> TestDrive::remove(const platform::ItemIdentifier& id,
                                                  const std::string& contentVersion, bool recursive) {
-  auto pending = client_.startRemove(id, platform::ItemVersion{contentVersion, {}}, recursive);
-  if (!arrived(pending, "delete")) return noCompletion();
-  try {
-    pending.wait();
-    return std::nullopt;
-  } catch (const platform::Error& e) {
-    return e;
-  }
-}
-
-std::shared_ptr<RecordingObserver> TestDrive::enumerate(const platform::ItemIdentifier& container) {
-  auto rec = RecordingObserver::make();
-  ext_->enumerator(container, {})->enumerateItems(rec->handle(), platform::kInitialPageSortedByName);
-  rec->wait(kPatience);
-  return rec;
+  return settle(client_.startRemove(id, platform::ItemVersion{contentVersion, {}}, recursive), "delete", [] {});
 }
 
 std::vector<platform::ItemRef> TestDrive::list(const platform::ItemIdentifier& folder) {
   auto rec = enumerate(folder);
   if (auto error = rec->error()) ADD_FAILURE() << "enumerating " << folder << ": " << error->what();
   return rec->items();
-}
-
-std::shared_ptr<RecordingObserver> TestDrive::changes(const platform::ItemIdentifier& container) {
-  auto rec = RecordingObserver::make();
-  ext_->enumerator(container, {})->enumerateChanges(rec->handle(), ext_->anchor());
-  rec->wait(kPatience);
-  return rec;
 }
 
 }  // namespace davfp::testing

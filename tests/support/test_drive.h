@@ -10,12 +10,10 @@
 #pragma once
 
 #include <chrono>
-#include <condition_variable>
+#include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "client/enumeration.h"
@@ -64,23 +62,11 @@ struct TemplateItem : platform::ItemProtocol {
   std::optional<std::string> contentType() const override { return type; }
 };
 
-// RecordingObserver: an enumeration and change observer for tests that records every call the extension makes
-// (a client::Enumeration does) and checks the observer rules: exactly one finish call, and nothing after it.
-//
-// Hand each enumeration its own handle(): when the enumerator and its job have let go of every copy of the
-// handle, nothing can call any more, and wait() returns. So after wait() the record is complete, and a second
-// finish or a call after the finish, had there been one, has been found. One RecordingObserver serves one
-// enumeration. Calls may come from any thread; the accessors are meant for after wait().
-class RecordingObserver final : public std::enable_shared_from_this<RecordingObserver> {
+// RecordingObserver: what one enumeration did, recorded by a client::Enumeration (every call the extension
+// made). TestDrive's enumerations return it once the enumerator and its job have let go of the observer (so
+// nothing can call any more), after checking the observer rules: exactly one finish call, and nothing after it.
+class RecordingObserver {
  public:
-  static std::shared_ptr<RecordingObserver> make();
-
-  // The observer to pass to one enumeration. Its last copy going away marks the enumeration as done.
-  std::shared_ptr<client::Enumeration> handle();
-  // Blocks until the handle has been released; false when that did not happen within timeout. Adds a test
-  // failure unless exactly one finish call came and nothing after it.
-  bool wait(std::chrono::milliseconds timeout = std::chrono::seconds(30));
-
   // The calls by name, in order: "items", "finishPage", "updated", "deleted", "finishChanges", "error".
   std::vector<std::string> calls() const { return enumeration_->record().calls; }
   // What didEnumerateItems, didUpdateItems and didDeleteItemsWithIdentifiers received, in order.
@@ -90,20 +76,10 @@ class RecordingObserver final : public std::enable_shared_from_this<RecordingObs
   // What the finish call gave.
   std::optional<platform::Error> error() const { return enumeration_->record().error; }
   std::optional<platform::SyncAnchor> anchor() const { return enumeration_->record().anchor; }
-  std::optional<platform::Page> nextPage() const { return enumeration_->record().nextPage; }
-  bool moreComing() const { return enumeration_->record().moreComing; }
-  // The thread that made the finish call.
-  std::thread::id finishThread() const { return enumeration_->record().finishThread; }
 
  private:
-  RecordingObserver() = default;
-  void released();
-
+  friend class TestDrive;
   const std::shared_ptr<client::Enumeration> enumeration_ = std::make_shared<client::Enumeration>();
-  std::mutex mu_;
-  std::condition_variable cv_;
-  bool handed_ = false;    // guarded by mu_
-  bool released_ = false;  // guarded by mu_
 };
 
 // The outcome of a create or modify request.
@@ -166,15 +142,25 @@ class TestDrive {
                                         bool recursive);
 
   // One enumeration of the container, recorded.
-  std::shared_ptr<RecordingObserver> enumerate(const platform::ItemIdentifier& container);
+  std::shared_ptr<RecordingObserver> enumerate(const platform::ItemIdentifier& container) {
+    return observe([&](auto observer) {
+      ext_->enumerator(container, {})->enumerateItems(observer, platform::kInitialPageSortedByName);
+    });
+  }
   // Enumerates a folder as the file manager does when it opens it (the folder becomes known); an error
   // fails the test.
   std::vector<platform::ItemRef> list(const platform::ItemIdentifier& folder);
   // One change pass of the container (the working set unless given) from the extension's current anchor.
   std::shared_ptr<RecordingObserver> changes(
-      const platform::ItemIdentifier& container = platform::kWorkingSetContainerItemIdentifier);
+      const platform::ItemIdentifier& container = platform::kWorkingSetContainerItemIdentifier) {
+    return observe([&](auto observer) { ext_->enumerator(container, {})->enumerateChanges(observer, ext_->anchor()); });
+  }
 
  private:
+  // Starts an enumeration with an observer, and waits until it lets go of it.
+  std::shared_ptr<RecordingObserver> observe(
+      const std::function<void(std::shared_ptr<client::Enumeration>)>& start);
+
   std::string domain_;
   DavTimings timings_;
   TestEnv env_;

@@ -138,7 +138,7 @@ TEST(WritebackRefusalTest, FailsAndKeepsEverythingAsItWas) {
     SCOPED_TRACE(c.name);
     WritebackWorld world;
     const std::string id = world.drive.id(c.path);
-    const bool file = world.tree.has(c.path) && !world.tree.isFolder(c.path);
+    const bool file = world.tree.body(c.path).has_value();
     const std::string version = file ? world.tree.etag(c.path) : "";
     if (c.arrange) c.arrange(world);
     world.tree.sent();
