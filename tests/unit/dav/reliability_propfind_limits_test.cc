@@ -37,6 +37,7 @@ TEST(PropfindLimitsTest, HostileBodiesEndTheParseWithinBoundedInput) {
       {"an endless element name", "<D:", "n"},
       {"an endless comment", "<!--", "c"},
       {"endless nesting of elements that are read", "<D:response>", "<D:href>"},
+      {"an endless href", "<D:response><D:href>/dav/", "h"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
