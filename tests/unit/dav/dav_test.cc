@@ -106,24 +106,16 @@ TEST_F(DavTest, AProbeRefusedOrNotTrustedEndsTheResolutionAtOnceWithoutTheHostAp
   struct Case {
     const char* what;
     std::string url;
-    bool publishedByTheApplication;  // found at the first poll after the launch instead of before it
-    std::string error;               // the DavError's text, or the platform error's domain and code
+    std::string error;  // the DavError's text, or the platform error's domain and code
   } cases[] = {
-      {"401", server_.url("/401/"), false, "WebDAV credentials refused (OPTIONS /401/: HTTP 401)"},
-      {"403", server_.url("/403/"), false, "WebDAV access forbidden (OPTIONS /403/: HTTP 403)"},
-      {"untrusted certificate", tls.url("/dav/"), false, "NSURLErrorDomain -1202"},
+      {"401", server_.url("/401/"), "WebDAV credentials refused (OPTIONS /401/: HTTP 401)"},
+      {"403", server_.url("/403/"), "WebDAV access forbidden (OPTIONS /403/: HTTP 403)"},
+      {"untrusted certificate", tls.url("/dav/"), "NSURLErrorDomain -1202"},
   };
   int reads = 0;
-  size_t launches = 0;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    env_.onLaunch(nullptr);
-    if (c.publishedByTheApplication) {
-      env_.unpublish();
-      env_.onLaunch([&] { env_.publish(kDomain, c.url); });
-    } else {
-      env_.publish(kDomain, c.url);
-    }
+    env_.publish(kDomain, c.url);
     auto dav = makeDav();
     std::string error;
     try {
@@ -134,11 +126,9 @@ TEST_F(DavTest, AProbeRefusedOrNotTrustedEndsTheResolutionAtOnceWithoutTheHostAp
       error = e.domain() + " " + std::to_string(e.code());
     }
     EXPECT_EQ(error, c.error);
-    reads += c.publishedByTheApplication ? 2 : 1;
-    launches += c.publishedByTheApplication ? 1 : 0;
-    EXPECT_EQ(env_.drivesReads(), reads);  // no more polls
-    EXPECT_EQ(env_.launches().size(), launches);
+    EXPECT_EQ(env_.drivesReads(), ++reads);  // no polls
   }
+  EXPECT_TRUE(env_.launches().empty());
   EXPECT_EQ(count(server_.requests(), "PROPFIND"), 0u);
 }
 
@@ -170,29 +160,6 @@ TEST_F(DavTest, OnlyNotFoundOrBadGatewayProbeALiveServerAndNothingIsRetried) {
   }
   EXPECT_TRUE(std::filesystem::is_empty(env_.tmpPath()));
   EXPECT_EQ(env_.drivesReads(), 1);
-}
-
-TEST_F(DavTest, A502WhoseProbeFailsTooResolvesAgainAndStartsTheApplication) {
-  // A gateway whose backend went away: it answered the first probe, then 502 to everything.
-  FakeServer gateway;
-  gateway.on("OPTIONS", "/dav/", kLive);
-  gateway.on("OPTIONS", "/dav/", Reply{.status = 502});
-  gateway.on("PROPFIND", "/dav/", Reply{.status = 502});
-  env_.publish(kDomain, gateway.url("/dav/"));
-  // The host application publishes the drive at its new address.
-  env_.onLaunch([&] { env_.publish(kDomain, base_); });
-  server_.on("PROPFIND", "/dav/", listing({{"/dav/", true}, {"/dav/a.txt", false, 3}}));
-
-  auto dav = makeDav();
-  auto entries = dav->list("/", 1);
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[1].path, "/a.txt");
-
-  // First resolution, the request, the probe after the 502, and the new resolution's probe: no retry there.
-  EXPECT_EQ(lines(gateway.requests()),
-            (Strings{"OPTIONS /dav/", "PROPFIND /dav/", "OPTIONS /dav/", "OPTIONS /dav/"}));
-  EXPECT_EQ(env_.launches().size(), 1u);
-  EXPECT_EQ(lines(server_.requests()), (Strings{"OPTIONS /dav/", "PROPFIND /dav/"}));
 }
 
 TEST_F(DavTest, CancellingARequestWaitingForTheResolutionLeavesItRunningForOthers) {

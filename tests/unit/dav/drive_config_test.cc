@@ -52,20 +52,5 @@ TEST_F(DriveConfigTest, LooksTheDomainUpInAFileThatDecodesWhole) {
   }
 }
 
-TEST_F(DriveConfigTest, ReadsTheSharedContainerAfreshEachTime) {
-  EXPECT_EQ(groupDir(env_), env_.groupPath());
-  EXPECT_EQ(driveInfo("d", env_), std::nullopt);  // no file yet
-  publish("{\"d\":" + kEntry + "}");
-  EXPECT_EQ(driveInfo("d", env_), kDrive);
-  publish(R"({"d":{"name":"Docs","url":"http://127.0.0.1:9090/"}})");
-  EXPECT_EQ(driveInfo("d", env_)->url, "http://127.0.0.1:9090/");
-
-  env_.noContainer = true;
-  int reads = env_.drivesReads();
-  EXPECT_EQ(groupDir(env_), std::nullopt);
-  EXPECT_EQ(driveInfo("d", env_), std::nullopt);
-  EXPECT_EQ(env_.drivesReads(), reads);  // no container: the file system is not touched
-}
-
 }  // namespace
 }  // namespace davfp

@@ -10,17 +10,6 @@ using std::chrono::system_clock;
 
 system_clock::time_point at(long long ms) { return system_clock::time_point(milliseconds(ms)); }
 
-TEST(DavEntryTest, NameIsTheLastNonEmptyComponent) {
-  struct Case {
-    const char* path;
-    const char* name;
-  } cases[] = {{"/", ""}, {"/docs/report.pdf", "report.pdf"}, {"/a/b/", "b"}, {"//a//b", "b"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    EXPECT_EQ(DavEntry{.path = c.path}.name(), c.name);
-  }
-}
-
 TEST(DavEntryTest, VersionIsTheEtagElseSizeAndWholeSeconds) {
   struct Case {
     DavEntry entry;

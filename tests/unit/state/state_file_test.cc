@@ -1,5 +1,4 @@
-// The state file: its name per domain, the JSON it is written as (any text, any reader), what is loaded from
-// it (members met twice included) and what is refused.
+// The state file: its name per domain, the JSON it is written as (any text, any reader), and what is refused.
 #include "state/state_file.h"
 
 #include <gtest/gtest.h>
@@ -61,25 +60,6 @@ TEST(StateFileTest, RoundTripsAnyTextAsJsonForAnyReader) {
     EXPECT_EQ(json["listed"]["/"][saved], saved);
     EXPECT_EQ(decodeState(encoded)->ids["J"], "/ok");
   }
-}
-
-// What the state loads from is read by the same reader as the plain maps: members met twice give the later
-// value and the first spelling, an object met twice starts over.
-TEST(StateFileTest, StateDataLoadsWhatStateDiskLoads) {
-  const char* bytes =
-      "{\"x\":[1,{\"y\":[[]]}],\"ids\":{\"I\":\"/a\"},\"ids\":{\"caf\u00e9\":\"\\/1\",\"cafe\u0301\":\"/2\"},"
-      "\"listed\":{\"/f\":{\"/f/a\":\"1\",\"/f/a\":\"2\"},\"/f\":{\"/f/b\":\"3\"},"
-      "\"/caf\u00e9\":{\"/caf\u00e9/x\":\"1\",\"/cafe\u0301/x\":\"2\"}},\"anchor\":1}";
-  auto plain = decodeState(bytes);
-  auto data = decodeStateData(bytes);
-  ASSERT_TRUE(plain && data);
-  EXPECT_EQ(plain->ids, (StateDisk::Ids{{"caf\u00e9", "/2"}}));
-  EXPECT_EQ(data->ids.toMap(), plain->ids);
-  EXPECT_EQ(data->ids.key(data->ids.find("cafe\u0301")), "caf\u00e9");  // the spelling met first
-  StateDisk::Snapshots listed;
-  for (const auto& [folder, children] : data->listed) listed.emplace(folder, children.toMap());
-  EXPECT_EQ(listed, plain->listed);
-  EXPECT_EQ(plain->listed.at("/f"), (StateDisk::Snapshot{{"/f/b", "3"}}));
 }
 
 TEST(StateFileTest, RejectsWhatIsNotAStateFile) {
