@@ -43,8 +43,8 @@ TEST(DavfpDriveLockTest, ASecondProcessWaitsForTheHolderOrFailsAtOnce) {
   });
   drive.publish({{kTestDomain, {kTestDriveName, server.url("/dav/")}}});
   auto killed = ChildProcess::start({"/bin/true"}, {});  // a process that is gone, as a killed davfp is
-  killed->finish(60s);
   std::filesystem::create_directory(drive.scratch() + "/.davfp-" + std::to_string(killed->pid()) + "-Ab12Cd");
+  killed->finish(60s);
 
   auto holder = drive.startDavfp({"get", "big.bin", drive.scratch()});
   ASSERT_TRUE(waitForMethod(server, "GET")) << holder->err();
