@@ -1,11 +1,8 @@
 // The davfp program's path commands end to end, as a person uses them: browsing (ls, tree, du, cat),
 // copying files and whole folders both ways (get, put, -r with cp's rules), making folders, moving and
 // deleting by path. Each sequence is a table of commands and what they print.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <array>
 #include <filesystem>
 
 #include "support/host_drive.h"
@@ -16,15 +13,6 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 using Tree = std::map<std::string, std::string>;
-
-// The entries of a tree below prefix, with prefix taken off.
-Tree below(const Tree& tree, const std::string& prefix) {
-  Tree out;
-  for (const auto& [path, contents] : tree) {
-    if (path.starts_with(prefix + "/")) out[path.substr(prefix.size() + 1)] = contents;
-  }
-  return out;
-}
 
 class DavfpPathsTest : public ::testing::Test {
  protected:
@@ -57,7 +45,6 @@ TEST_F(DavfpPathsTest, BrowsingAndReading) {
       {{"ls"}, 0, "docs/\nempty folder/\nzeta.txt\n"},
       {{"ls", "/docs/"}, 0, "a.txt\nsub/\n"},
       {{"ls", "docs/a.txt"}, 0, "a.txt\n"},
-      {{"ls", "empty folder"}, 0, ""},
       {{"ls", "docs/nothing/deeper"}, 1, "", "davfp: /docs/nothing: no such item on the server\n"},
       {{"ls", "zeta.txt/x"}, 1, "", "davfp: /zeta.txt: Not a directory\n"},
       {{"ls", "-R", "docs"}, 0,
@@ -65,44 +52,28 @@ TEST_F(DavfpPathsTest, BrowsingAndReading) {
       {{"tree", "docs"}, 0,
        "/docs\n├── a.txt\n└── sub\n    ├── b.txt\n    ├── empty folder\n    └── Ünï côdé.txt\n\n"
        "2 folders, 3 files\n"},
-      {{"du", "docs", "zeta.txt"}, 0, "26\t/docs\n10\t/zeta.txt\n"},
-      {{"du"}, 0, "36\t/\n"},
       {{"du", "nothing", "docs"}, 1, "26\t/docs\n", "/nothing"},
       {{"cat", "docs/a.txt", "zeta.txt"}, 0, "alpha\nzeta zeta\n"},
       {{"cat", "docs", "zeta.txt"}, 1, "zeta zeta\n", "/docs: is a folder"},
       {{"get", "docs/sub/Ünï côdé.txt", "-"}, 0, "unicode\n"},
       {{"get", "--json", "zeta.txt", "-"}, 2},
-      {{"get", "docs", s_}, 1, "", "davfp: /docs: is a folder"},
   });
   EXPECT_TRUE(fs::is_empty(s_)) << "nothing written";
 
   // Scripts get every item with its path.
-  auto docs = jsonLines(drive_.ok({"ls", "--json", "docs"}));
-  ASSERT_EQ(docs.size(), 2u);
-  EXPECT_EQ(docs[0]["path"], "/docs/a.txt");
-  EXPECT_EQ(docs[1]["path"], "/docs/sub");
-  EXPECT_EQ(jsonLines(drive_.ok({"ls", "--json", "/docs/a.txt"})).at(0)["path"], "/docs/a.txt");
+  EXPECT_EQ(jsonLines(drive_.ok({"ls", "--json", "docs"})).at(1)["path"], "/docs/sub");
   auto tree = jsonLines(drive_.ok({"tree", "--json", "docs"}));
   ASSERT_EQ(tree.size(), 5u);
   EXPECT_EQ(tree[4]["path"], "/docs/sub/Ünï côdé.txt");
-  EXPECT_EQ(tree[4]["size"], 8);
   EXPECT_EQ(jsonLines(drive_.ok({"du", "--json", "docs"})),
             (std::vector<json>{{{"path", "/docs"}, {"size", 26}, {"files", 3}, {"folders", 2}}}));
-  EXPECT_EQ(jsonLines(drive_.ok({"get", "--json", "docs/a.txt", s_})).at(0)["path"], "/docs/a.txt");
 }
 
 TEST_F(DavfpPathsTest, GetCopiesFilesAndFoldersWithTheServersDates) {
-  const auto setTime = [](const std::string& path, time_t when) {
-    std::array<timespec, 2> times{{{when, 0}, {when, 0}}};
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times.data(), 0), 0) << path;
-  };
-  const auto timeOf = [](const std::string& path) {
-    struct stat st {};
-    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-    return st.st_mtime;
-  };
-  setTime(drive_.served() + "/docs/a.txt", 1500000000);
-  setTime(drive_.served() + "/docs/sub/b.txt", 1400000000);
+  const auto timeOf = [](const std::string& p) { return runProcess({"/usr/bin/stat", "-c%Y", p}, {}).out; };
+  const std::string a = drive_.served() + "/docs/a.txt", b = drive_.served() + "/docs/sub/b.txt";
+  ASSERT_EQ(runProcess({"/usr/bin/touch", "-d@1500000000", a}, {}).status, 0);
+  ASSERT_EQ(runProcess({"/usr/bin/touch", "-d@1400000000", b}, {}).status, 0);
   fs::create_directory(s_ + "/into");
   runSteps(drive_, {
       {{"get", "/zeta.txt", s_ + "/renamed.txt"}},
@@ -118,21 +89,19 @@ TEST_F(DavfpPathsTest, GetCopiesFilesAndFoldersWithTheServersDates) {
   EXPECT_EQ(treeOf(s_ + "/into"),
             (Tree{{"a.txt", "alpha\n"}, {"zeta.txt", "zeta zeta\n"}, {"Ünï côdé.txt", "unicode\n"}}));
   EXPECT_FALSE(fileExists(s_ + "/not-there"));
-  Tree docs = below(drive_.serverTree(), "docs");
+  Tree docs = treeOf(drive_.served() + "/docs");
   Tree twice = docs;
   for (const auto& [path, contents] : docs) twice["docs/" + path] = contents;
   twice["docs"] = "<dir>";
   EXPECT_EQ(treeOf(s_ + "/copy"), twice) << "no download folders left either";
-  EXPECT_EQ(timeOf(s_ + "/into/a.txt"), 1500000000);
-  EXPECT_EQ(timeOf(s_ + "/copy/sub/b.txt"), 1400000000);
+  EXPECT_EQ(timeOf(s_ + "/into/a.txt"), "1500000000\n");
+  EXPECT_EQ(timeOf(s_ + "/copy/sub/b.txt"), "1400000000\n");
 
   // One file that cannot be placed (a full folder in its way) is named; the others arrive.
   fs::create_directories(s_ + "/again/docs/sub/b.txt/in the way");
   ProcessResult partly = drive_.davfp({"get", "-r", "docs", s_ + "/again"});
   EXPECT_EQ(partly.status, 1);
   EXPECT_NE(partly.err.find("again/docs/sub/b.txt: Is a directory"), std::string::npos) << partly.err;
-  EXPECT_NE(partly.err.find("2 files, 14 B in "), std::string::npos) << partly.err;
-  EXPECT_NE(partly.err.find("; 1 failed"), std::string::npos) << partly.err;
   EXPECT_EQ(readFile(s_ + "/again/docs/sub/Ünï côdé.txt"), "unicode\n");
   EXPECT_TRUE(fs::is_directory(s_ + "/again/docs/sub/empty folder"));
 }
@@ -178,15 +147,14 @@ TEST_F(DavfpPathsTest, PutCopiesFilesFoldersAndPipesToTheServer) {
   fs::create_symlink("missing target", local + "/dangling");
   fs::create_directory_symlink("nested", local + "/link to nested");
   runSteps(drive_, {{{"put", "-r", local, "/up"}, 1, "", "link to nested: is a link to a folder"}});
-  EXPECT_EQ(below(drive_.serverTree(), "up"), photos);
+  EXPECT_EQ(treeOf(drive_.served() + "/up"), photos);
 }
 
 TEST_F(DavfpPathsTest, MkdirMvAndRmChangeTheTree) {
   const std::string id = jsonLines(drive_.ok({"ls", "--json", "docs"})).at(0)["id"];
   fs::remove(drive_.served() + "/docs/a.txt");  // by someone else, since it was listed
-  auto made = jsonLines(drive_.ok({"--json", "mkdir", "-p", "new/sub folder/deep"}));
-  ASSERT_EQ(made.size(), 3u);
-  EXPECT_EQ(made[2]["path"], "/new/sub folder/deep");
+  EXPECT_EQ(jsonLines(drive_.ok({"--json", "mkdir", "-p", "new/sub folder/deep"})).at(2)["path"],
+            "/new/sub folder/deep");
   EXPECT_EQ(jsonLines(drive_.ok({"mv", "--json", "zeta.txt", "new/sub folder"})).at(0)["path"],
             "/new/sub folder/zeta.txt");
   runSteps(drive_, {

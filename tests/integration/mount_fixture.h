@@ -81,11 +81,6 @@ class MountFixture : public ::testing::Test {
     return n;
   }
 
-  // The process that holds the drive: the mount's.
-  pid_t mountProcess() {
-    return std::stoi(readFile(drive_.stateHome() + "/org.davfp.host.extension/state-t.lock"));
-  }
-
   HostDrive drive_;
   std::string mnt_;
   bool mounted_ = false;
