@@ -71,11 +71,21 @@ void Outbox::closed(Ino ino, int64_t quietMs, std::optional<int64_t> modifiedNs)
     db_.put(*node);
   }
   const int64_t due = nowMs_() + quietMs;
-  bool queued = false;
+  bool queued = false, sending = false;
   for (const Op& op : db_.opsOf(ino)) {
-    if (inFlight_.count(op.seq) || (op.kind != "create" && op.kind != "contents")) continue;
+    if (op.kind != "create" && op.kind != "contents") continue;
+    if (inFlight_.count(op.seq)) {
+      sending = true;
+      continue;
+    }
     db_.setDue(op.seq, due);
     queued = true;
+  }
+  // Closed while its contents are on the way: what is being sent may lack the program's last writes (a file
+  // open for writing counts as changed once, when it is opened), so the answer must not mark it clean.
+  if (sending) {
+    node->dirty += 1;
+    db_.put(*node);
   }
   if (!queued && node->dirty != 0) enqueue({.ino = ino, .kind = "contents", .due = due});
   tx.commit();

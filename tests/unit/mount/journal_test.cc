@@ -153,6 +153,21 @@ TEST_F(JournalTest, TheOutboxSendsInAnOrderTheServerCanFollow) {
   EXPECT_EQ(outbox.pending(), 0);
 }
 
+// Open for writing since before its upload (counted as changed once, at the open), written and closed while
+// the upload is on its way: the answer leaves it to be sent again.
+TEST_F(JournalTest, AFileClosedWhileItsUploadIsOnTheWayIsSentAgain) {
+  Node file = outbox.create(docs(), "f.txt", false);
+  outbox.closed(file.ino, 0);
+  int64_t wake = 0;
+  auto create = outbox.next(wake);
+  ASSERT_TRUE(create);
+  const int64_t sent = journal.node(file.ino)->dirty;
+  outbox.closed(file.ino, 0);
+  outbox.done(*create, serverItem("srv", "docs", "f.txt", "s1"), sent, file.identifier);
+  EXPECT_NE(journal.node(file.ino)->dirty, 0) << "the writes before the close are lost";
+  EXPECT_TRUE(outbox.next(wake)) << "nothing sends them";
+}
+
 TEST_F(JournalTest, AnswersLandOnTheItemAsItIsNow) {
   Node file = outbox.create(docs(), "f.txt", false);
   outbox.closed(file.ino, 0);
