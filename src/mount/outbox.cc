@@ -295,12 +295,18 @@ void Outbox::retry(const Op& op) {
   inFlight_.erase(op.seq);
 }
 
-Effects Outbox::conflict(const Op& op, const platform::ItemProtocol& server) {
+Effects Outbox::conflict(const Op& op, const platform::ItemProtocol& server,
+                         const platform::ItemIdentifier& sentIdentifier) {
   platform::MutexLock lock(db_.mu);
   Transaction tx(db_.db());
   Effects effects;
   settle(op);
-  if (auto node = db_.node(op.ino)) splitConflict(db_, *node, node->parent, server, now_(), effects);
+  // A change pass that met the server's version while this entry was on the way has split the file
+  // already: its local copy carries a local identifier now, and its creation is queued under the conflict
+  // name. Splitting it again would send the same contents twice, under two conflict names.
+  auto node = db_.node(op.ino);
+  if (node && node->identifier == sentIdentifier)
+    splitConflict(db_, *node, node->parent, server, now_(), effects);
   tx.commit();
   return effects;
 }

@@ -69,8 +69,10 @@ class Outbox {
                const platform::ItemIdentifier& sentIdentifier);
   // The entry stays queued, to be tried again.
   void retry(const Op& op);
-  // The server holds another version of the file than its local copy was based on.
-  Effects conflict(const Op& op, const platform::ItemProtocol& server);
+  // The server holds another version of the file than its local copy was based on (sentIdentifier: the
+  // identifier the entry was sent for; an item split or made local meanwhile is left as it is now).
+  Effects conflict(const Op& op, const platform::ItemProtocol& server,
+                   const platform::ItemIdentifier& sentIdentifier);
   // The server no longer has the item: local work is kept to be created again, the rest forgotten.
   Effects gone(const Op& op);
   // The entry cannot be sent; it is dropped (the item keeps its local state).

@@ -278,12 +278,12 @@ void Uploader::sendItem(const Op& op) {
     // The engine replaces whatever the server holds: ask first whether that is still what the copy came from.
     auto current = platform_.item(node->identifier);
     if (current->itemVersion().contentVersion != node->version.contentVersion) {
-      notify_(outbox_.conflict(op, *current));
+      notify_(outbox_.conflict(op, *current, node->identifier));
       log_("conflict: " + node->name + " changed on the server and here; both kept");
       return;
     }
     if (outbox_.inDoubt(op)) {
-      notify_(outbox_.conflict(op, *current));
+      notify_(outbox_.conflict(op, *current, node->identifier));
       log_("the machine went down before " + node->name + " was sent: the local copy is kept beside it");
       return;
     }

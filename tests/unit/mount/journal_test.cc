@@ -120,6 +120,22 @@ TEST_F(JournalTest, AFileChangedOnBothSidesKeepsBoth) {
   outbox.changed(draft);
   journal.applyChanges({}, {"g"}, "3");
   EXPECT_EQ(sendAll(), (std::vector<std::string>{"create draft.txt"}));
+
+  // The change pass splits the file while its contents are on the way, and then the sender meets the
+  // server's version too: one conflict copy, created once.
+  journal.applyListing(docs(), {serverItem("h", "docs", "both.txt", "v1")});
+  const Ino both = ino(docs(), "both.txt");
+  journal.setMaterialised(both, *serverItem("h", "docs", "both.txt", "v1"));
+  outbox.changed(both);
+  outbox.closed(both, 0);
+  int64_t wake = 0;
+  auto contents = outbox.next(wake);
+  ASSERT_TRUE(contents);
+  journal.applyChanges({serverItem("h", "docs", "both.txt", "v2")}, {}, "4");
+  outbox.conflict(*contents, *serverItem("h", "docs", "both.txt", "v2"), "h");
+  const std::string bothKept = conflictName("both.txt", 1'800'000'000);
+  EXPECT_EQ(journal.node(both)->name, bothKept);
+  EXPECT_EQ(sendAll(), (std::vector<std::string>{"create " + bothKept}));
 }
 
 TEST_F(JournalTest, TheOutboxSendsInAnOrderTheServerCanFollow) {
