@@ -277,11 +277,18 @@ Effects Outbox::done(const Op& op, const platform::ItemRef& answered, int64_t se
     } else if (node->identifier == sentIdentifier) {
       Node n = *node;
       n.identifier = answered->itemIdentifier();
-      n.version = answered->itemVersion();
       n.local = false;
-      if (n.dirty == sentDirty && !openForWriting_(n.ino)) n.dirty = 0;
       if (n.folder) n.listed = true;
-      if (!n.folder && answered->documentSize()) n.size = *answered->documentSize();
+      // A move carries no contents: a file with unsent contents keeps its size and the content version they
+      // are based on, so that sending them still meets a change made on the server meanwhile.
+      const bool carriedContents = op.kind != "move";
+      if (carriedContents || n.dirty == 0) {
+        n.version = answered->itemVersion();
+        if (!n.folder && answered->documentSize()) n.size = *answered->documentSize();
+      } else {
+        n.version.metadataVersion = answered->itemVersion().metadataVersion;
+      }
+      if (carriedContents && n.dirty == sentDirty && !openForWriting_(n.ino)) n.dirty = 0;
       db_.put(n);
       effects.changed.push_back(n.ino);
     }

@@ -185,9 +185,22 @@ TEST_F(JournalTest, AFileClosedWhileItsUploadIsOnTheWayIsSentAgain) {
 }
 
 TEST_F(JournalTest, AnswersLandOnTheItemAsItIsNow) {
+  // Renamed, then written: the rename goes first, and its answer does not count the contents as sent.
+  journal.applyListing(docs(), {serverItem("m", "docs", "notes.txt", "n1")});
+  const Ino notes = ino(docs(), "notes.txt");
+  outbox.rename(notes, docs(), "renamed.txt", false);
+  outbox.changed(notes);
+  outbox.closed(notes, 0);
+  int64_t wake = 0;
+  auto move = outbox.next(wake);
+  ASSERT_TRUE(move);
+  ASSERT_EQ(move->kind, "move");
+  outbox.done(*move, serverItem("m", "docs", "renamed.txt", "n1"), journal.node(notes)->dirty, "m");
+  EXPECT_NE(journal.node(notes)->dirty, 0) << "the new contents are never sent";
+  sendAll();
+
   Node file = outbox.create(docs(), "f.txt", false);
   outbox.closed(file.ino, 0);
-  int64_t wake = 0;
   auto create = outbox.next(wake);
   ASSERT_TRUE(create);
   const int64_t sentDirty = journal.node(file.ino)->dirty;
