@@ -146,12 +146,14 @@ Effects Outbox::rename(Ino ino, Ino parent, const std::string& name, bool replac
   node->parent = parent;
   node->name = name;
   db_.put(*node);
-  bool queued = node->local;
+  // A queued creation or move carries the new place; one on the way carries the old, and a move follows it.
+  bool queued = false;
   for (const Op& op : db_.opsOf(ino)) {
-    queued = queued || (op.kind == "move" && !inFlight_.count(op.seq));
+    const bool carriesPlace = op.kind == "move" || (op.kind == "create" && node->local);
+    queued = queued || (carriesPlace && !inFlight_.count(op.seq));
   }
   if (!queued) enqueue({.ino = ino, .kind = "move"});
-  requeue(db_, ino);
+  requeue(db_, ino, inFlight_);
   tx.commit();
   return effects;
 }
@@ -275,13 +277,14 @@ Effects Outbox::done(const Op& op, const platform::ItemRef& answered, int64_t se
                  .baseVersion = answered->itemVersion().contentVersion});
       }
     } else if (node->identifier == sentIdentifier) {
+      // What the sender carried: a creation and a contents entry the contents, a move of an item on the
+      // server none. Without them a file with unsent contents keeps its size and the content version they
+      // are based on, so that sending them still meets a change made on the server meanwhile.
+      const bool carriedContents = node->local || op.kind == "contents";
       Node n = *node;
       n.identifier = answered->itemIdentifier();
       n.local = false;
       if (n.folder) n.listed = true;
-      // A move carries no contents: a file with unsent contents keeps its size and the content version they
-      // are based on, so that sending them still meets a change made on the server meanwhile.
-      const bool carriedContents = op.kind != "move";
       if (carriedContents || n.dirty == 0) {
         n.version = answered->itemVersion();
         if (!n.folder && answered->documentSize()) n.size = *answered->documentSize();

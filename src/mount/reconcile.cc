@@ -137,10 +137,12 @@ void renameAside(JournalDb& db, Node node, std::time_t now, Effects& effects) {
   requeue(db, node.ino);
 }
 
-void requeue(JournalDb& db, Ino ino) {
+void requeue(JournalDb& db, Ino ino, const std::set<int64_t>& onTheWay) {
   std::vector<Op> moving;
   for (const Node& n : db.subtree(ino)) {
-    for (const Op& op : db.opsOf(n.ino)) moving.push_back(op);
+    for (const Op& op : db.opsOf(n.ino)) {
+      if (!onTheWay.count(op.seq)) moving.push_back(op);
+    }
   }
   std::sort(moving.begin(), moving.end(), [](const Op& a, const Op& b) { return a.seq < b.seq; });
   for (const Op& op : moving) db.eraseOp(op.seq);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <ctime>
+#include <set>
 
 #include "mount/journal.h"
 #include "mount/journal_db.h"
@@ -41,8 +42,9 @@ void splitConflict(JournalDb& db, const Node& local, Ino parent, const platform:
 void renameAside(JournalDb& db, Node node, std::time_t now, Effects& effects) REQUIRES(db.mu);
 
 // Sends the changes of the item and everything below it after every other change (their order kept): the
-// item's creation now stands for its latest state.
-void requeue(JournalDb& db, Ino ino) REQUIRES(db.mu);
+// item's creation now stands for its latest state. Entries on the way (onTheWay) stay as they are: they are
+// answered for what they carried.
+void requeue(JournalDb& db, Ino ino, const std::set<int64_t>& onTheWay = {}) REQUIRES(db.mu);
 
 // A fresh identifier for an item made locally, until the server's creation answers with its own.
 platform::ItemIdentifier localIdentifier();

@@ -199,6 +199,16 @@ TEST_F(JournalTest, AnswersLandOnTheItemAsItIsNow) {
   EXPECT_NE(journal.node(notes)->dirty, 0) << "the new contents are never sent";
   sendAll();
 
+  // Renamed while its creation is on the way: created once, then moved to its new name.
+  Node draft = outbox.create(docs(), "draft.txt", false);
+  outbox.closed(draft.ino, 0);
+  auto creation = outbox.next(wake);
+  ASSERT_TRUE(creation);
+  outbox.rename(draft.ino, docs(), "final.txt", false);
+  EXPECT_FALSE(outbox.next(wake)) << "sent again while it is on the way";
+  outbox.done(*creation, serverItem("d", "docs", "draft.txt", "d1"), 1, draft.identifier);
+  EXPECT_EQ(sendAll(), (std::vector<std::string>{"move final.txt"}));
+
   Node file = outbox.create(docs(), "f.txt", false);
   outbox.closed(file.ino, 0);
   auto create = outbox.next(wake);
