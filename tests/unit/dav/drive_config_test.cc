@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 
 #include "support/temp_dir.h"
@@ -11,18 +10,12 @@
 namespace davfp {
 namespace {
 
-class DriveConfigTest : public ::testing::Test {
- protected:
-  void SetUp() override { std::filesystem::create_directories(env_.groupPath()); }
-  void publish(const std::string& bytes) { testing::writeFile(env_.groupPath() + "/drives.json", bytes); }
-
-  testing::TestEnv env_;
-};
-
 const DriveInfo kDrive{"Docs", "http://127.0.0.1:8080/dav/"};
 const std::string kEntry = R"({"name":"Docs","url":"http://127.0.0.1:8080/dav/"})";
 
-TEST_F(DriveConfigTest, LooksTheDomainUpInAFileThatDecodesWhole) {
+TEST(DriveConfigTest, LooksTheDomainUpInAFileThatDecodesWhole) {
+  testing::TestEnv env;
+  std::filesystem::create_directories(env.groupPath());
   std::string deep(200000, '[');
   deep += std::string(200000, ']');
   const std::string padded = R"({"d":{"name":"N","url":"u","pad":")" + std::string(8 << 20, 'x');
@@ -47,8 +40,8 @@ TEST_F(DriveConfigTest, LooksTheDomainUpInAFileThatDecodesWhole) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    publish(c.file);
-    EXPECT_EQ(driveInfo(c.domain, env_), c.drive);
+    testing::writeFile(env.groupPath() + "/drives.json", c.file);
+    EXPECT_EQ(driveInfo(c.domain, env), c.drive);
   }
 }
 

@@ -1,3 +1,6 @@
+// What the command line gives: commands, options and operands, field masks, and the drive paths and names
+// that people type.
+#include "host/drive_path.h"
 #include "host/options.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +9,8 @@
 
 namespace davfp::cli {
 namespace {
+
+using namespace std::string_literals;
 
 std::variant<Options, int> parse(std::vector<std::string> args) {
   args.insert(args.begin(), "davfp");
@@ -83,6 +88,42 @@ TEST(OptionsTest, AliasesAndFieldMasks) {
        {"", "0x", "-1", "+1", "1e3", "12abc", "0x10000000000000000", "99999999999999999999"}) {
     EXPECT_THROW(parseFieldMask(text), UsageError) << text;
   }
+}
+
+TEST(DrivePathTest, ParsesWhatPeopleTypeAndRefusesDotSegmentsAndNul) {
+  struct Case {
+    std::string text;
+    std::optional<std::string> shown;  // none: refused
+  } cases[] = {
+      {"", "/"},
+      {"/docs/", "/docs"},
+      {"docs//sub///a b.txt", "/docs/sub/a b.txt"},
+      {"a/.hidden/..dots", "/a/.hidden/..dots"},
+      {".", {}},
+      {"a/../b", {}},
+      {"/a/./b", {}},
+      {"a/..", {}},
+      {"a\0b"s, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    if (!c.shown) {
+      EXPECT_THROW(DrivePath::parse(c.text), UsageError);
+      continue;
+    }
+    EXPECT_EQ(DrivePath::parse(c.text).text(), *c.shown);
+  }
+  DrivePath deep = DrivePath::parse("/a/b/c");
+  EXPECT_EQ(deep.names(), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(deep.parent().text(), "/a/b");
+  EXPECT_EQ(DrivePath().parent().text(), "/");
+}
+
+TEST(DrivePathTest, NamesOfNewItemsAreSingleNames) {
+  for (const std::string& name : {"report.pdf"s, "..."s, ".hidden"s})
+    EXPECT_NO_THROW(checkName(name)) << name;
+  for (const std::string& name : {""s, "."s, ".."s, "a/b"s, "a\0b"s})
+    EXPECT_THROW(checkName(name), UsageError) << name;
 }
 
 }  // namespace
