@@ -202,8 +202,8 @@ TEST_F(EnumeratorTest, EveryEnumerationFinishesOnceWhenSomethingUnexpectedEscape
   const std::function<void()> raise[] = {[] { throw std::runtime_error("type registry broke"); },
                                          [] { throw platform::Cancelled(); }};
   for (const auto& thrown : raise) {
-    tree.file("/new" + std::to_string(&thrown - raise) + ".txt",
-              "new");  // a change, so the pass builds an item
+    // A change, so that the pass builds an item.
+    tree.file("/new" + std::to_string(&thrown - raise) + ".txt", "new");
     env.onTypeLookup = [&](std::string_view) { thrown(); };
     for (const auto& rec : {drive.changes(), drive.enumerate(kRootContainerItemIdentifier),
                             drive.enumerate(kWorkingSetContainerItemIdentifier)}) {
