@@ -99,7 +99,7 @@ TEST(UrlTest, PercentDecodesOnlyWellFormedUtf8) {
 TEST(RedirectStepTest, FollowsWithinTheRulesAndNowhereElse) {
   auto describe = [](const std::optional<RedirectStep>& s) -> std::string {
     if (!s) return "none";
-    return s->url + " " + s->method + (s->keepBody ? " with body" : "") + (s->crossOrigin ? " elsewhere" : "");
+    return s->url + " " + s->method + (s->keepBody ? " body" : "") + (s->crossOrigin ? " elsewhere" : "");
   };
   struct Case {
     const char* method;
