@@ -1,6 +1,9 @@
-// The platform's observer of one enumeration: the first finish is the outcome, and every breach of the
-// observer rules (a second finish, a call after the finish) is recorded rather than taken.
+// The client's side of a request: the platform's observer of one enumeration, where the first finish is the
+// outcome and every breach of the observer rules (a second finish, a call after the finish) is recorded
+// rather than taken; and one request from its start to its completion, where the first outcome counts, every
+// completion is counted, and a cancelled wait goes through the request's progress when it has one.
 #include "client/enumeration.h"
+#include "client/pending.h"
 
 #include <gtest/gtest.h>
 
@@ -8,22 +11,15 @@
 #include <thread>
 
 #include "client/errors.h"
+#include "client/template_item.h"
 
 namespace davfp::client {
 namespace {
 
 using Strings = std::vector<std::string>;
 
-std::shared_ptr<platform::ItemProtocol> item(const std::string& id) {
-  struct Item final : platform::ItemProtocol {
-    std::string id;
-    platform::ItemIdentifier itemIdentifier() const override { return id; }
-    platform::ItemIdentifier parentItemIdentifier() const override { return "parent"; }
-    std::string filename() const override { return id; }
-  };
-  auto made = std::make_shared<Item>();
-  made->id = id;
-  return made;
+platform::ItemRef item(const std::string& id) {
+  return std::make_shared<TemplateItem>(TemplateItem::Properties{.identifier = id, .filename = id});
 }
 
 platform::Error noSuchItem() {
@@ -77,6 +73,42 @@ TEST(EnumerationTest, TheFirstFinishIsTheOutcomeAndBreachesAreRecorded) {
     EXPECT_EQ(record.finishes, c.finishes);
     EXPECT_EQ(record.lateCalls, c.late);
   }
+}
+
+TEST(PendingTest, ACancelledWaitCancelsTheProgressOrElseEndsWithTheUserCancelledError) {
+  // With a progress: the request is cancelled, and the wait takes the outcome that brings.
+  Pending<int> withProgress;
+  auto progress = platform::Progress::make(1);
+  progress->setCancellationHandler([completion = withProgress.completion()] {
+    completion->fail(
+        platform::Error(platform::kCocoaErrorDomain, platform::cocoa::kUserCancelled, "by progress"));
+  });
+  withProgress.setProgress(progress);
+  std::stop_source cancel;
+  cancel.request_stop();  // before the wait: it is cancelled at once
+  try {
+    withProgress.wait(cancel.get_token());
+    ADD_FAILURE() << "no error";
+  } catch (const platform::Error& e) {
+    EXPECT_EQ(e.message(), "by progress");
+  }
+  EXPECT_TRUE(progress->isCancelled());
+  EXPECT_EQ(withProgress.completions(), 1);
+
+  // Without one (the current sync anchor): the wait itself ends, and nothing counts as a completion.
+  Pending<int> withoutProgress;
+  std::stop_source later;
+  std::thread canceller([&] { later.request_stop(); });
+  try {
+    withoutProgress.wait(later.get_token());
+    ADD_FAILURE() << "no error";
+  } catch (const platform::Error& e) {
+    EXPECT_TRUE(e.is(platform::kCocoaErrorDomain, platform::cocoa::kUserCancelled)) << e.what();
+  }
+  canceller.join();
+  EXPECT_EQ(withoutProgress.completions(), 0);
+  EXPECT_FALSE(withoutProgress.completion()->deliver(5));  // the late answer is dropped, and counted
+  EXPECT_EQ(withoutProgress.completions(), 1);
 }
 
 }  // namespace

@@ -44,14 +44,13 @@ class DavFixture : public ::testing::Test {
   std::shared_ptr<Dav> makeDav(DavTimings timings = fast()) { return Dav::create(kDomain, env_, timings); }
 
   // A client that has resolved url already (the server's /dav/ unless given); the server's record is cleared.
-  std::shared_ptr<Dav> warmDav(const std::string& url, DavTimings timings = fast()) {
-    env_.publish(kDomain, url);
+  std::shared_ptr<Dav> warmDav(const std::string& url = "", DavTimings timings = fast()) {
+    env_.publish(kDomain, url.empty() ? base_ : url);
     auto dav = makeDav(timings);
     dav->send("OPTIONS", "/");  // the fake server answers every OPTIONS
     server_.clearRequests();
     return dav;
   }
-  std::shared_ptr<Dav> warmDav(DavTimings timings = fast()) { return warmDav(base_, timings); }
 
   TestEnv env_;  // outlives every server and client of a test
   FakeServer server_;

@@ -16,15 +16,7 @@ const std::string kPropfindBody =
     "<?xml version=\"1.0\"?><D:propfind xmlns:D=\"DAV:\"><D:prop><D:resourcetype/><D:getcontentlength/>"
     "<D:getlastmodified/><D:getetag/></D:prop></D:propfind>";
 
-class DavOperationsTest : public DavFixture {
- protected:
-  // The single request the server received since the last clearRequests().
-  FakeServer::Received onlyRequest() {
-    auto received = server_.requests();
-    EXPECT_EQ(received.size(), 1u);
-    return received.empty() ? FakeServer::Received{} : received.back();
-  }
-};
+class DavOperationsTest : public DavFixture {};
 
 TEST_F(DavOperationsTest, SendsEachRequestAsTheOperationNamesIt) {
   // Credentials in the base URL never travel in a Destination header.
@@ -67,7 +59,9 @@ TEST_F(DavOperationsTest, SendsEachRequestAsTheOperationNamesIt) {
     server_.on(c.method, c.target, Reply{.status = 201});
     server_.clearRequests();
     c.call();
-    auto request = onlyRequest();
+    auto received = server_.requests();
+    ASSERT_EQ(received.size(), 1u);
+    const auto& request = received[0];
     EXPECT_EQ(request.method, c.method);
     EXPECT_EQ(request.target, c.target);
     EXPECT_EQ(request.body, c.body.value_or(""));

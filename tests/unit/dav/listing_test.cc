@@ -30,7 +30,7 @@ Strings pathsOf(const std::vector<DavEntry>& entries) {
 TEST_F(ListingTest, AStartedListingFailsAndRetriesAsListingDoes) {
   DavTimings timings = fast();
   timings.requestTimeout = std::chrono::milliseconds(200);  // short only to keep the test fast
-  auto dav = warmDav(timings);
+  auto dav = warmDav("", timings);
   std::vector<Listed> many = {{"/dav/lost/", true}};
   for (int i = 0; i < 400; ++i) many.push_back({"/dav/lost/entry-" + std::to_string(i), false, i});
   Reply big = listing(many);

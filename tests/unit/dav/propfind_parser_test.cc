@@ -1,3 +1,6 @@
+// Reading multistatus bodies: the listings of PROPFIND, whatever a server writes and however hostile, and
+// the failure out of a Multi-Status answer to a DELETE or MOVE, as servers write them.
+#include "dav/multistatus.h"
 #include "dav/propfind_parser.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +34,12 @@ std::vector<std::string> describe(const std::vector<DavEntry>& entries) {
 
 std::vector<std::string> parse(std::string_view body, std::string_view base = "/dav") {
   return describe(PropfindParser::parse(body, base));
+}
+
+std::vector<std::string> paths(const std::vector<DavEntry>& entries) {
+  std::vector<std::string> out;
+  for (const auto& e : entries) out.push_back(e.path);
+  return out;
 }
 
 // A multistatus body of responses written in the D: prefix.
@@ -202,9 +211,8 @@ TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstErrorAndTellsWhetherTheBodyWas
 TEST(PropfindParserTest, LeavesOutResourcesWhosePathIsNoText) {
   PropfindParser parser("/dav");
   parser.feed(multistatus({href("/dav/before"), href("/dav/caf%E9.txt"), href("/dav/caf%C3%A9%zz"), href("/dav/x")}));
-  std::vector<std::string> paths;
-  for (const auto& e : parser.finish()) paths.push_back(e.path);
-  EXPECT_EQ(paths, (std::vector<std::string>{"/before", "/caf\xc3\xa9%zz", "/x"}));  // Latin-1 is no UTF-8
+  // Latin-1 is no UTF-8.
+  EXPECT_EQ(paths(parser.finish()), (std::vector<std::string>{"/before", "/caf\xc3\xa9%zz", "/x"}));
   EXPECT_TRUE(parser.complete());
 }
 
@@ -218,6 +226,86 @@ TEST(PropfindParserTest, KeepsLongNamesAndEscapedControlCharacters) {
                                          "c\nd\x7f\x1b",
                                          10));  // nothing cut at the NUL
   EXPECT_EQ(entries[2].name(), std::string("\0", 1));
+}
+
+// The parser's memory bounds against hostile bodies: whatever a body holds, the parse ends within a bounded
+// number of bytes of the point where it would start to hold more than a value, and keeps what came before.
+TEST(PropfindLimitsTest, HostileBodiesEndTheParseWithinBoundedInput) {
+  constexpr size_t kMiB = 1 << 20;
+  const std::string head = multistatus({href("/dav/kept")});
+  struct Case {
+    const char* what;
+    std::string open;    // after the first response
+    std::string filler;  // then this, again and again
+  } cases[] = {
+      {"an endless element name", "<D:", "n"},
+      {"an endless comment", "<!--", "c"},
+      {"endless nesting of elements that are read", "<D:response>", "<D:href>"},
+      {"an endless href", "<D:response><D:href>/dav/", "h"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    PropfindParser parser("/dav");
+    parser.feed(head.substr(0, head.find("</D:multistatus>")) + c.open);
+    std::string piece;
+    while (piece.size() < 64 * 1024) piece += c.filler;
+    size_t fed = 0;
+    while (!parser.stopped() && fed < 64 * kMiB) {
+      parser.feed(piece);
+      fed += piece.size();
+    }
+    EXPECT_TRUE(parser.stopped());
+    EXPECT_LE(fed, kMiB + piece.size()) << "still reading after " << fed / 1024 << " KiB";
+    EXPECT_EQ(paths(parser.finish()), std::vector<std::string>{"/kept"});
+    EXPECT_FALSE(parser.complete());
+  }
+}
+
+TEST(MultiStatusTest, ReadsTheTargetsStatusOrTheFirstFailingMember) {
+  // A multistatus body of (href, status line) responses.
+  auto body = [](const std::vector<std::pair<std::string, std::string>>& responses) {
+    std::vector<std::string> out;
+    for (const auto& [h, status] : responses) out.push_back(href(h) + "<D:status>" + status + "</D:status>");
+    return multistatus(out);
+  };
+  const std::string locked = "HTTP/1.1 423 Locked", failed = "HTTP/1.1 424 Failed Dependency";
+  std::string unfinished = body({{"/dav/a", locked}});
+  unfinished.resize(unfinished.find("</D:multistatus>"));
+  // A failure 100 elements deep: a parse that stops at 64 never reaches it.
+  std::string deep = body({{"/dav/a", locked}});
+  deep.erase(0, deep.find("<D:multistatus"));
+  for (int i = 0; i < 99; ++i) deep = "<x>" + deep + "</x>";
+  // clang-format off
+  struct Case {
+    const char* name;
+    std::string body;
+    std::optional<int> status;
+  } cases[] = {
+      {"the target refused, as lighttpd does", body({{"/dav/docs/caf%C3%A9/", "HTTP/1.1 412 Precondition Failed"}}), 412},
+      {"the target as an absolute URL, spelt otherwise",
+       body({{"/dav/docs/other", locked}, {"http://127.0.0.1:8080/dav/docs/caf%c3%a9", "HTTP/1.1 403 Forbidden"}}), 403},
+      {"members only", body({{"/dav/docs/caf%C3%A9/a", "HTTP/1.1 200 OK"}, {"/dav/docs/caf%C3%A9/b", locked}}), 423},
+      {"a failed dependency yields to the failure behind it",
+       body({{"/dav/docs/caf%C3%A9/x/", failed}, {"/dav/docs/caf%C3%A9/x/y", locked}}), 423},
+      {"the target done, a member not", body({{"/dav/docs/caf%C3%A9/", "HTTP/1.1 204 No Content"},
+                                              {"/dav/docs/caf%C3%A9/b", "HTTP/1.1 507 Insufficient Storage"}}), 507},
+      {"a property's status is not the response's",
+       "<D:multistatus xmlns:D=\"DAV:\"><D:response><D:href>/dav/docs/caf%C3%A9/</D:href><D:propstat><D:prop/>"
+       "<D:status>HTTP/1.1 404 Not Found</D:status></D:propstat><D:status>HTTP/1.1 409 Conflict</D:status>"
+       "</D:response></D:multistatus>", 409},
+      {"nothing failed", body({{"/dav/docs/caf%C3%A9/", "HTTP/1.1 201 Created"}}), std::nullopt},
+      {"an unreadable status line", body({{"/dav/docs/caf%C3%A9/", "412 Precondition Failed"}}), std::nullopt},
+      {"not XML", "<html><body>Multi-Status</body></html", std::nullopt},
+      {"cut short after a failure", unfinished, 423},
+      {"an entity declared", "<!DOCTYPE m [<!ENTITY s \"HTTP/1.1 412 X\">]><D:multistatus xmlns:D=\"DAV:\">"
+       "<D:response><D:href>/dav/a</D:href><D:status>&s;</D:status></D:response></D:multistatus>", std::nullopt},
+      {"nested past the limit", deep, std::nullopt},
+  };
+  // clang-format on
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(multiStatusFailure(c.body, "http://127.0.0.1:8080/dav/docs/caf%C3%A9/"), c.status);
+  }
 }
 
 }  // namespace

@@ -1,3 +1,6 @@
+// What the command line gives: commands, options and operands, field masks, and the drive paths and names
+// that people type.
+#include "host/drive_path.h"
 #include "host/options.h"
 
 #include <gtest/gtest.h>
@@ -6,6 +9,8 @@
 
 namespace davfp::cli {
 namespace {
+
+using namespace std::string_literals;
 
 std::variant<Options, int> parse(std::vector<std::string> args) {
   args.insert(args.begin(), "davfp");
@@ -47,26 +52,23 @@ TEST(OptionsTest, CommandsAndTheirArguments) {
 }
 
 TEST(OptionsTest, UsageErrorsEndWithStatusTwoHelpWithZero) {
-  std::vector<std::vector<std::string>> usage = {
-      {},
-      {"bogus"},
-      {"delete", "x", "--version", "v", "--before-first-sync"},
+  const std::pair<std::vector<std::string>, int> cases[] = {
+      {{}, 2},
+      {{"bogus"}, 2},
+      {{"delete", "x", "--version", "v", "--before-first-sync"}, 2},
       // -h means something to ls only; elsewhere it is an unknown option, not a request for help.
-      {"-h"},
-      {"get", "-h", "x"},
-      {"put", "a"},
+      {{"-h"}, 2},
+      {{"get", "-h", "x"}, 2},
+      {{"put", "a"}, 2},
+      {{"--version"}, 0},
+      {{"--help"}, 0},
+      {{"ls", "--help"}, 0},
   };
-  for (const auto& args : usage) {
+  for (const auto& [args, status] : cases) {
     SCOPED_TRACE(::testing::PrintToString(args));
     auto parsed = parse(args);
     ASSERT_TRUE(std::holds_alternative<int>(parsed));
-    EXPECT_EQ(std::get<int>(parsed), 2);
-  }
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{"--version"}, {"--help"}, {"ls", "--help"}}) {
-    auto parsed = parse(args);
-    ASSERT_TRUE(std::holds_alternative<int>(parsed));
-    EXPECT_EQ(std::get<int>(parsed), 0);
+    EXPECT_EQ(std::get<int>(parsed), status);
   }
 }
 
@@ -83,6 +85,42 @@ TEST(OptionsTest, AliasesAndFieldMasks) {
        {"", "0x", "-1", "+1", "1e3", "12abc", "0x10000000000000000", "99999999999999999999"}) {
     EXPECT_THROW(parseFieldMask(text), UsageError) << text;
   }
+}
+
+TEST(DrivePathTest, ParsesWhatPeopleTypeAndRefusesDotSegmentsAndNul) {
+  struct Case {
+    std::string text;
+    std::optional<std::string> shown;  // none: refused
+  } cases[] = {
+      {"", "/"},
+      {"/docs/", "/docs"},
+      {"docs//sub///a b.txt", "/docs/sub/a b.txt"},
+      {"a/.hidden/..dots", "/a/.hidden/..dots"},
+      {".", {}},
+      {"a/../b", {}},
+      {"/a/./b", {}},
+      {"a/..", {}},
+      {"a\0b"s, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    if (!c.shown) {
+      EXPECT_THROW(DrivePath::parse(c.text), UsageError);
+      continue;
+    }
+    EXPECT_EQ(DrivePath::parse(c.text).text(), *c.shown);
+  }
+  DrivePath deep = DrivePath::parse("/a/b/c");
+  EXPECT_EQ(deep.names(), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(deep.parent().text(), "/a/b");
+  EXPECT_EQ(DrivePath().parent().text(), "/");
+}
+
+TEST(DrivePathTest, NamesOfNewItemsAreSingleNames) {
+  for (const std::string& name : {"report.pdf"s, "..."s, ".hidden"s})
+    EXPECT_NO_THROW(checkName(name)) << name;
+  for (const std::string& name : {""s, "."s, ".."s, "a/b"s, "a\0b"s})
+    EXPECT_THROW(checkName(name), UsageError) << name;
 }
 
 }  // namespace

@@ -18,18 +18,6 @@ using platform::Error;
 
 Error convert(auto error) { return fpError(std::make_exception_ptr(error)); }
 
-// Counts down a latch when the last copy goes: captured by a request's work, it marks the end of the job
-// that ran the work, after anything that job could deliver.
-class JobEnd {
- public:
-  static std::shared_ptr<JobEnd> on(std::latch& ended) { return std::shared_ptr<JobEnd>(new JobEnd(ended)); }
-  ~JobEnd() { ended_.count_down(); }
-
- private:
-  explicit JobEnd(std::latch& ended) : ended_(ended) {}
-  std::latch& ended_;
-};
-
 TEST(FpErrorTest, ConvertsEveryKindOfError) {
   const std::string_view fp = platform::kFileProviderErrorDomain, cocoa = platform::kCocoaErrorDomain;
   struct Case {
@@ -61,8 +49,10 @@ TEST(PerformTest, CancellationAnswersAtOnceReachesTheWorkAndDropsTheLateResult) 
   std::optional<Error> error;
   std::latch started(1), release(1), ended(1);
   std::promise<bool> sawCancellation;
+  // The work's capture `end` counts `ended` down when its last copy goes: at the end of the job that ran the
+  // work, after anything that job could deliver.
   auto progress = perform<int>(
-      [&, end = JobEnd::on(ended)] {
+      [&, end = std::shared_ptr<void>(nullptr, [&](void*) { ended.count_down(); })] {
         started.count_down();
         // Waits until cancelled: the job's blocking waits end early when it is.
         while (platform::sleepFor(std::chrono::milliseconds(10))) {

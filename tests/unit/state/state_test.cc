@@ -1,16 +1,21 @@
 // The state of one domain: identifiers minted once per path, moves and forgets carrying identifiers and
-// snapshots along, one save per change, and the file it saves to, loaded again whatever became of it.
+// snapshots along, one save per change (changes made while a save is written share the next one), and the
+// file it saves to, loaded again whatever became of it.
 #include "state/state.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <regex>
+#include <set>
+#include <thread>
 
 #include "platform/file_provider.h"
 #include "platform/text.h"
-#include "state_file_check.h"
+#include "support/test_env.h"
 
 namespace davfp {
 namespace {
@@ -22,11 +27,22 @@ using testing::writeFile;
 using Snapshots = State::Snapshots;
 using Kind = State::Step::Kind;
 
+// A new State of the same domain loads what state holds. ids: every identifier the test was handed,
+// forgotten ones included (they must stay forgotten).
+void expectFileMatches(State& state, platform::Env& env, std::string_view domain,
+                       const std::set<std::string>& ids) {
+  SCOPED_TRACE("state file " + state.file());
+  State reloaded(domain, env);
+  EXPECT_EQ(reloaded.anchor(), state.anchor());
+  EXPECT_EQ(reloaded.knownFolders(), state.knownFolders());
+  for (const auto& id : ids) EXPECT_EQ(reloaded.path(id), state.path(id)) << id;
+}
+
 class StateTest : public ::testing::Test {
  protected:
   StateTest() { std::filesystem::create_directories(env_.statePath()); }
   std::string id(const std::string& path) { return *seen_.insert(state_.id(path)).first; }
-  void expectPersisted() { testing::expectFileMatches(state_, env_, "dom", seen_); }
+  void expectPersisted() { expectFileMatches(state_, env_, "dom", seen_); }
   std::string file() { return env_.statePath() + "/state-dom.json"; }
 
   testing::TestEnv env_;
@@ -110,7 +126,7 @@ TEST_F(StateTest, MoveCarriesIdentifiersAndSnapshotsAlong) {
       EXPECT_EQ(state.id(c.to), ids[0]);
     }
     EXPECT_EQ(state.knownFolders(), c.after);
-    testing::expectFileMatches(state, env, "dom", {ids.begin(), ids.end()});
+    expectFileMatches(state, env, "dom", {ids.begin(), ids.end()});
   }
 }
 
@@ -183,7 +199,7 @@ TEST_F(StateTest, AnUnusableFileGivesAFreshStateAndStaysUntilTheNextSave) {
     EXPECT_EQ(state.path("ID1"), std::nullopt);
     EXPECT_EQ(readFile(file()), bytes);  // loading never writes
     state.bumpAnchor();
-    testing::expectFileMatches(state, env_, "dom", {"ID1"});
+    expectFileMatches(state, env_, "dom", {"ID1"});
   }
 
   // A good one, whose identifiers may share a path.
@@ -215,7 +231,7 @@ TEST_F(StateTest, EachDomainHasItsOwnPrivateFileWhereverItCanBe) {
   State two("two", env_);
   std::string a1 = id("/a"), a2 = two.id("/a");
   EXPECT_NE(a1, a2);
-  testing::expectFileMatches(two, env_, "two", {a2});
+  expectFileMatches(two, env_, "two", {a2});
   struct stat st;
   ASSERT_EQ(::stat(file().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0600u);
@@ -238,6 +254,46 @@ TEST_F(StateTest, EachDomainHasItsOwnPrivateFileWhereverItCanBe) {
   writeFile(data, "a file where the directory should be");
   State memory("dom", bare);
   EXPECT_EQ(memory.path(memory.id("/a")), "/a");
+}
+
+// While one save is written, the changes made meanwhile wait for the next, which carries them all, and an
+// identifier another operation minted is handed out only once it is on the disk.
+TEST(StateConcurrencyTest, ChangesMadeDuringASaveShareTheNextOne) {
+  testing::TestEnv env;
+  State state("dom", env);
+  std::mutex mu;
+  std::condition_variable cv;
+  bool writing = false, go = false;
+  env.onWrite = [&](const std::string&) {
+    std::unique_lock lock(mu);
+    if (writing) return;  // only the first save is held
+    writing = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return go; });
+  };
+  std::thread minting([&] { state.id("/a"); });
+  {
+    std::unique_lock lock(mu);
+    cv.wait(lock, [&] { return writing; });
+  }
+  const int64_t anchor = state.anchor();
+  bool savedWhenHandedOut = false;
+  std::thread reading([&] {
+    state.id("/a");  // minted by the other, whose save is held
+    savedWhenHandedOut = testing::readFile(state.file()).find("/a") != std::string::npos;
+  });
+  std::thread forgetting([&] { state.forget("/x"); });
+  std::thread noting([&] { state.noteChild("/y", "1"); });
+  while (state.anchor() != anchor + 2) std::this_thread::yield();  // both changed, and wait for a save
+  {
+    std::lock_guard lock(mu);
+    go = true;
+  }
+  cv.notify_all();
+  for (auto* t : {&minting, &reading, &forgetting, &noting}) t->join();
+  EXPECT_TRUE(savedWhenHandedOut);
+  EXPECT_EQ(env.writes, 2) << "the held save, then one for both changes made while it was written";
+  EXPECT_EQ(State("dom", env).anchor(), anchor + 2);
 }
 
 }  // namespace
