@@ -26,16 +26,6 @@ class DavfpPathsTest : public ::testing::Test {
     drive_.serve();
   }
 
-  // A local tree: two files, one large, under a nested folder, and an empty folder.
-  std::string makeLocalTree(const std::string& name) {
-    std::string dir = s_ + "/" + name;
-    fs::create_directories(dir + "/nested/empty folder");
-    writeFile(dir + "/one.txt", "one\n");
-    writeFile(dir + "/nested/two with spaces.txt", "two two\n");
-    writeFile(dir + "/nested/Ünï côdé.txt", std::string(200000, 'x'));
-    return dir;
-  }
-
   HostDrive drive_;
   const std::string s_ = drive_.scratch();
 };
@@ -107,7 +97,12 @@ TEST_F(DavfpPathsTest, GetCopiesFilesAndFoldersWithTheServersDates) {
 }
 
 TEST_F(DavfpPathsTest, PutCopiesFilesFoldersAndPipesToTheServer) {
-  const std::string local = makeLocalTree("photos");
+  // A local tree: two files, one large, under a nested folder, and an empty folder.
+  const std::string local = s_ + "/photos";
+  fs::create_directories(local + "/nested/empty folder");
+  writeFile(local + "/one.txt", "one\n");
+  writeFile(local + "/nested/two with spaces.txt", "two two\n");
+  writeFile(local + "/nested/Ünï côdé.txt", std::string(200000, 'x'));
   const Tree photos = treeOf(local);
   writeFile(s_ + "/p.txt", "p\n");
   writeFile(s_ + "/q r.txt", "q r\n");

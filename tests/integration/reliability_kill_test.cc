@@ -17,8 +17,7 @@
 
 #include "support/served_tree.h"
 #include "state/state_file.h"
-#include "support/host_process.h"
-#include "support/temp_dir.h"
+#include "support/host_drive.h"
 
 namespace davfp::testing {
 namespace {
@@ -104,17 +103,10 @@ TEST(KilledProcessTest, TheStateAlwaysLoadsAndHoldsOnlyPathsTheServerHad) {
   tree.file("/d0/f1", "one");
   History history(tree);
 
-  TempDir dir;
-  const std::string share = dir.file("share"), state = dir.file("state"), tmp = dir.file("tmp");
-  fs::create_directories(share + "/org.davfp.shared");
-  fs::create_directories(tmp);
-  writeFile(
-      share + "/org.davfp.shared/drives.json",
-      std::string("{\"") + kDomain + "\": {\"name\": \"Killed\", \"url\": \"" + server.url("/dav/") + "\"}}");
-  const std::vector<std::string> env = {"HOME=" + dir.path(), "XDG_DATA_HOME=" + share,
-                                        "XDG_STATE_HOME=" + state, "TMPDIR=" + tmp,
-                                        "XDG_DATA_DIRS=" + dir.file("none")};
-  const std::string stateDir = state + "/org.davfp.host.extension";
+  HostDrive home;  // a private home publishing the drive, where the loop's extension finds it
+  home.publish({{kDomain, {"Killed", server.url("/dav/")}}});
+  const std::vector<std::string> env = home.environment();
+  const std::string stateDir = home.stateHome() + "/org.davfp.host.extension";
   const std::string stateFile = stateDir + "/" + stateFileName(kDomain);
 
   const unsigned seed = std::random_device()();

@@ -3,7 +3,6 @@
 // identifier cannot place the state file anywhere but in the
 // extension's own directory, which is the user's alone.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <set>
@@ -32,8 +31,6 @@ bool leaks(std::string_view text) {
   return text.find(kSecret) != std::string_view::npos || text.find(kUser) != std::string_view::npos;
 }
 
-std::string userinfo() { return std::string(kUser) + ":" + std::string(kSecret) + "@"; }
-
 // Every file and directory below dir, by path relative to it.
 std::vector<std::string> everythingBelow(const std::string& dir) {
   std::vector<std::string> out;
@@ -41,12 +38,6 @@ std::vector<std::string> everythingBelow(const std::string& dir) {
     out.push_back(fs::relative(entry.path(), dir).string());
   }
   return out;
-}
-
-mode_t modeOf(const std::string& path) {
-  struct stat st {};
-  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
-  return st.st_mode & 07777;
 }
 
 TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
@@ -60,8 +51,8 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
   // The download asks for the credentials first, so that the request that is redirected carries them.
   server.on("GET", "/dav/moved.txt", {.status = 401, .headers = {{"WWW-Authenticate", "Basic realm=\"d\""}}});
   server.on("GET", "/dav/moved.txt", {.status = 302, .headers = {{"Location", other.url("/x")}}});
-  const std::string url = "http://" + userinfo() + "127.0.0.1:" + std::to_string(server.port()) + "/dav/";
-  TestDrive drive(url, TestDrive::quickTimings());
+  TestDrive drive(server.url("/dav/", std::string(kUser) + ":" + std::string(kSecret) + "@"),
+                  TestDrive::quickTimings());
   std::vector<platform::Error> errors;
   auto note = [&](const std::optional<platform::Error>& error) {
     if (error) errors.push_back(*error);
@@ -147,8 +138,8 @@ TEST(SecurityTest, DomainIdentifiersCannotPlaceTheStateFileElsewhere) {
       if (setUp.contains(path)) continue;
       EXPECT_EQ(drive.env().file(path), drive.state().file()) << "written elsewhere: " << path;
     }
-    EXPECT_EQ(modeOf(stateDir), 0700u);
-    EXPECT_EQ(modeOf(drive.state().file()), 0600u);
+    EXPECT_EQ(fs::status(stateDir).permissions(), fs::perms::owner_all);
+    EXPECT_EQ(fs::status(drive.state().file()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   }
 }
 

@@ -31,14 +31,6 @@ using davfp::testing::TemplateItem;
 using platform::ItemIdentifier;
 using platform::ItemRef;
 
-// What the loop knows of an item: from the latest enumeration that reported it.
-struct Known {
-  bool folder = false;
-  std::string name;
-  ItemIdentifier parent;
-  std::string version;
-};
-
 constexpr std::chrono::seconds kPatience{30};
 
 class Loop {
@@ -71,7 +63,9 @@ class Loop {
   ItemIdentifier randomFolder() {
     std::vector<ItemIdentifier> folders{platform::kRootContainerItemIdentifier};
     for (const auto& [id, item] : known_) {
-      if (item.folder && item.parent == platform::kRootContainerItemIdentifier) folders.push_back(id);
+      if (isFolder(item) && item->parentItemIdentifier() == platform::kRootContainerItemIdentifier) {
+        folders.push_back(id);
+      }
     }
     return folders[pick(folders.size())];
   }
@@ -79,16 +73,15 @@ class Loop {
   std::optional<ItemIdentifier> randomItem(bool filesOnly) {
     std::vector<ItemIdentifier> ids;
     for (const auto& [id, item] : known_) {
-      if (!filesOnly || !item.folder) ids.push_back(id);
+      if (!filesOnly || !isFolder(item)) ids.push_back(id);
     }
     if (ids.empty()) return std::nullopt;
     return ids[pick(ids.size())];
   }
 
+  static bool isFolder(const ItemRef& item) { return item->contentType() == platform::kFolderType; }
   void learn(const ItemRef& item) {
-    if (!item) return;
-    known_[item->itemIdentifier()] = Known{item->contentType() == platform::kFolderType, item->filename(),
-                                           item->parentItemIdentifier(), item->itemVersion().contentVersion};
+    if (item) known_[item->itemIdentifier()] = item;
   }
 
   // A folder's listing, or (changes) a change pass.
@@ -144,17 +137,19 @@ class Loop {
   bool modify(bool move) {
     auto id = randomItem(!move);
     if (!id) return create(false);
-    const Known& known = known_[*id];
-    auto parent = !move ? known.parent : known.folder ? platform::kRootContainerItemIdentifier : randomFolder();
-    auto name = !move ? known.name : (known.folder ? "d" : "f") + std::to_string(pick(4));
-    return write(known.folder ? TemplateItem::folder(name, parent, *id) : TemplateItem::file(name, parent, *id),
+    const ItemRef item = known_[*id];
+    const bool folder = isFolder(item);
+    auto parent =
+        !move ? item->parentItemIdentifier() : folder ? platform::kRootContainerItemIdentifier : randomFolder();
+    auto name = !move ? item->filename() : (folder ? "d" : "f") + std::to_string(pick(4));
+    return write(folder ? TemplateItem::folder(name, parent, *id) : TemplateItem::file(name, parent, *id),
                  move ? kMoved : platform::field::kContents);
   }
 
   bool remove() {
     auto id = randomItem(false);
     if (!id) return create(true);
-    auto pending = client_.startRemove(*id, platform::ItemVersion{known_[*id].version, {}}, true);
+    auto pending = client_.startRemove(*id, known_[*id]->itemVersion(), true);
     known_.erase(*id);
     return pending.waitFor(kPatience);
   }
@@ -163,7 +158,7 @@ class Loop {
   std::shared_ptr<FileProviderExtension> ext_;
   client::PlatformClient client_;
   std::mt19937 rng_;
-  std::map<ItemIdentifier, Known> known_;
+  std::map<ItemIdentifier, ItemRef> known_;  // what the latest enumeration or answer reported of each item
   const std::string tmp_ = platform::Env::standard().temporaryDirectory();
 };
 
