@@ -118,7 +118,7 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
 TEST(SecurityTest, CertificateAuthoritiesNamedByTheEnvironmentAreTrusted) {
   TempDir dir;
   const Certificate certificate = selfSignedCertificate(dir);
-  FakeServer tls({.tls = certificate});
+  FakeServer tls(certificate);
   tls.on("GET", "/", FakeServer::Reply{});
   for (bool bundle : {false, true}) {
     SCOPED_TRACE(bundle ? "CURL_CA_BUNDLE" : "SSL_CERT_FILE");

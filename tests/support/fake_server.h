@@ -11,7 +11,7 @@
 // without a length, withheld until stop(), or made piece by piece while it is sent (a body too large to hold,
 // or one without end).
 //
-// The options can make it https, with a given certificate.
+// It speaks https when given a certificate.
 //
 // Thread-safe. stop() (also run by the destructor) stops listening, so that the port then refuses, ends every
 // connection, waiting or not, and joins every thread: a test never hangs on the server.
@@ -21,6 +21,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -78,18 +79,13 @@ class FakeServer {
     // The first header of that name, compared without regard to case.
     std::optional<std::string> header(std::string_view name) const;
   };
-  struct Options {
-    std::optional<Certificate> tls;  // https with this certificate
-  };
-
-  explicit FakeServer(Options options = {});  // listens on 127.0.0.1, on a free port
+  // Listens on 127.0.0.1, on a free port; https with the certificate when given.
+  explicit FakeServer(std::optional<Certificate> tls = std::nullopt);
   ~FakeServer();
-  FakeServer(const FakeServer&) = delete;
-  FakeServer& operator=(const FakeServer&) = delete;
 
   int port() const { return port_; }
-  // "http://" (or "https://") + userinfo + "127.0.0.1:PORT" + target; userinfo is "user:password@" or empty.
-  std::string url(std::string_view target = "/", std::string_view userinfo = {}) const;
+  // "http://" (or "https://") + "127.0.0.1:PORT" + target.
+  std::string url(std::string_view target = "/") const;
 
   void on(std::string method, std::string target, Reply reply);
   void setHandler(std::function<Reply(const Received&)> handler);
@@ -103,18 +99,11 @@ class FakeServer {
   void stop();
 
  private:
-  struct Route {
-    std::vector<Reply> replies;
-    size_t next = 0;
-  };
-
   void acceptLoop();
   void serve(int fd, int connection);
   Reply replyFor(const Received& request);
   // Sends the reply; false when the connection is to be closed afterwards.
   bool answer(Wire& client, const Received& request, const Reply& reply);
-  // Sends bytes; false when the connection or the server ended.
-  bool send(Wire& client, std::string_view bytes);
   // Waits for d, or less when the server stops; false when it stops.
   bool pause(std::chrono::milliseconds d);
 
@@ -127,7 +116,7 @@ class FakeServer {
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;                           // signalled at stop and at each new request
   bool stopped_ = false;                                         // guarded by mu_
-  std::map<std::pair<std::string, std::string>, Route> routes_;  // guarded by mu_
+  std::map<std::pair<std::string, std::string>, std::deque<Reply>> routes_;  // guarded by mu_
   std::function<Reply(const Received&)> handler_;                // guarded by mu_
   std::vector<Received> requests_;                               // guarded by mu_
   long connections_ = 0;                                         // guarded by mu_
