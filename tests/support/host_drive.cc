@@ -102,7 +102,9 @@ void runSteps(const HostDrive& drive, const std::vector<Step>& steps) {
     SCOPED_TRACE("davfp " + ::testing::PrintToString(step.args));
     ProcessResult r = drive.davfp(step.args);
     EXPECT_EQ(r.status, step.status) << "stdout: " << r.out << "\nstderr: " << r.err;
-    if (step.out) EXPECT_EQ(r.out, *step.out);
+    if (step.out) {
+      EXPECT_EQ(r.out, *step.out);
+    }
     EXPECT_NE(r.err.find(step.err), std::string::npos) << r.err;
   }
 }
