@@ -36,9 +36,9 @@ struct TemplateItem : platform::ItemProtocol {
   std::string name;
   std::optional<std::string> type;  // none: the item does not answer contentType
 
-  TemplateItem(platform::ItemIdentifier id, platform::ItemIdentifier parent, std::string name,
-               std::optional<std::string> type)
-      : id(std::move(id)), parent(std::move(parent)), name(std::move(name)), type(std::move(type)) {}
+  TemplateItem(platform::ItemIdentifier itemId, platform::ItemIdentifier parentId, std::string itemName,
+               std::optional<std::string> itemType)
+      : id(std::move(itemId)), parent(std::move(parentId)), name(std::move(itemName)), type(std::move(itemType)) {}
   static TemplateItem file(std::string name,
                            platform::ItemIdentifier parent = platform::kRootContainerItemIdentifier,
                            platform::ItemIdentifier id = {}) {

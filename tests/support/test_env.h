@@ -1,9 +1,10 @@
 // TestEnv: the Env of every in-process test of the engine. The shared container, the data directory and the
 // temporary directory lie in a private temporary directory, where publish() writes "drives.json" as the host
-// application would. Starting the host application is counted instead of done. Reads of "drives.json" are counted and can be held at a gate, so that a test can act while a resolution is known to
-// be in progress. Whole-file writes are counted, and hooks let a test step into the type lookups and file
-// removals that the extension does from its jobs, and switches take the data directory away or make every
-// write fail (a full disk) at any point of a test. Thread-safe, except that the hooks are set before anything runs.
+// application would. Starting the host application is counted instead of done. Reads of "drives.json" are
+// counted and can be held at a gate, so that a test can act while a resolution is known to be in progress.
+// Whole-file writes are counted, and hooks let a test step into the type lookups and file removals that the
+// extension does from its jobs, and switches take the data directory away or make every write fail (a full
+// disk) at any point of a test. Thread-safe, except that the hooks are set before anything runs.
 #pragma once
 
 #include <atomic>
