@@ -220,7 +220,7 @@ std::string FakeServer::url(std::string_view target) const {
 
 void FakeServer::on(std::string method, std::string target, Reply reply) {
   std::lock_guard guard(mu_);
-  routes_[{std::move(method), std::move(target)}].push_back(std::move(reply));
+  routes_[{std::move(method), std::move(target)}].replies.push_back(std::move(reply));
 }
 
 void FakeServer::setHandler(std::function<Reply(const Received&)> handler) {
@@ -320,9 +320,8 @@ FakeServer::Reply FakeServer::replyFor(const Received& request) {
   {
     std::lock_guard guard(mu_);
     if (auto route = routes_.find({request.method, request.target}); route != routes_.end()) {
-      Reply reply = route->second.front();
-      if (route->second.size() > 1) route->second.pop_front();  // the last one repeats
-      return reply;
+      Route& r = route->second;
+      return r.replies[std::min(r.next++, r.replies.size() - 1)];
     }
     if (request.method == "OPTIONS") return Reply{.status = 200, .headers = {{"DAV", "1, 2"}}};
     handler = handler_;

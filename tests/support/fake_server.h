@@ -21,7 +21,6 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -99,6 +98,11 @@ class FakeServer {
   void stop();
 
  private:
+  struct Route {
+    std::vector<Reply> replies;
+    size_t next = 0;  // replies added later follow the ones used, also once the last has repeated
+  };
+
   void acceptLoop();
   void serve(int fd, int connection);
   Reply replyFor(const Received& request);
@@ -116,7 +120,7 @@ class FakeServer {
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;                           // signalled at stop and at each new request
   bool stopped_ = false;                                         // guarded by mu_
-  std::map<std::pair<std::string, std::string>, std::deque<Reply>> routes_;  // guarded by mu_
+  std::map<std::pair<std::string, std::string>, Route> routes_;  // guarded by mu_
   std::function<Reply(const Received&)> handler_;                // guarded by mu_
   std::vector<Received> requests_;                               // guarded by mu_
   long connections_ = 0;                                         // guarded by mu_
