@@ -117,8 +117,8 @@ TEST_F(HostAppTest, ColdStartLaunchesTheHostApplicationThroughItsDesktopEntry) {
 // Publishing checks the address and the credentials before saving them; configuration mistakes change
 // nothing; a password saved unchecked is refused by the server when davfp uses it, and never shown.
 TEST_F(HostAppTest, PublishChecksTheAddressAndTheCredentialsBeforeSavingThem) {
-  auto apache =
-      RealServer::start(ServerKind::apache, drive_.served(), BasicAuth{"zeta", "right-Pa55"});
+  auto nginx =
+      RealServer::start(ServerKind::nginx, drive_.served(), BasicAuth{"zeta", "right-Pa55"});
   const std::string wrong = drive_.scratch() + "/wrong", right = drive_.scratch() + "/right";
   writeFile(wrong, "wrong-Pa55\n");
   writeFile(right, "right-Pa55\n");
@@ -130,9 +130,9 @@ TEST_F(HostAppTest, PublishChecksTheAddressAndTheCredentialsBeforeSavingThem) {
     int status;
     std::string message;
   } cases[] = {
-      {{"publish", "a", apache->baseUrl(), "--user", "zeta", "--password-file", wrong}, 1,
+      {{"publish", "a", nginx->baseUrl(), "--user", "zeta", "--password-file", wrong}, 1,
        "the server refused these credentials"},
-      {{"publish", "a", apache->baseUrl()}, 1, "the server asks for credentials"},
+      {{"publish", "a", nginx->baseUrl()}, 1, "the server asks for credentials"},
       {{"publish", "p", plain.url("/files/")}, 1, "this address is not a WebDAV folder"},
       {{"publish", "x", "ftp://host/"}, 1, "not an http or https URL"},
       {{"add", "d", drive_.scratch()}, 1, "configured already"},
@@ -144,11 +144,11 @@ TEST_F(HostAppTest, PublishChecksTheAddressAndTheCredentialsBeforeSavingThem) {
   EXPECT_FALSE(fileExists(drive_.drivesFile()));
 
   // The right password is accepted; --no-check saves an address as it is.
-  EXPECT_EQ(host({"publish", "a", apache->baseUrl(), "--user", "zeta", "--password-file", right}).status, 0);
+  EXPECT_EQ(host({"publish", "a", nginx->baseUrl(), "--user", "zeta", "--password-file", right}).status, 0);
   ProcessResult unchecked =
-      host({"publish", "w", apache->baseUrl(), "--user", "zeta", "--password-file", wrong, "--no-check"});
+      host({"publish", "w", nginx->baseUrl(), "--user", "zeta", "--password-file", wrong, "--no-check"});
   ASSERT_EQ(unchecked.status, 0) << unchecked.err;
-  EXPECT_EQ(drives()["a"]["url"], apache->baseUrl("zeta:right-Pa55@"));
+  EXPECT_EQ(drives()["a"]["url"], nginx->baseUrl("zeta:right-Pa55@"));
   drive_.placeOnServer("hello.txt", "hi\n");
   EXPECT_EQ(drive_.ok({"--domain", "a", "ls"}), "hello.txt\n");
   EXPECT_EQ(host({"list"}).out.find("right-Pa55"), std::string::npos) << "the password is shown";

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <optional>
 #include <random>
 #include <string>
@@ -18,7 +19,6 @@
 
 #include "platform/jobs.h"
 #include "support/served_tree.h"
-#include "support/reliability_process.h"
 #include "support/test_drive.h"
 
 namespace davfp::testing {
@@ -28,6 +28,24 @@ namespace fs = std::filesystem;
 using platform::ItemRef;
 using platform::kRootContainerItemIdentifier;
 using namespace platform::field;
+
+// The process's threads, and its open file descriptors as "fd -> what it refers to", from /proc.
+size_t threadCount() {
+  std::error_code ignored;
+  const auto tasks = fs::directory_iterator("/proc/self/task", ignored);
+  return static_cast<size_t>(std::distance(tasks, fs::directory_iterator()));
+}
+std::vector<std::string> openDescriptors() {
+  std::vector<std::string> out;
+  std::error_code ignored;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd", ignored)) {
+    std::string target = fs::read_symlink(entry.path(), ignored).string();
+    // The directory stream of this very listing is open while it runs.
+    if (target.find("/proc/") != std::string::npos && target.ends_with("/fd")) continue;
+    out.push_back(entry.path().filename().string() + " -> " + target);
+  }
+  return out;
+}
 
 constexpr int kRequests = 1000;
 constexpr int kPlatformThreads = 4;

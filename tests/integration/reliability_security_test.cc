@@ -4,6 +4,7 @@
 // extension's own directory, which is the user's alone.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -13,7 +14,6 @@
 #include "platform/url_session.h"
 #include "support/served_tree.h"
 #include "support/fake_server.h"
-#include "support/scoped_env.h"
 #include "support/test_drive.h"
 
 namespace davfp::testing {
@@ -109,16 +109,17 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
 TEST(SecurityTest, CertificateAuthoritiesNamedByTheEnvironmentAreTrusted) {
   TempDir dir;
   const Certificate certificate = selfSignedCertificate(dir);
-  FakeServer tls({.tls = certificate});
+  FakeServer tls(certificate);
   tls.on("GET", "/", FakeServer::Reply{});
   for (bool bundle : {false, true}) {
     SCOPED_TRACE(bundle ? "CURL_CA_BUNDLE" : "SSL_CERT_FILE");
-    ScopedEnv env;
-    env.set("CURL_CA_BUNDLE", bundle ? std::optional(certificate.file) : std::nullopt);  // first, when set
-    env.set("SSL_CERT_FILE", bundle ? "/nonexistent" : certificate.file);
+    bundle ? ::setenv("CURL_CA_BUNDLE", certificate.file.c_str(), 1) : ::unsetenv("CURL_CA_BUNDLE");  // first when set
+    ::setenv("SSL_CERT_FILE", bundle ? "/nonexistent" : certificate.file.c_str(), 1);
     platform::UrlSession trusting(std::chrono::seconds(5));
     EXPECT_EQ(trusting.data(platform::HttpRequest{.url = tls.url("/")}).response.status, 200);
   }
+  ::unsetenv("CURL_CA_BUNDLE");
+  ::unsetenv("SSL_CERT_FILE");
 }
 
 TEST(SecurityTest, DomainIdentifiersCannotPlaceTheStateFileElsewhere) {

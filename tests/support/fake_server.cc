@@ -185,11 +185,11 @@ std::optional<std::string> FakeServer::Received::header(std::string_view name) c
   return find(headers, name);
 }
 
-FakeServer::FakeServer(Options options) {
-  if (options.tls) {
+FakeServer::FakeServer(std::optional<Certificate> tls) {
+  if (tls) {
     tls_.reset(SSL_CTX_new(TLS_server_method()), SSL_CTX_free);
-    if (!tls_ || SSL_CTX_use_certificate_chain_file(tls_.get(), options.tls->file.c_str()) != 1 ||
-        SSL_CTX_use_PrivateKey_file(tls_.get(), options.tls->keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
+    if (!tls_ || SSL_CTX_use_certificate_chain_file(tls_.get(), tls->file.c_str()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(tls_.get(), tls->keyFile.c_str(), SSL_FILETYPE_PEM) != 1) {
       char error[256];
       ERR_error_string_n(ERR_get_error(), error, sizeof error);
       throw std::runtime_error(std::string("FakeServer: cannot use the certificate: ") + error);
@@ -214,9 +214,8 @@ FakeServer::~FakeServer() {
   ::close(listenFd_);
 }
 
-std::string FakeServer::url(std::string_view target, std::string_view userinfo) const {
-  return (tls_ ? "https://" : "http://") + std::string(userinfo) + "127.0.0.1:" + std::to_string(port_) +
-         std::string(target);
+std::string FakeServer::url(std::string_view target) const {
+  return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + std::string(target);
 }
 
 void FakeServer::on(std::string method, std::string target, Reply reply) {
@@ -302,7 +301,7 @@ void FakeServer::serve(int fd, int connection) {
       if (!client.until("\r\n\r\n", head) || !parseRequest(head, received, version)) break;
       bool keepAlive = version == "HTTP/1.1" ? !is(received.header("Connection"), "close")
                                              : is(received.header("Connection"), "keep-alive");
-      if (is(received.header("Expect"), "100-continue") && !send(client, "HTTP/1.1 100 Continue\r\n\r\n")) break;
+      if (is(received.header("Expect"), "100-continue") && !client.send("HTTP/1.1 100 Continue\r\n\r\n")) break;
       if (!client.body(received.headers, received.body)) break;
       {
         std::lock_guard guard(mu_);
@@ -320,26 +319,15 @@ FakeServer::Reply FakeServer::replyFor(const Received& request) {
   std::function<Reply(const Received&)> handler;
   {
     std::lock_guard guard(mu_);
-    auto route = routes_.find({request.method, request.target});
-    if (route != routes_.end()) {
+    if (auto route = routes_.find({request.method, request.target}); route != routes_.end()) {
       Route& r = route->second;
-      Reply reply = r.replies[std::min(r.next, r.replies.size() - 1)];
-      ++r.next;
-      return reply;
+      return r.replies[std::min(r.next++, r.replies.size() - 1)];
     }
     if (request.method == "OPTIONS") return Reply{.status = 200, .headers = {{"DAV", "1, 2"}}};
     handler = handler_;
   }
   if (handler) return handler(request);
   return Reply{.status = 404};
-}
-
-bool FakeServer::send(Wire& client, std::string_view bytes) {
-  {
-    std::lock_guard guard(mu_);
-    if (stopped_) return false;
-  }
-  return client.send(bytes);
 }
 
 bool FakeServer::pause(std::chrono::milliseconds d) {
@@ -376,10 +364,10 @@ bool FakeServer::answer(Wire& client, const Received& request, const Reply& repl
     const size_t drop = reply.dropAfterBytes.value_or(SIZE_MAX);
     bytes = bytes.substr(0, drop - std::min(sent, drop));
     sent += bytes.size();
-    if (atOnce || reply.byteInterval.count() == 0) return send(client, bytes) && sent < drop;
+    if (atOnce || reply.byteInterval.count() == 0) return client.send(bytes) && sent < drop;
     for (char c : bytes) {
       if (!std::exchange(first, false) && !pause(reply.byteInterval)) return false;
-      if (!send(client, std::string_view(&c, 1))) return false;
+      if (!client.send(std::string_view(&c, 1))) return false;
     }
     return sent < drop;
   };

@@ -11,7 +11,7 @@
 // without a length, withheld until stop(), or made piece by piece while it is sent (a body too large to hold,
 // or one without end).
 //
-// The options can make it https, with a given certificate.
+// It speaks https when given a certificate.
 //
 // Thread-safe. stop() (also run by the destructor) stops listening, so that the port then refuses, ends every
 // connection, waiting or not, and joins every thread: a test never hangs on the server.
@@ -78,18 +78,13 @@ class FakeServer {
     // The first header of that name, compared without regard to case.
     std::optional<std::string> header(std::string_view name) const;
   };
-  struct Options {
-    std::optional<Certificate> tls;  // https with this certificate
-  };
-
-  explicit FakeServer(Options options = {});  // listens on 127.0.0.1, on a free port
+  // Listens on 127.0.0.1, on a free port; https with the certificate when given.
+  explicit FakeServer(std::optional<Certificate> tls = std::nullopt);
   ~FakeServer();
-  FakeServer(const FakeServer&) = delete;
-  FakeServer& operator=(const FakeServer&) = delete;
 
   int port() const { return port_; }
-  // "http://" (or "https://") + userinfo + "127.0.0.1:PORT" + target; userinfo is "user:password@" or empty.
-  std::string url(std::string_view target = "/", std::string_view userinfo = {}) const;
+  // "http://" (or "https://") + "127.0.0.1:PORT" + target.
+  std::string url(std::string_view target = "/") const;
 
   void on(std::string method, std::string target, Reply reply);
   void setHandler(std::function<Reply(const Received&)> handler);
@@ -105,7 +100,7 @@ class FakeServer {
  private:
   struct Route {
     std::vector<Reply> replies;
-    size_t next = 0;
+    size_t next = 0;  // replies added later follow the ones used, also once the last has repeated
   };
 
   void acceptLoop();
@@ -113,8 +108,6 @@ class FakeServer {
   Reply replyFor(const Received& request);
   // Sends the reply; false when the connection is to be closed afterwards.
   bool answer(Wire& client, const Received& request, const Reply& reply);
-  // Sends bytes; false when the connection or the server ended.
-  bool send(Wire& client, std::string_view bytes);
   // Waits for d, or less when the server stops; false when it stops.
   bool pause(std::chrono::milliseconds d);
 

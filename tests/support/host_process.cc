@@ -69,8 +69,8 @@ std::unique_ptr<ChildProcess> ChildProcess::start(const std::vector<std::string>
     throw std::runtime_error(std::string("pipe: ") + std::strerror(errno));
   }
   std::unique_ptr<ChildProcess> child(new ChildProcess);
-  child->outFd_ = out[0];
-  child->errFd_ = err[0];
+  child->fds_[0] = out[0];
+  child->fds_[1] = err[0];
   child->pid_ = spawnProcess(argv, env, out[1], err[1], false);
   return child;
 }
@@ -81,33 +81,30 @@ ChildProcess::~ChildProcess() {
     while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
     }
   }
-  closeFd(outFd_);
-  closeFd(errFd_);
+  for (int& fd : fds_) closeFd(fd);
 }
 
 bool ChildProcess::readSome(std::chrono::milliseconds timeout) {
-  pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-  if (outFd_ < 0 && errFd_ < 0) return false;
+  pollfd fds[2] = {{fds_[0], POLLIN, 0}, {fds_[1], POLLIN, 0}};
+  if (fds_[0] < 0 && fds_[1] < 0) return false;
   int ready = ::poll(fds, 2, static_cast<int>(timeout.count()));
   if (ready < 0 && errno != EINTR) throw std::runtime_error(std::string("poll: ") + std::strerror(errno));
   char buffer[65536];
-  int* fdOf[2] = {&outFd_, &errFd_};
-  std::string* textOf[2] = {&out_, &err_};
   for (int i = 0; i < 2; ++i) {
-    if (*fdOf[i] < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
-    ssize_t n = ::read(*fdOf[i], buffer, sizeof buffer);
+    if (fds_[i] < 0 || (fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    ssize_t n = ::read(fds_[i], buffer, sizeof buffer);
     if (n > 0) {
-      textOf[i]->append(buffer, static_cast<size_t>(n));
+      text_[i].append(buffer, static_cast<size_t>(n));
     } else if (n == 0 || errno != EINTR) {
-      closeFd(*fdOf[i]);
+      closeFd(fds_[i]);
     }
   }
-  return outFd_ >= 0 || errFd_ >= 0;
+  return fds_[0] >= 0 || fds_[1] >= 0;
 }
 
 bool ChildProcess::waitForOutput(const std::string& text, bool onStderr, std::chrono::milliseconds timeout) {
   auto deadline = Clock::now() + timeout;
-  const std::string& where = onStderr ? err_ : out_;
+  const std::string& where = text_[onStderr ? 1 : 0];
   while (where.find(text) == std::string::npos) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) return false;
@@ -136,16 +133,11 @@ ProcessResult ChildProcess::finish(std::chrono::milliseconds timeout) {
   while (::waitpid(pid_, &raw, 0) < 0 && errno == EINTR) {
   }
   pid_ = -1;
-  ProcessResult result;
-  result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-  result.out = out_;
-  result.err = err_;
-  return result;
+  return {WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), text_[0], text_[1]};
 }
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                         std::chrono::milliseconds timeout) {
-  return ChildProcess::start(argv, env)->finish(timeout);
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+  return ChildProcess::start(argv, env)->finish(std::chrono::minutes(2));
 }
 
 }  // namespace davfp::testing

@@ -36,8 +36,8 @@ class ChildProcess {
   ProcessResult finish(std::chrono::milliseconds timeout);
 
   pid_t pid() const { return pid_; }
-  const std::string& out() const { return out_; }
-  const std::string& err() const { return err_; }
+  const std::string& out() const { return text_[0]; }
+  const std::string& err() const { return text_[1]; }
 
  private:
   ChildProcess() = default;
@@ -45,10 +45,8 @@ class ChildProcess {
   bool readSome(std::chrono::milliseconds timeout);
 
   pid_t pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
-  std::string out_;
-  std::string err_;
+  int fds_[2] = {-1, -1};  // the read ends of stdout's and stderr's pipes, -1 once closed
+  std::string text_[2];    // what came through them
 };
 
 // Starts argv[0] with this environment, stdin from /dev/null, stdout and stderr on these descriptors (which
@@ -57,8 +55,7 @@ class ChildProcess {
 pid_t spawnProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env, int out, int err,
                    bool group);
 
-// Runs a program to its end.
-ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                         std::chrono::milliseconds timeout = std::chrono::seconds(120));
+// Runs a program to its end (killed after two minutes).
+ProcessResult runProcess(const std::vector<std::string>& argv, const std::vector<std::string>& env);
 
 }  // namespace davfp::testing

@@ -45,9 +45,7 @@ constexpr const char* kServerUser = "www-data";
 int freePort() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
   socklen_t length = sizeof address;
   bool ok = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
@@ -89,18 +87,7 @@ std::string readIfPresent(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// "Address already in use" or "address already in use", as the servers write it.
-bool mentionsPortInUse(const std::string& log) {
-  return log.find("ddress already in use") != std::string::npos;
-}
-
 }  // namespace
-
-std::string serverName(ServerKind kind) {
-  static const char* const kNames[] = {"apache", "nginx", "lighttpd",
-                                       "rclone"};  // in the order of ServerKind
-  return kNames[static_cast<int>(kind)];
-}
 
 void PrintTo(ServerKind kind, std::ostream* out) { *out << serverName(kind); }
 
@@ -108,23 +95,20 @@ std::vector<ServerKind> allServerKinds() {
   return {ServerKind::apache, ServerKind::nginx, ServerKind::lighttpd, ServerKind::rclone};
 }
 
-RealServer::RealServer(ServerKind kind, std::string root, bool followLinks)
-    : kind_(kind), root_(std::move(root)), followLinks_(followLinks) {}
+RealServer::RealServer(ServerKind kind, std::string root, std::optional<BasicAuth> basicAuth, bool followLinks)
+    : kind_(kind), root_(std::move(root)), followLinks_(followLinks), basicAuth_(std::move(basicAuth)) {}
 
 std::unique_ptr<RealServer> RealServer::start(ServerKind kind, const std::string& root,
                                               std::optional<BasicAuth> basicAuth, bool followLinks) {
-  if (basicAuth && kind != ServerKind::apache)
-    throw std::invalid_argument("Basic authentication: Apache only");
+  if (basicAuth && kind != ServerKind::nginx)
+    throw std::invalid_argument("Basic authentication: nginx only");
   if (followLinks && kind != ServerKind::rclone)
     throw std::invalid_argument("links are followed by rclone only");
   std::error_code error;
-  fs::path absolute = fs::weakly_canonical(fs::absolute(root), error);
-  if (error || !fs::is_directory(absolute)) throw std::invalid_argument("not a directory: " + root);
-  std::string rootPath = absolute.string();
-  while (rootPath.size() > 1 && rootPath.back() == '/') rootPath.pop_back();
+  const std::string rootPath = fs::canonical(root, error).string();  // absolute, without a trailing "/"
+  if (error || !fs::is_directory(rootPath)) throw std::invalid_argument("not a directory: " + root);
 
-  std::unique_ptr<RealServer> server(new RealServer(kind, rootPath, followLinks));
-  server->basicAuth_ = std::move(basicAuth);
+  std::unique_ptr<RealServer> server(new RealServer(kind, rootPath, std::move(basicAuth), followLinks));
   ::chmod(server->dir_.c_str(), 0755);  // the server's own user reads its lock database in here
 
   // Apache will not serve as root; the others run as whoever runs the tests.
@@ -147,8 +131,6 @@ std::string RealServer::baseUrl(const std::string& userinfo) const {
   return "http://" + userinfo + "127.0.0.1:" + std::to_string(port_) + kPrefix;
 }
 
-std::string RealServer::name() const { return serverName(kind_); }
-
 std::string RealServer::log() const {
   return readIfPresent(dir_ + "/server.log") + readIfPresent(dir_ + "/error.log");
 }
@@ -163,8 +145,7 @@ bool RealServer::tryStart() {
   // The logs of an attempt that lost its port would otherwise be mistaken for this one's.
   for (const char* log : {"/server.log", "/error.log"}) ::unlink((dir_ + log).c_str());
   port_ = freePort();
-  writeConfiguration();
-  spawn();
+  spawn(configure());
   return waitUntilReady();
 }
 
@@ -174,25 +155,22 @@ void RealServer::fail(const std::string& what) {
   throw std::runtime_error(message);
 }
 
-void RealServer::spawn() {
+void RealServer::spawn(const std::vector<std::string>& commandLine) {
   std::vector<std::string> env;
   for (char** var = environ; *var != nullptr; ++var) env.emplace_back(*var);
   if (kind_ == ServerKind::rclone) {
     // rclone reads and writes under the home and XDG directories; keep it inside the private directory.
-    std::erase_if(env, [](const std::string& var) {
-      return var.starts_with("HOME=") || var.starts_with("XDG_CONFIG_HOME=") ||
-             var.starts_with("XDG_CACHE_HOME=");
-    });
-    env.push_back("HOME=" + dir_);
-    env.push_back("XDG_CONFIG_HOME=" + dir_);
-    env.push_back("XDG_CACHE_HOME=" + dir_);
+    for (const std::string assignment : {"HOME=", "XDG_CONFIG_HOME=", "XDG_CACHE_HOME="}) {
+      std::erase_if(env, [&](const std::string& var) { return var.starts_with(assignment); });
+      env.push_back(assignment + dir_);
+    }
   }
   std::string logPath = dir_ + "/server.log";
   int logFd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (logFd < 0) throw std::runtime_error("open " + logPath + ": " + std::strerror(errno));
   // Its own process group, so that stop() reaches the workers too; killed with the test process if that dies
   // without running destructors.
-  pid_ = spawnProcess(commandLine(), env, logFd, logFd, true);
+  pid_ = spawnProcess(commandLine, env, logFd, logFd, true);
 }
 
 bool RealServer::waitUntilReady() {
@@ -202,7 +180,7 @@ bool RealServer::waitUntilReady() {
     siginfo_t info{};
     if (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
         info.si_pid == pid_) {
-      if (mentionsPortInUse(log())) {
+      if (log().find("ddress already in use") != std::string::npos) {  // "Address" or "address"
         stop();
         return false;
       }

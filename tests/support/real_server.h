@@ -26,26 +26,25 @@ struct BasicAuth {
   std::string password;
 };
 
+std::string serverName(ServerKind kind);
+
 class RealServer {
  public:
   // Starts the server serving the directory `root` under the URL path kPrefix and waits until it answers OPTIONS there (20 seconds at most). Throws std::runtime_error with the server's
   // log when it does not come up. When the tests run as root, a server that refuses to serve as root runs
   // as www-data: root then becomes www-data's, and every directory above root must be searchable by it.
-  // With basicAuth (Apache only), every request without those credentials is answered 401. followLinks
+  // With basicAuth (nginx only), every request without those credentials is answered 401. followLinks
   // (rclone only: its -L) serves a symbolic link as what it points to, a folder's as a folder.
   static constexpr const char* kPrefix = "/dav/";
   static std::unique_ptr<RealServer> start(ServerKind kind, const std::string& root,
                                            std::optional<BasicAuth> basicAuth = std::nullopt,
                                            bool followLinks = false);
   ~RealServer();
-  RealServer(const RealServer&) = delete;
-  RealServer& operator=(const RealServer&) = delete;
 
   // "http://" + userinfo + "127.0.0.1:PORT" followed by kPrefix; userinfo is "user:password@" or empty.
   std::string baseUrl(const std::string& userinfo = {}) const;
   int port() const { return port_; }
-  ServerKind kind() const { return kind_; }
-  std::string name() const;
+  std::string name() const { return serverName(kind_); }
 
   // Stops the server and everything it started: SIGTERM, then SIGKILL to its process group after a few
   // seconds. Nothing listens on port() afterwards. Idempotent.
@@ -66,13 +65,12 @@ class RealServer {
     gid_t gid;
   };
 
-  RealServer(ServerKind kind, std::string root, bool followLinks);
+  RealServer(ServerKind kind, std::string root, std::optional<BasicAuth> basicAuth, bool followLinks);
   // One start on a fresh port. Returns false when the port was taken meanwhile (the server could not bind).
   bool tryStart();
-  void writeConfiguration();
-  void writePasswordFile();
-  std::vector<std::string> commandLine() const;
-  void spawn();
+  // Writes the configuration of a start on port_ and returns the command line that starts the server.
+  std::vector<std::string> configure();
+  void spawn(const std::vector<std::string>& commandLine);
   bool waitUntilReady();  // false: the port was taken
   [[noreturn]] void fail(const std::string& what);
 
@@ -89,7 +87,6 @@ class RealServer {
 
 // Every kind, in a fixed order.
 std::vector<ServerKind> allServerKinds();
-std::string serverName(ServerKind kind);
 // Test names and failure messages show the kind by name.
 void PrintTo(ServerKind kind, std::ostream* out);
 

@@ -1,24 +1,17 @@
 // The private configuration and command line of each kind of server.
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
-#include "support/host_process.h"
 #include "support/real_server.h"
 #include "support/temp_dir.h"
 
 namespace davfp::testing {
 
 namespace {
-
-void makeDirectory(const std::string& path) {
-  if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
-    throw std::runtime_error("mkdir " + path + ": " + std::strerror(errno));
-  }
-}
 
 // The text with each "{NAME}" replaced by its value.
 std::string filled(std::string text, const std::vector<std::pair<std::string, std::string>>& values) {
@@ -58,21 +51,6 @@ Alias {PREFIX} "{ROOT}/"
 
 // keepalive_requests: one kept-alive connection carries a long run of requests (a change pass over a thousand
 // folders); nginx's default closes it after 1,000.
-// Added to kApache for Basic authentication: a second section for the same location, merged with the first.
-constexpr const char* kApacheBasicAuth =
-    R"(LoadModule auth_basic_module /usr/lib/apache2/modules/mod_auth_basic.so
-LoadModule authn_core_module /usr/lib/apache2/modules/mod_authn_core.so
-LoadModule authn_file_module /usr/lib/apache2/modules/mod_authn_file.so
-LoadModule authz_user_module /usr/lib/apache2/modules/mod_authz_user.so
-<Location {PREFIX}>
-  AuthType Basic
-  AuthName "davfp test"
-  AuthBasicProvider file
-  AuthUserFile "{DIR}/htpasswd"
-  Require valid-user
-</Location>
-)";
-
 constexpr const char* kNginx = R"(daemon off;
 master_process on;
 worker_processes 1;
@@ -94,6 +72,7 @@ http {
     listen 127.0.0.1:{PORT};
     location {PREFIX} {
       alias "{ROOT}/";
+      {AUTH}
       dav_methods PUT DELETE MKCOL COPY MOVE;
       dav_ext_methods PROPFIND OPTIONS;
       dav_access user:rw group:rw all:r;
@@ -117,68 +96,59 @@ $HTTP["url"] =~ "^{PREFIX}" {
 }
 )";
 
-}  // namespace
+// Each kind's name, configuration (the file "{DIR}/server.conf") and command line, in the order of ServerKind,
+// with "{NAME}" standing for a value of the start.
+struct Recipe {
+  const char* name;
+  const char* configuration;
+  std::vector<std::string> command;
+};
 
-void RealServer::writePasswordFile() {
-  const std::string file = dir_ + "/htpasswd";
-  ProcessResult r =
-      runProcess({"/usr/bin/htpasswd", "-c", "-b", "-m", file, basicAuth_->user, basicAuth_->password}, {});
-  if (r.status != 0) throw std::runtime_error("htpasswd failed: " + r.out + r.err);
-  ::chmod(file.c_str(), 0644);  // the server's own user reads it
+const Recipe& recipeOf(ServerKind kind) {
+  static const Recipe kRecipes[] = {
+      {"apache", kApache, {"/usr/sbin/apache2", "-f", "{DIR}/server.conf", "-DFOREGROUND"}},
+      // -e: the error log before the configuration is read, instead of the system's.
+      {"nginx", kNginx, {"/usr/sbin/nginx", "-c", "{DIR}/server.conf", "-p", "{DIR}", "-e", "{DIR}/error.log"}},
+      {"lighttpd", kLighttpd, {"/usr/sbin/lighttpd", "-D", "-f", "{DIR}/server.conf"}},
+      // An empty configuration: no remotes, nothing read from home. Without --dir-cache-time 0s, files written
+      // into root behind its back stay invisible for minutes.
+      {"rclone", "",
+       {"/usr/bin/rclone", "serve", "webdav", "{ROOT}", "--addr", "127.0.0.1:{PORT}", "--dir-cache-time", "0s",
+        "--config", "{DIR}/server.conf", "--cache-dir", "{DIR}/cache", "--baseurl", "/dav"}},
+  };
+  return kRecipes[static_cast<int>(kind)];
 }
 
-void RealServer::writeConfiguration() {
-  makeDirectory(dir_ + "/temp");
-  makeDirectory(dir_ + "/lock");
+}  // namespace
+
+std::string serverName(ServerKind kind) { return recipeOf(kind).name; }
+
+std::vector<std::string> RealServer::configure() {
+  std::filesystem::create_directories(dir_ + "/temp");
+  std::filesystem::create_directories(dir_ + "/lock");
   if (account_ && ::chown((dir_ + "/lock").c_str(), account_->uid, account_->gid) != 0) {
     throw std::runtime_error("chown " + dir_ + "/lock: " + std::strerror(errno));
   }
-  std::string user;
+  std::string user, auth;
   if (kind_ == ServerKind::apache && account_) {
     user = "User #" + std::to_string(account_->uid) + "\nGroup #" + std::to_string(account_->gid);
   } else if (kind_ == ServerKind::nginx && ::geteuid() == 0) {
     user = "user root;";
   }
+  if (basicAuth_) {
+    // nginx takes a password marked {PLAIN} as it is written.
+    writeFile(dir_ + "/htpasswd", basicAuth_->user + ":{PLAIN}" + basicAuth_->password + "\n");
+    auth = "auth_basic \"davfp test\"; auth_basic_user_file \"" + dir_ + "/htpasswd\";";
+  }
   const std::vector<std::pair<std::string, std::string>> values = {
-      {"DIR", dir_}, {"ROOT", root_}, {"PREFIX", kPrefix}, {"PORT", std::to_string(port_)}, {"USER", user}};
-  switch (kind_) {
-    case ServerKind::apache:
-      if (basicAuth_) writePasswordFile();
-      return writeFile(dir_ + "/httpd.conf",
-                       filled(std::string(kApache) + (basicAuth_ ? kApacheBasicAuth : ""), values));
-    case ServerKind::nginx:
-      return writeFile(dir_ + "/nginx.conf", filled(kNginx, values));
-    case ServerKind::lighttpd:
-      return writeFile(dir_ + "/lighttpd.conf", filled(kLighttpd, values));
-    case ServerKind::rclone:
-      return writeFile(dir_ + "/rclone.conf",
-                       "");  // an empty configuration: no remotes, nothing read from home
-  }
-}
-
-std::vector<std::string> RealServer::commandLine() const {
-  switch (kind_) {
-    case ServerKind::apache:
-      return {"/usr/sbin/apache2", "-f", dir_ + "/httpd.conf", "-DFOREGROUND"};
-    case ServerKind::nginx:
-      // -e: the error log before the configuration is read, instead of the system's.
-      return {"/usr/sbin/nginx", "-c", dir_ + "/nginx.conf", "-p", dir_, "-e", dir_ + "/error.log"};
-    case ServerKind::lighttpd:
-      return {"/usr/sbin/lighttpd", "-D", "-f", dir_ + "/lighttpd.conf"};
-    case ServerKind::rclone: {
-      // Without --dir-cache-time 0s, files written into root behind its back stay invisible for minutes.
-      std::vector<std::string> args = {"/usr/bin/rclone",  "serve",
-                                       "webdav",           root_,
-                                       "--addr",           "127.0.0.1:" + std::to_string(port_),
-                                       "--dir-cache-time", "0s",
-                                       "--config",         dir_ + "/rclone.conf",
-                                       "--cache-dir",      dir_ + "/cache",
-                                       "--baseurl",        "/dav"};
-      if (followLinks_) args.push_back("--copy-links");
-      return args;
-    }
-  }
-  throw std::logic_error("unknown server kind");
+      {"DIR", dir_},   {"ROOT", root_}, {"PREFIX", kPrefix}, {"PORT", std::to_string(port_)},
+      {"USER", user}, {"AUTH", auth}};
+  const Recipe& recipe = recipeOf(kind_);
+  writeFile(dir_ + "/server.conf", filled(recipe.configuration, values));
+  std::vector<std::string> command;
+  for (const auto& arg : recipe.command) command.push_back(filled(arg, values));
+  if (followLinks_) command.push_back("--copy-links");
+  return command;
 }
 
 }  // namespace davfp::testing

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "platform/url.h"
 #include "support/dav_test_util.h"
 
@@ -23,8 +25,7 @@ bool under(const std::string& path, const std::string& folder) {
 }
 
 bool unreserved(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-         c == '_' || c == '~' || c == '/';
+  return std::isalnum(c) || std::string_view("-._~/").find(static_cast<char>(c)) != std::string_view::npos;
 }
 
 // The server path that a request target or a Destination URL names below the prefix, and whether it ended in
@@ -53,6 +54,7 @@ ServedTree::~ServedTree() { server_.stop(); }
 std::string ServedTree::newTag() { return "\"e" + std::to_string(++written_) + "\""; }
 
 void ServedTree::put(const std::string& path, Node node) {
+  if (node.etag == "") node.etag = newTag();
   for (std::string p = parentOf(path); p != "/"; p = parentOf(p)) {
     if (!nodes_.contains(p)) nodes_[p] = Node{.folder = true, .etag = newTag()};
   }
@@ -68,11 +70,6 @@ void ServedTree::remove(const std::string& path) {
 
 void ServedTree::changed(std::optional<std::pair<std::string, std::string>> moved) {
   if (changeHook_) changeHook_(Change{pathsLocked(), std::move(moved)});
-}
-
-std::vector<std::string> ServedTree::paths() const {
-  std::lock_guard lock(mu_);
-  return pathsLocked();
 }
 
 std::vector<std::string> ServedTree::pathsLocked() const {

@@ -27,21 +27,13 @@ class ServedTree {
  public:
   explicit ServedTree(FakeServer& server);
   ~ServedTree();
-  ServedTree(const ServedTree&) = delete;
-  ServedTree& operator=(const ServedTree&) = delete;
 
   // Adds or replaces the folder or file at path (a server path, "/a/b"), adding missing parent folders. The
-  // entity tag is a new one unless given; a given none leaves getetag out, and so does a missing date.
-  void folder(const std::string& path) {
-    locked([&] { put(path, Node{.folder = true, .etag = newTag()}); });
-  }
-  void folder(const std::string& path, std::optional<std::string> etag) {
+  // entity tag is a new one unless given ("" too); a given none leaves getetag out, and so does a missing date.
+  void folder(const std::string& path, std::optional<std::string> etag = "") {
     locked([&] { put(path, Node{.folder = true, .etag = std::move(etag)}); });
   }
-  void file(const std::string& path, std::string body = {}) {
-    locked([&] { put(path, Node{.body = std::move(body), .etag = newTag()}); });
-  }
-  void file(const std::string& path, std::string body, std::optional<std::string> etag,
+  void file(const std::string& path, std::string body = {}, std::optional<std::string> etag = "",
             std::optional<std::string> modified = std::nullopt) {
     locked([&] {
       put(path, Node{.body = std::move(body), .etag = std::move(etag), .modified = std::move(modified)});
@@ -92,7 +84,9 @@ class ServedTree {
     return locked([&] { return nodes_.at(path).etag.value_or(""); });
   }
   // Every path in the tree but the root, sorted.
-  std::vector<std::string> paths() const;
+  std::vector<std::string> paths() const {
+    return locked([&] { return pathsLocked(); });
+  }
 
   // The requests since the last call, without the server probes (OPTIONS): "METHOD target", a PROPFIND with
   // its depth ("PROPFIND 1 /dav/a/"), a MOVE with its destination's path ("MOVE /dav/a /dav/b").

@@ -96,8 +96,6 @@ TestDrive::TestDrive(const std::string& url, DavTimings timings, std::string dom
   restart();
 }
 
-TestDrive::~TestDrive() = default;
-
 FileProviderExtension& TestDrive::restart(const std::string& domain) {
   if (!domain.empty()) domain_ = domain;
   client_.attach(nullptr);

@@ -32,28 +32,22 @@ namespace davfp::testing {
 // item of a modification), with the properties a test sets. Immutable once handed over.
 struct TemplateItem : platform::ItemProtocol {
   platform::ItemIdentifier id;
-  platform::ItemIdentifier parent = platform::kRootContainerItemIdentifier;
+  platform::ItemIdentifier parent;
   std::string name;
   std::optional<std::string> type;  // none: the item does not answer contentType
 
+  TemplateItem(platform::ItemIdentifier itemId, platform::ItemIdentifier parentId, std::string itemName,
+               std::optional<std::string> itemType)
+      : id(std::move(itemId)), parent(std::move(parentId)), name(std::move(itemName)), type(std::move(itemType)) {}
   static TemplateItem file(std::string name,
                            platform::ItemIdentifier parent = platform::kRootContainerItemIdentifier,
                            platform::ItemIdentifier id = {}) {
-    return make(std::move(id), std::move(parent), std::move(name), "text/plain");
+    return {std::move(id), std::move(parent), std::move(name), "text/plain"};
   }
   static TemplateItem folder(std::string name,
                              platform::ItemIdentifier parent = platform::kRootContainerItemIdentifier,
                              platform::ItemIdentifier id = {}) {
-    return make(std::move(id), std::move(parent), std::move(name), std::string(platform::kFolderType));
-  }
-  static TemplateItem make(platform::ItemIdentifier id, platform::ItemIdentifier parent, std::string name,
-                           std::optional<std::string> type) {
-    TemplateItem item;
-    item.id = std::move(id);
-    item.parent = std::move(parent);
-    item.name = std::move(name);
-    item.type = std::move(type);
-    return item;
+    return {std::move(id), std::move(parent), std::move(name), std::string(platform::kFolderType)};
   }
 
   platform::ItemIdentifier itemIdentifier() const override { return id; }
@@ -98,7 +92,6 @@ class TestDrive {
   static DavTimings quickTimings();
 
   explicit TestDrive(const std::string& url, DavTimings timings = {}, std::string domain = kDomain);
-  ~TestDrive();
 
   // A new extension, client and state of the domain (of another domain when given: publish it first); the
   // old ones are gone before the new state loads.
@@ -111,7 +104,6 @@ class TestDrive {
   State& state() { return *state_; }
   const Lookup& lookup() { return *lookup_; }
   TestEnv& env() { return env_; }
-  const std::string& domain() const { return domain_; }
   // Publishes the drive at another URL, as the host application does when its server moves.
   void publish(const std::string& url) { env_.publish(domain_, url); }
 

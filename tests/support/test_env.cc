@@ -8,11 +8,7 @@
 
 namespace davfp::testing {
 
-namespace {
-
 constexpr std::string_view kDrivesFile = "/drives.json";
-
-}  // namespace
 
 TestEnv::TestEnv() : EnvWrapper(platform::Env::standard()) {
   std::filesystem::create_directories(groupPath());
@@ -61,7 +57,7 @@ std::optional<std::string> TestEnv::typeForFilenameExtension(std::string_view ex
 }
 
 std::optional<std::string> TestEnv::groupContainer(std::string_view appGroup) {
-  if (noContainer || appGroup != "org.davfp.shared") return std::nullopt;
+  if (appGroup != "org.davfp.shared") return std::nullopt;
   return groupPath();
 }
 
@@ -80,17 +76,11 @@ std::string TestEnv::readFile(const std::string& path) {
 std::optional<std::string> TestEnv::applicationLocation(std::string_view bundleID) {
   std::lock_guard guard(mu_);
   if (!appInstalled_ || bundleID != "org.davfp.host") return std::nullopt;
-  return appLocation();
+  return dir_.file("org.davfp.host.desktop");  // where the host application is "installed"
 }
 
-void TestEnv::openApplication(const std::string& location, const std::vector<std::string>& arguments) {
-  std::function<void()> hook;
-  {
-    std::lock_guard guard(mu_);
-    launches_.push_back({location, arguments});
-    hook = onLaunch_;
-  }
-  if (hook) hook();
+void TestEnv::openApplication(const std::string&, const std::vector<std::string>&) {
+  locked([&] { ++launches_; });
 }
 
 }  // namespace davfp::testing

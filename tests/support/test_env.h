@@ -1,11 +1,10 @@
 // TestEnv: the Env of every in-process test of the engine. The shared container, the data directory and the
 // temporary directory lie in a private temporary directory, where publish() writes "drives.json" as the host
-// application would. Starting the host application is recorded instead of done and
-// runs an optional hook (a stand-in for the host application that publishes the drive). Reads of
-// "drives.json" are counted and can be held at a gate, so that a test can act while a resolution is known to
-// be in progress. Whole-file writes are counted, and hooks let a test step into the type lookups and file
-// removals that the extension does from its jobs, and switches take the directories away or make every write
-// fail (a full disk) at any point of a test. Thread-safe, except that the hooks are set before anything runs.
+// application would. Starting the host application is counted instead of done. Reads of "drives.json" are
+// counted and can be held at a gate, so that a test can act while a resolution is known to be in progress.
+// Whole-file writes are counted, and hooks let a test step into the type lookups and file removals that the
+// extension does from its jobs, and switches take the data directory away or make every write fail (a full
+// disk) at any point of a test. Thread-safe, except that the hooks are set before anything runs.
 #pragma once
 
 #include <atomic>
@@ -26,11 +25,6 @@ namespace davfp::testing {
 
 class TestEnv : public platform::EnvWrapper {
  public:
-  struct Launch {
-    std::string location;
-    std::vector<std::string> arguments;
-  };
-
   TestEnv();
 
   // The private directory, and a path in it for a test's own files.
@@ -38,8 +32,6 @@ class TestEnv : public platform::EnvWrapper {
   std::string file(const std::string& relative) const { return dir_.file(relative); }
   std::string groupPath() const { return dir_.file("group"); }
   std::string tmpPath() const { return dir_.file("tmp"); }
-  // Where the host application is "installed"; applicationLocation() gives it while appInstalled() holds.
-  std::string appLocation() const { return dir_.file("org.davfp.host.desktop"); }
 
   // Writes "drives.json" (atomically) with one drive: domain -> url.
   void publish(std::string_view domain, std::string_view url);
@@ -48,11 +40,8 @@ class TestEnv : public platform::EnvWrapper {
   void setAppInstalled(bool installed) {
     locked([&] { appInstalled_ = installed; });
   }
-  // Runs on each openApplication(), on the thread that starts the application, after it is recorded.
-  void onLaunch(std::function<void()> hook) {
-    locked([&] { onLaunch_ = std::move(hook); });
-  }
-  std::vector<Launch> launches() const {
+  // How often the engine started the host application.
+  int launches() const {
     return locked([&] { return launches_; });
   }
   int drivesReads() const {
@@ -93,8 +82,7 @@ class TestEnv : public platform::EnvWrapper {
   std::function<void(const std::string& path)> onWrite;
   std::function<void(std::string_view extension)> onTypeLookup;
   std::function<void(const std::string& path)> onRemove;
-  // No shared container, no data directory, every write failing with ENOSPC.
-  std::atomic<bool> noContainer{false};
+  // No data directory, every write failing with ENOSPC.
   std::atomic<bool> noDataDirectory{false};
   std::atomic<bool> failWrites{false};
 
@@ -109,8 +97,7 @@ class TestEnv : public platform::EnvWrapper {
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;
   bool appInstalled_ = true;        // guarded by mu_
-  std::function<void()> onLaunch_;  // guarded by mu_
-  std::vector<Launch> launches_;    // guarded by mu_
+  int launches_ = 0;                // guarded by mu_
   int drivesReads_ = 0;             // guarded by mu_
   bool gateClosed_ = false;         // guarded by mu_
   int atGate_ = 0;                  // guarded by mu_: reads waiting at the gate

@@ -6,15 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
-#include "support/scoped_env.h"
 #include "support/temp_dir.h"
 
 namespace davfp::platform {
 namespace {
 
-using davfp::testing::ScopedEnv;
 using davfp::testing::TempDir;
 using davfp::testing::writeFile;
 using Args = std::vector<std::string>;
@@ -95,14 +98,23 @@ TEST(DesktopAppsTest, EntryIsFoundInTheDataHomeFirstThenInTheDataDirsInOrder) {
        user + "/.local/share/applications/fallback.desktop"},
       {"no path escapes", home, first, "../applications/outside", std::nullopt},
   };
+  // Sets a variable, or removes it for none. What the cases set is put back as it was afterwards.
+  const auto set = [](const char* name, const std::optional<std::string>& value) {
+    value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+  };
+  std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+  for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_DATA_DIRS"}) {
+    const char* value = std::getenv(name);
+    saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+  }
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    ScopedEnv env;
-    env.set("HOME", user);
-    env.set("XDG_DATA_HOME", c.dataHome);
-    env.set("XDG_DATA_DIRS", c.dataDirs);
+    set("HOME", user);
+    set("XDG_DATA_HOME", c.dataHome);
+    set("XDG_DATA_DIRS", c.dataDirs);
     EXPECT_EQ(findDesktopEntry(c.bundleID), c.found);
   }
+  for (const auto& [name, value] : saved) set(name, value);
 }
 
 TEST(MimeGlobsTest, FilesAreReadInOrderOfImportance) {

@@ -223,7 +223,7 @@ TEST(WritebackRefusalTest, FailsAndKeepsEverythingAsItWas) {
     Code error;
     Strings requests;
   } cases[] = {
-      {"create: symbolic link", {}, "/docs", creating(TemplateItem::make({}, {}, "link",
+      {"create: symbolic link", {}, "/docs", creating(TemplateItem({}, {}, "link",
        std::string(platform::kSymbolicLinkType))), {kCocoaErrorDomain, 3328}, {}},
       {"create: unknown parent", {}, "/docs", creating(TemplateItem::file("a.txt", "forgotten-id")), noItem, {}},
       {"create: empty name", {}, "/docs", creating(TemplateItem::file("", "")), invalidName, {}},
