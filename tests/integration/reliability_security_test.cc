@@ -51,7 +51,8 @@ TEST(SecurityTest, CredentialsOfThePublishedUrlGoNowhereElse) {
   // The download asks for the credentials first, so that the request that is redirected carries them.
   server.on("GET", "/dav/moved.txt", {.status = 401, .headers = {{"WWW-Authenticate", "Basic realm=\"d\""}}});
   server.on("GET", "/dav/moved.txt", {.status = 302, .headers = {{"Location", other.url("/x")}}});
-  TestDrive drive(server.url("/dav/", std::string(kUser) + ":" + std::string(kSecret) + "@"),
+  TestDrive drive("http://" + std::string(kUser) + ":" + std::string(kSecret) + "@127.0.0.1:" +
+                      std::to_string(server.port()) + "/dav/",
                   TestDrive::quickTimings());
   std::vector<platform::Error> errors;
   auto note = [&](const std::optional<platform::Error>& error) {
