@@ -69,17 +69,15 @@ class JournalTest : public ::testing::Test {
 };
 
 TEST_F(JournalTest, WhatIsNotSentYetOutlivesWhatTheServerSays) {
-  journal.applyListing(docs(),
-                       {serverItem("gone", "docs", "gone.txt"), serverItem("moved", "docs", "moved.txt"),
-                        serverItem("kept", "docs", "kept.txt")});
+  const std::vector<ItemRef> listed = {serverItem("gone", "docs", "gone.txt"),
+                                       serverItem("moved", "docs", "moved.txt"), serverItem("kept", "docs", "kept.txt")};
+  journal.applyListing(docs(), listed);
   outbox.create(docs(), "new.txt", false);
   outbox.remove(ino(docs(), "gone.txt"));
   outbox.rename(ino(docs(), "moved.txt"), kRootIno, "moved.txt", false);
 
   // The server has not seen any of it: its listing still shows gone.txt and moved.txt where they were.
-  journal.applyListing(docs(),
-                       {serverItem("gone", "docs", "gone.txt"), serverItem("moved", "docs", "moved.txt"),
-                        serverItem("kept", "docs", "kept.txt")});
+  journal.applyListing(docs(), listed);
   journal.applyChanges(
       {serverItem("gone", "docs", "gone.txt", "v2"), serverItem("moved", "docs", "moved.txt", "v2")}, {},
       "7");
