@@ -13,7 +13,6 @@ namespace davfp {
 namespace {
 
 using std::chrono::seconds;
-using std::chrono::system_clock;
 
 // One line per entry: path|d or f|size or -|modified seconds or -|etag or -.
 std::string describe(const DavEntry& e) {
@@ -184,12 +183,14 @@ TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstErrorAndTellsWhetherTheBodyWas
     std::string body;
     bool complete;
     std::optional<std::vector<std::string>> entries;  // none: not checked
+    std::string more = "";  // fed after the body, in a piece of its own
   } cases[] = {
       {"a multistatus", three, true, {{"/1|f|-|-|-", "/2|f|-|-|-", "/3|f|-|-|-"}}},
       {"a multistatus without responses", "<D:multistatus xmlns:D='DAV:'/>", true, {{}}},
       {"truncated in the third response", three.substr(0, third), false, two},
-      {"mismatched tag in the third response", three.substr(0, third) + "</D:prop>" + three.substr(third),
-       false, two},
+      // After the first error later pieces change nothing.
+      {"mismatched tag in the third response", three.substr(0, third) + "</D:prop>", false, two,
+       three.substr(third)},
       {"an HTML page", "<!DOCTYPE html><html><body><p>Sign in</p></body></html>", false, {}},
       {"a multistatus inside another element", "<x>" + afterProlog + "</x>", false, {}},
       // Entities are never expanded or fetched: declaring one ends the parse before anything is listed.
@@ -200,6 +201,7 @@ TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstErrorAndTellsWhetherTheBodyWas
     SCOPED_TRACE(c.name);
     PropfindParser parser("/dav");
     parser.feed(c.body);
+    if (!c.more.empty()) parser.feed(c.more);
     EXPECT_FALSE(parser.complete()) << "before finish()";
     auto entries = describe(parser.finish());
     EXPECT_EQ(parser.complete(), c.complete);
@@ -207,13 +209,6 @@ TEST(PropfindParserTest, KeepsWhatPrecedesTheFirstErrorAndTellsWhetherTheBodyWas
       EXPECT_EQ(entries, *c.entries);
     }
   }
-
-  // After the first error later pieces change nothing.
-  PropfindParser parser("/dav");
-  parser.feed(three.substr(0, third) + "</D:oops>");
-  parser.feed(three.substr(third));
-  EXPECT_EQ(describe(parser.finish()), two);
-  EXPECT_FALSE(parser.complete());
 }
 
 // The parser's memory bounds against hostile bodies: whatever a body holds, the parse ends within a bounded

@@ -69,8 +69,8 @@ class JournalTest : public ::testing::Test {
 };
 
 TEST_F(JournalTest, WhatIsNotSentYetOutlivesWhatTheServerSays) {
-  const std::vector<ItemRef> listed = {serverItem("gone", "docs", "gone.txt"),
-                                       serverItem("moved", "docs", "moved.txt"), serverItem("kept", "docs", "kept.txt")};
+  const std::vector<ItemRef> listed = {serverItem("gone", "docs", "gone.txt"), serverItem("moved", "docs", "moved.txt"),
+                                       serverItem("kept", "docs", "kept.txt")};
   journal.applyListing(docs(), listed);
   outbox.create(docs(), "new.txt", false);
   outbox.remove(ino(docs(), "gone.txt"));

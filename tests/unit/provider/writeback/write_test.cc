@@ -26,8 +26,7 @@ TEST(WritebackModifyTest, MovesUploadsAndReportsPendingFields) {
        {"MOVE /dav/docs/a.txt /dav/archive/c.txt", "PUT /dav/archive/c.txt", "PROPFIND 0 /dav/archive/c.txt"}, 2},
       {"contents", "/docs", "a.txt", kContents | kContentModificationDate, "new",
        {"PUT /dav/docs/a.txt", "PROPFIND 0 /dav/docs/a.txt"}, 1},
-      {"contents flag without contents", "/docs", "a.txt", kContents, {}, {"PROPFIND 0 /dav/docs/a.txt"}, 1},
-      {"every field, nothing new", "/docs", "a.txt", kEveryField, {}, {"PROPFIND 0 /dav/docs/a.txt"}, 1},
+      {"every field, no contents", "/docs", "a.txt", kEveryField, {}, {"PROPFIND 0 /dav/docs/a.txt"}, 1},
   };
   // clang-format on
   for (const auto& c : cases) {
