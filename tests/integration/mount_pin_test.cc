@@ -15,10 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MountPinTest : public MountFixture {
- protected:
-  long long blocks(const std::string& relative) { return MountFixture::blocks(inMount(relative)); }
-};
+class MountPinTest : public MountFixture {};
 
 TEST_F(MountPinTest, APinnedFolderIsFetchedWholeAndStaysReadableWithTheServerAway) {
   std::string big;
@@ -37,8 +34,8 @@ TEST_F(MountPinTest, APinnedFolderIsFetchedWholeAndStaysReadableWithTheServerAwa
   EXPECT_EQ(state("top.txt"), "dataless");
   EXPECT_EQ(attribute("top.txt", "user.davfp.pinned"), "0");
   // du counts what the replica holds, du --apparent-size the drive's sizes.
-  EXPECT_TRUE(eventually([&] { return blocks("docs/deeper/b.bin") >= 300000 / 512; }));
-  EXPECT_EQ(blocks("top.txt"), 0);
+  EXPECT_TRUE(eventually([&] { return blocks(inMount("docs/deeper/b.bin")) >= 300000 / 512; }));
+  EXPECT_EQ(blocks(inMount("top.txt")), 0);
 
   // What changes on the server in a pinned folder, and what arrives there, is fetched after the pass.
   drive_.placeOnServer("docs/a.txt", "alpha, changed\n");
@@ -93,10 +90,10 @@ TEST_F(MountPinTest, EvictionAndTheAttributes) {
 
   ASSERT_EQ(readFile(inMount("docs/clean.txt")), std::string(50000, 'x'));
   ASSERT_EQ(readFile(inMount("docs/changed.txt")), "base\n");
-  EXPECT_TRUE(eventually([&] { return blocks("docs/clean.txt") > 0; }));
+  EXPECT_TRUE(eventually([&] { return blocks(inMount("docs/clean.txt")) > 0; }));
   runSteps(drive_, {{{"evict", inMount("docs/clean.txt")}}});
   EXPECT_EQ(state("docs/clean.txt"), "dataless");
-  EXPECT_TRUE(eventually([&] { return blocks("docs/clean.txt") == 0; }));
+  EXPECT_TRUE(eventually([&] { return blocks(inMount("docs/clean.txt")) == 0; }));
   EXPECT_EQ(readFile(inMount("docs/clean.txt")), std::string(50000, 'x')) << "fetched again";
   // A program that has the file open for reading goes on reading the copy it opened.
   const int fd = ::open(inMount("docs/clean.txt").c_str(), O_RDONLY);
@@ -137,7 +134,7 @@ TEST_F(MountPinTest, TheReplicaStaysUnderItsLimitAndKeepsPinnedAndOpenFiles) {
   for (int i = 0; i < 6; ++i) EXPECT_EQ(readFile(inMount("big/" + std::to_string(i))).size(), 3u * mib);
   auto replicaBytes = [&] {
     int64_t total = 0;
-    for (const auto& file : replica()) total += MountFixture::blocks(file) * 512;
+    for (const auto& file : replica()) total += blocks(file) * 512;
     return total;
   };
   EXPECT_TRUE(eventually([&] { return replicaBytes() <= 10 * mib; })) << replicaBytes();
