@@ -17,6 +17,8 @@ using nlohmann::json;
 
 class HostAppTest : public ::testing::Test {
  protected:
+  // Every test's served folder holds hello.txt.
+  HostAppTest() { drive_.placeOnServer("hello.txt", "hi\n"); }
   ~HostAppTest() override { drive_.host({"stop"}); }
 
   json drives() {
@@ -48,7 +50,6 @@ TEST_F(HostAppTest, MountsADriveAsAFolderNowAndAtEveryLogin) {
   } unmountAtEnd{folder};
   // The host application mounts with the davfp of this build.
   const std::vector<std::string> withDavfp{"DAVFP=" + davfpProgram()};
-  drive_.placeOnServer("hello.txt", "hi\n");
   ASSERT_EQ(drive_.host({"add", "d", drive_.served(), "--name", "Demo Drive"}).status, 0);
   ASSERT_EQ(drive_.host({"start"}).status, 0);
   ProcessResult mounted = drive_.host({"mount", "d"}, withDavfp);
@@ -70,7 +71,6 @@ TEST_F(HostAppTest, MountsADriveAsAFolderNowAndAtEveryLogin) {
 }
 
 TEST_F(HostAppTest, ColdStartLaunchesTheHostApplicationThroughItsDesktopEntry) {
-  drive_.placeOnServer("hello.txt", "hi\n");
   ASSERT_EQ(drive_.host({"add", "d", drive_.served(), "--name", "Demo Drive"}).status, 0);
   ASSERT_EQ(drive_.host({"install"}).status, 0);
   EXPECT_FALSE(fileExists(drive_.drivesFile())) << "nothing serves the drive yet";
@@ -146,7 +146,6 @@ TEST_F(HostAppTest, PublishChecksTheAddressAndTheCredentialsBeforeSavingThem) {
       drive_.host({"publish", "w", nginx->baseUrl(), "--user", "zeta", "--password-file", wrong, "--no-check"});
   ASSERT_EQ(unchecked.status, 0) << unchecked.err;
   EXPECT_EQ(drives()["a"]["url"], nginx->baseUrl("zeta:right-Pa55@"));
-  drive_.placeOnServer("hello.txt", "hi\n");
   EXPECT_EQ(drive_.ok({"--domain", "a", "ls"}), "hello.txt\n");
   EXPECT_EQ(drive_.host({"list"}).out.find("right-Pa55"), std::string::npos) << "the password is shown";
   ProcessResult refused = drive_.davfp({"--domain", "w", "-v", "ls"});
@@ -167,7 +166,6 @@ TEST_F(HostAppTest, PublishChecksTheAddressAndTheCredentialsBeforeSavingThem) {
 }
 
 TEST_F(HostAppTest, TheDefaultDriveIsWhatDavfpUsesWithoutDomain) {
-  drive_.placeOnServer("hello.txt", "hi\n");
   drive_.serve();
   const std::string url = drive_.server().baseUrl();
   auto rootName = [&](const std::vector<std::string>& moreEnv = {}) {
