@@ -6,20 +6,13 @@
 
 #include <filesystem>
 
-#include "support/dav_test_util.h"
-#include "support/fake_server.h"
 #include "support/host_drive.h"
+#include "support/served_tree.h"
 
 namespace davfp::testing {
 namespace {
 
 using namespace std::chrono_literals;
-using Reply = FakeServer::Reply;
-
-Reply listing(const std::vector<Listed>& entries) {
-  return Reply{.status = 207, .headers = {{"Content-Type", "application/xml"}}, .body = multistatus(entries)};
-}
-
 // Blocks until the server has received a request with this method.
 bool waitForMethod(const FakeServer& server, const std::string& method) {
   for (size_t n = 1;; ++n) {
@@ -33,14 +26,10 @@ bool waitForMethod(const FakeServer& server, const std::string& method) {
 TEST(DavfpDriveLockTest, ASecondProcessWaitsForTheHolderOrFailsAtOnce) {
   HostDrive drive;
   FakeServer server;
+  ServedTree tree{server};
+  tree.file("/big.bin", "big");
   // A download that the server never answers keeps its process, and so the drive, busy.
-  server.setHandler([](const FakeServer::Received& r) {
-    if (r.method == "PROPFIND" && r.header("Depth") == "1")
-      return listing({{"/dav/", true}, {"/dav/big.bin"}});
-    if (r.method == "PROPFIND") return listing({{r.target, r.target.ends_with("/")}});
-    if (r.method == "GET") return Reply{.noAnswer = true};
-    return Reply{.status = 201};
-  });
+  server.on("GET", "/dav/big.bin", FakeServer::Reply{.noAnswer = true});
   drive.publish({{kTestDomain, {kTestDriveName, server.url("/dav/")}}});
   auto killed = ChildProcess::start({"/bin/true"}, {});  // a process that is gone, as a killed davfp is
   std::filesystem::create_directory(drive.scratch() + "/.davfp-" + std::to_string(killed->pid()) + "-Ab12Cd");

@@ -3,15 +3,13 @@
 // after every step by a change pass of the working set that finds nothing the platform does not know already;
 // and a deletion refused where the served tree loops.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include "client/platform_client.h"
-#include "support/real_server.h"
-#include "support/temp_dir.h"
+#include "support/host_drive.h"
 #include "support/test_drive.h"
 
 namespace davfp::testing {
@@ -21,30 +19,17 @@ namespace fs = std::filesystem;
 using namespace platform::field;
 const platform::ItemIdentifier kRoot = platform::kRootContainerItemIdentifier;
 
-// Each test serves a folder (one that a server which drops root can still reach) with a server of its kind;
-// files are placed in it behind the server's back.
+// Each test serves a folder with a server of its kind; files are placed in it behind the server's back.
 class ExtensionServersTest : public ::testing::TestWithParam<ServerKind> {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755), 0);  // TempDir is private (0700) by default
-    fs::create_directory(root_);
-  }
-
   TestDrive& startDrive() {
-    server_ = RealServer::start(GetParam(), root_);
-    server_->adopt(root_);
-    drive_ = std::make_unique<TestDrive>(server_->baseUrl());
+    host_.serve(GetParam());
+    drive_ = std::make_unique<TestDrive>(host_.server().baseUrl());
     return *drive_;
   }
 
-  // Writes a file into the served folder behind the server's back; adopt() it once a server runs.
-  void place(const std::string& relative, const std::string& bytes) {
-    fs::create_directories(fs::path(disk("/" + relative)).parent_path());
-    writeFile(disk("/" + relative), bytes);
-  }
-
   // The served folder's file of a server path.
-  std::string disk(const std::string& path) const { return root_ + path; }
+  std::string disk(const std::string& path) const { return host_.served() + path; }
 
   // Enumerates the folder and returns its children by name.
   std::map<std::string, platform::ItemRef> children(const platform::ItemIdentifier& folder) {
@@ -66,7 +51,7 @@ class ExtensionServersTest : public ::testing::TestWithParam<ServerKind> {
       EXPECT_EQ(outcome.error->domain(), platform::kCocoaErrorDomain);
       EXPECT_EQ(outcome.error->code(), refused);
     } else {
-      ASSERT_FALSE(outcome.error) << outcome.error->what() << "\n" << server_->log();
+      ASSERT_FALSE(outcome.error) << outcome.error->what() << "\n" << host_.server().log();
     }
     if (outcome.item && outcome.item->contentType() == platform::kFolderType) {
       drive_->list(outcome.item->itemIdentifier());
@@ -91,22 +76,20 @@ class ExtensionServersTest : public ::testing::TestWithParam<ServerKind> {
     }
   }
 
-  TempDir tmp_;
-  const std::string root_ = tmp_.file("root");
-  std::unique_ptr<RealServer> server_;
+  HostDrive host_;  // the served folder and its server
   std::unique_ptr<TestDrive> drive_;
 };
 
 TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
   const std::string bytes = patterned(64 * 1024);
-  place("hello.bin", bytes);
-  place("docs/report.txt", "first version");
-  place("docs/old.txt", "to be deleted");
-  place("docs/keep.txt", "unchanged");
-  place("gone/inner.txt", "inside a folder to be deleted");
-  place("gone/sub/deep.txt", "deeper");
+  host_.placeOnServer("hello.bin", bytes);
+  host_.placeOnServer("docs/report.txt", "first version");
+  host_.placeOnServer("docs/old.txt", "to be deleted");
+  host_.placeOnServer("docs/keep.txt", "unchanged");
+  host_.placeOnServer("gone/inner.txt", "inside a folder to be deleted");
+  host_.placeOnServer("gone/sub/deep.txt", "deeper");
   startDrive();
-  SCOPED_TRACE(server_->name());
+  SCOPED_TRACE(host_.server().name());
 
   // Browse: the root, a subfolder, and the folders of the tree that will be deleted.
   auto top = children(kRoot);
@@ -128,13 +111,12 @@ TEST_P(ExtensionServersTest, BrowsesFetchesAndFollowsChangesMadeOnTheServer) {
   EXPECT_TRUE(quiet->updated().empty() && quiet->deleted().empty());
 
   // Change the tree behind the server's back: add, modify, delete a file, delete a folder with a subfolder.
-  place("docs/new.txt", "a new file");
-  place("docs/report.txt", "second, longer version");
+  host_.placeOnServer("docs/new.txt", "a new file");
+  host_.placeOnServer("docs/report.txt", "second, longer version");
   fs::last_write_time(disk("/docs/report.txt"),
                       fs::last_write_time(disk("/docs/report.txt")) + std::chrono::seconds(10));
   fs::remove(disk("/docs/old.txt"));
   fs::remove_all(disk("/gone"));
-  server_->adopt(root_);
 
   auto pass = drive_->changes();
   ASSERT_FALSE(pass->error()) << pass->error()->what();
@@ -206,9 +188,8 @@ INSTANTIATE_TEST_SUITE_P(Servers, ExtensionServersTest, ::testing::ValuesIn(allS
 // while every level also holds /keep. Deleting /a must delete nothing of /keep through the loop: the walk is
 // refused before any DELETE.
 TEST(WritebackLinksTest, DeletesNothingOfATreeThatLoops) {
-  TempDir tmp;
-  ASSERT_EQ(::chmod(tmp.path().c_str(), 0755), 0);
-  const std::string root = tmp.file("root");
+  HostDrive host;
+  const std::string root = host.served();
   fs::create_directories(root + "/a");
   fs::create_directories(root + "/keep");
   writeFile(root + "/a/mine.txt", "mine");

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -42,11 +43,11 @@ class MountFixture : public ::testing::Test {
     drive_.serve(kind);
     mnt_ = drive_.scratch() + "/mnt";
     std::filesystem::create_directories(mnt_);
-    mount("1", options);
+    mount(options);
   }
 
-  void mount(const std::string& poll = "1", const std::vector<std::string>& options = {}) {
-    std::vector<std::string> args = {"mount", mnt_, "--poll", poll};
+  void mount(const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args = {"mount", mnt_, "--poll", "1"};
     args.insert(args.end(), options.begin(), options.end());
     ProcessResult r = drive_.davfp(args);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -72,13 +73,24 @@ class MountFixture : public ::testing::Test {
   std::string served(const std::string& relative) { return drive_.served() + "/" + relative; }
   std::string inMount(const std::string& relative) { return mnt_ + "/" + relative; }
 
+  // The value getfattr reads, or its error message.
+  std::string attribute(const std::string& relative, const std::string& name) {
+    ProcessResult r = sh("getfattr --only-values -n " + name + " '" + inMount(relative) + "'");
+    return r.status == 0 ? r.out : r.err;
+  }
+  std::string state(const std::string& relative) { return attribute(relative, "user.davfp.state"); }
+  long long blocks(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? static_cast<long long>(st.st_blocks) : -1;
+  }
+
   // The files the replica holds contents of.
-  size_t materialised() {
-    size_t n = 0;
+  std::vector<std::string> replica() {
+    std::vector<std::string> files;
     for (const auto& e : std::filesystem::directory_iterator(drive_.home() + "/.cache/davfp/t/contents")) {
-      n += e.is_regular_file();
+      if (e.is_regular_file()) files.push_back(e.path());
     }
-    return n;
+    return files;
   }
 
   HostDrive drive_;

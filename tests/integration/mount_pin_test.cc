@@ -3,7 +3,6 @@
 // use them, and the blocks that stat and du show for files in the replica and files that are not.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -16,19 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class MountPinTest : public MountFixture {
- protected:
-  // The value getfattr reads, or its error message.
-  std::string attribute(const std::string& relative, const std::string& name) {
-    ProcessResult r = sh("getfattr --only-values -n " + name + " '" + inMount(relative) + "'");
-    return r.status == 0 ? r.out : r.err;
-  }
-  std::string state(const std::string& relative) { return attribute(relative, "user.davfp.state"); }
-  long long blocks(const std::string& relative) {
-    struct stat st {};
-    return ::stat(inMount(relative).c_str(), &st) == 0 ? static_cast<long long>(st.st_blocks) : -1;
-  }
-};
+class MountPinTest : public MountFixture {};
 
 TEST_F(MountPinTest, APinnedFolderIsFetchedWholeAndStaysReadableWithTheServerAway) {
   std::string big;
@@ -39,8 +26,7 @@ TEST_F(MountPinTest, APinnedFolderIsFetchedWholeAndStaysReadableWithTheServerAwa
   drive_.placeOnServer("top.txt", "top\n");
   serveAndMount();
 
-  ProcessResult pinned = drive_.davfp({"pin", "/docs"});  // a drive path
-  ASSERT_EQ(pinned.status, 0) << pinned.err;
+  runSteps(drive_, {{{"pin", "/docs"}}});  // a drive path
   for (const char* file : {"docs/a.txt", "docs/deeper/b.bin", "docs/deeper/c.txt"}) {
     EXPECT_EQ(state(file), "materialised") << file;
     EXPECT_EQ(attribute(file, "user.davfp.pinned"), "1") << file;  // from the folder
@@ -48,8 +34,8 @@ TEST_F(MountPinTest, APinnedFolderIsFetchedWholeAndStaysReadableWithTheServerAwa
   EXPECT_EQ(state("top.txt"), "dataless");
   EXPECT_EQ(attribute("top.txt", "user.davfp.pinned"), "0");
   // du counts what the replica holds, du --apparent-size the drive's sizes.
-  EXPECT_TRUE(eventually([&] { return blocks("docs/deeper/b.bin") >= 300000 / 512; }));
-  EXPECT_EQ(blocks("top.txt"), 0);
+  EXPECT_TRUE(eventually([&] { return blocks(inMount("docs/deeper/b.bin")) >= 300000 / 512; }));
+  EXPECT_EQ(blocks(inMount("top.txt")), 0);
 
   // What changes on the server in a pinned folder, and what arrives there, is fetched after the pass.
   drive_.placeOnServer("docs/a.txt", "alpha, changed\n");
@@ -91,9 +77,7 @@ TEST_F(MountPinTest, EvictionAndTheAttributes) {
   ok("setfattr -n user.davfp.pinned -v 1 '" + inMount("f.txt") + "'");
   EXPECT_EQ(attribute("f.txt", "user.davfp.pinned"), "1");
   ASSERT_EQ(readFile(inMount("f.txt")), "f\n");
-  ProcessResult pinned = drive_.davfp({"evict", "/f.txt"});
-  EXPECT_EQ(pinned.status, 1);
-  EXPECT_NE(pinned.err.find("it is pinned"), std::string::npos) << pinned.err;
+  runSteps(drive_, {{{"evict", "/f.txt"}, 1, {}, "it is pinned"}});
   ok("setfattr -x user.davfp.pinned '" + inMount("f.txt") + "'");
   EXPECT_EQ(attribute("f.txt", "user.davfp.pinned"), "0");
   for (const char* bad : {"-n user.davfp.pinned -v 2", "-n user.davfp.state -v materialised",
@@ -106,11 +90,10 @@ TEST_F(MountPinTest, EvictionAndTheAttributes) {
 
   ASSERT_EQ(readFile(inMount("docs/clean.txt")), std::string(50000, 'x'));
   ASSERT_EQ(readFile(inMount("docs/changed.txt")), "base\n");
-  EXPECT_TRUE(eventually([&] { return blocks("docs/clean.txt") > 0; }));
-  ProcessResult evicted = drive_.davfp({"evict", inMount("docs/clean.txt")});
-  ASSERT_EQ(evicted.status, 0) << evicted.err;
+  EXPECT_TRUE(eventually([&] { return blocks(inMount("docs/clean.txt")) > 0; }));
+  runSteps(drive_, {{{"evict", inMount("docs/clean.txt")}}});
   EXPECT_EQ(state("docs/clean.txt"), "dataless");
-  EXPECT_TRUE(eventually([&] { return blocks("docs/clean.txt") == 0; }));
+  EXPECT_TRUE(eventually([&] { return blocks(inMount("docs/clean.txt")) == 0; }));
   EXPECT_EQ(readFile(inMount("docs/clean.txt")), std::string(50000, 'x')) << "fetched again";
   // A program that has the file open for reading goes on reading the copy it opened.
   const int fd = ::open(inMount("docs/clean.txt").c_str(), O_RDONLY);
@@ -131,8 +114,7 @@ TEST_F(MountPinTest, EvictionAndTheAttributes) {
       << folder.err;
   EXPECT_EQ(folder.err.find("clean.txt"), std::string::npos) << folder.err;
   EXPECT_EQ(readFile(inMount("docs/changed.txt")), "base\nlocal\n");
-  ProcessResult quick = drive_.davfp({"pin", "--no-wait", "/f.txt"});  // needs no server
-  EXPECT_EQ(quick.status, 0) << quick.err;
+  runSteps(drive_, {{{"pin", "--no-wait", "/f.txt"}}});  // needs no server
 
   drive_.serve();
   unmount();
@@ -152,10 +134,7 @@ TEST_F(MountPinTest, TheReplicaStaysUnderItsLimitAndKeepsPinnedAndOpenFiles) {
   for (int i = 0; i < 6; ++i) EXPECT_EQ(readFile(inMount("big/" + std::to_string(i))).size(), 3u * mib);
   auto replicaBytes = [&] {
     int64_t total = 0;
-    for (const auto& e : fs::directory_iterator(drive_.home() + "/.cache/davfp/t/contents")) {
-      struct stat st {};
-      if (::stat(e.path().c_str(), &st) == 0) total += st.st_blocks * 512;
-    }
+    for (const auto& file : replica()) total += blocks(file) * 512;
     return total;
   };
   EXPECT_TRUE(eventually([&] { return replicaBytes() <= 10 * mib; })) << replicaBytes();

@@ -38,12 +38,12 @@ TEST_F(MountTest, ProgramsReadTheTreeAndFilesAreFetchedOnlyWhenOpened) {
   ASSERT_EQ(found.status, 0) << found.err;
   EXPECT_EQ(found.out, "./docs/a.txt\n./docs/deeper/b.bin\n./docs/what?.txt\n");
   EXPECT_EQ(fs::file_size(inMount("docs/deeper/b.bin")), 100000u);
-  EXPECT_EQ(materialised(), 0u) << "listing and stat fetch nothing";
+  EXPECT_EQ(replica().size(), 0u) << "listing and stat fetch nothing";
 
   EXPECT_EQ(readFile(inMount("docs/a.txt")), "alpha\n");
-  EXPECT_EQ(materialised(), 1u);
+  EXPECT_EQ(replica().size(), 1u);
   ok("diff -r '" + drive_.served() + "' '" + mnt_ + "'");
-  EXPECT_EQ(materialised(), 3u);
+  EXPECT_EQ(replica().size(), 3u);
 
   // Changes on the server appear.
   drive_.placeOnServer("docs/a.txt", "alpha, changed on the server\n");
@@ -111,12 +111,12 @@ TEST_F(MountTest, ChangesOnBothSidesKeepBoth) {
   // The local version, beside the server's, says what it is.
   EXPECT_TRUE(eventually([&] {
     for (const auto& e : fs::directory_iterator(mnt_)) {
-      if (!e.path().filename().string().starts_with("both (conflict ")) continue;
-      return sh("getfattr --only-values -n user.davfp.state '" + e.path().string() + "'").out == "conflict";
+      const std::string name = e.path().filename();
+      if (name.starts_with("both (conflict ")) return state(name) == "conflict";
     }
     return false;
   }));
-  EXPECT_EQ(sh("getfattr --only-values -n user.davfp.state '" + inMount("both.txt") + "'").out, "dataless");
+  EXPECT_EQ(state("both.txt"), "dataless");
 
   unmount();
   for (const char* name : {"both.txt", "changed.txt", "open.txt"}) EXPECT_EQ(readFile(served(name)), "server\n");
@@ -139,17 +139,14 @@ TEST_F(MountTest, OtherCommandsFindTheMountAndASecondMountFails) {
   ASSERT_TRUE(mount->waitForOutput("mounted at", true, std::chrono::seconds(60))) << mount->err();
   const std::string other = drive_.scratch() + "/other";
   fs::create_directories(other);
-  EXPECT_EQ(drive_.davfp({"mount", other}).status, 1);
-  EXPECT_EQ(drive_.davfp({"unmount", other}).status, 1);
+  runSteps(drive_, {{{"mount", other}, 1}, {{"unmount", other}, 1}});
 
   ASSERT_FALSE(fs::exists(inMount("later.txt")));
   drive_.placeOnServer("later.txt", "later\n");
   ASSERT_EQ(drive_.davfp({"sync-now", mnt_}).status, 0);
   EXPECT_EQ(readFile(inMount("later.txt")), "later\n");
-  ProcessResult status = drive_.davfp({"status"});
-  EXPECT_NE(status.out.find("mounted at " + mnt_ + " by process " + std::to_string(mount->pid())),
-            std::string::npos)
-      << status.out;
+  EXPECT_NE(drive_.ok({"status"}).find("mounted at " + mnt_ + " by process " + std::to_string(mount->pid())),
+            std::string::npos);
   unmount();
   EXPECT_EQ(mount->finish(std::chrono::seconds(60)).status, 0);
 }

@@ -8,7 +8,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,7 +20,7 @@
 
 #include "state/state_file.h"
 #include "support/drive_test.h"
-#include "support/real_server.h"
+#include "support/host_drive.h"
 
 namespace davfp::testing {
 namespace {
@@ -181,12 +180,9 @@ class DyingProxy {
 class ServerKilledTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(::chmod(tmp_.path().c_str(), 0755), 0);
-    fs::create_directories(root_ + "/folder");
-    writeFile(root_ + "/big.bin", big_);
-    for (int i = 0; i < kFolderFiles; ++i) writeFile(root_ + "/folder/f" + std::to_string(i), "x");
-    server_ = RealServer::start(ServerKind::apache, root_);
-    server_->adopt(root_);
+    host_.placeOnServer("big.bin", big_);
+    for (int i = 0; i < kFolderFiles; ++i) host_.placeOnServer("folder/f" + std::to_string(i), "x");
+    host_.serve(ServerKind::apache);
   }
 
   // What one case does through the drive, and what it checks afterwards.
@@ -204,12 +200,12 @@ class ServerKilledTest : public ::testing::Test {
     for (bool republishedAtDeath : {true, false}) {
       SCOPED_TRACE(c.what + (republishedAtDeath ? ", published again at once" : ", published again later"));
       fs::remove(root_ + "/new.bin");
-      DyingProxy proxy(server_->port());
+      DyingProxy proxy(host_.server().port());
       TestDrive drive(proxy.url("/dav/"), TestDrive::quickTimings());
       ASSERT_FALSE(drive.enumerate(kRootContainerItemIdentifier)->error());
       const std::string stateBefore = readFile(drive.state().file());
       std::function<void()> comeBack;
-      if (republishedAtDeath) comeBack = [&] { drive.publish(server_->baseUrl()); };
+      if (republishedAtDeath) comeBack = [&] { drive.publish(host_.server().baseUrl()); };
       proxy.dieAfter(c.direction, c.cutAfter, comeBack);
 
       auto error = c.request(drive);
@@ -218,18 +214,17 @@ class ServerKilledTest : public ::testing::Test {
         expectError(error, kFileProviderErrorDomain, platform::fp::kServerUnreachable);
         EXPECT_EQ(readFile(drive.state().file()), stateBefore) << "the state changed for a failed request";
         c.check(drive, false);
-        drive.publish(server_->baseUrl());
+        drive.publish(host_.server().baseUrl());
         error = c.request(drive);
       }
-      EXPECT_FALSE(error) << error->what() << "\n" << server_->log();
+      EXPECT_FALSE(error) << error->what() << "\n" << host_.server().log();
       c.check(drive, true);
     }
   }
 
-  TempDir tmp_;
-  const std::string root_ = tmp_.file("root");
+  HostDrive host_;  // the served folder and its server
+  const std::string root_ = host_.served();
   const std::string big_ = patterned(kFileBytes, 1);
-  std::unique_ptr<RealServer> server_;
 };
 
 TEST_F(ServerKilledTest, ARequestCutShortFailsWholeAndSucceedsWhenRepeated) {

@@ -46,8 +46,6 @@ uint64_t peakResidentBytes() {
 
 const std::string kOpen(kMultistatusOpen), kClose(kMultistatusClose);
 
-std::string entry(const std::string& href, bool folder) { return rawResponse(href, folder); }
-
 // An answer whose body is made while it is sent, chunked.
 Reply streamed(int status, FakeServer::Pieces pieces) {
   return Reply{.status = status,
@@ -107,9 +105,10 @@ TEST(HostileServerTest, HrefsNeverLeadOutsideTheDriveNorAliasItsRoot) {
     FakeServer server;
     server.setHandler([&c](const FakeServer::Received& r) {
       if (r.method == "PROPFIND" && r.target == "/dav/" && r.header("Depth") == "1") {
-        return listing({entry("/dav/", true), entry("/dav/plain.txt", false), entry(c.href, c.folder)});
+        return listing(
+            {rawResponse("/dav/", true), rawResponse("/dav/plain.txt", false), rawResponse(c.href, c.folder)});
       }
-      if (r.method == "PROPFIND") return listing({entry(r.target, r.target.ends_with("/"))});
+      if (r.method == "PROPFIND") return listing({rawResponse(r.target, r.target.ends_with("/"))});
       if (r.method == "GET") return Reply{.body = "contents"};
       return Reply{.status = r.method == "DELETE" ? 204 : 201};
     });
@@ -151,7 +150,7 @@ TEST(HostileServerTest, HrefsNeverLeadOutsideTheDriveNorAliasItsRoot) {
 // the engine does not read (the probe's, and those to writes) are left unread and the request still gets
 // done. Memory hardly moves.
 TEST(HostileServerTest, EndlessBodiesAreNeverHeld) {
-  const std::string before = kOpen + entry("/dav/", true) + entry("/dav/kept", false);
+  const std::string before = kOpen + rawResponse("/dav/", true) + rawResponse("/dav/kept", false);
   std::string nested;
   for (int i = 0; i < 10'000; ++i) nested += "<D:x>";
   using Request = std::function<std::optional<platform::Error>(TestDrive&)>;
@@ -183,7 +182,7 @@ TEST(HostileServerTest, EndlessBodiesAreNeverHeld) {
     FakeServer server;
     if (c.method == "OPTIONS") server.on("OPTIONS", "/dav/", endless());
     server.setHandler([&](const FakeServer::Received& r) {
-      return r.method == c.method ? endless() : listing({entry(r.target, r.target.ends_with("/"))});
+      return r.method == c.method ? endless() : listing({rawResponse(r.target, r.target.ends_with("/"))});
     });
     TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
     const uint64_t resident = residentBytes();
@@ -202,7 +201,7 @@ TEST(HostileServerTest, EndlessBodiesAreNeverHeld) {
 TEST(HostileServerTest, AnOptionsAnswerWithoutDavIsNoServer) {
   FakeServer server;
   server.on("OPTIONS", "/dav/", Reply{.headers = {{"Allow", "GET, PROPFIND"}}});
-  server.setHandler([](const FakeServer::Received&) { return listing({entry("/dav/", true)}); });
+  server.setHandler([](const FakeServer::Received&) { return listing({rawResponse("/dav/", true)}); });
   TestDrive drive(server.url("/dav/"), TestDrive::quickTimings());
   auto error = drive.enumerate(kRootContainerItemIdentifier)->error();
   ASSERT_TRUE(error);
