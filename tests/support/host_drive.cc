@@ -20,13 +20,7 @@ std::vector<std::string> joined(std::vector<std::string> a, const std::vector<st
 
 }  // namespace
 
-std::string davfpProgram() {
-#ifdef DAVFP_BINARY
-  return DAVFP_BINARY;
-#else
-  return "davfp";
-#endif
-}
+std::string davfpProgram() { return DAVFP_BINARY; }
 
 std::string hostAppProgram() { return DAVFP_HOST_APP; }
 
