@@ -6,7 +6,6 @@
 #include <openssl/ssl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,22 +18,17 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/http_head.h"
 #include "support/host_process.h"
 
 namespace davfp::testing {
 
 namespace {
 
-bool is(const std::optional<std::string>& value, std::string_view expected) {
-  return value && value->size() == expected.size() &&
-         ::strncasecmp(value->data(), expected.data(), expected.size()) == 0;
-}
+using platform::findHeader;
 
-std::optional<std::string> find(const platform::HeaderList& headers, std::string_view name) {
-  for (const auto& [key, value] : headers) {
-    if (is(key, name)) return value;
-  }
-  return std::nullopt;
+bool is(const std::optional<std::string>& value, std::string_view expected) {
+  return value && platform::equalsIgnoringCase(*value, expected);
 }
 
 std::string_view trimmed(std::string_view s) {
@@ -134,8 +128,8 @@ class Wire {
   // A request's body, framed as its headers say (chunked, of a Content-Length, or else empty), appended to
   // out; false also when the framing is malformed.
   bool body(const platform::HeaderList& headers, std::string& out) {
-    if (!is(find(headers, "Transfer-Encoding"), "chunked")) {
-      auto length = find(headers, "Content-Length");
+    if (!is(findHeader(headers, "Transfer-Encoding"), "chunked")) {
+      auto length = findHeader(headers, "Content-Length");
       return exactly(length ? std::strtoull(length->c_str(), nullptr, 10) : 0, out);
     }
     for (std::string line;;) {
@@ -182,7 +176,7 @@ FakeServer::Pieces FakeServer::once(std::vector<std::string> pieces) {
 }
 
 std::optional<std::string> FakeServer::Received::header(std::string_view name) const {
-  return find(headers, name);
+  return findHeader(headers, name);
 }
 
 FakeServer::FakeServer(std::optional<Certificate> tls) {
@@ -343,8 +337,8 @@ bool FakeServer::answer(Wire& client, const Received& request, const Reply& repl
   }
 
   const bool bodiless = reply.status < 200 || reply.status == 204 || reply.status == 304;
-  const bool sized = find(reply.headers, "Content-Length").has_value();
-  const bool encoded = find(reply.headers, "Transfer-Encoding").has_value();
+  const bool sized = findHeader(reply.headers, "Content-Length").has_value();
+  const bool encoded = findHeader(reply.headers, "Transfer-Encoding").has_value();
   const bool chunked = reply.pieces && !sized && !reply.noLength && !bodiless;
   const bool ends = reply.noLength || reply.dropAfterBytes;  // the connection ends after the reply
   // Clients read the status code only; one reason phrase serves every status.
@@ -354,7 +348,7 @@ bool FakeServer::answer(Wire& client, const Received& request, const Reply& repl
   if (!bodiless && !reply.pieces && !reply.noLength && !sized && !encoded) {
     head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
   }
-  if (reply.noLength && !find(reply.headers, "Connection")) head += "Connection: close\r\n";
+  if (reply.noLength && !findHeader(reply.headers, "Connection")) head += "Connection: close\r\n";
   head += "\r\n";
 
   size_t sent = 0;    // bytes of this reply so far, for dropAfterBytes

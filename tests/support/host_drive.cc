@@ -20,7 +20,13 @@ std::vector<std::string> joined(std::vector<std::string> a, const std::vector<st
 
 }  // namespace
 
-std::string davfpProgram() { return DAVFP_BINARY; }
+std::string davfpProgram() {
+#ifdef DAVFP_BINARY
+  return DAVFP_BINARY;
+#else
+  return "davfp";
+#endif
+}
 
 std::string hostAppProgram() { return DAVFP_HOST_APP; }
 
