@@ -1,6 +1,5 @@
 #include "support/temp_dir.h"
 
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>

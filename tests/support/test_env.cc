@@ -78,8 +78,6 @@ std::optional<std::string> TestEnv::applicationLocation(std::string_view bundleI
   return dir_.file("org.davfp.host.desktop");  // where the host application is "installed"
 }
 
-void TestEnv::openApplication(const std::string&, const std::vector<std::string>&) {
-  ++launches;
-}
+void TestEnv::openApplication(const std::string&, const std::vector<std::string>&) { ++launches; }
 
 }  // namespace davfp::testing

@@ -86,8 +86,8 @@ class TestEnv : public platform::EnvWrapper {
   TempDir dir_;
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;
-  bool gateClosed_ = false;         // guarded by mu_
-  int atGate_ = 0;                  // guarded by mu_: reads waiting at the gate
+  bool gateClosed_ = false;  // guarded by mu_
+  int atGate_ = 0;           // guarded by mu_: reads waiting at the gate
 };
 
 }  // namespace davfp::testing
