@@ -69,11 +69,7 @@ struct WritebackWorld : DriveWorld {
   }
 };
 
-class DriveTest : public ::testing::Test, protected DriveWorld {
- protected:
-  using Looked = TestDrive::Looked;
-  using Fetched = TestDrive::Fetched;
-};
+class DriveTest : public ::testing::Test, protected DriveWorld {};
 
 inline Strings sorted(Strings strings) {
   std::sort(strings.begin(), strings.end());

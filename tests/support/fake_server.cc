@@ -6,7 +6,6 @@
 #include <openssl/ssl.h>
 #include <pthread.h>
 #include <signal.h>
-#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,22 +18,17 @@
 #include <stdexcept>
 #include <utility>
 
+#include "platform/http_head.h"
 #include "support/host_process.h"
 
 namespace davfp::testing {
 
 namespace {
 
-bool is(const std::optional<std::string>& value, std::string_view expected) {
-  return value && value->size() == expected.size() &&
-         ::strncasecmp(value->data(), expected.data(), expected.size()) == 0;
-}
+using platform::findHeader;
 
-std::optional<std::string> find(const platform::HeaderList& headers, std::string_view name) {
-  for (const auto& [key, value] : headers) {
-    if (is(key, name)) return value;
-  }
-  return std::nullopt;
+bool is(const std::optional<std::string>& value, std::string_view expected) {
+  return value && platform::equalsIgnoringCase(*value, expected);
 }
 
 std::string_view trimmed(std::string_view s) {
@@ -131,26 +125,13 @@ class Wire {
     return true;
   }
 
-  // A request's body, framed as its headers say (chunked, of a Content-Length, or else empty), appended to
-  // out; false also when the framing is malformed.
+  // A request's body, of its Content-Length (none: empty), appended to out. False for a body in any other
+  // framing: the engine always sends a length, so a chunked request ends the connection instead of being
+  // misread as the next request.
   bool body(const platform::HeaderList& headers, std::string& out) {
-    if (!is(find(headers, "Transfer-Encoding"), "chunked")) {
-      auto length = find(headers, "Content-Length");
-      return exactly(length ? std::strtoull(length->c_str(), nullptr, 10) : 0, out);
-    }
-    for (std::string line;;) {
-      if (!until("\r\n", line)) return false;
-      char* end = nullptr;
-      unsigned long size = std::strtoul(line.c_str(), &end, 16);
-      if (end == line.c_str()) return false;
-      if (size == 0) break;
-      if (!exactly(size, out) || !until("\r\n", line) || !line.empty()) return false;
-    }
-    std::string trailer;
-    do {
-      if (!until("\r\n", trailer)) return false;
-    } while (!trailer.empty());
-    return true;
+    if (findHeader(headers, "Transfer-Encoding")) return false;
+    auto length = findHeader(headers, "Content-Length");
+    return exactly(length ? std::strtoull(length->c_str(), nullptr, 10) : 0, out);
   }
 
  private:
@@ -182,7 +163,7 @@ FakeServer::Pieces FakeServer::once(std::vector<std::string> pieces) {
 }
 
 std::optional<std::string> FakeServer::Received::header(std::string_view name) const {
-  return find(headers, name);
+  return findHeader(headers, name);
 }
 
 FakeServer::FakeServer(std::optional<Certificate> tls) {
@@ -343,18 +324,17 @@ bool FakeServer::answer(Wire& client, const Received& request, const Reply& repl
   }
 
   const bool bodiless = reply.status < 200 || reply.status == 204 || reply.status == 304;
-  const bool sized = find(reply.headers, "Content-Length").has_value();
-  const bool encoded = find(reply.headers, "Transfer-Encoding").has_value();
+  const bool sized = findHeader(reply.headers, "Content-Length").has_value();
   const bool chunked = reply.pieces && !sized && !reply.noLength && !bodiless;
   const bool ends = reply.noLength || reply.dropAfterBytes;  // the connection ends after the reply
   // Clients read the status code only; one reason phrase serves every status.
   std::string head = "HTTP/1.1 " + std::to_string(reply.status) + " Status\r\n";
   for (const auto& [name, value] : reply.headers) head += name + ": " + value + "\r\n";
-  if (chunked && !encoded) head += "Transfer-Encoding: chunked\r\n";
-  if (!bodiless && !reply.pieces && !reply.noLength && !sized && !encoded) {
+  if (chunked) head += "Transfer-Encoding: chunked\r\n";
+  if (!bodiless && !reply.pieces && !reply.noLength && !sized) {
     head += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
   }
-  if (reply.noLength && !find(reply.headers, "Connection")) head += "Connection: close\r\n";
+  if (reply.noLength && !findHeader(reply.headers, "Connection")) head += "Connection: close\r\n";
   head += "\r\n";
 
   size_t sent = 0;    // bytes of this reply so far, for dropAfterBytes

@@ -1,7 +1,7 @@
 // FakeServer: a scriptable HTTP/1.1 server on a free loopback port, standing in for a WebDAV server in tests.
 //
-// Real sockets: keep-alive connections, Content-Length and chunked request bodies, "Expect: 100-continue"
-// answered. Each request is recorded and answered by the first of:
+// Real sockets: keep-alive connections, request bodies of a Content-Length (the engine sends no other kind),
+// "Expect: 100-continue" answered. Each request is recorded and answered by the first of:
 //   1. a reply scripted with on() for its method and exact request target (several replies for one route are
 //      used in order, and the last one repeats);
 //   2. for OPTIONS, 200 with "DAV: 1, 2" (so that a server probe finds a live WebDAV server);
@@ -20,7 +20,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -61,7 +60,7 @@ class FakeServer {
 
   struct Reply {
     int status = 200;
-    platform::HeaderList headers;  // Content-Length is added unless given (or Transfer-Encoding is)
+    platform::HeaderList headers;  // Content-Length is added unless given
     std::string body;
     std::optional<size_t> dropAfterBytes;       // close the connection after this many bytes of the response
     bool noAnswer = false;                      // read the request, never answer (until stop)

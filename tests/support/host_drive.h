@@ -5,7 +5,6 @@
 // Use from the test's own thread.
 #pragma once
 
-#include <chrono>
 #include <map>
 #include <memory>
 #include <nlohmann/json.hpp>

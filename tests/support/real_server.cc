@@ -12,10 +12,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -82,10 +80,7 @@ void requireReachable(const std::string& path, uid_t uid, gid_t gid) {
   }
 }
 
-std::string readIfPresent(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+std::string readIfPresent(const std::string& path) { return fileExists(path) ? readFile(path) : ""; }
 
 }  // namespace
 
@@ -134,8 +129,6 @@ std::string RealServer::baseUrl(const std::string& userinfo) const {
 std::string RealServer::log() const {
   return readIfPresent(dir_ + "/server.log") + readIfPresent(dir_ + "/error.log");
 }
-
-std::string RealServer::accessLog() const { return readIfPresent(dir_ + "/access.log"); }
 
 void RealServer::adopt(const std::string& path) {
   if (account_) chownTree(path, account_->uid, account_->gid);

@@ -56,8 +56,6 @@ class RealServer {
 
   // What the server wrote to its logs so far.
   std::string log() const;
-  // The requests it logged so far, one line each (nginx's access log; empty for the other kinds).
-  std::string accessLog() const;
 
  private:
   struct Account {

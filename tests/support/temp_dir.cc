@@ -1,7 +1,5 @@
 #include "support/temp_dir.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>

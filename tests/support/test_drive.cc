@@ -91,7 +91,7 @@ DavTimings TestDrive::quickTimings() {
 TestDrive::TestDrive(const std::string& url, DavTimings timings, std::string domain)
     : domain_(std::move(domain)), timings_(timings) {
   // The tests start their servers themselves; nothing is launched.
-  env_.setAppInstalled(false);
+  env_.appInstalled = false;
   env_.publish(domain_, url);
   restart();
 }

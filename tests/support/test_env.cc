@@ -64,7 +64,7 @@ std::optional<std::string> TestEnv::groupContainer(std::string_view appGroup) {
 std::string TestEnv::readFile(const std::string& path) {
   if (path.ends_with(kDrivesFile)) {
     std::unique_lock lock(mu_);
-    ++drivesReads_;
+    ++drivesReads;
     ++atGate_;
     cv_.notify_all();
     cv_.wait(lock, [this] { return !gateClosed_; });
@@ -74,13 +74,10 @@ std::string TestEnv::readFile(const std::string& path) {
 }
 
 std::optional<std::string> TestEnv::applicationLocation(std::string_view bundleID) {
-  std::lock_guard guard(mu_);
-  if (!appInstalled_ || bundleID != "org.davfp.host") return std::nullopt;
+  if (!appInstalled || bundleID != "org.davfp.host") return std::nullopt;
   return dir_.file("org.davfp.host.desktop");  // where the host application is "installed"
 }
 
-void TestEnv::openApplication(const std::string&, const std::vector<std::string>&) {
-  locked([&] { ++launches_; });
-}
+void TestEnv::openApplication(const std::string&, const std::vector<std::string>&) { ++launches; }
 
 }  // namespace davfp::testing

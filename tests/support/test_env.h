@@ -15,7 +15,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include "platform/env.h"
@@ -37,24 +36,21 @@ class TestEnv : public platform::EnvWrapper {
   void publish(std::string_view domain, std::string_view url);
   void unpublish();
 
-  void setAppInstalled(bool installed) {
-    locked([&] { appInstalled_ = installed; });
-  }
-  // How often the engine started the host application.
-  int launches() const {
-    return locked([&] { return launches_; });
-  }
-  int drivesReads() const {
-    return locked([&] { return drivesReads_; });
-  }
+  // Whether the host application is found; how often the engine started it.
+  std::atomic<bool> appInstalled{true};
+  std::atomic<int> launches{0};
+  // Reads of "drives.json".
+  std::atomic<int> drivesReads{0};
 
   // While the gate is closed, reads of "drives.json" wait at it. waitAtGate() blocks until a read waits there
   // (false after timeout).
   void closeGate() {
-    locked([&] { gateClosed_ = true; });
+    std::lock_guard guard(mu_);
+    gateClosed_ = true;
   }
   void openGate() {
-    locked([&] { gateClosed_ = false; });
+    std::lock_guard guard(mu_);
+    gateClosed_ = false;
     cv_.notify_all();
   }
   bool waitAtGate(std::chrono::milliseconds timeout = std::chrono::seconds(30)) const;
@@ -87,20 +83,11 @@ class TestEnv : public platform::EnvWrapper {
   std::atomic<bool> failWrites{false};
 
  private:
-  template <class F>
-  std::invoke_result_t<F> locked(F f) const {
-    std::lock_guard guard(mu_);
-    return f();
-  }
-
   TempDir dir_;
   mutable std::mutex mu_;
   mutable std::condition_variable cv_;
-  bool appInstalled_ = true;        // guarded by mu_
-  int launches_ = 0;                // guarded by mu_
-  int drivesReads_ = 0;             // guarded by mu_
-  bool gateClosed_ = false;         // guarded by mu_
-  int atGate_ = 0;                  // guarded by mu_: reads waiting at the gate
+  bool gateClosed_ = false;  // guarded by mu_
+  int atGate_ = 0;           // guarded by mu_: reads waiting at the gate
 };
 
 }  // namespace davfp::testing

@@ -38,7 +38,7 @@ TEST_F(DavTest, ConcurrentRequestsShareOneResolutionAndOneProbe) {
       old.stop();
       env_.publish(kDomain, base_);
     }
-    const int reads = env_.drivesReads();
+    const int reads = env_.drivesReads;
     server_.clearRequests();
     // The resolution waits at the gate while the other requests arrive and join it, or find the URL it has
     // already put in place: none of them starts another.
@@ -49,15 +49,15 @@ TEST_F(DavTest, ConcurrentRequestsShareOneResolutionAndOneProbe) {
     ASSERT_TRUE(env_.waitAtGate());
     env_.openGate();
     for (auto& request : requests) EXPECT_EQ(request.get(), "contents");
-    EXPECT_EQ(env_.drivesReads(), reads + 1);
+    EXPECT_EQ(env_.drivesReads, reads + 1);
     EXPECT_EQ(count(server_.requests(), "OPTIONS"), 1u);
     EXPECT_EQ(count(server_.requests(), "GET"), 8u);
   }
-  EXPECT_EQ(env_.launches(), 0);
+  EXPECT_EQ(env_.launches, 0);
 }
 
 TEST_F(DavTest, AcceptsOnlyAPublishedURLWhoseServerAnswersAsAWebDavServer) {
-  env_.setAppInstalled(false);
+  env_.appInstalled = false;
   struct Case {
     const char* what;
     std::string domain, url;  // published; a url "BASE" is the case's own base URL; no domain: no drives.json
@@ -93,9 +93,9 @@ TEST_F(DavTest, AcceptsOnlyAPublishedURLWhoseServerAnswersAsAWebDavServer) {
     }
     reads += c.reads;  // once before the launch, once per poll
     EXPECT_EQ(count(server_.requests(), "OPTIONS"), c.probes);
-    EXPECT_EQ(env_.drivesReads(), reads);
+    EXPECT_EQ(env_.drivesReads, reads);
   }
-  EXPECT_EQ(env_.launches(), 0);
+  EXPECT_EQ(env_.launches, 0);
 }
 
 TEST_F(DavTest, AProbeRefusedOrNotTrustedEndsTheResolutionAtOnceWithoutTheHostApplication) {
@@ -127,9 +127,9 @@ TEST_F(DavTest, AProbeRefusedOrNotTrustedEndsTheResolutionAtOnceWithoutTheHostAp
       error = e.domain() + " " + std::to_string(e.code());
     }
     EXPECT_EQ(error, c.error);
-    EXPECT_EQ(env_.drivesReads(), ++reads);  // no polls
+    EXPECT_EQ(env_.drivesReads, ++reads);  // no polls
   }
-  EXPECT_EQ(env_.launches(), 0);
+  EXPECT_EQ(env_.launches, 0);
   EXPECT_EQ(count(server_.requests(), "PROPFIND"), 0u);
 }
 
@@ -160,7 +160,7 @@ TEST_F(DavTest, OnlyNotFoundOrBadGatewayProbeALiveServerAndNothingIsRetried) {
     EXPECT_EQ(lines(server_.requests()), sent);
   }
   EXPECT_TRUE(std::filesystem::is_empty(env_.tmpPath()));
-  EXPECT_EQ(env_.drivesReads(), 1);
+  EXPECT_EQ(env_.drivesReads, 1);
 }
 
 TEST_F(DavTest, CancellingARequestWaitingForTheResolutionLeavesItRunningForOthers) {
@@ -175,7 +175,7 @@ TEST_F(DavTest, CancellingARequestWaitingForTheResolutionLeavesItRunningForOther
 
   env_.openGate();
   EXPECT_EQ(dav->send("GET", "/f"), "contents");
-  EXPECT_EQ(env_.drivesReads(), 1);
+  EXPECT_EQ(env_.drivesReads, 1);
   EXPECT_EQ(lines(server_.requests()), (Strings{"OPTIONS /dav/", "GET /dav/f"}));
 }
 

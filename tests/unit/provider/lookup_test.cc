@@ -21,7 +21,7 @@ TEST_F(LookupTest, RootIsAnsweredWithoutTheServerAndIdentifiersWithoutAPathWithN
   server.stop();    // the published address now refuses connections
   drive.restart();  // creating the extension contacts nothing, so it succeeds all the same
 
-  Looked root = drive.item(platform::kRootContainerItemIdentifier);
+  auto root = drive.item(platform::kRootContainerItemIdentifier);
   ASSERT_FALSE(root.error) << root.error->what();
   EXPECT_EQ(root.item->filename(), "Drive");
   for (const auto& id :
@@ -30,7 +30,7 @@ TEST_F(LookupTest, RootIsAnsweredWithoutTheServerAndIdentifiersWithoutAPathWithN
     SCOPED_TRACE(id);
     expectError(drive.item(id).error, platform::kFileProviderErrorDomain, platform::fp::kNoSuchItem);
   }
-  Looked other = drive.item(drive.state().id("/a.txt"));
+  auto other = drive.item(drive.state().id("/a.txt"));
   EXPECT_FALSE(other.item);
   expectError(other.error, platform::kFileProviderErrorDomain, platform::fp::kServerUnreachable);
 }
@@ -61,7 +61,7 @@ TEST_F(LookupTest, ItemFieldsComeFromTheEntry) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.path);
-    Looked looked = drive.item(drive.state().id(c.path));
+    auto looked = drive.item(drive.state().id(c.path));
     ASSERT_FALSE(looked.error) << looked.error->what();
     EXPECT_EQ(looked.item->parentItemIdentifier(), drive.state().id("/docs"));
     EXPECT_EQ(looked.item->contentType(), c.type);
@@ -103,7 +103,7 @@ TEST_F(FetchTest, DeliversTheServerBytesOfTheListedLength) {
     for (const auto& get : c.gets) server.on("GET", target, get);
     const std::string id = drive.state().id(path);
 
-    Fetched fetched = drive.fetch(id);
+    auto fetched = drive.fetch(id);
 
     Strings sent{"PROPFIND 0 " + target};
     sent.insert(sent.end(), c.getsSent, "GET " + target);
