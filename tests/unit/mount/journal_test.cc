@@ -195,7 +195,7 @@ TEST_F(JournalTest, AnswersLandOnTheItemAsItIsNow) {
   ASSERT_EQ(move->kind, "move");
   outbox.done(*move, serverItem("m", "docs", "renamed.txt", "n1"), journal.node(notes)->dirty, "m");
   EXPECT_NE(journal.node(notes)->dirty, 0) << "the new contents are never sent";
-  sendAll();
+  EXPECT_EQ(sendAll(), (std::vector<std::string>{"contents renamed.txt"}));
 
   // Renamed while its creation is on the way: created once, then moved to its new name.
   Node draft = outbox.create(docs(), "draft.txt", false);
