@@ -80,10 +80,12 @@ TEST_F(MountPinTest, EvictionAndTheAttributes) {
   runSteps(drive_, {{{"evict", "/f.txt"}, 1, {}, "it is pinned"}});
   ok("setfattr -x user.davfp.pinned '" + inMount("f.txt") + "'");
   EXPECT_EQ(attribute("f.txt", "user.davfp.pinned"), "0");
-  for (const char* bad : {"-n user.davfp.pinned -v 2", "-n user.davfp.state -v materialised",
-                          "-x user.davfp.state"}) {
+  for (auto [bad, why] : {std::pair{"-n user.davfp.pinned -v 2", "Invalid argument"},
+                          {"-n user.davfp.state -v materialised", "Invalid argument"},
+                          {"-x user.davfp.state", "Operation not permitted"}}) {
     ProcessResult r = sh(std::string("setfattr ") + bad + " '" + inMount("f.txt") + "'");
     EXPECT_NE(r.status, 0) << bad;
+    EXPECT_NE(r.err.find(why), std::string::npos) << bad << ": " << r.err;
   }
   EXPECT_EQ(state("f.txt"), "materialised");
   EXPECT_NE(attribute("f.txt", "user.other").find("Operation not supported"), std::string::npos);
@@ -140,6 +142,7 @@ TEST_F(MountPinTest, TheReplicaStaysUnderItsLimitAndKeepsPinnedAndOpenFiles) {
   EXPECT_TRUE(eventually([&] { return replicaBytes() <= 10 * mib; })) << replicaBytes();
   EXPECT_EQ(state("keep/pinned.bin"), "materialised");
   EXPECT_EQ(state("big/0"), "materialised") << "open, never evicted";
+  EXPECT_EQ(state("big/5"), "materialised") << "read last: eviction stops at nine tenths of the limit";
   char c = 0;
   EXPECT_EQ(::pread(held, &c, 1, 3 * mib - 1), 1);
   EXPECT_EQ(c, 'a');

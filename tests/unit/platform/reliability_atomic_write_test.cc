@@ -40,6 +40,11 @@ TEST(AtomicWriteTest, TheFirstWriteRemovesWhatKilledWritesLeft) {
   Env::standard().writeFileAtomically(path, "second");
   EXPECT_TRUE(namesIn(dir.path()).contains("state-d.json.tmp-x1y2z3"));
   EXPECT_EQ(readFile(path), "second");
+
+  // A replace that fails (the name is a folder's) is reported and leaves no temporary file behind.
+  std::filesystem::create_directories(dir.file("taken/inside"));
+  EXPECT_ANY_THROW(Env::standard().writeFileAtomically(dir.file("taken"), "third"));
+  EXPECT_EQ(namesIn(dir.path()).size(), 7u);
 }
 
 }  // namespace

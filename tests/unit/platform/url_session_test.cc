@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <condition_variable>
 #include <future>
 #include <mutex>
@@ -268,6 +269,7 @@ TEST(UrlSessionRedirectTest, SameOriginRedirectsKeepMethodBodyAndCredentials) {
   auto error = errorFrom([&] { session.data(request("GET", server.url("/loop"))); });
   ASSERT_TRUE(error);
   EXPECT_EQ(error->code(), urlerr::kHTTPTooManyRedirects);
+  EXPECT_EQ(std::ranges::count(server.requests(), std::string("/loop"), &FakeServer::Received::target), 11);
 }
 
 TEST(UrlSessionRedirectTest, AnotherOriginIsFollowedWithoutCredentials) {

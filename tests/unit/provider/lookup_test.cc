@@ -36,11 +36,11 @@ TEST_F(LookupTest, RootIsAnsweredWithoutTheServerAndIdentifiersWithoutAPathWithN
 }
 
 // The fields a listing leaves out: a date, an entity tag (the version is then made of size and date), a
-// type that the name does not tell.
+// type that the name does not tell (".txt" is a dot file's name, not an extension).
 TEST_F(LookupTest, ItemFieldsComeFromTheEntry) {
   const platform::Date jan2024{std::chrono::seconds(1704067200)};
   tree.file("/docs/report.pdf", "12345", "\"E\"", "Mon, 01 Jan 2024 00:00:00 GMT");
-  tree.file("/docs/.hidden", "h", "W/\"weak\"");
+  tree.file("/docs/.txt", "h", "W/\"weak\"");
   tree.file("/docs/bare.txt", "abc", std::nullopt);
   tree.folder("/docs/sub", std::nullopt);
   // The server answers for Moved.txt when asked for asked.txt: the item stays the one asked for.
@@ -54,7 +54,7 @@ TEST_F(LookupTest, ItemFieldsComeFromTheEntry) {
     std::string version;
   } cases[] = {
       {"/docs/report.pdf", "application/pdf", 5, true, "\"E\""},
-      {"/docs/.hidden", "application/octet-stream", 1, false, "W/\"weak\""},
+      {"/docs/.txt", "application/octet-stream", 1, false, "W/\"weak\""},
       {"/docs/bare.txt", "text/plain", 3, false, "3-0"},
       {"/docs/sub", "inode/directory", {}, false, "0-0"},
       {"/docs/asked.txt", "text/plain", 2, false, "\"m\""},

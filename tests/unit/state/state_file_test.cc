@@ -18,6 +18,10 @@ TEST(StateFileTest, NamesStayInsideTheDirectoryAndNeverCollide) {
       {"cafe\u0301", "state-caf%C3%A9.json"},  // canonically equal to the composed name: the same file
       {std::string(244, 'a'), "state-" + std::string(244, 'a') + ".json"},
       {std::string(300, 'a'), "state-" + std::string(200, 'a') + "~EE7717EBA7A17E21B9899CB7E494A1D6.json"},
+      {"~", "state-%7E.json"},  // kept only in the long names' hash mark
+      // Cut before an escape, never inside one.
+      {std::string(198, 'a') + "\u00e9" + std::string(60, 'b'),
+       "state-" + std::string(198, 'a') + "~064A80CB4683044314816F81A9F2748C.json"},
   };
   for (const auto& [domain, name] : cases) EXPECT_EQ(stateFileName(domain), name);
   std::set<std::string> names;
@@ -70,6 +74,7 @@ TEST(StateFileTest, RejectsWhatIsNotAStateFile) {
       R"({"listed":{},"anchor":1})",
       R"({"ids":{"I":5},"listed":{},"anchor":1})",
       R"({"ids":{},"listed":{"/":[]},"anchor":1})",
+      R"({"ids":{},"listed":{"/":"/a"},"anchor":1})",
       R"({"ids":{},"listed":{"/":{"/a":1}},"anchor":1})",
       R"({"ids":{},"listed":{},"anchor":"1"})",
       R"({"ids":{},"listed":{},"anchor":9223372036854775808})",
