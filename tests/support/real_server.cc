@@ -130,6 +130,8 @@ std::string RealServer::log() const {
   return readIfPresent(dir_ + "/server.log") + readIfPresent(dir_ + "/error.log");
 }
 
+std::string RealServer::accessLog() const { return readIfPresent(dir_ + "/access.log"); }
+
 void RealServer::adopt(const std::string& path) {
   if (account_) chownTree(path, account_->uid, account_->gid);
 }

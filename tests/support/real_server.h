@@ -50,6 +50,10 @@ class RealServer {
   // seconds. Nothing listens on port() afterwards. Idempotent.
   void stop();
 
+  // The requests it logged so far, one line each (nginx's access log; empty for the other kinds). The
+  // benchmarks count what a workload sent with it.
+  std::string accessLog() const;
+
   // After files were written into root behind the server's back: makes path (recursively) the server's
   // user's, so that the server can read, replace and delete them.
   void adopt(const std::string& path);
