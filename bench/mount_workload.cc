@@ -5,7 +5,11 @@
 // system that cannot run here is named in the rows; without root or /dev/fuse nothing is mounted.
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <filesystem>
+#include <set>
+#include <sstream>
 
 #include "clients.h"
 #include "mount_bench.h"
@@ -14,6 +18,20 @@
 #include "workloads.h"
 
 namespace davfp::bench {
+
+namespace {
+
+// The names an environment variable lists, separated by spaces or commas; none when it is unset.
+std::set<std::string> namesIn(const char* variable) {
+  std::string listed = std::getenv(variable) ? std::getenv(variable) : "";
+  std::replace(listed.begin(), listed.end(), ',', ' ');
+  std::set<std::string> names;
+  std::istringstream in(listed);
+  for (std::string name; in >> name;) names.insert(name);
+  return names;
+}
+
+}  // namespace
 
 int mountWorkload(int runs) {
   if (std::string why = whyNoMount(); !why.empty()) {
@@ -32,8 +50,14 @@ int mountWorkload(int runs) {
   RcloneMount rcloneWrites(work.file("rclone-writes"), "writes");
   DavfsMount davfs(work.file("davfs2"));
   MountBench bench{.work = work.path(), .root = root, .server = server.get(), .ours = nullptr, .runs = runs};
+  // MOUNT_PEERS (davfs2, rclone-full, rclone-writes) compares with those peers only; all of them by default.
+  const std::set<std::string> peers = namesIn("MOUNT_PEERS");
   for (MountedFs* fs : std::vector<MountedFs*>{&ours, &rcloneFull, &rcloneWrites, &davfs}) {
-    if (std::string why = fs->unavailable(); !why.empty()) {
+    std::string name = fs->label();
+    std::replace(name.begin(), name.end(), ' ', '-');
+    if (fs != &ours && !peers.empty() && !peers.count(name)) {
+      bench.missing[fs->label()] = "left out (MOUNT_PEERS)";
+    } else if (std::string why = fs->unavailable(); !why.empty()) {
       note("mount: " + fs->label() + " cannot run here: " + why);
       bench.missing[fs->label()] = why;
     } else if (fs == &ours) {
@@ -43,13 +67,19 @@ int mountWorkload(int runs) {
     }
   }
 
-  firstLookRows(bench);
-  bigFileRows(bench);
-  writeBackRows(bench);
-  smallFilesRows(bench);
-  remoteChangeRows(bench);
-  pinRows(bench);
-  memoryRows(bench);
+  // MOUNT_PARTS (names separated by spaces or commas) runs only those parts; every part by default.
+  const std::vector<std::pair<std::string, void (*)(const MountBench&)>> parts = {
+      {"first-look", firstLookRows}, {"big-file", bigFileRows},         {"write-back", writeBackRows},
+      {"small-files", smallFilesRows}, {"remote-change", remoteChangeRows}, {"pin", pinRows},
+      {"memory", memoryRows}};
+  const std::set<std::string> wanted = namesIn("MOUNT_PARTS");
+  for (const std::string& name : wanted) {
+    if (std::none_of(parts.begin(), parts.end(), [&](const auto& part) { return part.first == name; }))
+      emitFailure("mount", "-", "no part named " + name);
+  }
+  for (const auto& [name, rows] : parts) {
+    if (wanted.empty() || wanted.count(name)) rows(bench);
+  }
   return 0;
 }
 

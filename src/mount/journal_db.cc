@@ -95,6 +95,7 @@ struct JournalDb::Statements {
   const bool ready;  // the tables exist before the statements are prepared against them
   SqliteDb& db_;
   Statement byIno{db_, "SELECT " NODE_COLUMNS " FROM items WHERE ino = ?1"};
+  Statement parentOf{db_, "SELECT parent FROM items WHERE ino = ?1"};
   Statement byIdentifier{db_, "SELECT " NODE_COLUMNS " FROM items WHERE identifier = ?1"};
   Statement child{db_, "SELECT " NODE_COLUMNS " FROM items WHERE parent = ?1 AND name = ?2"};
   Statement children{db_, "SELECT " NODE_COLUMNS " FROM items WHERE parent = ?1 ORDER BY name"};
@@ -136,6 +137,14 @@ JournalDb::JournalDb(const std::string& path) : db_(path), s_(std::make_unique<S
 JournalDb::~JournalDb() = default;
 
 std::optional<Node> JournalDb::node(Ino ino) { return oneNode(s_->byIno.bind(1, static_cast<int64_t>(ino))); }
+
+std::optional<Ino> JournalDb::parentOf(Ino ino) {
+  std::optional<Ino> parent;
+  for (Statement& s = s_->parentOf.bind(1, static_cast<int64_t>(ino)); s.step();) {
+    if (!parent) parent = s.isNull(0) ? 0 : static_cast<Ino>(s.integer(0));
+  }
+  return parent;
+}
 
 std::optional<Node> JournalDb::byIdentifier(const platform::ItemIdentifier& identifier) {
   return oneNode(s_->byIdentifier.bindBlob(1, identifier));

@@ -45,6 +45,8 @@ class JournalDb {
   SqliteDb& db() REQUIRES(mu) { return db_; }
 
   std::optional<Node> node(Ino ino) REQUIRES(mu);
+  // The folder that holds the item (0 for the root); none when the item is not known.
+  std::optional<Ino> parentOf(Ino ino) REQUIRES(mu);
   std::optional<Node> byIdentifier(const platform::ItemIdentifier& identifier) REQUIRES(mu);
   std::optional<Node> child(Ino parent, const std::string& name) REQUIRES(mu);
   std::vector<Node> children(Ino parent) REQUIRES(mu);

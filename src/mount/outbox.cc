@@ -221,7 +221,7 @@ Run runOf(const Op& op) {
 
 }  // namespace
 
-std::optional<Op> Outbox::next(int64_t& wakeAtMs) {
+std::vector<Op> Outbox::next(size_t most, int64_t& wakeAtMs) {
   platform::MutexLock lock(db_.mu);
   wakeAtMs = kNotDue;
   const int64_t now = nowMs_();
@@ -229,7 +229,10 @@ std::optional<Op> Outbox::next(int64_t& wakeAtMs) {
   std::set<Ino> creating;  // items whose creation is queued before or on the way
   std::optional<Run> run;  // the run at the head of the queue
   bool before = false;     // an entry of the run is queued before or on the way
-  std::optional<Op> found;
+  std::vector<Op> found;
+  if (most == 0) return found;
+  // One look at the queue hands out several entries: each found one counts as on the way for the entries
+  // after it, as it would for a second look.
   db_.forEachOp([&](const Op& op) REQUIRES(db_.mu) {
     const bool flying = inFlight_.count(op.seq) != 0;
     const bool ownItem = !isDeletion(op);
@@ -244,14 +247,14 @@ std::optional<Op> Outbox::next(int64_t& wakeAtMs) {
     run = kind;
     bool blocked = flying || (ownItem && waiting.count(op.ino));
     if (!blocked && kind == Run::items && !creating.empty()) {
-      auto node = db_.node(op.ino);
-      blocked = node && creating.count(node->parent);
+      auto parent = db_.parentOf(op.ino);
+      blocked = parent && creating.count(*parent);
     }
     if (!blocked && (kind == Run::move || op.kind == kDeleteFolder)) blocked = before;
     if (!blocked) {
       inFlight_.insert(op.seq);
-      found = op;
-      return false;
+      found.push_back(op);
+      if (found.size() >= most) return false;
     }
     if (ownItem) waiting.insert(op.ino);
     if (op.kind == "create") creating.insert(op.ino);

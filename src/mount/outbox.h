@@ -13,6 +13,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "mount/journal.h"
 #include "mount/journal_db.h"
@@ -57,12 +58,12 @@ class Outbox {
   // version, never over it.
   bool inDoubt(const Op& op);
 
-  // The next entry to send, marked in flight until it is settled; none when nothing can go now (wakeAtMs:
-  // when the next entry that waits for its time will be due, or kNotDue). Entries go in runs of one kind,
-  // each after the run before it is settled: creations and contents side by side (an item's own in order, an
-  // item after its folder's creation), deletions side by side (a folder's after every entry before it), moves
-  // one at a time.
-  std::optional<Op> next(int64_t& wakeAtMs);
+  // The entries to send now, at most most of them, each marked in flight until it is settled; none when
+  // nothing can go now (wakeAtMs: when the next entry that waits for its time will be due, or kNotDue).
+  // Entries go in runs of one kind, each after the run before it is settled: creations and contents side by
+  // side (an item's own in order, an item after its folder's creation), deletions side by side (a folder's
+  // after every entry before it), moves one at a time.
+  std::vector<Op> next(size_t most, int64_t& wakeAtMs);
   // The entry is done: answered (an item, for creations, contents and moves) is what the server holds now,
   // sentDirty the item's dirty count when it was sent and sentIdentifier the identifier it was sent for.
   Effects done(const Op& op, const platform::ItemRef& answered, int64_t sentDirty,

@@ -168,12 +168,11 @@ void Uploader::dispatch(std::stop_token stop, bool draining) {
     }
     int64_t wakeAt = kNotDue;
     bool handed = false;
-    if (nowMs() >= pauseUntil) {
-      for (; inFlight < senders_; ++inFlight) {
-        auto op = outbox_.next(wakeAt);
-        if (!op) break;
-        platform::MutexLock lock(mu_);
-        handedOut_.push_back(std::move(*op));
+    if (nowMs() >= pauseUntil && inFlight < senders_) {
+      std::vector<Op> ops = outbox_.next(static_cast<size_t>(senders_ - inFlight), wakeAt);
+      platform::MutexLock lock(mu_);
+      for (Op& op : ops) {
+        handedOut_.push_back(std::move(op));
         ++inFlight_;
         handed_.notifyOne();
         handed = true;

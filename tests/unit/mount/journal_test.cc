@@ -33,6 +33,13 @@ ItemRef serverItem(const std::string& id, const std::string& parent, const std::
 
 const std::string kRoot = platform::kRootContainerItemIdentifier;
 
+// The sender's next entry, one at a time.
+std::optional<Op> nextOf(Outbox& outbox, int64_t& wake) {
+  auto found = outbox.next(1, wake);
+  if (found.empty()) return std::nullopt;
+  return found.front();
+}
+
 class JournalTest : public ::testing::Test {
  protected:
   JournalTest() { journal.applyListing(kRootIno, {serverItem("docs", kRoot, "docs", "d1", true)}); }
@@ -51,14 +58,15 @@ class JournalTest : public ::testing::Test {
   std::vector<std::string> sendAll() {
     std::vector<std::string> sent;
     int64_t wake = 0;
-    while (auto op = outbox.next(wake)) {
-      auto node = journal.node(op->ino);
-      sent.push_back(op->kind + " " + (node ? node->name : op->identifier));
-      ItemRef answer =
-          node ? serverItem("srv-" + node->name, kRoot, node->name, "s1", node->folder) : nullptr;
-      outbox.done(*op, answer, node ? node->dirty : 0, node ? node->identifier : "");
-    }
+    while (auto op = nextOf(outbox, wake)) sent.push_back(settle(*op));
     return sent;
+  }
+  // Settles the entry as done, as the server would answer; returns its kind and item.
+  std::string settle(const Op& op) {
+    auto node = journal.node(op.ino);
+    ItemRef answer = node ? serverItem("srv-" + node->name, kRoot, node->name, "s1", node->folder) : nullptr;
+    outbox.done(op, answer, node ? node->dirty : 0, node ? node->identifier : "");
+    return op.kind + " " + (node ? node->name : op.identifier);
   }
 
   testing::TempDir dir;
@@ -127,7 +135,7 @@ TEST_F(JournalTest, AFileChangedOnBothSidesKeepsBoth) {
   outbox.changed(both);
   outbox.closed(both, 0);
   int64_t wake = 0;
-  auto contents = outbox.next(wake);
+  auto contents = nextOf(outbox, wake);
   ASSERT_TRUE(contents);
   journal.applyChanges({serverItem("h", "docs", "both.txt", "v2")}, {}, "4");
   outbox.conflict(*contents, *serverItem("h", "docs", "both.txt", "v2"), "h");
@@ -141,13 +149,13 @@ TEST_F(JournalTest, TheOutboxSendsInAnOrderTheServerCanFollow) {
   // An editor's save: a new file written, then renamed over the old one.
   Node tmp = outbox.create(docs(), ".old.txt.swp", false);
   int64_t wake = 0;
-  EXPECT_FALSE(outbox.next(wake)) << "a file still open for writing is not sent";
+  EXPECT_FALSE(nextOf(outbox, wake)) << "a file still open for writing is not sent";
   outbox.closed(tmp.ino, 1000);
-  EXPECT_FALSE(outbox.next(wake)) << "nor before the quiet time";
+  EXPECT_FALSE(nextOf(outbox, wake)) << "nor before the quiet time";
   EXPECT_EQ(wake, nowMs + 1000);
   outbox.rename(tmp.ino, docs(), "old.txt", true);
   nowMs += 1000;
-  auto deletion = outbox.next(wake);
+  auto deletion = nextOf(outbox, wake);
   ASSERT_TRUE(deletion);
   EXPECT_EQ(deletion->kind + " " + deletion->identifier + " " + deletion->baseVersion, "delete old o1");
   outbox.done(*deletion, nullptr, 0, {});
@@ -159,6 +167,16 @@ TEST_F(JournalTest, TheOutboxSendsInAnOrderTheServerCanFollow) {
   outbox.closed(inside.ino, 0);
   outbox.rename(made.ino, kRootIno, "renamed", false);
   EXPECT_EQ(sendAll(), (std::vector<std::string>{"create renamed", "create f.txt"}));
+
+  // One look hands out side by side what can go side by side: a folder and a file beside it, not the file
+  // in it.
+  Node folder = outbox.create(docs(), "new", true), in = outbox.create(folder.ino, "in.txt", false);
+  Node beside = outbox.create(docs(), "beside.txt", false);
+  for (Ino written : {in.ino, beside.ino}) outbox.closed(written, 0);
+  std::vector<std::string> batch;
+  for (const Op& op : outbox.next(16, wake)) batch.push_back(settle(op));
+  EXPECT_EQ(batch, (std::vector<std::string>{"create new", "create beside.txt"}));
+  EXPECT_EQ(sendAll(), (std::vector<std::string>{"create in.txt"}));
 
   // Made and removed before it was sent: nothing goes to the server.
   Node brief = outbox.create(docs(), "brief.txt", false);
@@ -173,13 +191,13 @@ TEST_F(JournalTest, AFileClosedWhileItsUploadIsOnTheWayIsSentAgain) {
   Node file = outbox.create(docs(), "f.txt", false);
   outbox.closed(file.ino, 0);
   int64_t wake = 0;
-  auto create = outbox.next(wake);
+  auto create = nextOf(outbox, wake);
   ASSERT_TRUE(create);
   const int64_t sent = journal.node(file.ino)->dirty;
   outbox.closed(file.ino, 0);
   outbox.done(*create, serverItem("srv", "docs", "f.txt", "s1"), sent, file.identifier);
   EXPECT_NE(journal.node(file.ino)->dirty, 0) << "the writes before the close are lost";
-  EXPECT_TRUE(outbox.next(wake)) << "nothing sends them";
+  EXPECT_TRUE(nextOf(outbox, wake)) << "nothing sends them";
 }
 
 TEST_F(JournalTest, AnswersLandOnTheItemAsItIsNow) {
@@ -190,7 +208,7 @@ TEST_F(JournalTest, AnswersLandOnTheItemAsItIsNow) {
   outbox.changed(notes);
   outbox.closed(notes, 0);
   int64_t wake = 0;
-  auto move = outbox.next(wake);
+  auto move = nextOf(outbox, wake);
   ASSERT_TRUE(move);
   ASSERT_EQ(move->kind, "move");
   outbox.done(*move, serverItem("m", "docs", "renamed.txt", "n1"), journal.node(notes)->dirty, "m");
@@ -200,16 +218,16 @@ TEST_F(JournalTest, AnswersLandOnTheItemAsItIsNow) {
   // Renamed while its creation is on the way: created once, then moved to its new name.
   Node draft = outbox.create(docs(), "draft.txt", false);
   outbox.closed(draft.ino, 0);
-  auto creation = outbox.next(wake);
+  auto creation = nextOf(outbox, wake);
   ASSERT_TRUE(creation);
   outbox.rename(draft.ino, docs(), "final.txt", false);
-  EXPECT_FALSE(outbox.next(wake)) << "sent again while it is on the way";
+  EXPECT_FALSE(nextOf(outbox, wake)) << "sent again while it is on the way";
   outbox.done(*creation, serverItem("d", "docs", "draft.txt", "d1"), 1, draft.identifier);
   EXPECT_EQ(sendAll(), (std::vector<std::string>{"move final.txt"}));
 
   Node file = outbox.create(docs(), "f.txt", false);
   outbox.closed(file.ino, 0);
-  auto create = outbox.next(wake);
+  auto create = nextOf(outbox, wake);
   ASSERT_TRUE(create);
   const int64_t sentDirty = journal.node(file.ino)->dirty;
   outbox.changed(file.ino);  // written again while the creation was on its way
@@ -223,7 +241,7 @@ TEST_F(JournalTest, AnswersLandOnTheItemAsItIsNow) {
   Node gone = outbox.create(docs(), "gone.txt", false);
   outbox.closed(gone.ino, 0);
   outbox.closed(file.ino, 0);
-  auto second = outbox.next(wake);
+  auto second = nextOf(outbox, wake);
   ASSERT_TRUE(second);
   ASSERT_EQ(second->ino, gone.ino);
   outbox.remove(gone.ino);
@@ -265,18 +283,18 @@ TEST_F(JournalTest, ContentsLeftWhenTheMachineWentDownAreInDoubt) {
     Outbox restarted = outboxOf();
     restarted.started(c.nextBoot);
     int64_t wake = 0;
-    auto op = restarted.next(wake);
+    auto op = nextOf(restarted, wake);
     ASSERT_TRUE(op);
     EXPECT_EQ(restarted.inDoubt(*op), c.inDoubt);
     restarted.retry(*op);
     restarted.started(c.nextBoot);  // a later restart in the same boot keeps the doubt
-    op = restarted.next(wake);
+    op = nextOf(restarted, wake);
     ASSERT_TRUE(op);
     EXPECT_EQ(restarted.inDoubt(*op), c.inDoubt);
     restarted.done(*op, serverItem("w", kRoot, "written.txt", "s2"), 1, "w");
     restarted.changed(w);  // written after the restart: sent as usual
     restarted.closed(w, 0);
-    op = restarted.next(wake);
+    op = nextOf(restarted, wake);
     ASSERT_TRUE(op);
     EXPECT_FALSE(restarted.inDoubt(*op));
   }
