@@ -91,6 +91,7 @@ DriveFs::DriveFs(client::PlatformClient& platform, Journal& journal, Outbox& out
       wake_(std::move(wake)),
       log_(std::move(log)),
       quietMs_(quietMs),
+      trash_(replica.trash()),
       prefetch_([this](Ino folder, std::stop_token stop) {
         try {
           this->folder(folder, stop);
@@ -412,7 +413,7 @@ void DriveFs::evict(Ino ino) {
   if (!journal_.evict(ino)) return;
   // The journal says dataless first: a copy left behind by a crash here is never read, but a journal that
   // said materialised without the copy would fail the next open.
-  std::remove(replica_.contents(ino).c_str());
+  trash_.put(replica_.contents(ino));
   log_("evicted inode " + std::to_string(ino));
   Effects effects;
   effects.changed.push_back(ino);  // the kernel's cached pages and blocks go too
@@ -455,7 +456,7 @@ void DriveFs::fetchPinned(const std::vector<platform::ItemRef>& updated) {
 }
 
 void DriveFs::apply(const Effects& effects, bool tellKernel) {
-  for (Ino ino : effects.stale) std::remove(replica_.contents(ino).c_str());
+  for (Ino ino : effects.stale) trash_.put(replica_.contents(ino));
   for (const auto& name : effects.conflicts) log_("conflict: kept the local version as " + name);
   if (tellKernel && !effects.empty()) notify_(effects);
   if (!effects.conflicts.empty()) wake_(0);

@@ -22,6 +22,7 @@
 #include "mount/outbox.h"
 #include "mount/replica.h"
 #include "mount/replica_limit.h"
+#include "mount/trash.h"
 #include "platform/mutex.h"
 
 namespace davfp::mount {
@@ -127,6 +128,7 @@ class DriveFs {
   // copy that an eviction takes away. Taken before mu_ or the journal's lock, never while holding them.
   platform::Mutex contentsMu_;
   std::map<Ino, int> uses_ GUARDED_BY(contentsMu_);  // uses of the replica copy per item
+  Trash trash_;                                      // the replica's copies that are no longer wanted
   FolderPrefetch prefetch_;                          // its listings end before the rest goes
   std::unique_ptr<ReplicaLimit> limit_;              // last: its evictions end before the rest goes
 };

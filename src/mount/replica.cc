@@ -43,6 +43,7 @@ Replica::Replica(std::string folder) : folder_(std::move(folder)) {
   makePrivateFolder(folder_);
   makePrivateFolder(folder_ + "/contents");
   makePrivateFolder(downloads());
+  makePrivateFolder(trash());
 }
 
 std::string Replica::contents(Ino ino) const { return folder_ + "/contents/" + std::to_string(ino); }

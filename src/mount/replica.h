@@ -1,7 +1,7 @@
 // Replica: the mount's own store of one drive, a private folder (mode 0700) under
-// ${XDG_CACHE_HOME:-~/.cache}/davfp/: the journal, the materialised contents (one file per inode) and the
-// folder where the engine's downloads land, on the same file system, so that a fetched file becomes the
-// replica's copy by a rename. Thread-safe: it only names paths and makes folders.
+// ${XDG_CACHE_HOME:-~/.cache}/davfp/: the journal, the materialised contents (one file per inode), the copies
+// to be removed, and the folder where the engine's downloads land, all on one file system, so that a fetched
+// file becomes the replica's copy by a rename. Thread-safe: it only names paths and makes folders.
 #pragma once
 
 #include <string>
@@ -22,6 +22,8 @@ class Replica {
   std::string journalPath() const { return folder_ + "/journal.db"; }
   std::string downloads() const { return folder_ + "/downloads"; }
   std::string contents(Ino ino) const;
+  // Where copies go that are no longer wanted, until they are removed (see Trash).
+  std::string trash() const { return folder_ + "/trash"; }
   // The bytes the materialised files take.
   int64_t size() const;
 
