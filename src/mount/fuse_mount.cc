@@ -91,7 +91,6 @@ void answerInterruptible(fuse_req_t req, Op op) {
   }
 }
 
-
 void onInit(void*, fuse_conn_info* conn) {
   // Reads of the replica's copies are spliced from its file to the kernel, not copied through this process.
   if (conn->capable & FUSE_CAP_SPLICE_WRITE) conn->want |= FUSE_CAP_SPLICE_WRITE;
