@@ -29,6 +29,9 @@ CREATE TABLE IF NOT EXISTS ops(
   base_version BLOB NOT NULL DEFAULT x'',
   due INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS ops_by_ino ON ops(ino);
+-- Whether an item's deletion waits to be sent is asked for every item a listing brings; without this the
+-- question reads the whole queue, under the journal's lock, while thousands of uploads wait in it.
+CREATE INDEX IF NOT EXISTS ops_deleting ON ops(identifier) WHERE kind IN ('delete', 'delete-folder');
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value BLOB NOT NULL);
 )";
 
