@@ -236,21 +236,25 @@ std::vector<Op> Outbox::next(size_t most, int64_t& wakeAtMs) {
   db_.forEachOp([&](const Op& op) REQUIRES(db_.mu) {
     const bool flying = inFlight_.count(op.seq) != 0;
     const bool ownItem = !isDeletion(op);
-    if (!flying && op.due > now) {
-      // Still being written: it stands aside, but its item's later entries wait for it.
-      wakeAtMs = std::min(wakeAtMs, op.due);
-      if (ownItem) waiting.insert(op.ino);
-      return true;
-    }
+    const bool due = flying || op.due <= now;
     const Run kind = runOf(op);
-    if (run && *run != kind) return false;
-    run = kind;
-    bool blocked = flying || (ownItem && waiting.count(op.ino));
+    if (due && run && *run != kind) return false;
+    bool blocked = flying || (ownItem && waiting.count(op.ino)) || (run && *run != kind);
     if (!blocked && kind == Run::items && !creating.empty()) {
       auto parent = db_.parentOf(op.ino);
       blocked = parent && creating.count(*parent);
     }
     if (!blocked && (kind == Run::move || op.kind == kDeleteFolder)) blocked = before;
+    if (!due) {
+      // Still being written: it stands aside, but its item's later entries wait for it. Its time to be
+      // looked at again counts only if it could go then: one held back by an entry queued before it is
+      // looked at again when that entry settles. Otherwise, with the server slower than the program that
+      // writes, every file's due time would bring a look at the whole queue and find nothing to send.
+      if (!blocked) wakeAtMs = std::min(wakeAtMs, op.due);
+      if (ownItem) waiting.insert(op.ino);
+      return true;
+    }
+    run = kind;
     if (!blocked) {
       inFlight_.insert(op.seq);
       found.push_back(op);

@@ -183,6 +183,17 @@ TEST_F(JournalTest, TheOutboxSendsInAnOrderTheServerCanFollow) {
   outbox.closed(brief.ino, 0);
   outbox.remove(brief.ino);
   EXPECT_EQ(outbox.pending(), 0);
+
+  // A file whose folder's creation is on the way waits for that answer, not for its own time.
+  Node slow = outbox.create(docs(), "slow", true), late = outbox.create(slow.ino, "late.txt", false);
+  outbox.closed(late.ino, 1000);
+  auto creation = nextOf(outbox, wake);
+  ASSERT_TRUE(creation);
+  EXPECT_FALSE(nextOf(outbox, wake));
+  EXPECT_EQ(wake, kNotDue) << "no look at the queue when it is due: it could not go then";
+  settle(*creation);
+  EXPECT_FALSE(nextOf(outbox, wake));
+  EXPECT_EQ(wake, nowMs + 1000);
 }
 
 // Open for writing since before its upload (counted as changed once, at the open), written and closed while
