@@ -27,7 +27,8 @@ CREATE TABLE IF NOT EXISTS ops(
   kind TEXT NOT NULL,
   identifier BLOB NOT NULL DEFAULT x'',
   base_version BLOB NOT NULL DEFAULT x'',
-  due INTEGER NOT NULL DEFAULT 0);
+  due INTEGER NOT NULL DEFAULT 0,
+  item INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS ops_by_ino ON ops(ino);
 -- Whether an item's deletion waits to be sent is asked for every item a listing brings; without this the
 -- question reads the whole queue, under the journal's lock, while thousands of uploads wait in it.
@@ -59,7 +60,8 @@ Node readNode(const Statement& s) {
 }
 
 Op readOp(const Statement& s) {
-  return Op{s.integer(0), static_cast<Ino>(s.integer(1)), s.text(2), s.text(3), s.text(4), s.integer(5)};
+  return Op{s.integer(0), static_cast<Ino>(s.integer(1)), s.text(2), s.text(3), s.text(4), s.integer(5),
+            static_cast<Ino>(s.integer(6))};
 }
 
 std::optional<Node> oneNode(Statement& s) {
@@ -70,19 +72,20 @@ std::optional<Node> oneNode(Statement& s) {
   return out;
 }
 
-// A journal written before items had a policy gets the column, every item inheriting; nothing else changes.
-void addPolicyColumn(SqliteDb& db) {
+// A journal written before a column was added gets it, with its default in every row; nothing else changes.
+void addColumn(SqliteDb& db, const std::string& table, const std::string& column) {
   bool present = false;
-  for (Statement columns(db, "SELECT name FROM pragma_table_info('items')"); columns.step();) {
-    present = present || columns.text(0) == "policy";
+  for (Statement columns(db, "SELECT name FROM pragma_table_info('" + table + "')"); columns.step();) {
+    present = present || columns.text(0) == column;
   }
-  if (!present) db.exec("ALTER TABLE items ADD COLUMN policy INTEGER NOT NULL DEFAULT 0");
+  if (!present) db.exec("ALTER TABLE " + table + " ADD COLUMN " + column + " INTEGER NOT NULL DEFAULT 0");
 }
 
 // The tables, and the root, when the journal is new; the columns added since, when it is older.
 bool made(SqliteDb& db) {
   db.exec(kSchema);
-  addPolicyColumn(db);
+  addColumn(db, "items", "policy");  // every item inherits
+  addColumn(db, "ops", "item");      // a queued folder deletion waits for everything before it
   Statement root(db,
                  "INSERT OR IGNORE INTO items(ino, identifier, parent, name, folder, listed) "
                  "VALUES(?1, ?2, NULL, x'', 1, 0)");
@@ -125,10 +128,11 @@ struct JournalDb::Statements {
   Statement meta{db_, "SELECT value FROM meta WHERE key = ?1"};
   Statement setMeta{db_, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)"};
   Statement addOp{db_,
-                  "INSERT INTO ops(ino, kind, identifier, base_version, due) VALUES(?1, ?2, ?3, ?4, ?5)"};
-  Statement ops{db_, "SELECT seq, ino, kind, identifier, base_version, due FROM ops ORDER BY seq"};
+                  "INSERT INTO ops(ino, kind, identifier, base_version, due, item) "
+                  "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"};
+  Statement ops{db_, "SELECT seq, ino, kind, identifier, base_version, due, item FROM ops ORDER BY seq"};
   Statement opsOf{db_,
-                  "SELECT seq, ino, kind, identifier, base_version, due FROM ops WHERE ino = ?1 "
+                  "SELECT seq, ino, kind, identifier, base_version, due, item FROM ops WHERE ino = ?1 "
                   "AND kind NOT IN ('delete', 'delete-folder') ORDER BY seq"};
   Statement eraseOp{db_, "DELETE FROM ops WHERE seq = ?1"};
   Statement setDue{db_, "UPDATE ops SET due = ?2 WHERE seq = ?1"};
@@ -239,6 +243,7 @@ int64_t JournalDb::addOp(const Op& op) {
       .bindBlob(3, op.identifier)
       .bindBlob(4, op.baseVersion)
       .bind(5, op.due)
+      .bind(6, static_cast<int64_t>(op.item))
       .run();
   return db_.lastInsertRowId();
 }

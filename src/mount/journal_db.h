@@ -21,7 +21,7 @@ namespace davfp::mount {
 
 // One local change to be sent. kind: "create" (the item as it is when sent), "contents", "move" (to where it
 // is when sent), "delete" or "delete-folder" (identifier and base version as they were when it was deleted
-// here; ino is the folder it was deleted from).
+// here; ino is the folder it was deleted from, item the deleted item's own inode number).
 struct Op {
   int64_t seq = 0;
   Ino ino = 0;
@@ -29,6 +29,7 @@ struct Op {
   platform::ItemIdentifier identifier;
   std::string baseVersion;
   int64_t due = 0;  // milliseconds since the epoch; kNotDue while a program still writes the file
+  Ino item = 0;     // deletions only; 0 in a journal written before deletions carried it
 };
 inline constexpr int64_t kNotDue = INT64_MAX;
 inline constexpr const char* kDeleteFolder = "delete-folder";

@@ -116,7 +116,8 @@ void Outbox::removeNode(const Node& found, Effects& effects) {
     enqueue({.ino = node->parent,
              .kind = node->folder ? kDeleteFolder : "delete",
              .identifier = node->identifier,
-             .baseVersion = node->version.contentVersion});
+             .baseVersion = node->version.contentVersion,
+             .item = ino});
   }
   db_.erase(ino);
   if (node->materialised) effects.stale.push_back(ino);
@@ -210,8 +211,8 @@ namespace {
 
 // Entries are sent in runs of one kind, each run after the one before it is settled: creations and contents
 // side by side (an item's own entries in order, and nothing in a folder before the folder's creation is
-// answered), deletions side by side (a folder's after everything queued before it, which holds what was in
-// it), and moves one at a time.
+// answered), deletions side by side (a folder's after the deletions of what was in it), and moves one at a
+// time.
 enum class Run { items, deletions, move };
 
 Run runOf(const Op& op) {
@@ -229,6 +230,7 @@ std::vector<Op> Outbox::next(size_t most, int64_t& wakeAtMs) {
   std::set<Ino> creating;  // items whose creation is queued before or on the way
   std::optional<Run> run;  // the run at the head of the queue
   bool before = false;     // an entry of the run is queued before or on the way
+  std::set<Ino> emptying;  // folders something was deleted from, its deletion queued before or on the way
   std::vector<Op> found;
   if (most == 0) return found;
   // One look at the queue hands out several entries: each found one counts as on the way for the entries
@@ -244,7 +246,12 @@ std::vector<Op> Outbox::next(size_t most, int64_t& wakeAtMs) {
       auto parent = db_.parentOf(op.ino);
       blocked = parent && creating.count(*parent);
     }
-    if (!blocked && (kind == Run::move || op.kind == kDeleteFolder)) blocked = before;
+    if (!blocked && kind == Run::move) blocked = before;
+    if (!blocked && op.kind == kDeleteFolder) {
+      // The server deletes only an empty folder. rm -r deletes folder after folder: each waits for its own
+      // contents, not for the folders after it. An entry from an older journal does not know its folder.
+      blocked = op.item == 0 ? before : emptying.count(op.item) != 0;
+    }
     if (!due) {
       // Still being written: it stands aside, but its item's later entries wait for it. Its time to be
       // looked at again counts only if it could go then: one held back by an entry queued before it is
@@ -262,6 +269,7 @@ std::vector<Op> Outbox::next(size_t most, int64_t& wakeAtMs) {
     }
     if (ownItem) waiting.insert(op.ino);
     if (op.kind == "create") creating.insert(op.ino);
+    if (kind == Run::deletions) emptying.insert(op.ino);
     before = true;
     return kind != Run::move;  // a move waits alone at the head
   });

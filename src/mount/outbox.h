@@ -62,7 +62,7 @@ class Outbox {
   // nothing can go now (wakeAtMs: when the next entry that waits for its time will be due, or kNotDue).
   // Entries go in runs of one kind, each after the run before it is settled: creations and contents side by
   // side (an item's own in order, an item after its folder's creation), deletions side by side (a folder's
-  // after every entry before it), moves one at a time.
+  // after the deletions of what was in it), moves one at a time.
   std::vector<Op> next(size_t most, int64_t& wakeAtMs);
   // The entry is done: answered (an item, for creations, contents and moves) is what the server holds now,
   // sentDirty the item's dirty count when it was sent and sentIdentifier the identifier it was sent for.

@@ -196,6 +196,36 @@ TEST_F(JournalTest, TheOutboxSendsInAnOrderTheServerCanFollow) {
   EXPECT_EQ(wake, nowMs + 1000);
 }
 
+// rm -r of two folders: the files' deletions go side by side, and each folder's as soon as what was in it is
+// gone from the server, not after everything queued before it.
+TEST_F(JournalTest, EachFolderIsDeletedAfterItsOwnContents) {
+  journal.applyListing(docs(), {serverItem("a", "docs", "a", "a1", true), serverItem("b", "docs", "b", "b1", true)});
+  const Ino a = ino(docs(), "a"), b = ino(docs(), "b");
+  journal.applyListing(a, {serverItem("x", "a", "x.txt")});
+  journal.applyListing(b, {serverItem("y", "b", "y.txt")});
+  for (Ino folder : {a, b}) {
+    outbox.remove(journal.children(folder).front().ino);
+    outbox.remove(folder);
+  }
+  int64_t wake = 0;
+  // What each entry deletes.
+  auto sent = [&](const std::vector<Op>& ops) {
+    std::vector<std::string> out;
+    for (const Op& op : ops) out.push_back(op.kind + " " + op.identifier);
+    return out;
+  };
+  std::vector<Op> files = outbox.next(16, wake);
+  EXPECT_EQ(sent(files), (std::vector<std::string>{"delete x", "delete y"}));
+  settle(files.at(0));
+  std::vector<Op> folders = outbox.next(16, wake);
+  EXPECT_EQ(sent(folders), (std::vector<std::string>{"delete-folder a"})) << "while y is on its way";
+  EXPECT_FALSE(nextOf(outbox, wake)) << "b holds y until its deletion is answered";
+  settle(files.at(1));
+  auto last = nextOf(outbox, wake);
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->identifier, "b");
+}
+
 // Open for writing since before its upload (counted as changed once, at the open), written and closed while
 // the upload is on its way: the answer leaves it to be sent again.
 TEST_F(JournalTest, AFileClosedWhileItsUploadIsOnTheWayIsSentAgain) {
@@ -344,7 +374,8 @@ INSERT INTO meta VALUES('anchor', '42');
   journal.setPolicy(f->ino, Policy::pinned);
   EXPECT_TRUE(journal.pinned(f->ino));
   platform::MutexLock lock(db.mu);
-  EXPECT_EQ(db.ops().size(), 1u);
+  ASSERT_EQ(db.ops().size(), 1u);
+  EXPECT_EQ(db.ops().front().item, 0u) << "queued before entries named their item";
 }
 
 }  // namespace
