@@ -320,6 +320,23 @@ void Outbox::retry(const Op& op) {
   inFlight_.erase(op.seq);
 }
 
+bool Outbox::retryAfterMoves(const Op& op) {
+  platform::MutexLock lock(db_.mu);
+  bool moveBehind = false;
+  db_.forEachOp([&](const Op& queued) {
+    moveBehind = queued.seq > op.seq && queued.kind == "move";
+    return !moveBehind;
+  });
+  if (!moveBehind) return false;
+  Transaction tx(db_.db());
+  settle(op);
+  Op again = op;
+  again.seq = 0;
+  enqueue(again);
+  tx.commit();
+  return true;
+}
+
 Effects Outbox::conflict(const Op& op, const platform::ItemProtocol& server,
                          const platform::ItemIdentifier& sentIdentifier) {
   platform::MutexLock lock(db_.mu);

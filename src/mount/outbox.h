@@ -70,6 +70,10 @@ class Outbox {
                const platform::ItemIdentifier& sentIdentifier);
   // The entry stays queued, to be tried again.
   void retry(const Op& op);
+  // A folder's deletion that the server refused because the folder is not empty goes again after the moves
+  // queued behind it, which may take things out of it (a later rename moves an item's queued move behind
+  // everything, a folder's deletion too); false, and nothing changed, when no move is queued behind it.
+  bool retryAfterMoves(const Op& op);
   // The server holds another version of the file than its local copy was based on (sentIdentifier: the
   // identifier the entry was sent for; an item split or made local meanwhile is left as it is now).
   Effects conflict(const Op& op, const platform::ItemProtocol& server,

@@ -236,6 +236,10 @@ void Uploader::sendDeletion(const Op& op) {
       outbox_.done(op, nullptr, 0, {});
       return;
     }
+    if (is(e, platform::fp::kDirectoryNotEmpty) && outbox_.retryAfterMoves(op)) {
+      log_("not deleted yet, a move out of it comes first: " + op.identifier);
+      return;
+    }
     if (is(e, platform::fp::kDeletionRejected) || is(e, platform::fp::kDirectoryNotEmpty)) {
       // It changed on the server since it was seen: the server's version comes back into its folder.
       log_("not deleted, it changed on the server: " + op.identifier);

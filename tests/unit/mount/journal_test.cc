@@ -226,6 +226,42 @@ TEST_F(JournalTest, EachFolderIsDeletedAfterItsOwnContents) {
   EXPECT_EQ(last->identifier, "b");
 }
 
+// A file moved out of a folder, the folder removed, and the file renamed where it went: the rename moves the
+// file's queued move behind the folder's deletion, which the server refuses while the file is still in the
+// folder there. The deletion goes again after the move, and is dropped only when no move could empty it.
+TEST_F(JournalTest, AFolderRefusedAsNotEmptyGoesAgainAfterTheMovesBehindIt) {
+  journal.applyListing(docs(), {serverItem("F", "docs", "F", "f1", true), serverItem("G", "docs", "G", "g1", true)});
+  const Ino f = ino(docs(), "F"), g = ino(docs(), "G");
+  journal.applyListing(f, {serverItem("y", "F", "y.txt")});
+  const Ino y = ino(f, "y.txt");
+  outbox.rename(y, g, "y.txt", false);
+  outbox.remove(f);
+  outbox.rename(y, g, "z.txt", false);
+  int64_t wake = 0;
+  auto deletion = nextOf(outbox, wake);
+  ASSERT_TRUE(deletion);
+  ASSERT_EQ(deletion->identifier, "F");
+  EXPECT_TRUE(outbox.retryAfterMoves(*deletion)) << "refused: y is still in F on the server";
+  auto move = nextOf(outbox, wake);
+  ASSERT_TRUE(move);
+  EXPECT_EQ(settle(*move), "move z.txt");
+  auto again = nextOf(outbox, wake);
+  ASSERT_TRUE(again);
+  EXPECT_EQ(again->identifier, "F");
+  settle(*again);
+  // Refused with only another deletion behind it: nothing can empty it, so it is dropped.
+  Node other = outbox.create(docs(), "other", true), beside = outbox.create(docs(), "beside", true);
+  sendAll();
+  outbox.remove(other.ino);
+  outbox.remove(beside.ino);
+  auto refused = nextOf(outbox, wake);
+  ASSERT_TRUE(refused);
+  EXPECT_FALSE(outbox.retryAfterMoves(*refused)) << "the folder holds what the user never saw";
+  outbox.drop(*refused);
+  EXPECT_EQ(sendAll().size(), 1u);
+  EXPECT_EQ(outbox.pending(), 0);
+}
+
 // Open for writing since before its upload (counted as changed once, at the open), written and closed while
 // the upload is on its way: the answer leaves it to be sent again.
 TEST_F(JournalTest, AFileClosedWhileItsUploadIsOnTheWayIsSentAgain) {
