@@ -19,12 +19,20 @@ std::string join(std::string_view parent, std::string_view name) {
   return out;
 }
 
-bool isUnder(std::string_view path, std::string_view folder) {
-  if (canonicalEqual(path, folder)) return true;
+namespace {
+
+bool rawUnder(std::string_view path, std::string_view folder) {
   if (folder == "/") return path.starts_with('/');
-  std::string prefix(folder);
-  prefix += '/';
-  return canonicalHasPrefix(path, prefix);
+  return path.starts_with(folder) && (path.size() == folder.size() || path[folder.size()] == '/');
+}
+
+}  // namespace
+
+bool isUnder(std::string_view path, std::string_view folder) {
+  // A deletion asks this of every identifier the drive holds: ASCII, the common case, is compared as it is,
+  // with nothing allocated.
+  if (isAscii(path) && isAscii(folder)) return rawUnder(path, folder);
+  return rawUnder(nfc(path), nfc(folder));
 }
 
 bool isUnderAny(std::string_view path, const std::vector<std::string>& folders) {

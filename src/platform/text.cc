@@ -32,11 +32,6 @@ bool canonicalEqual(std::string_view a, std::string_view b) {
   return nfc(a) == nfc(b);
 }
 
-bool canonicalHasPrefix(std::string_view s, std::string_view prefix) {
-  if (isAscii(s) && isAscii(prefix)) return s.starts_with(prefix);
-  return std::string_view(nfc(s)).starts_with(nfc(prefix));
-}
-
 size_t CanonicalHash::operator()(std::string_view s) const {
   if (isAscii(s)) return std::hash<std::string_view>{}(s);
   return std::hash<std::string>{}(nfc(s));

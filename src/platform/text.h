@@ -17,9 +17,6 @@ std::string nfc(std::string_view s);
 
 bool canonicalEqual(std::string_view a, std::string_view b);
 
-// True when s begins with prefix, comparing whole characters under canonical equivalence.
-bool canonicalHasPrefix(std::string_view s, std::string_view prefix);
-
 struct CanonicalHash {
   using is_transparent = void;
   size_t operator()(std::string_view s) const;
